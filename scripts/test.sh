@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors, starts a
+# throwaway PostgreSQL (loopback, free port, removed afterwards) and runs
+# every test offscreen. Exits non-zero on any failure.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/install-deps.sh"
+"$top/scripts/build.sh" -DCORVANE_WERROR=ON
+build=${CORVANE_BUILD_DIR:-$top/build}
+
+pgbin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
+work=$(mktemp -d /tmp/corvane-pg.XXXXXX)
+chmod 755 "$work"
+as_pg=()
+if [ "$(id -u)" -eq 0 ]; then
+  chown postgres: "$work"
+  as_pg=(runuser -u postgres --)
+fi
+cleanup() {
+  "${as_pg[@]}" "$pgbin/pg_ctl" -D "$work/data" -m immediate stop >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null \
+       || shuf -i 20000-60000 -n 1)
+pwfile="$work/pw"
+echo "corvane-test" > "$pwfile"
+[ ${#as_pg[@]} -gt 0 ] && chown postgres: "$pwfile"
+"${as_pg[@]}" "$pgbin/initdb" -D "$work/data" -U corvane --pwfile="$pwfile" -A scram-sha-256 \
+  -E UTF8 --locale=C.UTF-8 >/dev/null
+"${as_pg[@]}" "$pgbin/pg_ctl" -D "$work/data" -l "$work/log" -w \
+  -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$work -c fsync=off" start >/dev/null
+PGPASSWORD=corvane-test "$pgbin/createdb" -h 127.0.0.1 -p "$port" -U corvane corvane_test
+
+export CORVANE_TEST_PGHOST=127.0.0.1 CORVANE_TEST_PGPORT=$port CORVANE_TEST_PGUSER=corvane \
+       CORVANE_TEST_PGPASSWORD=corvane-test CORVANE_TEST_PGDATABASE=corvane_test
+export QT_QPA_PLATFORM=offscreen
+# Settings written by tests stay in the throwaway folder.
+export XDG_CONFIG_HOME="$work/config" HOME="$work/home"
+mkdir -p "$XDG_CONFIG_HOME" "$HOME"
+[ ${#as_pg[@]} -gt 0 ] && chmod 777 "$work"
+
+cd "$build"
+ctest --output-on-failure --parallel "$(nproc)" --timeout 600

@@ -1,0 +1,80 @@
+#include "connection/connection.h"
+
+#include "connection/connection_strings.h"
+#include "connection/drivers.h"
+
+namespace corvane {
+namespace {
+
+constexpr const char* kClosedMessage =
+    "Operation is not allowed when the object is closed.";
+
+class EmptySet : public RecordSet {
+ public:
+  int64_t RecordCount() const override { return 0; }
+  int FieldCount() const override { return 0; }
+  const std::string& FieldName(int) const override { return empty_; }
+  int FieldType(int) const override { return type_code::kEmpty; }
+  const Value& FieldValue(int) const override { return null_; }
+  bool Eof() const override { return true; }
+  Status MoveNext() override {
+    return Status::InvalidArgument("Either BOF or EOF is True, or the current record has been deleted.");
+  }
+  void Close() override {}
+
+ private:
+  std::string empty_;
+  Value null_;
+};
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+std::unique_ptr<RecordSet> EmptyRecordSet() { return std::make_unique<EmptySet>(); }
+
+Connection::~Connection() { Close(); }
+
+Status Connection::Open(const std::string& connection_string) {
+  if (driver_) return Status::InvalidArgument("Operation is not allowed when the object is open.");
+  ConnectionAttributes attrs = ParseConnectionString(connection_string);
+  Result<std::unique_ptr<Driver>> opened = Status::NotFound(
+      "Data source name not found and no default driver specified");
+  const std::string driver = Lower(attrs.count("driver") ? attrs["driver"] : "");
+  const std::string provider = Lower(attrs.count("provider") ? attrs["provider"] : "");
+  if (driver == "postgresql unicode") {
+    opened = OpenPostgresDriver(attrs, options_);
+  } else if (driver == "microsoft paradox driver (*.db )") {
+    opened = OpenParadoxFolderDriver(attrs, options_);
+  } else if (provider == "microsoft.jet.oledb.4.0") {
+    opened = OpenStagingDriver(attrs, options_);
+  }
+  if (!opened.ok()) return opened.status();
+  driver_ = std::move(opened).value();
+  return Status::Ok();
+}
+
+Result<std::unique_ptr<RecordSet>> Connection::Execute(const std::string& sql) {
+  if (!driver_) return Status::InvalidArgument(kClosedMessage);
+  return driver_->Execute(sql);
+}
+
+Result<std::unique_ptr<RecordSet>> Connection::OpenSchema(int schema) {
+  if (!driver_) return Status::InvalidArgument(kClosedMessage);
+  if (schema != 20) {
+    return Status::NotSupported("Object or provider is not capable of performing requested operation.");
+  }
+  return driver_->OpenSchemaTables();
+}
+
+void Connection::Close() {
+  if (driver_) {
+    driver_->Close();
+    driver_.reset();
+  }
+}
+
+}  // namespace corvane

@@ -1,0 +1,88 @@
+// Data access: Connection, RecordSet and the drivers behind them.
+//
+// A Connection is created empty, given its properties, then opened with a
+// connection string; the string picks the driver:
+//   Driver={PostgreSQL Unicode}...            -> PostgreSQL over libpq
+//   Driver={Microsoft Paradox Driver (*.db )}... -> a folder of Paradox tables
+//   PROVIDER=Microsoft.Jet.OLEDB.4.0;...      -> the staging database (SQLite)
+// Every failure is a Status whose message is the description the user sees.
+// Execute runs exactly one statement; text holding a second one is refused.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/status.h"
+#include "connection/value.h"
+
+namespace corvane {
+
+enum class CursorLocation { kServer = 2, kClient = 3 };
+
+struct ConnectionOptions {
+  CursorLocation cursor_location = CursorLocation::kServer;
+  int mode = 0;                // 3 = read and write; informational here
+  int command_timeout_s = 30;  // 0 = none
+  int connection_timeout_s = 15;
+};
+
+// Rows of one query, streamed: memory does not grow with the row count.
+// Positioned on the first row when returned (Eof() when there is none).
+class RecordSet {
+ public:
+  virtual ~RecordSet() = default;
+  // Known before the first row is read.
+  virtual int64_t RecordCount() const = 0;
+  virtual int FieldCount() const = 0;
+  virtual const std::string& FieldName(int index) const = 0;
+  virtual int FieldType(int index) const = 0;  // type_code
+  // Value of column `index` in the current row. Precondition: !Eof().
+  virtual const Value& FieldValue(int index) const = 0;
+  virtual bool Eof() const = 0;
+  // Moves to the next row; a failure to read it is an error.
+  virtual Status MoveNext() = 0;
+  virtual void Close() = 0;
+};
+
+// What a connection string's driver implements.
+class Driver {
+ public:
+  virtual ~Driver() = default;
+  // Runs one statement. Queries return their rows; other statements an empty
+  // record set (RecordCount 0, no fields).
+  virtual Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) = 0;
+  // The table list: columns TABLE_TYPE and TABLE_NAME.
+  virtual Result<std::unique_ptr<RecordSet>> OpenSchemaTables() {
+    return Status::NotSupported("Object or provider is not capable of performing requested operation.");
+  }
+  virtual void Close() = 0;
+};
+
+class Connection {
+ public:
+  Connection() = default;
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  ConnectionOptions& options() { return options_; }
+  Status Open(const std::string& connection_string);
+  bool is_open() const { return driver_ != nullptr; }
+  Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql);
+  // OpenSchema(20): the tables of the database.
+  Result<std::unique_ptr<RecordSet>> OpenSchema(int schema);
+  void Close();
+
+  // Test seam: lets a test open a connection on a driver of its own.
+  void AttachDriver(std::unique_ptr<Driver> driver) { driver_ = std::move(driver); }
+
+ private:
+  ConnectionOptions options_;
+  std::unique_ptr<Driver> driver_;
+};
+
+// A record set over rows held in memory (schema lists, statements without rows).
+std::unique_ptr<RecordSet> EmptyRecordSet();
+
+}  // namespace corvane

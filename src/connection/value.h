@@ -1,0 +1,58 @@
+// One column value of one row: the database null, or text in the fixed form
+// of its kind (see docs/ARCHITECTURE.md, "Value text forms").
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+class Value {
+ public:
+  Value() = default;  // null
+  static Value Null() { return Value(); }
+  static Value Text(std::string text) {
+    Value v;
+    v.null_ = false;
+    v.text_ = std::move(text);
+    return v;
+  }
+  bool is_null() const { return null_; }
+  // The empty text for null.
+  const std::string& text() const { return text_; }
+  void SetNull() { null_ = true; text_.clear(); }
+  void SetText(std::string_view t) { null_ = false; text_.assign(t); }
+
+  bool operator==(const Value& o) const { return null_ == o.null_ && text_ == o.text_; }
+
+ private:
+  bool null_ = true;
+  std::string text_;
+};
+
+// ADO data type codes the drivers report (Type of a field).
+namespace type_code {
+inline constexpr int kEmpty = 0;
+inline constexpr int kSmallInt = 2;
+inline constexpr int kInteger = 3;
+inline constexpr int kSingle = 4;
+inline constexpr int kDouble = 5;
+inline constexpr int kCurrency = 6;
+inline constexpr int kBoolean = 11;
+inline constexpr int kDecimal = 14;
+inline constexpr int kBigInt = 20;
+inline constexpr int kGuid = 72;
+inline constexpr int kBinary = 128;
+inline constexpr int kWChar = 130;
+inline constexpr int kNumeric = 131;
+inline constexpr int kDbDate = 133;
+inline constexpr int kDbTime = 134;
+inline constexpr int kDbTimeStamp = 135;
+inline constexpr int kVarChar = 200;
+inline constexpr int kLongVarChar = 201;
+inline constexpr int kVarWChar = 202;
+inline constexpr int kLongVarWChar = 203;
+inline constexpr int kLongVarBinary = 205;
+}  // namespace type_code
+
+}  // namespace corvane

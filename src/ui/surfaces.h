@@ -1,0 +1,98 @@
+// What a work handler touches in a window, as interfaces the core owns.
+// The Qt windows, the console and the tests each implement them; handlers
+// never see a widget.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "connection/connection_strings.h"
+
+namespace corvane::ui {
+
+using corvane::ConnectionSettings;
+
+// A sorted table list with extended selection (one name per entry).
+// Entries are ordered alphabetically ignoring case (ListOrderLess); Add puts
+// a name at its sorted place. Indexes run from 0; CurrentIndex is -1 when
+// there is no current entry. Making an entry current does not select it.
+class TableList {
+ public:
+  virtual ~TableList() = default;
+  virtual int Count() const = 0;
+  virtual std::string Text(int index) const = 0;
+  virtual bool Selected(int index) const = 0;
+  virtual void SetSelected(int index, bool selected) = 0;
+  virtual int SelectedCount() const = 0;
+  virtual int CurrentIndex() const = 0;
+  virtual void SetCurrentIndex(int index) = 0;
+  virtual void RemoveAt(int index) = 0;
+  virtual void Add(const std::string& name) = 0;
+  virtual void Clear() = 0;
+};
+
+// Where a name goes in a sorted list: case-insensitive on ASCII letters,
+// bytes otherwise; a name sorts after existing equal names.
+bool ListOrderLess(const std::string& a, const std::string& b);
+// Index at which Add puts `name` in a list whose entries are sorted.
+int SortedInsertIndex(const TableList& list, const std::string& name);
+
+// True when some entry equals `text` after both are lower-cased.
+bool ListContains(const TableList& list, const std::string& text);
+// Removes every entry exactly equal to `text`; others keep their order.
+void RemoveFromList(TableList& list, const std::string& text);
+void SelectAll(TableList& list);
+void DeselectAll(TableList& list);
+
+class ProgressBar {
+ public:
+  virtual ~ProgressBar() = default;
+  // 0..100; adapters show it rounded.
+  virtual void SetValue(double percent) = 0;
+  virtual void SetText(const std::string& text) = 0;
+};
+
+inline constexpr const char* kProgressRestText = "Progress Bar";
+
+enum class PointerShape { kDefault = 0, kHourglass = 11, kCustom = 99 };
+
+class Pointer {
+ public:
+  virtual ~Pointer() = default;
+  virtual PointerShape Get() const = 0;
+  virtual void Set(PointerShape shape) = 0;
+};
+
+enum class MessageIcon { kNone = 0, kExclamation = 48 };
+enum class Answer { kYes = 6, kNo = 7 };
+
+// Modal dialogs. A title of nullopt means the application title.
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  virtual void Message(const std::string& text, std::optional<std::string> title = std::nullopt,
+                       MessageIcon icon = MessageIcon::kNone) = 0;
+  virtual Answer Question(const std::string& text, std::optional<std::string> title) = 0;
+  // The typed text on OK, the empty text on Cancel.
+  virtual std::string Prompt(const std::string& text, std::optional<std::string> title,
+                             const std::string& default_answer) = 0;
+  // One folder path, or the empty text when cancelled.
+  virtual std::string ChooseFolder(const std::string& title, const std::string& start) = 0;
+};
+
+// Lets the window repaint and answer clicks during long work.
+class EventPump {
+ public:
+  virtual ~EventPump() = default;
+  virtual void Pump() = 0;
+};
+
+class SettingsSource {
+ public:
+  virtual ~SettingsSource() = default;
+  // Read at the moment of use, never cached by handlers.
+  virtual ConnectionSettings Current() const = 0;
+};
+
+}  // namespace corvane::ui
