@@ -29,7 +29,7 @@ std::string ApplicationTitleFor(const std::string& product_name) {
   do {
     size_t blank = t.rfind(' ');
     if (blank == std::string::npos) return t;  // no blank left: keep it whole
-    t.resize(blank);  // everything before the last blank
+    t.resize(blank);                           // everything before the last blank
   } while (t.size() > 40);
   return t;
 }

@@ -21,10 +21,17 @@ std::string Escape(const std::string& v) {
   std::string out;
   for (char c : v) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -83,14 +90,19 @@ class IniSettingsStore : public SettingsStore {
     const std::string path = PathFor(app);
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    if (ec) return Status::IoError("Cannot create the settings folder for " + path + ": " + ec.message());
+    if (ec)
+      return Status::IoError("Cannot create the settings folder for " + path + ": " + ec.message());
     Ini ini;
     if (std::ifstream in(path); in) ini = Parse(in);
-    auto sec = std::find_if(ini.begin(), ini.end(), [&](const auto& s) { return s.first == section; });
+    auto sec =
+        std::find_if(ini.begin(), ini.end(), [&](const auto& s) { return s.first == section; });
     if (sec == ini.end()) sec = ini.insert(ini.end(), {section, {}});
     auto kv = std::find_if(sec->second.begin(), sec->second.end(),
                            [&](const auto& p) { return p.first == key; });
-    if (kv == sec->second.end()) sec->second.push_back({key, value}); else kv->second = value;
+    if (kv == sec->second.end())
+      sec->second.push_back({key, value});
+    else
+      kv->second = value;
     std::ostringstream out;
     for (const auto& [name, pairs] : ini) {
       out << '[' << name << "]\n";
@@ -106,7 +118,8 @@ class IniSettingsStore : public SettingsStore {
   static Status WriteFileAtomically(const std::string& path, const std::string& text) {
     const std::string tmp = path + ".tmp";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return Status::IoError("Cannot write settings file " + path + ": " + std::strerror(errno));
+    if (fd < 0)
+      return Status::IoError("Cannot write settings file " + path + ": " + std::strerror(errno));
     ::fchmod(fd, 0600);
     size_t done = 0;
     while (done < text.size()) {

@@ -19,7 +19,7 @@ class [[nodiscard]] Status {
     kIoError,
     kCorruption,
     kNotSupported,
-    kDatabase,          // refused by a database server or driver
+    kDatabase,  // refused by a database server or driver
     kInternal,
   };
 
@@ -28,9 +28,13 @@ class [[nodiscard]] Status {
   static Status Error(Code code, std::string message, std::string sqlstate = {}) {
     return Status(code, std::move(message), std::move(sqlstate));
   }
-  static Status InvalidArgument(std::string m) { return Error(Code::kInvalidArgument, std::move(m)); }
+  static Status InvalidArgument(std::string m) {
+    return Error(Code::kInvalidArgument, std::move(m));
+  }
   static Status NotFound(std::string m) { return Error(Code::kNotFound, std::move(m)); }
-  static Status PermissionDenied(std::string m) { return Error(Code::kPermissionDenied, std::move(m)); }
+  static Status PermissionDenied(std::string m) {
+    return Error(Code::kPermissionDenied, std::move(m));
+  }
   static Status IoError(std::string m) { return Error(Code::kIoError, std::move(m)); }
   static Status Corruption(std::string m) { return Error(Code::kCorruption, std::move(m)); }
   static Status NotSupported(std::string m) { return Error(Code::kNotSupported, std::move(m)); }
@@ -57,7 +61,7 @@ class [[nodiscard]] Status {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : v_(std::move(value)) {}  // NOLINT: implicit by design
+  Result(T value) : v_(std::move(value)) {}         // NOLINT: implicit by design
   Result(Status status) : v_(std::move(status)) {}  // NOLINT: implicit by design
 
   bool ok() const { return std::holds_alternative<T>(v_); }
@@ -78,8 +82,8 @@ class [[nodiscard]] Result {
 
 }  // namespace corvane
 
-#define CORVANE_RETURN_IF_ERROR(expr)      \
-  do {                                     \
-    ::corvane::Status _st = (expr);        \
-    if (!_st.ok()) return _st;             \
+#define CORVANE_RETURN_IF_ERROR(expr) \
+  do {                                \
+    ::corvane::Status _st = (expr);   \
+    if (!_st.ok()) return _st;        \
   } while (0)

@@ -3,27 +3,53 @@
 #include <iostream>
 #include <string>
 
+#include "cli/commands.h"
+
+namespace corvane::cli {
+// Each command lives in its own cmd_*.cpp file.
+}  // namespace corvane::cli
+
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: corvane-cli <command> [options]\n"
-    "\n"
-    "Copies tables between a folder of Paradox tables and PostgreSQL.\n"
-    "\n"
-    "Options:\n"
-    "  --help      show this text\n"
-    "  --version   show the version\n";
+using corvane::cli::Command;
+
+// One line per command: name, synopsis, entry point.
+const Command kCommands[] = {
+    {nullptr, nullptr, nullptr},
+};
+
+void PrintUsage(std::ostream& out) {
+  out << "Usage: corvane-cli <command> [options]\n\n"
+         "Copies tables between a folder of Paradox tables and PostgreSQL.\n\n"
+         "Commands:\n";
+  for (const Command& c : kCommands) {
+    if (c.name) out << "  " << c.synopsis << "\n";
+  }
+  out << "\nLogin options (default: what the login window stored last):\n"
+         "  --server HOST --port N --user NAME --password PW (or PGPASSWORD) --database DB\n"
+         "  --paradox FOLDER\n"
+         "Options take \"--name value\" and \"--name=value\" alike.\n\n"
+         "  --help      show this text\n"
+         "  --version   show the version\n";
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    std::cout << kUsage;
-    return argc < 2 ? 2 : 0;
+  if (argc < 2) {
+    PrintUsage(std::cerr);
+    return 2;
+  }
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    PrintUsage(std::cout);
+    return 0;
   }
   if (std::strcmp(argv[1], "--version") == 0) {
     std::cout << "corvane-cli " << CORVANE_VERSION << "\n";
     return 0;
+  }
+  for (const Command& c : kCommands) {
+    if (c.name && std::strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
   }
   std::cerr << "corvane-cli: unknown command '" << argv[1] << "' (see --help)\n";
   return 2;

@@ -6,8 +6,7 @@
 namespace corvane {
 namespace {
 
-constexpr const char* kClosedMessage =
-    "Operation is not allowed when the object is closed.";
+constexpr const char* kClosedMessage = "Operation is not allowed when the object is closed.";
 
 class EmptySet : public RecordSet {
  public:
@@ -18,7 +17,8 @@ class EmptySet : public RecordSet {
   const Value& FieldValue(int) const override { return null_; }
   bool Eof() const override { return true; }
   Status MoveNext() override {
-    return Status::InvalidArgument("Either BOF or EOF is True, or the current record has been deleted.");
+    return Status::InvalidArgument(
+        "Either BOF or EOF is True, or the current record has been deleted.");
   }
   void Close() override {}
 
@@ -41,8 +41,8 @@ Connection::~Connection() { Close(); }
 Status Connection::Open(const std::string& connection_string) {
   if (driver_) return Status::InvalidArgument("Operation is not allowed when the object is open.");
   ConnectionAttributes attrs = ParseConnectionString(connection_string);
-  Result<std::unique_ptr<Driver>> opened = Status::NotFound(
-      "Data source name not found and no default driver specified");
+  Result<std::unique_ptr<Driver>> opened =
+      Status::NotFound("Data source name not found and no default driver specified");
   const std::string driver = Lower(attrs.count("driver") ? attrs["driver"] : "");
   const std::string provider = Lower(attrs.count("provider") ? attrs["provider"] : "");
   if (driver == "postgresql unicode") {
@@ -65,7 +65,8 @@ Result<std::unique_ptr<RecordSet>> Connection::Execute(const std::string& sql) {
 Result<std::unique_ptr<RecordSet>> Connection::OpenSchema(int schema) {
   if (!driver_) return Status::InvalidArgument(kClosedMessage);
   if (schema != 20) {
-    return Status::NotSupported("Object or provider is not capable of performing requested operation.");
+    return Status::NotSupported(
+        "Object or provider is not capable of performing requested operation.");
   }
   return driver_->OpenSchemaTables();
 }

@@ -54,7 +54,8 @@ class Driver {
   virtual Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) = 0;
   // The table list: columns TABLE_TYPE and TABLE_NAME.
   virtual Result<std::unique_ptr<RecordSet>> OpenSchemaTables() {
-    return Status::NotSupported("Object or provider is not capable of performing requested operation.");
+    return Status::NotSupported(
+        "Object or provider is not capable of performing requested operation.");
   }
   virtual void Close() = 0;
 };

@@ -3,7 +3,7 @@
 namespace corvane {
 
 Result<std::unique_ptr<Driver>> OpenPostgresDriver(const ConnectionAttributes&,
-                                                 const ConnectionOptions&) {
+                                                   const ConnectionOptions&) {
   return Status::NotSupported("driver not built yet");
 }
 

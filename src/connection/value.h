@@ -20,8 +20,14 @@ class Value {
   bool is_null() const { return null_; }
   // The empty text for null.
   const std::string& text() const { return text_; }
-  void SetNull() { null_ = true; text_.clear(); }
-  void SetText(std::string_view t) { null_ = false; text_.assign(t); }
+  void SetNull() {
+    null_ = true;
+    text_.clear();
+  }
+  void SetText(std::string_view t) {
+    null_ = false;
+    text_.assign(t);
+  }
 
   bool operator==(const Value& o) const { return null_ == o.null_ && text_ == o.text_; }
 

@@ -16,8 +16,10 @@ void MemoryTableList::SetCurrentIndex(int index) {
 
 void MemoryTableList::RemoveAt(int index) {
   entries_.erase(entries_.begin() + index);
-  if (current_ == index) current_ = -1;
-  else if (current_ > index) --current_;
+  if (current_ == index)
+    current_ = -1;
+  else if (current_ > index)
+    --current_;
 }
 
 void MemoryTableList::Add(const std::string& name) {

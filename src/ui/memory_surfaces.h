@@ -39,7 +39,10 @@ class MemoryTableList : public TableList {
 
 class MemoryProgressBar : public ProgressBar {
  public:
-  void SetValue(double percent) override { values.push_back(percent); value = percent; }
+  void SetValue(double percent) override {
+    values.push_back(percent);
+    value = percent;
+  }
   void SetText(const std::string& t) override { text = t; }
   double value = 0;
   std::string text = kProgressRestText;
@@ -49,7 +52,10 @@ class MemoryProgressBar : public ProgressBar {
 class MemoryPointer : public Pointer {
  public:
   PointerShape Get() const override { return shape; }
-  void Set(PointerShape s) override { shape = s; history.push_back(s); }
+  void Set(PointerShape s) override {
+    shape = s;
+    history.push_back(s);
+  }
   PointerShape shape = PointerShape::kDefault;
   std::vector<PointerShape> history;
 };

@@ -16,10 +16,9 @@ std::string LowerAscii(const std::string& s) {
 }  // namespace
 
 bool ListOrderLess(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(LowerAscii(x)) < static_cast<unsigned char>(LowerAscii(y));
-      });
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(LowerAscii(x)) < static_cast<unsigned char>(LowerAscii(y));
+  });
 }
 
 int SortedInsertIndex(const TableList& list, const std::string& name) {
@@ -27,7 +26,10 @@ int SortedInsertIndex(const TableList& list, const std::string& name) {
   int lo = 0, hi = list.Count();
   while (lo < hi) {
     int mid = lo + (hi - lo) / 2;
-    if (ListOrderLess(name, list.Text(mid))) hi = mid; else lo = mid + 1;
+    if (ListOrderLess(name, list.Text(mid)))
+      hi = mid;
+    else
+      lo = mid + 1;
   }
   return lo;
 }

@@ -2,11 +2,11 @@
 // environment. Tests that need it skip with a clear message without it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "connection/connection_strings.h"
 
@@ -31,7 +31,7 @@ inline std::optional<ConnectionSettings> TestPostgres() {
 }  // namespace corvane::testing
 
 // Skips the test when no throwaway PostgreSQL is around.
-#define CORVANE_REQUIRE_POSTGRES(var)                                                   \
-  auto var##_opt = ::corvane::testing::TestPostgres();                                \
-  if (!var##_opt) GTEST_SKIP() << "no test PostgreSQL: run through scripts/test.sh";   \
+#define CORVANE_REQUIRE_POSTGRES(var)                                                \
+  auto var##_opt = ::corvane::testing::TestPostgres();                               \
+  if (!var##_opt) GTEST_SKIP() << "no test PostgreSQL: run through scripts/test.sh"; \
   const ::corvane::ConnectionSettings var = *var##_opt

@@ -10,9 +10,9 @@ namespace {
 const char kTail[] = "\r\rPlease email screenshot of this message to support@vantorel.com";
 
 TEST(FailureText, IsBuiltPieceByPiece) {
-  EXPECT_EQ(FailureText("Disk full", kTagPrefix, "Form1.PushButton1_Click", 104, nullptr),
-            std::string("Disk full\r\nin Corvane2021/08/31.Form1.PushButton1_Click at line 104") +
-                kTail);
+  EXPECT_EQ(
+      FailureText("Disk full", kTagPrefix, "Form1.PushButton1_Click", 104, nullptr),
+      std::string("Disk full\r\nin Corvane2021/08/31.Form1.PushButton1_Click at line 104") + kTail);
   std::string sql = "INSERT INTO \"T\" VALUES('x')";
   EXPECT_EQ(FailureText("bad", kWalkTagPrefix, "AddFolder.GetSubDirectories2016", 100, &sql),
             std::string("bad\r\nin Quenby2021/08/31.AddFolder.GetSubDirectories2016 at line 100") +
@@ -23,9 +23,18 @@ TEST(Procedure, ResumesAtTheNextStepAfterEachFailure) {
   ScriptedDialogs dialogs;
   Procedure p(dialogs, "Form2.PushButton5_Click");
   std::vector<int> ran;
-  p.Step(100, [&] { ran.push_back(100); return Status::IoError("first"); });
-  p.Step(102, [&] { ran.push_back(102); return Status::Ok(); });
-  p.Step(104, [&] { ran.push_back(104); return Status::NotFound("second"); });
+  p.Step(100, [&] {
+    ran.push_back(100);
+    return Status::IoError("first");
+  });
+  p.Step(102, [&] {
+    ran.push_back(102);
+    return Status::Ok();
+  });
+  p.Step(104, [&] {
+    ran.push_back(104);
+    return Status::NotFound("second");
+  });
   EXPECT_EQ(ran, (std::vector<int>{100, 102, 104}));
   ASSERT_EQ(dialogs.shown.size(), 2u);
   EXPECT_EQ(dialogs.shown[0].title, "Application Error");

@@ -1,0 +1,18 @@
+// The PostgreSQL catalog.
+#pragma once
+
+#include "base/status.h"
+#include "connection/connection_strings.h"
+#include "ui/surfaces.h"
+
+namespace corvane::catalog {
+
+// Opens and drops a connection with the login; false on any failure, silently.
+bool TestPostgreSQLConnection(const ConnectionSettings& settings);
+
+// Clears `list` and adds every row of "select tablename from pg_tables;".
+// Errors (open, query, row) are returned; names added so far stay.
+Status ListPostgreSQLTables(const ConnectionSettings& settings, ui::TableList& list,
+                            ui::EventPump& pump);
+
+}  // namespace corvane::catalog

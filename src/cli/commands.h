@@ -1,0 +1,19 @@
+// The subcommands of corvane-cli. Each gets the words after its name and
+// returns the exit status (0 success, 1 failures reported, 2 bad usage).
+#pragma once
+
+namespace corvane::cli {
+
+using CommandFn = int (*)(int argc, char** argv);
+
+struct Command {
+  const char* name;
+  const char* synopsis;
+  CommandFn run;
+};
+
+}  // namespace corvane::cli
+
+namespace corvane::cli {
+// Entry points, one per cmd_*.cpp; main.cpp lists them in kCommands.
+}  // namespace corvane::cli

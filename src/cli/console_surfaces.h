@@ -1,0 +1,60 @@
+// The ui interfaces on a terminal: failure dialogs and messages on stderr,
+// questions answered by options (or asked when stdin is a terminal), a
+// progress bar on stderr when it is a terminal.
+#pragma once
+
+#include <string>
+
+#include "ui/memory_surfaces.h"
+#include "ui/surfaces.h"
+
+namespace corvane::cli {
+
+enum class Policy { kAsk, kYes, kNo };
+
+class ConsoleDialogs : public ui::Dialogs {
+ public:
+  Policy overwrite = Policy::kAsk;  // "Overwrite?" questions
+  Policy trim = Policy::kAsk;       // "Continue?" questions (long names)
+  std::string prompt_answer;        // answer to the rename prompt
+
+  void Message(const std::string& text, std::optional<std::string> title,
+               ui::MessageIcon icon) override;
+  ui::Answer Question(const std::string& text, std::optional<std::string> title) override;
+  std::string Prompt(const std::string& text, std::optional<std::string> title,
+                     const std::string& default_answer) override;
+  std::string ChooseFolder(const std::string& title, const std::string& start) override;
+
+  int failures = 0;  // failure dialogs printed
+  int messages = 0;  // other messages printed
+};
+
+class ConsoleProgress : public ui::ProgressBar {
+ public:
+  ConsoleProgress();
+  void SetValue(double percent) override;
+  void SetText(const std::string& text) override;
+
+ private:
+  bool tty_;
+  int shown_ = -1;
+};
+
+class ConsolePointer : public ui::Pointer {
+ public:
+  ui::PointerShape Get() const override { return shape_; }
+  void Set(ui::PointerShape s) override { shape_ = s; }
+
+ private:
+  ui::PointerShape shape_ = ui::PointerShape::kDefault;
+};
+
+class NullPump : public ui::EventPump {
+ public:
+  void Pump() override {}
+};
+
+// Turns "--overwrite"/"--skip-existing" style flags into a policy.
+Policy PolicyFrom(bool yes_flag, bool no_flag);
+
+}  // namespace corvane::cli

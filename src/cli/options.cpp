@@ -1,0 +1,73 @@
+#include "cli/options.h"
+
+#include <cstdlib>
+
+#include "app/settings_store.h"
+
+namespace corvane::cli {
+
+std::optional<std::string> Options::Get(const std::string& name) const {
+  auto it = values.find(name);
+  if (it == values.end()) return std::nullopt;
+  return it->second;
+}
+
+Result<Options> ParseOptions(int argc, char** argv, const std::set<std::string>& valued,
+                             const std::set<std::string>& flag_names) {
+  Options out;
+  for (int i = 0; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") {
+      for (++i; i < argc; ++i) out.positional.push_back(argv[i]);
+      break;
+    }
+    if (arg.rfind("--", 0) != 0 || arg.size() == 2) {
+      out.positional.push_back(arg);
+      continue;
+    }
+    std::string name = arg.substr(2);
+    std::optional<std::string> value;
+    if (auto eq = name.find('='); eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.resize(eq);
+    }
+    if (flag_names.count(name)) {
+      if (value) return Status::InvalidArgument("--" + name + " takes no value");
+      out.flags.insert(name);
+    } else if (valued.count(name)) {
+      if (!value) {
+        if (i + 1 >= argc) return Status::InvalidArgument("--" + name + " needs a value");
+        value = argv[++i];
+      }
+      out.values[name] = *value;
+    } else {
+      return Status::InvalidArgument("unknown option --" + name);
+    }
+  }
+  return out;
+}
+
+const std::set<std::string>& LoginOptionNames() {
+  static const std::set<std::string> kNames = {"server",   "port",     "user",
+                                               "password", "database", "paradox"};
+  return kNames;
+}
+
+ConnectionSettings SettingsFrom(const Options& options) {
+  auto store = app::MakeIniSettingsStore(app::DefaultConfigRoot());
+  auto stored = [&](const char* key, const char* def) {
+    Result<std::string> r = store->Read(app::kApplication, app::kSection, key, def);
+    return r.ok() ? r.value() : std::string(def);
+  };
+  ConnectionSettings s;
+  s.paradox_folder = options.Get("paradox").value_or(stored("ParadoxFolder", ""));
+  s.server = options.Get("server").value_or(stored("Server", "localhost"));
+  s.port = options.Get("port").value_or(stored("Port", "5432"));
+  s.user = options.Get("user").value_or(stored("User", ""));
+  const char* env_pw = std::getenv("PGPASSWORD");
+  s.password = options.Get("password").value_or(env_pw ? env_pw : stored("Password", ""));
+  s.database = options.Get("database").value_or(stored("Database", ""));
+  return s;
+}
+
+}  // namespace corvane::cli

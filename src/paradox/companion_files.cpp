@@ -1,0 +1,131 @@
+#include "paradox/companion_files.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <system_error>
+
+namespace corvane::paradox {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Lower case of one code point for the scripts of Paradox code pages
+// (Latin-1, Latin Extended-A, Greek, Cyrillic); others are their own.
+char32_t FoldCodePoint(char32_t c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 0x20 : c;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
+  if (c >= 0x100 && c <= 0x17F) {
+    if (c == 0x130) return 'i';
+    if (c == 0x178) return 0xFF;
+    bool odd_upper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    bool even_upper = (c < 0x138 || (c >= 0x14A && c <= 0x177)) && c != 0x131;
+    if (odd_upper && (c & 1)) return c + 1;
+    if (even_upper && !(c & 1)) return c + 1;
+    return c;
+  }
+  if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return c + 0x20;
+  if (c == 0x386) return 0x3AC;
+  if (c >= 0x388 && c <= 0x38A) return c + 0x25;
+  if (c == 0x38C) return 0x3CC;
+  if (c == 0x38E || c == 0x38F) return c + 0x3F;
+  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+  return c;
+}
+
+// Decodes UTF-8 into folded code points; nullopt when it is not valid UTF-8.
+std::optional<std::u32string> FoldUtf8(std::string_view s) {
+  std::u32string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    auto b = static_cast<unsigned char>(s[i]);
+    int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
+    if (extra < 0 || i + extra >= s.size()) return std::nullopt;
+    char32_t c = extra == 0 ? b : (b & (0x3F >> extra));
+    for (int k = 1; k <= extra; ++k) {
+      auto t = static_cast<unsigned char>(s[i + k]);
+      if ((t & 0xC0) != 0x80) return std::nullopt;
+      c = (c << 6) | (t & 0x3F);
+    }
+    out.push_back(FoldCodePoint(c));
+    i += extra + 1;
+  }
+  return out;
+}
+
+bool IsHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+  }
+  return out;
+}
+
+bool IsTableFile(const fs::path& p) { return LowerAscii(p.extension().string()) == ".db"; }
+
+// Regular files in `folder` whose stem is `table_name` and whose extension
+// belongs to a table family.
+std::vector<fs::path> FamilyMembers(const fs::path& folder, const std::string& table_name) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  if (ec) return found;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const fs::path& p = it->path();
+    std::error_code type_ec;
+    if (!it->is_regular_file(type_ec)) continue;
+    if (!IsTableFamilyExtension(p.extension().string())) continue;
+    if (SameNameIgnoringCase(p.stem().string(), table_name)) found.push_back(p);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+}  // namespace
+
+bool IsTableFamilyExtension(std::string_view extension) {
+  std::string e = LowerAscii(extension);
+  if (e == ".db" || e == ".mb" || e == ".px" || e == ".val" || e == ".tv" || e == ".fam") {
+    return true;
+  }
+  if (e.size() == 4 && (e[1] == 'x' || e[1] == 'y') && IsHex(e[2]) && IsHex(e[3])) {
+    return true;
+  }
+  return e.size() == 4 && (e[1] == 'x' || e[1] == 'y') && e[2] == 'g' && IsHex(e[3]);
+}
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  auto fa = FoldUtf8(a);
+  auto fb = FoldUtf8(b);
+  if (!fa || !fb) return a == b;
+  return *fa == *fb;
+}
+
+std::vector<fs::path> TableFiles(const fs::path& folder, const std::string& table_name) {
+  std::vector<fs::path> all = FamilyMembers(folder, table_name);
+  std::stable_partition(all.begin(), all.end(), IsTableFile);
+  return all;
+}
+
+std::vector<fs::path> CompanionFiles(const fs::path& folder, const std::string& table_name) {
+  std::vector<fs::path> all = FamilyMembers(folder, table_name);
+  all.erase(std::remove_if(all.begin(), all.end(), IsTableFile), all.end());
+  return all;
+}
+
+std::optional<fs::path> FindTableFile(const fs::path& folder, const std::string& table_name) {
+  std::optional<fs::path> best;
+  for (const fs::path& p : FamilyMembers(folder, table_name)) {
+    if (!IsTableFile(p)) continue;
+    if (p.filename().string() == table_name + ".db") return p;
+    if (!best) best = p;
+  }
+  return best;
+}
+
+}  // namespace corvane::paradox

@@ -1,0 +1,51 @@
+// Streaming reader of one Paradox table (.db, with its .mb for blobs).
+//
+// Open() reads and checks the header only; records are read block by block
+// in chain order as Next() is called, so memory does not grow with the
+// table. Every size, offset and count taken from the files is checked
+// against the files before use: a damaged or hostile file gives an error
+// naming the file and what is wrong, never a crash or a read outside it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+#include "paradox/format.h"
+
+namespace corvane::paradox {
+
+class TableReader {
+ public:
+  // Reads the header of `db_path`. Fails for a missing or unreadable file, a
+  // header that is not a Paradox table, an unknown field type, or a
+  // password-protected table ("<file> is password-protected").
+  static Result<std::unique_ptr<TableReader>> Open(const std::string& db_path);
+
+  ~TableReader();
+  TableReader(const TableReader&) = delete;
+  TableReader& operator=(const TableReader&) = delete;
+
+  const TableInfo& info() const;
+
+  // Fills `row` (resized to the field count; its strings' buffers are reused)
+  // with the next record in chain order. Returns false at the end.
+  // Errors:
+  //  - a blob field whose .mb is missing or damaged: the error names the
+  //    table, the record number and the field; that record is consumed and
+  //    the next call goes on with the following record;
+  //  - a damaged block chain or block: the error is returned again by every
+  //    later call (the rest of the table cannot be trusted).
+  Result<bool> Next(std::vector<Cell>& row);
+
+  // Records handed out so far (1-based number of the last one).
+  uint64_t records_read() const;
+
+ private:
+  class Impl;
+  explicit TableReader(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace corvane::paradox
