@@ -14,9 +14,10 @@ namespace fs = std::filesystem;
 class CompanionFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("corvane_companion_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ =
+        fs::temp_directory_path() /
+        ("corvane_companion_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -31,9 +32,9 @@ class CompanionFilesTest : public ::testing::Test {
 };
 
 TEST_F(CompanionFilesTest, ListsTheWholeFamilyInAnyCaseAndNothingElse) {
-  for (const char* f : {"CUSTOMER.DB", "customer.mb", "Customer.PX", "CUSTOMER.X06", "CUSTOMER.Y06",
-                        "customer.xg0", "CUSTOMER.YG1", "CUSTOMER.VAL", "customer.tv", "CUSTOMER.FAM",
-                        "CUSTOMER.X0A"}) {
+  for (const char* f :
+       {"CUSTOMER.DB", "customer.mb", "Customer.PX", "CUSTOMER.X06", "CUSTOMER.Y06", "customer.xg0",
+        "CUSTOMER.YG1", "CUSTOMER.VAL", "customer.tv", "CUSTOMER.FAM", "CUSTOMER.X0A"}) {
     Touch(f);
   }
   // Not members: other tables, other kinds of file, look-alike extensions.
@@ -44,9 +45,10 @@ TEST_F(CompanionFilesTest, ListsTheWholeFamilyInAnyCaseAndNothingElse) {
   fs::create_directory(dir_ / "customer.val");  // a folder is never a member
 
   auto files = Names(TableFiles(dir_, "customer"));
-  std::vector<std::string> expected = {"CUSTOMER.DB",  "CUSTOMER.FAM", "CUSTOMER.VAL", "CUSTOMER.X06",
-                                       "CUSTOMER.X0A", "CUSTOMER.Y06", "CUSTOMER.YG1", "Customer.PX",
-                                       "customer.mb",  "customer.tv",  "customer.xg0"};
+  std::vector<std::string> expected = {"CUSTOMER.DB",  "CUSTOMER.FAM", "CUSTOMER.VAL",
+                                       "CUSTOMER.X06", "CUSTOMER.X0A", "CUSTOMER.Y06",
+                                       "CUSTOMER.YG1", "Customer.PX",  "customer.mb",
+                                       "customer.tv",  "customer.xg0"};
   EXPECT_EQ(files, expected);
 
   auto companions = Names(CompanionFiles(dir_, "CUSTOMER"));
