@@ -62,6 +62,21 @@ Result<std::unique_ptr<RecordSet>> Connection::Execute(const std::string& sql) {
   return driver_->Execute(sql);
 }
 
+std::vector<Status> Driver::ExecuteEach(const std::vector<std::string>& statements) {
+  std::vector<Status> out;
+  out.reserve(statements.size());
+  for (const auto& sql : statements) {
+    auto r = Execute(sql);
+    out.push_back(r.ok() ? Status::Ok() : r.status());
+  }
+  return out;
+}
+
+std::vector<Status> Connection::ExecuteEach(const std::vector<std::string>& statements) {
+  if (!driver_) return std::vector<Status>(statements.size(), Status::InvalidArgument(kClosedMessage));
+  return driver_->ExecuteEach(statements);
+}
+
 Result<std::unique_ptr<RecordSet>> Connection::OpenSchema(int schema) {
   if (!driver_) return Status::InvalidArgument(kClosedMessage);
   if (schema != 20) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/status.h"
 #include "connection/value.h"
@@ -52,6 +53,12 @@ class Driver {
   // Runs one statement. Queries return their rows; other statements an empty
   // record set (RecordCount 0, no fields).
   virtual Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) = 0;
+  // Runs each statement as if it ran alone with autocommit and returns one
+  // Status per statement, in order. A driver may send them together (one
+  // transaction, pipelined) but must then replay after a failure so that the
+  // rows stored and the statuses equal one-at-a-time execution; all effects
+  // are durable when it returns.
+  virtual std::vector<Status> ExecuteEach(const std::vector<std::string>& statements);
   // The table list: columns TABLE_TYPE and TABLE_NAME.
   virtual Result<std::unique_ptr<RecordSet>> OpenSchemaTables() {
     return Status::NotSupported(
@@ -71,6 +78,8 @@ class Connection {
   Status Open(const std::string& connection_string);
   bool is_open() const { return driver_ != nullptr; }
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql);
+  // See Driver::ExecuteEach. On a closed connection every statement fails.
+  std::vector<Status> ExecuteEach(const std::vector<std::string>& statements);
   // OpenSchema(20): the tables of the database.
   Result<std::unique_ptr<RecordSet>> OpenSchema(int schema);
   void Close();
