@@ -32,8 +32,12 @@ class TableList {
   virtual void Clear() = 0;
 };
 
-// Where a name goes in a sorted list: case-insensitive on ASCII letters,
-// bytes otherwise; a name sorts after existing equal names.
+// Lower-cases UTF-8 text with full Unicode case mapping (C.UTF-8), whatever
+// the process locale; bytes that are not UTF-8 stay as they are.
+std::string LowerCase(const std::string& text);
+
+// Where a name goes in a sorted list: compared by lower-cased code points; a name sorts after
+// existing equal names.
 bool ListOrderLess(const std::string& a, const std::string& b);
 // Index at which Add puts `name` in a list whose entries are sorted.
 int SortedInsertIndex(const TableList& list, const std::string& name);

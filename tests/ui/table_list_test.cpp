@@ -48,3 +48,24 @@ TEST(TableList, SelectAllAndCurrentIndex) {
 
 }  // namespace
 }  // namespace corvane::ui
+
+namespace corvane::ui {
+namespace {
+
+TEST(TableList, CaseRulesCoverNonAsciiLetters) {
+  EXPECT_EQ(LowerCase("ÜBERWEISUNG Ölß"), "überweisung ölß");
+  EXPECT_EQ(LowerCase("ЗАКАЗЫ"), "заказы");
+  EXPECT_EQ(LowerCase(std::string("A\xff"
+                                  "B")),
+            std::string("a\xff"
+                        "b"));
+  MemoryTableList list;
+  list.Add("Zebra");
+  list.Add("überweisung");
+  list.Add("Apfel");
+  EXPECT_TRUE(ListContains(list, "ÜBERWEISUNG"));
+  EXPECT_EQ(list.Names(), (std::vector<std::string>{"Apfel", "Zebra", "überweisung"}));
+}
+
+}  // namespace
+}  // namespace corvane::ui
