@@ -1,0 +1,72 @@
+// Delete and rename of Paradox tables, straight on the folder's files.
+#include <filesystem>
+
+#include "maintenance/list_steps.h"
+#include "maintenance/maintenance.h"
+#include "maintenance/table_family.h"
+#include "ui/procedure.h"
+
+namespace corvane::maintenance {
+namespace {
+
+namespace fs = std::filesystem;
+using ui::PointerShape;
+
+fs::path ParadoxFolder(const ui::TablesWindow& w) { return w.settings.Current().paradox_folder; }
+
+// Renames the table of the entry at `index`; returns the RenameFile dialogs
+// shown. A refused name changes nothing, not even the list; a rename that
+// failed on disk still replaces the entry, as the list is not reread.
+int RenameEntry(ui::Procedure& proc, ui::TablesWindow& w, int index) {
+  ui::TableList& list = w.paradox_list;
+  const std::string old_name = list.Text(index);
+  const std::string new_name = AskNewName(w.dialogs, old_name);
+  if (new_name.empty()) return 0;
+  const fs::path folder = ParadoxFolder(w);
+  Status check = CheckNewTableName(folder, old_name, new_name);
+  if (!check.ok()) {
+    proc.Fail(112, check);
+    return 0;
+  }
+  FamilyRename done = RenameTableFiles(folder, old_name, new_name, w.dialogs, w.pump);
+  ReplaceEntry(list, index, new_name);
+  return done.failures;
+}
+
+}  // namespace
+
+Outcome DeleteParadoxTables(ui::TablesWindow& w) {
+  ui::TableList& list = w.paradox_list;
+  w.pointer.Set(PointerShape::kHourglass);
+  if (list.CurrentIndex() == -1) {
+    w.dialogs.Message("Please select a table to delete.");
+    w.pointer.Set(PointerShape::kDefault);
+    return {};
+  }
+  const fs::path folder = ParadoxFolder(w);
+  for (int i = list.Count() - 1; i >= 0; --i) {
+    if (!list.Selected(i)) continue;
+    // A table found only in a sub-folder has no file here: its entry stays.
+    if (DeleteTableFiles(folder, list.Text(i), w.pump)) list.RemoveAt(i);
+  }
+  w.pointer.Set(PointerShape::kDefault);
+  return {};
+}
+
+Outcome RenameParadoxTable(ui::TablesWindow& w) {
+  ui::Procedure proc(w.dialogs, "Form2.PushButton7_Click");
+  ui::TableList& list = w.paradox_list;
+  int rename_failures = 0;
+  w.pointer.Set(PointerShape::kHourglass);
+  if (list.CurrentIndex() == -1) {
+    w.dialogs.Message(kSelectToRename);
+  } else if (list.SelectedCount() != 1) {
+    w.dialogs.Message(kSelectJustOne);
+  } else {
+    rename_failures = RenameEntry(proc, w, LastSelected(list));
+  }
+  w.pointer.Set(PointerShape::kDefault);
+  return {proc.failures() + rename_failures};
+}
+
+}  // namespace corvane::maintenance

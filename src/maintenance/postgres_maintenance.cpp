@@ -1,0 +1,89 @@
+// Delete and rename of PostgreSQL tables: one statement per table on a
+// connection of the click's own, then the list changed in place.
+#include "connection/connection.h"
+#include "connection/connection_strings.h"
+#include "maintenance/list_steps.h"
+#include "maintenance/maintenance.h"
+#include "ui/procedure.h"
+
+namespace corvane::maintenance {
+namespace {
+
+using ui::PointerShape;
+
+// Between double quotes, an embedded quote doubled: the name stays one name
+// whatever it holds, and keeps its case.
+std::string Quoted(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+// Opened before the selection is looked at, with the driver's defaults. A
+// failed open is shown; every statement then fails with a dialog of its own.
+void OpenPostgres(ui::Procedure& proc, Connection& conn, const ui::TablesWindow& w) {
+  proc.Step(104, [&] { return conn.Open(PostgresConnectionString(w.settings.Current())); });
+}
+
+Status Run(Connection& conn, const std::string& sql) {
+  auto done = conn.Execute(sql);
+  return done.ok() ? Status::Ok() : done.status();
+}
+
+// The server's answer does not change what the list shows: the entry takes
+// the new name, as the list is not reread.
+void RenameEntry(ui::Procedure& proc, Connection& conn, ui::TablesWindow& w, int index) {
+  ui::TableList& list = w.postgres_list;
+  const std::string old_name = list.Text(index);
+  const std::string new_name = AskNewName(w.dialogs, old_name);
+  if (new_name.empty()) return;
+  proc.Step(118, [&] {
+    return Run(conn, "ALTER TABLE " + Quoted(old_name) + " RENAME TO " + Quoted(new_name) + ";");
+  });
+  ReplaceEntry(list, index, new_name);
+}
+
+}  // namespace
+
+Outcome DeletePostgresTables(ui::TablesWindow& w) {
+  ui::Procedure proc(w.dialogs, "Form2.PushButton1_Click");
+  ui::TableList& list = w.postgres_list;
+  Connection conn;
+  w.pointer.Set(PointerShape::kHourglass);
+  OpenPostgres(proc, conn, w);
+  if (list.CurrentIndex() == -1) {
+    w.dialogs.Message("Please select a table");
+  } else {
+    // Bottom-up, so removing an entry leaves the indexes still to visit.
+    for (int i = list.Count() - 1; i >= 0; --i) {
+      if (!list.Selected(i)) continue;
+      proc.Step(114, [&] { return Run(conn, "DROP TABLE " + Quoted(list.Text(i))); });
+      list.RemoveAt(i);
+    }
+  }
+  w.pointer.Set(PointerShape::kDefault);
+  return {proc.failures()};
+}
+
+Outcome RenamePostgresTable(ui::TablesWindow& w) {
+  ui::Procedure proc(w.dialogs, "Form2.PushButton6_Click");
+  ui::TableList& list = w.postgres_list;
+  Connection conn;
+  w.pointer.Set(PointerShape::kHourglass);
+  OpenPostgres(proc, conn, w);
+  if (list.CurrentIndex() == -1) {
+    w.dialogs.Message(kSelectToRename);
+  } else if (list.SelectedCount() != 1) {
+    w.dialogs.Message(kSelectJustOne);
+  } else {
+    RenameEntry(proc, conn, w, LastSelected(list));
+  }
+  w.pointer.Set(PointerShape::kDefault);
+  return {proc.failures()};
+}
+
+}  // namespace corvane::maintenance
