@@ -16,4 +16,6 @@ struct Command {
 
 namespace corvane::cli {
 // Entry points, one per cmd_*.cpp; main.cpp lists them in kCommands.
+int RunDump(int argc, char** argv);    // cmd_dump.cpp
+int RunSchema(int argc, char** argv);  // cmd_dump.cpp
 }  // namespace corvane::cli

@@ -15,6 +15,8 @@ using corvane::cli::Command;
 
 // One line per command: name, synopsis, entry point.
 const Command kCommands[] = {
+    {"dump", "dump FILE.db         print a Paradox table's rows as CSV", corvane::cli::RunDump},
+    {"schema", "schema FILE.db       print a Paradox table's layout", corvane::cli::RunSchema},
     {nullptr, nullptr, nullptr},
 };
 

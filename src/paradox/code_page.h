@@ -19,8 +19,9 @@ inline constexpr int kDefaultCodePage = 1252;
 bool IsSupportedCodePage(int code_page);
 
 // Bytes in `code_page` to UTF-8. Fails (kNotSupported) only for an
-// unsupported code page, or (kCorruption) for bytes the code page does not
-// define (e.g. 0x81 in 1252 is mapped, undefined bytes are refused).
+// unsupported code page. A byte the code page leaves undefined (0x81 in
+// 1252) reads as U+00XX, as Windows reads it, and FromUtf8 writes that
+// character back as the same byte: nothing is lost either way.
 Result<std::string> ToUtf8(std::string_view bytes, int code_page);
 // Appends instead of returning: the reader's hot path reuses `out`.
 Status AppendUtf8(std::string_view bytes, int code_page, std::string& out);

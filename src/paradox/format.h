@@ -60,9 +60,9 @@ struct TableInfo {
   int record_size = 0;
   uint32_t record_count = 0;  // header 0x06, known at open
   int code_page = 0;          // the code page text is converted from
-  // Set when code_page was not stored in the file but inferred or assumed:
-  // says how it was chosen, for the schema output.
-  std::string code_page_note;
+  // What a user should know about the file: a code page that was assumed
+  // rather than read, a header record count the blocks do not match.
+  std::vector<std::string> notes;
   std::string sort_order;  // language driver name ("ANSIINTL"), or the 3.x byte as "0xB7"
   bool encrypted = false;
   std::vector<FieldInfo> fields;

@@ -23,6 +23,10 @@ class TableReader {
   // password-protected table ("<file> is password-protected").
   static Result<std::unique_ptr<TableReader>> Open(const std::string& db_path);
 
+  // The header alone, also for a password-protected table; record_count is
+  // the header's own count, unchecked against the data blocks.
+  static Result<TableInfo> ReadInfo(const std::string& db_path);
+
   ~TableReader();
   TableReader(const TableReader&) = delete;
   TableReader& operator=(const TableReader&) = delete;
@@ -38,6 +42,10 @@ class TableReader {
   //  - a damaged block chain or block: the error is returned again by every
   //    later call (the rest of the table cannot be trusted).
   Result<bool> Next(std::vector<Cell>& row);
+
+  // True once Next() has met an error that ends the reading (as opposed
+  // to one that only cost a record).
+  bool broken() const;
 
   // Records handed out so far (1-based number of the last one).
   uint64_t records_read() const;

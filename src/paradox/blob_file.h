@@ -1,0 +1,44 @@
+// The .mb file beside a table: blob values referenced from records.
+// Internal to the reader.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "base/status.h"
+#include "paradox/file_io.h"
+
+namespace corvane::paradox {
+
+class BlobFile {
+ public:
+  // `db_path` is the table; the .mb is looked up beside it (any case of the
+  // extension) on the first Read, so a table whose blobs all sit in their
+  // records needs no .mb.
+  explicit BlobFile(std::string db_path) : db_path_(std::move(db_path)) {}
+
+  // Replaces `out` with the `length` bytes that the record reference
+  // `pointer` (block offset | slot index) names. Errors say what is wrong
+  // with the .mb (missing, cut short, reference to the wrong kind of block,
+  // length that does not match) and name the .mb file.
+  Status Read(uint32_t pointer, uint32_t length, std::string& out);
+
+  // The .mb path beside `db_path`, matched case-insensitively; empty if none.
+  static std::string Find(const std::string& db_path);
+
+ private:
+  Status EnsureOpen();
+  Status ReadSingle(uint64_t offset, const unsigned char* head, size_t head_len, uint32_t index,
+                    uint32_t length, std::string& out);
+  Status ReadSubAllocated(uint64_t offset, const unsigned char* head, size_t head_len,
+                          uint32_t index, uint32_t length, std::string& out);
+  Status ReadData(uint64_t offset, uint32_t length, std::string& out);
+  Status Bad(const std::string& what) const;
+
+  std::string db_path_;
+  std::optional<Status> open_status_;
+  ReadOnlyFile file_;
+};
+
+}  // namespace corvane::paradox

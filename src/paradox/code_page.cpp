@@ -1,0 +1,277 @@
+// Single-byte code pages are converted through a 256-entry table that is
+// built once per thread with iconv; both directions use that table, so a
+// value read and written back gives the same bytes. Multi-byte code pages
+// (the CJK ones) go through iconv each time.
+#include "paradox/code_page.h"
+
+#include <errno.h>
+#include <iconv.h>
+
+#include <array>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <unordered_map>
+
+namespace corvane::paradox {
+
+namespace {
+
+// Each of these keeps ASCII as ASCII (864 does not, and is left out).
+constexpr int kSingleByte[] = {437, 737, 850,  852,  857,  860,  861,  862,  863,  865,  866,
+                               869, 874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
+constexpr int kMultiByte[] = {932, 936, 949, 950};
+
+bool Contains(const int* first, const int* last, int v) {
+  for (; first != last; ++first) {
+    if (*first == v) return true;
+  }
+  return false;
+}
+bool IsSingleByte(int cp) { return Contains(std::begin(kSingleByte), std::end(kSingleByte), cp); }
+bool IsMultiByte(int cp) { return Contains(std::begin(kMultiByte), std::end(kMultiByte), cp); }
+
+std::string IconvName(int cp) { return "CP" + std::to_string(cp); }
+
+// An iconv descriptor, closed with its owner.
+class Iconv {
+ public:
+  Iconv(const std::string& to, const std::string& from)
+      : cd_(iconv_open(to.c_str(), from.c_str())) {}
+  ~Iconv() {
+    if (ok()) iconv_close(cd_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  void Reset() { iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
+  // Converts as much as possible; returns false with errno set on a stop.
+  bool Convert(const char*& in, size_t& in_left, std::string& out) {
+    char buf[1024];
+    while (in_left > 0) {
+      char* o = buf;
+      size_t o_left = sizeof buf;
+      const size_t r = iconv(cd_, const_cast<char**>(&in), &in_left, &o, &o_left);
+      out.append(buf, o - buf);
+      if (r == static_cast<size_t>(-1) && errno != E2BIG) return false;
+    }
+    return true;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+void AppendCodePoint(uint32_t c, std::string& out) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// Decodes one UTF-8 sequence at s[i]; returns its length, 0 if invalid.
+int DecodeUtf8(std::string_view s, size_t i, uint32_t& c) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char lead = b(i);
+  int n = lead < 0x80                   ? 1
+          : lead >= 0xF0 && lead < 0xF5 ? 4
+          : lead >= 0xE0                ? 3
+          : lead >= 0xC2                ? 2
+                                        : 0;
+  if (n == 0 || i + n > s.size()) return 0;
+  c = n == 1 ? lead : lead & (0x7F >> n);
+  for (int k = 1; k < n; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (b(i + k) & 0x3F);
+  }
+  static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < kMin[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  return n;
+}
+
+// Both directions of one single-byte code page. A byte the code page leaves
+// undefined reads as U+00XX (what Windows does for 1252's holes), so no byte
+// is ever lost, and that character writes back as the same byte.
+struct SingleByteTable {
+  std::array<std::string, 256> to_utf8;
+  std::unordered_map<uint32_t, unsigned char> from_code_point;
+};
+
+std::unique_ptr<SingleByteTable> BuildTable(int cp) {
+  Iconv cd("UTF-8", IconvName(cp));
+  if (!cd.ok()) return nullptr;
+  auto t = std::make_unique<SingleByteTable>();
+  for (int b = 0; b < 256; ++b) {
+    const char byte = static_cast<char>(b);
+    const char* in = &byte;
+    size_t left = 1;
+    cd.Reset();
+    std::string& u = t->to_utf8[b];
+    uint32_t c = b;
+    if (!cd.Convert(in, left, u) || u.empty() ||
+        DecodeUtf8(u, 0, c) != static_cast<int>(u.size())) {
+      u.clear();
+      c = static_cast<uint32_t>(b);
+      AppendCodePoint(c, u);
+    }
+    t->from_code_point.emplace(c, static_cast<unsigned char>(b));
+  }
+  return t;
+}
+
+const SingleByteTable* TableFor(int cp) {
+  thread_local std::map<int, std::unique_ptr<SingleByteTable>> cache;
+  auto it = cache.find(cp);
+  if (it == cache.end()) it = cache.emplace(cp, BuildTable(cp)).first;
+  return it->second.get();
+}
+
+Iconv* ConverterFor(int cp, bool to_utf8) {
+  thread_local std::map<std::pair<int, bool>, std::unique_ptr<Iconv>> cache;
+  auto& slot = cache[{cp, to_utf8}];
+  if (!slot) {
+    slot = to_utf8 ? std::make_unique<Iconv>("UTF-8", IconvName(cp))
+                   : std::make_unique<Iconv>(IconvName(cp), "UTF-8");
+  }
+  return slot->ok() ? slot.get() : nullptr;
+}
+
+bool IsAscii(std::string_view s) {
+  for (char ch : s) {
+    if (static_cast<unsigned char>(ch) >= 0x80) return false;
+  }
+  return true;
+}
+
+Status Unsupported(int cp) {
+  return Status::NotSupported("code page " + std::to_string(cp) + " is not supported");
+}
+
+// Multi-byte decode: a byte that starts no valid sequence reads as U+00XX.
+void AppendMultiByte(Iconv& cd, std::string_view bytes, std::string& out) {
+  const char* in = bytes.data();
+  size_t left = bytes.size();
+  cd.Reset();
+  while (!cd.Convert(in, left, out)) {
+    AppendCodePoint(static_cast<unsigned char>(*in), out);
+    ++in;
+    --left;
+    cd.Reset();
+  }
+}
+
+std::string CharacterName(std::string_view utf8, size_t i) {
+  uint32_t c = 0;
+  const int n = DecodeUtf8(utf8, i, c);
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(c));
+  return std::string(hex) + " \"" + std::string(utf8.substr(i, n)) + "\"";
+}
+
+Status Unrepresentable(std::string_view utf8, size_t i, int cp) {
+  return Status::InvalidArgument("the character " + CharacterName(utf8, i) +
+                                 " cannot be stored in code page " + std::to_string(cp));
+}
+
+Status InvalidUtf8(size_t i) {
+  return Status::InvalidArgument("the text is not valid UTF-8 (at byte " + std::to_string(i) + ")");
+}
+
+Status FromUtf8SingleByte(std::string_view utf8, int cp, std::string& out) {
+  const SingleByteTable* t = TableFor(cp);
+  if (!t) return Unsupported(cp);
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t c = 0;
+    const int n = DecodeUtf8(utf8, i, c);
+    if (n == 0) return InvalidUtf8(i);
+    const auto it = t->from_code_point.find(c);
+    if (it == t->from_code_point.end()) return Unrepresentable(utf8, i, cp);
+    out.push_back(static_cast<char>(it->second));
+    i += n;
+  }
+  return Status::Ok();
+}
+
+Status FromUtf8MultiByte(std::string_view utf8, int cp, std::string& out) {
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t c = 0;
+    const int n = DecodeUtf8(utf8, i, c);
+    if (n == 0) return InvalidUtf8(i);
+    i += n;
+  }
+  Iconv* cd = ConverterFor(cp, false);
+  if (!cd) return Unsupported(cp);
+  const char* in = utf8.data();
+  size_t left = utf8.size();
+  cd->Reset();
+  if (!cd->Convert(in, left, out)) {
+    return Unrepresentable(utf8, static_cast<size_t>(in - utf8.data()), cp);
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+bool IsSupportedCodePage(int code_page) {
+  return IsSingleByte(code_page) || IsMultiByte(code_page);
+}
+
+Status AppendUtf8(std::string_view bytes, int code_page, std::string& out) {
+  if (IsSingleByte(code_page)) {
+    const SingleByteTable* t = TableFor(code_page);
+    if (!t) return Unsupported(code_page);
+    for (char ch : bytes) {
+      const auto b = static_cast<unsigned char>(ch);
+      if (b < 0x80) {
+        out.push_back(ch);
+      } else {
+        out += t->to_utf8[b];
+      }
+    }
+    return Status::Ok();
+  }
+  if (!IsMultiByte(code_page)) return Unsupported(code_page);
+  if (IsAscii(bytes)) {
+    out.append(bytes);
+    return Status::Ok();
+  }
+  Iconv* cd = ConverterFor(code_page, true);
+  if (!cd) return Unsupported(code_page);
+  AppendMultiByte(*cd, bytes, out);
+  return Status::Ok();
+}
+
+Result<std::string> ToUtf8(std::string_view bytes, int code_page) {
+  std::string out;
+  out.reserve(bytes.size());
+  Status s = AppendUtf8(bytes, code_page, out);
+  if (!s.ok()) return s;
+  return out;
+}
+
+Result<std::string> FromUtf8(std::string_view utf8, int code_page) {
+  if (!IsSupportedCodePage(code_page)) return Unsupported(code_page);
+  std::string out;
+  out.reserve(utf8.size());
+  if (IsAscii(utf8)) {
+    out.assign(utf8);
+    return out;
+  }
+  Status s = IsSingleByte(code_page) ? FromUtf8SingleByte(utf8, code_page, out)
+                                     : FromUtf8MultiByte(utf8, code_page, out);
+  if (!s.ok()) return s;
+  return out;
+}
+
+}  // namespace corvane::paradox

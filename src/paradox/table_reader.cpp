@@ -1,0 +1,239 @@
+// Reading outline: Open() decodes the header and walks the block chain once,
+// reading only each block's 6-byte header, so that the chain is checked
+// (cycles, blocks past the end, record counts that do not fit) and the row
+// count is exact before the first row. Next() then loads one block at a time
+// and decodes its records field by field.
+#include "paradox/table_reader.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "paradox/blob_file.h"
+#include "paradox/code_page.h"
+#include "paradox/field_decode.h"
+#include "paradox/file_io.h"
+#include "paradox/table_header.h"
+
+namespace corvane::paradox {
+
+class TableReader::Impl {
+ public:
+  Status Open(const std::string& path);
+  Status OpenHeader(const std::string& path) {
+    CORVANE_RETURN_IF_ERROR(db_.Open(path));
+    return ReadHeader();
+  }
+  Result<bool> Next(std::vector<Cell>& row);
+
+  TableInfo& info() { return h_.info; }
+  uint64_t records_read() const { return records_read_; }
+  bool broken() const { return fatal_.has_value(); }
+
+ private:
+  Status ReadHeader();
+  Status WalkChain();
+  Status CheckBlock(int k, const unsigned char* head, int& count) const;
+  Status LoadBlock(size_t pos);
+  Status DecodeRecord(const unsigned char* rec, std::vector<Cell>& row);
+  Status DecodeBlob(const FieldInfo& f, const unsigned char* p, Cell& cell);
+  Status Bad(const std::string& what) const { return Status::Corruption(db_.path() + ": " + what); }
+  uint64_t BlockOffset(int k) const {
+    return h_.info.header_size + uint64_t(k - 1) * h_.info.block_size;
+  }
+
+  ReadOnlyFile db_;
+  TableHeader h_;
+  std::vector<int> field_offsets_;
+  std::vector<uint16_t> chain_;   // block numbers in chain order
+  std::vector<uint16_t> counts_;  // live records in each
+  size_t pos_ = 0;                // index into chain_
+  int next_in_block_ = 0;
+  std::optional<size_t> loaded_;
+  std::vector<unsigned char> block_;
+  std::optional<BlobFile> blobs_;
+  std::string blob_bytes_;
+  uint64_t records_read_ = 0;
+  std::optional<Status> fatal_;
+};
+
+Status TableReader::Impl::Open(const std::string& path) {
+  CORVANE_RETURN_IF_ERROR(OpenHeader(path));
+  if (h_.info.encrypted) return Status::NotSupported(path + " is password-protected");
+  int offset = 0;
+  for (const FieldInfo& f : h_.info.fields) {
+    field_offsets_.push_back(offset);
+    offset += f.size;
+  }
+  blobs_.emplace(path);
+  block_.resize(h_.info.block_size);
+  return WalkChain();
+}
+
+Status TableReader::Impl::ReadHeader() {
+  unsigned char probe[kHeaderProbeSize] = {};
+  Result<size_t> got = db_.ReadAt(0, sizeof probe, probe);
+  if (!got.ok()) return got.status();
+  const size_t want = std::max<size_t>(LoadLe16(probe + kHdrHeaderSize), kHdrExtendedEnd);
+  std::string header(std::min<uint64_t>(want, db_.size()), '\0');
+  got = db_.ReadAt(0, header.size(), header.data());
+  if (!got.ok()) return got.status();
+  header.resize(*got);
+  Result<TableHeader> h = DecodeTableHeader(header, db_.size(), db_.path());
+  if (!h.ok()) return h.status();
+  h_ = std::move(h).value();
+  return Status::Ok();
+}
+
+// Checks one block header; `count` gets its number of live records.
+Status TableReader::Impl::CheckBlock(int k, const unsigned char* head, int& count) const {
+  const int rs = h_.info.record_size;
+  const int last = static_cast<int16_t>(LoadLe16(head + 4));
+  count = last < 0 ? 0 : last / rs + 1;
+  const std::string which = "data block " + std::to_string(k);
+  if (last >= 0 && (last % rs != 0 || kBlockHeaderSize + last + rs > h_.info.block_size)) {
+    return Bad(which + " claims more records than it can hold");
+  }
+  if (BlockOffset(k) + kBlockHeaderSize + uint64_t(count) * rs > db_.size()) {
+    return Bad(which + " is cut short: the file ends inside its records");
+  }
+  return Status::Ok();
+}
+
+Status TableReader::Impl::WalkChain() {
+  std::vector<bool> seen(65536, false);
+  uint64_t total = 0;
+  for (int k = h_.first_block; k != 0;) {
+    if (seen[k]) return Bad("the data block chain loops back to block " + std::to_string(k));
+    seen[k] = true;
+    const std::string which = "data block " + std::to_string(k);
+    unsigned char head[kBlockHeaderSize];
+    Result<size_t> got = db_.ReadAt(BlockOffset(k), sizeof head, head);
+    if (!got.ok()) return got.status();
+    if (*got != sizeof head) return Bad(which + " lies past the end of the file");
+    int count = 0;
+    CORVANE_RETURN_IF_ERROR(CheckBlock(k, head, count));
+    chain_.push_back(static_cast<uint16_t>(k));
+    counts_.push_back(static_cast<uint16_t>(count));
+    total += count;
+    k = LoadLe16(head);
+  }
+  if (total != h_.info.record_count) {
+    h_.info.notes.push_back("the header counts " + std::to_string(h_.info.record_count) +
+                            " records, the data blocks hold " + std::to_string(total));
+    h_.info.record_count = static_cast<uint32_t>(total);
+  }
+  return Status::Ok();
+}
+
+Status TableReader::Impl::LoadBlock(size_t pos) {
+  Result<size_t> got = db_.ReadAt(BlockOffset(chain_[pos]), block_.size(), block_.data());
+  if (!got.ok()) return got.status();
+  // The last block may be cut right after its last record; the records were
+  // checked to lie inside the file when the chain was walked.
+  std::fill(block_.begin() + *got, block_.end(), 0);
+  loaded_ = pos;
+  return Status::Ok();
+}
+
+Result<bool> TableReader::Impl::Next(std::vector<Cell>& row) {
+  if (fatal_) return *fatal_;
+  while (pos_ < chain_.size() && next_in_block_ >= counts_[pos_]) {
+    ++pos_;
+    next_in_block_ = 0;
+  }
+  if (pos_ == chain_.size()) return false;
+  if (loaded_ != pos_) {
+    Status s = LoadBlock(pos_);
+    if (!s.ok()) {
+      fatal_ = s;
+      return s;
+    }
+  }
+  const unsigned char* rec =
+      block_.data() + kBlockHeaderSize + size_t(next_in_block_) * h_.info.record_size;
+  ++next_in_block_;
+  ++records_read_;
+  row.resize(h_.info.fields.size());
+  CORVANE_RETURN_IF_ERROR(DecodeRecord(rec, row));
+  return true;
+}
+
+Status TableReader::Impl::DecodeRecord(const unsigned char* rec, std::vector<Cell>& row) {
+  const std::vector<FieldInfo>& fields = h_.info.fields;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const FieldInfo& f = fields[i];
+    const unsigned char* p = rec + field_offsets_[i];
+    Status s = IsBlobType(f.type) ? DecodeBlob(f, p, row[i])
+                                  : DecodeScalarField(f, p, h_.info.code_page, row[i]);
+    if (!s.ok()) {
+      return Status::Error(s.code(), db_.path() + ": record " + std::to_string(records_read_) +
+                                         ", field \"" + f.name + "\": " + s.message());
+    }
+  }
+  return Status::Ok();
+}
+
+namespace {
+
+// Graphic and OLE values start with 01 00 00 0x and their own length;
+// anything else is kept whole rather than guessed at.
+size_t PrefixToStrip(FieldType type, const unsigned char* p, size_t n) {
+  if (type != FieldType::kGraphic && type != FieldType::kOle) return 0;
+  if (n < static_cast<size_t>(kBlobPrefixSize)) return 0;
+  if (p[0] != 1 || p[1] != 0 || p[2] != 0 || (p[3] != 1 && p[3] != 2)) return 0;
+  return LoadLe32(p + 4) == n - kBlobPrefixSize ? kBlobPrefixSize : 0;
+}
+
+}  // namespace
+
+Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p, Cell& cell) {
+  cell.null = true;
+  cell.text.clear();
+  const uint32_t leader = f.size - kBlobRefSize;
+  const uint32_t pointer = LoadLe32(p + leader);
+  const uint32_t length = LoadLe32(p + leader + 4);
+  if (length == 0) return Status::Ok();
+  const unsigned char* data = p;
+  if (pointer == 0) {
+    if (length > leader) {
+      return Status::Corruption("a blob of " + std::to_string(length) +
+                                " bytes is marked as held in its " + std::to_string(leader) +
+                                "-byte leader");
+    }
+  } else {
+    CORVANE_RETURN_IF_ERROR(blobs_->Read(pointer, length, blob_bytes_));
+    data = reinterpret_cast<const unsigned char*>(blob_bytes_.data());
+  }
+  cell.null = false;
+  if (f.type == FieldType::kMemo) {
+    return AppendUtf8(std::string_view(reinterpret_cast<const char*>(data), length),
+                      h_.info.code_page, cell.text);
+  }
+  // Formatted memos are Paradox's own rich-text records, not plain text:
+  // they are kept byte for byte like the other binary blobs.
+  const size_t skip = PrefixToStrip(f.type, data, length);
+  AppendHex(data + skip, length - skip, cell.text);
+  return Status::Ok();
+}
+
+TableReader::TableReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+TableReader::~TableReader() = default;
+
+Result<std::unique_ptr<TableReader>> TableReader::Open(const std::string& db_path) {
+  auto impl = std::make_unique<Impl>();
+  CORVANE_RETURN_IF_ERROR(impl->Open(db_path));
+  return std::unique_ptr<TableReader>(new TableReader(std::move(impl)));
+}
+
+Result<TableInfo> TableReader::ReadInfo(const std::string& db_path) {
+  Impl impl;
+  CORVANE_RETURN_IF_ERROR(impl.OpenHeader(db_path));
+  return impl.info();
+}
+
+const TableInfo& TableReader::info() const { return impl_->info(); }
+Result<bool> TableReader::Next(std::vector<Cell>& row) { return impl_->Next(row); }
+uint64_t TableReader::records_read() const { return impl_->records_read(); }
+bool TableReader::broken() const { return impl_->broken(); }
+
+}  // namespace corvane::paradox
