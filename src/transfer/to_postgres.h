@@ -2,6 +2,8 @@
 // list into PostgreSQL (procedure tag Form2.PushButton4_Click).
 #pragma once
 
+#include <cstddef>
+
 #include "ui/windows.h"
 
 namespace corvane::transfer {
@@ -10,6 +12,16 @@ struct TransferOutcome {
   int failures = 0;  // failure dialogs shown
 };
 
+// How rows travel. What the user sees (rows stored, dialogs, progress, list)
+// does not depend on these; only the speed does.
+struct ToPostgresOptions {
+  size_t batch_rows = 1000;      // rows handed to ExecuteEach at once
+  size_t batch_bytes = 4 << 20;  // ... or fewer, once their text is this long
+};
+
+// Runs the handler on the window's surfaces. Every failure is shown as a
+// failure dialog and the handler goes on; nothing is thrown.
 TransferOutcome SendTablesToPostgres(ui::TablesWindow& window);
+TransferOutcome SendTablesToPostgres(ui::TablesWindow& window, const ToPostgresOptions& options);
 
 }  // namespace corvane::transfer

@@ -1,0 +1,223 @@
+// Outline of one click:
+//   check for a current entry; open the Paradox and the PostgreSQL side;
+//   walk the Paradox list bottom-up and, for each selected table: ask before
+//   replacing a PostgreSQL table of that name, create the table from the
+//   source's column types, send every row, reset the progress bar and add
+//   the name to the PostgreSQL list; close both sides.
+// Rows travel in batches through ExecuteEach, which stores exactly what one
+// autocommitted INSERT per row would; progress and failure dialogs are then
+// given row by row in row order, so the batching cannot be seen.
+#include "transfer/to_postgres.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connection/connection.h"
+#include "transfer/field_types.h"
+#include "ui/memory_surfaces.h"
+#include "ui/procedure.h"
+
+namespace corvane::transfer {
+
+namespace {
+
+constexpr const char* kTag = "Form2.PushButton4_Click";
+constexpr int kCommandTimeoutS = 5000;
+constexpr int kConnectionTimeoutS = 5000;
+
+class ToPostgres {
+ public:
+  ToPostgres(ui::TablesWindow& window, const ToPostgresOptions& options)
+      : w_(window), options_(options), pump_(window.pump), proc_(window.dialogs, kTag) {
+    proc_.ShowStatement(&statement_);
+  }
+  TransferOutcome Run();
+
+ private:
+  void OpenConnections();
+  void CopyTable(int index);
+  ui::Answer AskOverwrite(std::string& table);
+  void CreateTable(const std::string& table, RecordSet* rows);
+  void SendRows(const std::string& table, RecordSet* rows);
+  bool FillBatch(RecordSet& rows, const std::string& head, int64_t first, int64_t end);
+  void SendBatch(int64_t first, int64_t total);
+  void FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows, bool add_name);
+
+  ui::TablesWindow& w_;
+  ToPostgresOptions options_;
+  ui::ThrottledPump pump_;
+  ui::Procedure proc_;
+  Connection postgres_;
+  Connection paradox_;
+  // The CREATE TABLE or INSERT built last; every failure dialog shows it.
+  std::string statement_;
+  std::vector<std::string> batch_;
+  size_t batch_used_ = 0;
+  Status read_failure_;
+};
+
+TransferOutcome ToPostgres::Run() {
+  if (w_.paradox_list.CurrentIndex() == -1) {  // 102
+    w_.dialogs.Message("Please select a table to send.");
+    return {};
+  }
+  w_.pointer.Set(ui::PointerShape::kHourglass);  // 110
+  OpenConnections();
+  // Re-read the count and the selection as the walk goes: the user may
+  // change them while the pump runs.
+  for (int i = w_.paradox_list.Count() - 1; i >= 0; --i) {
+    if (i >= w_.paradox_list.Count()) continue;
+    if (w_.paradox_list.Selected(i)) CopyTable(i);  // 126
+  }
+  w_.pointer.Set(ui::PointerShape::kDefault);  // 202
+  postgres_.Close();
+  paradox_.Close();
+  return {proc_.failures()};
+}
+
+void ToPostgres::OpenConnections() {
+  const ConnectionSettings settings = w_.settings.Current();
+  paradox_.options().cursor_location = CursorLocation::kClient;
+  proc_.Step(114, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
+  ConnectionOptions& pg = postgres_.options();
+  pg.cursor_location = CursorLocation::kServer;
+  pg.command_timeout_s = kCommandTimeoutS;
+  pg.connection_timeout_s = kConnectionTimeoutS;
+  proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
+}
+
+ui::Answer ToPostgres::AskOverwrite(std::string& table) {
+  // The PostgreSQL list's spelling wins; with several matches, the last.
+  const std::string lower = ui::LowerCase(table);
+  for (int j = 0; j < w_.postgres_list.Count(); ++j) {
+    std::string entry = w_.postgres_list.Text(j);
+    if (ui::LowerCase(entry) == lower) table = std::move(entry);
+  }
+  return w_.dialogs.Question("Would you like to overwrite " + table + "?",
+                             std::string("Overwrite?"));
+}
+
+void ToPostgres::CopyTable(int index) {
+  std::string table = w_.paradox_list.Text(index);  // 128
+  if (ui::ListContains(w_.postgres_list, table)) {
+    if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
+    proc_.Step(150, [&] {
+      auto r = postgres_.Execute("DROP TABLE " + QuotePostgresName(table));
+      return r.status();
+    });
+    ui::RemoveFromList(w_.postgres_list, table);  // 152
+  }
+  std::unique_ptr<RecordSet> rows;
+  proc_.Step(156, [&] {
+    auto r = paradox_.Execute("SELECT * FROM " + QuotePostgresName(table));
+    if (r.ok()) rows = std::move(r).value();
+    return r.status();
+  });
+  if (rows == nullptr) {
+    // Nothing could be read: creating an empty table or listing the name
+    // would report a copy that did not happen.
+    FinishTable(table, nullptr, false);
+    return;
+  }
+  CreateTable(table, rows.get());
+  SendRows(table, rows.get());
+  FinishTable(table, std::move(rows), true);
+}
+
+void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
+  statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // 158
+  for (int c = 0; c < rows->FieldCount(); ++c) {
+    pump_.Pump();
+    const std::string quoted = QuotePostgresName(rows->FieldName(c));
+    statement_.append(quoted, 0, quoted.size() - 1);  // the type text closes it
+    statement_ += PostgresColumnTypeText(ColumnClassOf(rows->FieldType(c)));
+  }
+  statement_.pop_back();  // 168: the comma after the last column
+  statement_ += ");";
+  proc_.Step(170, [&] { return postgres_.Execute(statement_).status(); });
+}
+
+void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
+  const int64_t total = rows->RecordCount();  // 172
+  const std::string head = PostgresInsertHead(table);
+  read_failure_ = Status::Ok();
+  for (int64_t first = 0; first < total;) {
+    const int64_t end = std::min<int64_t>(
+        total, first + static_cast<int64_t>(std::max<size_t>(options_.batch_rows, 1)));
+    const bool read_ok = FillBatch(*rows, head, first, end);
+    SendBatch(first, total);
+    first += static_cast<int64_t>(batch_used_);
+    if (!read_ok) {
+      // The rest of the table cannot be read; one dialog says so.
+      proc_.Fail(184, read_failure_);
+      return;
+    }
+  }
+}
+
+// Builds the statements of rows [first, end) into the batch, stopping early
+// at the byte budget or when the source fails to give the next row (that row
+// is sent; the failure is kept in read_failure_ and false returned).
+bool ToPostgres::FillBatch(RecordSet& rows, const std::string& head, int64_t first, int64_t end) {
+  batch_used_ = 0;
+  size_t bytes = 0;
+  for (int64_t r = first; r < end && bytes < options_.batch_bytes; ++r) {
+    pump_.Pump();
+    if (rows.Eof()) {
+      read_failure_ = Status::Corruption(
+          "The table holds fewer rows than its header counts; the rows after row " +
+          std::to_string(r) + " could not be read.");
+      return false;
+    }
+    if (batch_used_ == batch_.size()) batch_.emplace_back();
+    std::string& sql = batch_[batch_used_++];
+    BuildRowStatement(sql, head, rows);
+    bytes += sql.size();
+    Status moved = rows.MoveNext();
+    if (!moved.ok()) {
+      read_failure_ = std::move(moved);
+      return false;
+    }
+  }
+  return true;
+}
+
+void ToPostgres::SendBatch(int64_t first, int64_t total) {
+  if (batch_used_ == 0) return;
+  batch_.resize(batch_used_);
+  std::vector<Status> results = postgres_.ExecuteEach(batch_);
+  for (size_t k = 0; k < batch_used_; ++k) {
+    pump_.Pump();
+    const auto r = static_cast<double>(first + static_cast<int64_t>(k));
+    w_.progress.SetValue((r + 1) / static_cast<double>(total) * 100.0);  // 178
+    const Status& status = k < results.size() ? results[k] : Status::Internal("no result");
+    if (!status.ok()) {
+      statement_ = batch_[k];
+      proc_.Fail(182, status);
+    }
+  }
+  statement_ = batch_[batch_used_ - 1];
+}
+
+void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,
+                             bool add_name) {
+  w_.pointer.Set(ui::PointerShape::kDefault);  // 188
+  w_.progress.SetValue(0);
+  w_.progress.SetText(ui::kProgressRestText);
+  if (rows) rows->Close();                    // 194
+  if (add_name) w_.postgres_list.Add(table);  // 196
+}
+
+}  // namespace
+
+TransferOutcome SendTablesToPostgres(ui::TablesWindow& window) {
+  return SendTablesToPostgres(window, ToPostgresOptions{});
+}
+
+TransferOutcome SendTablesToPostgres(ui::TablesWindow& window, const ToPostgresOptions& options) {
+  ToPostgres handler(window, options);
+  return handler.Run();
+}
+
+}  // namespace corvane::transfer
