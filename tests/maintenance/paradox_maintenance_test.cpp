@@ -1,0 +1,266 @@
+// Paradox delete and rename on real files in a scratch folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "maintenance/maintenance.h"
+#include "maintenance/table_family.h"
+#include "window_fixture.h"
+
+namespace corvane::maintenance {
+namespace {
+
+namespace fs = std::filesystem;
+using ui::PointerShape;
+
+class ParadoxMaintenanceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() /
+           ("corvane_maint_" + std::to_string(::getpid()) + "_" + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    w_.settings.settings.paradox_folder = dir_.string();
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(dir_, ec);
+  }
+  // Each file holds its own name, so a mix-up shows in the content.
+  void Make(const std::vector<std::string>& names) {
+    for (const auto& n : names) std::ofstream(dir_ / n, std::ios::binary) << "content of " << n;
+  }
+  std::string Read(const std::string& name) {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  // File name -> content, for every file directly in the folder.
+  std::map<std::string, std::string> Snapshot() {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      if (e.is_regular_file())
+        out[e.path().filename().string()] = Read(e.path().filename().string());
+    }
+    return out;
+  }
+  std::vector<std::string> Files() {
+    std::vector<std::string> out;
+    for (const auto& [name, content] : Snapshot()) out.push_back(name);
+    return out;
+  }
+  void List(const std::vector<std::string>& names, const std::vector<std::string>& selected) {
+    testing::FakeTablesWindow::Fill(w_.paradox, names);
+    w_.paradox.SelectNames(selected);
+  }
+  fs::path dir_;
+  testing::FakeTablesWindow w_;
+};
+
+TEST_F(ParadoxMaintenanceTest, DeletesSelectedTablesWithAllTheirFilesAndNothingElse) {
+  Make({"ALPHA.DB", "ALPHA.MB", "ALPHA.PX", "ALPHA.X02", "ALPHA.Y02", "ALPHA.VAL", "ALPHA.F",
+        "BETA.DB", "BETA.MB", "CHARLIE.DB", "charlie.tv", "delta.db", "delta.mb", "ECHO.DB",
+        "ECHO.PX"});
+  List({"ALPHA", "BETA", "CHARLIE", "DELTA", "ECHO"}, {"ALPHA", "CHARLIE", "DELTA"});
+
+  Outcome out = DeleteParadoxTables(w_.window);
+
+  EXPECT_EQ(out.failures, 0);
+  // Neighbours right below a deleted entry keep their files; a form named
+  // like a table is not one of its files.
+  EXPECT_EQ(Files(),
+            (std::vector<std::string>{"ALPHA.F", "BETA.DB", "BETA.MB", "ECHO.DB", "ECHO.PX"}));
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"BETA", "ECHO"}));
+  EXPECT_TRUE(w_.dialogs.shown.empty());
+  EXPECT_EQ(w_.pointer.history,
+            (std::vector<PointerShape>{PointerShape::kHourglass, PointerShape::kDefault}));
+  EXPECT_GT(w_.pump.count, 0);
+}
+
+TEST_F(ParadoxMaintenanceTest, DeletesReadOnlyFiles) {
+  Make({"LOCKED.DB", "LOCKED.MB"});
+  fs::permissions(dir_ / "LOCKED.DB", fs::perms::owner_read, fs::perm_options::replace);
+  fs::permissions(dir_ / "LOCKED.MB", fs::perms::owner_read, fs::perm_options::replace);
+  List({"LOCKED"}, {"LOCKED"});
+
+  (void)DeleteParadoxTables(w_.window);
+
+  EXPECT_TRUE(Files().empty());
+  EXPECT_EQ(w_.paradox.Count(), 0);
+}
+
+TEST_F(ParadoxMaintenanceTest, DeleteLeavesEntriesWithoutATableFileHere) {
+  fs::create_directory(dir_ / "sub");
+  std::ofstream(dir_ / "sub" / "NESTED.DB") << "nested";
+  Make({"ORPHAN.MB"});  // a memo file alone is no table
+  List({"NESTED", "ORPHAN", "GONE"}, {"NESTED", "ORPHAN", "GONE"});
+
+  (void)DeleteParadoxTables(w_.window);
+
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"GONE", "NESTED", "ORPHAN"}));
+  EXPECT_TRUE(fs::exists(dir_ / "sub" / "NESTED.DB"));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"ORPHAN.MB"}));
+}
+
+TEST_F(ParadoxMaintenanceTest, DeleteSelectionRules) {
+  Make({"KEEP.DB"});
+  List({"KEEP"}, {});
+  (void)DeleteParadoxTables(w_.window);  // no current entry
+  EXPECT_EQ(w_.Messages(), (std::vector<std::string>{"Please select a table to delete."}));
+  // The hourglass stands while the message shows.
+  EXPECT_EQ(w_.dialogs.pointers, (std::vector<PointerShape>{PointerShape::kHourglass}));
+  EXPECT_EQ(w_.pointer.shape, PointerShape::kDefault);
+
+  w_.paradox.SetCurrentIndex(0);  // current but not selected
+  (void)DeleteParadoxTables(w_.window);
+  EXPECT_EQ(w_.dialogs.shown.size(), 1u);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"KEEP.DB"}));
+  EXPECT_EQ(w_.paradox.Count(), 1);
+}
+
+TEST_F(ParadoxMaintenanceTest, RenameMovesEveryFileKeepingExtensionSpellingAndContent) {
+  Make({"ORDERS.DB", "ORDERS.mb", "ORDERS.PX", "ORDERS.X03", "ORDERS.Y03", "ORDERS.VAL", "ORDERS.F",
+        "AAA.DB"});
+  List({"AAA", "ORDERS"}, {"ORDERS"});
+  w_.dialogs.prompt_answers = {"Invoices2024"};
+
+  Outcome out = RenameParadoxTable(w_.window);
+
+  EXPECT_EQ(out.failures, 0);
+  auto files = Snapshot();
+  for (const char* ext : {".DB", ".mb", ".PX", ".X03", ".Y03", ".VAL"}) {
+    EXPECT_EQ(files.count(std::string("ORDERS") + ext), 0u) << ext;
+    EXPECT_EQ(files[std::string("Invoices2024") + ext], std::string("content of ORDERS") + ext);
+  }
+  EXPECT_EQ(files["ORDERS.F"], "content of ORDERS.F");
+  ASSERT_EQ(w_.dialogs.shown.size(), 1u);
+  EXPECT_EQ(w_.dialogs.shown[0].kind, "prompt");
+  EXPECT_EQ(w_.dialogs.shown[0].text, "Enter new name of ORDERS:");
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"AAA", "Invoices2024"}));
+  // The first entry is current without being selected: one table per click.
+  EXPECT_EQ(w_.paradox.CurrentIndex(), 0);
+  EXPECT_EQ(w_.paradox.SelectedCount(), 0);
+}
+
+TEST_F(ParadoxMaintenanceTest, RenameOntoAnotherTableIsRefusedAndChangesNothing) {
+  Make({"ORDERS.DB", "ORDERS.MB", "customer.db", "customer.mb", "LONELY.DB", "NEWBIE.PX"});
+  List({"CUSTOMER", "LONELY", "ORDERS"}, {"ORDERS"});
+  auto before = Snapshot();
+
+  w_.dialogs.prompt_answers = {"Customer"};
+  Outcome out = RenameParadoxTable(w_.window);
+  EXPECT_EQ(out.failures, 1);
+  ASSERT_EQ(w_.dialogs.Failures().size(), 1u);
+  EXPECT_NE(w_.dialogs.Failures()[0].find("Cannot rename ORDERS to Customer"), std::string::npos);
+  EXPECT_NE(w_.dialogs.Failures()[0].find("Form2.PushButton7_Click"), std::string::npos);
+
+  // A stray index of that name is refused too: it would be taken for ours.
+  w_.dialogs.prompt_answers = {"NEWBIE"};
+  w_.paradox.SelectNames({"ORDERS"});
+  EXPECT_EQ(RenameParadoxTable(w_.window).failures, 1);
+
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"CUSTOMER", "LONELY", "ORDERS"}));
+}
+
+TEST_F(ParadoxMaintenanceTest, RenameToItsOwnNameKeepsTheFiles) {
+  Make({"ORDERS.DB", "ORDERS.MB", "ZED.DB"});
+  List({"ORDERS", "ZED"}, {"ZED"});
+  auto before = Snapshot();
+  w_.dialogs.prompt_answers = {"\x01"};  // the default answer, unchanged
+
+  EXPECT_EQ(RenameParadoxTable(w_.window).failures, 0);
+
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"ORDERS", "ZED"}));
+  EXPECT_EQ(w_.paradox.CurrentIndex(), 0);
+}
+
+TEST_F(ParadoxMaintenanceTest, RenameChangingOnlyTheCaseRenamesTheFiles) {
+  Make({"ORDERS.DB", "ORDERS.MB"});
+  List({"ORDERS"}, {"ORDERS"});
+  w_.dialogs.prompt_answers = {"orders"};
+
+  EXPECT_EQ(RenameParadoxTable(w_.window).failures, 0);
+
+  auto files = Snapshot();
+  EXPECT_EQ(files["orders.DB"], "content of ORDERS.DB");
+  EXPECT_EQ(files["orders.MB"], "content of ORDERS.MB");
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"orders"}));
+}
+
+TEST_F(ParadoxMaintenanceTest, RenameCancelledOrUnsafeChangesNothing) {
+  Make({"ORDERS.DB", "ORDERS.MB"});
+  fs::create_directory(dir_ / "sub");
+  List({"ORDERS"}, {"ORDERS"});
+  auto before = Snapshot();
+
+  w_.dialogs.prompt_answers = {""};  // Cancel, or a cleared field
+  EXPECT_EQ(RenameParadoxTable(w_.window).failures, 0);
+  // A name that would move the table into another folder.
+  w_.dialogs.prompt_answers = {"sub/ORDERS"};
+  EXPECT_EQ(RenameParadoxTable(w_.window).failures, 1);
+
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_TRUE(fs::is_empty(dir_ / "sub"));
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"ORDERS"}));
+  EXPECT_EQ(w_.paradox.SelectedCount(), 1);
+}
+
+TEST_F(ParadoxMaintenanceTest, RenameSelectionRules) {
+  Make({"A.DB", "B.DB"});
+  List({"A", "B"}, {});
+  (void)RenameParadoxTable(w_.window);
+  w_.paradox.SelectNames({"A", "B"});
+  (void)RenameParadoxTable(w_.window);
+  w_.paradox.SetSelected(0, false);
+  w_.paradox.SetSelected(1, false);  // a current entry, nothing selected
+  (void)RenameParadoxTable(w_.window);
+
+  EXPECT_EQ(w_.Messages(), (std::vector<std::string>{"Please select a table to rename.",
+                                                     "Please select just one table to rename.",
+                                                     "Please select just one table to rename."}));
+  EXPECT_EQ(w_.dialogs.pointers, std::vector<PointerShape>(3, PointerShape::kHourglass));
+  EXPECT_EQ(w_.pointer.shape, PointerShape::kDefault);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"A.DB", "B.DB"}));
+}
+
+TEST_F(ParadoxMaintenanceTest, RenameOfATableOnlyInASubFolderReplacesTheEntryOnly) {
+  fs::create_directory(dir_ / "sub");
+  std::ofstream(dir_ / "sub" / "NESTED.DB") << "nested";
+  List({"NESTED"}, {"NESTED"});
+  w_.dialogs.prompt_answers = {"MOVED"};
+
+  EXPECT_EQ(RenameParadoxTable(w_.window).failures, 0);
+
+  EXPECT_TRUE(fs::exists(dir_ / "sub" / "NESTED.DB"));
+  EXPECT_TRUE(Files().empty());
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"MOVED"}));
+}
+
+TEST_F(ParadoxMaintenanceTest, AFailedMoveMidwayPutsTheTableBackWhole) {
+  Make({"ORDERS.DB", "ORDERS.MB", "ORDERS.PX", "NEW.PX"});
+  auto before = Snapshot();
+
+  // NEW.PX blocks the third move; the two before it go back.
+  FamilyRename r = RenameTableFiles(dir_, "ORDERS", "NEW", w_.dialogs, w_.pump);
+
+  EXPECT_TRUE(r.had_table);
+  EXPECT_FALSE(r.renamed);
+  EXPECT_EQ(r.failures, 1);
+  ASSERT_EQ(w_.dialogs.Failures().size(), 1u);
+  EXPECT_NE(w_.dialogs.Failures()[0].find("Main.RenameFile"), std::string::npos);
+  EXPECT_EQ(Snapshot(), before);
+}
+
+}  // namespace
+}  // namespace corvane::maintenance
