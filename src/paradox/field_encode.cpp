@@ -1,0 +1,275 @@
+#include "paradox/field_encode.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "paradox/code_page.h"
+
+namespace corvane::paradox {
+namespace {
+
+// Integer fields cannot store their most negative value: it is the NULL.
+constexpr int64_t kShortMax = 32767;
+constexpr int64_t kLongMax = 2147483647;
+constexpr int kMaxBlobLeader = 240;
+constexpr int kMaxScale = kBcdDigits;
+constexpr unsigned char kLogicalFalse = 0x80;
+constexpr unsigned char kLogicalTrue = 0x81;
+// Graphic and OLE blobs carry 01 00 00 <kind> and the data length.
+constexpr unsigned char kGraphicKind = 0x01;
+constexpr unsigned char kOleKind = 0x02;
+
+Status Refuse(std::string reason) { return Status::InvalidArgument(std::move(reason)); }
+
+int FixedSize(FieldType type) {
+  switch (type) {
+    case FieldType::kDate:
+    case FieldType::kLong:
+    case FieldType::kTime:
+    case FieldType::kAutoIncrement:
+      return 4;
+    case FieldType::kShort:
+      return 2;
+    case FieldType::kMoney:
+    case FieldType::kNumber:
+    case FieldType::kTimestamp:
+      return 8;
+    case FieldType::kLogical:
+      return 1;
+    case FieldType::kBcd:
+      return kBcdBytes;
+    default:
+      return 0;
+  }
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return (x | 0x20) == (y | 0x20);
+         });
+}
+
+Status EncodeInteger(std::string_view text, int64_t max, int bytes, unsigned char* out) {
+  auto d = ParseDecimal(text);
+  if (!d) return Refuse("it is not a number");
+  if (!d->frac_digits.empty()) return Refuse("it is not a whole number");
+  int64_t v = 0;
+  for (char c : d->int_digits) {
+    v = v * 10 + (c - '0');
+    if (v > max) break;
+  }
+  if (v > max) {
+    return Refuse("it is outside the range -" + std::to_string(max) + " to " + std::to_string(max));
+  }
+  EncodeFlippedInt(out, bytes, d->negative ? -v : v);
+  return Status::Ok();
+}
+
+Status EncodeDouble(std::string_view text, unsigned char* out) {
+  auto v = ParseFiniteDouble(text);
+  if (!v) return Refuse("it is not a finite number");
+  if (!DoubleHoldsExactly(text)) {
+    return Refuse("it has more digits than the field's floating-point number holds exactly");
+  }
+  EncodeFlippedDouble(out, *v == 0 ? 0.0 : *v);  // no -0: it would read back as "-0"
+  return Status::Ok();
+}
+
+Status EncodeAlpha(const FieldInfo& field, std::string_view text, int code_page,
+                   unsigned char* out) {
+  auto bytes = FromUtf8(text, code_page);
+  if (!bytes.ok()) return bytes.status();
+  if (bytes->find('\0') != std::string::npos) return Refuse("it contains a NUL character");
+  if (bytes->size() > static_cast<size_t>(field.size)) {
+    return Refuse("it is " + std::to_string(bytes->size()) + " bytes long in code page " +
+                  std::to_string(code_page) + " and the field holds " + std::to_string(field.size));
+  }
+  std::memcpy(out, bytes->data(), bytes->size());
+  return Status::Ok();
+}
+
+Status EncodeBytes(const FieldInfo& field, std::string_view text, unsigned char* out) {
+  auto bytes = ParseHex(text);
+  if (!bytes) return Refuse("it is not binary data in \\x hex form");
+  if (bytes->size() != static_cast<size_t>(field.size)) {
+    return Refuse("it is " + std::to_string(bytes->size()) + " bytes and the field holds exactly " +
+                  std::to_string(field.size));
+  }
+  if (std::all_of(bytes->begin(), bytes->end(), [](char c) { return c == 0; })) {
+    return Refuse("a value of zero bytes only would read back as empty");
+  }
+  std::memcpy(out, bytes->data(), bytes->size());
+  return Status::Ok();
+}
+
+Status EncodeBcdText(const FieldInfo& field, std::string_view text, unsigned char* out) {
+  auto d = ParseDecimal(text);
+  if (!d) return Refuse("it is not a number");
+  if (d->frac_digits.size() > static_cast<size_t>(field.scale)) {
+    return Refuse("it has more than " + std::to_string(field.scale) + " decimal places");
+  }
+  if (!EncodeBcd(*d, field.scale, out)) {
+    return Refuse("it has more than " + std::to_string(kBcdDigits - field.scale) +
+                  " digits before the decimal point");
+  }
+  return Status::Ok();
+}
+
+Status EncodeTimeLike(FieldType type, std::string_view text, unsigned char* out) {
+  if (type == FieldType::kDate) {
+    auto day = ParseDate(text);
+    if (!day) return Refuse("it is not a date (YYYY-MM-DD) between 9999 BC and 9999");
+    EncodeFlippedInt(out, 4, *day);
+  } else if (type == FieldType::kTime) {
+    auto ms = ParseTimeMs(text);
+    if (!ms) return Refuse("it is not a time of day to the millisecond (HH:MM:SS[.fff])");
+    EncodeFlippedInt(out, 4, *ms);
+  } else {
+    auto ms = ParseTimestampMs(text);
+    if (!ms) {
+      return Refuse("it is not a date and time to the millisecond (YYYY-MM-DD HH:MM:SS[.fff])");
+    }
+    EncodeFlippedDouble(out, static_cast<double>(*ms));
+  }
+  return Status::Ok();
+}
+
+Status EncodeLogical(std::string_view text, unsigned char* out) {
+  if (EqualsIgnoringCase(text, "true")) {
+    *out = kLogicalTrue;
+  } else if (EqualsIgnoringCase(text, "false")) {
+    *out = kLogicalFalse;
+  } else {
+    return Refuse("it is not True or False");
+  }
+  return Status::Ok();
+}
+
+std::string Prefixed(unsigned char kind, const std::string& data) {
+  std::string out(kBlobPrefixSize, '\0');
+  auto* p = reinterpret_cast<unsigned char*>(out.data());
+  p[0] = 0x01;
+  p[3] = kind;
+  StoreLe32(p + 4, static_cast<uint32_t>(data.size()));
+  return out + data;
+}
+
+}  // namespace
+
+Status NormalizeField(FieldInfo& field) {
+  const int fixed = FixedSize(field.type);
+  if (fixed != 0) {
+    if (field.type == FieldType::kBcd && (field.scale < 0 || field.scale > kMaxScale)) {
+      return Refuse("a BCD field has 0 to 32 decimal places, not " + std::to_string(field.scale));
+    }
+    if (field.type != FieldType::kBcd) field.scale = 0;
+    if (field.size != 0 && field.size != fixed) {
+      return Refuse("a " + std::string(TypeLabel(field.type)) + " field is " +
+                    std::to_string(fixed) + " bytes, not " + std::to_string(field.size));
+    }
+    field.size = fixed;
+    return Status::Ok();
+  }
+  field.scale = 0;
+  if (field.type == FieldType::kAlpha || field.type == FieldType::kBytes) {
+    if (field.size < 1 || field.size > 255) {
+      return Refuse("an " + std::string(TypeLabel(field.type)) +
+                    " field is 1 to 255 bytes wide, not " + std::to_string(field.size));
+    }
+    return Status::Ok();
+  }
+  if (IsBlobType(field.type)) {
+    const int min_leader = field.type == FieldType::kMemo ? 1 : 0;
+    const int leader = field.size - kBlobRefSize;
+    if (leader < min_leader || leader > kMaxBlobLeader) {
+      return Refuse("a " + std::string(TypeLabel(field.type)) + " field's leader is " +
+                    std::to_string(min_leader) + " to 240 bytes, not " + std::to_string(leader));
+    }
+    return Status::Ok();
+  }
+  return Refuse("field type code " + std::to_string(static_cast<int>(field.type)) +
+                " cannot be written");
+}
+
+Status EncodeScalar(const FieldInfo& field, const Cell& cell, int code_page, unsigned char* out) {
+  if (cell.null || cell.text.empty()) return Status::Ok();  // all zero bytes: NULL
+  const std::string_view text = cell.text;
+  switch (field.type) {
+    case FieldType::kAlpha:
+      return EncodeAlpha(field, text, code_page, out);
+    case FieldType::kShort:
+      return EncodeInteger(text, kShortMax, 2, out);
+    case FieldType::kLong:
+    case FieldType::kAutoIncrement:
+      return EncodeInteger(text, kLongMax, 4, out);
+    case FieldType::kNumber:
+    case FieldType::kMoney:
+      return EncodeDouble(text, out);
+    case FieldType::kBcd:
+      return EncodeBcdText(field, text, out);
+    case FieldType::kDate:
+    case FieldType::kTime:
+    case FieldType::kTimestamp:
+      return EncodeTimeLike(field.type, text, out);
+    case FieldType::kLogical:
+      return EncodeLogical(text, out);
+    case FieldType::kBytes:
+      return EncodeBytes(field, text, out);
+    default:
+      return Status::Internal("EncodeScalar called for a blob field");
+  }
+}
+
+Result<std::string> BlobPayload(const FieldInfo& field, const Cell& cell, int code_page) {
+  if (cell.null || cell.text.empty()) return std::string();
+  if (field.type == FieldType::kMemo) return FromUtf8(cell.text, code_page);
+  auto bytes = ParseHex(cell.text);
+  if (!bytes) return Refuse("it is not binary data in \\x hex form");
+  if (bytes->empty()) return std::string();  // Paradox has no empty blob, only NULL
+  if (bytes->size() > UINT32_MAX - kBlobPrefixSize) return Refuse("it is larger than 4 GiB");
+  if (field.type == FieldType::kGraphic) return Prefixed(kGraphicKind, *bytes);
+  if (field.type == FieldType::kOle) return Prefixed(kOleKind, *bytes);
+  return *std::move(bytes);
+}
+
+bool BlobNeedsMbFile(const FieldInfo& field, std::string_view payload) {
+  // Graphic and OLE always go to the .mb: readers expect their prefix there.
+  if (field.type == FieldType::kGraphic || field.type == FieldType::kOle) return true;
+  return payload.size() > static_cast<size_t>(field.size - kBlobRefSize);
+}
+
+void EncodeBlobReference(const FieldInfo& field, std::string_view payload, uint32_t pointer,
+                         unsigned char* out) {
+  const size_t leader = static_cast<size_t>(field.size - kBlobRefSize);
+  std::string_view copy = payload;
+  if (field.type == FieldType::kGraphic) copy.remove_prefix(kBlobPrefixSize);
+  std::memcpy(out, copy.data(), std::min(leader, copy.size()));
+  unsigned char* ref = out + leader;
+  StoreLe32(ref, pointer);
+  StoreLe32(ref + 4, static_cast<uint32_t>(payload.size()));
+  StoreLe16(ref + 8, pointer == 0 ? 0 : 1);  // modification number of a fresh .mb
+}
+
+bool EncodeBcd(const Decimal& value, int scale, unsigned char* out) {
+  const size_t int_room = static_cast<size_t>(kBcdDigits - scale);
+  if (value.int_digits.size() > int_room || value.frac_digits.size() > static_cast<size_t>(scale)) {
+    return false;
+  }
+  unsigned char nibbles[kBcdDigits] = {};
+  const size_t int_start = int_room - value.int_digits.size();
+  for (size_t i = 0; i < value.int_digits.size(); ++i) {
+    nibbles[int_start + i] = static_cast<unsigned char>(value.int_digits[i] - '0');
+  }
+  for (size_t i = 0; i < value.frac_digits.size(); ++i) {
+    nibbles[int_room + i] = static_cast<unsigned char>(value.frac_digits[i] - '0');
+  }
+  const unsigned char flip = value.negative ? 0x0F : 0x00;
+  out[0] = static_cast<unsigned char>((value.negative ? 0x40 : 0xC0) | scale);
+  for (int i = 0; i < kBcdDigits / 2; ++i) {
+    out[1 + i] =
+        static_cast<unsigned char>(((nibbles[2 * i] ^ flip) << 4) | (nibbles[2 * i + 1] ^ flip));
+  }
+  return true;
+}
+
+}  // namespace corvane::paradox

@@ -1,0 +1,40 @@
+// The header of a fresh, non-keyed Paradox 5.x table (.db), laid out as the
+// format notes' writer template: the fixed part, the level-4+ extension and
+// the field descriptors, names, numbers and sort order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "paradox/format.h"
+
+namespace corvane::paradox {
+
+// The language driver Paradox records for a code page: the sort-order byte
+// at 0x29 and the name at the end of the header.
+struct SortOrder {
+  uint8_t code;
+  const char* name;
+};
+SortOrder SortOrderFor(int code_page);
+
+struct DbHeader {
+  std::vector<FieldInfo> fields;         // sizes already normalised
+  std::vector<std::string> field_names;  // in the table's code page
+  std::string table_name;                // file name, in the code page
+  int code_page = 1252;
+  int block_size_kib = 2;
+  uint32_t record_count = 0;
+  uint16_t blocks = 0;  // all in the chain, 1..blocks in order
+  uint32_t auto_increment = 0;
+  uint32_t update_time = 0;  // Unix time
+};
+
+int RecordSize(const std::vector<FieldInfo>& fields);
+
+// The header bytes, padded to its size (a multiple of 2048): data block 1
+// starts right after it.
+std::string EncodeDbHeader(const DbHeader& header);
+
+}  // namespace corvane::paradox

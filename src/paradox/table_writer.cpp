@@ -1,0 +1,322 @@
+// Outline: Create checks the fields, sizes the record and the blocks and
+// opens the temporary files. Append encodes the whole row first (so a value
+// the field cannot hold costs nothing), then stores its blobs, then adds the
+// record to the block in memory; a full block is written when the next row
+// needs room, so its "next block" link is known. Finish writes the last
+// block, the header and the .mb tail, syncs, and renames into place.
+#include "paradox/table_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "paradox/blob_writer.h"
+#include "paradox/code_page.h"
+#include "paradox/companion_files.h"
+#include "paradox/field_encode.h"
+#include "paradox/header_encode.h"
+#include "paradox/temp_file.h"
+
+namespace corvane::paradox {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kMaxFields = 255;
+constexpr uint32_t kMaxBlocks = 0xFFFF;  // block numbers are u16
+constexpr size_t kMaxHeaderSize = 0xFFFF;
+constexpr size_t kShownValueBytes = 60;
+// Level 5 allows these block sizes; 2 and 4 KiB are what tools expect, the
+// larger ones only serve records or tables that need them.
+constexpr int kBlockSizesKiB[] = {2, 4, 16, 32};
+
+int RowsPerBlock(int block_size, int record_size) {
+  return (block_size - kBlockHeaderSize) / record_size;
+}
+
+// The smallest block size that holds a record and `rows` rows; 0 if none.
+int ChooseBlockSize(int record_size, uint64_t rows) {
+  for (int kib : kBlockSizesKiB) {
+    const int size = kib * 1024;
+    if (size - kBlockHeaderSize < record_size) continue;
+    if (rows <= uint64_t{kMaxBlocks} * RowsPerBlock(size, record_size)) return size;
+  }
+  return 0;
+}
+
+// The value as shown in a message: quoted, cut on a character boundary.
+std::string Shown(const Cell& cell) {
+  std::string text = cell.text;
+  if (text.size() > kShownValueBytes) {
+    size_t cut = kShownValueBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text = text.substr(0, cut) + "...";
+  }
+  return "\"" + text + "\"";
+}
+
+fs::path MbPathFor(const fs::path& db_path) {
+  std::string name = db_path.filename().string();
+  char& d = name[name.size() - 2];  // ".db" -> ".mb", keeping the letter case
+  d = d == 'D' ? 'M' : 'm';
+  return db_path.parent_path() / name;
+}
+
+Status CheckFields(std::vector<FieldInfo>& fields) {
+  if (fields.empty()) return Status::InvalidArgument("a Paradox table needs at least one field");
+  if (fields.size() > kMaxFields) {
+    return Status::InvalidArgument("a Paradox table has at most 255 fields, not " +
+                                   std::to_string(fields.size()));
+  }
+  for (size_t i = 0; i < fields.size(); ++i) {
+    FieldInfo& f = fields[i];
+    if (f.name.empty())
+      return Status::InvalidArgument("field " + std::to_string(i + 1) + " has no name");
+    Status st = NormalizeField(f);
+    if (!st.ok()) return Status::InvalidArgument("field \"" + f.name + "\": " + st.message());
+    for (size_t j = 0; j < i; ++j) {
+      if (SameNameIgnoringCase(fields[j].name, f.name)) {
+        return Status::InvalidArgument("two fields are named \"" + f.name + "\"");
+      }
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Result<std::unique_ptr<TableWriter>> TableWriter::Create(const std::string& db_path,
+                                                         std::vector<FieldInfo> fields,
+                                                         int code_page, uint64_t expected_rows) {
+  std::unique_ptr<TableWriter> w(new TableWriter());
+  Status st = w->Setup(db_path, std::move(fields), code_page, expected_rows);
+  if (!st.ok()) return Status::Error(st.code(), "Cannot write " + db_path + ": " + st.message());
+  return w;
+}
+
+Status TableWriter::Setup(const std::string& db_path, std::vector<FieldInfo> fields, int code_page,
+                          uint64_t expected_rows) {
+  fs::path path(db_path);
+  std::string ext = path.extension().string();
+  if (path.stem().empty() || ext.size() != 3 || !SameNameIgnoringCase(ext, ".db")) {
+    return Status::InvalidArgument("a Paradox table file name ends in .db");
+  }
+  db_path_ = (path.has_parent_path() ? path.parent_path() : fs::path(".")) / path.filename();
+  mb_path_ = MbPathFor(db_path_);
+  if (!IsSupportedCodePage(code_page)) {
+    return Status::NotSupported("code page " + std::to_string(code_page) + " is not supported");
+  }
+  code_page_ = code_page;
+  CORVANE_RETURN_IF_ERROR(CheckFields(fields));
+  fields_ = std::move(fields);
+  for (const FieldInfo& f : fields_) {
+    auto name = FromUtf8(f.name, code_page_);
+    if (!name.ok())
+      return Status::InvalidArgument("field name \"" + f.name + "\": " + name.status().message());
+    offsets_.push_back(record_size_);
+    record_size_ += f.size;
+    names_cp_.push_back(std::move(name.value()));
+  }
+  auto table_name = FromUtf8(db_path_.filename().string(), code_page_);
+  if (table_name.ok()) table_name_cp_ = *table_name;  // informational only
+  block_size_ = ChooseBlockSize(record_size_, expected_rows);
+  if (block_size_ == 0) {
+    return Status::InvalidArgument(std::to_string(expected_rows) + " rows of " +
+                                   std::to_string(record_size_) +
+                                   " bytes do not fit a Paradox table");
+  }
+  per_block_ = RowsPerBlock(block_size_, record_size_);
+  CORVANE_RETURN_IF_ERROR(WriteHeader());  // sizes the header; rewritten by Finish
+  block_.assign(static_cast<size_t>(block_size_), 0);
+  record_.assign(static_cast<size_t>(record_size_), 0);
+  payloads_.resize(fields_.size());
+  return Status::Ok();
+}
+
+TableWriter::~TableWriter() {
+  if (!done_) Abandon();
+}
+
+Status TableWriter::WriteHeader() {
+  DbHeader h;
+  h.fields = fields_;
+  h.field_names = names_cp_;
+  h.table_name = table_name_cp_;
+  h.code_page = code_page_;
+  h.block_size_kib = block_size_ / 1024;
+  h.record_count = static_cast<uint32_t>(rows_);
+  h.blocks = static_cast<uint16_t>(blocks_);
+  h.auto_increment = auto_increment_;
+  h.update_time = static_cast<uint32_t>(std::time(nullptr));
+  const std::string bytes = EncodeDbHeader(h);
+  if (bytes.size() > kMaxHeaderSize) {
+    return Status::InvalidArgument("the field names are too long for a Paradox header");
+  }
+  if (!db_file_) {  // first call, from Setup: open the files now the sizes are known
+    header_size_ = static_cast<int>(bytes.size());
+    auto file = TempFile::Create(db_path_.parent_path());
+    if (!file.ok()) return file.status();
+    db_file_ = std::move(file.value());
+    if (std::any_of(fields_.begin(), fields_.end(),
+                    [](const FieldInfo& f) { return IsBlobType(f.type); })) {
+      auto mb_file = TempFile::Create(db_path_.parent_path());
+      if (!mb_file.ok()) return mb_file.status();
+      auto mb = BlobWriter::Create(std::move(mb_file.value()));
+      if (!mb.ok()) return mb.status();
+      mb_ = std::move(mb.value());
+    }
+  }
+  return db_file_->WriteAt(0, bytes.data(), bytes.size());
+}
+
+Status TableWriter::FieldError(size_t index, const Cell& cell, const Status& why) const {
+  return Status::InvalidArgument(db_path_.filename().string() + ": field \"" + fields_[index].name +
+                                 "\" (" + TypeLabel(fields_[index].type) + ") cannot hold " +
+                                 Shown(cell) + ": " + why.message());
+}
+
+Status TableWriter::EncodeRow(const std::vector<Cell>& row) {
+  std::fill(record_.begin(), record_.end(), 0);
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const FieldInfo& f = fields_[i];
+    if (!IsBlobType(f.type)) {
+      Status st = EncodeScalar(f, row[i], code_page_, record_.data() + offsets_[i]);
+      if (!st.ok()) return FieldError(i, row[i], st);
+      continue;
+    }
+    auto payload = BlobPayload(f, row[i], code_page_);
+    if (!payload.ok()) return FieldError(i, row[i], payload.status());
+    if (payload->size() > BlobWriter::kMaxBlobSize) {
+      return FieldError(i, row[i],
+                        Status::InvalidArgument("it is " + std::to_string(payload->size()) +
+                                                " bytes and a Paradox blob holds at most " +
+                                                std::to_string(BlobWriter::kMaxBlobSize)));
+    }
+    payloads_[i] = std::move(payload.value());
+  }
+  return Status::Ok();
+}
+
+Status TableWriter::StoreBlobs(const std::vector<Cell>& row) {
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const FieldInfo& f = fields_[i];
+    if (!IsBlobType(f.type) || payloads_[i].empty()) continue;
+    uint32_t pointer = 0;
+    if (BlobNeedsMbFile(f, payloads_[i])) {
+      auto added = mb_->Add(payloads_[i]);
+      if (!added.ok()) {
+        if (added.status().code() != Status::Code::kInvalidArgument) return added.status();
+        return FieldError(i, row[i], added.status());
+      }
+      pointer = *added;
+    }
+    EncodeBlobReference(f, payloads_[i], pointer, record_.data() + offsets_[i]);
+  }
+  return Status::Ok();
+}
+
+Status TableWriter::Append(const std::vector<Cell>& row) {
+  if (done_) return Status::Internal("the table writer was already finished");
+  if (!broken_.ok()) return broken_;
+  if (row.size() != fields_.size()) {
+    return Status::InvalidArgument(db_path_.filename().string() + ": a row of " +
+                                   std::to_string(row.size()) + " values for " +
+                                   std::to_string(fields_.size()) + " fields");
+  }
+  CORVANE_RETURN_IF_ERROR(EncodeRow(row));
+  if (in_block_ == per_block_) {
+    if (blocks_ + 2 > kMaxBlocks) {
+      return Status::InvalidArgument(db_path_.filename().string() +
+                                     " is full: a Paradox table of " +
+                                     std::to_string(block_size_ / 1024) + " KiB blocks holds " +
+                                     std::to_string(uint64_t{kMaxBlocks} * per_block_) + " rows");
+    }
+    broken_ = FlushBlock(false);
+    if (!broken_.ok()) return broken_;
+  }
+  Status st = StoreBlobs(row);
+  if (!st.ok()) {
+    if (st.code() != Status::Code::kInvalidArgument) broken_ = st;
+    return st;
+  }
+  std::memcpy(&block_[kBlockHeaderSize + static_cast<size_t>(in_block_) * record_size_],
+              record_.data(), record_.size());
+  ++in_block_;
+  ++rows_;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (fields_[i].type != FieldType::kAutoIncrement || row[i].null || row[i].text.empty())
+      continue;
+    int64_t v = DecodeFlippedInt(record_.data() + offsets_[i], 4);
+    if (v > 0) auto_increment_ = std::max(auto_increment_, static_cast<uint32_t>(v));
+  }
+  return Status::Ok();
+}
+
+Status TableWriter::FlushBlock(bool last) {
+  const uint32_t number = blocks_ + 1;
+  unsigned char* h = block_.data();
+  StoreLe16(h, static_cast<uint16_t>(last ? 0 : number + 1));
+  StoreLe16(h + 2, static_cast<uint16_t>(number - 1));
+  StoreLe16(h + 4, static_cast<uint16_t>((in_block_ - 1) * record_size_));
+  // Unused tail bytes are zero, never an earlier block's records.
+  std::fill(block_.begin() + kBlockHeaderSize + static_cast<size_t>(in_block_) * record_size_,
+            block_.end(), 0);
+  const uint64_t at = static_cast<uint64_t>(header_size_) + uint64_t{blocks_} * block_size_;
+  CORVANE_RETURN_IF_ERROR(db_file_->WriteAt(at, block_.data(), block_.size()));
+  ++blocks_;
+  in_block_ = 0;
+  return Status::Ok();
+}
+
+Status TableWriter::Finish(Replace replace) {
+  if (done_) return Status::Internal("the table writer was already finished");
+  Status st = broken_;
+  if (st.ok() && in_block_ > 0) st = FlushBlock(true);
+  if (st.ok()) st = WriteHeader();
+  if (st.ok() && mb_) st = mb_->Finish();
+  if (st.ok()) st = db_file_->Sync();
+  if (st.ok() && mb_) st = mb_->file().Sync();
+  if (st.ok()) st = PlaceFiles(replace);
+  Abandon();  // what was published is no longer temporary; the rest goes
+  return st;
+}
+
+Status TableWriter::PlaceFiles(Replace replace) {
+  const fs::path folder = db_path_.parent_path();
+  const std::string stem = db_path_.stem().string();
+  const bool allowed = replace == Replace::kAllowed;
+  if (!allowed) {
+    auto existing = TableFiles(folder, stem);
+    if (!existing.empty()) {
+      return Status::InvalidArgument("Cannot write " + db_path_.string() +
+                                     ": the folder already holds " +
+                                     existing.front().filename().string() +
+                                     " of a table of that name, which was left as it is");
+    }
+  }
+  if (mb_) CORVANE_RETURN_IF_ERROR(mb_->file().Publish(mb_path_, allowed));
+  Status st = db_file_->Publish(db_path_, allowed);
+  if (!st.ok()) {
+    if (mb_ && !allowed) fs::remove(mb_path_);  // ours: it could not have replaced anything
+    return st;
+  }
+  std::string left;
+  for (const fs::path& p : allowed ? TableFiles(folder, stem) : std::vector<fs::path>{}) {
+    std::error_code ec;
+    if (fs::equivalent(p, db_path_, ec) || (mb_ && fs::equivalent(p, mb_path_, ec))) continue;
+    if (!fs::remove(p, ec) && ec) left += (left.empty() ? "" : ", ") + p.filename().string();
+  }
+  Status synced = SyncFolder(folder);
+  if (!left.empty()) {
+    return Status::IoError("Wrote " + db_path_.string() + " but could not remove the old " + left);
+  }
+  return synced;
+}
+
+void TableWriter::Abandon() {
+  done_ = true;
+  mb_.reset();
+  db_file_.reset();
+}
+
+}  // namespace corvane::paradox

@@ -1,0 +1,99 @@
+// Streaming writer of one non-keyed Paradox 5.x table (.db, plus .mb when
+// it has blob fields).
+//
+// Rows are encoded one by one and written block by block to temporary files
+// in the table's folder; only the block being filled is held in memory. The
+// header is written last, and the files appear under their real names only
+// in Finish(): a failed or interrupted write leaves no table behind, and a
+// table that was there stays as it was unless replacing it was allowed.
+//
+// Values arrive as Cells in the fixed text forms of the data-access layer
+// (decimal numbers, True/False, YYYY-MM-DD, HH:MM:SS[.fff], \x hex ...). A
+// value is stored exactly or refused: a value the field cannot hold (a
+// character the code page lacks, a number out of range or with more digits
+// than the field keeps, a text too long) fails that row only, with a message
+// naming the field; the table stays valid without the row. Empty texts and
+// empty binary values are stored as NULL (Paradox has no empty value).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+#include "paradox/format.h"
+
+namespace corvane::paradox {
+
+class BlobWriter;
+class TempFile;
+
+class TableWriter {
+ public:
+  // `db_path` is <folder>/<name>.db (the extension in any case); the .mb, if
+  // any, is named alike with the same case. `fields` are checked and their
+  // record sizes filled in by NormalizeField. `expected_rows` (0 = unknown)
+  // lets the block size grow for tables that would not fit 65535 blocks of
+  // 2 KiB; without it such a table fills up and further rows are refused.
+  // Errors: bad definitions (kInvalidArgument, naming the field), a field
+  // name the code page cannot hold, a missing or read-only folder.
+  static Result<std::unique_ptr<TableWriter>> Create(const std::string& db_path,
+                                                     std::vector<FieldInfo> fields,
+                                                     int code_page = 1252,
+                                                     uint64_t expected_rows = 0);
+  ~TableWriter();  // Abandon() unless Finish() succeeded
+  TableWriter(const TableWriter&) = delete;
+  TableWriter& operator=(const TableWriter&) = delete;
+
+  // Appends one row (one Cell per field). kInvalidArgument: this row was not
+  // written (message names the field and why), later rows may be. Any other
+  // error (writing failed) is final: every later call returns it.
+  Status Append(const std::vector<Cell>& row);
+
+  enum class Replace { kNever, kAllowed };
+  // Completes the files and moves them into place. kNever refuses, leaving
+  // everything intact, when any file of a table of that name (.db, .mb, .px,
+  // .val ...) exists; kAllowed replaces the table and removes its companions
+  // that would no longer match it. After a failure the temporary files are
+  // gone and nothing was written under the table's name.
+  Status Finish(Replace replace);
+  // Drops the temporary files; the writer can no longer be used.
+  void Abandon();
+
+  uint64_t rows_written() const { return rows_; }
+  const std::vector<FieldInfo>& fields() const { return fields_; }
+  int block_size() const { return block_size_; }
+
+ private:
+  TableWriter() = default;
+  Status Setup(const std::string& db_path, std::vector<FieldInfo> fields, int code_page,
+               uint64_t expected_rows);
+  Status EncodeRow(const std::vector<Cell>& row);
+  Status StoreBlobs(const std::vector<Cell>& row);
+  Status FlushBlock(bool last);
+  Status WriteHeader();
+  Status PlaceFiles(Replace replace);
+  Status FieldError(size_t index, const Cell& cell, const Status& why) const;
+
+  std::filesystem::path db_path_, mb_path_;
+  std::vector<FieldInfo> fields_;
+  std::vector<int> offsets_;
+  std::vector<std::string> names_cp_;
+  std::string table_name_cp_;
+  int code_page_ = 1252;
+  int record_size_ = 0, block_size_ = 0, per_block_ = 0, header_size_ = 0;
+  std::unique_ptr<TempFile> db_file_;
+  std::unique_ptr<BlobWriter> mb_;
+  std::vector<unsigned char> block_, record_;
+  std::vector<std::string> payloads_;
+  int in_block_ = 0;
+  uint32_t blocks_ = 0;  // blocks already written
+  uint64_t rows_ = 0;
+  uint32_t auto_increment_ = 0;
+  Status broken_;
+  bool done_ = false;
+};
+
+}  // namespace corvane::paradox

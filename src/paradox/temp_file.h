@@ -1,0 +1,46 @@
+// A file written under a temporary name in the folder it will end up in, so
+// that it becomes visible under its real name only when complete (a rename
+// within one folder is atomic). Removed on destruction unless published.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "base/status.h"
+
+namespace corvane::paradox {
+
+class TempFile {
+ public:
+  // Creates ".corvane-XXXXXX" (mode 0644 less the umask) in `folder`. Its
+  // name matches no Paradox table, so an interrupted write leaves no table.
+  static Result<std::unique_ptr<TempFile>> Create(const std::filesystem::path& folder);
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  Status WriteAt(uint64_t offset, const void* data, size_t size);
+  Status Resize(uint64_t size);
+  Status Sync();
+
+  // Renames the file to `target`. With `replace` false the rename fails
+  // (leaving `target` as it was) when `target` exists, without a window in
+  // which another writer could slip in between check and rename.
+  Status Publish(const std::filesystem::path& target, bool replace);
+  // Removes the file now (also done by the destructor unless published).
+  void Discard();
+
+ private:
+  TempFile(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+  int fd_ = -1;
+  std::filesystem::path path_;
+  bool gone_ = false;
+};
+
+// Makes renames in `folder` durable.
+Status SyncFolder(const std::filesystem::path& folder);
+
+}  // namespace corvane::paradox
