@@ -1,0 +1,143 @@
+#include "paradox/schema_chooser.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "paradox/code_page.h"
+#include "paradox/field_encode.h"
+#include "paradox/value_parse.h"
+
+namespace corvane::paradox {
+namespace {
+
+constexpr size_t kMaxAlpha = 255;
+constexpr int kMemoSize = 20;    // a 10-byte leader, then the reference
+constexpr int kBinarySize = 10;  // no leader: binary data lives in the .mb
+// Records stay within a 4 KiB block, the size every Paradox tool reads.
+constexpr int kMaxRecord = 4096 - kBlockHeaderSize;
+constexpr size_t kLongDigits = 10;
+constexpr int64_t kLongMax = 2147483647;
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool FitsLong(const Decimal& d) {
+  if (!d.frac_digits.empty() || d.int_digits.size() > kLongDigits) return false;
+  return d.int_digits.empty() || std::stoll(d.int_digits) <= kLongMax;
+}
+
+// A field with its record size filled in.
+FieldInfo Field(const std::string& name, FieldType type, int size = 0, int scale = 0) {
+  FieldInfo f{name, type, size, scale};
+  (void)NormalizeField(f);  // every definition made here is a valid one
+  return f;
+}
+
+// Turns the widest Alpha fields into Memo until the record fits a block.
+void FitRecord(std::vector<FieldInfo>& fields) {
+  auto total = [&] {
+    int sum = 0;
+    for (const FieldInfo& f : fields) sum += f.size;
+    return sum;
+  };
+  while (total() > kMaxRecord) {
+    auto widest =
+        std::max_element(fields.begin(), fields.end(), [](const FieldInfo& a, const FieldInfo& b) {
+          auto width = [](const FieldInfo& f) { return f.type == FieldType::kAlpha ? f.size : 0; };
+          return width(a) < width(b);
+        });
+    if (widest == fields.end() || widest->type != FieldType::kAlpha || widest->size <= kMemoSize) {
+      return;  // nothing left to move out; the writer picks a larger block
+    }
+    *widest = Field(widest->name, FieldType::kMemo, kMemoSize);
+  }
+}
+
+}  // namespace
+
+SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
+    : columns_(std::move(columns)), stats_(columns_.size()), code_page_(code_page) {}
+
+void SchemaChooser::Observe(const std::vector<Cell>& row) {
+  ++rows_;
+  for (size_t i = 0; i < columns_.size() && i < row.size(); ++i) {
+    const Cell& cell = row[i];
+    if (cell.null || cell.text.empty()) continue;  // stored as NULL whatever the field
+    Stats& s = stats_[i];
+    ++s.values;
+    ObserveText(s, cell.text);
+    ObserveNumber(s, cell.text);
+    if (s.all_date && !ParseDate(cell.text)) s.all_date = false;
+    if (s.all_timestamp && !ParseTimestampMs(cell.text)) s.all_timestamp = false;
+    if (s.all_hex && !ParseHex(cell.text)) s.all_hex = false;
+  }
+}
+
+void SchemaChooser::ObserveText(Stats& s, const std::string& text) const {
+  if (s.all_logical && text != "True" && text != "False") s.all_logical = false;
+  if (text.find('\0') != std::string::npos) s.has_nul = true;
+  size_t bytes = text.size();
+  if (std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })) {
+    auto converted = FromUtf8(text, code_page_);
+    if (!converted.ok()) return;  // the writer refuses this row with the reason
+    bytes = converted->size();
+  }
+  s.max_bytes = std::max(s.max_bytes, bytes);
+}
+
+void SchemaChooser::ObserveNumber(Stats& s, const std::string& text) const {
+  if (!s.all_decimal) return;
+  auto d = ParseDecimal(text);
+  if (!d) {
+    s.all_decimal = false;
+    return;
+  }
+  if (s.all_long && !FitsLong(*d)) s.all_long = false;
+  if (s.all_double && !DoubleHoldsExactly(text)) s.all_double = false;
+  s.max_int_digits = std::max(s.max_int_digits, d->int_digits.size());
+  s.max_frac_digits = std::max(s.max_frac_digits, d->frac_digits.size());
+}
+
+FieldInfo SchemaChooser::AsText(const std::string& name, const Stats& s) {
+  if (s.values > 0 && s.all_logical) return Field(name, FieldType::kLogical);
+  if (s.has_nul || s.max_bytes > kMaxAlpha) return Field(name, FieldType::kMemo, kMemoSize);
+  return Field(name, FieldType::kAlpha, static_cast<int>(std::max<size_t>(1, s.max_bytes)));
+}
+
+FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {
+  const std::string word = Upper(column.type_word);
+  const std::string& name = column.name;
+  const bool empty = s.values == 0;
+  if (word == "INT" || word == "DECIMAL" || word == "FLOAT") {
+    if (empty) return Field(name, word == "INT" ? FieldType::kLong : FieldType::kNumber);
+    if (s.all_decimal && s.all_long) return Field(name, FieldType::kLong);
+    if (s.all_decimal && s.all_double) return Field(name, FieldType::kNumber);
+    if (s.all_decimal && s.max_int_digits + s.max_frac_digits <= kBcdDigits) {
+      return Field(name, FieldType::kBcd, 0, static_cast<int>(s.max_frac_digits));
+    }
+    return AsText(name, s);
+  }
+  if (word == "DATETIME") {
+    if (empty) return Field(name, FieldType::kTimestamp);
+    if (s.all_date) return Field(name, FieldType::kDate);
+    if (s.all_timestamp) return Field(name, FieldType::kTimestamp);
+    return AsText(name, s);
+  }
+  if (word == "OLEOBJECT") {
+    if (empty || s.all_hex) return Field(name, FieldType::kBinary, kBinarySize);
+    return AsText(name, s);
+  }
+  if (word == "MEMO") return Field(name, FieldType::kMemo, kMemoSize);
+  return AsText(name, s);
+}
+
+std::vector<FieldInfo> SchemaChooser::Choose() const {
+  std::vector<FieldInfo> fields;
+  for (size_t i = 0; i < columns_.size(); ++i) fields.push_back(ChooseOne(columns_[i], stats_[i]));
+  FitRecord(fields);
+  return fields;
+}
+
+}  // namespace corvane::paradox

@@ -1,0 +1,79 @@
+// Chooses the Paradox field for each column of a staged table so that every
+// value is stored exactly, from the column's declared type word and a first
+// pass over all its values.
+//
+// Rules (the first that holds every non-empty value of the column wins):
+//   INT, DECIMAL, FLOAT  Long integer when all are whole numbers within
+//                        +-2147483647; Number when a double keeps each one
+//                        (it reads back as the same decimal value); BCD with
+//                        the largest scale seen when all fit 32 digits;
+//                        otherwise as text.
+//   DATETIME             Date when all are dates; Timestamp when all are
+//                        dates with times to the millisecond; otherwise text.
+//   OLEOBJECT            Binary when all are \x hex; otherwise text.
+//   MEMO                 Memo.
+//   VARCHAR and others   text: Logical when every value is exactly True or
+//                        False (read back as the same words); else Alpha as
+//                        wide as the longest value in code-page bytes (at
+//                        least 1), Memo beyond 255 bytes or for values with
+//                        a NUL. Texts such as "007", "1.50", money amounts or
+//                        uuids stay text: a number field would change them.
+// A column without any value gets the usual field of its word: Long
+// integer, Number, Timestamp, Binary, Memo, or Alpha of width 1.
+// Alpha fields become Memo, widest first, while the record would not fit a
+// 4 KiB block, so that no value has to be cut.
+// A value that no field of the column can hold (a character the code page
+// lacks) is left to the writer, which refuses that row with a message.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "paradox/format.h"
+
+namespace corvane::paradox {
+
+class SchemaChooser {
+ public:
+  struct Column {
+    std::string name;
+    std::string type_word;  // as in CREATE TABLE, any case
+  };
+  explicit SchemaChooser(std::vector<Column> columns, int code_page = 1252);
+
+  // One row, one Cell per column (extra cells are ignored, missing ones
+  // count as NULL).
+  void Observe(const std::vector<Cell>& row);
+  uint64_t rows_observed() const { return rows_; }
+
+  // The fields, in column order, ready for TableWriter::Create.
+  std::vector<FieldInfo> Choose() const;
+
+ private:
+  struct Stats {
+    uint64_t values = 0;
+    size_t max_bytes = 0;
+    bool has_nul = false;
+    bool all_logical = true;
+    bool all_decimal = true;
+    bool all_long = true;
+    bool all_double = true;
+    size_t max_int_digits = 0;
+    size_t max_frac_digits = 0;
+    bool all_date = true;
+    bool all_timestamp = true;
+    bool all_hex = true;
+  };
+  void ObserveText(Stats& s, const std::string& text) const;
+  void ObserveNumber(Stats& s, const std::string& text) const;
+  FieldInfo ChooseOne(const Column& column, const Stats& s) const;
+  static FieldInfo AsText(const std::string& name, const Stats& s);
+
+  std::vector<Column> columns_;
+  std::vector<Stats> stats_;
+  int code_page_;
+  uint64_t rows_ = 0;
+};
+
+}  // namespace corvane::paradox

@@ -1,0 +1,111 @@
+#include "paradox/schema_chooser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace corvane::paradox {
+namespace {
+
+Cell V(std::string text) { return Cell{false, std::move(text)}; }
+Cell N() { return Cell{}; }
+
+// The field chosen for one column of `word` holding `values`.
+FieldInfo ChooseFor(const std::string& word, const std::vector<Cell>& values,
+                    int code_page = 1252) {
+  SchemaChooser chooser({{"c", word}}, code_page);
+  for (const Cell& v : values) chooser.Observe({v});
+  return chooser.Choose().at(0);
+}
+
+TEST(SchemaChooserTest, NumbersGetTheNarrowestExactField) {
+  EXPECT_EQ(ChooseFor("INT", {V("1"), V("-2147483647"), V("2147483647"), N()}).type,
+            FieldType::kLong);
+  // Out of Long's range (its lowest value is the NULL), or fractions.
+  EXPECT_EQ(ChooseFor("INT", {V("1"), V("-2147483648")}).type, FieldType::kNumber);
+  EXPECT_EQ(ChooseFor("int", {V("2147483648")}).type, FieldType::kNumber);
+  EXPECT_EQ(ChooseFor("INT", {V("1.5"), V("0.1"), V("1e+20")}).type, FieldType::kNumber);
+  EXPECT_EQ(ChooseFor("FLOAT", {V("1.7976931348623157e+308"), V("5e-324")}).type,
+            FieldType::kNumber);
+  // A double cannot keep these: BCD keeps them, with the largest scale seen.
+  FieldInfo bcd = ChooseFor("DECIMAL", {V("12345678901234567890"), V("0.125"), V("1.1")});
+  EXPECT_EQ(bcd.type, FieldType::kBcd);
+  EXPECT_EQ(bcd.scale, 3);
+  EXPECT_EQ(bcd.size, 17);
+  // 33 digits fit no BCD field: the column stays text.
+  FieldInfo wide = ChooseFor("INT", {V("123456789012345678901234567890.123")});
+  EXPECT_EQ(wide.type, FieldType::kAlpha);
+  EXPECT_EQ(wide.size, 34);
+  // Texts that are not numbers (NaN, Infinity) keep the column text.
+  EXPECT_EQ(ChooseFor("FLOAT", {V("1.5"), V("NaN")}).type, FieldType::kAlpha);
+  EXPECT_EQ(ChooseFor("FLOAT", {V("-Infinity")}).size, 9);
+}
+
+TEST(SchemaChooserTest, DateTimesAreDatesOrTimestampsOnlyWhenExact) {
+  EXPECT_EQ(ChooseFor("DATETIME", {V("2020-01-01"), V("0044-03-15 BC")}).type, FieldType::kDate);
+  EXPECT_EQ(ChooseFor("DATETIME", {V("2020-01-01 10:00:00"), V("2020-01-01 10:00:00.123")}).type,
+            FieldType::kTimestamp);
+  // Microseconds, time zones, mixed forms and impossible dates stay text.
+  EXPECT_EQ(ChooseFor("DATETIME", {V("2020-01-01 10:00:00.123456")}).type, FieldType::kAlpha);
+  EXPECT_EQ(ChooseFor("DATETIME", {V("2020-01-01 10:00:00+02")}).type, FieldType::kAlpha);
+  EXPECT_EQ(ChooseFor("DATETIME", {V("2020-01-01"), V("2020-01-01 10:00:00")}).type,
+            FieldType::kAlpha);
+  EXPECT_EQ(ChooseFor("DATETIME", {V("infinity")}).type, FieldType::kAlpha);
+  EXPECT_EQ(ChooseFor("DATETIME", {V("2021-02-29")}).type, FieldType::kAlpha);
+}
+
+TEST(SchemaChooserTest, TextKeepsItsExactForm) {
+  // Numbers written as text keep their zeros; money and uuids stay text.
+  FieldInfo zip = ChooseFor("VARCHAR", {V("007"), V("1.50")});
+  EXPECT_EQ(zip.type, FieldType::kAlpha);
+  EXPECT_EQ(zip.size, 4);
+  EXPECT_EQ(ChooseFor("VARCHAR", {V("a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11")}).size, 36);
+  // Width counts code-page bytes, not UTF-8 bytes: "äöü" is 3 bytes in 1252.
+  EXPECT_EQ(ChooseFor("VARCHAR", {V("äöü")}).size, 3);
+  EXPECT_EQ(ChooseFor("VARCHAR", {V(std::string(255, 'x'))}).type, FieldType::kAlpha);
+  EXPECT_EQ(ChooseFor("VARCHAR", {V(std::string(256, 'x'))}).type, FieldType::kMemo);
+  EXPECT_EQ(ChooseFor("VARCHAR", {V(std::string(254, 'x') + "é")}).size, 255);
+  EXPECT_EQ(ChooseFor("VARCHAR", {V(std::string("a\0b", 3))}).type, FieldType::kMemo);
+  EXPECT_EQ(ChooseFor("MEMO", {V("short")}).type, FieldType::kMemo);
+  // Booleans as the data layer writes them become Logical; t/f stay text.
+  EXPECT_EQ(ChooseFor("VARCHAR", {V("True"), V("False"), N()}).type, FieldType::kLogical);
+  EXPECT_EQ(ChooseFor("VARCHAR", {V("t"), V("f")}).type, FieldType::kAlpha);
+  EXPECT_EQ(ChooseFor("VARCHAR", {V("True"), V("true")}).type, FieldType::kAlpha);
+}
+
+TEST(SchemaChooserTest, BlobsAndEmptyColumns) {
+  EXPECT_EQ(ChooseFor("OLEOBJECT", {V("\\x0001ff"), V("\\x")}).type, FieldType::kBinary);
+  EXPECT_EQ(ChooseFor("OLEOBJECT", {V("not hex")}).type, FieldType::kAlpha);
+  EXPECT_EQ(ChooseFor("VARCHAR", {N(), V("")}).type, FieldType::kAlpha);
+  EXPECT_EQ(ChooseFor("VARCHAR", {}).size, 1);
+  EXPECT_EQ(ChooseFor("INT", {N()}).type, FieldType::kLong);
+  EXPECT_EQ(ChooseFor("FLOAT", {}).type, FieldType::kNumber);
+  EXPECT_EQ(ChooseFor("DATETIME", {}).type, FieldType::kTimestamp);
+  EXPECT_EQ(ChooseFor("OLEOBJECT", {}).type, FieldType::kBinary);
+}
+
+TEST(SchemaChooserTest, WideRecordsMoveTheWidestTextsToMemos) {
+  std::vector<SchemaChooser::Column> columns;
+  std::vector<Cell> row;
+  for (int i = 0; i < 26; ++i) {
+    columns.push_back({"c" + std::to_string(i), "VARCHAR"});
+    row.push_back(V(std::string(i < 16 ? 250 : 100, 'x')));
+  }
+  SchemaChooser chooser(columns);
+  chooser.Observe(row);
+  EXPECT_EQ(chooser.rows_observed(), 1u);
+  auto fields = chooser.Choose();
+  int total = 0, memos = 0;
+  for (const auto& f : fields) {
+    total += f.size;
+    memos += f.type == FieldType::kMemo;
+  }
+  EXPECT_LE(total, 4090);
+  // 16 x 250 + 10 x 100 bytes: four of the 250-wide texts must move, no more.
+  EXPECT_EQ(memos, 4);
+  for (int i = 16; i < 26; ++i) EXPECT_EQ(fields[i].type, FieldType::kAlpha);
+}
+
+}  // namespace
+}  // namespace corvane::paradox
