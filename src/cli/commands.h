@@ -18,4 +18,6 @@ namespace corvane::cli {
 // Entry points, one per cmd_*.cpp; main.cpp lists them in kCommands.
 int RunDump(int argc, char** argv);    // cmd_dump.cpp
 int RunSchema(int argc, char** argv);  // cmd_dump.cpp
+int RunDrop(int argc, char** argv);        // cmd_maintenance.cpp
+int RunRename(int argc, char** argv);      // cmd_maintenance.cpp
 }  // namespace corvane::cli
