@@ -212,10 +212,11 @@ void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet
 }  // namespace
 
 TransferOutcome SendTablesToPostgres(ui::TablesWindow& window) {
-  return SendTablesToPostgres(window, ToPostgresOptions{});
+  return SendTablesToPostgresWith(window, ToPostgresOptions{});
 }
 
-TransferOutcome SendTablesToPostgres(ui::TablesWindow& window, const ToPostgresOptions& options) {
+TransferOutcome SendTablesToPostgresWith(ui::TablesWindow& window,
+                                         const ToPostgresOptions& options) {
   ToPostgres handler(window, options);
   return handler.Run();
 }

@@ -22,6 +22,9 @@ struct ToPostgresOptions {
 // Runs the handler on the window's surfaces. Every failure is shown as a
 // failure dialog and the handler goes on; nothing is thrown.
 TransferOutcome SendTablesToPostgres(ui::TablesWindow& window);
-TransferOutcome SendTablesToPostgres(ui::TablesWindow& window, const ToPostgresOptions& options);
+// The same with chosen batch sizes (a separate name keeps the plain entry
+// point usable as a function pointer).
+TransferOutcome SendTablesToPostgresWith(ui::TablesWindow& window,
+                                         const ToPostgresOptions& options);
 
 }  // namespace corvane::transfer
