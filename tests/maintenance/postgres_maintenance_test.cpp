@@ -22,7 +22,8 @@ class Admin {
  public:
   explicit Admin(const ConnectionSettings& s) {
     std::string info = "host=" + s.server + " port=" + s.port + " user=" + s.user +
-                       " password=" + s.password + " dbname=" + s.database;
+                       " password=" + s.password + " dbname=" + s.database +
+                       " options='-c client_min_messages=warning'";
     conn_.reset(PQconnectdb(info.c_str()));
   }
   bool ok() const { return PQstatus(conn_.get()) == CONNECTION_OK; }
