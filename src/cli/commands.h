@@ -16,8 +16,9 @@ struct Command {
 
 namespace corvane::cli {
 // Entry points, one per cmd_*.cpp; main.cpp lists them in kCommands.
-int RunDump(int argc, char** argv);    // cmd_dump.cpp
-int RunSchema(int argc, char** argv);  // cmd_dump.cpp
+int RunDump(int argc, char** argv);        // cmd_dump.cpp
+int RunSchema(int argc, char** argv);      // cmd_dump.cpp
 int RunDrop(int argc, char** argv);        // cmd_maintenance.cpp
 int RunRename(int argc, char** argv);      // cmd_maintenance.cpp
+int RunToPostgres(int argc, char** argv);  // cmd_to_postgres.cpp
 }  // namespace corvane::cli

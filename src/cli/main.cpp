@@ -17,6 +17,8 @@ using corvane::cli::Command;
 const Command kCommands[] = {
     {"dump", "dump FILE.db         print a Paradox table's rows as CSV", corvane::cli::RunDump},
     {"schema", "schema FILE.db       print a Paradox table's layout", corvane::cli::RunSchema},
+    {"to-postgres", "to-postgres TABLE... send Paradox tables to PostgreSQL (see --help)",
+     corvane::cli::RunToPostgres},
     {"drop", "drop TABLE...        delete tables (--postgres or --paradox FOLDER)",
      corvane::cli::RunDrop},
     {"rename", "rename OLD NEW       rename a table (--postgres or --paradox FOLDER)",
