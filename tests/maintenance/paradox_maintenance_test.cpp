@@ -216,6 +216,22 @@ TEST_F(ParadoxMaintenanceTest, RenameCancelledOrUnsafeChangesNothing) {
   EXPECT_EQ(w_.paradox.SelectedCount(), 1);
 }
 
+TEST_F(ParadoxMaintenanceTest, RenameRefusedByTheFileSystemKeepsTheTable) {
+  Make({"ORDERS.DB", "ORDERS.MB"});
+  List({"ORDERS"}, {"ORDERS"});
+  auto before = Snapshot();
+  const std::string too_long(300, 'N');  // longer than a file name may be
+  w_.dialogs.prompt_answers = {too_long};
+
+  EXPECT_EQ(RenameParadoxTable(w_.window).failures, 1);
+
+  EXPECT_EQ(Snapshot(), before);
+  ASSERT_EQ(w_.dialogs.Failures().size(), 1u);
+  EXPECT_NE(w_.dialogs.Failures()[0].find("Main.RenameFile"), std::string::npos);
+  // The list is not reread: it shows the name as typed until the next load.
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{too_long}));
+}
+
 TEST_F(ParadoxMaintenanceTest, RenameSelectionRules) {
   Make({"A.DB", "B.DB"});
   List({"A", "B"}, {});
