@@ -23,11 +23,23 @@ std::string Quoted(const std::string& name) {
   return out;
 }
 
-// Opened before the selection is looked at, with the driver's defaults. A
-// failed open is shown; every statement then fails with a dialog of its own.
-void OpenPostgres(ui::Procedure& proc, Connection& conn, const ui::TablesWindow& w) {
-  proc.Step(104, [&] { return conn.Open(PostgresConnectionString(w.settings.Current())); });
-}
+// What both buttons do around their steps: a connection of the click's own,
+// opened under the hourglass before the selection is looked at, with the
+// driver's defaults. A failed open is shown; every statement then fails with
+// a dialog of its own. The pointer returns to the default at the end.
+struct Click {
+  Click(ui::TablesWindow& w, const char* tag) : window(w), proc(w.dialogs, tag) {
+    window.pointer.Set(PointerShape::kHourglass);
+    proc.Step(104, [&] { return conn.Open(PostgresConnectionString(window.settings.Current())); });
+  }
+  ~Click() { window.pointer.Set(PointerShape::kDefault); }
+  Click(const Click&) = delete;
+  Click& operator=(const Click&) = delete;
+
+  ui::TablesWindow& window;
+  ui::Procedure proc;
+  Connection conn;
+};
 
 Status Run(Connection& conn, const std::string& sql) {
   auto done = conn.Execute(sql);
@@ -50,40 +62,32 @@ void RenameEntry(ui::Procedure& proc, Connection& conn, ui::TablesWindow& w, int
 }  // namespace
 
 Outcome DeletePostgresTables(ui::TablesWindow& w) {
-  ui::Procedure proc(w.dialogs, "Form2.PushButton1_Click");
+  Click click(w, "Form2.PushButton1_Click");
   ui::TableList& list = w.postgres_list;
-  Connection conn;
-  w.pointer.Set(PointerShape::kHourglass);
-  OpenPostgres(proc, conn, w);
   if (list.CurrentIndex() == -1) {
     w.dialogs.Message("Please select a table");
   } else {
     // Bottom-up, so removing an entry leaves the indexes still to visit.
     for (int i = list.Count() - 1; i >= 0; --i) {
       if (!list.Selected(i)) continue;
-      proc.Step(114, [&] { return Run(conn, "DROP TABLE " + Quoted(list.Text(i))); });
+      click.proc.Step(114, [&] { return Run(click.conn, "DROP TABLE " + Quoted(list.Text(i))); });
       list.RemoveAt(i);
     }
   }
-  w.pointer.Set(PointerShape::kDefault);
-  return {proc.failures()};
+  return {click.proc.failures()};
 }
 
 Outcome RenamePostgresTable(ui::TablesWindow& w) {
-  ui::Procedure proc(w.dialogs, "Form2.PushButton6_Click");
+  Click click(w, "Form2.PushButton6_Click");
   ui::TableList& list = w.postgres_list;
-  Connection conn;
-  w.pointer.Set(PointerShape::kHourglass);
-  OpenPostgres(proc, conn, w);
   if (list.CurrentIndex() == -1) {
     w.dialogs.Message(kSelectToRename);
   } else if (list.SelectedCount() != 1) {
     w.dialogs.Message(kSelectJustOne);
   } else {
-    RenameEntry(proc, conn, w, LastSelected(list));
+    RenameEntry(click.proc, click.conn, w, LastSelected(list));
   }
-  w.pointer.Set(PointerShape::kDefault);
-  return {proc.failures()};
+  return {click.proc.failures()};
 }
 
 }  // namespace corvane::maintenance
