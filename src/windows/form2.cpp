@@ -1,0 +1,199 @@
+#include "windows/form2.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "maintenance/maintenance.h"
+#include "transfer/to_paradox.h"
+#include "transfer/to_postgres.h"
+#include "windows/form1.h"
+#include "windows/window_support.h"
+
+namespace corvane::windows {
+namespace {
+
+template <typename T>
+T* Make(QWidget* parent, const QString& name, int left, int top, int width, int height) {
+  T* w = new T(parent);
+  w->setObjectName(name);
+  PlaceTwips(w, left, top, width, height);
+  return w;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int left, int top,
+                        int width) {
+  auto* b = Make<QPushButton>(parent, QString::fromLatin1(name), left, top, width, 405);
+  b->setText(QString::fromLatin1(text));
+  b->setAutoDefault(false);
+  UseButtonFont(b);
+  return b;
+}
+
+// A typical caption and border height (450 twips) for when the window
+// system has not told us the real one yet.
+constexpr int kAssumedDecorationTwips = 450;
+
+}  // namespace
+
+Form2::Form2(WindowServices services, Form1& login)
+    : services_(std::move(services)),
+      login_(login),
+      own_dialogs_(services_.dialogs ? nullptr : std::make_unique<QtDialogs>(this)),
+      dialogs_(services_.dialogs ? services_.dialogs : own_dialogs_.get()),
+      pointer_(this),
+      throttled_pump_(pump_) {
+  setObjectName(QStringLiteral("Form2"));
+  UseFieldFont(this);
+  BuildControls();
+  setFixedSize(PxFromTwips(8040), PxFromTwips(catalog::kTablesWindowHeightTwips) -
+                                      PxFromTwips(kAssumedDecorationTwips));
+  list1_ = std::make_unique<QtTableList>(List1);
+  list2_ = std::make_unique<QtTableList>(List2);
+  progress_ = std::make_unique<QtProgressBar>(ProgressBar1);
+  SetTabOrder();
+  Wire();
+  (new HoverFilter(this, pointer_))->Watch();
+}
+
+Form2::~Form2() = default;
+
+void Form2::BuildControls() {
+  static const char* const kLeft[5] = {"PushButton10", "PushButton11", "PushButton3", "PushButton1",
+                                       "PushButton6"};
+  static const char* const kRight[5] = {"PushButton8", "PushButton9", "PushButton4", "PushButton5",
+                                        "PushButton7"};
+  Frame1 = BuildSide("Frame1", "PostgreSQL Tables", 120, "List1", kLeft, "Send Table/s To Paradox");
+  Frame2 =
+      BuildSide("Frame2", "Paradox Tables", 4080, "List2", kRight, "Send Table/s To PostgreSQL");
+  List1 = Frame1->findChild<QListWidget*>(QStringLiteral("List1"));
+  List2 = Frame2->findChild<QListWidget*>(QStringLiteral("List2"));
+  ProgressBar1 = Make<QProgressBar>(this, QStringLiteral("ProgressBar1"), 120, 4460, 7800, 405);
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setTextVisible(true);
+  ProgressBar1->setAlignment(Qt::AlignCenter);
+  ProgressBar1->setFormat(QString::fromLatin1(ui::kProgressRestText));
+  PushButton[2] = MakeButton(this, "PushButton2", "< Back", 120, 4980, 3840);
+  PushButton[12] = MakeButton(this, "PushButton12", "Help", 4080, 4980, 3840);
+}
+
+QGroupBox* Form2::BuildSide(const char* frame, const char* title, int left, const char* list,
+                            const char* const buttons[5], const char* send_caption) {
+  auto* box = Make<QGroupBox>(this, QString::fromLatin1(frame), left, 120, 3840, 4215);
+  box->setTitle(QString::fromLatin1(title));
+  auto* names = Make<QListWidget>(box, QString::fromLatin1(list), 240, 360, 3330, 1635);
+  names->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  names->setSortingEnabled(false);  // entries take their place through the adapter
+  const char* captions[5] = {"Select All", "Deselect All", send_caption, "Delete Table/s",
+                             "Rename Table"};
+  const int lefts[5] = {240, 1960, 240, 240, 240};
+  const int tops[5] = {2100, 2100, 2600, 3100, 3600};
+  const int widths[5] = {1600, 1600, 3330, 3330, 3330};
+  for (int i = 0; i < 5; ++i) {
+    int number = QString::fromLatin1(buttons[i]).mid(10).toInt();
+    PushButton[number] = MakeButton(box, buttons[i], captions[i], lefts[i], tops[i], widths[i]);
+  }
+  return box;
+}
+
+void Form2::SetTabOrder() {
+  QWidget* order[] = {List1,         List2,         PushButton[10], PushButton[11], PushButton[3],
+                      PushButton[1], PushButton[6], ProgressBar1,   PushButton[2],  PushButton[8],
+                      PushButton[9], PushButton[4], PushButton[5],  PushButton[7],  PushButton[12]};
+  for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+}
+
+void Form2::Wire() {
+  auto on = [this](int number, auto slot) {
+    connect(PushButton[number], &QPushButton::clicked, this, slot);
+  };
+  on(1, &Form2::PushButton1_Click);
+  on(2, &Form2::PushButton2_Click);
+  on(3, &Form2::PushButton3_Click);
+  on(4, &Form2::PushButton4_Click);
+  on(5, &Form2::PushButton5_Click);
+  on(6, &Form2::PushButton6_Click);
+  on(7, &Form2::PushButton7_Click);
+  on(12, &Form2::PushButton12_Click);
+  // Selecting is no work: it stays possible while a copy runs.
+  connect(PushButton[10], &QPushButton::clicked, this, [this] { ui::SelectAll(*list1_); });
+  connect(PushButton[11], &QPushButton::clicked, this, [this] { ui::DeselectAll(*list1_); });
+  connect(PushButton[8], &QPushButton::clicked, this, [this] { ui::SelectAll(*list2_); });
+  connect(PushButton[9], &QPushButton::clicked, this, [this] { ui::DeselectAll(*list2_); });
+}
+
+ui::TablesWindow Form2::Context() {
+  return ui::TablesWindow{*list1_,  *list2_,         *progress_, *dialogs_,
+                          pointer_, throttled_pump_, login_,     services_.program_folder};
+}
+
+void Form2::Form_Load() {
+  loaded_ = true;
+  ui::TablesWindow window = Context();
+  catalog::LoadTablesWindow(*this, window);
+}
+
+template <typename Handler>
+void Form2::RunWork(Handler handler) {
+  WorkGate::Scope work(services_.gate);
+  if (!work.entered()) return;
+  ui::TablesWindow window = Context();
+  handler(window);
+}
+
+void Form2::PushButton1_Click() { RunWork(maintenance::DeletePostgresTables); }
+void Form2::PushButton3_Click() { RunWork(transfer::SendTablesToParadox); }
+void Form2::PushButton4_Click() { RunWork(transfer::SendTablesToPostgres); }
+void Form2::PushButton5_Click() { RunWork(maintenance::DeleteParadoxTables); }
+void Form2::PushButton6_Click() { RunWork(maintenance::RenamePostgresTable); }
+void Form2::PushButton7_Click() { RunWork(maintenance::RenameParadoxTable); }
+
+void Form2::PushButton2_Click() {
+  login_.show();
+  hide();
+}
+
+void Form2::PushButton12_Click() { catalog::ShowTablesHelp(*dialogs_); }
+
+Status Form2::ApplyWindowColours() {
+  ColourWindow(this, true);
+  return Status::Ok();
+}
+
+Status Form2::SetIcon() {
+  QIcon icon = ApplicationIcon();
+  if (icon.isNull()) return Status::NotFound("The application icon is missing from the program");
+  setWindowIcon(icon);
+  return Status::Ok();
+}
+
+Status Form2::LoadHandCursor(const std::string& path) {
+  Result<QCursor> cursor = LoadCursorFile(path);
+  if (!cursor.ok()) return cursor.status();
+  pointer_.SetCustomCursor(cursor.value());
+  return Status::Ok();
+}
+
+Status Form2::SetCaption(const std::string& caption) {
+  setWindowTitle(QString::fromStdString(caption));
+  return Status::Ok();
+}
+
+Status Form2::SetHeight(int twips) {
+  // The height is the outer one: take off the caption and borders.
+  int decoration = frameGeometry().height() - geometry().height();
+  if (!isVisible() || decoration <= 0) decoration = PxFromTwips(kAssumedDecorationTwips);
+  setFixedHeight(PxFromTwips(twips) - decoration);
+  return Status::Ok();
+}
+
+void Form2::closeEvent(QCloseEvent* event) {
+  event->accept();
+  QApplication::quit();
+}
+
+}  // namespace corvane::windows

@@ -1,0 +1,146 @@
+#include "windows/window_support.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QWidget>
+#include <cmath>
+#include <filesystem>
+
+#include "app/hover.h"
+#include "windows/qt_surfaces.h"
+
+// The resources live in a static library: register them before first use.
+static void InitResources() { Q_INIT_RESOURCE(corvane); }
+
+namespace corvane::windows {
+namespace {
+
+uint16_t ReadU16(const QByteArray& bytes, int at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) |
+                               (static_cast<uint8_t>(bytes[at + 1]) << 8));
+}
+
+// Qt names the parts it builds itself (a list's viewport, scroll bars).
+bool IsControlName(const QString& name) {
+  return !name.isEmpty() && !name.startsWith(QLatin1String("qt_")) &&
+         !name.startsWith(QLatin1String("_q_"));
+}
+
+// The control a widget belongs to: the nearest widget (itself included)
+// that carries a control name, up to the window.
+QWidget* ControlOf(QWidget* w, QWidget* window) {
+  while (w != nullptr && w != window && !IsControlName(w->objectName())) w = w->parentWidget();
+  return w;
+}
+
+}  // namespace
+
+int PxFromTwips(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
+
+void PlaceTwips(QWidget* w, int left, int top, int width, int height) {
+  w->setGeometry(PxFromTwips(left), PxFromTwips(top), PxFromTwips(width), PxFromTwips(height));
+}
+
+void UseFieldFont(QWidget* w) {
+  QFont f(QStringLiteral("Arial"));
+  f.setPointSizeF(9);
+  f.setBold(true);
+  w->setFont(f);
+}
+
+void UseButtonFont(QWidget* w) {
+  QFont f(QStringLiteral("Arial"));
+  f.setPointSizeF(11.25);
+  f.setBold(true);
+  w->setFont(f);
+}
+
+void PaintBackground(QWidget* w, bool button_face) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::Window,
+             button_face ? QApplication::palette().color(QPalette::Button) : QColor(Qt::white));
+  w->setPalette(p);
+  w->setAutoFillBackground(true);
+}
+
+void ColourWindow(QWidget* window, bool button_face) {
+  PaintBackground(window, button_face);
+  for (QWidget* w : window->findChildren<QWidget*>()) {
+    if (qobject_cast<QGroupBox*>(w) != nullptr || qobject_cast<QLabel*>(w) != nullptr)
+      PaintBackground(w, button_face);
+  }
+}
+
+Status LoadSkin(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    return Status::IoError("Cannot read the skin file " + path + ": " +
+                           file.errorString().toStdString());
+  QByteArray text = file.readAll();
+  if (file.error() != QFileDevice::NoError)
+    return Status::IoError("Cannot read the skin file " + path);
+  qApp->setStyleSheet(QString::fromUtf8(text));
+  return Status::Ok();
+}
+
+Result<QCursor> LoadCursorFile(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly))
+    return Status::IoError("Cannot read the cursor file " + path);
+  QByteArray bytes = file.readAll();
+  // Header (reserved, type, count) and one 16-byte directory entry.
+  constexpr int kHeader = 6, kEntry = 16;
+  if (bytes.size() < kHeader + kEntry || ReadU16(bytes, 0) != 0 || ReadU16(bytes, 2) != 2 ||
+      ReadU16(bytes, 4) < 1)
+    return Status::Corruption("Invalid picture: " + path + " is not a cursor file");
+  const int hot_x = ReadU16(bytes, kHeader + 4);
+  const int hot_y = ReadU16(bytes, kHeader + 6);
+  // Qt's icon reader takes the same layout with type 1.
+  QByteArray as_icon = bytes;
+  as_icon[2] = 1;
+  QImage image = QImage::fromData(as_icon, "ICO");
+  if (image.isNull()) return Status::Corruption("Invalid picture: " + path);
+  return QCursor(QPixmap::fromImage(image), hot_x, hot_y);
+}
+
+QIcon ApplicationIcon() {
+  InitResources();
+  return QIcon(QStringLiteral(":/corvane/corvane.png"));
+}
+
+HoverFilter::HoverFilter(QWidget* window, QtPointer& pointer)
+    : QObject(window), window_(window), pointer_(pointer) {}
+
+void HoverFilter::Watch() {
+  QList<QWidget*> widgets = window_->findChildren<QWidget*>();
+  widgets.prepend(window_);
+  for (QWidget* w : widgets) {
+    w->setMouseTracking(true);
+    w->installEventFilter(this);
+  }
+}
+
+bool HoverFilter::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::MouseMove && event->type() != QEvent::Enter) return false;
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr) return false;
+  // Mouse moves travel up to the parents too; only the innermost widget
+  // under the mouse counts.
+  QPointF at = static_cast<QSinglePointEvent*>(event)->position();
+  if (widget->childAt(at.toPoint()) != nullptr) return false;
+  QWidget* control = ControlOf(widget, window_);
+  if (control == nullptr) return false;
+  app::HoverSurface surface =
+      app::HoverSurfaceOf(window_->objectName().toStdString(), control->objectName().toStdString());
+  ui::PointerShape next = app::HoverPointer(pointer_.Get(), surface);
+  if (next != pointer_.Get()) pointer_.Set(next);
+  return false;
+}
+
+}  // namespace corvane::windows
