@@ -43,6 +43,11 @@ class RecordSet {
   virtual bool Eof() const = 0;
   // Moves to the next row; a failure to read it is an error.
   virtual Status MoveNext() = 0;
+  // Not ok when the current row could not be read (a damaged record): its
+  // values are all null and MoveNext goes on with the row after it. The
+  // same error was returned by the MoveNext that reached it; for the first
+  // row Execute succeeds and only this tells.
+  virtual Status CurrentRowStatus() const { return Status::Ok(); }
   virtual void Close() = 0;
 };
 

@@ -1,0 +1,66 @@
+// One libpq connection with the session settings every Corvane connection
+// uses, the RAII owners of libpq handles, and the error mapping.
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+#include "connection/drivers.h"
+
+namespace corvane {
+
+struct PgConnCloser {
+  void operator()(PGconn* c) const { PQfinish(c); }
+};
+struct PgResultClearer {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using PgConnPtr = std::unique_ptr<PGconn, PgConnCloser>;
+using PgResultPtr = std::unique_ptr<PGresult, PgResultClearer>;
+
+// The error of a failed result as the user should read it: the server's
+// primary message with its SQLSTATE, or libpq's own text (lost connection,
+// protocol trouble) when the server sent none.
+Status PgError(PGconn* conn, const PGresult* result);
+
+// Shared by a driver and the record sets it hands out, so a set that
+// outlives its connection's Close fails cleanly instead of touching a freed
+// handle.
+class PgSession {
+ public:
+  // Opens the connection: Server, Port, Uid, Pwd, Database as given, the
+  // time-outs of `options`, and the fixed session settings (see .cpp).
+  static Result<std::shared_ptr<PgSession>> Connect(const ConnectionAttributes& attrs,
+                                                    const ConnectionOptions& options);
+  PgSession(const PgSession&) = delete;
+  PgSession& operator=(const PgSession&) = delete;
+
+  // Null after Finish.
+  PGconn* conn() const { return conn_.get(); }
+  // Runs one statement over the extended protocol, which on its own refuses
+  // text holding two statements. Ok for a command or a query; the result
+  // holds the rows of a query.
+  Result<PgResultPtr> Run(const std::string& sql);
+  // Runs a statement of our own whose result does not matter beyond success.
+  Status RunCommand(const std::string& sql);
+  void Finish() { conn_.reset(); }
+
+  // Set while a record set streams rows from a cursor in an open transaction.
+  bool streaming = false;
+
+ private:
+  explicit PgSession(PgConnPtr conn) : conn_(std::move(conn)) {}
+  PgConnPtr conn_;
+};
+
+inline constexpr const char* kPgClosedMessage =
+    "The connection to the PostgreSQL server is closed.";
+
+// Runs each statement as if alone with autocommit (Driver::ExecuteEach).
+std::vector<Status> PgExecuteEach(PgSession& session, const std::vector<std::string>& statements);
+
+}  // namespace corvane

@@ -1,0 +1,23 @@
+// PostgreSQL column types as ADO type codes, and column values (in the text
+// form the server prints them with the session settings the driver fixes)
+// turned into the fixed value forms.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// The type code reported for a column of the type with this OID.
+int PgTypeCode(unsigned int type_oid);
+
+// The fixed text form of one non-null value of the type `type_oid`, from
+// the server's text output:
+//   bool            "t"/"f" -> "True"/"False"
+//   money           "-$1,234.56" (lc_monetary C) -> "-1234.56"
+//   float4, float8  shortest round-trip text as std::to_chars writes it;
+//                   NaN and the infinities as the server prints them
+//   everything else unchanged (bytea arrives as \x hex: bytea_output hex)
+void PgValueText(unsigned int type_oid, std::string_view server_text, std::string& out);
+
+}  // namespace corvane

@@ -1,0 +1,233 @@
+// The PostgreSQL driver against the throwaway server: opening, value forms
+// and type codes, streaming with an exact count, and what is refused.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "connection/pg_test_support.h"
+
+namespace corvane::testing {
+namespace {
+
+class PostgresDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto s = TestPostgres();
+    if (!s) GTEST_SKIP() << "no test PostgreSQL: run through scripts/test.sh";
+    settings_ = *s;
+    conn_ = OpenPg(settings_);
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    table_ = "drv_" + name;
+    Exec(*conn_, "DROP TABLE IF EXISTS \"" + table_ + "\"");
+  }
+  void TearDown() override {
+    if (conn_) (void)conn_->Execute("DROP TABLE IF EXISTS \"" + table_ + "\"");
+  }
+  std::string Q() const { return "\"" + table_ + "\""; }
+
+  ConnectionSettings settings_;
+  std::unique_ptr<Connection> conn_;
+  std::string table_;
+};
+
+// A loopback port nothing listens on: a stopped server.
+std::string ClosedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return std::to_string(ntohs(a.sin_port));
+}
+
+TEST_F(PostgresDriverTest, OpeningFailsWithTheServersOrClientsWords) {
+  ConnectionSettings wrong = settings_;
+  wrong.password = "not the password";
+  Connection c;
+  Status st = c.Open(PostgresConnectionString(wrong));
+  EXPECT_EQ(st.code(), Status::Code::kDatabase);
+  EXPECT_NE(st.message().find("password authentication failed"), std::string::npos) << st.message();
+  EXPECT_FALSE(c.is_open());
+
+  ConnectionSettings stopped = settings_;
+  stopped.port = ClosedPort();
+  st = Connection().Open(PostgresConnectionString(stopped));
+  EXPECT_NE(st.message().find("Connection refused"), std::string::npos) << st.message();
+
+  // The database name is a name: connection keywords inside it do nothing.
+  ConnectionSettings sneaky = settings_;
+  sneaky.database = "dbname=" + settings_.database + " port=" + settings_.port;
+  st = Connection().Open(PostgresConnectionString(sneaky));
+  EXPECT_NE(st.message().find("does not exist"), std::string::npos) << st.message();
+}
+
+TEST_F(PostgresDriverTest, SessionIsFixedWhateverTheServerDefaults) {
+  EXPECT_EQ(Column(*conn_, "SHOW TimeZone"), std::vector<std::string>{"UTC"});
+  EXPECT_EQ(Column(*conn_, "SHOW DateStyle"), std::vector<std::string>{"ISO, MDY"});
+  EXPECT_EQ(Column(*conn_, "SHOW client_encoding"), std::vector<std::string>{"UTF8"});
+  EXPECT_EQ(Column(*conn_, "SHOW application_name"), std::vector<std::string>{"Corvane"});
+  EXPECT_EQ(Column(*conn_, "SHOW IntervalStyle"), std::vector<std::string>{"postgres"});
+  EXPECT_EQ(Column(*conn_, "SELECT 'a\\b'"), std::vector<std::string>{"a\\b"});
+}
+
+TEST_F(PostgresDriverTest, TypeCodesAndValueForms) {
+  Exec(*conn_, "CREATE TABLE " + Q() +
+                   "(s int2, i int4, b int8, r float4, d float8, n numeric, m money, l bool,"
+                   " c char(4), v varchar(9), nm name, t text, dt date, tm time, ts timestamp,"
+                   " tz timestamptz, by bytea, u uuid, iv interval)");
+  Exec(*conn_, "INSERT INTO " + Q() +
+                   " VALUES (-32768, 2147483647, -9223372036854775808, 0.1, 1.2345678901234568e+17,"
+                   " 12345678901234567890.000000000001, -1234567.5, true, 'ab', 'Zoë', 'nm',"
+                   " 'line1\nline2 \\ ''q''', '0044-03-15 BC', '23:59:59.999999',"
+                   " '2024-02-29 12:00:00.000001', '2024-01-01 12:00:00+02', '\\x00ff10',"
+                   " 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11', '1 year 2 mons 3 days 04:05:06')");
+  Exec(*conn_, "INSERT INTO " + Q() + " (l, t, by) VALUES (false, '', '')");
+  auto r = conn_->Execute("SELECT * FROM " + Q());
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  RecordSet& rs = *r.value();
+  const std::vector<int> codes = {2,   3,   20,  4,   5,   131, 6,   11, 130, 202,
+                                  202, 203, 133, 134, 135, 135, 205, 72, 203};
+  ASSERT_EQ(rs.FieldCount(), static_cast<int>(codes.size()));
+  for (int i = 0; i < rs.FieldCount(); ++i) EXPECT_EQ(rs.FieldType(i), codes[i]) << i;
+  EXPECT_EQ(rs.FieldName(9), "v");
+  EXPECT_EQ(rs.RecordCount(), 2);
+  const std::vector<std::string> first = {"-32768",
+                                          "2147483647",
+                                          "-9223372036854775808",
+                                          "0.1",
+                                          "123456789012345680",
+                                          "12345678901234567890.000000000001",
+                                          "-1234567.50",
+                                          "True",
+                                          "ab  ",
+                                          "Zoë",
+                                          "nm",
+                                          "line1\nline2 \\ 'q'",
+                                          "0044-03-15 BC",
+                                          "23:59:59.999999",
+                                          "2024-02-29 12:00:00.000001",
+                                          "2024-01-01 10:00:00+00",
+                                          "\\x00ff10",
+                                          "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11",
+                                          "1 year 2 mons 3 days 04:05:06"};
+  for (int i = 0; i < rs.FieldCount(); ++i) EXPECT_EQ(rs.FieldValue(i).text(), first[i]) << i;
+  ASSERT_TRUE(rs.MoveNext().ok());
+  EXPECT_TRUE(rs.FieldValue(0).is_null());
+  EXPECT_EQ(rs.FieldValue(7).text(), "False");
+  // The empty text and empty binary are values, not null.
+  EXPECT_FALSE(rs.FieldValue(11).is_null());
+  EXPECT_EQ(rs.FieldValue(11).text(), "");
+  EXPECT_EQ(rs.FieldValue(16).text(), "\\x");
+  ASSERT_TRUE(rs.MoveNext().ok());
+  EXPECT_TRUE(rs.Eof());
+  EXPECT_FALSE(rs.MoveNext().ok());
+}
+
+TEST_F(PostgresDriverTest, RowsStreamWithTheirCountKnownFirst) {
+  Exec(*conn_, "CREATE TABLE " + Q() + " AS SELECT g AS n FROM generate_series(1, 2500) g");
+  auto r = conn_->Execute("SELECT n FROM " + Q() + " ORDER BY n;");
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  RecordSet& rs = *r.value();
+  ASSERT_EQ(rs.RecordCount(), 2500);
+  // Another session's insert after the set opened is not among its rows.
+  auto other = OpenPg(settings_);
+  Exec(*other, "INSERT INTO " + Q() + " VALUES (0)");
+  for (int i = 1; i <= 2500; ++i) {
+    ASSERT_FALSE(rs.Eof());
+    ASSERT_EQ(rs.FieldValue(0).text(), std::to_string(i));
+    ASSERT_TRUE(rs.MoveNext().ok());
+  }
+  EXPECT_TRUE(rs.Eof());
+}
+
+TEST_F(PostgresDriverTest, AQueryWithoutRows) {
+  Exec(*conn_, "CREATE TABLE " + Q() + " (a int, \"B c\" text)");
+  auto r = conn_->Execute("SELECT * FROM " + Q());
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.value()->RecordCount(), 0);
+  EXPECT_TRUE(r.value()->Eof());
+  EXPECT_EQ(r.value()->FieldCount(), 2);
+  EXPECT_EQ(r.value()->FieldName(1), "B c");
+}
+
+// Autocommit holds after a set: another session sees a later insert at once,
+// whether the set was read to its end, closed early, or dropped unclosed.
+TEST_F(PostgresDriverTest, NoTransactionOutlivesARecordSet) {
+  Exec(*conn_, "CREATE TABLE " + Q() + " AS SELECT g AS n FROM generate_series(1, 1500) g");
+  auto other = OpenPg(settings_);
+  for (int how = 0; how < 3; ++how) {
+    {
+      auto r = conn_->Execute("SELECT * FROM " + Q());
+      ASSERT_TRUE(r.ok());
+      // An open set keeps the connection: a second statement is refused, not run.
+      auto refused = conn_->Execute("INSERT INTO " + Q() + " VALUES (-1)");
+      EXPECT_FALSE(refused.ok());
+      EXPECT_NE(refused.status().message().find("still being read"), std::string::npos);
+      if (how == 0) {
+        while (!r.value()->Eof()) ASSERT_TRUE(r.value()->MoveNext().ok());
+      } else if (how == 1) {
+        r.value()->Close();
+      }
+    }
+    Exec(*conn_, "INSERT INTO " + Q() + " VALUES (" + std::to_string(10000 + how) + ")");
+    EXPECT_EQ(Column(*other, "SELECT count(*) FROM " + Q() + " WHERE n >= 10000"),
+              std::vector<std::string>{std::to_string(how + 1)});
+  }
+  EXPECT_EQ(Column(*other, "SELECT count(*) FROM " + Q() + " WHERE n = -1"),
+            std::vector<std::string>{"0"});
+}
+
+TEST_F(PostgresDriverTest, RefusedStatementsChangeNothing) {
+  Exec(*conn_, "CREATE TABLE " + Q() + " (k int PRIMARY KEY)");
+  Exec(*conn_, "INSERT INTO " + Q() + " VALUES (1)");
+  // Two statements: refused before anything runs.
+  auto two = conn_->Execute("INSERT INTO " + Q() + " VALUES (2); DROP TABLE " + Q());
+  EXPECT_EQ(two.status().code(), Status::Code::kInvalidArgument);
+  // The server's refusal: its primary message and SQLSTATE.
+  auto dup = conn_->Execute("INSERT INTO " + Q() + " VALUES (1)");
+  EXPECT_EQ(dup.status().code(), Status::Code::kDatabase);
+  EXPECT_EQ(dup.status().sqlstate(), "23505");
+  EXPECT_EQ(dup.status().message().rfind("duplicate key value violates unique constraint", 0), 0u)
+      << dup.status().message();
+  auto missing = conn_->Execute("SELECT * FROM \"no such table\"");
+  EXPECT_EQ(missing.status().message(), "relation \"no such table\" does not exist");
+  EXPECT_EQ(missing.status().sqlstate(), "42P01");
+  auto bad = conn_->Execute("SELEC 1");
+  EXPECT_EQ(bad.status().sqlstate(), "42601");
+  EXPECT_EQ(Column(*conn_, "SELECT k FROM " + Q()), std::vector<std::string>{"1"});
+}
+
+TEST_F(PostgresDriverTest, QueriesACursorCannotHoldStillRun) {
+  Exec(*conn_, "SELECT 7 AS a INTO " + Q());
+  auto r = conn_->Execute("WITH d AS (DELETE FROM " + Q() + " RETURNING a) SELECT a FROM d");
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  EXPECT_EQ(r.value()->RecordCount(), 1);
+  EXPECT_EQ(r.value()->FieldValue(0).text(), "7");
+  EXPECT_EQ(Column(*conn_, "SELECT count(*) FROM " + Q()), std::vector<std::string>{"0"});
+}
+
+TEST_F(PostgresDriverTest, CommandTimeoutStopsALongStatement) {
+  auto c = OpenPg(settings_, 1);
+  auto r = c->Execute("SELECT pg_sleep(5)");
+  EXPECT_EQ(r.status().sqlstate(), "57014");
+  EXPECT_TRUE(c->Execute("SELECT 1").ok());  // the connection goes on
+}
+
+TEST_F(PostgresDriverTest, ASetOutlivingItsConnectionFailsCleanly) {
+  Exec(*conn_, "CREATE TABLE " + Q() + " AS SELECT g AS n FROM generate_series(1, 1200) g");
+  auto r = conn_->Execute("SELECT * FROM " + Q());
+  ASSERT_TRUE(r.ok());
+  conn_->Close();
+  Status st = Status::Ok();
+  for (int i = 0; i < 1200 && st.ok(); ++i) st = r.value()->MoveNext();
+  EXPECT_FALSE(st.ok());
+  EXPECT_FALSE(conn_->Execute("SELECT 1").ok());
+  conn_ = OpenPg(settings_);
+}
+
+}  // namespace
+}  // namespace corvane::testing

@@ -1,0 +1,133 @@
+// What the drivers read out of statement text before anything runs, and the
+// value forms the PostgreSQL driver turns server output into.
+#include <gtest/gtest.h>
+
+#include "connection/paradox_statement.h"
+#include "connection/pg_statement_scan.h"
+#include "connection/pg_value_text.h"
+#include "connection/value.h"
+
+namespace corvane {
+namespace {
+
+bool Single(const std::string& sql) { return ScanStatement(sql).single; }
+
+TEST(StatementScan, OneStatementWithOrWithoutItsSemicolon) {
+  for (const char* sql : {"SELECT 1", "select 1;", "SELECT 1 ;  \n", "SELECT 1;;",
+                          "SELECT 1; -- done", "SELECT 1; /* done */", ""}) {
+    EXPECT_TRUE(Single(sql)) << sql;
+  }
+  EXPECT_EQ(ScanStatement("select 1 ; ").body, "select 1 ");
+  for (const char* sql : {"SELECT 1; DROP TABLE t", "SELECT 1;SELECT 2", "SELECT 1; 'x'",
+                          "SELECT 1; -1", "INSERT INTO t VALUES (1);\nDELETE FROM t;"}) {
+    EXPECT_FALSE(Single(sql)) << sql;
+  }
+}
+
+TEST(StatementScan, SemicolonsInsideQuotesAndCommentsSeparateNothing) {
+  for (const char* sql : {
+           "SELECT ';'", "SELECT 'it''s; fine'", "SELECT \"a;b\" FROM t",
+           "SELECT \"a\"\";b\" FROM t", "SELECT E'\\'; DROP TABLE t'", "SELECT $$; DROP TABLE t$$",
+           "SELECT $fn$ ; $$ ; $fn$", "SELECT 1 -- ; DROP TABLE t\n",
+           "SELECT 1 /* ; /* nested ; */ still ; */",
+           "INSERT INTO \"x\" VALUES('O''Brien; DROP TABLE y', NULL)",
+           "SELECT 'never closed; DROP TABLE t",  // the server refuses it whole
+       }) {
+    EXPECT_TRUE(Single(sql)) << sql;
+  }
+}
+
+TEST(StatementScan, WhatLooksLikeAQuoteButIsNot) {
+  // With standard_conforming_strings on, '\' is a whole string.
+  EXPECT_FALSE(Single("SELECT '\\'; DROP TABLE t"));
+  // $1 is a parameter and a$b$ an identifier, not dollar quotes.
+  EXPECT_FALSE(Single("SELECT $1; DROP TABLE t"));
+  EXPECT_FALSE(Single("SELECT a$b$c; DROP TABLE t"));
+  // e'..' only after a blank: "name'" is an identifier then a plain string.
+  EXPECT_FALSE(Single("SELECT name'\\'; DROP TABLE t"));
+}
+
+TEST(StatementScan, FirstWordSkipsBlanksParenthesesAndComments) {
+  EXPECT_EQ(ScanStatement("  (select 1) union select 2").first_word, "SELECT");
+  EXPECT_EQ(ScanStatement("/* c */ -- d\n with x as (select 1) select * from x").first_word,
+            "WITH");
+  EXPECT_EQ(ScanStatement("insert into t values (1)").first_word, "INSERT");
+  EXPECT_EQ(ScanStatement(";").first_word, "");
+}
+
+TEST(ParadoxStatement, TheTwoShapesInTheirSpellings) {
+  struct Case {
+    const char* sql;
+    ParadoxStatement::Kind kind;
+    const char* table;
+  };
+  using K = ParadoxStatement::Kind;
+  for (const Case& c : {
+           Case{"SELECT * FROM \"Orders\"", K::kSelectAll, "Orders"},
+           Case{"select *from orders;", K::kSelectAll, "orders"},
+           Case{"  SELECT  *  FROM  \"My Table\" ; ", K::kSelectAll, "My Table"},
+           Case{"SELECT * FROM \"a\"b\"", K::kSelectAll, "a\"b"},  // taken as written
+           Case{"SELECT * FROM [x y]", K::kSelectAll, "x y"},
+           Case{"DROP TABLE `P`", K::kDropTable, "P"},
+           Case{"drop table \"P q\";", K::kDropTable, "P q"},
+           Case{"DROP TABLE cust", K::kDropTable, "cust"},
+       }) {
+    auto st = ParseParadoxStatement(c.sql);
+    ASSERT_TRUE(st) << c.sql;
+    EXPECT_EQ(st->kind, c.kind) << c.sql;
+    EXPECT_EQ(st->table, c.table) << c.sql;
+  }
+}
+
+TEST(ParadoxStatement, EverythingElseIsRefused) {
+  for (const char* sql :
+       {"SELECT a FROM \"T\"", "SELECT * FROMT", "SELECT * FROM", "SELECT * FROM \"\"",
+        "SELECT * FROM T U", "SELECT * FROM T; DROP TABLE `U`", "DELETE FROM T", "DROP TABLES `T`",
+        "DROP TABLE", "CREATE TABLE `T`(`a` INT)", "", ";"}) {
+    EXPECT_FALSE(ParseParadoxStatement(sql)) << sql;
+  }
+}
+
+std::string Text(unsigned oid, const char* server) {
+  std::string out;
+  PgValueText(oid, server, out);
+  return out;
+}
+
+TEST(PgValueText, FixedFormsFromServerOutput) {
+  EXPECT_EQ(Text(16, "t"), "True");
+  EXPECT_EQ(Text(16, "f"), "False");
+  EXPECT_EQ(Text(790, "$1,234,567.89"), "1234567.89");
+  EXPECT_EQ(Text(790, "-$0.05"), "-0.05");
+  EXPECT_EQ(Text(790, "($12.00)"), "-12.00");
+  EXPECT_EQ(Text(790, "-$92,233,720,368,547,758.08"), "-92233720368547758.08");
+  // Floats as std::to_chars writes the same number.
+  EXPECT_EQ(Text(701, "1.2345678901234568e+17"), "123456789012345680");
+  EXPECT_EQ(Text(701, "1e+15"), "1e+15");
+  EXPECT_EQ(Text(701, "1e-07"), "1e-07");
+  EXPECT_EQ(Text(701, "-1000"), "-1000");
+  EXPECT_EQ(Text(701, "0.1"), "0.1");
+  EXPECT_EQ(Text(701, "5e-324"), "5e-324");
+  EXPECT_EQ(Text(700, "0.1"), "0.1");
+  EXPECT_EQ(Text(700, "3.4028235e+38"), "3.4028235e+38");
+  for (const char* s : {"NaN", "Infinity", "-Infinity"}) EXPECT_EQ(Text(701, s), s);
+  // Everything else exactly as printed: no digit or microsecond cut.
+  for (const char* s : {"12345678901234567890.000000000001", "0044-03-15 BC",
+                        "2024-02-29 23:59:59.999999+00", "\\x00ff", "-9223372036854775808"}) {
+    EXPECT_EQ(Text(1700, s), s);
+  }
+}
+
+TEST(PgValueText, TypeCodes) {
+  const std::pair<unsigned, int> kCodes[] = {{21, 2},     {23, 3},     {20, 20},
+                                             {700, 4},    {701, 5},    {1700, 131},
+                                             {790, 6},    {16, 11},    {1042, 130},
+                                             {1043, 202}, {19, 202},   {25, 203},
+                                             {1082, 133}, {1083, 134}, {1114, 135},
+                                             {1184, 135}, {17, 205},   {2950, 72},
+                                             {1186, 203}, {114, 203}};  // interval, json: text
+  for (auto [oid, code] : kCodes) EXPECT_EQ(PgTypeCode(oid), code) << oid;
+}
+
+}  // namespace
+}  // namespace corvane
