@@ -88,11 +88,10 @@ class TableRecordSet : public RecordSet {
  private:
   // Reads the next record into values_. A record the reader could not decode
   // becomes the current row with every value null and its error kept, so the
-  // caller both hears of it and can go on with the next record; an error that
-  // consumed no record means the rest of the table cannot be read: the set
-  // ends there.
+  // caller both hears of it and can go on with the next record; an error
+  // that breaks the reader means the rest of the table cannot be read: the
+  // set ends there.
   void Advance() {
-    const uint64_t before = reader_->records_read();
     Result<bool> next = reader_->Next(row_);
     row_status_ = next.ok() ? Status::Ok() : next.status();
     if (next.ok() && next.value()) {
@@ -106,7 +105,7 @@ class TableRecordSet : public RecordSet {
       return;
     }
     for (auto& v : values_) v.SetNull();
-    eof_ = next.ok() || reader_->records_read() == before;
+    eof_ = next.ok() || reader_->broken();
   }
 
   std::unique_ptr<paradox::TableReader> reader_;

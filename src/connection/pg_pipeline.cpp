@@ -80,7 +80,8 @@ RunResult ReadRun(PGconn* c, size_t begin, size_t end) {
   for (size_t i = begin; i <= end + 1; ++i) {
     PgResultPtr r = NextResult(c);
     if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC || PQstatus(c) == CONNECTION_BAD) {
-      return {Outcome::kLost, 0, PgError(c, r.get())};
+      // The server's own reason (a terminated backend) beats libpq's.
+      return {Outcome::kLost, 0, failed ? out.status : PgError(c, r.get())};
     }
     if (PQresultStatus(r.get()) == PGRES_PIPELINE_ABORTED || Succeeded(r.get())) continue;
     if (!failed) {
@@ -92,7 +93,8 @@ RunResult ReadRun(PGconn* c, size_t begin, size_t end) {
   }
   // The COMMIT has answered: what it did stands even if the sync goes astray.
   PgResultPtr sync = NextResult(c);
-  (void)sync;
+  const bool synced = sync && PQresultStatus(sync.get()) == PGRES_PIPELINE_SYNC;
+  if (!synced && failed) return {Outcome::kLost, 0, out.status};
   return out;
 }
 
@@ -105,9 +107,10 @@ RunResult RunPipelined(PgSession& s, const std::vector<std::string>& st, size_t 
   RunResult out = sent ? ReadRun(c, begin, end) : RunResult{Outcome::kLost, 0, PgError(c, nullptr)};
   if (PQexitPipelineMode(c) != 1 || out.outcome == Outcome::kLost) {
     // Unread results leave the connection unusable for single statements:
-    // close it, so later statements fail plainly rather than oddly.
-    if (out.outcome != Outcome::kLost) out = {Outcome::kLost, 0, PgError(c, nullptr)};
+    // close it, so later statements fail plainly rather than oddly. A run
+    // that committed stays stored; any other is gone with the connection.
     s.Finish();
+    if (out.outcome != Outcome::kCommitted) out.outcome = Outcome::kLost;
     return out;
   }
   if (PQtransactionStatus(c) != PQTRANS_IDLE) (void)s.RunCommand("ROLLBACK");
