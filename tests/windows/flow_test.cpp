@@ -1,0 +1,213 @@
+// The way through the two windows: quick path, "Next >", "< Back", the
+// lists the load step fills, the buttons that work on them, closing.
+#include "windows/flow.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "paradox/pxlib_maker.h"
+#include "support/pg_env.h"
+#include "windows/gui_fixture.h"
+
+namespace corvane::windows {
+namespace {
+
+using testing::GuiTest;
+using testing::TempDir;
+
+void MakeTable(const TempDir& dir, const std::string& relative) {
+  std::string err =
+      paradox::testing::PxlibTable().Field("Code", 'I', 4).Row({7L}).Write(dir.Put(relative));
+  ASSERT_EQ(err, "");
+}
+
+std::vector<std::string> Names(QWidget* window, const char* list) {
+  auto* l = window->findChild<QListWidget*>(QString::fromLatin1(list));
+  std::vector<std::string> out;
+  for (int i = 0; i < l->count(); ++i) out.push_back(l->item(i)->text().toStdString());
+  return out;
+}
+
+void Click(QWidget* window, const char* button) {
+  QTest::mouseClick(window->findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
+}
+
+class FlowTest : public GuiTest {
+ protected:
+  void StoreLogin(const ConnectionSettings& s) {
+    Store("ParadoxFolder", s.paradox_folder);
+    Store("Server", s.server);
+    Store("Port", s.port);
+    Store("User", s.user);
+    Store("Password", s.password);
+    Store("Database", s.database);
+  }
+};
+
+TEST_F(FlowTest, QuickPathOpensTheTablesWindowWhenBothSidesAnswer) {
+  CORVANE_REQUIRE_POSTGRES(pg);
+  TempDir folder;
+  MakeTable(folder, "orders.db");
+  MakeTable(folder, "Customer.DB");
+  MakeTable(folder, "old/items.db");
+  ConnectionSettings login = pg;
+  login.paradox_folder = folder.path();
+  StoreLogin(login);
+  Windows w(Services());
+  w.Start();
+  EXPECT_TRUE(w.form2().isVisible());
+  EXPECT_FALSE(w.form1().isVisible());
+  EXPECT_EQ(Names(&w.form2(), "List2"), (std::vector<std::string>{"CUSTOMER", "ITEMS", "ORDERS"}));
+  EXPECT_TRUE(dialogs.shown.empty());
+  w.form2().hide();
+}
+
+TEST_F(FlowTest, WithoutATableInTheFolderItselfTheLoginWindowStaysAndNoServerIsTried) {
+  TempDir folder;
+  MakeTable(folder, "sub/orders.db");
+  testing::Listener server;
+  StoreLogin({folder.path(), "127.0.0.1", server.port(), "u", "p", "d"});
+  Windows w(Services());
+  w.Start();
+  EXPECT_TRUE(w.form1().isVisible());
+  EXPECT_FALSE(w.form2().isVisible());
+  Click(&w.form1(), "PushButton2");  // "Next >"
+  EXPECT_TRUE(w.form1().isVisible());
+  EXPECT_FALSE(w.form2().isVisible());
+  EXPECT_FALSE(server.Contacted());
+  EXPECT_TRUE(dialogs.shown.empty());
+  EXPECT_EQ(w.form1().pointer().Get(), ui::PointerShape::kDefault);
+  w.form1().hide();
+}
+
+TEST_F(FlowTest, NextBackAndAnotherFolderShowTheNewFoldersTables) {
+  CORVANE_REQUIRE_POSTGRES(pg);
+  TempDir first, second;
+  MakeTable(first, "alpha.db");
+  MakeTable(second, "beta.db");
+  MakeTable(second, "Gamma.db");
+  Windows w(Services());
+  w.Start();
+  auto* folder = w.form1().findChild<QLineEdit*>("Text1");
+  w.form1().findChild<QLineEdit*>("Text2")->setText(QString::fromStdString(pg.server));
+  w.form1().findChild<QLineEdit*>("Text3")->setText(QString::fromStdString(pg.port));
+  w.form1().findChild<QLineEdit*>("Text4")->setText(QString::fromStdString(pg.user));
+  w.form1().findChild<QLineEdit*>("Text5")->setText(QString::fromStdString(pg.password));
+  w.form1().findChild<QLineEdit*>("Text6")->setText(QString::fromStdString(pg.database));
+  folder->setText(QString::fromStdString(first.path()));
+  Click(&w.form1(), "PushButton2");
+  ASSERT_TRUE(w.form2().isVisible());
+  EXPECT_FALSE(w.form1().isVisible());
+  EXPECT_EQ(Names(&w.form2(), "List2"), std::vector<std::string>{"ALPHA"});
+
+  Click(&w.form2(), "PushButton2");  // "< Back"
+  EXPECT_TRUE(w.form1().isVisible());
+  EXPECT_FALSE(w.form2().isVisible());
+  EXPECT_EQ(Names(&w.form2(), "List2"), std::vector<std::string>{"ALPHA"});  // kept while hidden
+  folder->setText(QString::fromStdString(second.path()));
+  Click(&w.form1(), "PushButton2");
+  EXPECT_TRUE(w.form2().isVisible());
+  EXPECT_EQ(Names(&w.form2(), "List2"), (std::vector<std::string>{"BETA", "GAMMA"}));
+  EXPECT_TRUE(dialogs.shown.empty());
+  w.form2().hide();
+}
+
+TEST_F(FlowTest, AFailingCatalogShowsTheFailureDialogAndTheOtherListStillFills) {
+  TempDir folder;
+  MakeTable(folder, "orders.db");
+  Windows w(Services());
+  w.form1().findChild<QLineEdit*>("Text1")->setText(QString::fromStdString(folder.path()));
+  w.form1().findChild<QLineEdit*>("Text2")->setText("127.0.0.1");
+  w.form1().findChild<QLineEdit*>("Text3")->setText(QString::fromStdString(testing::ClosedPort()));
+  w.form2().Form_Load();
+  ASSERT_EQ(dialogs.Failures().size(), 1u);
+  EXPECT_NE(dialogs.Failures()[0].find("in Corvane2021/08/31.Form2.Form_Load at line 116"),
+            std::string::npos);
+  EXPECT_TRUE(Names(&w.form2(), "List1").empty());
+  EXPECT_EQ(Names(&w.form2(), "List2"), std::vector<std::string>{"ORDERS"});
+}
+
+TEST_F(FlowTest, SelectAndDeselectAllWorkOnTheirOwnListOnly) {
+  Windows w(Services());
+  Form2& f = w.form2();
+  for (const char* n : {"b", "A", "c"}) {
+    f.postgres_list().Add(n);
+    f.paradox_list().Add(n);
+  }
+  Click(&f, "PushButton10");
+  EXPECT_EQ(f.postgres_list().SelectedCount(), 3);
+  EXPECT_EQ(f.paradox_list().SelectedCount(), 0);
+  Click(&f, "PushButton8");
+  Click(&f, "PushButton11");
+  EXPECT_EQ(f.postgres_list().SelectedCount(), 0);
+  EXPECT_EQ(f.paradox_list().SelectedCount(), 3);
+  Click(&f, "PushButton9");
+  EXPECT_EQ(f.paradox_list().SelectedCount(), 0);
+  EXPECT_EQ(f.paradox_list().CurrentIndex(), -1);  // selecting made nothing current
+}
+
+TEST_F(FlowTest, SampleButtonAndFolderChooserSetTheFolderField) {
+  TempDir program;
+  Windows w(Services(program.path()));
+  auto* folder = w.form1().findChild<QLineEdit*>("Text1");
+  Click(&w.form1(), "PushButton4");
+  EXPECT_EQ(folder->text().toStdString(), program.path() + "/Samples");
+  EXPECT_EQ(Stored("ParadoxFolder"), program.path() + "/Samples");
+
+  Store("LastFolderDot", "/srv");
+  dialogs.folder_answers = {"", "/data/px"};
+  Click(&w.form1(), "PushButton5");  // cancelled
+  EXPECT_EQ(folder->text().toStdString(), program.path() + "/Samples");
+  Click(&w.form1(), "PushButton5");
+  EXPECT_EQ(folder->text(), "/data/px");
+  EXPECT_EQ(Stored("ParadoxFolder"), "/data/px");
+  EXPECT_EQ(Stored("LastFolderDot"), "/srv");
+  EXPECT_EQ(dialogs.shown.back().text, "/srv");
+}
+
+// Answers every dialog by clicking another work button, the way a click
+// arrives while a handler pumps events.
+class ReenteringDialogs : public ui::ScriptedDialogs {
+ public:
+  void Message(const std::string& text, std::optional<std::string> title,
+               ui::MessageIcon icon) override {
+    ScriptedDialogs::Message(text, title, icon);
+    if (reenter) std::exchange(reenter, nullptr)();
+  }
+  std::function<void()> reenter;
+};
+
+TEST_F(FlowTest, AWorkButtonDoesNothingWhileAnotherHandlerRuns) {
+  ReenteringDialogs busy;
+  WindowServices services{*store, app::ProgramFolder(), gate, &busy};
+  Windows w(services);
+  busy.reenter = [&] {
+    Click(&w.form1(), "PushButton1");  // the login test must not start now
+    Click(&w.form1(), "PushButton6");  // help is no work: it still answers
+  };
+  Click(&w.form1(), "PushButton3");
+  ASSERT_EQ(busy.shown.size(), 2u);
+  EXPECT_EQ(busy.shown[0].text, "Could not connect.");
+  EXPECT_EQ(busy.shown[1].text, catalog::LoginHelpText());
+  Click(&w.form1(), "PushButton6");
+  EXPECT_EQ(busy.shown.size(), 3u);
+  EXPECT_FALSE(gate.busy());
+}
+
+TEST_F(FlowTest, ClosingTheTablesWindowWhileTheLoginWindowIsHiddenEndsTheProgram) {
+  Windows w(Services());
+  w.form2().show();
+  QTimer::singleShot(0, &w.form2(), [&] { w.form2().close(); });
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(3); });
+  guard.start(5000);
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_FALSE(w.form2().isVisible());
+}
+
+}  // namespace
+}  // namespace corvane::windows

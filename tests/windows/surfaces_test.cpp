@@ -1,0 +1,170 @@
+// The Qt adapters of the ui interfaces over real widgets, and the real
+// modal boxes answered by a timer standing in for the user.
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "windows/gui_fixture.h"
+#include "windows/qt_surfaces.h"
+
+namespace corvane::windows {
+namespace {
+
+using testing::GuiTest;
+
+std::vector<std::string> Names(const ui::TableList& list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list.Count(); ++i) out.push_back(list.Text(i));
+  return out;
+}
+
+TEST_F(GuiTest, TableListKeepsNamesSortedIgnoringCaseAndCurrentApartFromSelection) {
+  QListWidget widget;
+  widget.setSelectionMode(QAbstractItemView::ExtendedSelection);
+  QtTableList list(&widget);
+  EXPECT_EQ(list.CurrentIndex(), -1);
+  for (const char* n : {"orders", "Customer", "ITEMS", "Orders", "aaa"}) list.Add(n);
+  EXPECT_EQ(Names(list),
+            (std::vector<std::string>{"aaa", "Customer", "ITEMS", "orders", "Orders"}));
+  list.SetCurrentIndex(2);
+  EXPECT_EQ(list.CurrentIndex(), 2);
+  EXPECT_EQ(list.SelectedCount(), 0);  // current, not selected
+  list.SetSelected(4, true);
+  EXPECT_EQ(list.CurrentIndex(), 2);
+  list.RemoveAt(2);
+  EXPECT_EQ(list.CurrentIndex(), -1);
+  EXPECT_TRUE(list.Selected(3));  // "Orders" moved up and kept its mark
+
+  EXPECT_TRUE(ui::ListContains(list, "ORDERS"));
+  ui::RemoveFromList(list, "orders");
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"aaa", "Customer", "Orders"}));
+  list.Add("Orders");
+  ui::RemoveFromList(list, "Orders");  // every exact match goes
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"aaa", "Customer"}));
+  list.Clear();
+  EXPECT_FALSE(ui::ListContains(list, ""));
+  ui::SelectAll(list);
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST_F(GuiTest, ListsTakeClickCtrlClickAndShiftClick) {
+  QListWidget widget;
+  widget.setSelectionMode(QAbstractItemView::ExtendedSelection);
+  QtTableList list(&widget);
+  for (const char* n : {"a", "b", "c", "d", "e"}) list.Add(n);
+  widget.resize(200, 200);
+  widget.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
+  auto click = [&](int row, Qt::KeyboardModifiers mods) {
+    QTest::mouseClick(widget.viewport(), Qt::LeftButton, mods,
+                      widget.visualItemRect(widget.item(row)).center());
+  };
+  click(1, Qt::NoModifier);
+  click(3, Qt::ControlModifier);
+  EXPECT_EQ(list.SelectedCount(), 2);
+  click(1, Qt::ControlModifier);  // Ctrl+click takes one away again
+  EXPECT_EQ(list.SelectedCount(), 1);
+  click(0, Qt::NoModifier);
+  click(2, Qt::ShiftModifier);
+  EXPECT_EQ(list.SelectedCount(), 3);
+  EXPECT_TRUE(list.Selected(0) && list.Selected(1) && list.Selected(2) && !list.Selected(3));
+  EXPECT_EQ(list.CurrentIndex(), 2);
+}
+
+TEST_F(GuiTest, ProgressBarShowsItsValueAndText) {
+  QProgressBar bar;
+  bar.setRange(0, 100);
+  QtProgressBar progress(&bar);
+  progress.SetValue(42.6);
+  progress.SetText("Copying ORDERS");
+  EXPECT_EQ(bar.value(), 43);
+  EXPECT_EQ(bar.text(), "Copying ORDERS");
+  progress.SetValue(250);
+  EXPECT_EQ(bar.value(), 100);
+  progress.SetValue(0);
+  progress.SetText(ui::kProgressRestText);
+  EXPECT_EQ(bar.text(), "Progress Bar");
+}
+
+// Runs `answer` on the modal box once it is up.
+void WhenModal(std::function<void(QWidget*)> answer) {
+  QTimer::singleShot(0, [answer] {
+    QWidget* modal = QApplication::activeModalWidget();
+    ASSERT_NE(modal, nullptr);
+    answer(modal);
+  });
+}
+
+TEST_F(GuiTest, MessageBoxesUseTheApplicationTitleTheIconAndOneLinePerBreak) {
+  QApplication::setApplicationDisplayName("Corvane");
+  QWidget owner;
+  QtDialogs boxes(&owner);
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  auto read_and_ok = [&](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    box->button(QMessageBox::Ok)->click();
+  };
+  WhenModal(read_and_ok);
+  boxes.Message("Table not found\r\nin Corvane2021/08/31.Form2.X at line 100\r\rPlease",
+                std::string("Application Error"), ui::MessageIcon::kExclamation);
+  EXPECT_EQ(title, "Application Error");
+  EXPECT_EQ(icon, QMessageBox::Warning);
+  EXPECT_EQ(text, "Table not found\nin Corvane2021/08/31.Form2.X at line 100\n\nPlease");
+  WhenModal(read_and_ok);
+  boxes.Message("Connection successful.", std::nullopt, ui::MessageIcon::kNone);
+  EXPECT_EQ(title, "Corvane");
+  EXPECT_EQ(icon, QMessageBox::NoIcon);
+}
+
+TEST_F(GuiTest, QuestionsAnswerSixForYesAndSevenForNoAndPromptsGiveTheText) {
+  QWidget owner;
+  QtDialogs boxes(&owner);
+  auto press = [](QMessageBox::StandardButton which) {
+    return [which](QWidget* w) { qobject_cast<QMessageBox*>(w)->button(which)->click(); };
+  };
+  WhenModal(press(QMessageBox::Yes));
+  EXPECT_EQ(boxes.Question("Overwrite?", std::string("Overwrite?")), ui::Answer::kYes);
+  WhenModal(press(QMessageBox::No));
+  EXPECT_EQ(static_cast<int>(boxes.Question("Continue?", std::nullopt)), 7);
+
+  WhenModal([](QWidget* w) {
+    auto* input = qobject_cast<QInputDialog*>(w);
+    ASSERT_NE(input, nullptr);
+    EXPECT_EQ(input->textValue(), "ORDERS");
+    input->setTextValue("ORDERS2");
+    input->accept();
+  });
+  EXPECT_EQ(boxes.Prompt("New name:", std::nullopt, "ORDERS"), "ORDERS2");
+  WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+  EXPECT_EQ(boxes.Prompt("New name:", std::nullopt, "ORDERS"), "");
+}
+
+TEST_F(GuiTest, FolderChooserOpensAtTheStartFolderWithItsTitleAndCancelGivesNothing) {
+  testing::TempDir start;
+  QWidget owner;
+  QtDialogs boxes(&owner);
+  WhenModal([&](QWidget* w) {
+    auto* chooser = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(chooser, nullptr);
+    EXPECT_EQ(chooser->windowTitle(), "Please select folder:");
+    EXPECT_EQ(chooser->fileMode(), QFileDialog::Directory);
+    EXPECT_TRUE(chooser->testOption(QFileDialog::ShowDirsOnly));
+    EXPECT_EQ(chooser->directory().absolutePath().toStdString(), start.path());
+    chooser->reject();
+  });
+  EXPECT_EQ(boxes.ChooseFolder("Please select folder:", start.path()), "");
+}
+
+}  // namespace
+}  // namespace corvane::windows
