@@ -3,7 +3,8 @@
 # in the same run: wall time, time inside the writer, peak memory, ratios.
 # Both tables are then read back by our reader and must give the same rows.
 # Usage: [RUNS=3] bench/paradox_write_bench.sh [BUILD_DIR] [ROWS]
-# pxlib rewrites its header with every record: keep ROWS modest for it.
+# pxlib seeks and reads through its blocks for every record it appends (its
+# time grows with the square of the rows): keep ROWS modest.
 set -euo pipefail
 
 build=${1:-build}
