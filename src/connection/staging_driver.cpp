@@ -1,10 +1,220 @@
+// The staging driver: "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=<file>;"
+// opens the SQLite file dbtemp.mdb and runs the transfer's statements on it.
+//
+// Outline: each Execute reads exactly one statement of the accepted shapes
+// (staging_statements.h) and carries it out with SQLite statements of our
+// own, names quoted the SQLite way and values bound as parameters. Writes
+// share one transaction, committed before an export and on close; each
+// statement still succeeds or fails on its own, as if run alone.
+#include <unordered_map>
+#include <variant>
+
 #include "connection/drivers.h"
+#include "connection/staging_db.h"
+#include "connection/staging_export.h"
+#include "connection/staging_rows.h"
+#include "connection/staging_statements.h"
 
 namespace corvane {
+namespace {
 
-Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes&,
+using staging::ColumnDef;
+using staging::QuoteSqliteName;
+using staging::Stmt;
+
+// SQLite finds table names ignoring ASCII case; so does the cache.
+std::string CacheKey(std::string_view name) {
+  std::string key(name);
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return key;
+}
+
+class StagingDriver : public Driver {
+ public:
+  explicit StagingDriver(std::unique_ptr<staging::StagingDb> db) : db_(std::move(db)) {}
+
+  Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
+    auto parsed = staging::ParseStagingStatement(sql);
+    if (!parsed.ok()) return parsed.status();
+    Status s = std::visit([this](const auto& st) { return Run(st); }, parsed.value());
+    if (!s.ok()) return s;
+    return EmptyRecordSet();
+  }
+
+  Result<std::unique_ptr<RecordSet>> OpenSchemaTables() override;
+
+  void Close() override {
+    inserts_.clear();
+    if (db_) (void)db_->Commit();
+    db_.reset();
+  }
+
+ private:
+  struct InsertTarget {
+    std::vector<ColumnDef> columns;
+    Stmt stmt;
+  };
+
+  Status Run(const staging::CreateStatement& st);
+  Status Run(const staging::InsertStatement& st);
+  Status Run(const staging::DropStatement& st);
+  Status Run(const staging::ExportStatement& st);
+  Status RunWrite(const std::string& sql);
+  Result<InsertTarget*> Target(const std::string& table);
+  Status Bind(InsertTarget& target, const staging::InsertStatement& st);
+  void NoteFailure();
+
+  std::unique_ptr<staging::StagingDb> db_;
+  std::unordered_map<std::string, InsertTarget> inserts_;
+  // Set when SQLite rolled back the shared transaction after a failure:
+  // rows reported stored are gone, so no export may pretend otherwise.
+  bool lost_writes_ = false;
+};
+
+Status StagingDriver::RunWrite(const std::string& sql) {
+  CORVANE_RETURN_IF_ERROR(db_->BeginIfNeeded());
+  auto stmt = db_->Prepare(sql);
+  if (!stmt.ok()) return stmt.status();
+  if (sqlite3_step(stmt->get()) != SQLITE_DONE) {
+    Status s = db_->Error("The staging database refused the statement");
+    NoteFailure();
+    return s;
+  }
+  return Status::Ok();
+}
+
+void StagingDriver::NoteFailure() {
+  if (db_->LostTransaction()) {
+    lost_writes_ = true;
+    db_->ForgetTransaction();
+  }
+}
+
+Status StagingDriver::Run(const staging::CreateStatement& st) {
+  inserts_.clear();
+  std::string sql = "CREATE TABLE " + QuoteSqliteName(st.table) + "(";
+  for (size_t i = 0; i < st.columns.size(); ++i) {
+    if (i > 0) sql += ", ";
+    sql += QuoteSqliteName(st.columns[i].name) + " " + st.columns[i].type_word;
+  }
+  sql += ")";
+  CORVANE_RETURN_IF_ERROR(RunWrite(sql));
+  lost_writes_ = false;
+  return Status::Ok();
+}
+
+Status StagingDriver::Run(const staging::DropStatement& st) {
+  inserts_.clear();  // an open statement on the table would block the drop
+  return RunWrite("DROP TABLE " + QuoteSqliteName(st.table));
+}
+
+Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& table) {
+  const std::string key = CacheKey(table);
+  auto it = inserts_.find(key);
+  if (it != inserts_.end()) return &it->second;
+  auto columns = db_->Columns(table);
+  if (!columns.ok()) return columns.status();
+  if (columns->empty()) {
+    return Status::NotFound("The staging database has no table `" + table + "`.");
+  }
+  std::string sql = "INSERT INTO " + QuoteSqliteName(table) + " VALUES(";
+  for (size_t i = 1; i <= columns->size(); ++i) {
+    sql += (i > 1 ? ", ?" : "?") + std::to_string(i);
+  }
+  sql += ")";
+  auto stmt = db_->Prepare(sql);
+  if (!stmt.ok()) return stmt.status();
+  InsertTarget& target = inserts_[key];
+  target.columns = std::move(columns).value();
+  target.stmt = std::move(stmt).value();
+  return &target;
+}
+
+Status StagingDriver::Bind(InsertTarget& target, const staging::InsertStatement& st) {
+  if (st.values.size() != target.columns.size()) {
+    return Status::InvalidArgument("The row has " + std::to_string(st.values.size()) +
+                                   " values, but staging table `" + st.table + "` has " +
+                                   std::to_string(target.columns.size()) + " columns.");
+  }
+  sqlite3_stmt* stmt = target.stmt.get();
+  sqlite3_reset(stmt);
+  for (size_t i = 0; i < st.values.size(); ++i) {
+    const int index = static_cast<int>(i) + 1;
+    if (!st.values[i]) {
+      sqlite3_bind_null(stmt, index);
+      continue;
+    }
+    const std::string& v = *st.values[i];
+    CORVANE_RETURN_IF_ERROR(staging::CheckStagingValue(st.table, target.columns[i], v));
+    // A blob keeps the text's bytes away from type affinity; "" is not NULL.
+    sqlite3_bind_blob(stmt, index, v.empty() ? "" : v.data(), static_cast<int>(v.size()),
+                      SQLITE_STATIC);
+  }
+  return Status::Ok();
+}
+
+Status StagingDriver::Run(const staging::InsertStatement& st) {
+  auto target = Target(st.table);
+  if (!target.ok()) return target.status();
+  sqlite3_stmt* stmt = (*target)->stmt.get();
+  Status bound = Bind(**target, st);
+  if (!bound.ok()) {
+    sqlite3_clear_bindings(stmt);
+    return bound;
+  }
+  CORVANE_RETURN_IF_ERROR(db_->BeginIfNeeded());
+  const int rc = sqlite3_step(stmt);
+  Status s = rc == SQLITE_DONE ? Status::Ok() : db_->Error("The staging database refused the row");
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);  // the bound texts belong to the statement
+  if (!s.ok()) NoteFailure();
+  return s;
+}
+
+Status StagingDriver::Run(const staging::ExportStatement& st) {
+  inserts_.clear();
+  CORVANE_RETURN_IF_ERROR(db_->Commit());
+  if (lost_writes_) {
+    return Status::IoError("Rows of staging table `" + st.source +
+                           "` were lost when the staging database failed; the table is not "
+                           "exported.");
+  }
+  return staging::ExportStagingTable(*db_, st);
+}
+
+Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
+  auto stmt = db_->Prepare(
+      "SELECT CASE type WHEN 'view' THEN 'VIEW' ELSE 'TABLE' END, name FROM sqlite_schema "
+      "WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+      "ORDER BY name");
+  if (!stmt.ok()) return stmt.status();
+  std::vector<std::vector<Value>> rows;
+  int rc;
+  while ((rc = sqlite3_step(stmt->get())) == SQLITE_ROW) {
+    std::vector<Value> row;
+    for (int i = 0; i < 2; ++i) {
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt->get(), i));
+      row.push_back(Value::Text(p ? p : ""));
+    }
+    rows.push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) return db_->Error("Cannot list the tables of the staging database");
+  return staging::RowsRecordSet({"TABLE_TYPE", "TABLE_NAME"}, std::move(rows));
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& attrs,
                                                   const ConnectionOptions&) {
-  return Status::NotSupported("driver not built yet");
+  auto it = attrs.find("data source");
+  if (it == attrs.end() || it->second.empty()) {
+    return Status::InvalidArgument("The staging connection string names no Data Source.");
+  }
+  auto db = staging::StagingDb::Open(it->second);
+  if (!db.ok()) return db.status();
+  return std::unique_ptr<Driver>(new StagingDriver(std::move(db).value()));
 }
 
 }  // namespace corvane

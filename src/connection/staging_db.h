@@ -1,0 +1,80 @@
+// The staging database file: a SQLite database used as scratch space for
+// the tables on their way to Paradox.
+//
+// Tables are stored under their own names (quoted the SQLite way) with the
+// declared type words as column types. Values are stored as blobs holding
+// their text, so SQLite's type affinity never rewrites one ('007' stays
+// '007', '1.50' stays '1.50'); NULL stays NULL.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/status.h"
+#include "connection/staging_statements.h"
+
+namespace corvane::staging {
+
+// Owns one prepared statement.
+class Stmt {
+ public:
+  Stmt() = default;
+  explicit Stmt(sqlite3_stmt* s) : s_(s) {}
+  ~Stmt() { sqlite3_finalize(s_); }
+  Stmt(Stmt&& o) noexcept : s_(o.s_) { o.s_ = nullptr; }
+  Stmt& operator=(Stmt&& o) noexcept {
+    std::swap(s_, o.s_);
+    return *this;
+  }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  sqlite3_stmt* get() const { return s_; }
+
+ private:
+  sqlite3_stmt* s_ = nullptr;
+};
+
+// A SQLite name between double quotes, embedded quotes doubled.
+std::string QuoteSqliteName(std::string_view name);
+
+class StagingDb {
+ public:
+  // Opens an existing file read-write; never creates one. A missing file,
+  // or one that is not a SQLite database, fails with a message naming it.
+  static Result<std::unique_ptr<StagingDb>> Open(const std::string& path);
+  ~StagingDb();
+  StagingDb(const StagingDb&) = delete;
+  StagingDb& operator=(const StagingDb&) = delete;
+
+  Result<Stmt> Prepare(std::string_view sql);
+  // Runs SQL without rows (fixed text of ours only).
+  Status Exec(const char* sql);
+  // Writes run in one transaction, begun on the first write; Commit ends it.
+  Status BeginIfNeeded();
+  Status Commit();
+  // True when SQLite rolled the open transaction back by itself after a
+  // failure (disk full, I/O error): writes since Begin are gone.
+  bool LostTransaction() const { return in_transaction_ && sqlite3_get_autocommit(db_) != 0; }
+  void ForgetTransaction() { in_transaction_ = false; }
+
+  // Declared columns of `table`, in order; an empty list when there is no
+  // such table.
+  Result<std::vector<ColumnDef>> Columns(const std::string& table);
+  // The error SQLite reports for the last call, with `what` in front.
+  Status Error(const std::string& what) const;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  StagingDb(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  sqlite3* db_;
+  std::string path_;
+  bool in_transaction_ = false;
+};
+
+}  // namespace corvane::staging

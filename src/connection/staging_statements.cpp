@@ -1,0 +1,204 @@
+#include "connection/staging_statements.h"
+
+#include <cctype>
+
+namespace corvane::staging {
+namespace {
+
+constexpr std::string_view kExportHead = "select * into [Paradox 5.x;Database=";
+constexpr std::string_view kExportTail = ".db] from [";
+
+bool IEquals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IStartsWith(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
+}
+
+// A left-to-right reader over one statement text.
+class Scanner {
+ public:
+  explicit Scanner(std::string_view text) : text_(text) {}
+
+  void SkipSpace() {
+    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  }
+  bool AtEnd() {
+    SkipSpace();
+    return pos_ == text_.size();
+  }
+  // Consumes `word` (any case) after optional blanks.
+  bool Keyword(std::string_view word) {
+    SkipSpace();
+    if (!IStartsWith(text_.substr(pos_), word)) return false;
+    const size_t end = pos_ + word.size();
+    if (end < text_.size() && std::isalnum(static_cast<unsigned char>(text_[end]))) return false;
+    pos_ = end;
+    return true;
+  }
+  bool Punct(char c) {
+    SkipSpace();
+    if (pos_ < text_.size() && text_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  // A name between `open` and `close`, taken verbatim; it may not be empty.
+  std::optional<std::string> Quoted(char open, char close) {
+    SkipSpace();
+    if (pos_ >= text_.size() || text_[pos_] != open) return std::nullopt;
+    const size_t end = text_.find(close, pos_ + 1);
+    if (end == std::string_view::npos || end == pos_ + 1) return std::nullopt;
+    std::string name(text_.substr(pos_ + 1, end - pos_ - 1));
+    pos_ = end + 1;
+    return name;
+  }
+  std::optional<std::string> TableName() {
+    if (auto n = Quoted('`', '`')) return n;
+    return Quoted('[', ']');
+  }
+  std::optional<std::string> Word() {
+    SkipSpace();
+    const size_t start = pos_;
+    while (pos_ < text_.size() && std::isalpha(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    if (pos_ == start) return std::nullopt;
+    return std::string(text_.substr(start, pos_ - start));
+  }
+  // A text literal with '' standing for one quote; false when unterminated.
+  bool Literal(std::string& out) {
+    SkipSpace();
+    if (pos_ >= text_.size() || text_[pos_] != '\'') return false;
+    for (size_t i = pos_ + 1; i < text_.size(); ++i) {
+      if (text_[i] != '\'') continue;
+      if (i + 1 < text_.size() && text_[i + 1] == '\'') {
+        ++i;
+        continue;
+      }
+      out.clear();
+      for (size_t j = pos_ + 1; j < i; ++j) {
+        out.push_back(text_[j]);
+        if (text_[j] == '\'') ++j;  // the second quote of a doubled pair
+      }
+      pos_ = i + 1;
+      return true;
+    }
+    return false;
+  }
+  // The end of the statement: an optional ";" and nothing after it.
+  bool End() {
+    Punct(';');
+    return AtEnd();
+  }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+Status SyntaxError(std::string_view what) {
+  return Status::InvalidArgument("Syntax error in " + std::string(what) +
+                                 " statement of the staging database.");
+}
+
+std::optional<std::string> TypeWord(Scanner& s) {
+  auto word = s.Word();
+  if (!word) return std::nullopt;
+  for (std::string_view known : kStagingTypeWords) {
+    if (IEquals(*word, known)) return std::string(known);
+  }
+  return std::nullopt;
+}
+
+Result<Statement> ParseCreate(Scanner& s) {
+  CreateStatement create;
+  auto table = s.TableName();
+  if (!table || !s.Punct('(')) return SyntaxError("CREATE TABLE");
+  create.table = std::move(*table);
+  do {
+    ColumnDef column;
+    auto name = s.Quoted('`', '`');
+    if (!name) return SyntaxError("CREATE TABLE");
+    auto type = TypeWord(s);
+    if (!type) {
+      return Status::InvalidArgument("Column `" + *name + "` of staging table `" + create.table +
+                                     "` has no type the staging database knows.");
+    }
+    create.columns.push_back({std::move(*name), std::move(*type)});
+  } while (s.Punct(','));
+  if (!s.Punct(')') || !s.End()) return SyntaxError("CREATE TABLE");
+  return Statement(std::move(create));
+}
+
+Result<Statement> ParseInsert(Scanner& s) {
+  InsertStatement insert;
+  auto table = s.TableName();
+  if (!table || !s.Keyword("VALUES") || !s.Punct('(')) return SyntaxError("INSERT INTO");
+  insert.table = std::move(*table);
+  std::string literal;
+  do {
+    if (s.Keyword("NULL")) {
+      insert.values.emplace_back(std::nullopt);
+    } else if (s.Literal(literal)) {
+      insert.values.emplace_back(literal);
+    } else {
+      return SyntaxError("INSERT INTO");
+    }
+  } while (s.Punct(','));
+  if (!s.Punct(')') || !s.End()) return SyntaxError("INSERT INTO");
+  return Statement(std::move(insert));
+}
+
+Result<Statement> ParseDrop(Scanner& s) {
+  auto table = s.TableName();
+  if (!table || !s.End()) return SyntaxError("DROP TABLE");
+  return Statement(DropStatement{std::move(*table)});
+}
+
+// Names in brackets hold no "]", so the last "].[" and the last ".db] from ["
+// are the separators even when the folder holds such text.
+Result<Statement> ParseExport(std::string_view sql) {
+  while (!sql.empty() && std::isspace(static_cast<unsigned char>(sql.back()))) sql.remove_suffix(1);
+  if (!sql.empty() && sql.back() == ';') sql.remove_suffix(1);
+  if (sql.empty() || sql.back() != ']') return SyntaxError("export");
+  std::string_view body = sql.substr(kExportHead.size(), sql.size() - kExportHead.size() - 1);
+  const size_t tail = body.rfind(kExportTail);
+  if (tail == std::string_view::npos) return SyntaxError("export");
+  ExportStatement e;
+  e.source = std::string(body.substr(tail + kExportTail.size()));
+  std::string_view folder_and_target = body.substr(0, tail);
+  const size_t sep = folder_and_target.rfind("].[");
+  if (sep == std::string_view::npos) return SyntaxError("export");
+  e.folder = std::string(folder_and_target.substr(0, sep));
+  e.target = std::string(folder_and_target.substr(sep + 3));
+  if (e.source.empty() || e.source.find(']') != std::string::npos || e.target.empty() ||
+      e.target.find(']') != std::string::npos || e.folder.empty()) {
+    return SyntaxError("export");
+  }
+  return Statement(std::move(e));
+}
+
+}  // namespace
+
+Result<Statement> ParseStagingStatement(std::string_view sql) {
+  if (IStartsWith(sql, kExportHead)) return ParseExport(sql);
+  Scanner s(sql);
+  if (s.Keyword("CREATE") && s.Keyword("TABLE")) return ParseCreate(s);
+  s = Scanner(sql);
+  if (s.Keyword("INSERT") && s.Keyword("INTO")) return ParseInsert(s);
+  s = Scanner(sql);
+  if (s.Keyword("DROP") && s.Keyword("TABLE")) return ParseDrop(s);
+  std::string head(sql.substr(0, 40));
+  return Status::NotSupported("The staging database does not accept this statement: " + head +
+                              (sql.size() > 40 ? "..." : ""));
+}
+
+}  // namespace corvane::staging

@@ -1,0 +1,225 @@
+// "Send Table/s To Paradox" (Form2.PushButton3_Click).
+//
+// Outline: open the staging, Paradox and PostgreSQL connections; walk the
+// PostgreSQL list bottom-up; for each selected table settle its Paradox
+// name (8-unit cut after asking) and whether an existing table is replaced
+// (after asking), read it with SELECT *, rebuild it in the staging
+// database (CREATE, one INSERT per row), export it into the folder and drop
+// the staging table; finally refill the Paradox list once. Every step is
+// numbered; a failing step shows the failure dialog with the statement
+// built last and the handler goes on with the next step.
+#include "transfer/to_paradox.h"
+
+#include <memory>
+#include <string>
+
+#include "catalog/paradox_catalog.h"
+#include "connection/connection.h"
+#include "transfer/field_types.h"
+#include "transfer/long_names.h"
+#include "transfer/staging_names.h"
+#include "ui/procedure.h"
+
+namespace corvane::transfer {
+namespace {
+
+constexpr const char* kClosedRecordSet = "Operation is not allowed when the object is closed.";
+constexpr const char* kNoCurrentRow =
+    "Either BOF or EOF is True, or the current record has been deleted.";
+
+enum class Decision { kNone = 0, kOverwrite = 6, kSkip = 7 };
+
+class ToParadox {
+ public:
+  explicit ToParadox(ui::TablesWindow& w) : w_(w), proc_(w.dialogs, "Form2.PushButton3_Click") {
+    proc_.ShowStatement(&sql_);
+  }
+  int Run();
+
+ private:
+  void OpenConnections();
+  void CloseConnections();
+  void TransferEntry(int index);
+  Decision DecideName(const std::string& source, std::string& target);
+  Decision DecideOverwrite(const std::string& target, Decision decision);
+  void OpenSource(const std::string& source);
+  void BuildCreate(const std::string& source);
+  void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
+  void CopyRows(const std::string& source);
+  Status BuildInsert(const std::string& head);
+  void FinishTable(const std::string& source, const std::string& target);
+  Status Exec(Connection& c, const std::string& sql) { return c.Execute(sql).status(); }
+
+  ui::TablesWindow& w_;
+  ui::Procedure proc_;
+  std::string sql_;  // the CREATE or INSERT built last; the dialog quotes it
+  Connection staging_, paradox_, postgres_;
+  std::unique_ptr<RecordSet> rows_;
+};
+
+int ToParadox::Run() {
+  if (w_.postgres_list.CurrentIndex() == -1) {  // 100
+    w_.dialogs.Message("Please select a table to send.");
+    return 0;
+  }
+  w_.pointer.Set(ui::PointerShape::kHourglass);  // 108
+  w_.pump.Pump();
+  OpenConnections();
+  for (int i = w_.postgres_list.Count() - 1; i >= 0; --i) {
+    if (w_.postgres_list.Selected(i)) TransferEntry(i);
+  }
+  const std::string folder = w_.settings.Current().paradox_folder;
+  proc_.Step(230, [&] {
+    return catalog::ListParadoxTables(folder, w_.paradox_list, w_.pump, w_.dialogs);
+  });
+  w_.pointer.Set(ui::PointerShape::kDefault);
+  CloseConnections();
+  return proc_.failures();
+}
+
+void ToParadox::OpenConnections() {
+  proc_.Step(112, [&] {
+    staging_.options().cursor_location = CursorLocation::kServer;
+    staging_.options().mode = 3;
+    return staging_.Open(StagingConnectionString(StagingDatabasePath(w_.program_folder)));
+  });
+  paradox_.options().cursor_location = CursorLocation::kClient;
+  proc_.Step(116, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
+  postgres_.options().cursor_location = CursorLocation::kServer;
+  postgres_.options().command_timeout_s = 5000;
+  postgres_.options().connection_timeout_s = 5000;
+  proc_.Step(124, [&] { return postgres_.Open(PostgresConnectionString(w_.settings.Current())); });
+}
+
+void ToParadox::CloseConnections() {
+  staging_.Close();   // 234
+  postgres_.Close();  // 236
+  paradox_.Close();   // released with the handler
+}
+
+void ToParadox::TransferEntry(int index) {
+  const std::string source = w_.postgres_list.Text(index);  // 130
+  std::string target = source;
+  Decision decision = DecideName(source, target);
+  decision = DecideOverwrite(target, decision);
+  if (decision == Decision::kSkip) return;  // 156
+  if (decision == Decision::kOverwrite) {
+    proc_.Step(160, [&] { return Exec(paradox_, "DROP TABLE `" + target + "` "); });
+    ui::RemoveFromList(w_.paradox_list, target);  // 162
+  }
+  OpenSource(source);
+  BuildCreate(source);
+  ReplaceStagingTable(source, 182, 184);
+  proc_.Step(188, [&] { return Exec(staging_, sql_); });
+  CopyRows(source);
+  FinishTable(source, target);
+}
+
+Decision ToParadox::DecideName(const std::string& source, std::string& target) {
+  if (Utf16Length(source) <= kParadoxNameUnits) return Decision::kNone;  // 136
+  const ui::Answer answer = w_.dialogs.Question(TrimQuestionText(source), "Continue?");
+  if (answer == ui::Answer::kYes) {
+    target = FirstUtf16Units(source, kParadoxNameUnits);  // 140
+    return Decision::kNone;
+  }
+  return Decision::kSkip;  // 142
+}
+
+Decision ToParadox::DecideOverwrite(const std::string& target, Decision decision) {
+  if (decision == Decision::kSkip) return decision;                        // 146
+  if (!ui::ListContains(w_.paradox_list, target)) return Decision::kNone;  // 148, 152
+  const ui::Answer answer =
+      w_.dialogs.Question("Would you like to overwrite " + target + "?", "Overwrite?");
+  return answer == ui::Answer::kYes ? Decision::kOverwrite : Decision::kSkip;  // 150
+}
+
+void ToParadox::OpenSource(const std::string& source) {
+  rows_.reset();
+  proc_.Step(168, [&]() -> Status {
+    auto opened = postgres_.Execute("SELECT * FROM " + QuotePostgresName(source));
+    if (!opened.ok()) return opened.status();
+    rows_ = std::move(opened).value();
+    return Status::Ok();
+  });
+}
+
+// CREATE TABLE `S`(`c` WORD,...); with the word of each column's class.
+void ToParadox::BuildCreate(const std::string& source) {
+  sql_ = "CREATE TABLE `" + source + "`(";  // 170
+  proc_.Step(172, [&]() -> Status {
+    if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
+    for (int j = 0; j < rows_->FieldCount(); ++j) {
+      w_.pump.Pump();
+      sql_ += "`" + rows_->FieldName(j);
+      sql_ += StagingColumnTypeText(ColumnClassOf(rows_->FieldType(j)));
+    }
+    return Status::Ok();
+  });
+  sql_.pop_back();  // 180: the comma after the last column
+  sql_ += ");";
+}
+
+// If ExistTable finds the staging table: DROP TABLE [S]. A failing test
+// counts as passed, so the drop runs after its dialog.
+void ToParadox::ReplaceStagingTable(const std::string& source, int test_line, int drop_line) {
+  if (proc_.Test(test_line, [&] { return ExistTable(staging_, source); })) {
+    proc_.Step(drop_line, [&] { return Exec(staging_, StagingDropText(source)); });
+    if (drop_line == 220) w_.pump.Pump();  // 222
+  }
+}
+
+void ToParadox::CopyRows(const std::string& source) {
+  auto count = proc_.Get<int64_t>(190, [&]() -> Result<int64_t> {
+    if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
+    return rows_->RecordCount();
+  });
+  const int64_t n = count.value_or(0);
+  const std::string head = "INSERT INTO `" + source + "` VALUES('";
+  for (int64_t r = 0; r < n; ++r) {
+    w_.pump.Pump();                                                                     // 194
+    w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // 196
+    proc_.Step(198, [&] { return BuildInsert(head); });
+    proc_.Step(200, [&] { return Exec(staging_, sql_); });
+    proc_.Step(202, [&] { return rows_->MoveNext(); });
+  }
+}
+
+// The row statement of the current row. With no row to read, the text
+// stays the bare head and the failure is reported here.
+Status ToParadox::BuildInsert(const std::string& head) {
+  sql_ = head;
+  if (rows_->Eof()) return Status::InvalidArgument(kNoCurrentRow);
+  RowStatementBuilder builder(sql_);
+  builder.Begin(head);
+  for (int j = 0; j < rows_->FieldCount(); ++j) {
+    w_.pump.Pump();
+    builder.Add(rows_->FieldValue(j));
+  }
+  builder.Finish();
+  return rows_->CurrentRowStatus();
+}
+
+void ToParadox::FinishTable(const std::string& source, const std::string& target) {
+  w_.pointer.Set(ui::PointerShape::kDefault);  // 206
+  w_.progress.SetValue(0);                     // 208
+  w_.progress.SetText(ui::kProgressRestText);  // 210
+  proc_.Step(212, [&]() -> Status {
+    if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
+    rows_->Close();
+    rows_.reset();
+    return Status::Ok();
+  });
+  const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
+  proc_.Step(214, [&] { return Exec(staging_, ExportStatementText(folder, target, source)); });
+  w_.pump.Pump();  // 216
+  ReplaceStagingTable(source, 218, 220);
+}
+
+}  // namespace
+
+TransferOutcome SendTablesToParadox(ui::TablesWindow& window) {
+  ToParadox run(window);
+  return TransferOutcome{run.Run()};
+}
+
+}  // namespace corvane::transfer

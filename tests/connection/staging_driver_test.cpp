@@ -1,0 +1,193 @@
+// The staging driver on a real SQLite file: the statements it takes, what
+// it refuses, and that values come back byte for byte.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "connection/connection.h"
+#include "connection/connection_strings.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StagingDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("corvane-staging-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    path_ = (dir_ / "dbtemp.mdb").string();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA user_version=1;", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  void TearDown() override {
+    conn_.Close();
+    fs::remove_all(dir_);
+  }
+  void OpenStaging() { ASSERT_TRUE(conn_.Open(StagingConnectionString(path_)).ok()); }
+  Status Run(const std::string& sql) { return conn_.Execute(sql).status(); }
+  // Reads a table straight from the file, values as stored (blob or null).
+  std::vector<std::vector<std::optional<std::string>>> Stored(const std::string& sql) {
+    conn_.Close();  // commits
+    sqlite3* db = nullptr;
+    sqlite3_open(path_.c_str(), &db);
+    sqlite3_stmt* st = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+    std::vector<std::vector<std::optional<std::string>>> rows;
+    while (st && sqlite3_step(st) == SQLITE_ROW) {
+      rows.emplace_back();
+      for (int i = 0; i < sqlite3_column_count(st); ++i) {
+        if (sqlite3_column_type(st, i) == SQLITE_NULL) {
+          rows.back().emplace_back(std::nullopt);
+        } else {
+          const void* p = sqlite3_column_blob(st, i);
+          const int n = sqlite3_column_bytes(st, i);
+          rows.back().emplace_back(std::string(static_cast<const char*>(p ? p : ""), n));
+        }
+      }
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return rows;
+  }
+
+  fs::path dir_;
+  std::string path_;
+  Connection conn_;
+};
+
+TEST_F(StagingDriverTest, MissingFileFailsAndIsNotCreated) {
+  const std::string missing = (dir_ / "nowhere" / "dbtemp.mdb").string();
+  Status s = conn_.Open(StagingConnectionString(missing));
+  EXPECT_FALSE(s.ok());
+  EXPECT_NE(s.message().find(missing), std::string::npos) << s.message();
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_FALSE(conn_.Execute("DROP TABLE [x]").ok());
+
+  std::ofstream(dir_ / "junk.mdb") << "this is no database at all, but long enough to look at";
+  s = conn_.Open(StagingConnectionString((dir_ / "junk.mdb").string()));
+  EXPECT_FALSE(s.ok());
+  EXPECT_NE(s.message().find("junk.mdb"), std::string::npos) << s.message();
+}
+
+TEST_F(StagingDriverTest, ValuesComeBackExactlyWithTheirDeclaredTypes) {
+  OpenStaging();
+  ASSERT_TRUE(Run("CREATE TABLE `t`(`a` INT,`b` DECIMAL,`c` VARCHAR,`d` FLOAT,`e` DATETIME,"
+                  "`f` MEMO,`g` OLEOBJECT);")
+                  .ok());
+  // Affinity would turn '007' into 7 and '1.50' into 1.5; a blob keeps them.
+  ASSERT_TRUE(Run("INSERT INTO `t` VALUES('007', '1.50', 'O''Brien; DROP TABLE t', '1e+20', "
+                  "'2024-02-29 13:14:15.123', 'line\none\\two', '\\x00ff')")
+                  .ok());
+  ASSERT_TRUE(
+      Run("INSERT INTO `t` VALUES(NULL, NULL, 'Zürich', NULL, '0044-03-15 BC', '', NULL)").ok());
+  auto rows = Stored("SELECT * FROM t");
+  ASSERT_EQ(rows.size(), 2u);
+  using V = std::optional<std::string>;
+  EXPECT_EQ(rows[0], (std::vector<V>{"007", "1.50", "O'Brien; DROP TABLE t", "1e+20",
+                                     "2024-02-29 13:14:15.123", "line\none\\two", "\\x00ff"}));
+  EXPECT_EQ(rows[1], (std::vector<V>{std::nullopt, std::nullopt, "Zürich", std::nullopt,
+                                     "0044-03-15 BC", "", std::nullopt}));
+  auto types = Stored("SELECT type FROM pragma_table_info('t')");
+  std::vector<std::string> words;
+  for (auto& r : types) words.push_back(*r[0]);
+  EXPECT_EQ(words, (std::vector<std::string>{"INT", "DECIMAL", "VARCHAR", "FLOAT", "DATETIME",
+                                             "MEMO", "OLEOBJECT"}));
+}
+
+TEST_F(StagingDriverTest, RefusesOtherStatementsAndSecondStatements) {
+  OpenStaging();
+  ASSERT_TRUE(Run("CREATE TABLE `keep`(`a` VARCHAR)").ok());
+  for (const char* sql : {
+           "DROP TABLE [keep]; DROP TABLE [keep]",
+           "SELECT * FROM keep",
+           "DELETE FROM keep",
+           "INSERT INTO `keep` VALUES('a'); DROP TABLE [keep]",
+           "INSERT INTO `keep` VALUES('a)",
+           "CREATE TABLE `x`(`a` TEXT)",
+           "CREATE TABLE `x`(`a` VARCHAR(20))",
+           "CREATE TABLE `x`);",
+           "DROP TABLE [a]b]",
+       }) {
+    Status s = Run(sql);
+    EXPECT_FALSE(s.ok()) << sql;
+    EXPECT_FALSE(s.message().empty());
+  }
+  auto rows = Stored("SELECT count(*) FROM keep");
+  ASSERT_EQ(rows.size(), 1u);
+}
+
+TEST_F(StagingDriverTest, NamesCannotAddStatements) {
+  OpenStaging();
+  ASSERT_TRUE(Run("CREATE TABLE `keep`(`a` VARCHAR)").ok());
+  const std::string odd = "x\"); DROP TABLE keep; --";
+  ASSERT_TRUE(Run("CREATE TABLE `" + odd + "`(`c\"` VARCHAR)").ok());
+  ASSERT_TRUE(Run("INSERT INTO `" + odd + "` VALUES('v')").ok());
+  auto rows = Stored("SELECT name FROM sqlite_schema WHERE type='table' ORDER BY name");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(*rows[0][0], "keep");
+  EXPECT_EQ(*rows[1][0], odd);
+}
+
+TEST_F(StagingDriverTest, ABadValueFailsItsRowOnlyAndNamesTheColumn) {
+  OpenStaging();
+  ASSERT_TRUE(Run("CREATE TABLE `t`(`n` INT,`when` DATETIME,`txt` VARCHAR)").ok());
+  EXPECT_TRUE(Run("INSERT INTO `t` VALUES('1', '2024-01-02', 'ok')").ok());
+  Status s = Run("INSERT INTO `t` VALUES('2', '2024-01-02', '漢字')");
+  EXPECT_FALSE(s.ok());
+  EXPECT_NE(s.message().find("`txt`"), std::string::npos) << s.message();
+  for (const char* when : {"yesterday", "2023-02-29", "2024-01-02 03:04:05.123456", "infinity"}) {
+    s = Run(std::string("INSERT INTO `t` VALUES('3', '") + when + "', 'x')");
+    EXPECT_FALSE(s.ok()) << when;
+    EXPECT_NE(s.message().find("`when`"), std::string::npos) << s.message();
+  }
+  s = Run("INSERT INTO `t` VALUES('4', NULL)");
+  EXPECT_NE(s.message().find("3 columns"), std::string::npos) << s.message();
+  EXPECT_FALSE(Run("INSERT INTO `nothere` VALUES('4')").ok());
+  EXPECT_TRUE(Run("INSERT INTO `t` VALUES('5', '2024-01-02 03:04:05', 'Grüße €')").ok());
+  auto rows = Stored("SELECT n FROM t");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(*rows[0][0], "1");
+  EXPECT_EQ(*rows[1][0], "5");
+}
+
+TEST_F(StagingDriverTest, SchemaListsTablesAndViewsAndSurvivesReopen) {
+  OpenStaging();
+  ASSERT_TRUE(Run("CREATE TABLE `Customers`(`a` VARCHAR)").ok());
+  ASSERT_TRUE(Run("INSERT INTO `Customers` VALUES('kept')").ok());
+  conn_.Close();
+  {
+    sqlite3* db = nullptr;
+    sqlite3_open(path_.c_str(), &db);
+    sqlite3_exec(db, "CREATE VIEW orders AS SELECT 1", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  OpenStaging();
+  auto list = conn_.OpenSchema(20);
+  ASSERT_TRUE(list.ok());
+  RecordSet& rs = **list;
+  ASSERT_EQ(rs.FieldCount(), 2);
+  EXPECT_EQ(rs.FieldName(0), "TABLE_TYPE");
+  EXPECT_EQ(rs.FieldName(1), "TABLE_NAME");
+  std::vector<std::string> seen;
+  for (; !rs.Eof(); (void)rs.MoveNext()) {
+    seen.push_back(rs.FieldValue(0).text() + " " + rs.FieldValue(1).text());
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"TABLE Customers", "VIEW orders"}));
+  EXPECT_FALSE(Run("CREATE TABLE `CUSTOMERS`(`a` VARCHAR)").ok());
+  EXPECT_TRUE(Run("DROP TABLE [customers]").ok());
+  EXPECT_FALSE(Run("DROP TABLE [customers]").ok());
+}
+
+}  // namespace
+}  // namespace corvane
