@@ -1,0 +1,256 @@
+// The handler's visible behaviour: questions, lists, progress, pointer and
+// failure dialogs, against the test PostgreSQL.
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <paradox.h>
+}
+
+#include "pxlib_table.h"
+#include "transfer_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+using ui::Answer;
+using ui::PointerShape;
+
+class SendToPostgresTest : public ToPostgresTest {
+ protected:
+  // A table ID (Long), NAME (Alpha) with rows 1..n named "row<i>".
+  void MakeNumbered(const std::string& name, int n) {
+    std::vector<PxRow> rows;
+    for (int i = 1; i <= n; ++i) rows.push_back({PxInt(i), PxText("row" + std::to_string(i))});
+    MakeTable(name, {{"ID", pxfLong, 4}, {"NAME", pxfAlpha, 20}}, rows);
+  }
+  void MakeTable(const std::string& name, const std::vector<PxField>& fields,
+                 const std::vector<PxRow>& rows) {
+    std::string err = MakePxTable((folder_ / (name + ".db")).string(), fields, rows);
+    ASSERT_EQ(err, "");
+  }
+  int64_t PgCount(const std::string& table) {
+    Rows r = PgRows("SELECT count(*) FROM \"" + table + "\"");
+    return r.empty() ? -1 : std::stoll(r[0][0].text());
+  }
+};
+
+TEST_F(SendToPostgresTest, NoCurrentEntryAsksForATableAndOpensNothing) {
+  fake_.paradox_list.Add("ANY");
+  fake_.settings.settings.server = "host.invalid";  // an attempt would fail loudly
+  EXPECT_EQ(Send().failures, 0);
+  ASSERT_EQ(fake_.dialogs.shown.size(), 1u);
+  EXPECT_EQ(fake_.dialogs.shown[0].text, "Please select a table to send.");
+  EXPECT_EQ(fake_.dialogs.shown[0].title, "");
+  EXPECT_TRUE(fake_.pointer.history.empty());
+}
+
+TEST_F(SendToPostgresTest, CurrentEntryWithoutSelectionCopiesNothing) {
+  MakeNumbered("TOPG_NOSEL", 2);
+  fake_.paradox_list.Add("TOPG_NOSEL");
+  fake_.paradox_list.SetCurrentIndex(0);
+  EXPECT_EQ(Send().failures, 0);
+  EXPECT_TRUE(fake_.dialogs.shown.empty());
+  EXPECT_EQ(fake_.postgres_list.Count(), 0);
+  EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_NOSEL\"").ok());
+}
+
+TEST_F(SendToPostgresTest, FourRowsMoveTheBarByQuartersThenReset) {
+  MakeNumbered("TOPG_FOUR", 4);
+  SelectParadox({"TOPG_FOUR"});
+  EXPECT_EQ(Send().failures, 0);
+  EXPECT_EQ(fake_.progress.values, (std::vector<double>{25, 50, 75, 100, 0}));
+  EXPECT_EQ(fake_.progress.text, "Progress Bar");
+  EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"TOPG_FOUR"});
+  Rows rows = PgRows("SELECT \"ID\", \"NAME\" FROM \"TOPG_FOUR\"");
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[3][0].text(), "4");
+  EXPECT_EQ(rows[3][1].text(), "row4");
+  Rows types = PgRows(
+      "SELECT data_type FROM information_schema.columns WHERE table_name = 'TOPG_FOUR' "
+      "ORDER BY ordinal_position");
+  ASSERT_EQ(types.size(), 2u);
+  EXPECT_EQ(types[0][0].text(), "numeric");
+  EXPECT_EQ(types[1][0].text(), "text");
+  EXPECT_EQ(fake_.pointer.history,
+            (std::vector<PointerShape>{PointerShape::kHourglass, PointerShape::kDefault,
+                                       PointerShape::kDefault}));
+}
+
+TEST_F(SendToPostgresTest, EmptyTableIsCreatedWithoutRows) {
+  MakeNumbered("TOPG_EMPTY", 0);
+  SelectParadox({"TOPG_EMPTY"});
+  EXPECT_EQ(Send().failures, 0);
+  EXPECT_EQ(PgCount("TOPG_EMPTY"), 0);
+  EXPECT_EQ(fake_.progress.values, std::vector<double>{0});
+  EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"TOPG_EMPTY"});
+}
+
+TEST_F(SendToPostgresTest, SeveralTablesGoBottomUpAndAskInThatOrder) {
+  for (const char* t : {"TOPG_A", "TOPG_B", "TOPG_C"}) MakeNumbered(t, 1);
+  SelectParadox({"TOPG_A", "TOPG_B", "TOPG_C"});
+  Pg("CREATE TABLE \"TOPG_A\"(x text)");
+  Pg("CREATE TABLE \"TOPG_C\"(x text)");
+  fake_.postgres_list.Add("TOPG_A");
+  fake_.postgres_list.Add("TOPG_C");
+  fake_.dialogs.answers = {Answer::kYes, Answer::kNo};
+  EXPECT_EQ(Send().failures, 0);
+  ASSERT_EQ(fake_.dialogs.shown.size(), 2u);
+  EXPECT_EQ(fake_.dialogs.shown[0].text, "Would you like to overwrite TOPG_C?");
+  EXPECT_EQ(fake_.dialogs.shown[0].title, "Overwrite?");
+  EXPECT_EQ(fake_.dialogs.shown[1].text, "Would you like to overwrite TOPG_A?");
+  EXPECT_EQ(PgCount("TOPG_C"), 1);  // replaced by the Paradox rows
+  EXPECT_EQ(PgCount("TOPG_B"), 1);
+  EXPECT_EQ(PgCount("TOPG_A"), 0);  // No: untouched
+  EXPECT_EQ(fake_.postgres_list.Names(), (std::vector<std::string>{"TOPG_A", "TOPG_B", "TOPG_C"}));
+  // Hourglass until the first table is done; later tables run without it.
+  EXPECT_EQ(fake_.pointer.history.front(), PointerShape::kHourglass);
+  EXPECT_EQ(std::count(fake_.pointer.history.begin(), fake_.pointer.history.end(),
+                       PointerShape::kHourglass),
+            1);
+}
+
+TEST_F(SendToPostgresTest, OverwriteTakesThePostgresSpelling) {
+  MakeNumbered("TOPG_CUST", 3);
+  (void)PgTry("DROP TABLE IF EXISTS \"Topg_Cust\"");
+  Pg("CREATE TABLE \"Topg_Cust\"(old text)");
+  Pg("INSERT INTO \"Topg_Cust\" VALUES ('old')");
+  drop_after_.push_back("Topg_Cust");
+  fake_.postgres_list.Add("Topg_Cust");
+  SelectParadox({"TOPG_CUST"});
+  fake_.dialogs.answers = {Answer::kYes};
+  EXPECT_EQ(Send().failures, 0);
+  EXPECT_EQ(fake_.dialogs.shown.at(0).text, "Would you like to overwrite Topg_Cust?");
+  EXPECT_EQ(PgCount("Topg_Cust"), 3);
+  EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_CUST\"").ok());
+  EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"Topg_Cust"});
+}
+
+TEST_F(SendToPostgresTest, FailingDropStillTakesTheEntryAndSendsTheRows) {
+  MakeNumbered("TOPG_GHOST", 2);
+  fake_.postgres_list.Add("TOPG_GHOST");  // listed, but no such table
+  SelectParadox({"TOPG_GHOST"});
+  fake_.dialogs.answers = {Answer::kYes};
+  EXPECT_EQ(Send().failures, 1);
+  std::vector<std::string> failures = fake_.dialogs.Failures();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures[0].find("Form2.PushButton4_Click at line "), std::string::npos);
+  // Nothing was built yet: the tail is empty, the DROP is never shown.
+  EXPECT_EQ(fake_.FailureStatements(), std::vector<std::string>{""});
+  EXPECT_EQ(PgCount("TOPG_GHOST"), 2);
+  EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"TOPG_GHOST"});
+}
+
+TEST_F(SendToPostgresTest, TableOnlyInASubFolderFailsToOpenAndIsNotListed) {
+  std::filesystem::create_directory(folder_ / "sub");
+  ASSERT_EQ(
+      MakePxTable((folder_ / "sub" / "TOPG_SUB.db").string(), {{"ID", pxfLong, 4}}, {{PxInt(1)}}),
+      "");
+  SelectParadox({"TOPG_SUB"});
+  EXPECT_EQ(Send().failures, 1);
+  EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_SUB\"").ok());
+  EXPECT_EQ(fake_.postgres_list.Count(), 0);
+  EXPECT_EQ(fake_.progress.values, std::vector<double>{0});
+}
+
+// An existing table of the same name (not listed) makes the CREATE fail;
+// rows its NUMERIC column refuses fail one by one, the others are added.
+// Batches of 1 are the reference: larger batches must look the same.
+class FailingRowsTest : public SendToPostgresTest {
+ protected:
+  struct Run {
+    std::vector<std::string> dialogs;
+    std::vector<double> progress;
+    Rows stored;
+  };
+  Run SendWithBatch(size_t batch_rows) {
+    fake_.dialogs.shown.clear();
+    fake_.progress.values.clear();
+    fake_.postgres_list.Clear();
+    fake_.paradox_list.Clear();
+    (void)PgTry("DROP TABLE IF EXISTS \"TOPG_BAD\"");
+    Pg("CREATE TABLE \"TOPG_BAD\"(\"V\" NUMERIC)");
+    fake_.paradox_list.Add("TOPG_BAD");
+    fake_.paradox_list.SelectNames({"TOPG_BAD"});
+    transfer::ToPostgresOptions options;
+    options.batch_rows = batch_rows;
+    Send(options);
+    return {fake_.dialogs.Failures(), fake_.progress.values,
+            PgRows("SELECT \"V\" FROM \"TOPG_BAD\"")};
+  }
+};
+
+TEST_F(FailingRowsTest, BatchingIsInvisible) {
+  drop_after_.push_back("TOPG_BAD");
+  // With batches of 5: failures at the start, middle and end of batches.
+  const std::vector<int> bad = {0, 2, 4, 5, 9, 12, 14};
+  std::vector<PxRow> rows;
+  for (int i = 0; i < 15; ++i) {
+    bool is_bad = std::find(bad.begin(), bad.end(), i) != bad.end();
+    rows.push_back({PxText(is_bad ? "x'" + std::to_string(i) : std::to_string(i))});
+  }
+  MakeTable("TOPG_BAD", {{"V", pxfAlpha, 10}}, rows);
+
+  Run reference = SendWithBatch(1);
+  // One dialog for the CREATE, then one per refused row with its INSERT.
+  ASSERT_EQ(reference.dialogs.size(), 1 + bad.size());
+  std::vector<std::string> statements = fake_.FailureStatements();
+  EXPECT_EQ(statements[0], "CREATE TABLE \"TOPG_BAD\"(\"V\" TEXT);");
+  EXPECT_EQ(statements[1], "INSERT INTO \"TOPG_BAD\" VALUES('x''0')");
+  EXPECT_EQ(statements[7], "INSERT INTO \"TOPG_BAD\" VALUES('x''14')");
+  EXPECT_EQ(reference.stored.size(), 15 - bad.size());
+
+  for (size_t batch : {5u, 1000u}) {
+    SCOPED_TRACE(batch);
+    Run batched = SendWithBatch(batch);
+    EXPECT_EQ(batched.dialogs, reference.dialogs);
+    EXPECT_EQ(batched.progress, reference.progress);
+    EXPECT_EQ(batched.stored, reference.stored);
+  }
+}
+
+// Cuts the handler's PostgreSQL session once the bar passes 30%.
+class ConnectionKiller : public ui::ProgressBar {
+ public:
+  ConnectionKiller(ui::MemoryProgressBar& progress, std::string connection_string)
+      : progress_(progress), connection_string_(std::move(connection_string)) {}
+  void SetText(const std::string& text) override { progress_.SetText(text); }
+  void SetValue(double percent) override {
+    progress_.SetValue(percent);
+    if (done_ || percent < 30) return;
+    done_ = true;
+    Connection c;
+    if (!c.Open(connection_string_).ok()) return;
+    (void)c.Execute(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE "
+        "'INSERT INTO \"TOPG_LOST\"%' AND pid <> pg_backend_pid()");
+  }
+  bool done_ = false;
+
+ private:
+  ui::MemoryProgressBar& progress_;
+  std::string connection_string_;
+};
+
+TEST_F(SendToPostgresTest, LostConnectionFailsEachRemainingRowOnItsOwn) {
+  MakeNumbered("TOPG_LOST", 400);
+  SelectParadox({"TOPG_LOST"});
+  ConnectionKiller killer(fake_.progress, PostgresConnectionString(fake_.settings.settings));
+  transfer::ToPostgresOptions options;
+  options.batch_rows = 50;
+  Send(options, &killer);
+  ASSERT_TRUE(killer.done_);
+  const int64_t stored = PgCount("TOPG_LOST");
+  std::vector<std::string> statements = fake_.FailureStatements();
+  EXPECT_GT(stored, 0);
+  EXPECT_EQ(stored + static_cast<int64_t>(statements.size()), 400);
+  // Each dialog carries its own row, in row order, up to the last.
+  for (size_t k = 0; k < statements.size(); ++k) {
+    const int id = static_cast<int>(stored) + 1 + static_cast<int>(k);
+    EXPECT_EQ(statements[k], "INSERT INTO \"TOPG_LOST\" VALUES('" + std::to_string(id) + "', 'row" +
+                                 std::to_string(id) + "')");
+  }
+}
+
+}  // namespace
+}  // namespace corvane::testing
