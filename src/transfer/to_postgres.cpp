@@ -41,7 +41,7 @@ class ToPostgres {
   void CreateTable(const std::string& table, RecordSet* rows);
   void SendRows(const std::string& table, RecordSet* rows);
   bool FillBatch(RecordSet& rows, const std::string& head, int64_t first, int64_t end);
-  void SendBatch(int64_t first, int64_t total);
+  size_t SendBatch(int64_t first, int64_t total);
   void FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows, bool add_name);
 
   ui::TablesWindow& w_;
@@ -142,12 +142,16 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   const int64_t total = rows->RecordCount();  // 172
   const std::string head = PostgresInsertHead(table);
   read_failure_ = Status::Ok();
+  const size_t most = std::max<size_t>(options_.batch_rows, 1);
+  size_t size = most;
   for (int64_t first = 0; first < total;) {
-    const int64_t end = std::min<int64_t>(
-        total, first + static_cast<int64_t>(std::max<size_t>(options_.batch_rows, 1)));
+    const int64_t end = std::min<int64_t>(total, first + static_cast<int64_t>(size));
     const bool read_ok = FillBatch(*rows, head, first, end);
-    SendBatch(first, total);
+    const size_t failed = SendBatch(first, total);
     first += static_cast<int64_t>(batch_used_);
+    // A failing row costs its batch a replay; while rows fail (a table that
+    // does not exist, a column that refuses them) send smaller batches.
+    size = failed > 0 ? std::max<size_t>(size / 2, 1) : std::min(size * 2, most);
     if (!read_ok) {
       // The rest of the table cannot be read; one dialog says so.
       proc_.Fail(184, read_failure_);
@@ -183,8 +187,12 @@ bool ToPostgres::FillBatch(RecordSet& rows, const std::string& head, int64_t fir
   return true;
 }
 
-void ToPostgres::SendBatch(int64_t first, int64_t total) {
-  if (batch_used_ == 0) return;
+// Sends the batch, then shows per row, in row order, what one statement at
+// a time would have shown: the progress and any failure. Returns the number
+// of failed rows.
+size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
+  if (batch_used_ == 0) return 0;
+  size_t failed = 0;
   batch_.resize(batch_used_);
   std::vector<Status> results = postgres_.ExecuteEach(batch_);
   for (size_t k = 0; k < batch_used_; ++k) {
@@ -193,11 +201,13 @@ void ToPostgres::SendBatch(int64_t first, int64_t total) {
     w_.progress.SetValue((r + 1) / static_cast<double>(total) * 100.0);  // 178
     const Status& status = k < results.size() ? results[k] : Status::Internal("no result");
     if (!status.ok()) {
+      ++failed;
       statement_ = batch_[k];
       proc_.Fail(182, status);
     }
   }
   statement_ = batch_[batch_used_ - 1];
+  return failed;
 }
 
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,
