@@ -1,9 +1,106 @@
+// Export outline: check that the folder has no table of the target name;
+// read the staging table once so the schema chooser sees every value; read
+// it again and append each row to the writer; move the files into place
+// only if still no table of that name appeared meanwhile.
 #include "connection/staging_export.h"
 
-namespace corvane::staging {
+#include <filesystem>
+#include <functional>
+#include <system_error>
 
-Status ExportStagingTable(StagingDb&, const ExportStatement&) {
-  return Status::NotSupported("export: in progress");
+#include "paradox/companion_files.h"
+#include "paradox/schema_chooser.h"
+#include "paradox/table_writer.h"
+
+namespace corvane::staging {
+namespace {
+
+namespace fs = std::filesystem;
+using RowFn = std::function<Status(const std::vector<paradox::Cell>&)>;
+
+// Calls `fn` with each row of `table` in the order it was inserted.
+Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const RowFn& fn) {
+  auto stmt = db.Prepare("SELECT * FROM " + QuoteSqliteName(table) + " ORDER BY rowid");
+  if (!stmt.ok()) return stmt.status();
+  std::vector<paradox::Cell> row(columns);
+  int rc;
+  while ((rc = sqlite3_step(stmt->get())) == SQLITE_ROW) {
+    for (size_t i = 0; i < columns; ++i) {
+      const int c = static_cast<int>(i);
+      paradox::Cell& cell = row[i];
+      cell.null = sqlite3_column_type(stmt->get(), c) == SQLITE_NULL;
+      const void* p = sqlite3_column_blob(stmt->get(), c);
+      cell.text.assign(static_cast<const char*>(p ? p : ""),
+                       static_cast<size_t>(sqlite3_column_bytes(stmt->get(), c)));
+    }
+    CORVANE_RETURN_IF_ERROR(fn(row));
+  }
+  if (rc != SQLITE_DONE) return db.Error("Cannot read staging table `" + table + "`");
+  return Status::Ok();
+}
+
+Status CheckTarget(const fs::path& folder, const std::string& target) {
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    return Status::NotFound("The Paradox folder '" + folder.string() + "' does not exist.");
+  }
+  auto files = paradox::TableFiles(folder, target);
+  if (!files.empty()) {
+    return Status::InvalidArgument(
+        "The Paradox folder already holds a table named " + target + " (" +
+        files.front().filename().string() +
+        "); it was left as it was and this table was not written. Another table may have "
+        "been cut to the same 8-character name.");
+  }
+  return Status::Ok();
+}
+
+Result<std::vector<paradox::FieldInfo>> ChooseFields(StagingDb& db, const std::string& table,
+                                                     const std::vector<ColumnDef>& columns,
+                                                     uint64_t& rows) {
+  std::vector<paradox::SchemaChooser::Column> defs;
+  for (const ColumnDef& c : columns) defs.push_back({c.name, c.type_word});
+  paradox::SchemaChooser chooser(std::move(defs), kExportCodePage);
+  CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, columns.size(), [&](const auto& row) {
+    chooser.Observe(row);
+    return Status::Ok();
+  }));
+  rows = chooser.rows_observed();
+  return chooser.Choose();
+}
+
+}  // namespace
+
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
+  auto columns = db.Columns(e.source);
+  if (!columns.ok()) return columns.status();
+  if (columns->empty()) {
+    return Status::NotFound("The staging database has no table `" + e.source + "`.");
+  }
+  const fs::path folder(e.folder);
+  CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target));
+  uint64_t rows = 0;
+  auto fields = ChooseFields(db, e.source, *columns, rows);
+  if (!fields.ok()) return fields.status();
+  const fs::path db_path = folder / (e.target + ".db");
+  auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields).value(),
+                                             kExportCodePage, rows);
+  if (!writer.ok()) return writer.status();
+  uint64_t number = 0;
+  Status written = ForEachRow(db, e.source, columns->size(), [&](const auto& row) -> Status {
+    ++number;
+    Status s = (*writer)->Append(row);
+    if (s.ok()) return s;
+    // The staging database took this row, so leaving it out would lose it.
+    return Status::Error(s.code(), "Row " + std::to_string(number) + " of `" + e.source +
+                                       "` cannot be written to " + db_path.string() + ": " +
+                                       s.message() + " No table file was written.");
+  });
+  if (!written.ok()) {
+    (*writer)->Abandon();
+    return written;
+  }
+  return (*writer)->Finish(paradox::TableWriter::Replace::kNever);
 }
 
 }  // namespace corvane::staging

@@ -1,0 +1,145 @@
+// The export statement of the staging driver: the table file it writes, read
+// back by our reader and by pxlib, and the files it must never replace.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "connection/connection.h"
+#include "connection/connection_strings.h"
+#include "paradox/writer_support.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using paradox::Cell;
+using paradox::FieldType;
+using paradox::testing::ReadWithOurReader;
+using paradox::testing::ReadWithPxlib;
+using paradox::testing::ScratchFolder;
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class StagingExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    px_ = scratch_.path() / "px";
+    fs::create_directories(px_);
+    const std::string db_path = scratch_.File("dbtemp.mdb");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(db_path.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA user_version=1;", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_TRUE(conn_.Open(StagingConnectionString(db_path)).ok());
+  }
+  void Run(const std::string& sql) {
+    Status s = conn_.Execute(sql).status();
+    ASSERT_TRUE(s.ok()) << sql << ": " << s.message();
+  }
+  Status Export(const std::string& target, const std::string& source) {
+    return conn_
+        .Execute("select * into [Paradox 5.x;Database=" + px_.string() + "/].[" + target +
+                 ".db] from [" + source + "]")
+        .status();
+  }
+  static std::vector<std::optional<std::string>> Texts(const std::vector<Cell>& row) {
+    std::vector<std::optional<std::string>> out;
+    for (const Cell& c : row) out.push_back(c.null ? std::nullopt : std::optional(c.text));
+    return out;
+  }
+
+  ScratchFolder scratch_;
+  fs::path px_;
+  Connection conn_;
+};
+
+TEST_F(StagingExportTest, WritesEveryValueExactlyWithFittingFields) {
+  Run("CREATE TABLE `mixed`(`n` INT,`big` INT,`f` FLOAT,`d` DATETIME,`ts` DATETIME,"
+      "`name` VARCHAR,`flag` VARCHAR);");
+  Run("INSERT INTO `mixed` VALUES('7', '9223372036854775807', '0.1', '2024-02-29', "
+      "'2024-02-29 13:14:15.5', 'O''Brien', 'True')");
+  Run("INSERT INTO `mixed` VALUES('-2147483647', '-3', '1e+20', '0044-03-15 BC', "
+      "'1999-12-31 23:59:59', '007', 'False')");
+  Run("INSERT INTO `mixed` VALUES(NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  ASSERT_TRUE(Export("mixed", "mixed").ok());
+  auto back = ReadWithOurReader((px_ / "mixed.db").string());
+  ASSERT_TRUE(back.error.empty()) << back.error;
+  std::vector<FieldType> types;
+  for (const auto& f : back.info.fields) types.push_back(f.type);
+  EXPECT_EQ(types, (std::vector<FieldType>{FieldType::kLong, FieldType::kBcd, FieldType::kNumber,
+                                           FieldType::kDate, FieldType::kTimestamp,
+                                           FieldType::kAlpha, FieldType::kLogical}));
+  ASSERT_EQ(back.rows.size(), 3u);
+  using V = std::vector<std::optional<std::string>>;
+  EXPECT_EQ(Texts(back.rows[0]), (V{"7", "9223372036854775807", "0.1", "2024-02-29",
+                                    "2024-02-29 13:14:15.500", "O'Brien", "True"}));
+  EXPECT_EQ(Texts(back.rows[1]), (V{"-2147483647", "-3", "1e+20", "0044-03-15 BC",
+                                    "1999-12-31 23:59:59", "007", "False"}));
+  EXPECT_EQ(Texts(back.rows[2]), V(7, std::nullopt));
+
+  auto px = ReadWithPxlib((px_ / "mixed.db").string());
+  ASSERT_TRUE(px.error.empty()) << px.error;
+  ASSERT_EQ(px.rows.size(), 3u);
+  EXPECT_EQ(Texts(px.rows[1])[0], "-2147483647");
+  EXPECT_EQ(Texts(px.rows[0])[5], "O'Brien");
+}
+
+TEST_F(StagingExportTest, LongTextsAndBlobsGoToTheMemoFile) {
+  const std::string long_text(3000, 'x');
+  Run("CREATE TABLE `blobs`(`m` VARCHAR,`b` OLEOBJECT)");
+  Run("INSERT INTO `blobs` VALUES('" + long_text + "\u00e9', '\\x00ff10')");
+  Run("INSERT INTO `blobs` VALUES('short', NULL)");
+  ASSERT_TRUE(Export("blobs", "blobs").ok());
+  EXPECT_TRUE(fs::exists(px_ / "blobs.mb"));
+  auto back = ReadWithOurReader((px_ / "blobs.db").string());
+  ASSERT_TRUE(back.error.empty()) << back.error;
+  EXPECT_EQ(back.info.fields[0].type, FieldType::kMemo);
+  EXPECT_EQ(back.info.fields[1].type, FieldType::kBinary);
+  ASSERT_EQ(back.rows.size(), 2u);
+  EXPECT_EQ(back.rows[0][0].text, long_text + "\u00e9");
+  EXPECT_EQ(back.rows[0][1].text, "\\x00ff10");
+  EXPECT_EQ(back.rows[1][0].text, "short");
+  EXPECT_TRUE(back.rows[1][1].null);
+}
+
+TEST_F(StagingExportTest, NeverReplacesATableFileAlreadyThere) {
+  Run("CREATE TABLE `customers`(`a` VARCHAR)");
+  Run("INSERT INTO `customers` VALUES('new')");
+  std::ofstream(px_ / "CUSTOMER.DB", std::ios::binary) << "not ours to replace";
+  Status s = Export("customer", "customers");
+  ASSERT_FALSE(s.ok());
+  EXPECT_NE(s.message().find("customer"), std::string::npos) << s.message();
+  EXPECT_EQ(Slurp(px_ / "CUSTOMER.DB"), "not ours to replace");
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(px_)) names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"CUSTOMER.DB"});
+  // The staging table stays for the drop that follows.
+  EXPECT_TRUE(conn_.Execute("DROP TABLE [customers]").ok());
+}
+
+TEST_F(StagingExportTest, MissingFolderOrTableFailsClearly) {
+  Run("CREATE TABLE `t`(`a` VARCHAR)");
+  Status s = conn_
+                 .Execute("select * into [Paradox 5.x;Database=" + (px_ / "gone").string() +
+                          "/].[t.db] from [t]")
+                 .status();
+  EXPECT_FALSE(s.ok());
+  EXPECT_NE(s.message().find("gone"), std::string::npos) << s.message();
+  s = Export("u", "nothere");
+  EXPECT_FALSE(s.ok());
+  EXPECT_NE(s.message().find("nothere"), std::string::npos) << s.message();
+  EXPECT_FALSE(fs::exists(px_ / "u.db"));
+}
+
+}  // namespace
+}  // namespace corvane
