@@ -14,6 +14,10 @@ namespace corvane::catalog {
 // (matched case-insensitively; a "~" file counts). Empty folder: false.
 Result<bool> TestParadoxFolder(const std::string& folder);
 
+// The name a table file is listed by: its file name upper-cased, with every
+// ".DB" removed ("my.dbase.db" -> "MYASE").
+std::string TableNameOf(const std::string& file_name);
+
 // Clears `list` and adds the table names of `folder` and all its sub-folders
 // (breadth-first), upper-cased with every ".DB" removed, "~" files skipped.
 // The walk's own failures are shown through `dialogs` under the folder

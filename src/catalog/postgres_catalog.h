@@ -10,8 +10,10 @@ namespace corvane::catalog {
 // Opens and drops a connection with the login; false on any failure, silently.
 bool TestPostgreSQLConnection(const ConnectionSettings& settings);
 
-// Clears `list` and adds every row of "select tablename from pg_tables;".
-// Errors (open, query, row) are returned; names added so far stay.
+// Clears `list` and adds every row of "select tablename from pg_tables;"
+// (every schema, the system catalogs too; a name in two schemas twice),
+// serving `pump` per row. Errors (open, query, row) are returned: one before
+// the rows leaves `list` as it was; one during them keeps the names added.
 Status ListPostgreSQLTables(const ConnectionSettings& settings, ui::TableList& list,
                             ui::EventPump& pump);
 

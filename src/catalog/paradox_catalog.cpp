@@ -1,0 +1,52 @@
+#include "catalog/paradox_catalog.h"
+
+#include "catalog/folder_walk.h"
+#include "catalog/utf8_text.h"
+
+namespace corvane::catalog {
+namespace {
+
+// Every occurrence of `what` removed in one left-to-right pass, as Replace
+// does: what the removal brings together is not looked at again.
+std::string RemoveAll(const std::string& s, const std::string& what) {
+  std::string out;
+  size_t from = 0;
+  for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, from)) {
+    out.append(s, from, at - from);
+    from = at + what.size();
+  }
+  out.append(s, from, std::string::npos);
+  return out;
+}
+
+}  // namespace
+
+std::string TableNameOf(const std::string& file_name) {
+  return RemoveAll(UpperCase(FileNameOf(file_name)), ".DB");
+}
+
+Result<bool> TestParadoxFolder(const std::string& folder) {
+  if (folder.empty()) return false;
+  return !ListFiles(folder, "*.db").empty();
+}
+
+// Outline: the folder, then every accepted sub-folder breadth-first (the
+// walk); in each, its *.db files in directory order, "~" files left out,
+// each shown by its upper-cased name with every ".DB" removed.
+Status ListParadoxTables(const std::string& folder, ui::TableList& list, ui::EventPump& pump,
+                         ui::Dialogs& dialogs) {
+  list.Clear();
+  if (folder.empty()) return Status::Ok();
+  std::vector<std::string> folders = {folder + "/"};
+  GetSubDirectories2016(folders, true, pump, dialogs);
+  for (std::string entry : folders) {
+    entry.pop_back();
+    for (const std::string& name : ListFiles(entry, "*.db")) {
+      if (name[0] == '~') continue;
+      list.Add(TableNameOf(entry + "/" + name));
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace corvane::catalog
