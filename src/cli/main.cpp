@@ -23,6 +23,8 @@ const Command kCommands[] = {
      corvane::cli::RunDrop},
     {"rename", "rename OLD NEW       rename a table (--postgres or --paradox FOLDER)",
      corvane::cli::RunRename},
+    {"tables", "tables               list the tables (--postgres or --paradox FOLDER)",
+     corvane::cli::RunTables},
     {nullptr, nullptr, nullptr},
 };
 
