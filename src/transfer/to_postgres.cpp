@@ -4,9 +4,15 @@
 //   replacing a PostgreSQL table of that name, create the table from the
 //   source's column types, send every row, reset the progress bar and add
 //   the name to the PostgreSQL list; close both sides.
-// Rows travel in batches through ExecuteEach, which stores exactly what one
-// autocommitted INSERT per row would; progress and failure dialogs are then
-// given row by row in row order, so the batching cannot be seen.
+// Rows travel in batches, and each batch is stored exactly as one
+// autocommitted INSERT per row would store it:
+//  - into a table this click created (no triggers, rules or constraints of
+//    its own) a batch goes as one multi-row INSERT; it is stored whole or
+//    not at all, and when it fails its rows are replayed one by one before
+//    any later row is sent;
+//  - otherwise through ExecuteEach, which gives the same guarantee itself.
+// Progress and failure dialogs are then given row by row in row order, so
+// the batching cannot be seen.
 #include "transfer/to_postgres.h"
 
 #include <memory>
@@ -42,6 +48,8 @@ class ToPostgres {
   void SendRows(const std::string& table, RecordSet* rows);
   bool FillBatch(RecordSet& rows, const std::string& head, int64_t first, int64_t end);
   size_t SendBatch(int64_t first, int64_t total);
+  std::vector<Status> RunBatch();
+  std::string MultiRowStatement() const;
   void FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows, bool add_name);
 
   ui::TablesWindow& w_;
@@ -54,6 +62,8 @@ class ToPostgres {
   std::string statement_;
   std::vector<std::string> batch_;
   size_t batch_used_ = 0;
+  size_t head_keep_ = 0;  // chars of a row statement before its "("
+  bool created_ = false;  // this click's CREATE TABLE succeeded
   Status read_failure_;
 };
 
@@ -135,12 +145,18 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
   }
   statement_.pop_back();  // 168: the comma after the last column
   statement_ += ");";
-  proc_.Step(170, [&] { return postgres_.Execute(statement_).status(); });
+  created_ = false;
+  proc_.Step(170, [&] {
+    Status st = postgres_.Execute(statement_).status();
+    created_ = st.ok();
+    return st;
+  });
 }
 
 void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   const int64_t total = rows->RecordCount();  // 172
   const std::string head = PostgresInsertHead(table);
+  head_keep_ = head.size() - 2;  // without "('"
   read_failure_ = Status::Ok();
   const size_t most = std::max<size_t>(options_.batch_rows, 1);
   size_t size = most;
@@ -194,7 +210,7 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
   if (batch_used_ == 0) return 0;
   size_t failed = 0;
   batch_.resize(batch_used_);
-  std::vector<Status> results = postgres_.ExecuteEach(batch_);
+  std::vector<Status> results = RunBatch();
   for (size_t k = 0; k < batch_used_; ++k) {
     pump_.Pump();
     const auto r = static_cast<double>(first + static_cast<int64_t>(k));
@@ -208,6 +224,30 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
   }
   statement_ = batch_[batch_used_ - 1];
   return failed;
+}
+
+std::vector<Status> ToPostgres::RunBatch() {
+  if (options_.multi_row && created_ && batch_used_ > 1) {
+    // All or nothing; on failure nothing of it is stored and the rows are
+    // replayed on their own, which gives each its own status.
+    if (postgres_.Execute(MultiRowStatement()).ok()) return std::vector<Status>(batch_used_);
+  }
+  return postgres_.ExecuteEach(batch_);
+}
+
+// The batch's row statements as one: the head once, then each row's
+// parenthesised values, separated by ", ".
+std::string ToPostgres::MultiRowStatement() const {
+  size_t size = 0;
+  for (const std::string& sql : batch_) size += sql.size() - head_keep_ + 2;
+  std::string out;
+  out.reserve(size + head_keep_);
+  out.append(batch_[0], 0, head_keep_);
+  for (size_t k = 0; k < batch_used_; ++k) {
+    if (k > 0) out += ", ";
+    out.append(batch_[k], head_keep_, std::string::npos);
+  }
+  return out;
 }
 
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,
