@@ -40,6 +40,7 @@ Status ListParadoxTables(const std::string& folder, ui::TableList& list, ui::Eve
   std::vector<std::string> folders = {folder + "/"};
   GetSubDirectories2016(folders, true, pump, dialogs);
   for (std::string entry : folders) {
+    pump.Pump();  // listing 10,000 folders takes long enough to be felt
     entry.pop_back();
     for (const std::string& name : ListFiles(entry, "*.db")) {
       if (name[0] == '~') continue;
