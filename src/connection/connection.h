@@ -7,6 +7,17 @@
 //   PROVIDER=Microsoft.Jet.OLEDB.4.0;...      -> the staging database (SQLite)
 // Every failure is a Status whose message is the description the user sees.
 // Execute runs exactly one statement; text holding a second one is refused.
+//
+// What each driver runs:
+//  - PostgreSQL: any one statement. A query streams from a cursor in its own
+//    REPEATABLE READ snapshot, ended as soon as the last row has arrived or
+//    the set is closed; while a set still has unread rows, other statements
+//    on that connection are refused (open a second connection instead).
+//    Values in the fixed forms of value.h; server errors carry the server's
+//    primary message and SQLSTATE.
+//  - Paradox folder (DefaultDir/Dbq): SELECT * FROM "T" (T matched to T.db
+//    ignoring case; also bare or in ``/[]) and DROP TABLE `T` (the table
+//    with its companion files); anything else is refused.
 #pragma once
 
 #include <cstdint>
