@@ -101,31 +101,40 @@ int DecodeUtf8(std::string_view s, size_t i, uint32_t& c) {
 }
 
 // Both directions of one single-byte code page. A byte the code page leaves
-// undefined reads as U+00XX (what Windows does for 1252's holes), so no byte
-// is ever lost, and that character writes back as the same byte.
+// undefined reads as U+00XX (what Windows does for 1252's holes) or, when a
+// defined byte already stands for that character, as U+F7XX from the private
+// use area: no byte is ever lost, and the character writes back as the byte.
 struct SingleByteTable {
   std::array<std::string, 256> to_utf8;
   std::unordered_map<uint32_t, unsigned char> from_code_point;
 };
 
+// The character iconv gives for byte b alone, or false when b is undefined.
+bool DefinedCharacter(Iconv& cd, int b, uint32_t& c) {
+  const char byte = static_cast<char>(b);
+  const char* in = &byte;
+  size_t left = 1;
+  std::string u;
+  cd.Reset();
+  return cd.Convert(in, left, u) && !u.empty() && DecodeUtf8(u, 0, c) == static_cast<int>(u.size());
+}
+
 std::unique_ptr<SingleByteTable> BuildTable(int cp) {
   Iconv cd("UTF-8", IconvName(cp));
   if (!cd.ok()) return nullptr;
   auto t = std::make_unique<SingleByteTable>();
+  std::array<uint32_t, 256> chars{};
+  std::array<bool, 256> defined{};
   for (int b = 0; b < 256; ++b) {
-    const char byte = static_cast<char>(b);
-    const char* in = &byte;
-    size_t left = 1;
-    cd.Reset();
-    std::string& u = t->to_utf8[b];
-    uint32_t c = b;
-    if (!cd.Convert(in, left, u) || u.empty() ||
-        DecodeUtf8(u, 0, c) != static_cast<int>(u.size())) {
-      u.clear();
-      c = static_cast<uint32_t>(b);
-      AppendCodePoint(c, u);
+    defined[b] = DefinedCharacter(cd, b, chars[b]);
+    if (defined[b]) t->from_code_point.emplace(chars[b], static_cast<unsigned char>(b));
+  }
+  for (int b = 0; b < 256; ++b) {
+    if (!defined[b]) {
+      chars[b] = t->from_code_point.count(b) ? 0xF700u + b : static_cast<uint32_t>(b);
+      t->from_code_point.emplace(chars[b], static_cast<unsigned char>(b));
     }
-    t->from_code_point.emplace(c, static_cast<unsigned char>(b));
+    AppendCodePoint(chars[b], t->to_utf8[b]);
   }
   return t;
 }

@@ -20,8 +20,9 @@ bool IsSupportedCodePage(int code_page);
 
 // Bytes in `code_page` to UTF-8. Fails (kNotSupported) only for an
 // unsupported code page. A byte the code page leaves undefined (0x81 in
-// 1252) reads as U+00XX, as Windows reads it, and FromUtf8 writes that
-// character back as the same byte: nothing is lost either way.
+// 1252) reads as U+00XX, as Windows reads it (U+F7XX if a defined byte
+// already stands for U+00XX), and FromUtf8 writes that character back as
+// the same byte: nothing is lost either way.
 Result<std::string> ToUtf8(std::string_view bytes, int code_page);
 // Appends instead of returning: the reader's hot path reuses `out`.
 Status AppendUtf8(std::string_view bytes, int code_page, std::string& out);

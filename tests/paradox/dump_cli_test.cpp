@@ -1,0 +1,110 @@
+// corvane-cli dump and schema, run as a user runs them, on hand-built tables.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "paradox/fixture_builder.h"
+
+namespace corvane::paradox::testing {
+namespace {
+
+struct CliRun {
+  int exit_code;
+  std::string out;
+};
+
+CliRun RunCli(const std::string& args) {
+  const char* dir = std::getenv("CORVANE_PROGRAM_DIR");
+  const std::string cmd = std::string(dir ? dir : "bin") + "/corvane-cli " + args + " 2>&1";
+  CliRun run{-1, {}};
+  std::FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return run;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) run.out.append(buf, n);
+  const int status = pclose(p);
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+class DumpCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = MakeTempDir("cli"); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string dir_;
+};
+
+TEST_F(DumpCliTest, DumpQuotesWhatCsvNeedsAndLeavesNullEmpty) {
+  MbBuilder mb;
+  const std::vector<uint32_t> p = mb.AddSubAllocated({"two\r\nlines, \"q\""});
+  FixtureTable t;
+  t.fields = {{0x01, 12, "Name, full"}, {0x04, 4, "N"}, {0x0C, 11, "Memo"}, {0x09, 1, "Ok"}};
+  t.records = {
+      Alpha(12, "O\"Brien") + FlipInt(4, -7) + BlobRef(11, "t", p[0], 15) + FlipInt(1, 1),
+      Zeros(12) + Zeros(4) + Zeros(11) + Zeros(1),
+      Alpha(12, "caf\xe9") + FlipInt(4, 0) + BlobRef(11, "x", 0, 1, 0) + FlipInt(1, 0),
+  };
+  WriteFile(dir_ + "/t.db", BuildDb(t));
+  WriteFile(dir_ + "/t.mb", mb.bytes());
+  const CliRun run = RunCli("dump " + dir_ + "/t.db");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.out,
+            "\"Name, full\",N,Memo,Ok\n"
+            "\"O\"\"Brien\",-7,\"two\r\nlines, \"\"q\"\"\",True\n"
+            ",,,\n"
+            "café,0,x,False\n");
+}
+
+TEST_F(DumpCliTest, DumpReportsAMissingMbPerRowAndGoesOn) {
+  FixtureTable t;
+  t.fields = {{0x03, 2, "Id"}, {0x0D, 10, "Data"}};
+  t.records = {FlipInt(2, 1) + BlobRef(10, "", 0x1000 | 63, 20), FlipInt(2, 2) + Zeros(10)};
+  WriteFile(dir_ + "/b.db", BuildDb(t));
+  const CliRun run = RunCli("dump " + dir_ + "/b.db");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.out.find("record 1, field \"Data\": the blob file " + dir_ + "/b.mb is missing"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("Id,Data\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\n2,\n"), std::string::npos) << run.out;
+}
+
+TEST_F(DumpCliTest, SchemaShowsTheLayout) {
+  FixtureTable t;
+  t.version = 0x0C;
+  t.file_type = 0;
+  t.code_page = 850;
+  t.sort_id = "intl850";
+  t.fields = {{0x01, 30, "Name"}, {0x17, 2, "Amount"}, {0x10, 10, "Picture"}};
+  t.records = {Alpha(30, "a") + Bcd(2, "1") + Zeros(10)};
+  WriteFile(dir_ + "/s.db", BuildDb(t));
+  const CliRun run = RunCli("schema " + dir_ + "/s.db");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.out, "File: " + dir_ + "/s.db\n" +
+                         "Version: Paradox 7 (version byte 0x0C)\n"
+                         "Keyed: yes\n"
+                         "Code page: 850\n"
+                         "Sort order: intl850\n"
+                         "Records: 1\n"
+                         "Block size: 2048\n"
+                         "Header size: 2048\n"
+                         "Record size: 57\n"
+                         "Password-protected: no\n"
+                         "Fields: 3\n"
+                         "  1  Name  A (Alpha)  size 30\n"
+                         "  2  Amount  # (BCD)  size 17  scale 2\n"
+                         "  3  Picture  G (Graphic)  size 10\n");
+}
+
+TEST_F(DumpCliTest, BadUsageAndMissingFiles) {
+  EXPECT_EQ(RunCli("dump").exit_code, 2);
+  EXPECT_EQ(RunCli("schema a.db b.db").exit_code, 2);
+  const CliRun missing = RunCli("dump " + dir_ + "/none.db");
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.out, "corvane-cli: " + dir_ + "/none.db: no such file\n");
+}
+
+}  // namespace
+}  // namespace corvane::paradox::testing
