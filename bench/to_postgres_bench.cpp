@@ -1,0 +1,301 @@
+// Rows per second copying one 10-column Paradox table into PostgreSQL, three
+// ways in one run against the same server:
+//   ours  - the "Send Table/s To PostgreSQL" handler (batched, per-row results)
+//   plain - one INSERT per round trip with autocommit, the same statement texts
+//   copy  - COPY FROM STDIN of the same values (the physical limit)
+// All three read the table through the same Paradox driver, so reading costs
+// the same everywhere. The plain way runs on the first --plain-rows rows and
+// its rate is taken as its rate for the whole table.
+//
+// Usage: to_postgres_bench [--rows N] [--plain-rows M] [--folder DIR]
+// The server comes from CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE.
+#include <libpq-fe.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connection/connection.h"
+#include "paradox/table_writer.h"
+#include "transfer/field_types.h"
+#include "transfer/to_postgres.h"
+#include "ui/memory_surfaces.h"
+
+namespace {
+
+using namespace corvane;
+using Clock = std::chrono::steady_clock;
+
+struct Args {
+  long rows = 1000000;
+  long plain_rows = 20000;
+  long batch = 0;  // 0: the handler's default
+  bool only_ours = false;
+  std::string folder;
+};
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Peak resident memory since the last reset, in KiB (Linux).
+long PeakKib() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+long CurrentKib() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+ConnectionSettings Settings(const std::string& folder) {
+  auto env = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string(v ? v : "");
+  };
+  ConnectionSettings s{folder,
+                       env("CORVANE_TEST_PGHOST"),
+                       env("CORVANE_TEST_PGPORT"),
+                       env("CORVANE_TEST_PGUSER"),
+                       env("CORVANE_TEST_PGPASSWORD"),
+                       env("CORVANE_TEST_PGDATABASE")};
+  return s;
+}
+
+std::string Note(long i) {
+  if (i % 7 == 0) return "O'Neil & sons \\ branch " + std::to_string(i);
+  if (i % 11 == 0) return "";
+  return "customer note number " + std::to_string(i);
+}
+
+// BENCH.db: ten columns of the common kinds, a few quotes, backslashes and
+// empty values among them.
+bool MakeTable(const std::string& folder, long rows) {
+  using paradox::FieldType;
+  std::vector<paradox::FieldInfo> fields = {
+      {"ID", FieldType::kLong, 4, 0},         {"NAME", FieldType::kAlpha, 20, 0},
+      {"AMOUNT", FieldType::kNumber, 8, 0},   {"BORN", FieldType::kDate, 4, 0},
+      {"QTY", FieldType::kShort, 2, 0},       {"NOTE", FieldType::kAlpha, 40, 0},
+      {"PRICE", FieldType::kMoney, 8, 0},     {"ACTIVE", FieldType::kLogical, 1, 0},
+      {"STAMP", FieldType::kTimestamp, 8, 0}, {"REF", FieldType::kLong, 4, 0}};
+  auto w =
+      paradox::TableWriter::Create(folder + "/BENCH.db", fields, 1252, static_cast<uint64_t>(rows));
+  if (!w.ok()) return std::fprintf(stderr, "%s\n", w.status().message().c_str()), false;
+  std::vector<paradox::Cell> row(fields.size());
+  for (long i = 0; i < rows; ++i) {
+    const std::string texts[] = {std::to_string(i + 1),
+                                 "Name " + std::to_string(i % 5000),
+                                 std::to_string((i % 100000) / 8.0),
+                                 "19" + std::to_string(50 + i % 50) + "-0" +
+                                     std::to_string(1 + i % 9) + "-1" + std::to_string(i % 9),
+                                 std::to_string(i % 30000),
+                                 Note(i),
+                                 std::to_string(i % 1000) + ".25",
+                                 i % 2 ? "True" : "False",
+                                 "2020-05-17 10:11:12",
+                                 std::to_string(-i)};
+    for (size_t c = 0; c < fields.size(); ++c) row[c] = {texts[c].empty(), texts[c]};
+    if (!(*w)->Append(row).ok()) return std::fprintf(stderr, "append failed\n"), false;
+  }
+  Status done = (*w)->Finish(paradox::TableWriter::Replace::kAllowed);
+  if (!done.ok()) std::fprintf(stderr, "%s\n", done.message().c_str());
+  return done.ok();
+}
+
+class LastValueBar : public ui::ProgressBar {
+ public:
+  void SetValue(double v) override { value = v; }
+  void SetText(const std::string&) override {}
+  double value = 0;
+};
+
+struct Measured {
+  long rows = 0;
+  double seconds = 0;
+  long peak_growth_kib = 0;
+  double rate() const { return seconds > 0 ? rows / seconds : 0; }
+};
+
+Measured RunOurs(const ConnectionSettings& settings, long rows, long batch) {
+  ui::MemoryTableList pg, px;
+  px.Add("BENCH");
+  px.SelectNames({"BENCH"});
+  LastValueBar bar;
+  ui::ScriptedDialogs dialogs;
+  ui::MemoryPointer pointer;
+  ui::CountingPump pump;
+  ui::FixedSettings fixed(settings);
+  ui::TablesWindow window{pg, px, bar, dialogs, pointer, pump, fixed, ""};
+  const long before = CurrentKib();
+  ResetPeak();
+  const auto start = Clock::now();
+  transfer::ToPostgresOptions options;
+  if (batch > 0) options.batch_rows = static_cast<size_t>(batch);
+  transfer::TransferOutcome out = transfer::SendTablesToPostgresWith(window, options);
+  Measured m{rows, Seconds(start), PeakKib() - before};
+  if (out.failures > 0) std::fprintf(stderr, "ours: %d failures\n", out.failures);
+  return m;
+}
+
+struct PgConn {
+  explicit PgConn(const ConnectionSettings& s) {
+    const std::string info = "host=" + s.server + " port=" + s.port + " user=" + s.user +
+                             " password=" + s.password + " dbname=" + s.database;
+    conn = PQconnectdb(info.c_str());
+  }
+  ~PgConn() { PQfinish(conn); }
+  bool Run(const std::string& sql) {
+    PGresult* r = PQexec(conn, sql.c_str());
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+    if (!ok) std::fprintf(stderr, "%s: %s", sql.substr(0, 60).c_str(), PQerrorMessage(conn));
+    PQclear(r);
+    return ok;
+  }
+  PGconn* conn;
+};
+
+std::unique_ptr<RecordSet> OpenSource(Connection& px, const ConnectionSettings& s) {
+  if (!px.Open(ParadoxConnectionString(s)).ok()) return nullptr;
+  auto rs = px.Execute("SELECT * FROM \"BENCH\"");
+  return rs.ok() ? std::move(rs).value() : nullptr;
+}
+
+const char* kCreate =
+    "(\"ID\" NUMERIC,\"NAME\" TEXT,\"AMOUNT\" NUMERIC,\"BORN\" TEXT,\"QTY\" NUMERIC,"
+    "\"NOTE\" TEXT,\"PRICE\" TEXT,\"ACTIVE\" TEXT,\"STAMP\" TEXt,\"REF\" NUMERIC);";
+
+Measured RunPlain(const ConnectionSettings& s, long rows) {
+  PgConn pg(s);
+  pg.Run("DROP TABLE IF EXISTS \"BENCH_PLAIN\"");
+  pg.Run(std::string("CREATE TABLE \"BENCH_PLAIN\"") + kCreate);
+  Connection px;
+  auto rs = OpenSource(px, s);
+  Measured m;
+  if (!rs) return m;
+  const std::string head = transfer::PostgresInsertHead("BENCH_PLAIN");
+  std::string sql;
+  const auto start = Clock::now();
+  for (; m.rows < rows && !rs->Eof(); ++m.rows) {
+    transfer::BuildRowStatement(sql, head, *rs);
+    pg.Run(sql);
+    if (!rs->MoveNext().ok()) break;
+  }
+  m.seconds = Seconds(start);
+  return m;
+}
+
+// COPY text format: \N for null (and, as the row statements do, for empty),
+// backslash, tab, newline and carriage return escaped.
+void AppendCopyField(std::string& out, const Value& v) {
+  if (v.is_null() || v.text().empty()) return void(out += "\\N");
+  for (char c : v.text()) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
+
+Measured RunCopy(const ConnectionSettings& s) {
+  PgConn pg(s);
+  pg.Run("DROP TABLE IF EXISTS \"BENCH_COPY\"");
+  pg.Run(std::string("CREATE TABLE \"BENCH_COPY\"") + kCreate);
+  Connection px;
+  auto rs = OpenSource(px, s);
+  Measured m;
+  if (!rs) return m;
+  const auto start = Clock::now();
+  PQclear(PQexec(pg.conn, "COPY \"BENCH_COPY\" FROM STDIN"));
+  std::string buf;
+  for (; !rs->Eof(); ++m.rows) {
+    for (int c = 0; c < rs->FieldCount(); ++c) {
+      if (c) buf += '\t';
+      AppendCopyField(buf, rs->FieldValue(c));
+    }
+    buf += '\n';
+    if (buf.size() > (1 << 20)) {
+      PQputCopyData(pg.conn, buf.data(), static_cast<int>(buf.size()));
+      buf.clear();
+    }
+    if (!rs->MoveNext().ok()) break;
+  }
+  PQputCopyData(pg.conn, buf.data(), static_cast<int>(buf.size()));
+  PQputCopyEnd(pg.conn, nullptr);
+  PGresult* r = PQgetResult(pg.conn);
+  if (PQresultStatus(r) != PGRES_COMMAND_OK)
+    std::fprintf(stderr, "COPY: %s", PQerrorMessage(pg.conn));
+  PQclear(r);
+  m.seconds = Seconds(start);
+  return m;
+}
+
+Args Parse(int argc, char** argv) {
+  Args a;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--rows")) a.rows = std::atol(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--plain-rows")) a.plain_rows = std::atol(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--folder")) a.folder = argv[i + 1];
+    if (!std::strcmp(argv[i], "--batch")) a.batch = std::atol(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--only-ours")) a.only_ours = !std::strcmp(argv[i + 1], "yes");
+  }
+  if (a.folder.empty())
+    a.folder = (std::filesystem::temp_directory_path() / "corvane-bench").string();
+  return a;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Args args = Parse(argc, argv);
+  const ConnectionSettings s = Settings(args.folder);
+  if (s.server.empty()) {
+    std::fprintf(stderr, "set CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE\n");
+    return 2;
+  }
+  std::filesystem::create_directories(args.folder);
+  std::printf("table: 10 columns, %ld rows\n", args.rows);
+  if (!MakeTable(args.folder, args.rows)) return 1;
+  PgConn(s).Run("DROP TABLE IF EXISTS \"BENCH\"");
+  const Measured ours = RunOurs(s, args.rows, args.batch);
+  if (args.only_ours) {
+    std::printf("ours : %10.0f rows/s\n", ours.rate());
+    return 0;
+  }
+  const Measured copy = RunCopy(s);
+  const Measured plain = RunPlain(s, std::min(args.plain_rows, args.rows));
+  std::printf("ours : %10.0f rows/s  (%ld rows, %.2f s, peak memory +%ld KiB)\n", ours.rate(),
+              ours.rows, ours.seconds, ours.peak_growth_kib);
+  std::printf("plain: %10.0f rows/s  (%ld rows measured, rate extrapolated)\n", plain.rate(),
+              plain.rows);
+  std::printf("copy : %10.0f rows/s  (%ld rows, %.2f s)\n", copy.rate(), copy.rows, copy.seconds);
+  std::printf("ours / plain = %.1f   (goal >= 20)\n", ours.rate() / plain.rate());
+  std::printf("ours / copy  = %.3f  (goal >= 0.167)\n", ours.rate() / copy.rate());
+  return 0;
+}
