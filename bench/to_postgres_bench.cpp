@@ -19,6 +19,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "connection/connection.h"
@@ -44,23 +45,18 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// Peak resident memory since the last reset, in KiB (Linux).
-long PeakKib() {
+// A "Vm...:" line of /proc/self/status in KiB (Linux): VmHWM is the peak
+// resident memory since the last reset, VmRSS the current one.
+long StatusKib(const char* key) {
   std::ifstream in("/proc/self/status");
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
   }
   return -1;
 }
-long CurrentKib() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
+long PeakKib() { return StatusKib("VmHWM:"); }
+long CurrentKib() { return StatusKib("VmRSS:"); }
 void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 ConnectionSettings Settings(const std::string& folder) {
@@ -203,22 +199,14 @@ Measured RunPlain(const ConnectionSettings& s, long rows) {
 // backslash, tab, newline and carriage return escaped.
 void AppendCopyField(std::string& out, const Value& v) {
   if (v.is_null() || v.text().empty()) return void(out += "\\N");
+  static constexpr std::string_view kFrom = "\\\t\n\r", kTo = "\\tnr";
   for (char c : v.text()) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += c;
+    const size_t k = kFrom.find(c);
+    if (k == std::string_view::npos) {
+      out += c;
+    } else {
+      out += '\\';
+      out += kTo[k];
     }
   }
 }
