@@ -1,0 +1,94 @@
+// corvane-cli to-postgres end to end: the real binary, the test server.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+extern "C" {
+#include <paradox.h>
+}
+
+#include "pxlib_table.h"
+#include "transfer_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+class ToPostgresCliTest : public ToPostgresTest {
+ protected:
+  struct Outcome {
+    int status = -1;
+    std::string output;  // stdout and stderr together
+  };
+  // Runs corvane-cli to-postgres with the test login and `args`; stdin is
+  // not a terminal, so unanswered questions are answered No.
+  Outcome Run(const std::string& args, const std::string& password = "") {
+    const char* dir = std::getenv("CORVANE_PROGRAM_DIR");
+    const ConnectionSettings& s = fake_.settings.settings;
+    std::string cmd = std::string(dir ? dir : "bin") + "/corvane-cli to-postgres --paradox '" +
+                      folder_.string() + "' --server " + s.server + " --port " + s.port +
+                      " --user " + s.user + " --password '" +
+                      (password.empty() ? s.password : password) + "' --database " + s.database +
+                      " " + args + " </dev/null 2>&1";
+    Outcome out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.output.append(buf, n);
+    const int st = pclose(p);
+    out.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return out;
+  }
+  void MakeRows(const std::string& name, int n) {
+    std::vector<PxRow> rows;
+    for (int i = 1; i <= n; ++i) rows.push_back({PxInt(i)});
+    ASSERT_EQ(MakePxTable((folder_ / (name + ".db")).string(), {{"ID", pxfLong, 4}}, rows), "");
+    drop_after_.push_back(name);
+    (void)PgTry("DROP TABLE IF EXISTS \"" + name + "\"");
+  }
+  std::string Count(const std::string& table) {
+    Rows r = PgRows("SELECT count(*) FROM \"" + table + "\"");
+    return r.empty() ? "?" : r[0][0].text();
+  }
+};
+
+TEST_F(ToPostgresCliTest, CopiesThenSkipsOrOverwritesAnExistingTable) {
+  MakeRows("TOPG_CLI", 3);
+  Outcome first = Run("topg_cli");  // found ignoring case
+  EXPECT_EQ(first.status, 0) << first.output;
+  EXPECT_EQ(Count("TOPG_CLI"), "3");
+
+  Pg("INSERT INTO \"TOPG_CLI\" VALUES (99)");
+  Outcome skipped = Run("TOPG_CLI");
+  EXPECT_EQ(skipped.status, 0) << skipped.output;
+  EXPECT_NE(skipped.output.find("Would you like to overwrite TOPG_CLI? No"), std::string::npos)
+      << skipped.output;
+  EXPECT_EQ(Count("TOPG_CLI"), "4");
+
+  Outcome replaced = Run("--overwrite TOPG_CLI");
+  EXPECT_EQ(replaced.status, 0) << replaced.output;
+  EXPECT_EQ(Count("TOPG_CLI"), "3");
+}
+
+TEST_F(ToPostgresCliTest, BadUsageAndUnknownTablesExitTwo) {
+  MakeRows("TOPG_CLI2", 1);
+  Outcome unknown = Run("TOPG_CLI2 NO_SUCH_TABLE");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.output.find("no Paradox table NO_SUCH_TABLE"), std::string::npos)
+      << unknown.output;
+  EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_CLI2\"").ok());  // nothing was sent
+  EXPECT_EQ(Run("--overwrite --skip-existing TOPG_CLI2").status, 2);
+  EXPECT_EQ(Run("").status, 2);
+}
+
+TEST_F(ToPostgresCliTest, AFailureShownMakesTheExitStatusOne) {
+  MakeRows("TOPG_CLI3", 1);
+  Outcome refused = Run("TOPG_CLI3", "wrong password");
+  EXPECT_EQ(refused.status, 1) << refused.output;
+  EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_CLI3\"").ok());
+}
+
+}  // namespace
+}  // namespace corvane::testing
