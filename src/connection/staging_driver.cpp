@@ -146,8 +146,9 @@ Status StagingDriver::Bind(InsertTarget& target, const staging::InsertStatement&
       sqlite3_bind_null(stmt, index);
       continue;
     }
-    const std::string& v = *st.values[i];
-    CORVANE_RETURN_IF_ERROR(staging::CheckStagingValue(st.table, target.columns[i], v));
+    auto stored = staging::StagingValue(st.table, target.columns[i], *st.values[i]);
+    if (!stored.ok()) return stored.status();
+    const std::string_view v = stored.value();
     // A blob keeps the text's bytes away from type affinity; "" is not NULL.
     sqlite3_bind_blob(stmt, index, v.empty() ? "" : v.data(), static_cast<int>(v.size()),
                       SQLITE_STATIC);

@@ -15,10 +15,14 @@ namespace corvane::staging {
 // refuses text this code page cannot hold, row by row, before the export.
 inline constexpr int kExportCodePage = 1252;
 
-// Why `value` cannot go into column `column` (declared `type_word`) of the
-// staging table `table`, or Ok: text must be in the export code page and a
-// DATETIME must be a date or a date and time a Paradox field holds exactly.
-Status CheckStagingValue(const std::string& table, const ColumnDef& column, std::string_view value);
+// What column `column` (declared `type_word`) of staging table `table`
+// stores for `value`: the value itself, or for a DATETIME in UTC (the
+// PostgreSQL driver reads every timestamptz in UTC) the value without its
+// "+00", as a Paradox field has no time zone. Fails, naming the column,
+// for text the export code page cannot hold and for a DATETIME that is no
+// date or date and time.
+Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
+                                      std::string_view value);
 
 // Writes `e.source` as `<e.folder>/<e.target>.db`. Reads the table twice:
 // once to choose the fields, once to write; memory does not grow with it.

@@ -19,10 +19,37 @@ std::string Shown(std::string_view value) {
   return out;
 }
 
+// "…+00" (the form of a timestamptz read in UTC) without the offset.
+std::string_view WithoutUtcOffset(std::string_view value) {
+  for (std::string_view suffix : {"+00", "+00:00"}) {
+    if (value.size() > 19 && value.ends_with(suffix)) {
+      return value.substr(0, value.size() - suffix.size());
+    }
+  }
+  return value;
+}
+
+// A date or a date and time, also one finer than the millisecond, which a
+// Timestamp field cannot hold but a text field can (the export decides).
+bool IsDateOrDateTime(std::string_view value) {
+  if (paradox::ParseDate(value) || paradox::ParseTimestampMs(value)) return true;
+  std::string_view core = value;
+  const bool bc = core.ends_with(" BC");
+  if (bc) core.remove_suffix(3);
+  constexpr size_t kMsEnd = 23;  // YYYY-MM-DD HH:MM:SS.fff
+  if (core.size() <= kMsEnd || core[19] != '.') return false;
+  for (char c : core.substr(20)) {
+    if (c < '0' || c > '9') return false;
+  }
+  std::string check(core.substr(0, kMsEnd));
+  if (bc) check += " BC";
+  return paradox::ParseTimestampMs(check).has_value();
+}
+
 }  // namespace
 
-Status CheckStagingValue(const std::string& table, const ColumnDef& column,
-                         std::string_view value) {
+Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
+                                      std::string_view value) {
   if (!IsAscii(value)) {
     auto converted = paradox::FromUtf8(value, kExportCodePage);
     if (!converted.ok()) {
@@ -32,14 +59,13 @@ Status CheckStagingValue(const std::string& table, const ColumnDef& column,
                                      "): " + converted.status().message());
     }
   }
-  if (column.type_word == "DATETIME" && !paradox::ParseDate(value) &&
-      !paradox::ParseTimestampMs(value)) {
+  if (column.type_word != "DATETIME") return value;
+  const std::string_view local = WithoutUtcOffset(value);
+  if (!IsDateOrDateTime(local)) {
     return Status::InvalidArgument("Column `" + column.name + "` of `" + table + "`: '" +
-                                   Shown(value) +
-                                   "' is not a date or a date and time that a Paradox field "
-                                   "holds exactly (to the millisecond).");
+                                   Shown(value) + "' is not a date or a date and time.");
   }
-  return Status::Ok();
+  return local;
 }
 
 }  // namespace corvane::staging
