@@ -31,6 +31,7 @@ namespace {
 constexpr const char* kTag = "Form2.PushButton4_Click";
 constexpr int kCommandTimeoutS = 5000;
 constexpr int kConnectionTimeoutS = 5000;
+const Status kNoResult = Status::Internal("The server gave no result for the statement.");
 
 class ToPostgres {
  public:
@@ -62,6 +63,14 @@ class ToPostgres {
   std::string statement_;
   std::vector<std::string> batch_;
   size_t batch_used_ = 0;
+  // One per row of the batch, in row order: its statement in batch_, or -1
+  // with the error of a row the source could not read.
+  struct Slot {
+    int statement;
+    Status read_error;
+  };
+  std::vector<Slot> slots_;
+  Status last_move_;
   size_t head_keep_ = 0;  // chars of a row statement before its "("
   bool created_ = false;  // this click's CREATE TABLE succeeded
   Status read_failure_;
@@ -158,13 +167,14 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   const std::string head = PostgresInsertHead(table);
   head_keep_ = head.size() - 2;  // without "('"
   read_failure_ = Status::Ok();
+  last_move_ = Status::Ok();
   const size_t most = std::max<size_t>(options_.batch_rows, 1);
   size_t size = most;
   for (int64_t first = 0; first < total;) {
     const int64_t end = std::min<int64_t>(total, first + static_cast<int64_t>(size));
     const bool read_ok = FillBatch(*rows, head, first, end);
     const size_t failed = SendBatch(first, total);
-    first += static_cast<int64_t>(batch_used_);
+    first += static_cast<int64_t>(slots_.size());
     // A failing row costs its batch a replay; while rows fail (a table that
     // does not exist, a column that refuses them) send smaller batches.
     size = failed > 0 ? std::max<size_t>(size / 2, 1) : std::min(size * 2, most);
@@ -176,53 +186,66 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   }
 }
 
-// Builds the statements of rows [first, end) into the batch, stopping early
-// at the byte budget or when the source fails to give the next row (that row
-// is sent; the failure is kept in read_failure_ and false returned).
+// Takes rows [first, end) into the batch, stopping early at the byte budget.
+// A row the source could not read gets a slot without a statement: it is
+// reported in its place and not sent, since its values are not known.
+// Returns false when the source ends before `end` (read_failure_ says why).
 bool ToPostgres::FillBatch(RecordSet& rows, const std::string& head, int64_t first, int64_t end) {
   batch_used_ = 0;
+  slots_.clear();
   size_t bytes = 0;
   for (int64_t r = first; r < end && bytes < options_.batch_bytes; ++r) {
     pump_.Pump();
     if (rows.Eof()) {
-      read_failure_ = Status::Corruption(
-          "The table holds fewer rows than its header counts; the rows after row " +
-          std::to_string(r) + " could not be read.");
+      read_failure_ = !last_move_.ok()
+                          ? last_move_
+                          : Status::Corruption("The table ends after " + std::to_string(r) +
+                                               " rows, fewer than its header counts.");
       return false;
     }
-    if (batch_used_ == batch_.size()) batch_.emplace_back();
-    std::string& sql = batch_[batch_used_++];
-    BuildRowStatement(sql, head, rows);
-    bytes += sql.size();
-    Status moved = rows.MoveNext();
-    if (!moved.ok()) {
-      read_failure_ = std::move(moved);
-      return false;
+    Status readable = rows.CurrentRowStatus();
+    if (!readable.ok()) {
+      slots_.push_back({-1, std::move(readable)});
+    } else {
+      if (batch_used_ == batch_.size()) batch_.emplace_back();
+      std::string& sql = batch_[batch_used_];
+      BuildRowStatement(sql, head, rows);
+      bytes += sql.size();
+      slots_.push_back({static_cast<int>(batch_used_++), Status::Ok()});
     }
+    last_move_ = rows.MoveNext();
   }
   return true;
 }
 
 // Sends the batch, then shows per row, in row order, what one statement at
-// a time would have shown: the progress and any failure. Returns the number
-// of failed rows.
+// a time would have shown: any read failure, the progress, any refusal.
+// Returns the number of refused rows.
 size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
-  if (batch_used_ == 0) return 0;
   size_t failed = 0;
   batch_.resize(batch_used_);
-  std::vector<Status> results = RunBatch();
-  for (size_t k = 0; k < batch_used_; ++k) {
+  const std::vector<Status> results = batch_used_ > 0 ? RunBatch() : std::vector<Status>();
+  int built = -1;  // the statement built last so far, for the dialogs
+  for (size_t k = 0; k < slots_.size(); ++k) {
     pump_.Pump();
+    const Slot& slot = slots_[k];
+    if (slot.statement < 0) {  // shown by the MoveNext that reached the row
+      if (built >= 0) statement_ = batch_[static_cast<size_t>(built)];
+      proc_.Fail(184, slot.read_error);
+    }
     const auto r = static_cast<double>(first + static_cast<int64_t>(k));
     w_.progress.SetValue((r + 1) / static_cast<double>(total) * 100.0);  // 178
-    const Status& status = k < results.size() ? results[k] : Status::Internal("no result");
+    if (slot.statement < 0) continue;
+    built = slot.statement;
+    const auto index = static_cast<size_t>(slot.statement);
+    const Status& status = index < results.size() ? results[index] : kNoResult;
     if (!status.ok()) {
       ++failed;
-      statement_ = batch_[k];
+      statement_ = batch_[index];
       proc_.Fail(182, status);
     }
   }
-  statement_ = batch_[batch_used_ - 1];
+  if (batch_used_ > 0) statement_ = batch_[batch_used_ - 1];
   return failed;
 }
 

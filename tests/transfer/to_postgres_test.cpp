@@ -7,6 +7,7 @@ extern "C" {
 #include <paradox.h>
 }
 
+#include "paradox/table_writer.h"
 #include "pxlib_table.h"
 #include "transfer_fixture.h"
 
@@ -151,6 +152,49 @@ TEST_F(SendToPostgresTest, TableOnlyInASubFolderFailsToOpenAndIsNotListed) {
   EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_SUB\"").ok());
   EXPECT_EQ(fake_.postgres_list.Count(), 0);
   EXPECT_EQ(fake_.progress.values, std::vector<double>{0});
+}
+
+// Rows whose memo cannot be read (its .mb is gone) are reported in their
+// place, one dialog each, and not sent as rows of nulls; the rest arrive.
+TEST_F(SendToPostgresTest, UnreadableRowsAreReportedNotSentAsNulls) {
+  using paradox::FieldType;
+  const std::vector<paradox::FieldInfo> fields = {{"ID", FieldType::kLong, 4, 0},
+                                                  {"MEMO", FieldType::kMemo, 11, 0}};
+  auto writer = paradox::TableWriter::Create((folder_ / "TOPG_MB.db").string(), fields);
+  ASSERT_TRUE(writer.ok()) << writer.status().message();
+  for (int i = 0; i < 6; ++i) {
+    const bool long_memo = i == 1 || i == 4;
+    ASSERT_TRUE((*writer)
+                    ->Append({{false, std::to_string(i)},
+                              {!long_memo, long_memo ? std::string(200, 'm') : ""}})
+                    .ok());
+  }
+  ASSERT_TRUE((*writer)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  for (const auto& e : std::filesystem::directory_iterator(folder_)) {
+    if (e.path().extension() == ".mb") std::filesystem::remove(e.path());
+  }
+  SelectParadox({"TOPG_MB"});
+  EXPECT_EQ(Send().failures, 2);
+  Rows stored = PgRows("SELECT \"ID\" FROM \"TOPG_MB\"");
+  ASSERT_EQ(stored.size(), 4u);
+  EXPECT_EQ(stored[1][0].text(), "2");
+  EXPECT_EQ(stored[3][0].text(), "5");
+  // Each dialog comes where the row is, after the row before it was sent.
+  EXPECT_EQ(fake_.FailureStatements(),
+            (std::vector<std::string>{"INSERT INTO \"TOPG_MB\" VALUES('0', NULL)",
+                                      "INSERT INTO \"TOPG_MB\" VALUES('3', NULL)"}));
+  EXPECT_EQ(fake_.progress.values.size(), 7u);
+  EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"TOPG_MB"});
+}
+
+// The window's pump is served while rows flow, but not once per row.
+TEST_F(SendToPostgresTest, ThePumpIsServedButNotPerRow) {
+  MakeNumbered("TOPG_PUMP", 3000);
+  SelectParadox({"TOPG_PUMP"});
+  EXPECT_EQ(Send().failures, 0);
+  EXPECT_EQ(PgCount("TOPG_PUMP"), 3000);
+  EXPECT_GE(fake_.counting_pump.count, 1);
+  EXPECT_LT(fake_.counting_pump.count, 3000);
 }
 
 // An existing table of the same name (not listed) makes the CREATE fail;
