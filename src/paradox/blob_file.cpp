@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "paradox/crypt.h"
 #include "paradox/format.h"
 
 namespace corvane::paradox {
@@ -70,7 +72,7 @@ Status BlobFile::Read(uint32_t pointer, uint32_t length, std::string& out) {
                std::to_string(file_.size()) + " bytes)");
   }
   unsigned char head[kBlockHeadLen] = {};
-  Result<size_t> got = file_.ReadAt(offset, sizeof head, head);
+  Result<size_t> got = ReadAt(offset, sizeof head, head);
   if (!got.ok()) return got.status();
   const uint8_t type = head[0];
   if (type == kMbSingleBlob) return ReadSingle(offset, head, *got, index, length, out);
@@ -124,13 +126,28 @@ Status BlobFile::ReadSubAllocated(uint64_t offset, const unsigned char* head, si
   return ReadData(offset + start, length, out);
 }
 
+Result<size_t> BlobFile::ReadAt(uint64_t offset, size_t n, unsigned char* buf) const {
+  if (key_ == 0) return file_.ReadAt(offset, n, buf);
+  // Whole 256-byte chunks are read and decrypted, then the part asked for
+  // is copied out.
+  const uint64_t first = offset / kCryptChunk * kCryptChunk;
+  const uint64_t end = (offset + n + kCryptChunk - 1) / kCryptChunk * kCryptChunk;
+  std::string chunks(end - first, '\0');
+  Result<size_t> got = file_.ReadAt(first, chunks.size(), chunks.data());
+  if (!got.ok()) return got.status();
+  DecryptMbChunks(reinterpret_cast<unsigned char*>(chunks.data()), chunks.size(), key_);
+  const size_t have = *got > offset - first ? std::min<size_t>(n, *got - (offset - first)) : 0;
+  std::memcpy(buf, chunks.data() + (offset - first), have);
+  return have;
+}
+
 Status BlobFile::ReadData(uint64_t offset, uint32_t length, std::string& out) {
   if (offset > file_.size() || length > file_.size() - offset) {
     return Bad("is cut short: a blob at offset " + std::to_string(offset) + " of " +
                std::to_string(length) + " bytes lies past its end");
   }
   out.resize(length);
-  Result<size_t> got = file_.ReadAt(offset, length, out.data());
+  Result<size_t> got = ReadAt(offset, length, reinterpret_cast<unsigned char*>(out.data()));
   if (!got.ok()) return got.status();
   if (*got != length) return Bad("is cut short");
   return Status::Ok();

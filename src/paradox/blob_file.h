@@ -16,7 +16,9 @@ class BlobFile {
   // `db_path` is the table; the .mb is looked up beside it (any case of the
   // extension) on the first Read, so a table whose blobs all sit in their
   // records needs no .mb.
-  explicit BlobFile(std::string db_path) : db_path_(std::move(db_path)) {}
+  // `key` is the table's encryption key (0 = not encrypted): an encrypted
+  // table's .mb is encrypted as a whole.
+  BlobFile(std::string db_path, uint32_t key) : db_path_(std::move(db_path)), key_(key) {}
 
   // Replaces `out` with the `length` bytes that the record reference
   // `pointer` (block offset | slot index) names. Errors say what is wrong
@@ -35,8 +37,11 @@ class BlobFile {
                           uint32_t index, uint32_t length, std::string& out);
   Status ReadData(uint64_t offset, uint32_t length, std::string& out);
   Status Bad(const std::string& what) const;
+  // Reads like ReadOnlyFile::ReadAt, decrypting when the table is encrypted.
+  Result<size_t> ReadAt(uint64_t offset, size_t n, unsigned char* buf) const;
 
   std::string db_path_;
+  uint32_t key_ = 0;
   std::optional<Status> open_status_;
   ReadOnlyFile file_;
 };

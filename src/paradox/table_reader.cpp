@@ -10,6 +10,7 @@
 
 #include "paradox/blob_file.h"
 #include "paradox/code_page.h"
+#include "paradox/crypt.h"
 #include "paradox/field_decode.h"
 #include "paradox/file_io.h"
 #include "paradox/table_header.h"
@@ -58,15 +59,21 @@ class TableReader::Impl {
 
 Status TableReader::Impl::Open(const std::string& path) {
   CORVANE_RETURN_IF_ERROR(OpenHeader(path));
-  if (h_.info.encrypted) return Status::NotSupported(path + " is password-protected");
   int offset = 0;
   for (const FieldInfo& f : h_.info.fields) {
     field_offsets_.push_back(offset);
     offset += f.size;
   }
-  blobs_.emplace(path);
+  blobs_.emplace(path, h_.encryption_key);
   block_.resize(h_.info.block_size);
-  return WalkChain();
+  Status chain = WalkChain();
+  // The key is in the header, so a protected table is decrypted without its
+  // password; a failure then most likely means the scheme did not fit.
+  if (!chain.ok() && h_.info.encrypted) {
+    return Status::NotSupported(path + " is password-protected, and decrypting it failed (" +
+                                chain.message() + ")");
+  }
+  return chain;
 }
 
 Status TableReader::Impl::ReadHeader() {
@@ -93,7 +100,10 @@ Status TableReader::Impl::CheckBlock(int k, const unsigned char* head, int& coun
   if (last >= 0 && (last % rs != 0 || kBlockHeaderSize + last + rs > h_.info.block_size)) {
     return Bad(which + " claims more records than it can hold");
   }
-  if (BlockOffset(k) + kBlockHeaderSize + uint64_t(count) * rs > db_.size()) {
+  uint64_t used = kBlockHeaderSize + uint64_t(count) * rs;
+  // Decrypting a chunk needs all of it.
+  if (h_.encryption_key) used = (used + kCryptChunk - 1) / kCryptChunk * kCryptChunk;
+  if (BlockOffset(k) + used > db_.size()) {
     return Bad(which + " is cut short: the file ends inside its records");
   }
   return Status::Ok();
@@ -106,10 +116,15 @@ Status TableReader::Impl::WalkChain() {
     if (seen[k]) return Bad("the data block chain loops back to block " + std::to_string(k));
     seen[k] = true;
     const std::string which = "data block " + std::to_string(k);
-    unsigned char head[kBlockHeaderSize];
-    Result<size_t> got = db_.ReadAt(BlockOffset(k), sizeof head, head);
+    // Encrypted blocks are decrypted a 256-byte chunk at a time.
+    unsigned char head[kCryptChunk] = {};
+    const size_t want = h_.encryption_key ? kCryptChunk : kBlockHeaderSize;
+    Result<size_t> got = db_.ReadAt(BlockOffset(k), want, head);
     if (!got.ok()) return got.status();
-    if (*got != sizeof head) return Bad(which + " lies past the end of the file");
+    if (*got < static_cast<size_t>(kBlockHeaderSize)) {
+      return Bad(which + " lies past the end of the file");
+    }
+    if (h_.encryption_key) DecryptDbBlock(head, kCryptChunk, h_.encryption_key, k);
     int count = 0;
     CORVANE_RETURN_IF_ERROR(CheckBlock(k, head, count));
     chain_.push_back(static_cast<uint16_t>(k));
@@ -131,6 +146,9 @@ Status TableReader::Impl::LoadBlock(size_t pos) {
   // The last block may be cut right after its last record; the records were
   // checked to lie inside the file when the chain was walked.
   std::fill(block_.begin() + *got, block_.end(), 0);
+  if (h_.encryption_key) {
+    DecryptDbBlock(block_.data(), block_.size(), h_.encryption_key, chain_[pos]);
+  }
   loaded_ = pos;
   return Status::Ok();
 }

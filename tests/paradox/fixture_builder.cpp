@@ -8,6 +8,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "paradox/crypt.h"
+
 namespace corvane::paradox::testing {
 
 namespace {
@@ -108,6 +110,9 @@ std::string BuildDb(const FixtureTable& t) {
       const std::string& rec = t.records[first + r];
       if (static_cast<int>(rec.size()) != rs) throw std::logic_error("record of the wrong size");
       std::memcpy(&db[at + 6 + size_t(r) * rs], rec.data(), rs);
+    }
+    if (t.encryption_key) {
+      EncryptDbBlock(reinterpret_cast<unsigned char*>(&db[at]), block, t.encryption_key, chain[i]);
     }
   }
   return db;

@@ -28,6 +28,8 @@ struct FixtureTable {
   // Physical block number of the 1st, 2nd ... block of the chain; empty
   // means 1, 2, 3 ... A number listed twice is a cycle.
   std::vector<int> chain;
+  // Non-zero: the data blocks are encrypted with this key (our own cipher
+  // code; real encrypted tables are checked by the samples test).
   uint32_t encryption_key = 0;
   int record_count_delta = 0;  // added to the header's record count
 };

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "paradox/crypt.h"
 #include "paradox/fixture_builder.h"
 #include "paradox/read_all.h"
 
@@ -132,16 +133,25 @@ TEST_F(ReaderFixtureTest, LastBlockCutAfterItsLastRecordAndCountMismatch) {
   EXPECT_EQ(rows->back()[0], "1499");
 }
 
-TEST_F(ReaderFixtureTest, PasswordProtectedTableIsNamed) {
+TEST_F(ReaderFixtureTest, PasswordProtectedTablesAreReadWithTheKeyInTheirHeader) {
   FixtureTable t = AllScalars();
   t.encryption_key = 0x1234ABCD;
   const std::string path = Write(t);
-  Result<std::unique_ptr<TableReader>> r = TableReader::Open(path);
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.status().message(), path + " is password-protected");
+  Result<std::vector<Row>> plain = ReadAll(Write(AllScalars(), "plain.db"));
+  Result<std::vector<Row>> rows = ReadAll(path);
+  ASSERT_TRUE(rows.ok()) << rows.status().message();
+  EXPECT_EQ(*rows, *plain);
   Result<TableInfo> info = TableReader::ReadInfo(path);
   ASSERT_TRUE(info.ok());
   EXPECT_TRUE(info->encrypted);
+  // A key that does not fit the blocks: reported as protected, not as garbage.
+  std::string db = BuildDb(t);
+  db[0x5C] = static_cast<char>(db[0x5C] ^ 0x5A);
+  WriteFile(path, db);
+  Result<std::unique_ptr<TableReader>> r = TableReader::Open(path);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.status().message().rfind(path + " is password-protected", 0), 0u)
+      << r.status().message();
 }
 
 // --- blobs ------------------------------------------------------------------
@@ -226,6 +236,18 @@ TEST_F(ReaderFixtureTest, MissingMbFailsOnlyTheRowsThatNeedIt) {
   EXPECT_EQ(outcomes[1], "9");
   EXPECT_NE(outcomes[2].find("record 3, field \"Note\""), std::string::npos) << outcomes[2];
   EXPECT_FALSE((*r)->broken());
+}
+
+TEST_F(ReaderFixtureTest, EncryptedMbIsDecryptedToo) {
+  BlobTable b = MakeBlobTable();
+  b.table.encryption_key = 0x00C0FFEE;
+  EncryptMbChunks(reinterpret_cast<unsigned char*>(b.mb.data()), b.mb.size(), 0x00C0FFEE);
+  WriteFile(dir_ + "/fixture.mb", b.mb);
+  Result<std::vector<Row>> rows = ReadAll(Write(b.table));
+  ASSERT_TRUE(rows.ok()) << rows.status().message();
+  ASSERT_EQ(rows->size(), 3u);
+  EXPECT_EQ((*rows)[1][1], Utf8Memo(600));
+  EXPECT_EQ((*rows)[2][1], "line1\r\nline2, \"q\"");
 }
 
 }  // namespace

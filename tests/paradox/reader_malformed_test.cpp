@@ -158,6 +158,9 @@ struct Seed {
 std::vector<Seed> MutationSeeds() {
   std::vector<Seed> seeds;
   seeds.push_back({BuildDb(SmallTable(40, 7)), {}});
+  FixtureTable encrypted = SmallTable(20, 9);
+  encrypted.encryption_key = 0xBEEF;
+  seeds.push_back({BuildDb(encrypted), {}});
   FixtureTable old = SmallTable(5);
   old.version = 3;
   old.fields[1].type = 0x03;
