@@ -1,0 +1,185 @@
+// The "Send Table/s To Paradox" handler: questions, names, replacing,
+// failures with their line numbers, progress, pointer and the list refill.
+#include <sqlite3.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "to_paradox_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Cells = std::vector<std::optional<std::string>>;
+
+// Line numbers of the failure dialogs shown, in order.
+std::vector<int> FailureLines(const ui::ScriptedDialogs& dialogs) {
+  std::vector<int> lines;
+  for (const std::string& text : dialogs.Failures()) {
+    const size_t at = text.find(" at line ");
+    lines.push_back(at == std::string::npos ? -1 : std::stoi(text.substr(at + 9)));
+  }
+  return lines;
+}
+
+std::vector<std::string> StagingTables(const fs::path& db_path) {
+  sqlite3* db = nullptr;
+  sqlite3_open(db_path.c_str(), &db);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_schema WHERE type = 'table'", -1, &st, nullptr);
+  std::vector<std::string> names;
+  while (st && sqlite3_step(st) == SQLITE_ROW) {
+    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return names;
+}
+
+class ToParadoxHandlerTest : public ToParadoxTest {
+ protected:
+  Cells Column0(const std::string& file) {
+    const ReadTable t = ReadOurs((folder_ / file).string());
+    EXPECT_TRUE(t.error.empty()) << t.error;
+    Cells out;
+    for (const auto& row : t.rows) out.push_back(row.at(0));
+    return out;
+  }
+  std::vector<std::string> Questions() const {
+    std::vector<std::string> out;
+    for (const auto& s : fake_.dialogs.shown) {
+      if (s.kind == "question") out.push_back(s.title + ": " + s.text);
+    }
+    return out;
+  }
+};
+
+TEST_F(ToParadoxHandlerTest, WithoutACurrentEntryOnlyAsksForOne) {
+  fake_.postgres_list.Add("t");
+  SendToParadox();
+  ASSERT_EQ(fake_.dialogs.shown.size(), 1u);
+  EXPECT_EQ(fake_.dialogs.shown[0].text, "Please select a table to send.");
+  EXPECT_EQ(fake_.dialogs.shown[0].title, "");
+  EXPECT_TRUE(fake_.pointer.history.empty());
+  EXPECT_TRUE(TableFilesInFolder().empty());
+}
+
+TEST_F(ToParadoxHandlerTest, NamesOverEightUnitsAreCutAfterAskingCaseKept) {
+  MakePgTable("abcdefgh", "a int4", {"1"});
+  MakePgTable("customers", "a int4", {"2"});
+  SelectPostgres({"abcdefgh", "customers"});
+  EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
+  EXPECT_EQ(Questions(),
+            (std::vector<std::string>{"Continue?: CUSTOMERS is more than 8 characters. It will be "
+                                      "trimmed into CUSTOMER. Continue?"}));
+  EXPECT_EQ(TableFilesInFolder(), (std::vector<std::string>{"abcdefgh.db", "customer.db"}));
+  EXPECT_EQ(Column0("customer.db"), Cells{"2"});
+  // Refilled once from the folder, as the catalog names tables.
+  EXPECT_EQ(fake_.paradox_list.Names(), (std::vector<std::string>{"ABCDEFGH", "CUSTOMER"}));
+}
+
+TEST_F(ToParadoxHandlerTest, NoToEitherQuestionSkipsOnlyThatTable) {
+  MakePgTable("longnames", "a int4", {"1"});
+  MakePgTable("kept", "a int4", {"2"});
+  MakePgTable("short", "a int4", {"3"});
+  std::ofstream(folder_ / "KEPT.DB") << "the user's table";
+  fake_.paradox_list.Add("KEPT");
+  SelectPostgres({"kept", "longnames", "short"});
+  fake_.dialogs.answers = {ui::Answer::kNo, ui::Answer::kNo};
+  EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
+  EXPECT_EQ(Questions(),
+            (std::vector<std::string>{"Continue?: LONGNAMES is more than 8 characters. It will "
+                                      "be trimmed into LONGNAME. Continue?",
+                                      "Overwrite?: Would you like to overwrite kept?"}));
+  EXPECT_EQ(TableFilesInFolder(), (std::vector<std::string>{"KEPT.DB", "short.db"}));
+  std::stringstream kept;
+  kept << std::ifstream(folder_ / "KEPT.DB").rdbuf();
+  EXPECT_EQ(kept.str(), "the user's table");
+}
+
+TEST_F(ToParadoxHandlerTest, YesToOverwriteReplacesTheTableWithItsCompanions) {
+  MakePgTable("old", "a text", {"'new'"});
+  SelectPostgres({"old"});
+  ASSERT_EQ(SendToParadox().failures, 0);
+  fs::rename(folder_ / "old.db", folder_ / "OLD.DB");
+  std::ofstream(folder_ / "OLD.PX") << "stale index";
+  Pg("UPDATE old SET a = 'newer'");
+  EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
+  EXPECT_EQ(Questions(), std::vector<std::string>{"Overwrite?: Would you like to overwrite old?"});
+  EXPECT_EQ(TableFilesInFolder(), std::vector<std::string>{"old.db"});
+  EXPECT_EQ(Column0("old.db"), Cells{"newer"});
+}
+
+TEST_F(ToParadoxHandlerTest, TwoTablesCutToOneNameTheSecondFailsTheFirstStays) {
+  MakePgTable("customers1", "a int4", {"1"});
+  MakePgTable("customers2", "a int4", {"2"});
+  SelectPostgres({"customers1", "customers2"});
+  EXPECT_EQ(SendToParadox().failures, 1);
+  EXPECT_EQ(FailureLines(fake_.dialogs), std::vector<int>{214});
+  EXPECT_NE(FirstFailure().find("already holds a table named customer"), std::string::npos)
+      << FirstFailure();
+  EXPECT_EQ(TableFilesInFolder(), std::vector<std::string>{"customer.db"});
+  EXPECT_EQ(Column0("customer.db"), Cells{"2"});  // the lower entry went first
+  EXPECT_TRUE(StagingTables(program_ / "dbtemp.mdb").empty());
+}
+
+TEST_F(ToParadoxHandlerTest, ALeftoverStagingTableIsDroppedFirst) {
+  {
+    Connection staging;
+    ASSERT_TRUE(staging.Open(StagingConnectionString((program_ / "dbtemp.mdb").string())).ok());
+    ASSERT_TRUE(staging.Execute("CREATE TABLE `LEFT`(`zzz` VARCHAR)").ok());
+    ASSERT_TRUE(staging.Execute("INSERT INTO `LEFT` VALUES('stale')").ok());
+  }
+  MakePgTable("left", "a text", {"'fresh'"});
+  SelectPostgres({"left"});
+  EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
+  const ReadTable t = ReadOurs((folder_ / "left.db").string());
+  ASSERT_EQ(t.fields.size(), 1u);
+  EXPECT_EQ(t.fields[0].name, "a");
+  EXPECT_EQ(t.rows, std::vector<Cells>{{"fresh"}});
+  EXPECT_TRUE(StagingTables(program_ / "dbtemp.mdb").empty());
+}
+
+TEST_F(ToParadoxHandlerTest, AMissingStagingDatabaseFailsEveryStatementOnIt) {
+  fs::remove(program_ / "dbtemp.mdb");
+  MakePgTable("two", "a int4", {"1", "2"});
+  SelectPostgres({"two"});
+  EXPECT_EQ(SendToParadox().failures, 9);
+  EXPECT_EQ(FailureLines(fake_.dialogs),
+            (std::vector<int>{112, 182, 184, 188, 200, 200, 214, 218, 220}));
+  const auto statements = fake_.FailureStatements();
+  EXPECT_EQ(statements[0], "");
+  EXPECT_EQ(statements[3], "CREATE TABLE `two`(`a` INT);");
+  EXPECT_EQ(statements[5], "INSERT INTO `two` VALUES('2')");
+  EXPECT_NE(FirstFailure().find("dbtemp.mdb"), std::string::npos) << FirstFailure();
+  EXPECT_FALSE(fs::exists(program_ / "dbtemp.mdb"));
+  EXPECT_TRUE(TableFilesInFolder().empty());
+}
+
+TEST_F(ToParadoxHandlerTest, ProgressPerRowAndPointerAfterEveryTable) {
+  MakePgTable("four", "a int4", {"1", "2", "3", "4"});
+  MakePgTable("none", "a int4");
+  SelectPostgres({"four", "none"});
+  EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
+  EXPECT_EQ(fake_.progress.values, (std::vector<double>{0, 25, 50, 75, 100, 0}));
+  EXPECT_EQ(fake_.progress.text, "Progress Bar");
+  using P = ui::PointerShape;
+  EXPECT_EQ(fake_.pointer.history,
+            (std::vector<P>{P::kHourglass, P::kDefault, P::kDefault, P::kDefault}));
+  EXPECT_EQ(Column0("four.db"), (Cells{"1", "2", "3", "4"}));
+  EXPECT_TRUE(Column0("none.db").empty());
+}
+
+TEST_F(ToParadoxHandlerTest, AMissingSourceTableFailsEachStepThatNeedsIt) {
+  SelectPostgres({"ghost"});
+  EXPECT_EQ(SendToParadox().failures, 6);
+  EXPECT_EQ(FailureLines(fake_.dialogs), (std::vector<int>{168, 172, 188, 190, 212, 214}));
+  EXPECT_EQ(fake_.FailureStatements()[2], "CREATE TABLE `ghost`);");
+  EXPECT_TRUE(TableFilesInFolder().empty());
+}
+
+}  // namespace
+}  // namespace corvane::testing
