@@ -129,11 +129,11 @@ void HoverFilter::Watch() {
 bool HoverFilter::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::MouseMove && event->type() != QEvent::Enter) return false;
   auto* widget = qobject_cast<QWidget*>(watched);
-  if (widget == nullptr) return false;
+  auto* point = dynamic_cast<QSinglePointEvent*>(event);  // synthetic enters carry no point
+  if (widget == nullptr || point == nullptr) return false;
   // Mouse moves travel up to the parents too; only the innermost widget
   // under the mouse counts.
-  QPointF at = static_cast<QSinglePointEvent*>(event)->position();
-  if (widget->childAt(at.toPoint()) != nullptr) return false;
+  if (widget->childAt(point->position().toPoint()) != nullptr) return false;
   QWidget* control = ControlOf(widget, window_);
   if (control == nullptr) return false;
   app::HoverSurface surface =

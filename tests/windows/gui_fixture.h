@@ -25,6 +25,7 @@ inline QApplication& App() {
   static char* argv[] = {name, nullptr};
   // Lives to the end of the process: widgets of finished tests are gone by then.
   static QApplication* app = [] {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     auto* a = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     return a;
