@@ -21,5 +21,6 @@ int RunSchema(int argc, char** argv);      // cmd_dump.cpp
 int RunDrop(int argc, char** argv);        // cmd_maintenance.cpp
 int RunRename(int argc, char** argv);      // cmd_maintenance.cpp
 int RunToPostgres(int argc, char** argv);  // cmd_to_postgres.cpp
+int RunToParadox(int argc, char** argv);   // cmd_to_paradox.cpp
 int RunTables(int argc, char** argv);      // cmd_tables.cpp
 }  // namespace corvane::cli

@@ -19,6 +19,8 @@ const Command kCommands[] = {
     {"schema", "schema FILE.db       print a Paradox table's layout", corvane::cli::RunSchema},
     {"to-postgres", "to-postgres TABLE... send Paradox tables to PostgreSQL (see --help)",
      corvane::cli::RunToPostgres},
+    {"to-paradox", "to-paradox TABLE...  send PostgreSQL tables to Paradox (see --help)",
+     corvane::cli::RunToParadox},
     {"drop", "drop TABLE...        delete tables (--postgres or --paradox FOLDER)",
      corvane::cli::RunDrop},
     {"rename", "rename OLD NEW       rename a table (--postgres or --paradox FOLDER)",
