@@ -189,12 +189,16 @@ std::string RowStatement(std::string_view head, const RecordSet& rows) {
   return out;
 }
 
-std::string RowStatement(std::string_view head, const std::vector<Value>& values) {
-  std::string out;
+void BuildRowStatement(std::string& out, std::string_view head, const std::vector<Value>& values) {
   RowStatementBuilder builder(out);
   builder.Begin(head);
   for (const Value& v : values) builder.Add(v);
   builder.Finish();
+}
+
+std::string RowStatement(std::string_view head, const std::vector<Value>& values) {
+  std::string out;
+  BuildRowStatement(out, head, values);
   return out;
 }
 

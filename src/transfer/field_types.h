@@ -80,6 +80,7 @@ std::string RowStatement(std::string_view head, const RecordSet& rows);
 std::string RowStatement(std::string_view head, const std::vector<Value>& values);
 // Like RowStatement, into `out` (cleared first), reusing its storage.
 void BuildRowStatement(std::string& out, std::string_view head, const RecordSet& rows);
+void BuildRowStatement(std::string& out, std::string_view head, const std::vector<Value>& values);
 
 // `INSERT INTO "T" VALUES('` for table T, the name quoted as above.
 std::string PostgresInsertHead(std::string_view table);

@@ -6,11 +6,14 @@
 //   the name to the PostgreSQL list; close both sides.
 // Rows travel in batches, and each batch is stored exactly as one
 // autocommitted INSERT per row would store it:
-//  - into a table this click created (no triggers, rules or constraints of
-//    its own) a batch goes as one multi-row INSERT; it is stored whole or
-//    not at all, and when it fails its rows are replayed one by one before
-//    any later row is sent;
-//  - otherwise through ExecuteEach, which gives the same guarantee itself.
+//  - into a table this click created (TEXT and NUMERIC columns, no
+//    triggers, rules or constraints of its own) a batch goes as one
+//    set-based INSERT; it is stored whole or not at all, and when it fails
+//    its rows are replayed one by one before any later row is sent;
+//  - otherwise as single-row INSERTs through ExecuteEach, which gives the
+//    same guarantee itself.
+// The batch holds the rows' values; a row's INSERT text is built only when
+// it is run on its own or shown.
 // Progress and failure dialogs are then given row by row in row order, so
 // the batching cannot be seen.
 #include "transfer/to_postgres.h"
@@ -21,6 +24,7 @@
 
 #include "connection/connection.h"
 #include "transfer/field_types.h"
+#include "transfer/set_insert.h"
 #include "ui/memory_surfaces.h"
 #include "ui/procedure.h"
 
@@ -47,10 +51,10 @@ class ToPostgres {
   ui::Answer AskOverwrite(std::string& table);
   void CreateTable(const std::string& table, RecordSet* rows);
   void SendRows(const std::string& table, RecordSet* rows);
-  bool FillBatch(RecordSet& rows, const std::string& head, int64_t first, int64_t end);
+  bool FillBatch(RecordSet& rows, int64_t first, int64_t end);
   size_t SendBatch(int64_t first, int64_t total);
   std::vector<Status> RunBatch();
-  std::string MultiRowStatement() const;
+  void BuildRowStatements();
   void FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows, bool add_name);
 
   ui::TablesWindow& w_;
@@ -61,17 +65,22 @@ class ToPostgres {
   Connection paradox_;
   // The CREATE TABLE or INSERT built last; every failure dialog shows it.
   std::string statement_;
+  std::string table_;
+  std::string head_;           // INSERT INTO "T" VALUES('
+  std::vector<bool> numeric_;  // per column: created NUMERIC
+  // The readable rows of the batch (buffers reused from batch to batch) and,
+  // once built, their single-row statements.
+  std::vector<std::vector<Value>> values_;
   std::vector<std::string> batch_;
   size_t batch_used_ = 0;
-  // One per row of the batch, in row order: its statement in batch_, or -1
+  // One per row of the batch, in row order: its index in values_, or -1
   // with the error of a row the source could not read.
   struct Slot {
-    int statement;
+    int row;
     Status read_error;
   };
   std::vector<Slot> slots_;
   Status last_move_;
-  size_t head_keep_ = 0;  // chars of a row statement before its "("
   bool created_ = false;  // this click's CREATE TABLE succeeded
   Status read_failure_;
 };
@@ -146,11 +155,14 @@ void ToPostgres::CopyTable(int index) {
 
 void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
   statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // 158
+  numeric_.clear();
   for (int c = 0; c < rows->FieldCount(); ++c) {
     pump_.Pump();
     const std::string quoted = QuotePostgresName(rows->FieldName(c));
     statement_.append(quoted, 0, quoted.size() - 1);  // the type text closes it
-    statement_ += PostgresColumnTypeText(ColumnClassOf(rows->FieldType(c)));
+    const std::string_view type = PostgresColumnTypeText(ColumnClassOf(rows->FieldType(c)));
+    statement_ += type;
+    numeric_.push_back(type.find("NUMERIC") != std::string_view::npos);
   }
   statement_.pop_back();  // 168: the comma after the last column
   statement_ += ");";
@@ -164,15 +176,15 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
 
 void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   const int64_t total = rows->RecordCount();  // 172
-  const std::string head = PostgresInsertHead(table);
-  head_keep_ = head.size() - 2;  // without "('"
+  table_ = table;
+  head_ = PostgresInsertHead(table);
   read_failure_ = Status::Ok();
   last_move_ = Status::Ok();
   const size_t most = std::max<size_t>(options_.batch_rows, 1);
   size_t size = most;
   for (int64_t first = 0; first < total;) {
     const int64_t end = std::min<int64_t>(total, first + static_cast<int64_t>(size));
-    const bool read_ok = FillBatch(*rows, head, first, end);
+    const bool read_ok = FillBatch(*rows, first, end);
     const size_t failed = SendBatch(first, total);
     first += static_cast<int64_t>(slots_.size());
     // A failing row costs its batch a replay; while rows fail (a table that
@@ -187,13 +199,14 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
 }
 
 // Takes rows [first, end) into the batch, stopping early at the byte budget.
-// A row the source could not read gets a slot without a statement: it is
+// A row the source could not read gets a slot without values: it is
 // reported in its place and not sent, since its values are not known.
 // Returns false when the source ends before `end` (read_failure_ says why).
-bool ToPostgres::FillBatch(RecordSet& rows, const std::string& head, int64_t first, int64_t end) {
+bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
   batch_used_ = 0;
   slots_.clear();
   size_t bytes = 0;
+  const int columns = rows.FieldCount();
   for (int64_t r = first; r < end && bytes < options_.batch_bytes; ++r) {
     pump_.Pump();
     if (rows.Eof()) {
@@ -207,10 +220,13 @@ bool ToPostgres::FillBatch(RecordSet& rows, const std::string& head, int64_t fir
     if (!readable.ok()) {
       slots_.push_back({-1, std::move(readable)});
     } else {
-      if (batch_used_ == batch_.size()) batch_.emplace_back();
-      std::string& sql = batch_[batch_used_];
-      BuildRowStatement(sql, head, rows);
-      bytes += sql.size();
+      if (batch_used_ == values_.size()) values_.emplace_back();
+      std::vector<Value>& row = values_[batch_used_];
+      row.resize(static_cast<size_t>(columns));
+      for (int c = 0; c < columns; ++c) {
+        row[static_cast<size_t>(c)] = rows.FieldValue(c);
+        bytes += row[static_cast<size_t>(c)].text().size() + 4;
+      }
       slots_.push_back({static_cast<int>(batch_used_++), Status::Ok()});
     }
     last_move_ = rows.MoveNext();
@@ -223,54 +239,50 @@ bool ToPostgres::FillBatch(RecordSet& rows, const std::string& head, int64_t fir
 // Returns the number of refused rows.
 size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
   size_t failed = 0;
-  batch_.resize(batch_used_);
+  batch_.clear();
   const std::vector<Status> results = batch_used_ > 0 ? RunBatch() : std::vector<Status>();
   int built = -1;  // the statement built last so far, for the dialogs
   for (size_t k = 0; k < slots_.size(); ++k) {
     pump_.Pump();
     const Slot& slot = slots_[k];
-    if (slot.statement < 0) {  // shown by the MoveNext that reached the row
-      if (built >= 0) statement_ = batch_[static_cast<size_t>(built)];
+    if (slot.row < 0) {  // shown by the MoveNext that reached the row
+      if (built >= 0) statement_ = RowStatement(head_, values_[static_cast<size_t>(built)]);
       proc_.Fail(184, slot.read_error);
     }
     const auto r = static_cast<double>(first + static_cast<int64_t>(k));
     w_.progress.SetValue((r + 1) / static_cast<double>(total) * 100.0);  // 178
-    if (slot.statement < 0) continue;
-    built = slot.statement;
-    const auto index = static_cast<size_t>(slot.statement);
+    if (slot.row < 0) continue;
+    built = slot.row;
+    const auto index = static_cast<size_t>(slot.row);
     const Status& status = index < results.size() ? results[index] : kNoResult;
     if (!status.ok()) {
       ++failed;
-      statement_ = batch_[index];
+      statement_ = index < batch_.size() ? batch_[index] : RowStatement(head_, values_[index]);
       proc_.Fail(182, status);
     }
   }
-  if (batch_used_ > 0) statement_ = batch_[batch_used_ - 1];
+  // What one statement per row would hold now: the last row's INSERT.
+  if (batch_used_ > 0) statement_ = RowStatement(head_, values_[batch_used_ - 1]);
   return failed;
 }
 
 std::vector<Status> ToPostgres::RunBatch() {
-  if (options_.multi_row && created_ && batch_used_ > 1) {
+  if (options_.multi_row && created_ && batch_used_ > 1 && !numeric_.empty()) {
     // All or nothing; on failure nothing of it is stored and the rows are
     // replayed on their own, which gives each its own status.
-    if (postgres_.Execute(MultiRowStatement()).ok()) return std::vector<Status>(batch_used_);
+    const std::string sql = SetInsertStatement(table_, numeric_, values_, batch_used_);
+    if (postgres_.Execute(sql).ok()) return std::vector<Status>(batch_used_);
   }
+  BuildRowStatements();
   return postgres_.ExecuteEach(batch_);
 }
 
-// The batch's row statements as one: the head once, then each row's
-// parenthesised values, separated by ", ".
-std::string ToPostgres::MultiRowStatement() const {
-  size_t size = 0;
-  for (const std::string& sql : batch_) size += sql.size() - head_keep_ + 2;
-  std::string out;
-  out.reserve(size + head_keep_);
-  out.append(batch_[0], 0, head_keep_);
+void ToPostgres::BuildRowStatements() {
+  batch_.resize(batch_used_);
   for (size_t k = 0; k < batch_used_; ++k) {
-    if (k > 0) out += ", ";
-    out.append(batch_[k], head_keep_, std::string::npos);
+    pump_.Pump();
+    BuildRowStatement(batch_[k], head_, values_[k]);
   }
-  return out;
 }
 
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,

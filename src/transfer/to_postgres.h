@@ -15,9 +15,9 @@ struct TransferOutcome {
 // How rows travel. What the user sees (rows stored, dialogs, progress, list)
 // does not depend on these; only the speed does.
 struct ToPostgresOptions {
-  size_t batch_rows = 500;       // rows sent together
+  size_t batch_rows = 1000;      // rows sent together
   size_t batch_bytes = 1 << 20;  // ... or fewer, once their text is this long
-  // Rows into a table this click created go as one multi-row INSERT per
+  // Rows into a table this click created go as one set-based INSERT per
   // batch (replayed row by row if it fails); otherwise, or when false, as
   // single-row INSERTs through ExecuteEach.
   bool multi_row = true;

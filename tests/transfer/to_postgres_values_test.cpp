@@ -10,6 +10,8 @@ extern "C" {
 
 #include "paradox/table_writer.h"
 #include "pxlib_table.h"
+#include "transfer/field_types.h"
+#include "transfer/set_insert.h"
 #include "transfer_fixture.h"
 
 namespace corvane::testing {
@@ -128,6 +130,32 @@ TEST_F(ValuesTest, WriterTablesArriveInTheirTextForms) {
     EXPECT_EQ(stored[0][c].text(), texts[c]);
     EXPECT_TRUE(stored[1][c].is_null());
   }
+}
+
+// The set-based INSERT stores what single-row INSERTs store, value for value.
+TEST_F(ValuesTest, SetInsertStoresWhatRowStatementsStore) {
+  const std::vector<std::string> tables = {"TOPG_SET_A", "TOPG_SET_B"};
+  for (const std::string& t : tables) {
+    drop_after_.push_back(t);
+    (void)PgTry("DROP TABLE IF EXISTS \"" + t + "\"");
+    Pg("CREATE TABLE \"" + t + "\"(\"N\" NUMERIC, \"T\" TEXT, \"S\" TEXt)");
+  }
+  const std::vector<std::vector<Value>> rows = {
+      {Value::Text("1e+20"), Value::Text(kTricky), Value::Text("2024-02-29 23:59:59.5")},
+      {Value::Null(), Value::Text(""), Value::Text("NULL")},
+      {Value::Text("-0.001"), Value::Text("{\"a\",b}\\\"'\r\n\t,"), Value::Text(kMemoUtf8)},
+      {Value::Text("0044"), Value::Text("  spaced  "), Value::Text("\\x00ff")},
+  };
+  Pg(transfer::SetInsertStatement("TOPG_SET_A", {true, false, false}, rows, rows.size()));
+  for (const auto& row : rows) {
+    Pg(transfer::RowStatement(transfer::PostgresInsertHead("TOPG_SET_B"), row));
+  }
+  Rows a = PgRows("SELECT * FROM \"TOPG_SET_A\"");
+  Rows b = PgRows("SELECT * FROM \"TOPG_SET_B\"");
+  ASSERT_EQ(a.size(), rows.size());
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(a[2][1].text(), "{\"a\",b}\\\"'\r\n\t,");
+  EXPECT_TRUE(a[1][1].is_null());
 }
 
 TEST_F(ValuesTest, NamesWithQuotesCannotBreakOutOfTheirQuotes) {
