@@ -8,13 +8,12 @@ namespace {
 constexpr std::string_view kExportHead = "select * into [Paradox 5.x;Database=";
 constexpr std::string_view kExportTail = ".db] from [";
 
+char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool IEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
   }
   return true;
 }
@@ -84,6 +83,7 @@ class Scanner {
         continue;
       }
       out.clear();
+      out.reserve(i - pos_ - 1);
       for (size_t j = pos_ + 1; j < i; ++j) {
         out.push_back(text_[j]);
         if (text_[j] == '\'') ++j;  // the second quote of a doubled pair
@@ -143,15 +143,13 @@ Result<Statement> ParseInsert(Scanner& s) {
   auto table = s.TableName();
   if (!table || !s.Keyword("VALUES") || !s.Punct('(')) return SyntaxError("INSERT INTO");
   insert.table = std::move(*table);
-  std::string literal;
   do {
     if (s.Keyword("NULL")) {
       insert.values.emplace_back(std::nullopt);
-    } else if (s.Literal(literal)) {
-      insert.values.emplace_back(literal);
-    } else {
-      return SyntaxError("INSERT INTO");
+      continue;
     }
+    std::string& literal = insert.values.emplace_back(std::string()).value();
+    if (!s.Literal(literal)) return SyntaxError("INSERT INTO");
   } while (s.Punct(','));
   if (!s.Punct(')') || !s.End()) return SyntaxError("INSERT INTO");
   return Statement(std::move(insert));
@@ -191,9 +189,9 @@ Result<Statement> ParseExport(std::string_view sql) {
 Result<Statement> ParseStagingStatement(std::string_view sql) {
   if (IStartsWith(sql, kExportHead)) return ParseExport(sql);
   Scanner s(sql);
-  if (s.Keyword("CREATE") && s.Keyword("TABLE")) return ParseCreate(s);
-  s = Scanner(sql);
   if (s.Keyword("INSERT") && s.Keyword("INTO")) return ParseInsert(s);
+  s = Scanner(sql);
+  if (s.Keyword("CREATE") && s.Keyword("TABLE")) return ParseCreate(s);
   s = Scanner(sql);
   if (s.Keyword("DROP") && s.Keyword("TABLE")) return ParseDrop(s);
   std::string head(sql.substr(0, 40));

@@ -1,0 +1,219 @@
+// Rows per second sending one 10-column PostgreSQL table to Paradox, beside
+// COPY (SELECT ...) TO STDOUT of the same table (the fastest way to get the
+// rows out of the server at all), in one run against the same server.
+//   ours - the "Send Table/s To Paradox" handler: read, staging database,
+//          export into a .db file
+//   copy - libpq reading COPY output and throwing it away
+// Peak memory is the growth of the resident set while the handler runs.
+//
+// Usage: to_paradox_bench [--rows N] [--folder DIR] [--keep-table]
+// The server comes from CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE.
+#include <libpq-fe.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "transfer/to_paradox.h"
+#include "ui/memory_surfaces.h"
+
+namespace {
+
+using namespace corvane;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr const char* kTable = "bench_topx";
+
+struct Args {
+  long rows = 1000000;
+  std::string folder;
+  bool keep_table = false;
+};
+
+// CPU seconds this process spent so far: on a busy machine the wall time
+// also counts other programs' turns.
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+long StatusKib(const char* key) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
+  }
+  return -1;
+}
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+ConnectionSettings Settings(const std::string& folder) {
+  auto env = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string(v ? v : "");
+  };
+  return {folder,
+          env("CORVANE_TEST_PGHOST"),
+          env("CORVANE_TEST_PGPORT"),
+          env("CORVANE_TEST_PGUSER"),
+          env("CORVANE_TEST_PGPASSWORD"),
+          env("CORVANE_TEST_PGDATABASE")};
+}
+
+PGconn* Connect(const ConnectionSettings& s) {
+  const std::string info = "host=" + s.server + " port=" + s.port + " user=" + s.user +
+                           " password=" + s.password + " dbname=" + s.database;
+  return PQconnectdb(info.c_str());
+}
+
+bool Exec(PGconn* pg, const std::string& sql) {
+  PGresult* r = PQexec(pg, sql.c_str());
+  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+  if (!ok) std::fprintf(stderr, "%.60s: %s", sql.c_str(), PQerrorMessage(pg));
+  PQclear(r);
+  return ok;
+}
+
+// Ten columns of the common kinds, with quotes, NULLs and empty texts.
+bool MakeTable(PGconn* pg, long rows) {
+  return Exec(pg, std::string("DROP TABLE IF EXISTS ") + kTable) &&
+         Exec(pg, std::string("CREATE TABLE ") + kTable +
+                      " (id int4, name varchar(20), amount float8, born date, qty int2, "
+                      "note text, price numeric(10,2), active bool, stamp timestamp, ref int8)") &&
+         Exec(pg, std::string("INSERT INTO ") + kTable +
+                      " SELECT i, 'Name ' || (i % 5000), (i % 100000) / 8.0, "
+                      "date '1950-01-01' + (i % 20000), i % 30000, "
+                      "CASE WHEN i % 7 = 0 THEN 'O''Neil & sons \\ branch ' || i "
+                      "WHEN i % 11 = 0 THEN '' ELSE 'customer note number ' || i END, "
+                      "(i % 1000) + 0.25, i % 2 = 1, "
+                      "timestamp '2020-05-17 10:11:12' + i * interval '1 second', "
+                      "CASE WHEN i % 13 = 0 THEN NULL ELSE -i END "
+                      "FROM generate_series(1, " +
+                      std::to_string(rows) + ") AS i");
+}
+
+struct Measured {
+  long rows = 0;
+  double seconds = 0;
+  double cpu = 0;  // of this process
+  double rate() const { return seconds > 0 ? rows / seconds : 0; }
+};
+
+Measured RunCopy(PGconn* pg, long rows, long& bytes) {
+  const auto start = Clock::now();
+  const double cpu = CpuSeconds();
+  PGresult* r = PQexec(pg, (std::string("COPY (SELECT * FROM ") + kTable + ") TO STDOUT").c_str());
+  if (PQresultStatus(r) != PGRES_COPY_OUT) std::fprintf(stderr, "%s", PQerrorMessage(pg));
+  PQclear(r);
+  char* buf = nullptr;
+  int n;
+  long lines = 0;
+  bytes = 0;
+  while ((n = PQgetCopyData(pg, &buf, 0)) > 0) {
+    bytes += n;
+    ++lines;
+    PQfreemem(buf);
+  }
+  while ((r = PQgetResult(pg)) != nullptr) PQclear(r);
+  if (lines != rows) std::fprintf(stderr, "copy: %ld rows, expected %ld\n", lines, rows);
+  return {rows, Seconds(start), CpuSeconds() - cpu};
+}
+
+class LastValueBar : public ui::ProgressBar {
+ public:
+  void SetValue(double v) override { value = v; }
+  void SetText(const std::string&) override {}
+  double value = 0;
+};
+
+Measured RunOurs(const ConnectionSettings& settings, const fs::path& program, long rows,
+                 long& peak_growth_kib) {
+  ui::MemoryTableList pg, px;
+  pg.Add(kTable);
+  pg.SelectNames({kTable});
+  LastValueBar bar;
+  ui::ScriptedDialogs dialogs;
+  ui::MemoryPointer pointer;
+  ui::CountingPump pump;
+  ui::FixedSettings fixed(settings);
+  ui::TablesWindow window{pg, px, bar, dialogs, pointer, pump, fixed, program.string()};
+  const long before = StatusKib("VmRSS:");
+  ResetPeak();
+  const auto start = Clock::now();
+  const double cpu = CpuSeconds();
+  const transfer::TransferOutcome out = transfer::SendTablesToParadox(window);
+  Measured m{rows, Seconds(start), CpuSeconds() - cpu};
+  peak_growth_kib = StatusKib("VmHWM:") - before;
+  if (out.failures > 0) std::fprintf(stderr, "ours: %d failures\n", out.failures);
+  return m;
+}
+
+Args Parse(int argc, char** argv) {
+  Args a;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--rows" && i + 1 < argc) a.rows = std::atol(argv[++i]);
+    if (arg == "--folder" && i + 1 < argc) a.folder = argv[++i];
+    if (arg == "--keep-table") a.keep_table = true;
+  }
+  return a;
+}
+
+// A fresh folder for the table files and one for the program's dbtemp.mdb.
+bool Prepare(const Args& args, fs::path& px, fs::path& program) {
+  px = fs::path(args.folder) / "px";
+  program = fs::path(args.folder) / "program";
+  fs::remove_all(px);
+  fs::remove_all(program);
+  fs::create_directories(px);
+  fs::create_directories(program);
+  sqlite3* db = nullptr;
+  const bool ok = sqlite3_open((program / "dbtemp.mdb").c_str(), &db) == SQLITE_OK &&
+                  sqlite3_exec(db, "PRAGMA user_version=1;", nullptr, nullptr, nullptr) == 0;
+  sqlite3_close(db);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Args args = Parse(argc, argv);
+  if (args.folder.empty()) return std::fprintf(stderr, "--folder DIR is required\n"), 2;
+  fs::path px, program;
+  if (!Prepare(args, px, program)) return std::fprintf(stderr, "cannot prepare folders\n"), 1;
+  const ConnectionSettings settings = Settings(px.string());
+  PGconn* pg = Connect(settings);
+  if (PQstatus(pg) != CONNECTION_OK) return std::fprintf(stderr, "%s", PQerrorMessage(pg)), 1;
+  if (!MakeTable(pg, args.rows)) return 1;
+  Exec(pg, std::string("VACUUM ANALYZE ") + kTable);
+
+  long copy_bytes = 0, peak = 0;
+  const Measured copy = RunCopy(pg, args.rows, copy_bytes);
+  const Measured ours = RunOurs(settings, program, args.rows, peak);
+  const fs::path out = px / (std::string(kTable).substr(0, 8) + ".db");
+  std::error_code ec;
+  std::printf("table  %ld rows, 10 columns; COPY text %.1f MB; %s %.1f MB\n", args.rows,
+              copy_bytes / 1e6, out.filename().c_str(), fs::file_size(out, ec) / 1e6);
+  std::printf("copy   %10.0f rows/s  %7.2f s (client CPU %.2f s)\n", copy.rate(), copy.seconds,
+              copy.cpu);
+  std::printf(
+      "ours   %10.0f rows/s  %7.2f s (client CPU %.2f s, %.0f rows per CPU second)"
+      "  peak memory growth %ld KiB\n",
+      ours.rate(), ours.seconds, ours.cpu, ours.cpu > 0 ? ours.rows / ours.cpu : 0.0, peak);
+  std::printf("ratio  ours/copy %.3f\n", copy.rate() > 0 ? ours.rate() / copy.rate() : 0.0);
+  if (!args.keep_table) Exec(pg, std::string("DROP TABLE ") + kTable);
+  PQfinish(pg);
+  return 0;
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# PostgreSQL to Paradox at size: a 10-column table sent by the handler
+# beside COPY (SELECT ...) TO STDOUT of the same rows, in one run against
+# the same server. Runs a tenth of the table first so the peak memory of
+# both sizes can be compared (it should not grow with the table).
+# Needs CORVANE_TEST_PG* (scripts/test.sh exports them for its cluster).
+# Usage: bench/to_paradox_bench.sh [BUILD_DIR] [ROWS]
+set -euo pipefail
+
+build=${1:-build}
+rows=${2:-1000000}
+if [ -z "${CORVANE_TEST_PGHOST:-}" ]; then
+  echo "set CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE (see scripts/test.sh)" >&2
+  exit 2
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cmake --build "$build" --target to_paradox_bench >/dev/null
+echo "== a tenth of the table"
+"$build/bin/to_paradox_bench" --rows $((rows / 10)) --folder "$work"
+echo "== the whole table"
+"$build/bin/to_paradox_bench" --rows "$rows" --folder "$work"
