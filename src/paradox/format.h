@@ -58,7 +58,7 @@ struct TableInfo {
   int block_size = 0;  // bytes
   int header_size = 0;
   int record_size = 0;
-  uint32_t record_count = 0;  // header 0x06, known at open
+  uint32_t record_count = 0;  // records in the block chain (a differing header count is a note)
   int code_page = 0;          // the code page text is converted from
   // What a user should know about the file: a code page that was assumed
   // rather than read, a header record count the blocks do not match.

@@ -1,10 +1,12 @@
 // Streaming reader of one Paradox table (.db, with its .mb for blobs).
 //
-// Open() reads and checks the header only; records are read block by block
-// in chain order as Next() is called, so memory does not grow with the
-// table. Every size, offset and count taken from the files is checked
-// against the files before use: a damaged or hostile file gives an error
-// naming the file and what is wrong, never a crash or a read outside it.
+// Open() reads and checks the header and the 6-byte header of each data
+// block in the chain (so the row count is exact and the chain sound before
+// the first row); records are read block by block in chain order as Next()
+// is called, so memory does not grow with the table. Password-protected
+// tables are read with the key their header holds. Every size, offset and count taken from the
+// files is checked against the files before use: a damaged or hostile file gives an error naming
+// the file and what is wrong, never a crash or a read outside it.
 #pragma once
 
 #include <memory>
@@ -18,9 +20,10 @@ namespace corvane::paradox {
 
 class TableReader {
  public:
-  // Reads the header of `db_path`. Fails for a missing or unreadable file, a
-  // header that is not a Paradox table, an unknown field type, or a
-  // password-protected table ("<file> is password-protected").
+  // Opens `db_path`. Fails for a missing or unreadable file, a header that
+  // is not a Paradox table, an unknown field type, a damaged block chain, or
+  // a password-protected table that does not decrypt ("<file> is
+  // password-protected, and decrypting it failed (...)").
   static Result<std::unique_ptr<TableReader>> Open(const std::string& db_path);
 
   // The header alone, also for a password-protected table; record_count is
