@@ -120,6 +120,10 @@ Status TableWriter::Setup(const std::string& db_path, std::vector<FieldInfo> fie
   auto table_name = FromUtf8(db_path_.filename().string(), code_page_);
   if (table_name.ok()) table_name_cp_ = *table_name;  // informational only
   block_size_ = ChooseBlockSize(record_size_, expected_rows);
+  if (block_size_ == 0 && ChooseBlockSize(record_size_, 0) == 0) {
+    return Status::InvalidArgument("a record of " + std::to_string(record_size_) +
+                                   " bytes is wider than a Paradox table allows");
+  }
   if (block_size_ == 0) {
     return Status::InvalidArgument(std::to_string(expected_rows) + " rows of " +
                                    std::to_string(record_size_) +

@@ -169,6 +169,17 @@ TEST(TableWriterFilesTest, ManyRowsOfWideRecordsGetLargerBlocks) {
   ASSERT_TRUE(big.ok());
   EXPECT_EQ(big.value()->block_size(), 4096);
   EXPECT_FALSE(TableWriter::Create(dir.File("w.db"), wide, 1252, 3000000000ull).ok());
+  // 129 fields of 255 bytes: wider than the largest block.
+  std::vector<FieldInfo> too_wide;
+  for (int i = 0; i < 129; ++i)
+    too_wide.push_back({"F" + std::to_string(i), FieldType::kAlpha, 255, 0});
+  auto refused = TableWriter::Create(dir.File("w.db"), too_wide);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.status().message().find("wider"), std::string::npos)
+      << refused.status().message();
+  small.value()->Abandon();
+  big.value()->Abandon();
+  EXPECT_TRUE(dir.Entries().empty());
 }
 
 // Header fields that do not depend on the table level agree with pxlib's
