@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 namespace corvane::paradox {
@@ -45,6 +46,19 @@ Status LinkInstead(const fs::path& from, const fs::path& target) {
   return Status::Ok();
 }
 
+// The process umask, read without changing it: umask(2) would set it for
+// every thread for a moment, and a file another thread made then would get
+// the wrong mode.
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0)
+      return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+  }
+  return 022;  // the usual one, when /proc cannot say
+}
+
 }  // namespace
 
 Result<std::unique_ptr<TempFile>> TempFile::Create(const fs::path& folder) {
@@ -52,9 +66,7 @@ Result<std::unique_ptr<TempFile>> TempFile::Create(const fs::path& folder) {
   int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return ErrnoStatus("Cannot create a file in", folder, errno);
   // mkstemp makes 0600; a table must be readable like any file the user makes.
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+  ::fchmod(fd, 0666 & ~CurrentUmask());
   return std::unique_ptr<TempFile>(new TempFile(fd, fs::path(name)));
 }
 

@@ -1,6 +1,7 @@
 // Where the writer's files end up: never over a table it may not replace,
 // never half written under the real name; and the header against pxlib's.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,6 +73,12 @@ TEST(TableWriterFilesTest, ReplacingRemovesTheOldTableWithAllItsCompanions) {
   auto w = Started(dir.File("customer.db"), 2);
   ASSERT_TRUE(w->Finish(Replace::kAllowed).ok());
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"CUSTOMER.TXT", "ORDERS.DB", "customer.db"}));
+  // Readable like any file the user makes (the scratch file starts as 0600).
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  struct stat st;
+  ASSERT_EQ(::stat(dir.File("customer.db").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
   auto back = ReadWithOurReader(dir.File("customer.db"));
   ASSERT_EQ(back.rows.size(), 2u);
   EXPECT_EQ(back.rows[1][1].text, "row 2");
