@@ -142,6 +142,24 @@ TEST_F(SendToPostgresTest, FailingDropStillTakesTheEntryAndSendsTheRows) {
   EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"TOPG_GHOST"});
 }
 
+TEST_F(SendToPostgresTest, AnUnopenedConnectionFailsEveryStatementOnItsOwn) {
+  MakeNumbered("TOPG_NOPG", 2);
+  SelectParadox({"TOPG_NOPG"});
+  fake_.settings.settings.password = "not the password";
+  EXPECT_EQ(Send().failures, 4);  // the open, the CREATE, each row
+  std::vector<std::string> failures = fake_.dialogs.Failures();
+  ASSERT_EQ(failures.size(), 4u);
+  EXPECT_NE(failures[0].find(" at line 122\r\r"), std::string::npos) << failures[0];
+  EXPECT_EQ(
+      fake_.FailureStatements(),
+      (std::vector<std::string>{"", "CREATE TABLE \"TOPG_NOPG\"(\"ID\" NUMERIC,\"NAME\" TEXT);",
+                                "INSERT INTO \"TOPG_NOPG\" VALUES('1', 'row1')",
+                                "INSERT INTO \"TOPG_NOPG\" VALUES('2', 'row2')"}));
+  EXPECT_EQ(fake_.progress.values, (std::vector<double>{50, 100, 0}));
+  // The handler carries on to the end as if the table had been copied.
+  EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"TOPG_NOPG"});
+}
+
 TEST_F(SendToPostgresTest, TableOnlyInASubFolderFailsToOpenAndIsNotListed) {
   std::filesystem::create_directory(folder_ / "sub");
   ASSERT_EQ(
