@@ -90,8 +90,11 @@ Result<std::unique_ptr<TableWriter>> TableWriter::Create(const std::string& db_p
                                                          int code_page, uint64_t expected_rows) {
   std::unique_ptr<TableWriter> w(new TableWriter());
   Status st = w->Setup(db_path, std::move(fields), code_page, expected_rows);
-  if (!st.ok()) return Status::Error(st.code(), "Cannot write " + db_path + ": " + st.message());
-  return w;
+  if (st.ok()) return w;
+  // File errors name the file already; definition errors get it here.
+  const bool named =
+      st.code() != Status::Code::kInvalidArgument && st.code() != Status::Code::kNotSupported;
+  return named ? st : Status::Error(st.code(), "Cannot write " + db_path + ": " + st.message());
 }
 
 Status TableWriter::Setup(const std::string& db_path, std::vector<FieldInfo> fields, int code_page,
@@ -158,12 +161,12 @@ Status TableWriter::WriteHeader() {
   }
   if (!db_file_) {  // first call, from Setup: open the files now the sizes are known
     header_size_ = static_cast<int>(bytes.size());
-    auto file = TempFile::Create(db_path_.parent_path());
+    auto file = TempFile::Create(db_path_);
     if (!file.ok()) return file.status();
     db_file_ = std::move(file.value());
     if (std::any_of(fields_.begin(), fields_.end(),
                     [](const FieldInfo& f) { return IsBlobType(f.type); })) {
-      auto mb_file = TempFile::Create(db_path_.parent_path());
+      auto mb_file = TempFile::Create(mb_path_);
       if (!mb_file.ok()) return mb_file.status();
       auto mb = BlobWriter::Create(std::move(mb_file.value()));
       if (!mb.ok()) return mb.status();

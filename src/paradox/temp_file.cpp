@@ -61,13 +61,14 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
-Result<std::unique_ptr<TempFile>> TempFile::Create(const fs::path& folder) {
+Result<std::unique_ptr<TempFile>> TempFile::Create(const fs::path& target) {
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::string name = (folder / ".corvane-XXXXXX").string();
   int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return ErrnoStatus("Cannot create a file in", folder, errno);
+  if (fd < 0) return ErrnoStatus("Cannot create", target, errno);
   // mkstemp makes 0600; a table must be readable like any file the user makes.
   ::fchmod(fd, 0666 & ~CurrentUmask());
-  return std::unique_ptr<TempFile>(new TempFile(fd, fs::path(name)));
+  return std::unique_ptr<TempFile>(new TempFile(fd, fs::path(name), target));
 }
 
 TempFile::~TempFile() { Discard(); }
@@ -77,7 +78,7 @@ Status TempFile::WriteAt(uint64_t offset, const void* data, size_t size) {
   while (size > 0) {
     ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return ErrnoStatus("Cannot write", path_, n < 0 ? errno : EIO);
+    if (n <= 0) return ErrnoStatus("Cannot write", target_, n < 0 ? errno : EIO);
     p += n;
     size -= static_cast<size_t>(n);
     offset += static_cast<uint64_t>(n);
@@ -87,12 +88,12 @@ Status TempFile::WriteAt(uint64_t offset, const void* data, size_t size) {
 
 Status TempFile::Resize(uint64_t size) {
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-    return ErrnoStatus("Cannot write", path_, errno);
+    return ErrnoStatus("Cannot write", target_, errno);
   return Status::Ok();
 }
 
 Status TempFile::Sync() {
-  if (::fsync(fd_) != 0) return ErrnoStatus("Cannot write", path_, errno);
+  if (::fsync(fd_) != 0) return ErrnoStatus("Cannot write", target_, errno);
   return Status::Ok();
 }
 

@@ -14,9 +14,11 @@ namespace corvane::paradox {
 
 class TempFile {
  public:
-  // Creates ".corvane-XXXXXX" (mode 0644 less the umask) in `folder`. Its
-  // name matches no Paradox table, so an interrupted write leaves no table.
-  static Result<std::unique_ptr<TempFile>> Create(const std::filesystem::path& folder);
+  // Creates ".corvane-XXXXXX" in the folder of `target` (the name it will
+  // be published under, which error messages give: the scratch name means
+  // nothing to a user). The name matches no Paradox table, so an
+  // interrupted write leaves no table. Mode 0666 less the umask.
+  static Result<std::unique_ptr<TempFile>> Create(const std::filesystem::path& target);
   ~TempFile();
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -34,9 +36,10 @@ class TempFile {
   void Discard();
 
  private:
-  TempFile(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+  TempFile(int fd, std::filesystem::path path, std::filesystem::path target)
+      : fd_(fd), path_(std::move(path)), target_(std::move(target)) {}
   int fd_ = -1;
-  std::filesystem::path path_;
+  std::filesystem::path path_, target_;
   bool gone_ = false;
 };
 
