@@ -1,10 +1,12 @@
 // Where the writer's files end up: never over a table it may not replace,
 // never half written under the real name; and the header against pxlib's.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -121,6 +123,35 @@ TEST(TableWriterFilesTest, AbandonedOrInterruptedWritesLeaveNoTable) {
   EXPECT_TRUE(TableFiles(dir.path(), "crash").empty());
   EXPECT_FALSE(FindTableFile(dir.path(), "crash").has_value());
   for (const std::string& name : dir.Entries()) EXPECT_EQ(name.rfind(".corvane-", 0), 0u) << name;
+}
+
+// Writing fails part way (here: a file size limit, as a full disk would):
+// the error is final, names the table, and no table appears.
+TEST(TableWriterFilesTest, AFailedWriteIsFinalAndLeavesNoTable) {
+  ScratchFolder dir;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{64 * 1024, 64 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    auto w = TableWriter::Create(dir.File("full.db"), kFields);
+    if (!w.ok()) _exit(10);
+    Status first;
+    for (int i = 0; i < 10000 && first.ok(); ++i) {
+      first = w.value()->Append({Text(std::to_string(i)), Text("some text")});
+    }
+    if (first.ok() || first.code() == Status::Code::kInvalidArgument) _exit(11);
+    if (first.message().find("full.db") == std::string::npos) _exit(12);
+    if (w.value()->Append({Text("1"), Text("x")}).message() != first.message()) _exit(13);
+    if (w.value()->Finish(Replace::kAllowed).ok()) _exit(14);
+    _exit(0);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(dir.Entries().empty());
 }
 
 TEST(TableWriterFilesTest, EmptyOneRowAndLargeTablesHaveConsistentHeaders) {
