@@ -20,7 +20,7 @@ using testing::TempDir;
 
 void MakeTable(const TempDir& dir, const std::string& relative) {
   std::string err =
-      paradox::testing::PxlibTable().Field("Code", 'I', 4).Row({7L}).Write(dir.Put(relative));
+      paradox::testing::PxlibTable().Field("Code", 0x04, 4).Row({7L}).Write(dir.Put(relative));
   ASSERT_EQ(err, "");
 }
 
@@ -207,6 +207,50 @@ TEST_F(FlowTest, ClosingTheTablesWindowWhileTheLoginWindowIsHiddenEndsTheProgram
   guard.start(5000);
   EXPECT_EQ(QApplication::exec(), 0);
   EXPECT_FALSE(w.form2().isVisible());
+}
+
+}  // namespace
+}  // namespace corvane::windows
+
+namespace corvane::windows {
+namespace {
+
+void ClickEntry(QListWidget* list, const std::string& name) {
+  auto found = list->findItems(QString::fromStdString(name), Qt::MatchExactly);
+  ASSERT_EQ(found.size(), 1) << name;
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    list->visualItemRect(found[0]).center());
+}
+
+TEST_F(FlowTest, TheSideButtonsReachTheirHandlers) {
+  CORVANE_REQUIRE_POSTGRES(pg);
+  TempDir folder;
+  const std::string name = "WIRE" + std::to_string(::getpid() % 10000);
+  MakeTable(folder, name + ".db");
+  ConnectionSettings login = pg;
+  login.paradox_folder = folder.path();
+  StoreLogin(login);
+  Windows w(Services());
+  w.Start();
+  Form2& f = w.form2();
+  ASSERT_TRUE(f.isVisible());
+  for (const char* idle :
+       {"PushButton3", "PushButton1", "PushButton6", "PushButton5", "PushButton7"})
+    Click(&f, idle);  // nothing current: each says so and changes nothing
+  EXPECT_EQ(dialogs.shown.size(), 5u);
+  EXPECT_TRUE(dialogs.Failures().empty());
+
+  ClickEntry(f.findChild<QListWidget*>("List2"), name);
+  Click(&f, "PushButton4");  // "Send Table/s To PostgreSQL"
+  EXPECT_TRUE(ui::ListContains(f.postgres_list(), name));
+  ClickEntry(f.findChild<QListWidget*>("List1"), name);
+  Click(&f, "PushButton1");  // "Delete Table/s" on the PostgreSQL side
+  EXPECT_FALSE(ui::ListContains(f.postgres_list(), name));
+  f.Form_Load();
+  EXPECT_FALSE(ui::ListContains(f.postgres_list(), name));  // dropped on the server too
+  EXPECT_TRUE(ui::ListContains(f.paradox_list(), name));
+  EXPECT_TRUE(dialogs.Failures().empty());
+  f.hide();
 }
 
 }  // namespace

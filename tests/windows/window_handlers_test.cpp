@@ -24,7 +24,7 @@ using ui::PointerShape;
 std::string MakeTable(const TempDir& dir, const std::string& relative) {
   std::string path = dir.Put(relative);
   std::string err =
-      paradox::testing::PxlibTable().Field("Name", 'A', 20).Row({std::string("one")}).Write(path);
+      paradox::testing::PxlibTable().Field("Name", 0x01, 20).Row({std::string("one")}).Write(path);
   EXPECT_EQ(err, "") << path;
   return path;
 }
