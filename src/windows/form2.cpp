@@ -62,10 +62,9 @@ Form2::Form2(WindowServices services, Form1& login)
 Form2::~Form2() = default;
 
 void Form2::BuildControls() {
-  static const char* const kLeft[5] = {"PushButton10", "PushButton11", "PushButton3", "PushButton1",
-                                       "PushButton6"};
-  static const char* const kRight[5] = {"PushButton8", "PushButton9", "PushButton4", "PushButton5",
-                                        "PushButton7"};
+  // Select All, Deselect All, Send, Delete, Rename of each side.
+  static constexpr int kLeft[5] = {10, 11, 3, 1, 6};
+  static constexpr int kRight[5] = {8, 9, 4, 5, 7};
   Frame1 = BuildSide("Frame1", "PostgreSQL Tables", 120, "List1", kLeft, "Send Table/s To Paradox");
   Frame2 =
       BuildSide("Frame2", "Paradox Tables", 4080, "List2", kRight, "Send Table/s To PostgreSQL");
@@ -82,7 +81,7 @@ void Form2::BuildControls() {
 }
 
 QGroupBox* Form2::BuildSide(const char* frame, const char* title, int left, const char* list,
-                            const char* const buttons[5], const char* send_caption) {
+                            const int buttons[5], const char* send_caption) {
   auto* box = Make<QGroupBox>(this, QString::fromLatin1(frame), left, 120, 3840, 4215);
   box->setTitle(QString::fromLatin1(title));
   auto* names = Make<QListWidget>(box, QString::fromLatin1(list), 240, 360, 3330, 1635);
@@ -94,8 +93,9 @@ QGroupBox* Form2::BuildSide(const char* frame, const char* title, int left, cons
   const int tops[5] = {2100, 2100, 2600, 3100, 3600};
   const int widths[5] = {1600, 1600, 3330, 3330, 3330};
   for (int i = 0; i < 5; ++i) {
-    int number = QString::fromLatin1(buttons[i]).mid(10).toInt();
-    PushButton[number] = MakeButton(box, buttons[i], captions[i], lefts[i], tops[i], widths[i]);
+    const std::string name = "PushButton" + std::to_string(buttons[i]);
+    PushButton[buttons[i]] =
+        MakeButton(box, name.c_str(), captions[i], lefts[i], tops[i], widths[i]);
   }
   return box;
 }

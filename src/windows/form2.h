@@ -64,7 +64,7 @@ class Form2 : public QWidget, public catalog::TablesFrame {
  private:
   void BuildControls();
   QGroupBox* BuildSide(const char* frame, const char* title, int left, const char* list,
-                       const char* const buttons[5], const char* send_caption);
+                       const int buttons[5], const char* send_caption);
   void SetTabOrder();
   void Wire();
   ui::TablesWindow Context();
