@@ -40,6 +40,13 @@ Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const
 }
 
 Status CheckTarget(const fs::path& folder, const std::string& target) {
+  // The name becomes a file name in the folder: it may not lead elsewhere.
+  if (target.find('/') != std::string::npos || target.find('\0') != std::string::npos ||
+      target == "." || target == "..") {
+    return Status::InvalidArgument("'" + target +
+                                   "' cannot be the name of a Paradox table file: a name may "
+                                   "not hold \"/\" or be \".\" or \"..\".");
+  }
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
     return Status::NotFound("The Paradox folder '" + folder.string() + "' does not exist.");

@@ -127,6 +127,18 @@ TEST_F(StagingExportTest, NeverReplacesATableFileAlreadyThere) {
   EXPECT_TRUE(conn_.Execute("DROP TABLE [customers]").ok());
 }
 
+TEST_F(StagingExportTest, ATargetNameCannotLeaveTheFolder) {
+  Run("CREATE TABLE `t`(`a` VARCHAR)");
+  Run("INSERT INTO `t` VALUES('x')");
+  for (const char* target : {"../escaped", "sub/t", ".."}) {
+    Status s = Export(target, "t");
+    EXPECT_FALSE(s.ok()) << target;
+    EXPECT_NE(s.message().find(target), std::string::npos) << s.message();
+  }
+  EXPECT_FALSE(fs::exists(scratch_.path() / "escaped.db"));
+  EXPECT_EQ(scratch_.Entries(), (std::vector<std::string>{"dbtemp.mdb", "px"}));
+}
+
 TEST_F(StagingExportTest, MissingFolderOrTableFailsClearly) {
   Run("CREATE TABLE `t`(`a` VARCHAR)");
   Status s = conn_

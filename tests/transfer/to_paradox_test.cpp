@@ -113,6 +113,21 @@ TEST_F(ToParadoxHandlerTest, YesToOverwriteReplacesTheTableWithItsCompanions) {
   EXPECT_EQ(Column0("old.db"), Cells{"newer"});
 }
 
+TEST_F(ToParadoxHandlerTest, ANameListedOnlyFromASubFolderIsAskedThenWrittenBeside) {
+  fs::create_directories(folder_ / "sub");
+  std::ofstream(folder_ / "sub" / "SUBT.DB") << "a table of the sub-folder";
+  fake_.paradox_list.Add("SUBT");
+  MakePgTable("subt", "a int4", {"5"});
+  SelectPostgres({"subt"});
+  EXPECT_EQ(SendToParadox().failures, 1);
+  EXPECT_EQ(Questions(), std::vector<std::string>{"Overwrite?: Would you like to overwrite subt?"});
+  EXPECT_EQ(FailureLines(fake_.dialogs), std::vector<int>{160});
+  EXPECT_EQ(Column0("subt.db"), Cells{"5"});
+  std::stringstream kept;
+  kept << std::ifstream(folder_ / "sub" / "SUBT.DB").rdbuf();
+  EXPECT_EQ(kept.str(), "a table of the sub-folder");
+}
+
 TEST_F(ToParadoxHandlerTest, TwoTablesCutToOneNameTheSecondFailsTheFirstStays) {
   MakePgTable("customers1", "a int4", {"1"});
   MakePgTable("customers2", "a int4", {"2"});
