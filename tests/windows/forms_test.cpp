@@ -222,6 +222,13 @@ TEST_F(GuiTest, WithoutTheSkinFileTheLoginWindowIsWhiteWithItTakesTheButtonFace)
   EXPECT_FALSE(plain.form1().windowIcon().isNull());
   EXPECT_EQ(QApplication::applicationDisplayName(), "Corvane");
 
+  bare.Put("HAND-M.CUR", "not a cursor");  // a damaged file is reported, then ignored
+  Windows damaged(Services(bare.path()));
+  damaged.form1().Form_Load();
+  ASSERT_EQ(dialogs.Failures().size(), 1u);
+  EXPECT_NE(dialogs.Failures()[0].find("Form1.Form_Load at line 110"), std::string::npos);
+  EXPECT_FALSE(damaged.form1().pointer().HasCustomCursor());
+
   const QColor face = QApplication::palette().color(QPalette::Button);
   Windows skinned(Services());
   skinned.form1().Form_Load();
@@ -244,6 +251,7 @@ TEST_F(GuiTest, HandOverButtonsDefaultOverSurfacesAndTheHourglassStays) {
   HoverOver(Find(&f, "PushButton3"));
   EXPECT_EQ(f.pointer().Get(), ui::PointerShape::kCustom);
   EXPECT_EQ(text1->cursor().shape(), Qt::BitmapCursor);  // the hand stands over the window
+  EXPECT_EQ(text1->cursor().hotSpot(), QPoint(7, 0));    // the finger tip, from the file
   HoverOver(Find(&f, "Label2"));                         // labels change nothing
   EXPECT_EQ(f.pointer().Get(), ui::PointerShape::kCustom);
   HoverOver(text1);
