@@ -41,30 +41,30 @@ class ToParadoxCliTest : public ToParadoxTest {
 };
 
 TEST_F(ToParadoxCliTest, OptionsAnswerTheQuestionsAndTheExitStatusTellsFailures) {
-  MakePgTable("cli_customers", "id int4, name text", {"1, 'Zoë'", "2, NULL"});
-  EXPECT_EQ(Cli("--overwrite --skip-existing cli_customers").first, 2);
+  MakePgTable("tx_cli_customers", "id int4, name text", {"1, 'Zoë'", "2, NULL"});
+  EXPECT_EQ(Cli("--overwrite --skip-existing tx_cli_customers").first, 2);
   auto [status, out] = Cli("no_such_table");
   EXPECT_EQ(status, 2);
   EXPECT_NE(out.find("no PostgreSQL table no_such_table"), std::string::npos) << out;
 
-  std::tie(status, out) = Cli("cli_customers");  // the long name is not agreed to
+  std::tie(status, out) = Cli("tx_cli_customers");  // the long name is not agreed to
   EXPECT_EQ(status, 0) << out;
   EXPECT_TRUE(TableFilesInFolder().empty());
 
-  std::tie(status, out) = Cli("--trim-long-names CLI_CUSTOMERS");
+  std::tie(status, out) = Cli("--trim-long-names TX_CLI_CUSTOMERS");
   EXPECT_EQ(status, 0) << out;
-  const ReadTable t = ReadOurs((folder_ / "cli_cust.db").string());
+  const ReadTable t = ReadOurs((folder_ / "tx_cli_c.db").string());
   using Cells = std::vector<std::optional<std::string>>;
   EXPECT_EQ(t.rows, (std::vector<Cells>{{"1", "Zoë"}, {"2", std::nullopt}}));
-  const std::string written = FileText("cli_cust.db");
+  const std::string written = FileText("tx_cli_c.db");
 
-  std::tie(status, out) = Cli("--trim-long-names --skip-existing cli_customers");
+  std::tie(status, out) = Cli("--trim-long-names --skip-existing tx_cli_customers");
   EXPECT_EQ(status, 0) << out;
-  EXPECT_NE(out.find("Would you like to overwrite cli_cust? No"), std::string::npos) << out;
-  EXPECT_EQ(FileText("cli_cust.db"), written);
+  EXPECT_NE(out.find("Would you like to overwrite tx_cli_c? No"), std::string::npos) << out;
+  EXPECT_EQ(FileText("tx_cli_c.db"), written);
 
   std::filesystem::remove(program_ / "dbtemp.mdb");
-  std::tie(status, out) = Cli("--trim-long-names --overwrite cli_customers");
+  std::tie(status, out) = Cli("--trim-long-names --overwrite tx_cli_customers");
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("dbtemp.mdb"), std::string::npos) << out;
   EXPECT_NE(out.find("Form2.PushButton3_Click at line 112"), std::string::npos) << out;

@@ -68,76 +68,78 @@ TEST_F(ToParadoxHandlerTest, WithoutACurrentEntryOnlyAsksForOne) {
 }
 
 TEST_F(ToParadoxHandlerTest, NamesOverEightUnitsAreCutAfterAskingCaseKept) {
-  MakePgTable("abcdefgh", "a int4", {"1"});
-  MakePgTable("customers", "a int4", {"2"});
-  SelectPostgres({"abcdefgh", "customers"});
+  MakePgTable("txabcdef", "a int4", {"1"});
+  MakePgTable("txcustomers", "a int4", {"2"});
+  SelectPostgres({"txabcdef", "txcustomers"});
   EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
-  EXPECT_EQ(Questions(),
-            (std::vector<std::string>{"Continue?: CUSTOMERS is more than 8 characters. It will be "
-                                      "trimmed into CUSTOMER. Continue?"}));
-  EXPECT_EQ(TableFilesInFolder(), (std::vector<std::string>{"abcdefgh.db", "customer.db"}));
-  EXPECT_EQ(Column0("customer.db"), Cells{"2"});
+  EXPECT_EQ(Questions(), (std::vector<std::string>{
+                             "Continue?: TXCUSTOMERS is more than 8 characters. It will be "
+                             "trimmed into TXCUSTOM. Continue?"}));
+  EXPECT_EQ(TableFilesInFolder(), (std::vector<std::string>{"txabcdef.db", "txcustom.db"}));
+  EXPECT_EQ(Column0("txcustom.db"), Cells{"2"});
   // Refilled once from the folder, as the catalog names tables.
-  EXPECT_EQ(fake_.paradox_list.Names(), (std::vector<std::string>{"ABCDEFGH", "CUSTOMER"}));
+  EXPECT_EQ(fake_.paradox_list.Names(), (std::vector<std::string>{"TXABCDEF", "TXCUSTOM"}));
 }
 
 TEST_F(ToParadoxHandlerTest, NoToEitherQuestionSkipsOnlyThatTable) {
-  MakePgTable("longnames", "a int4", {"1"});
-  MakePgTable("kept", "a int4", {"2"});
-  MakePgTable("short", "a int4", {"3"});
-  std::ofstream(folder_ / "KEPT.DB") << "the user's table";
-  fake_.paradox_list.Add("KEPT");
-  SelectPostgres({"kept", "longnames", "short"});
+  MakePgTable("txlongnm1", "a int4", {"1"});
+  MakePgTable("tx_kept", "a int4", {"2"});
+  MakePgTable("tx_short", "a int4", {"3"});
+  std::ofstream(folder_ / "TX_KEPT.DB") << "the user's table";
+  fake_.paradox_list.Add("TX_KEPT");
+  SelectPostgres({"tx_kept", "txlongnm1", "tx_short"});
   fake_.dialogs.answers = {ui::Answer::kNo, ui::Answer::kNo};
   EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
   EXPECT_EQ(Questions(),
-            (std::vector<std::string>{"Continue?: LONGNAMES is more than 8 characters. It will "
-                                      "be trimmed into LONGNAME. Continue?",
-                                      "Overwrite?: Would you like to overwrite kept?"}));
-  EXPECT_EQ(TableFilesInFolder(), (std::vector<std::string>{"KEPT.DB", "short.db"}));
+            (std::vector<std::string>{"Continue?: TXLONGNM1 is more than 8 characters. It will "
+                                      "be trimmed into TXLONGNM. Continue?",
+                                      "Overwrite?: Would you like to overwrite tx_kept?"}));
+  EXPECT_EQ(TableFilesInFolder(), (std::vector<std::string>{"TX_KEPT.DB", "tx_short.db"}));
   std::stringstream kept;
-  kept << std::ifstream(folder_ / "KEPT.DB").rdbuf();
+  kept << std::ifstream(folder_ / "TX_KEPT.DB").rdbuf();
   EXPECT_EQ(kept.str(), "the user's table");
 }
 
 TEST_F(ToParadoxHandlerTest, YesToOverwriteReplacesTheTableWithItsCompanions) {
-  MakePgTable("old", "a text", {"'new'"});
-  SelectPostgres({"old"});
+  MakePgTable("tx_old", "a text", {"'new'"});
+  SelectPostgres({"tx_old"});
   ASSERT_EQ(SendToParadox().failures, 0);
-  fs::rename(folder_ / "old.db", folder_ / "OLD.DB");
-  std::ofstream(folder_ / "OLD.PX") << "stale index";
-  Pg("UPDATE old SET a = 'newer'");
+  fs::rename(folder_ / "tx_old.db", folder_ / "TX_OLD.DB");
+  std::ofstream(folder_ / "TX_OLD.PX") << "stale index";
+  Pg("UPDATE tx_old SET a = 'newer'");
   EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
-  EXPECT_EQ(Questions(), std::vector<std::string>{"Overwrite?: Would you like to overwrite old?"});
-  EXPECT_EQ(TableFilesInFolder(), std::vector<std::string>{"old.db"});
-  EXPECT_EQ(Column0("old.db"), Cells{"newer"});
+  EXPECT_EQ(Questions(),
+            std::vector<std::string>{"Overwrite?: Would you like to overwrite tx_old?"});
+  EXPECT_EQ(TableFilesInFolder(), std::vector<std::string>{"tx_old.db"});
+  EXPECT_EQ(Column0("tx_old.db"), Cells{"newer"});
 }
 
 TEST_F(ToParadoxHandlerTest, ANameListedOnlyFromASubFolderIsAskedThenWrittenBeside) {
   fs::create_directories(folder_ / "sub");
-  std::ofstream(folder_ / "sub" / "SUBT.DB") << "a table of the sub-folder";
-  fake_.paradox_list.Add("SUBT");
-  MakePgTable("subt", "a int4", {"5"});
-  SelectPostgres({"subt"});
+  std::ofstream(folder_ / "sub" / "TX_SUBT.DB") << "a table of the sub-folder";
+  fake_.paradox_list.Add("TX_SUBT");
+  MakePgTable("tx_subt", "a int4", {"5"});
+  SelectPostgres({"tx_subt"});
   EXPECT_EQ(SendToParadox().failures, 1);
-  EXPECT_EQ(Questions(), std::vector<std::string>{"Overwrite?: Would you like to overwrite subt?"});
+  EXPECT_EQ(Questions(),
+            std::vector<std::string>{"Overwrite?: Would you like to overwrite tx_subt?"});
   EXPECT_EQ(FailureLines(fake_.dialogs), std::vector<int>{160});
-  EXPECT_EQ(Column0("subt.db"), Cells{"5"});
+  EXPECT_EQ(Column0("tx_subt.db"), Cells{"5"});
   std::stringstream kept;
-  kept << std::ifstream(folder_ / "sub" / "SUBT.DB").rdbuf();
+  kept << std::ifstream(folder_ / "sub" / "TX_SUBT.DB").rdbuf();
   EXPECT_EQ(kept.str(), "a table of the sub-folder");
 }
 
 TEST_F(ToParadoxHandlerTest, TwoTablesCutToOneNameTheSecondFailsTheFirstStays) {
-  MakePgTable("customers1", "a int4", {"1"});
-  MakePgTable("customers2", "a int4", {"2"});
-  SelectPostgres({"customers1", "customers2"});
+  MakePgTable("txcusts_1", "a int4", {"1"});
+  MakePgTable("txcusts_2", "a int4", {"2"});
+  SelectPostgres({"txcusts_1", "txcusts_2"});
   EXPECT_EQ(SendToParadox().failures, 1);
   EXPECT_EQ(FailureLines(fake_.dialogs), std::vector<int>{214});
-  EXPECT_NE(FirstFailure().find("already holds a table named customer"), std::string::npos)
+  EXPECT_NE(FirstFailure().find("already holds a table named txcusts_"), std::string::npos)
       << FirstFailure();
-  EXPECT_EQ(TableFilesInFolder(), std::vector<std::string>{"customer.db"});
-  EXPECT_EQ(Column0("customer.db"), Cells{"2"});  // the lower entry went first
+  EXPECT_EQ(TableFilesInFolder(), std::vector<std::string>{"txcusts_.db"});
+  EXPECT_EQ(Column0("txcusts_.db"), Cells{"2"});  // the lower entry went first
   EXPECT_TRUE(StagingTables(program_ / "dbtemp.mdb").empty());
 }
 
@@ -145,13 +147,13 @@ TEST_F(ToParadoxHandlerTest, ALeftoverStagingTableIsDroppedFirst) {
   {
     Connection staging;
     ASSERT_TRUE(staging.Open(StagingConnectionString((program_ / "dbtemp.mdb").string())).ok());
-    ASSERT_TRUE(staging.Execute("CREATE TABLE `LEFT`(`zzz` VARCHAR)").ok());
-    ASSERT_TRUE(staging.Execute("INSERT INTO `LEFT` VALUES('stale')").ok());
+    ASSERT_TRUE(staging.Execute("CREATE TABLE `TX_LEFT`(`zzz` VARCHAR)").ok());
+    ASSERT_TRUE(staging.Execute("INSERT INTO `TX_LEFT` VALUES('stale')").ok());
   }
-  MakePgTable("left", "a text", {"'fresh'"});
-  SelectPostgres({"left"});
+  MakePgTable("tx_left", "a text", {"'fresh'"});
+  SelectPostgres({"tx_left"});
   EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
-  const ReadTable t = ReadOurs((folder_ / "left.db").string());
+  const ReadTable t = ReadOurs((folder_ / "tx_left.db").string());
   ASSERT_EQ(t.fields.size(), 1u);
   EXPECT_EQ(t.fields[0].name, "a");
   EXPECT_EQ(t.rows, std::vector<Cells>{{"fresh"}});
@@ -160,39 +162,39 @@ TEST_F(ToParadoxHandlerTest, ALeftoverStagingTableIsDroppedFirst) {
 
 TEST_F(ToParadoxHandlerTest, AMissingStagingDatabaseFailsEveryStatementOnIt) {
   fs::remove(program_ / "dbtemp.mdb");
-  MakePgTable("two", "a int4", {"1", "2"});
-  SelectPostgres({"two"});
+  MakePgTable("tx_two", "a int4", {"1", "2"});
+  SelectPostgres({"tx_two"});
   EXPECT_EQ(SendToParadox().failures, 9);
   EXPECT_EQ(FailureLines(fake_.dialogs),
             (std::vector<int>{112, 182, 184, 188, 200, 200, 214, 218, 220}));
   const auto statements = fake_.FailureStatements();
   EXPECT_EQ(statements[0], "");
-  EXPECT_EQ(statements[3], "CREATE TABLE `two`(`a` INT);");
-  EXPECT_EQ(statements[5], "INSERT INTO `two` VALUES('2')");
+  EXPECT_EQ(statements[3], "CREATE TABLE `tx_two`(`a` INT);");
+  EXPECT_EQ(statements[5], "INSERT INTO `tx_two` VALUES('2')");
   EXPECT_NE(FirstFailure().find("dbtemp.mdb"), std::string::npos) << FirstFailure();
   EXPECT_FALSE(fs::exists(program_ / "dbtemp.mdb"));
   EXPECT_TRUE(TableFilesInFolder().empty());
 }
 
 TEST_F(ToParadoxHandlerTest, ProgressPerRowAndPointerAfterEveryTable) {
-  MakePgTable("four", "a int4", {"1", "2", "3", "4"});
-  MakePgTable("none", "a int4");
-  SelectPostgres({"four", "none"});
+  MakePgTable("tx_four", "a int4", {"1", "2", "3", "4"});
+  MakePgTable("tx_none", "a int4");
+  SelectPostgres({"tx_four", "tx_none"});
   EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
   EXPECT_EQ(fake_.progress.values, (std::vector<double>{0, 25, 50, 75, 100, 0}));
   EXPECT_EQ(fake_.progress.text, "Progress Bar");
   using P = ui::PointerShape;
   EXPECT_EQ(fake_.pointer.history,
             (std::vector<P>{P::kHourglass, P::kDefault, P::kDefault, P::kDefault}));
-  EXPECT_EQ(Column0("four.db"), (Cells{"1", "2", "3", "4"}));
-  EXPECT_TRUE(Column0("none.db").empty());
+  EXPECT_EQ(Column0("tx_four.db"), (Cells{"1", "2", "3", "4"}));
+  EXPECT_TRUE(Column0("tx_none.db").empty());
 }
 
 TEST_F(ToParadoxHandlerTest, AMissingSourceTableFailsEachStepThatNeedsIt) {
-  SelectPostgres({"ghost"});
+  SelectPostgres({"tx_ghost"});
   EXPECT_EQ(SendToParadox().failures, 6);
   EXPECT_EQ(FailureLines(fake_.dialogs), (std::vector<int>{168, 172, 188, 190, 212, 214}));
-  EXPECT_EQ(fake_.FailureStatements()[2], "CREATE TABLE `ghost`);");
+  EXPECT_EQ(fake_.FailureStatements()[2], "CREATE TABLE `tx_ghost`);");
   EXPECT_TRUE(TableFilesInFolder().empty());
 }
 

@@ -74,11 +74,11 @@ class ToParadoxValuesTest : public ToParadoxTest {
 };
 
 TEST_F(ToParadoxValuesTest, EveryCommonTypeArrivesExactlyForBothReaders) {
-  MakePgTable("types", kEveryType, kEveryTypeRows);
-  SelectPostgres({"types"});
+  MakePgTable("tx_types", kEveryType, kEveryTypeRows);
+  SelectPostgres({"tx_types"});
   EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
-  const Rows source = PgRows("SELECT * FROM types");
-  const std::string file = (folder_ / "types.db").string();
+  const Rows source = PgRows("SELECT * FROM tx_types");
+  const std::string file = (folder_ / "tx_types.db").string();
   const ReadTable ours = ReadOurs(file);
   ExpectSameValues(ours, source);
   ReadTable px = ReadPxlib(file);
@@ -100,49 +100,49 @@ TEST_F(ToParadoxValuesTest, EveryCommonTypeArrivesExactlyForBothReaders) {
 }
 
 TEST_F(ToParadoxValuesTest, LongTextsBinaryAndEmptyValues) {
-  MakePgTable("blobs", "t text, by bytea, e text, n int4",
+  MakePgTable("tx_blobs", "t text, by bytea, e text, n int4",
               {"repeat('x', 300) || 'é' || E'\\r\\n' || '''q''', '\\x00ff27', '', 1",
                "'short', '\\x', NULL, NULL", "repeat('y', 70000), NULL, 'z', 3"});
-  SelectPostgres({"blobs"});
+  SelectPostgres({"tx_blobs"});
   EXPECT_EQ(SendToParadox().failures, 0);
-  const ReadTable ours = ReadOurs((folder_ / "blobs.db").string());
+  const ReadTable ours = ReadOurs((folder_ / "tx_blobs.db").string());
   ExpectSameValues(ours, PgRows("SELECT t, CASE WHEN by = '' THEN NULL ELSE by END, e, n "
-                                "FROM blobs"));
+                                "FROM tx_blobs"));
   EXPECT_EQ(ours.fields[0].type, paradox::FieldType::kMemo);
   EXPECT_EQ(ours.fields[1].type, paradox::FieldType::kBinary);
 }
 
 TEST_F(ToParadoxValuesTest, ARowNoFieldCanHoldFailsAloneWithItsColumnNamed) {
-  MakePgTable("cp", "id int4, name text", {"1, 'Grüße'", "2, '漢字'", "3, 'ok'"});
-  SelectPostgres({"cp"});
+  MakePgTable("tx_cp", "id int4, name text", {"1, 'Grüße'", "2, '漢字'", "3, 'ok'"});
+  SelectPostgres({"tx_cp"});
   EXPECT_EQ(SendToParadox().failures, 1);
   ASSERT_EQ(fake_.dialogs.Failures().size(), 1u);
   const std::string text = fake_.dialogs.Failures()[0];
   EXPECT_NE(text.find("`name`"), std::string::npos) << text;
   EXPECT_NE(text.find("at line 200"), std::string::npos) << text;
-  EXPECT_EQ(fake_.FailureStatements()[0], "INSERT INTO `cp` VALUES('2', '漢字')");
-  const ReadTable ours = ReadOurs((folder_ / "cp.db").string());
+  EXPECT_EQ(fake_.FailureStatements()[0], "INSERT INTO `tx_cp` VALUES('2', '漢字')");
+  const ReadTable ours = ReadOurs((folder_ / "tx_cp.db").string());
   ASSERT_TRUE(ours.error.empty()) << ours.error;
   EXPECT_EQ(ours.rows, (std::vector<Cells>{{"1", "Grüße"}, {"3", "ok"}}));
 }
 
 // Paradox -> PostgreSQL -> Paradox gives back every value of the table.
 TEST_F(ToParadoxValuesTest, RoundTripKeepsEveryValue) {
-  MakePgTable("rt_src", kEveryType, kEveryTypeRows);
-  SelectPostgres({"rt_src"});
+  MakePgTable("tx_rt", kEveryType, kEveryTypeRows);
+  SelectPostgres({"tx_rt"});
   ASSERT_EQ(SendToParadox().failures, 0);
-  const ReadTable first = ReadOurs((folder_ / "rt_src.db").string());
+  const ReadTable first = ReadOurs((folder_ / "tx_rt.db").string());
   ASSERT_TRUE(first.error.empty()) << first.error;
 
-  // The lists as the window now shows them: rt_src on both sides, so both
+  // The lists as the window now shows them: tx_rt on both sides, so both
   // sends ask before replacing (the scripted answer is Yes).
-  fake_.paradox_list.SelectNames({"RT_SRC"});
+  fake_.paradox_list.SelectNames({"TX_RT"});
   ASSERT_EQ(Send().failures, 0) << FirstFailure();
-  fake_.postgres_list.SelectNames({"rt_src"});
+  fake_.postgres_list.SelectNames({"tx_rt"});
   ASSERT_EQ(SendToParadox().failures, 0) << FirstFailure();
   EXPECT_EQ(fake_.dialogs.shown.size(), 2u);
-  EXPECT_EQ(TableFilesInFolder(), (std::vector<std::string>{"rt_src.db"}));
-  const ReadTable second = ReadOurs((folder_ / "rt_src.db").string());
+  EXPECT_EQ(TableFilesInFolder(), (std::vector<std::string>{"tx_rt.db"}));
+  const ReadTable second = ReadOurs((folder_ / "tx_rt.db").string());
   ASSERT_TRUE(second.error.empty()) << second.error;
   ASSERT_EQ(second.rows.size(), first.rows.size());
   for (size_t r = 0; r < first.rows.size(); ++r) {
