@@ -152,9 +152,20 @@ TEST_F(ParadoxFolderDriverTest, BlobTypesAndARowThatCannotBeRead) {
 }
 
 TEST_F(ParadoxFolderDriverTest, MissingTableIsAClearError) {
-  auto r = Open()->Execute("SELECT * FROM \"Nowhere\"");
+  auto c = Open();
+  auto r = c->Execute("SELECT * FROM \"Nowhere\"");
   EXPECT_EQ(r.status().code(), Status::Code::kNotFound);
   EXPECT_NE(r.status().message().find("Nowhere"), std::string::npos) << r.status().message();
+  // A name is a name in this folder, never a path out of it.
+  fs::create_directories(dir_ + "/inner");
+  ASSERT_EQ(Orders(2).Write(dir_ + "/outside.db"), "");
+  ConnectionSettings s;
+  s.paradox_folder = dir_ + "/inner";
+  Connection inner;
+  ASSERT_TRUE(inner.Open(ParadoxConnectionString(s)).ok());
+  EXPECT_EQ(inner.Execute("SELECT * FROM \"../outside\"").status().code(), Status::Code::kNotFound);
+  EXPECT_FALSE(inner.Execute("DROP TABLE `../outside`").ok());
+  EXPECT_TRUE(fs::exists(dir_ + "/outside.db"));
 }
 
 TEST_F(ParadoxFolderDriverTest, DropRemovesTheTableWithItsCompanionsReadOnlyToo) {
