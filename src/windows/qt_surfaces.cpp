@@ -23,12 +23,20 @@ QString TitleOr(const std::optional<std::string>& title) {
 
 int QtTableList::Count() const { return list_->count(); }
 
-std::string QtTableList::Text(int index) const { return list_->item(index)->text().toStdString(); }
+// An index past the end reads as an empty, unselected entry rather than
+// taking the program down.
+std::string QtTableList::Text(int index) const {
+  const QListWidgetItem* item = list_->item(index);
+  return item ? item->text().toStdString() : std::string();
+}
 
-bool QtTableList::Selected(int index) const { return list_->item(index)->isSelected(); }
+bool QtTableList::Selected(int index) const {
+  const QListWidgetItem* item = list_->item(index);
+  return item && item->isSelected();
+}
 
 void QtTableList::SetSelected(int index, bool selected) {
-  list_->item(index)->setSelected(selected);
+  if (QListWidgetItem* item = list_->item(index)) item->setSelected(selected);
 }
 
 int QtTableList::SelectedCount() const {
@@ -47,6 +55,7 @@ void QtTableList::SetCurrentIndex(int index) {
 }
 
 void QtTableList::RemoveAt(int index) {
+  if (index < 0 || index >= Count()) return;
   // The widget would move the current entry to a neighbour; the handlers
   // expect "no current entry" once it is gone.
   const bool was_current = CurrentIndex() == index;
