@@ -18,6 +18,7 @@
 // the batching cannot be seen.
 #include "transfer/to_postgres.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,7 +26,6 @@
 #include "connection/connection.h"
 #include "transfer/field_types.h"
 #include "transfer/set_insert.h"
-#include "ui/memory_surfaces.h"
 #include "ui/procedure.h"
 
 namespace corvane::transfer {
@@ -36,6 +36,23 @@ constexpr const char* kTag = "Form2.PushButton4_Click";
 constexpr int kCommandTimeoutS = 5000;
 constexpr int kConnectionTimeoutS = 5000;
 const Status kNoResult = Status::Internal("The server gave no result for the statement.");
+
+// Serves the window's pump at most every 20 ms. The clock is read on every
+// call: between calls there may be a whole round trip to the server.
+class PumpEvery20Ms : public ui::EventPump {
+ public:
+  explicit PumpEvery20Ms(ui::EventPump& inner) : inner_(inner) {}
+  void Pump() override {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(20)) return;
+    last_ = now;
+    inner_.Pump();
+  }
+
+ private:
+  ui::EventPump& inner_;
+  std::chrono::steady_clock::time_point last_{};
+};
 
 class ToPostgres {
  public:
@@ -59,7 +76,7 @@ class ToPostgres {
 
   ui::TablesWindow& w_;
   ToPostgresOptions options_;
-  ui::ThrottledPump pump_;
+  PumpEvery20Ms pump_;
   ui::Procedure proc_;
   Connection postgres_;
   Connection paradox_;
