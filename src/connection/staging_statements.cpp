@@ -93,6 +93,11 @@ class Scanner {
     }
     return false;
   }
+  // What is left after blanks.
+  std::string_view Rest() {
+    SkipSpace();
+    return text_.substr(pos_);
+  }
   // The end of the statement: an optional ";" and nothing after it.
   bool End() {
     Punct(';');
@@ -155,10 +160,23 @@ Result<Statement> ParseInsert(Scanner& s) {
   return Statement(std::move(insert));
 }
 
+// The bracketed name runs to the last "]": a table whose name holds "]"
+// (CREATE takes it between backquotes) can still be dropped, so it is not
+// left behind for the next transfer of that name to append to.
 Result<Statement> ParseDrop(Scanner& s) {
-  auto table = s.TableName();
-  if (!table || !s.End()) return SyntaxError("DROP TABLE");
-  return Statement(DropStatement{std::move(*table)});
+  if (auto table = s.Quoted('`', '`')) {
+    if (!s.End()) return SyntaxError("DROP TABLE");
+    return Statement(DropStatement{std::move(*table)});
+  }
+  std::string_view rest = s.Rest();
+  while (!rest.empty() &&
+         (std::isspace(static_cast<unsigned char>(rest.back())) || rest.back() == ';')) {
+    rest.remove_suffix(1);
+  }
+  if (rest.size() < 3 || rest.front() != '[' || rest.back() != ']') {
+    return SyntaxError("DROP TABLE");
+  }
+  return Statement(DropStatement{std::string(rest.substr(1, rest.size() - 2))});
 }
 
 // Names in brackets hold no "]", so the last "].[" and the last ".db] from ["

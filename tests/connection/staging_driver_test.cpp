@@ -117,7 +117,7 @@ TEST_F(StagingDriverTest, RefusesOtherStatementsAndSecondStatements) {
            "CREATE TABLE `x`(`a` TEXT)",
            "CREATE TABLE `x`(`a` VARCHAR(20))",
            "CREATE TABLE `x`);",
-           "DROP TABLE [a]b]",
+           "DROP TABLE [keep] DROP TABLE [keep]",
        }) {
     Status s = Run(sql);
     EXPECT_FALSE(s.ok()) << sql;
@@ -133,6 +133,9 @@ TEST_F(StagingDriverTest, NamesCannotAddStatements) {
   const std::string odd = "x\"); DROP TABLE keep; --";
   ASSERT_TRUE(Run("CREATE TABLE `" + odd + "`(`c\"` VARCHAR)").ok());
   ASSERT_TRUE(Run("INSERT INTO `" + odd + "` VALUES('v')").ok());
+  // A "]" in a name: the bracketed drop takes the name to the last "]".
+  ASSERT_TRUE(Run("CREATE TABLE `x]y`(`a` VARCHAR)").ok());
+  EXPECT_TRUE(Run("DROP TABLE [x]y]").ok());
   auto rows = Stored("SELECT name FROM sqlite_schema WHERE type='table' ORDER BY name");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(*rows[0][0], "keep");
