@@ -2,10 +2,17 @@
 # Installs what is missing, builds with warnings as errors, starts a
 # throwaway PostgreSQL (loopback, free port, removed afterwards) and runs
 # every test offscreen. Exits non-zero on any failure.
+#   --sanitize   build into build-asan/ with address and undefined-behaviour
+#                sanitizers and run the same tests there
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+extra=()
+if [ "${1:-}" = "--sanitize" ]; then
+  export CORVANE_BUILD_DIR=${CORVANE_BUILD_DIR:-$top/build-asan}
+  extra=(-DCORVANE_SANITIZE=ON)
+fi
 "$top/scripts/install-deps.sh"
-"$top/scripts/build.sh" -DCORVANE_WERROR=ON
+"$top/scripts/build.sh" -DCORVANE_WERROR=ON "${extra[@]}"
 build=${CORVANE_BUILD_DIR:-$top/build}
 
 pgbin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
