@@ -151,18 +151,9 @@ class ParadoxFolderDriver : public Driver {
 
   // Companions go first and the table file last: if a removal fails the
   // table is still there to be dropped again, rather than a nameless rest.
-  // When several table files differ only in case (possible here, not on the
-  // systems Paradox comes from), only the one the name finds goes, and the
-  // shared companions stay with the others.
   Status Drop(const std::string& table) {
-    std::optional<fs::path> target = paradox::FindTableFile(folder_, table);
-    if (!target) return MissingTable(table);
-    std::vector<fs::path> files = paradox::TableFiles(folder_, table);
-    size_t tables = 0;
-    for (const auto& f : files) {
-      tables += paradox::SameNameIgnoringCase(f.extension().string(), ".db") ? 1 : 0;
-    }
-    if (tables > 1) files = {*target};
+    std::vector<fs::path> files = paradox::DroppableTableFiles(folder_, table);
+    if (files.empty()) return MissingTable(table);
     for (auto it = files.rbegin(); it != files.rend(); ++it) {
       std::error_code ec;
       fs::remove(*it, ec);  // unlinking ignores a read-only file mode, as wanted

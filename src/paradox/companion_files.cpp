@@ -128,4 +128,12 @@ std::optional<fs::path> FindTableFile(const fs::path& folder, const std::string&
   return best;
 }
 
+std::vector<fs::path> DroppableTableFiles(const fs::path& folder, const std::string& table_name) {
+  std::optional<fs::path> table = FindTableFile(folder, table_name);
+  if (!table) return {};
+  std::vector<fs::path> files = TableFiles(folder, table_name);
+  if (std::count_if(files.begin(), files.end(), IsTableFile) > 1) return {*table};
+  return files;
+}
+
 }  // namespace corvane::paradox

@@ -36,6 +36,13 @@ std::vector<std::filesystem::path> CompanionFiles(const std::filesystem::path& f
 std::optional<std::filesystem::path> FindTableFile(const std::filesystem::path& folder,
                                                    const std::string& table_name);
 
+// What dropping `table_name` removes: TableFiles, except that when several
+// table files differ only in case (possible here, not on the systems
+// Paradox comes from) only the one FindTableFile picks goes and the shared
+// companions stay with the others. Empty when there is no such table.
+std::vector<std::filesystem::path> DroppableTableFiles(const std::filesystem::path& folder,
+                                                       const std::string& table_name);
+
 // True when `extension` (with its dot, any case) names a file of a table
 // family: .db .mb .px .xNN .yNN .xgN .ygN .val .tv .fam (N a hex digit).
 bool IsTableFamilyExtension(std::string_view extension);

@@ -8,13 +8,21 @@
 // the staging table; finally refill the Paradox list once. Every step is
 // numbered; a failing step shows the failure dialog with the statement
 // built last and the handler goes on with the next step.
+//
+// A table the user agreed to overwrite leaves the folder at the drop, but
+// its files are only moved aside: they are deleted once the new table is
+// exported and put back when the export fails, so a failing export never
+// costs the old table.
 #include "transfer/to_paradox.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
+#include "paradox/companion_files.h"
+#include "paradox/table_set_aside.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/staging_names.h"
@@ -48,6 +56,8 @@ class ToParadox {
   void CopyRows(const std::string& source);
   Status BuildInsert(const std::string& head);
   void FinishTable(const std::string& source, const std::string& target);
+  Status DropForOverwrite(const std::string& target);
+  Status Export(const std::string& source, const std::string& target);
   Status Exec(Connection& c, const std::string& sql) { return c.Execute(sql).status(); }
 
   ui::TablesWindow& w_;
@@ -55,6 +65,7 @@ class ToParadox {
   std::string sql_;  // the CREATE or INSERT built last; the dialog quotes it
   Connection staging_, paradox_, postgres_;
   std::unique_ptr<RecordSet> rows_;
+  std::unique_ptr<paradox::TableSetAside> old_table_;  // the table being overwritten
 };
 
 int ToParadox::Run() {
@@ -68,6 +79,7 @@ int ToParadox::Run() {
   for (int i = w_.postgres_list.Count() - 1; i >= 0; --i) {
     if (w_.postgres_list.Selected(i)) TransferEntry(i);
   }
+  old_table_.reset();  // never left aside: without a new table it comes back
   const std::string folder = w_.settings.Current().paradox_folder;
   proc_.Step(230, [&] {
     return catalog::ListParadoxTables(folder, w_.paradox_list, w_.pump, w_.dialogs);
@@ -104,7 +116,7 @@ void ToParadox::TransferEntry(int index) {
   decision = DecideOverwrite(target, decision);
   if (decision == Decision::kSkip) return;  // 156
   if (decision == Decision::kOverwrite) {
-    proc_.Step(160, [&] { return Exec(paradox_, "DROP TABLE `" + target + "` "); });
+    proc_.Step(160, [&] { return DropForOverwrite(target); });
     ui::RemoveFromList(w_.paradox_list, target);  // 162
   }
   OpenSource(source);
@@ -209,10 +221,36 @@ void ToParadox::FinishTable(const std::string& source, const std::string& target
     rows_.reset();
     return Status::Ok();
   });
-  const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
-  proc_.Step(214, [&] { return Exec(staging_, ExportStatementText(folder, target, source)); });
+  proc_.Step(214, [&] { return Export(source, target); });
   w_.pump.Pump();  // 216
   ReplaceStagingTable(source, 218, 220);
+}
+
+// The overwrite drop. Where the Paradox connection would delete a table,
+// its files are moved aside instead; where it would fail (not open, no
+// such table in the folder) it runs and fails as it always did.
+Status ToParadox::DropForOverwrite(const std::string& target) {
+  const std::filesystem::path folder(w_.settings.Current().paradox_folder);
+  if (!paradox_.is_open() || paradox::DroppableTableFiles(folder, target).empty()) {
+    return Exec(paradox_, "DROP TABLE `" + target + "` ");
+  }
+  auto aside = paradox::TableSetAside::Create(folder, target);
+  if (!aside.ok()) return aside.status();
+  old_table_ = std::move(aside).value();
+  return Status::Ok();
+}
+
+// The export statement; then the old table set aside for this one goes for
+// good, or comes back when there is no new table to take its place.
+Status ToParadox::Export(const std::string& source, const std::string& target) {
+  const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
+  Status exported = Exec(staging_, ExportStatementText(folder, target, source));
+  std::unique_ptr<paradox::TableSetAside> old_table = std::move(old_table_);
+  if (!old_table) return exported;
+  if (exported.ok()) return old_table->Discard();
+  Status restored = old_table->Restore();
+  if (restored.ok()) return exported;
+  return Status::Error(exported.code(), exported.message() + " " + restored.message());
 }
 
 }  // namespace
