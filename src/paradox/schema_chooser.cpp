@@ -28,6 +28,23 @@ bool FitsLong(const Decimal& d) {
   return d.int_digits.empty() || std::stoll(d.int_digits) <= kLongMax;
 }
 
+// The places of a plain decimal that a BCD field of that scale prints back
+// unchanged: [-](0|[1-9]digits).digits, not a negative zero. 0 otherwise.
+int PlainScale(const std::string& text) {
+  const size_t dot = text.find('.');
+  const size_t start = (!text.empty() && text[0] == '-') ? 1 : 0;
+  if (dot == std::string::npos || dot == start || dot + 1 == text.size()) return 0;
+  if (text[start] == '0' && dot != start + 1) return 0;
+  bool nonzero = false;
+  for (size_t i = start; i < text.size(); ++i) {
+    if (i == dot) continue;
+    if (text[i] < '0' || text[i] > '9') return 0;
+    nonzero |= text[i] != '0';
+  }
+  if (start == 1 && !nonzero) return 0;
+  return static_cast<int>(text.size() - dot - 1);
+}
+
 // A field with its record size filled in.
 FieldInfo Field(const std::string& name, FieldType type, int size = 0, int scale = 0) {
   FieldInfo f{name, type, size, scale};
@@ -98,6 +115,9 @@ void SchemaChooser::ObserveNumber(Stats& s, const std::string& text) const {
   if (s.all_double && !DoubleHoldsExactly(text)) s.all_double = false;
   s.max_int_digits = std::max(s.max_int_digits, d->int_digits.size());
   s.max_frac_digits = std::max(s.max_frac_digits, d->frac_digits.size());
+  const int places = PlainScale(text);
+  if (s.scale == -1) s.scale = places;
+  if (s.scale != places) s.scale = 0;
 }
 
 FieldInfo SchemaChooser::AsText(const std::string& name, const Stats& s) {
@@ -112,6 +132,10 @@ FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {
   const bool empty = s.values == 0;
   if (word == "INT" || word == "DECIMAL" || word == "FLOAT") {
     if (empty) return Field(name, word == "INT" ? FieldType::kLong : FieldType::kNumber);
+    if (word != "FLOAT" && s.all_decimal && s.scale > 0 &&
+        s.max_int_digits + static_cast<size_t>(s.scale) <= kBcdDigits) {
+      return Field(name, FieldType::kBcd, 0, s.scale);
+    }
     if (s.all_decimal && s.all_long) return Field(name, FieldType::kLong);
     if (s.all_decimal && s.all_double) return Field(name, FieldType::kNumber);
     if (s.all_decimal && s.max_int_digits + s.max_frac_digits <= kBcdDigits) {

@@ -3,7 +3,11 @@
 // pass over all its values.
 //
 // Rules (the first that holds every non-empty value of the column wins):
-//   INT, DECIMAL, FLOAT  Long integer when all are whole numbers within
+//   INT, DECIMAL         BCD of scale s when all are plain decimals with the
+//                        same s > 0 places ("12.3450", as numeric(12,4)
+//                        prints) that fit 32 digits: it reads back as the
+//                        same text, trailing zeros included. Then as FLOAT.
+//   FLOAT                Long integer when all are whole numbers within
 //                        +-2147483647; Number when a double keeps each one
 //                        (it reads back as the same decimal value); BCD with
 //                        the largest scale seen when all fit 32 digits;
@@ -61,6 +65,7 @@ class SchemaChooser {
     bool all_double = true;
     size_t max_int_digits = 0;
     size_t max_frac_digits = 0;
+    int scale = -1;  // places every value shows; -1 before the first, 0 when mixed
     bool all_date = true;
     bool all_timestamp = true;
     bool all_hex = true;
