@@ -8,7 +8,7 @@
 // its rate is taken as its rate for the whole table.
 //
 // Usage: to_postgres_bench [--rows N] [--plain-rows M] [--rounds R] [--folder DIR]
-//                          [--batch B] [--only-ours yes]
+//                          [--batch B] [--copy-rows C] [--only-ours yes]
 // The server comes from CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE.
 #include <libpq-fe.h>
 
@@ -38,7 +38,8 @@ using Clock = std::chrono::steady_clock;
 struct Args {
   long rows = 1000000;
   long plain_rows = 20000;
-  long batch = 0;  // 0: the handler's default
+  long batch = 0;      // 0: the handler's default
+  long copy_rows = 0;  // 0: the handler's default
   bool only_ours = false;
   int rounds = 3;
   std::string folder;
@@ -123,30 +124,48 @@ class LastValueBar : public ui::ProgressBar {
   double value = 0;
 };
 
+// The longest wait between two services of the window's pump, from the
+// first (connecting to the server comes before it, as it would without
+// batching).
+class GapPump : public ui::EventPump {
+ public:
+  void Pump() override {
+    const auto now = Clock::now();
+    if (served) longest = std::max(longest, std::chrono::duration<double>(now - last).count());
+    served = true;
+    last = now;
+  }
+  bool served = false;
+  Clock::time_point last;
+  double longest = 0;
+};
+
 struct Measured {
   long rows = 0;
   double seconds = 0;
   long peak_growth_kib = 0;
+  double longest_pump_gap_s = 0;
   double rate() const { return seconds > 0 ? rows / seconds : 0; }
 };
 
-Measured RunOurs(const ConnectionSettings& settings, long rows, long batch) {
+Measured RunOurs(const ConnectionSettings& settings, long rows, const Args& args) {
   ui::MemoryTableList pg, px;
   px.Add("BENCH");
   px.SelectNames({"BENCH"});
   LastValueBar bar;
   ui::ScriptedDialogs dialogs;
   ui::MemoryPointer pointer;
-  ui::CountingPump pump;
+  GapPump pump;
   ui::FixedSettings fixed(settings);
   ui::TablesWindow window{pg, px, bar, dialogs, pointer, pump, fixed, ""};
   const long before = CurrentKib();
   ResetPeak();
   const auto start = Clock::now();
   transfer::ToPostgresOptions options;
-  if (batch > 0) options.batch_rows = static_cast<size_t>(batch);
+  if (args.batch > 0) options.batch_rows = static_cast<size_t>(args.batch);
+  if (args.copy_rows > 0) options.copy_rows = static_cast<size_t>(args.copy_rows);
   transfer::TransferOutcome out = transfer::SendTablesToPostgresWith(window, options);
-  Measured m{rows, Seconds(start), PeakKib() - before};
+  Measured m{rows, Seconds(start), PeakKib() - before, pump.longest};
   if (out.failures > 0) std::fprintf(stderr, "ours: %d failures\n", out.failures);
   return m;
 }
@@ -254,6 +273,7 @@ Args Parse(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--plain-rows")) a.plain_rows = std::atol(argv[i + 1]);
     if (!std::strcmp(argv[i], "--folder")) a.folder = argv[i + 1];
     if (!std::strcmp(argv[i], "--batch")) a.batch = std::atol(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--copy-rows")) a.copy_rows = std::atol(argv[i + 1]);
     if (!std::strcmp(argv[i], "--rounds")) a.rounds = std::max(1, std::atoi(argv[i + 1]));
     if (!std::strcmp(argv[i], "--only-ours")) a.only_ours = !std::strcmp(argv[i + 1], "yes");
   }
@@ -274,12 +294,14 @@ double Median(std::vector<double> v) {
 void Round(const ConnectionSettings& s, const Args& args, int round, std::vector<double>& vs_plain,
            std::vector<double>& vs_copy) {
   PgConn(s).Run("DROP TABLE IF EXISTS \"BENCH\"");
-  const Measured ours = RunOurs(s, args.rows, args.batch);
+  const Measured ours = RunOurs(s, args.rows, args);
   const Measured copy = RunCopy(s);
   const Measured plain = RunPlain(s, std::min(args.plain_rows, args.rows));
   std::printf("round %d\n", round);
-  std::printf("  ours : %10.0f rows/s  (%ld rows, %.2f s, peak memory +%ld KiB)\n", ours.rate(),
-              ours.rows, ours.seconds, ours.peak_growth_kib);
+  std::printf(
+      "  ours : %10.0f rows/s  (%ld rows, %.2f s, peak memory +%ld KiB, pump served at least "
+      "every %.0f ms)\n",
+      ours.rate(), ours.rows, ours.seconds, ours.peak_growth_kib, ours.longest_pump_gap_s * 1000);
   std::printf("  plain: %10.0f rows/s  (%ld rows measured, rate extrapolated)\n", plain.rate(),
               plain.rows);
   std::printf("  copy : %10.0f rows/s  (%ld rows, %.2f s)\n", copy.rate(), copy.rows, copy.seconds);
@@ -299,7 +321,9 @@ int main(int argc, char** argv) {
   if (!MakeTable(args.folder, args.rows)) return 1;
   if (args.only_ours) {
     PgConn(s).Run("DROP TABLE IF EXISTS \"BENCH\"");
-    std::printf("ours : %10.0f rows/s\n", RunOurs(s, args.rows, args.batch).rate());
+    const Measured ours = RunOurs(s, args.rows, args);
+    std::printf("ours : %10.0f rows/s  (peak memory +%ld KiB, pump gap at most %.0f ms)\n",
+                ours.rate(), ours.peak_growth_kib, ours.longest_pump_gap_s * 1000);
     return 0;
   }
   std::vector<double> vs_plain, vs_copy;

@@ -73,8 +73,26 @@ std::vector<Status> Driver::ExecuteEach(const std::vector<std::string>& statemen
 }
 
 std::vector<Status> Connection::ExecuteEach(const std::vector<std::string>& statements) {
-  if (!driver_) return std::vector<Status>(statements.size(), Status::InvalidArgument(kClosedMessage));
+  if (!driver_)
+    return std::vector<Status>(statements.size(), Status::InvalidArgument(kClosedMessage));
   return driver_->ExecuteEach(statements);
+}
+
+Result<std::unique_ptr<RowCopy>> Connection::BeginCopy(const std::string& quoted_table,
+                                                       int column_count, CopyEmpty empty) {
+  if (!driver_) return Status::InvalidArgument(kClosedMessage);
+  return driver_->BeginCopy(quoted_table, column_count, empty);
+}
+
+Status Connection::CopyRows(const std::string& quoted_table, int column_count,
+                            std::span<const std::vector<Value>> rows, CopyEmpty empty) {
+  auto copy = BeginCopy(quoted_table, column_count, empty);
+  if (!copy.ok()) return copy.status();
+  for (const std::vector<Value>& row : rows) {
+    Status added = copy.value()->Add(row);
+    if (!added.ok()) return added;  // the copy is abandoned as it goes
+  }
+  return copy.value()->End(nullptr);
 }
 
 Result<std::unique_ptr<RecordSet>> Connection::OpenSchema(int schema) {

@@ -21,7 +21,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,29 @@ class RecordSet {
   virtual void Close() = 0;
 };
 
+// How COPY writes a value that is not null but empty.
+enum class CopyEmpty {
+  kEmptyText,  // stored as the empty text
+  kNull,       // stored as NULL, as the row statement writes it
+};
+
+// Rows streamed into one table with COPY ... FROM STDIN, in the table's
+// column order. Nothing is stored unless End succeeds; then every row added
+// is stored and durable. Destroying an open copy abandons it (nothing
+// stored). While a copy is open its connection runs nothing else.
+class RowCopy {
+ public:
+  virtual ~RowCopy() = default;
+  // Adds one row of exactly the copy's column count. After the first
+  // failure (a row of another width, a lost connection) every later call
+  // returns it, and End does too without storing anything.
+  virtual Status Add(const std::vector<Value>& row) = 0;
+  // Ends the copy; ok when the server stored every row added. The server
+  // may still be storing rows sent long before; while it does,
+  // `while_waiting` (if set) is called every few milliseconds.
+  virtual Status End(const std::function<void()>& while_waiting) = 0;
+};
+
 // What a connection string's driver implements.
 class Driver {
  public:
@@ -75,6 +100,13 @@ class Driver {
   // rows stored and the statuses equal one-at-a-time execution; all effects
   // are durable when it returns.
   virtual std::vector<Status> ExecuteEach(const std::vector<std::string>& statements);
+  // Starts COPY into `quoted_table` (a table name already quoted for the
+  // server) of `column_count` columns; see RowCopy.
+  virtual Result<std::unique_ptr<RowCopy>> BeginCopy(const std::string& quoted_table,
+                                                     int column_count, CopyEmpty empty) {
+    (void)quoted_table, (void)column_count, (void)empty;
+    return Status::NotSupported("This data source cannot copy rows in bulk.");
+  }
   // The table list: columns TABLE_TYPE and TABLE_NAME.
   virtual Result<std::unique_ptr<RecordSet>> OpenSchemaTables() {
     return Status::NotSupported(
@@ -96,6 +128,12 @@ class Connection {
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql);
   // See Driver::ExecuteEach. On a closed connection every statement fails.
   std::vector<Status> ExecuteEach(const std::vector<std::string>& statements);
+  // See Driver::BeginCopy. The copy must not outlive the connection.
+  Result<std::unique_ptr<RowCopy>> BeginCopy(const std::string& quoted_table, int column_count,
+                                             CopyEmpty empty);
+  // Copies `rows` whole or not at all: one BeginCopy, Add per row, End.
+  Status CopyRows(const std::string& quoted_table, int column_count,
+                  std::span<const std::vector<Value>> rows, CopyEmpty empty);
   // OpenSchema(20): the tables of the database.
   Result<std::unique_ptr<RecordSet>> OpenSchema(int schema);
   void Close();

@@ -51,6 +51,8 @@ class PgSession {
 
   // Set while a record set streams rows from a cursor in an open transaction.
   bool streaming = false;
+  // Set while a COPY FROM STDIN is open: the connection takes nothing else.
+  bool copying = false;
 
  private:
   explicit PgSession(PgConnPtr conn) : conn_(std::move(conn)) {}
@@ -62,5 +64,10 @@ inline constexpr const char* kPgClosedMessage =
 
 // Runs each statement as if alone with autocommit (Driver::ExecuteEach).
 std::vector<Status> PgExecuteEach(PgSession& session, const std::vector<std::string>& statements);
+
+// Starts COPY quoted_table FROM STDIN (Driver::BeginCopy).
+Result<std::unique_ptr<RowCopy>> PgBeginCopy(std::shared_ptr<PgSession> session,
+                                             const std::string& quoted_table, int column_count,
+                                             CopyEmpty empty);
 
 }  // namespace corvane

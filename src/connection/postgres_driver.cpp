@@ -21,6 +21,8 @@ namespace {
 
 constexpr int kChunkRows = 1000;
 constexpr const char* kCursor = "corvane_rows";
+constexpr const char* kCopyOpenMessage =
+    "A copy of rows on this connection is still open; end it first.";
 constexpr const char* kNoRowMessage =
     "Either BOF or EOF is True, or the current record has been deleted.";
 
@@ -147,6 +149,7 @@ class PostgresDriver : public Driver {
           "The rows of an earlier query on this connection are still being read; close that "
           "record set first.");
     }
+    if (session_->copying) return Status::InvalidArgument(kCopyOpenMessage);
     if (IsQueryWord(scan.first_word)) {
       bool not_a_cursor = false;
       auto streamed = OpenCursor(std::string(scan.body), not_a_cursor);
@@ -165,7 +168,15 @@ class PostgresDriver : public Driver {
           Status::InvalidArgument("The rows of an earlier query on this connection are still "
                                   "being read; close that record set first."));
     }
+    if (session_->copying) {
+      return std::vector<Status>(statements.size(), Status::InvalidArgument(kCopyOpenMessage));
+    }
     return PgExecuteEach(*session_, statements);
+  }
+
+  Result<std::unique_ptr<RowCopy>> BeginCopy(const std::string& quoted_table, int column_count,
+                                             CopyEmpty empty) override {
+    return PgBeginCopy(session_, quoted_table, column_count, empty);
   }
 
   void Close() override { session_->Finish(); }

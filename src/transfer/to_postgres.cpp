@@ -7,9 +7,12 @@
 // Rows travel in batches, and each batch is stored exactly as one
 // autocommitted INSERT per row would store it:
 //  - into a table this click created (TEXT and NUMERIC columns, no
-//    triggers, rules or constraints of its own) a batch goes as one
-//    set-based INSERT; it is stored whole or not at all, and when it fails
-//    its rows are replayed one by one before any later row is sent;
+//    triggers, rules or constraints of its own) a batch goes as one COPY,
+//    streamed while its rows are read; the column types' input functions
+//    turn the COPY text into the same values as the quoted literals of the
+//    row statements. It is stored whole or not at all, and when it fails
+//    its rows are replayed one by one before any later row is sent. A
+//    driver that cannot copy gets one set-based INSERT per batch instead;
 //  - otherwise as single-row INSERTs through ExecuteEach, which gives the
 //    same guarantee itself.
 // The batch holds the rows' values; a row's INSERT text is built only when
@@ -18,7 +21,9 @@
 // the batching cannot be seen.
 #include "transfer/to_postgres.h"
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,10 +73,14 @@ class ToPostgres {
   ui::Answer AskOverwrite(std::string& table);
   void CreateTable(const std::string& table, RecordSet* rows);
   void SendRows(const std::string& table, RecordSet* rows);
+  bool Bulk() const { return options_.multi_row && created_ && !numeric_.empty(); }
   bool FillBatch(RecordSet& rows, int64_t first, int64_t end);
+  void StartCopy(size_t planned_rows);
   size_t SendBatch(int64_t first, int64_t total);
   std::vector<Status> RunBatch();
-  void BuildRowStatements();
+  bool EndCopy();
+  std::vector<Status> RunRowByRow();
+  void BuildRowStatements(size_t begin, size_t end);
   void FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows, bool add_name);
 
   ui::TablesWindow& w_;
@@ -85,10 +94,10 @@ class ToPostgres {
   std::string table_;
   std::string head_;           // INSERT INTO "T" VALUES('
   std::vector<bool> numeric_;  // per column: created NUMERIC
-  // The readable rows of the batch (buffers reused from batch to batch) and,
-  // once built, their single-row statements.
+  // The readable rows of the batch (buffers reused from batch to batch) and
+  // the single-row statements of those being run on their own.
   std::vector<std::vector<Value>> values_;
-  std::vector<std::string> batch_;
+  std::vector<std::string> statements_;
   size_t batch_used_ = 0;
   // One per row of the batch, in row order: its index in values_, or -1
   // with the error of a row the source could not read.
@@ -100,6 +109,12 @@ class ToPostgres {
   Status last_move_;
   bool created_ = false;  // this click's CREATE TABLE succeeded
   Status read_failure_;
+  size_t batch_bytes_ = 0;  // the byte budget of the batches of this table
+  // The COPY of the batch being read, fed row by row; copy_status_ holds
+  // its first failure (then the batch is replayed row by row).
+  std::unique_ptr<RowCopy> copy_;
+  Status copy_status_;
+  bool driver_copies_ = true;
 };
 
 TransferOutcome ToPostgres::Run() {
@@ -197,7 +212,9 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   head_ = PostgresInsertHead(table);
   read_failure_ = Status::Ok();
   last_move_ = Status::Ok();
-  const size_t most = std::max<size_t>(options_.batch_rows, 1);
+  const bool bulk = Bulk();
+  batch_bytes_ = bulk ? options_.copy_bytes : options_.batch_bytes;
+  const size_t most = std::max<size_t>(bulk ? options_.copy_rows : options_.batch_rows, 1);
   size_t size = most;
   for (int64_t first = 0; first < total;) {
     const int64_t end = std::min<int64_t>(total, first + static_cast<int64_t>(size));
@@ -224,7 +241,8 @@ bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
   slots_.clear();
   size_t bytes = 0;
   const int columns = rows.FieldCount();
-  for (int64_t r = first; r < end && bytes < options_.batch_bytes; ++r) {
+  StartCopy(static_cast<size_t>(end - first));
+  for (int64_t r = first; r < end && bytes < batch_bytes_; ++r) {
     pump_.Pump();
     if (rows.Eof()) {
       read_failure_ = !last_move_.ok()
@@ -242,8 +260,9 @@ bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
       row.resize(static_cast<size_t>(columns));
       for (int c = 0; c < columns; ++c) {
         row[static_cast<size_t>(c)] = rows.FieldValue(c);
-        bytes += row[static_cast<size_t>(c)].text().size() + 4;
+        bytes += row[static_cast<size_t>(c)].text().size() + sizeof(Value);
       }
+      if (copy_ && copy_status_.ok()) copy_status_ = copy_->Add(row);
       slots_.push_back({static_cast<int>(batch_used_++), Status::Ok()});
     }
     last_move_ = rows.MoveNext();
@@ -251,13 +270,29 @@ bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
   return true;
 }
 
+// A batch of one row goes as its own statement, as the reference does.
+void ToPostgres::StartCopy(size_t planned_rows) {
+  copy_.reset();
+  copy_status_ = Status::Ok();
+  if (!Bulk() || !driver_copies_ || planned_rows < 2) return;
+  auto copy = postgres_.BeginCopy(QuotePostgresName(table_), static_cast<int>(numeric_.size()),
+                                  CopyEmpty::kNull);
+  if (copy.ok()) {
+    copy_ = std::move(copy).value();
+  } else if (copy.status().code() == Status::Code::kNotSupported) {
+    driver_copies_ = false;
+  } else {
+    copy_status_ = copy.status();  // the rows go one by one and say why
+  }
+}
+
 // Sends the batch, then shows per row, in row order, what one statement at
 // a time would have shown: any read failure, the progress, any refusal.
 // Returns the number of refused rows.
 size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
   size_t failed = 0;
-  batch_.clear();
   const std::vector<Status> results = batch_used_ > 0 ? RunBatch() : std::vector<Status>();
+  copy_.reset();   // a copy of no rows stores nothing
   int built = -1;  // the statement built last so far, for the dialogs
   for (size_t k = 0; k < slots_.size(); ++k) {
     pump_.Pump();
@@ -274,7 +309,7 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
     const Status& status = index < results.size() ? results[index] : kNoResult;
     if (!status.ok()) {
       ++failed;
-      statement_ = index < batch_.size() ? batch_[index] : RowStatement(head_, values_[index]);
+      statement_ = RowStatement(head_, values_[index]);
       proc_.Fail(182, status);
     }
   }
@@ -284,21 +319,44 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
 }
 
 std::vector<Status> ToPostgres::RunBatch() {
-  if (options_.multi_row && created_ && batch_used_ > 1 && !numeric_.empty()) {
+  if (EndCopy()) return std::vector<Status>(batch_used_);
+  if (Bulk() && batch_used_ > 1 && !driver_copies_) {
     // All or nothing; on failure nothing of it is stored and the rows are
     // replayed on their own, which gives each its own status.
     const std::string sql = SetInsertStatement(table_, numeric_, values_, batch_used_);
     if (postgres_.Execute(sql).ok()) return std::vector<Status>(batch_used_);
   }
-  BuildRowStatements();
-  return postgres_.ExecuteEach(batch_);
+  return RunRowByRow();
 }
 
-void ToPostgres::BuildRowStatements() {
-  batch_.resize(batch_used_);
-  for (size_t k = 0; k < batch_used_; ++k) {
+// Each row as its own statement, in pieces of at most batch_rows so that a
+// bulk batch replayed after a failure keeps the pump served.
+std::vector<Status> ToPostgres::RunRowByRow() {
+  std::vector<Status> results;
+  results.reserve(batch_used_);
+  const size_t piece = std::max<size_t>(options_.batch_rows, 1);
+  for (size_t begin = 0; begin < batch_used_; begin += piece) {
+    BuildRowStatements(begin, std::min(batch_used_, begin + piece));
+    std::vector<Status> done = postgres_.ExecuteEach(statements_);
+    std::move(done.begin(), done.end(), std::back_inserter(results));
+  }
+  return results;
+}
+
+// True when the batch's COPY stored every row; false when there was none
+// or it failed, and then nothing of it is stored.
+bool ToPostgres::EndCopy() {
+  if (!copy_) return false;
+  const bool stored = copy_status_.ok() && copy_->End([this] { pump_.Pump(); }).ok();
+  copy_.reset();
+  return stored;
+}
+
+void ToPostgres::BuildRowStatements(size_t begin, size_t end) {
+  statements_.resize(end - begin);
+  for (size_t k = begin; k < end; ++k) {
     pump_.Pump();
-    BuildRowStatement(batch_[k], head_, values_[k]);
+    BuildRowStatement(statements_[k - begin], head_, values_[k]);
   }
 }
 

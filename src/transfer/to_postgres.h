@@ -15,11 +15,16 @@ struct TransferOutcome {
 // How rows travel. What the user sees (rows stored, dialogs, progress, list)
 // does not depend on these; only the speed does.
 struct ToPostgresOptions {
-  size_t batch_rows = 1000;      // rows sent together
-  size_t batch_bytes = 1 << 20;  // ... or fewer, once their text is this long
-  // Rows into a table this click created go as one set-based INSERT per
-  // batch (replayed row by row if it fails); otherwise, or when false, as
-  // single-row INSERTs through ExecuteEach.
+  size_t batch_rows = 1000;      // rows sent together as statements
+  size_t batch_bytes = 1 << 20;  // ... or fewer, once they hold this many bytes
+  // The same for rows copied in bulk: the server takes them as they are
+  // read, so larger batches cost no wait, only the memory for a replay.
+  size_t copy_rows = 20000;
+  size_t copy_bytes = 8 << 20;
+  // Rows into a table this click created go in bulk, one COPY per batch
+  // (or, where the driver cannot copy, one set-based INSERT), replayed row
+  // by row if it fails; otherwise, or when false, as single-row INSERTs
+  // through ExecuteEach.
   bool multi_row = true;
 };
 
