@@ -42,6 +42,31 @@ TEST(SchemaChooserTest, NumbersGetTheNarrowestExactField) {
   EXPECT_EQ(ChooseFor("FLOAT", {V("-Infinity")}).size, 9);
 }
 
+TEST(SchemaChooserTest, DecimalsWithOnePlaceCountKeepItInBcd) {
+  // numeric(12,4) prints every value with four places: BCD of scale 4 keeps
+  // the text, where a Number would read back 12.345.
+  FieldInfo four = ChooseFor("INT", {V("12.3450"), V("-0.5000"), V("0.0000"), N(), V("")});
+  EXPECT_EQ(four.type, FieldType::kBcd);
+  EXPECT_EQ(four.scale, 4);
+  EXPECT_EQ(ChooseFor("DECIMAL", {V("1.50"), V("-99999999.00")}).scale, 2);
+  // 28 digits before the point and 4 after fill the 32 digits; one more
+  // does not fit, and the usual order takes over.
+  const std::string d28(28, '9');
+  EXPECT_EQ(ChooseFor("INT", {V(d28 + ".1234")}).type, FieldType::kBcd);
+  FieldInfo over = ChooseFor("INT", {V("9" + d28 + ".1234")});
+  EXPECT_EQ(over.type, FieldType::kAlpha);
+  // Places that differ, forms BCD would print otherwise (leading zero,
+  // plus sign, exponent, negative zero) and FLOAT columns keep the order.
+  EXPECT_EQ(ChooseFor("INT", {V("1.50"), V("2.5")}).type, FieldType::kNumber);
+  EXPECT_EQ(ChooseFor("INT", {V("01.50")}).type, FieldType::kNumber);
+  EXPECT_EQ(ChooseFor("INT", {V("+1.50")}).type, FieldType::kNumber);
+  EXPECT_EQ(ChooseFor("INT", {V("1.55e1")}).type, FieldType::kNumber);
+  EXPECT_EQ(ChooseFor("INT", {V("-0.00")}).type, FieldType::kLong);
+  EXPECT_EQ(ChooseFor("FLOAT", {V("1.25"), V("3.75")}).type, FieldType::kNumber);
+  // Whole numbers stay Long integer.
+  EXPECT_EQ(ChooseFor("INT", {V("5"), V("-7")}).type, FieldType::kLong);
+}
+
 TEST(SchemaChooserTest, DateTimesAreDatesOrTimestampsOnlyWhenExact) {
   EXPECT_EQ(ChooseFor("DATETIME", {V("2020-01-01"), V("0044-03-15 BC")}).type, FieldType::kDate);
   EXPECT_EQ(ChooseFor("DATETIME", {V("2020-01-01 10:00:00"), V("2020-01-01 10:00:00.123")}).type,

@@ -1,0 +1,129 @@
+// Setting a table aside while it is replaced: nothing of it may be lost,
+// whichever way the replacement ends.
+#include "paradox/table_set_aside.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "paradox/companion_files.h"
+
+namespace corvane::paradox {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TableSetAsideTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("corvane_aside_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    // A table with memo, index and validity files, and neighbours that are
+    // not part of it.
+    for (const char* f : {"CUST.DB", "CUST.MB", "CUST.PX", "CUST.X02", "CUST.VAL", "CUST.FRM",
+                          "CUSTOMER.DB", "other.db"}) {
+      Write(f, std::string("contents of ") + f);
+    }
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+  }
+  std::string Read(const std::string& name) {
+    std::stringstream s;
+    s << std::ifstream(dir_ / name, std::ios::binary).rdbuf();
+    return s.str();
+  }
+  std::vector<std::string> Folder() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // Every file is back under its name with its bytes.
+  void ExpectAsBefore() {
+    EXPECT_EQ(Folder(),
+              (std::vector<std::string>{"CUST.DB", "CUST.FRM", "CUST.MB", "CUST.PX", "CUST.VAL",
+                                        "CUST.X02", "CUSTOMER.DB", "other.db"}));
+    for (const char* f : {"CUST.DB", "CUST.MB", "CUST.PX", "CUST.X02", "CUST.VAL"}) {
+      EXPECT_EQ(Read(f), std::string("contents of ") + f);
+    }
+  }
+  fs::path dir_;
+};
+
+TEST_F(TableSetAsideTest, MovesTheWholeFamilyToHiddenNamesNoListingTakesForATable) {
+  auto aside = TableSetAside::Create(dir_, "cust");
+  ASSERT_TRUE(aside.ok()) << aside.status().message();
+  EXPECT_EQ((*aside)->files().size(), 5u);
+  EXPECT_TRUE(TableFiles(dir_, "cust").empty());
+  for (const auto& m : (*aside)->files()) {
+    const std::string hidden = m.hidden.filename();
+    EXPECT_EQ(hidden.rfind(".corvane-old-", 0), 0u) << hidden;
+    EXPECT_TRUE(hidden.ends_with(m.original.filename().string() + ".aside")) << hidden;
+    EXPECT_FALSE(IsTableFamilyExtension(m.hidden.extension().string()));
+    EXPECT_EQ(m.hidden.parent_path(), dir_);
+  }
+  // The neighbours did not move.
+  EXPECT_EQ(Read("CUST.FRM"), "contents of CUST.FRM");
+  EXPECT_EQ(Read("CUSTOMER.DB"), "contents of CUSTOMER.DB");
+  ASSERT_TRUE((*aside)->Restore().ok());
+  ExpectAsBefore();
+}
+
+TEST_F(TableSetAsideTest, DiscardDeletesOnlyTheHiddenFilesAndDestructionRestores) {
+  {
+    auto aside = TableSetAside::Create(dir_, "Cust");
+    ASSERT_TRUE(aside.ok());
+  }  // never resolved: the table comes back
+  ExpectAsBefore();
+  auto aside = TableSetAside::Create(dir_, "CUST");
+  ASSERT_TRUE(aside.ok());
+  Write("cust.db", "the new table");
+  ASSERT_TRUE((*aside)->Discard().ok());
+  aside->reset();
+  EXPECT_EQ(Folder(), (std::vector<std::string>{"CUST.FRM", "CUSTOMER.DB", "cust.db", "other.db"}));
+  EXPECT_EQ(Read("cust.db"), "the new table");
+}
+
+TEST_F(TableSetAsideTest, RestoreNeverReplacesAFileThatTookTheName) {
+  auto aside = TableSetAside::Create(dir_, "CUST");
+  ASSERT_TRUE(aside.ok());
+  Write("CUST.MB", "someone else's memo file");
+  Status restored = (*aside)->Restore();
+  EXPECT_FALSE(restored.ok());
+  EXPECT_NE(restored.message().find("CUST.MB"), std::string::npos) << restored.message();
+  EXPECT_NE(restored.message().find(".corvane-old-"), std::string::npos) << restored.message();
+  EXPECT_EQ(Read("CUST.MB"), "someone else's memo file");
+  EXPECT_EQ(Read("CUST.DB"), "contents of CUST.DB");
+  // The old memo file is still there, under its hidden name.
+  const fs::path kept = (*aside)->files().at(1).hidden;
+  EXPECT_EQ(Read(kept.filename()), "contents of CUST.MB");
+}
+
+TEST_F(TableSetAsideTest, AMissingTableOrCaseTwinsAreHandledAsTheDropDoes) {
+  auto none = TableSetAside::Create(dir_, "nosuch");
+  ASSERT_FALSE(none.ok());
+  EXPECT_EQ(none.status().code(), Status::Code::kNotFound);
+  EXPECT_NE(none.status().message().find("nosuch"), std::string::npos);
+  // Two table files that differ only in case: only the one the name picks
+  // moves; the companions they share stay.
+  Write("cust.db", "a twin");
+  auto aside = TableSetAside::Create(dir_, "cust");
+  ASSERT_TRUE(aside.ok());
+  ASSERT_EQ((*aside)->files().size(), 1u);
+  EXPECT_EQ((*aside)->files()[0].original.filename(), "cust.db");
+  EXPECT_EQ(Read("CUST.DB"), "contents of CUST.DB");
+  ASSERT_TRUE((*aside)->Restore().ok());
+  EXPECT_EQ(Read("cust.db"), "a twin");
+}
+
+}  // namespace
+}  // namespace corvane::paradox
