@@ -8,10 +8,14 @@
 #include <cstring>
 #include <memory>
 
-#include "catalog/utf8_text.h"
+#include "base/utf8.h"
 #include "ui/procedure.h"
 
 namespace corvane::catalog {
+
+using utf8::NextCodePoint;
+using utf8::Utf16Length;
+
 namespace {
 
 constexpr size_t kMaxPathUnits = 260;  // MAX_PATH of the original platform

@@ -1,7 +1,7 @@
 #include "catalog/paradox_catalog.h"
 
+#include "base/utf8.h"
 #include "catalog/folder_walk.h"
-#include "catalog/utf8_text.h"
 
 namespace corvane::catalog {
 namespace {
@@ -22,7 +22,7 @@ std::string RemoveAll(const std::string& s, const std::string& what) {
 }  // namespace
 
 std::string TableNameOf(const std::string& file_name) {
-  return RemoveAll(UpperCase(FileNameOf(file_name)), ".DB");
+  return RemoveAll(utf8::UpperCase(FileNameOf(file_name)), ".DB");
 }
 
 Result<bool> TestParadoxFolder(const std::string& folder) {

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/utf8.h"
 #include "catalog/folder_walk.h"
-#include "catalog/utf8_text.h"
 #include "ui/memory_surfaces.h"
 
 namespace corvane::catalog {
@@ -181,8 +181,8 @@ TEST_F(ParadoxCatalogTest, FoldersOf260UnitsAreNotEntered) {
   std::string long_name, short_name;
   for (size_t i = used; i < 259; ++i) long_name += "é";
   short_name = long_name.substr(2);  // one unit fewer
-  ASSERT_EQ(Utf16Length(parent + "/" + long_name + "/"), 260u);
-  ASSERT_EQ(Utf16Length(parent + "/" + short_name + "/"), 259u);
+  ASSERT_EQ(utf8::Utf16Length(parent + "/" + long_name + "/"), 260u);
+  ASSERT_EQ(utf8::Utf16Length(parent + "/" + short_name + "/"), 259u);
   const std::string rel = std::string(100, 'p') + "/";
   Touch(rel + long_name + "/at260.db");
   Touch(rel + long_name + "/sub/below260.db");

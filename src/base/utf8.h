@@ -1,0 +1,29 @@
+// UTF-8 text helpers shared by the layers: case mapping by the C.UTF-8
+// tables whatever the process locale, and lengths counted in UTF-16 code
+// units as the platform the names come from counts them. Bytes that are not
+// UTF-8 are never dropped: each stands for itself.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace corvane::utf8 {
+
+// Decodes the code point at text[i] and moves past it; a byte that starts
+// no valid sequence gives -1 and moves one byte.
+long NextCodePoint(std::string_view text, size_t& i);
+void AppendCodePoint(std::string& out, long code_point);
+
+long LowerCodePoint(long code_point);
+long UpperCodePoint(long code_point);
+std::string LowerCase(std::string_view text);
+std::string UpperCase(std::string_view text);
+
+// UTF-16 code units of the text (a stray byte counts as one).
+size_t Utf16Length(std::string_view text);
+// The longest start of `text` of at most `units` UTF-16 code units; a
+// character that needs two units is never split.
+std::string FirstUtf16Units(std::string_view text, size_t units);
+
+}  // namespace corvane::utf8
