@@ -158,6 +158,42 @@ TEST_F(ValuesTest, SetInsertStoresWhatRowStatementsStore) {
   EXPECT_TRUE(a[1][1].is_null());
 }
 
+// COPY stores what single-row INSERTs store, value for value, whatever the
+// text holds: COPY's own escapes and markers, line ends, non-ASCII, a long
+// memo; an empty text becomes NULL in both.
+TEST_F(ValuesTest, CopyStoresWhatRowStatementsStore) {
+  const std::vector<std::string> tables = {"TOPG_COPY_A", "TOPG_COPY_B"};
+  for (const std::string& t : tables) {
+    drop_after_.push_back(t);
+    (void)PgTry("DROP TABLE IF EXISTS \"" + t + "\"");
+    Pg("CREATE TABLE \"" + t + "\"(\"N\" NUMERIC, \"T\" TEXT, \"S\" TEXt)");
+  }
+  const std::string long_memo = std::string(3 << 20, 'm') + "\t\\\r\n\xE2\x82\xAC";
+  const std::vector<std::vector<Value>> rows = {
+      {Value::Text("1e+20"), Value::Text(kTricky), Value::Text("2024-02-29 23:59:59.5")},
+      {Value::Null(), Value::Text(""), Value::Text("NULL")},
+      {Value::Text(" -0.001 "), Value::Text("\\N"), Value::Text("\\.")},
+      {Value::Text("0044"), Value::Text("a\tb\\tc\r\n\nd\\"), Value::Text("\\")},
+      {Value::Text("-7"), Value::Text("\x01\x7F\xC3\xA9\xF0\x9F\x98\x80 "), Value::Text(long_memo)},
+      {Value::Text("3.25"), Value::Text(kMemoUtf8), Value::Text("\\x00ff")},
+  };
+  Connection pg;
+  ASSERT_TRUE(pg.Open(PostgresConnectionString(fake_.settings.settings)).ok());
+  Status copied =
+      pg.CopyRows(transfer::QuotePostgresName("TOPG_COPY_A"), 3, rows, CopyEmpty::kNull);
+  ASSERT_TRUE(copied.ok()) << copied.message();
+  for (const auto& row : rows) {
+    Pg(transfer::RowStatement(transfer::PostgresInsertHead("TOPG_COPY_B"), row));
+  }
+  Rows a = PgRows("SELECT * FROM \"TOPG_COPY_A\"");
+  Rows b = PgRows("SELECT * FROM \"TOPG_COPY_B\"");
+  ASSERT_EQ(a.size(), rows.size());
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(a[2][1].text(), "\\N");
+  EXPECT_EQ(a[4][2].text(), long_memo);
+  EXPECT_TRUE(a[1][1].is_null());
+}
+
 TEST_F(ValuesTest, NamesWithQuotesCannotBreakOutOfTheirQuotes) {
   const std::vector<PxField> fields = {{"A\"B", pxfAlpha, 10}, {"C", pxfLong, 4}};
   ASSERT_EQ(MakePxTable((folder_ / "TOPG_Q.db").string(), fields, {{PxText("v"), PxInt(7)}}), "");
