@@ -126,6 +126,29 @@ TEST_F(ToParadoxValuesTest, ARowNoFieldCanHoldFailsAloneWithItsColumnNamed) {
   EXPECT_EQ(ours.rows, (std::vector<Cells>{{"1", "Grüße"}, {"3", "ok"}}));
 }
 
+// numeric(p,s) keeps the places PostgreSQL prints, trailing zeros included.
+TEST_F(ToParadoxValuesTest, NumericPlacesReadBackAsPostgresPrintsThem) {
+  MakePgTable("tx_num", "a numeric(12,4), b numeric(10,2), c numeric(10,0)",
+              {"12.345, 0.10, 7", "-0.0001, -12345678.90, -7", "NULL, 100, 0"});
+  SelectPostgres({"tx_num"});
+  EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
+  const ReadTable back = ReadOurs((folder_ / "tx_num.db").string());
+  ASSERT_TRUE(back.error.empty()) << back.error;
+  std::vector<Cells> pg;
+  for (const auto& row : PgRows("SELECT * FROM tx_num")) {
+    pg.emplace_back();
+    for (const Value& v : row)
+      pg.back().push_back(v.is_null() ? std::nullopt : std::optional(v.text()));
+  }
+  EXPECT_EQ(pg[0], (Cells{"12.3450", "0.10", "7"}));  // PostgreSQL's own texts
+  EXPECT_EQ(back.rows, pg);
+  ASSERT_EQ(back.fields.size(), 3u);
+  EXPECT_EQ(back.fields[0].type, paradox::FieldType::kBcd);
+  EXPECT_EQ(back.fields[0].scale, 4);
+  EXPECT_EQ(back.fields[1].scale, 2);
+  EXPECT_EQ(back.fields[2].type, paradox::FieldType::kLong);
+}
+
 // Paradox -> PostgreSQL -> Paradox gives back every value of the table.
 TEST_F(ToParadoxValuesTest, RoundTripKeepsEveryValue) {
   MakePgTable("tx_rt", kEveryType, kEveryTypeRows);
