@@ -63,7 +63,8 @@ Result<std::unique_ptr<TableSetAside>> TableSetAside::Create(const fs::path& fol
       const fs::path hidden = HiddenName(f, token);
       err = RenameNoReplace(f, hidden);
       if (err != 0) {
-        (void)aside->Restore();  // back to the table as it was
+        Status back = aside->Restore();  // the table as it was
+        if (!back.ok()) return back;     // names the files still hidden
         aside->resolved_ = false;
         aside->moved_.clear();
         if (err == EEXIST) break;  // a token in use: try another
