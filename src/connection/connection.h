@@ -14,7 +14,8 @@
 //    the set is closed; while a set still has unread rows, other statements
 //    on that connection are refused (open a second connection instead).
 //    Values in the fixed forms of value.h; server errors carry the server's
-//    primary message and SQLSTATE.
+//    primary message and SQLSTATE. BeginCopy runs COPY FROM STDIN; the
+//    other drivers do not copy in bulk.
 //  - Paradox folder (DefaultDir/Dbq): SELECT * FROM "T" (T matched to T.db
 //    ignoring case; also bare or in ``/[]) and DROP TABLE `T` (the table
 //    with its companion files); anything else is refused.
@@ -100,8 +101,9 @@ class Driver {
   // rows stored and the statuses equal one-at-a-time execution; all effects
   // are durable when it returns.
   virtual std::vector<Status> ExecuteEach(const std::vector<std::string>& statements);
-  // Starts COPY into `quoted_table` (a table name already quoted for the
-  // server) of `column_count` columns; see RowCopy.
+  // Starts COPY into `quoted_table` (one identifier in double quotes, inner
+  // quotes doubled; anything else is refused) of `column_count` columns;
+  // see RowCopy.
   virtual Result<std::unique_ptr<RowCopy>> BeginCopy(const std::string& quoted_table,
                                                      int column_count, CopyEmpty empty) {
     (void)quoted_table, (void)column_count, (void)empty;

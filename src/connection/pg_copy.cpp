@@ -53,6 +53,19 @@ void AppendEscaped(std::string& out, std::string_view text) {
   out.append(text.data() + plain, text.size() - plain);
 }
 
+// One identifier in double quotes, any quote inside doubled: nothing in it
+// can add to the COPY statement (FROM PROGRAM, options).
+bool IsOneQuotedName(std::string_view name) {
+  if (name.size() < 3 || name.front() != '"' || name.back() != '"') return false;
+  const std::string_view inner = name.substr(1, name.size() - 2);
+  for (size_t i = 0; i < inner.size(); ++i) {
+    if (inner[i] != '"') continue;
+    if (i + 1 == inner.size() || inner[i + 1] != '"') return false;
+    ++i;
+  }
+  return true;
+}
+
 class PgRowCopy : public RowCopy {
  public:
   PgRowCopy(std::shared_ptr<PgSession> session, int columns, CopyEmpty empty)
@@ -167,7 +180,9 @@ Result<std::unique_ptr<RowCopy>> PgBeginCopy(std::shared_ptr<PgSession> session,
   // Inside a transaction a failed COPY would not be the only thing undone.
   if (PQtransactionStatus(c) != PQTRANS_IDLE) return Status::InvalidArgument(kBusyMessage);
   if (column_count < 1) return Status::InvalidArgument("A copy needs at least one column.");
-  // The extended protocol runs one statement only, whatever the name holds.
+  if (!IsOneQuotedName(quoted_table)) {
+    return Status::InvalidArgument("The table name " + quoted_table + " is not a quoted name.");
+  }
   PgResultPtr r(PQexecParams(c, ("COPY " + quoted_table + " FROM STDIN").c_str(), 0, nullptr,
                              nullptr, nullptr, nullptr, 0));
   if (!r || PQresultStatus(r.get()) != PGRES_COPY_IN) return PgError(c, r.get());

@@ -77,6 +77,12 @@ TEST_F(CopyRowsTest, AFailureStoresNothingAndLeavesTheConnectionUsable) {
   // A table of another width, and no table at all.
   EXPECT_FALSE(conn_->BeginCopy(table_, 3, CopyEmpty::kNull).ok());
   EXPECT_EQ(conn_->BeginCopy("\"copy_no_such\"", 1, CopyEmpty::kNull).status().sqlstate(), "42P01");
+  // A name that would say more than a table is refused before it is sent.
+  for (const char* name : {"copy_bare", "\"a\" FROM PROGRAM 'true' --\"", "\"a\"\"\"b\"\""}) {
+    EXPECT_EQ(conn_->BeginCopy(name, 1, CopyEmpty::kNull).status().code(),
+              Status::Code::kInvalidArgument)
+        << name;
+  }
   ExpectUsable();
   EXPECT_EQ(Stored(), (std::vector<std::vector<std::string>>{{"1", "before"}}));
 }
