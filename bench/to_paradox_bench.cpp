@@ -20,6 +20,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/pg_connect.h"
 #include "transfer/to_paradox.h"
 #include "ui/memory_surfaces.h"
 
@@ -73,9 +74,7 @@ ConnectionSettings Settings(const std::string& folder) {
 }
 
 PGconn* Connect(const ConnectionSettings& s) {
-  const std::string info = "host=" + s.server + " port=" + s.port + " user=" + s.user +
-                           " password=" + s.password + " dbname=" + s.database;
-  return PQconnectdb(info.c_str());
+  return testing::ConnectLibpq(s);
 }
 
 bool Exec(PGconn* pg, const std::string& sql) {
@@ -156,7 +155,10 @@ Measured RunOurs(const ConnectionSettings& settings, const fs::path& program, lo
   const transfer::TransferOutcome out = transfer::SendTablesToParadox(window);
   Measured m{rows, Seconds(start), CpuSeconds() - cpu};
   peak_growth_kib = StatusKib("VmHWM:") - before;
-  if (out.failures > 0) std::fprintf(stderr, "ours: %d failures\n", out.failures);
+  if (out.failures > 0) {
+    std::fprintf(stderr, "ours: %d failures; the first:\n%s\n", out.failures,
+                 dialogs.Failures().front().c_str());
+  }
   return m;
 }
 

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "connection/connection.h"
+#include "support/pg_connect.h"
 #include "paradox/table_writer.h"
 #include "transfer/field_types.h"
 #include "transfer/to_postgres.h"
@@ -172,9 +173,7 @@ Measured RunOurs(const ConnectionSettings& settings, long rows, const Args& args
 
 struct PgConn {
   explicit PgConn(const ConnectionSettings& s) {
-    const std::string info = "host=" + s.server + " port=" + s.port + " user=" + s.user +
-                             " password=" + s.password + " dbname=" + s.database;
-    conn = PQconnectdb(info.c_str());
+    conn = testing::ConnectLibpq(s);
   }
   ~PgConn() { PQfinish(conn); }
   bool Run(const std::string& sql) {

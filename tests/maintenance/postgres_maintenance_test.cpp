@@ -2,6 +2,8 @@
 // made and checked with libpq directly, not through our own driver.
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+
+#include "support/pg_connect.h"
 #include <unistd.h>
 
 #include <memory>
@@ -21,10 +23,7 @@ using ui::PointerShape;
 class Admin {
  public:
   explicit Admin(const ConnectionSettings& s) {
-    std::string info = "host=" + s.server + " port=" + s.port + " user=" + s.user +
-                       " password=" + s.password + " dbname=" + s.database +
-                       " options='-c client_min_messages=warning'";
-    conn_.reset(PQconnectdb(info.c_str()));
+    conn_.reset(testing::ConnectLibpq(s, "-c client_min_messages=warning"));
   }
   bool ok() const { return PQstatus(conn_.get()) == CONNECTION_OK; }
   std::string Exec(const std::string& sql) {
