@@ -30,26 +30,32 @@ std::string MapCase(std::string_view text, Map map) {
 }  // namespace
 
 long NextCodePoint(std::string_view s, size_t& i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  if (b < 0x80) {
-    ++i;
-    return b;
-  }
-  const int extra = (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
-  if (extra < 0 || i + extra >= s.size()) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char lead = b(i);
+  const int n = lead < 0x80                   ? 1
+                : lead >= 0xF0 && lead < 0xF5 ? 4
+                : lead >= 0xE0 && lead < 0xF0 ? 3
+                : lead >= 0xC2 && lead < 0xE0 ? 2
+                                              : 0;
+  if (n == 0 || i + n > s.size()) {
     ++i;
     return -1;
   }
-  long c = b & (0x3F >> extra);
-  for (int k = 1; k <= extra; ++k) {
-    const auto t = static_cast<unsigned char>(s[i + k]);
-    if ((t & 0xC0) != 0x80) {
+  long c = n == 1 ? lead : lead & (0x7F >> n);
+  for (int k = 1; k < n; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) {
       ++i;
       return -1;
     }
-    c = (c << 6) | (t & 0x3F);
+    c = (c << 6) | (b(i + k) & 0x3F);
   }
-  i += extra + 1;
+  // Overlong forms, surrogates and values past U+10FFFF are no characters.
+  static constexpr long kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < kMin[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    ++i;
+    return -1;
+  }
+  i += n;
   return c;
 }
 

@@ -11,7 +11,8 @@
 namespace corvane::utf8 {
 
 // Decodes the code point at text[i] and moves past it; a byte that starts
-// no valid sequence gives -1 and moves one byte.
+// no valid sequence (also an overlong form, a surrogate or a value past
+// U+10FFFF) gives -1 and moves one byte.
 long NextCodePoint(std::string_view text, size_t& i);
 void AppendCodePoint(std::string& out, long code_point);
 

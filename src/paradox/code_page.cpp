@@ -13,6 +13,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "base/utf8.h"
+
 namespace corvane::paradox {
 
 namespace {
@@ -63,41 +65,16 @@ class Iconv {
 };
 
 void AppendCodePoint(uint32_t c, std::string& out) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
+  utf8::AppendCodePoint(out, static_cast<long>(c));
 }
 
 // Decodes one UTF-8 sequence at s[i]; returns its length, 0 if invalid.
 int DecodeUtf8(std::string_view s, size_t i, uint32_t& c) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char lead = b(i);
-  int n = lead < 0x80                   ? 1
-          : lead >= 0xF0 && lead < 0xF5 ? 4
-          : lead >= 0xE0                ? 3
-          : lead >= 0xC2                ? 2
-                                        : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  c = n == 1 ? lead : lead & (0x7F >> n);
-  for (int k = 1; k < n; ++k) {
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (b(i + k) & 0x3F);
-  }
-  static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (c < kMin[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  return n;
+  size_t next = i;
+  const long cp = utf8::NextCodePoint(s, next);
+  if (cp < 0) return 0;
+  c = static_cast<uint32_t>(cp);
+  return static_cast<int>(next - i);
 }
 
 // Both directions of one single-byte code page. A byte the code page leaves
