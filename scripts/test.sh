@@ -10,6 +10,7 @@ extra=()
 if [ "${1:-}" = "--sanitize" ]; then
   export CORVANE_BUILD_DIR=${CORVANE_BUILD_DIR:-$top/build-asan}
   extra=(-DCORVANE_SANITIZE=ON)
+  export LSAN_OPTIONS="suppressions=$top/scripts/lsan.supp:print_suppressions=0"
 fi
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh" -DCORVANE_WERROR=ON "${extra[@]}"
