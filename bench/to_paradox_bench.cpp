@@ -20,6 +20,7 @@
 #include <fstream>
 #include <string>
 
+#include "measure.h"
 #include "support/pg_connect.h"
 #include "transfer/to_paradox.h"
 #include "ui/memory_surfaces.h"
@@ -27,7 +28,7 @@
 namespace {
 
 using namespace corvane;
-using Clock = std::chrono::steady_clock;
+using namespace corvane::bench;
 namespace fs = std::filesystem;
 
 constexpr const char* kTable = "bench_topx";
@@ -38,44 +39,7 @@ struct Args {
   bool keep_table = false;
 };
 
-// CPU seconds this process spent so far: on a busy machine the wall time
-// also counts other programs' turns.
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-long StatusKib(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
-  }
-  return -1;
-}
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
-ConnectionSettings Settings(const std::string& folder) {
-  auto env = [](const char* name) {
-    const char* v = std::getenv(name);
-    return std::string(v ? v : "");
-  };
-  return {folder,
-          env("CORVANE_TEST_PGHOST"),
-          env("CORVANE_TEST_PGPORT"),
-          env("CORVANE_TEST_PGUSER"),
-          env("CORVANE_TEST_PGPASSWORD"),
-          env("CORVANE_TEST_PGDATABASE")};
-}
-
-PGconn* Connect(const ConnectionSettings& s) {
-  return testing::ConnectLibpq(s);
-}
+PGconn* Connect(const ConnectionSettings& s) { return testing::ConnectLibpq(s); }
 
 bool Exec(PGconn* pg, const std::string& sql) {
   PGresult* r = PQexec(pg, sql.c_str());
@@ -195,7 +159,7 @@ int main(int argc, char** argv) {
   if (args.folder.empty()) return std::fprintf(stderr, "--folder DIR is required\n"), 2;
   fs::path px, program;
   if (!Prepare(args, px, program)) return std::fprintf(stderr, "cannot prepare folders\n"), 1;
-  const ConnectionSettings settings = Settings(px.string());
+  const ConnectionSettings settings = SettingsFromEnv(px.string());
   PGconn* pg = Connect(settings);
   if (PQstatus(pg) != CONNECTION_OK) return std::fprintf(stderr, "%s", PQerrorMessage(pg)), 1;
   if (!MakeTable(pg, args.rows)) return 1;

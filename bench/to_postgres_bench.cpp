@@ -25,8 +25,9 @@
 #include <vector>
 
 #include "connection/connection.h"
-#include "support/pg_connect.h"
+#include "measure.h"
 #include "paradox/table_writer.h"
+#include "support/pg_connect.h"
 #include "transfer/field_types.h"
 #include "transfer/to_postgres.h"
 #include "ui/memory_surfaces.h"
@@ -34,7 +35,7 @@
 namespace {
 
 using namespace corvane;
-using Clock = std::chrono::steady_clock;
+using namespace corvane::bench;
 
 struct Args {
   long rows = 1000000;
@@ -45,38 +46,6 @@ struct Args {
   int rounds = 3;
   std::string folder;
 };
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-// A "Vm...:" line of /proc/self/status in KiB (Linux): VmHWM is the peak
-// resident memory since the last reset, VmRSS the current one.
-long StatusKib(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
-  }
-  return -1;
-}
-long PeakKib() { return StatusKib("VmHWM:"); }
-long CurrentKib() { return StatusKib("VmRSS:"); }
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
-ConnectionSettings Settings(const std::string& folder) {
-  auto env = [](const char* name) {
-    const char* v = std::getenv(name);
-    return std::string(v ? v : "");
-  };
-  ConnectionSettings s{folder,
-                       env("CORVANE_TEST_PGHOST"),
-                       env("CORVANE_TEST_PGPORT"),
-                       env("CORVANE_TEST_PGUSER"),
-                       env("CORVANE_TEST_PGPASSWORD"),
-                       env("CORVANE_TEST_PGDATABASE")};
-  return s;
-}
 
 std::string Note(long i) {
   if (i % 7 == 0) return "O'Neil & sons \\ branch " + std::to_string(i);
@@ -172,9 +141,7 @@ Measured RunOurs(const ConnectionSettings& settings, long rows, const Args& args
 }
 
 struct PgConn {
-  explicit PgConn(const ConnectionSettings& s) {
-    conn = testing::ConnectLibpq(s);
-  }
+  explicit PgConn(const ConnectionSettings& s) { conn = testing::ConnectLibpq(s); }
   ~PgConn() { PQfinish(conn); }
   bool Run(const std::string& sql) {
     PGresult* r = PQexec(conn, sql.c_str());
@@ -310,7 +277,7 @@ void Round(const ConnectionSettings& s, const Args& args, int round, std::vector
 
 int main(int argc, char** argv) {
   const Args args = Parse(argc, argv);
-  const ConnectionSettings s = Settings(args.folder);
+  const ConnectionSettings s = SettingsFromEnv(args.folder);
   if (s.server.empty()) {
     std::fprintf(stderr, "set CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE\n");
     return 2;
