@@ -11,33 +11,22 @@ using Row = std::vector<Value>;
 
 Row R(const std::string& n, const std::string& t) { return {Value::Text(n), Value::Text(t)}; }
 
-class CopyRowsTest : public ::testing::Test {
+class CopyRowsTest : public PgTableTest {
  protected:
+  CopyRowsTest() : PgTableTest("copy_") {}
   void SetUp() override {
-    auto s = TestPostgres();
-    if (!s) GTEST_SKIP() << "no test PostgreSQL: run through scripts/test.sh";
-    settings_ = *s;
-    conn_ = OpenPg(settings_);
-    table_ = "\"copy_" +
-             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "\"";
-    Exec(*conn_, "DROP TABLE IF EXISTS " + table_);
-    Exec(*conn_, "CREATE TABLE " + table_ + " (n NUMERIC, t TEXT)");
-  }
-  void TearDown() override {
-    if (conn_) (void)OpenPg(settings_)->Execute("DROP TABLE IF EXISTS " + table_);
+    PgTableTest::SetUp();
+    if (IsSkipped()) return;
+    Exec(*conn_, "CREATE TABLE " + Q() + " (n NUMERIC, t TEXT)");
   }
   // What every other session sees: committed rows only.
   std::vector<std::vector<std::string>> Stored() {
-    return Rows(*OpenPg(settings_), "SELECT n, t FROM " + table_ + " ORDER BY n");
+    return Rows(*OpenPg(settings_), "SELECT n, t FROM " + Q() + " ORDER BY n");
   }
   void ExpectUsable() {
     auto r = conn_->Execute("SELECT 1");
     EXPECT_TRUE(r.ok()) << r.status().message();
   }
-
-  ConnectionSettings settings_;
-  std::unique_ptr<Connection> conn_;
-  std::string table_;
 };
 
 TEST_F(CopyRowsTest, ManyChunksArriveWholeInOrderWithTheirEscapes) {
@@ -46,36 +35,36 @@ TEST_F(CopyRowsTest, ManyChunksArriveWholeInOrderWithTheirEscapes) {
     rows.push_back(R(std::to_string(i), "r\t\\N\r\n" + std::to_string(i)));
   rows.push_back({Value::Text("30000"), Value::Text("")});
   rows.push_back({Value::Text("30001"), Value::Null()});
-  ASSERT_TRUE(conn_->CopyRows(table_, 2, rows, CopyEmpty::kEmptyText).ok());
+  ASSERT_TRUE(conn_->CopyRows(Q(), 2, rows, CopyEmpty::kEmptyText).ok());
   auto stored = Stored();
   ASSERT_EQ(stored.size(), rows.size());
   EXPECT_EQ(stored[29999], (std::vector<std::string>{"29999", "r\t\\N\r\n29999"}));
   EXPECT_EQ(stored[30000][1], "");  // kept as the empty text ...
   EXPECT_EQ(stored[30001][1], "<null>");
-  Exec(*conn_, "TRUNCATE " + table_);
-  ASSERT_TRUE(conn_->CopyRows(table_, 2, {{R("1", "")}}, CopyEmpty::kNull).ok());
+  Exec(*conn_, "TRUNCATE " + Q());
+  ASSERT_TRUE(conn_->CopyRows(Q(), 2, {{R("1", "")}}, CopyEmpty::kNull).ok());
   EXPECT_EQ(Stored()[0][1], "<null>");  // ... or NULL, as the caller asks
 }
 
 TEST_F(CopyRowsTest, AFailureStoresNothingAndLeavesTheConnectionUsable) {
-  Exec(*conn_, "INSERT INTO " + table_ + " VALUES (1, 'before')");
+  Exec(*conn_, "INSERT INTO " + Q() + " VALUES (1, 'before')");
   // A value the server refuses, after rows it took.
-  Status refused = conn_->CopyRows(table_, 2, {{R("2", "a"), R("x", "b")}}, CopyEmpty::kNull);
+  Status refused = conn_->CopyRows(Q(), 2, {{R("2", "a"), R("x", "b")}}, CopyEmpty::kNull);
   EXPECT_EQ(refused.sqlstate(), "22P02") << refused.message();
   ExpectUsable();
   // A row of another width.
-  Status narrow = conn_->CopyRows(table_, 2, {{R("3", "c"), {Value::Text("4")}}}, CopyEmpty::kNull);
+  Status narrow = conn_->CopyRows(Q(), 2, {{R("3", "c"), {Value::Text("4")}}}, CopyEmpty::kNull);
   EXPECT_EQ(narrow.code(), Status::Code::kInvalidArgument);
   ExpectUsable();
   // A copy given up before its end.
   {
-    auto copy = conn_->BeginCopy(table_, 2, CopyEmpty::kNull);
+    auto copy = conn_->BeginCopy(Q(), 2, CopyEmpty::kNull);
     ASSERT_TRUE(copy.ok()) << copy.status().message();
     ASSERT_TRUE(copy.value()->Add(R("5", "e")).ok());
   }
   ExpectUsable();
   // A table of another width, and no table at all.
-  EXPECT_FALSE(conn_->BeginCopy(table_, 3, CopyEmpty::kNull).ok());
+  EXPECT_FALSE(conn_->BeginCopy(Q(), 3, CopyEmpty::kNull).ok());
   EXPECT_EQ(conn_->BeginCopy("\"copy_no_such\"", 1, CopyEmpty::kNull).status().sqlstate(), "42P01");
   // A name that would say more than a table is refused before it is sent.
   for (const char* name : {"copy_bare", "\"a\" FROM PROGRAM 'true' --\"", "\"a\"\"\"b\"\""}) {
@@ -88,25 +77,25 @@ TEST_F(CopyRowsTest, AFailureStoresNothingAndLeavesTheConnectionUsable) {
 }
 
 TEST_F(CopyRowsTest, AnOpenCopyTakesNothingElse) {
-  auto copy = conn_->BeginCopy(table_, 2, CopyEmpty::kNull);
+  auto copy = conn_->BeginCopy(Q(), 2, CopyEmpty::kNull);
   ASSERT_TRUE(copy.ok()) << copy.status().message();
   EXPECT_FALSE(conn_->Execute("SELECT 1").ok());
   EXPECT_FALSE(conn_->ExecuteEach({"SELECT 1"})[0].ok());
-  EXPECT_FALSE(conn_->BeginCopy(table_, 2, CopyEmpty::kNull).ok());
+  EXPECT_FALSE(conn_->BeginCopy(Q(), 2, CopyEmpty::kNull).ok());
   ASSERT_TRUE(copy.value()->Add(R("1", "a")).ok());
   ASSERT_TRUE(copy.value()->End(nullptr).ok());
   EXPECT_EQ(Stored().size(), 1u);
   // Nor does a copy start while a query's rows are still being read.
   auto rows = conn_->Execute("SELECT * FROM generate_series(1, 5000)");
   ASSERT_TRUE(rows.ok());
-  EXPECT_FALSE(conn_->BeginCopy(table_, 2, CopyEmpty::kNull).ok());
+  EXPECT_FALSE(conn_->BeginCopy(Q(), 2, CopyEmpty::kNull).ok());
   rows.value()->Close();
-  EXPECT_TRUE(conn_->CopyRows(table_, 2, {{R("2", "b")}}, CopyEmpty::kNull).ok());
+  EXPECT_TRUE(conn_->CopyRows(Q(), 2, {{R("2", "b")}}, CopyEmpty::kNull).ok());
 }
 
 TEST_F(CopyRowsTest, ALostConnectionMidCopyStoresNothing) {
   const std::string pid = Column(*conn_, "SELECT pg_backend_pid()").at(0);
-  auto copy = conn_->BeginCopy(table_, 2, CopyEmpty::kNull);
+  auto copy = conn_->BeginCopy(Q(), 2, CopyEmpty::kNull);
   ASSERT_TRUE(copy.ok()) << copy.status().message();
   for (int i = 0; i < 5000; ++i) ASSERT_TRUE(copy.value()->Add(R(std::to_string(i), "x")).ok());
   Exec(*OpenPg(settings_), "SELECT pg_terminate_backend(" + pid + ")");

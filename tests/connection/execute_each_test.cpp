@@ -12,18 +12,13 @@
 namespace corvane::testing {
 namespace {
 
-class ExecuteEachTest : public ::testing::Test {
+class ExecuteEachTest : public PgTableTest {
  protected:
+  ExecuteEachTest() : PgTableTest("each_") {}
   void SetUp() override {
-    auto s = TestPostgres();
-    if (!s) GTEST_SKIP() << "no test PostgreSQL: run through scripts/test.sh";
-    settings_ = *s;
-    conn_ = OpenPg(settings_);
-    table_ = std::string("each_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    PgTableTest::SetUp();
+    if (IsSkipped()) return;
     Reset(table_);
-  }
-  void TearDown() override {
-    if (conn_) (void)conn_->Execute("DROP TABLE IF EXISTS \"" + table_ + "\"");
   }
   void Reset(const std::string& table) {
     Exec(*conn_, "DROP TABLE IF EXISTS \"" + table + "\"");
@@ -43,10 +38,6 @@ class ExecuteEachTest : public ::testing::Test {
       out.push_back(s.ok() ? "ok" : s.sqlstate().empty() ? "err" : s.sqlstate());
     return out;
   }
-
-  ConnectionSettings settings_;
-  std::unique_ptr<Connection> conn_;
-  std::string table_;
 };
 
 TEST_F(ExecuteEachTest, AllSucceedAndAreDurableOnReturn) {

@@ -52,4 +52,32 @@ inline std::vector<std::string> Column(Connection& c, const std::string& sql) {
   return out;
 }
 
+// A connection to the test server and a table name of the test's own,
+// <prefix><test name>, so suites running side by side never meet. The table
+// is dropped before and after the test; tests skip without the server.
+class PgTableTest : public ::testing::Test {
+ protected:
+  explicit PgTableTest(std::string prefix) : prefix_(std::move(prefix)) {}
+  void SetUp() override {
+    auto s = TestPostgres();
+    if (!s) GTEST_SKIP() << "no test PostgreSQL: run through scripts/test.sh";
+    settings_ = *s;
+    conn_ = OpenPg(settings_);
+    table_ = prefix_ + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    Exec(*conn_, "DROP TABLE IF EXISTS " + Q());
+  }
+  // On a connection of its own: the test's may be busy or broken.
+  void TearDown() override {
+    if (conn_) (void)OpenPg(settings_)->Execute("DROP TABLE IF EXISTS " + Q());
+  }
+  std::string Q() const { return "\"" + table_ + "\""; }
+
+  ConnectionSettings settings_;
+  std::unique_ptr<Connection> conn_;
+  std::string table_;
+
+ private:
+  std::string prefix_;
+};
+
 }  // namespace corvane::testing

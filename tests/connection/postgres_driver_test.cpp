@@ -10,25 +10,9 @@
 namespace corvane::testing {
 namespace {
 
-class PostgresDriverTest : public ::testing::Test {
+class PostgresDriverTest : public PgTableTest {
  protected:
-  void SetUp() override {
-    auto s = TestPostgres();
-    if (!s) GTEST_SKIP() << "no test PostgreSQL: run through scripts/test.sh";
-    settings_ = *s;
-    conn_ = OpenPg(settings_);
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    table_ = "drv_" + name;
-    Exec(*conn_, "DROP TABLE IF EXISTS \"" + table_ + "\"");
-  }
-  void TearDown() override {
-    if (conn_) (void)conn_->Execute("DROP TABLE IF EXISTS \"" + table_ + "\"");
-  }
-  std::string Q() const { return "\"" + table_ + "\""; }
-
-  ConnectionSettings settings_;
-  std::unique_ptr<Connection> conn_;
-  std::string table_;
+  PostgresDriverTest() : PgTableTest("drv_") {}
 };
 
 // A loopback port nothing listens on: a stopped server.
