@@ -80,7 +80,14 @@ void ConsoleProgress::SetValue(double percent) {
   std::fflush(stderr);
 }
 
-void ConsoleProgress::SetText(const std::string&) {
+void ConsoleProgress::SetText(const std::string& text) {
+  // Any text but the one at rest says what the work waits for.
+  if (text != ui::kProgressRestText) {
+    std::fprintf(stderr, "%s%s\n", tty_ && shown_ >= 0 ? "\n" : "", text.c_str());
+    std::fflush(stderr);
+    shown_ = -1;
+    return;
+  }
   if (!tty_ || shown_ < 0) return;
   std::fprintf(stderr, "\r%40s\r", "");
   std::fflush(stderr);

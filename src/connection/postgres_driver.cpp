@@ -51,6 +51,7 @@ class PgRecordSet : public RecordSet {
   const std::string& FieldName(int index) const override { return names_.at(index); }
   int FieldType(int index) const override { return PgTypeCode(oids_.at(index)); }
   const Value& FieldValue(int index) const override { return values_.at(index); }
+  void TakeFieldValue(int index, Value& out) override { out.Swap(values_.at(index)); }
   bool Eof() const override { return row_ >= rows_; }
 
   Status MoveNext() override {
@@ -93,7 +94,7 @@ class PgRecordSet : public RecordSet {
       }
       std::string_view raw(PQgetvalue(chunk_.get(), row_, i), PQgetlength(chunk_.get(), row_, i));
       PgValueText(oids_[i], raw, scratch_);
-      values_[i].SetText(scratch_);
+      values_[i].TakeText(scratch_);
     }
   }
 
@@ -110,7 +111,7 @@ class PgRecordSet : public RecordSet {
   Status EndCursor(Status why) {
     cursor_open_ = false;
     session_->streaming = false;
-    if (!session_->conn()) return why.ok() ? Status::Database(kPgClosedMessage) : why;
+    if (!session_->conn()) return why.ok() ? PgClosedError() : why;
     if (!own_transaction_) {
       if (why.ok()) (void)session_->RunCommand(std::string("CLOSE ") + kCursor);
       return why;
@@ -138,7 +139,7 @@ class PostgresDriver : public Driver {
   ~PostgresDriver() override { Close(); }
 
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
-    if (!session_->conn()) return Status::Database(kPgClosedMessage);
+    if (!session_->conn()) return PgClosedError();
     const StatementScan scan = ScanStatement(sql);
     if (!scan.single) {
       return Status::InvalidArgument(
