@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "app/program_folder.h"
 #include "base/stop_request.h"
 #include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
@@ -96,6 +97,9 @@ void ToParadox::OpenConnections() {
   proc_.Step(112, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
+    // An installed program keeps the staging database in the user's cache.
+    auto file = app::StagingDatabaseFile(w_.program_folder);
+    if (!file.ok()) return file.status();
     // Another transfer holds the staging database: wait our turn, the
     // window served and the pointer still the hourglass.
     bool waited = false;
@@ -105,7 +109,7 @@ void ToParadox::OpenConnections() {
       w_.pump.Pump();
       return !StopRequested();
     };
-    Status opened = staging_.Open(StagingConnectionString(StagingDatabasePath(w_.program_folder)));
+    Status opened = staging_.Open(StagingConnectionString(file.value()));
     if (waited) w_.progress.SetText(ui::kProgressRestText);
     return opened;
   });
