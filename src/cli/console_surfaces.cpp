@@ -81,10 +81,9 @@ void ConsoleProgress::SetValue(double percent) {
 }
 
 void ConsoleProgress::SetText(const std::string& text) {
-  // Any text but the one at rest says what the work waits for.
-  if (text != ui::kProgressRestText) {
-    std::fprintf(stderr, "%s%s\n", tty_ && shown_ >= 0 ? "\n" : "", text.c_str());
-    std::fflush(stderr);
+  if (text != ui::kProgressRestText) {  // a notice, such as waiting for our turn
+    if (tty_ && shown_ >= 0) std::fputs("\n", stderr);
+    std::fprintf(stderr, "%s\n", text.c_str());
     shown_ = -1;
     return;
   }
