@@ -93,7 +93,7 @@ class ToPostgres {
   bool Reconnect();
   void CopyTable(int index);
   void CopyLockedTable(std::string table);
-  bool LockTarget(const std::string& table);
+  bool LockTarget(const std::string& table, bool& waited);
   void UnlockTarget(const std::string& table);
   void NoteTableOnServer(const std::string& table);
   bool StepOnServer(int line, const std::function<Status()>& step);
@@ -216,10 +216,10 @@ bool ToPostgres::StepOnServer(int line, const std::function<Status()>& step) {
 
 // Waits while another copy holds the table's name; the window keeps being
 // served and says what it waits for.
-bool ToPostgres::LockTarget(const std::string& table) {
+bool ToPostgres::LockTarget(const std::string& table, bool& waited) {
   const std::string key =
       std::to_string(kLockClass) + ", hashtext(" + Literal(ui::LowerCase(table)) + ")";
-  bool waited = false;
+  waited = false;
   for (;;) {
     bool got = false;
     bool refused = false;
@@ -251,7 +251,7 @@ void ToPostgres::UnlockTarget(const std::string& table) {
 }
 
 // A table another copy created while this one waited is asked about like
-// one the list showed from the start, instead of being added to.
+// one the list showed from the start, instead of getting its rows twice.
 void ToPostgres::NoteTableOnServer(const std::string& table) {
   if (ui::ListContains(w_.postgres_list, table)) return;
   auto r = postgres_.Execute("SELECT tablename FROM pg_tables WHERE lower(tablename) = lower(" +
@@ -289,8 +289,9 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
 
 void ToPostgres::CopyTable(int index) {
   std::string table = w_.paradox_list.Text(index);  // 128
-  if (!LockTarget(table)) return;
-  NoteTableOnServer(table);
+  bool waited = false;
+  if (!LockTarget(table, waited)) return;
+  if (waited) NoteTableOnServer(table);
   CopyLockedTable(table);
   UnlockTarget(table);
 }

@@ -266,11 +266,11 @@ TEST_F(PostgresDriverTest, ALostConnectionIsToldFromARefusedStatement) {
   {
     auto c = OpenPg(settings_);
     const std::string pid = Column(*c, "SELECT pg_backend_pid()").at(0);
-    auto r = c->Execute("SELECT g FROM generate_series(1, 5000) g");
+    auto r = c->Execute("SELECT g, repeat('x', 60) FROM generate_series(1, 400000) g");
     ASSERT_TRUE(r.ok());
     Exec(*conn_, "DO $$BEGIN PERFORM pg_terminate_backend(" + pid + ", 10000); END$$");
     Status st = Status::Ok();
-    for (int i = 0; i < 5000 && st.ok(); ++i) st = r.value()->MoveNext();
+    while (st.ok() && !r.value()->Eof()) st = r.value()->MoveNext();
     EXPECT_TRUE(IsConnectionLost(st)) << st.sqlstate() << " " << st.message();
   }
   ConnectionSettings stopped = settings_;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -30,7 +31,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr int kBigRows = 200000;
-constexpr const char* kBig = "TOPG_FAULT";
+constexpr const char* kMade = "TOPG_FAULT";
 // The memo of row `id` as SQL computes it: every 5th row has none, the rest
 // 1 to 60 letters, most of them in the .mb file.
 constexpr const char* kExpectedMemo =
@@ -48,7 +49,7 @@ const fs::path& BigTableDir() {
     if (mkdtemp(tmpl.data()) == nullptr) return fs::path();
     using paradox::FieldType;
     auto w = paradox::TableWriter::Create(
-        (fs::path(tmpl) / (std::string(kBig) + ".db")).string(),
+        (fs::path(tmpl) / (std::string(kMade) + ".db")).string(),
         {{"ID", FieldType::kLong, 4, 0}, {"MEMO", FieldType::kMemo, 11, 0}}, 1252, kBigRows);
     if (!w.ok()) return fs::path();
     for (int id = 1; id <= kBigRows; ++id) {
@@ -67,12 +68,17 @@ class ToPostgresFaultsTest : public ToPostgresTest {
     ToPostgresTest::SetUp();
     if (IsSkipped()) return;
     ASSERT_FALSE(BigTableDir().empty());
+    // A table name of the test's own: the tests may run side by side.
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    big_ = "TOPG_F_" + test.substr(0, 24);
+    for (char& c : big_) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const auto& e : fs::directory_iterator(BigTableDir())) {
-      fs::copy_file(e.path(), folder_ / e.path().filename());
+      fs::copy_file(e.path(), folder_ / (big_ + e.path().extension().string()));
     }
-    drop_after_.push_back(kBig);
-    (void)PgTry(std::string("DROP TABLE IF EXISTS \"") + kBig + "\"");
+    drop_after_.push_back(big_);
+    (void)PgTry("DROP TABLE IF EXISTS \"" + big_ + "\"");
   }
+  std::string big_;  // the table, as the Paradox list shows it
 
   // Starts corvane-cli with `args`, its output into `log`.
   pid_t Start(const std::string& command, const std::string& args, const fs::path& log) {
@@ -107,17 +113,18 @@ class ToPostgresFaultsTest : public ToPostgresTest {
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
   }
-  int Copy(const std::string& args = std::string("--overwrite ") + kBig) {
+  int Copy() { return Copy("--overwrite " + big_); }
+  int Copy(const std::string& args) {
     return Wait(Start("to-postgres", args, folder_ / "run.log"));
   }
 
   // Rows stored, or -1 when the table does not exist. Fails the test unless
   // the rows are ID 1..n exactly once each, each with its own memo.
   int64_t CheckPrefix() {
-    if (!PgTry(std::string("SELECT 1 FROM \"") + kBig + "\" LIMIT 0").ok()) return -1;
+    if (!PgTry(std::string("SELECT 1 FROM \"") + big_ + "\" LIMIT 0").ok()) return -1;
     Rows r = PgRows(std::string("SELECT count(*), count(DISTINCT \"ID\"), coalesce(max(\"ID\"), "
                                 "0), count(*) FILTER (WHERE \"MEMO\" IS DISTINCT FROM ") +
-                    kExpectedMemo + ") FROM \"" + kBig + "\"");
+                    kExpectedMemo + ") FROM \"" + big_ + "\"");
     if (r.empty()) return -2;
     const std::string n = r[0][0].text();
     EXPECT_EQ(r[0][1].text(), n) << "duplicated rows";
@@ -130,7 +137,7 @@ class ToPostgresFaultsTest : public ToPostgresTest {
   std::string CopyingBackend(pid_t cli) {
     for (int i = 0; i < 400; ++i) {
       Rows r = PgRows(std::string("SELECT pid FROM pg_stat_activity WHERE query LIKE 'COPY \"") +
-                      kBig + "\"%' AND state = 'active' AND datname = current_database()");
+                      big_ + "\"%' AND state = 'active' AND datname = current_database()");
       if (!r.empty()) return r[0][0].text();
       if (waitpid(cli, nullptr, WNOHANG) == cli) return "";
       std::this_thread::sleep_for(10ms);
@@ -153,7 +160,7 @@ TEST_F(ToPostgresFaultsTest, KilledAtRandomMomentsLeavesAPrefixAndTheNextRunSucc
   std::vector<int64_t> seen;
   for (int k = 0; k < 20; ++k) {
     const int sig = k % 2 == 0 ? SIGKILL : SIGTERM;
-    const pid_t cli = Start("to-postgres", std::string("--overwrite ") + kBig, folder_ / "k.log");
+    const pid_t cli = Start("to-postgres", "--overwrite " + big_, folder_ / "k.log");
     std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
     kill(cli, sig);
     const int status = Wait(cli);
@@ -172,7 +179,7 @@ TEST_F(ToPostgresFaultsTest, KilledAtRandomMomentsLeavesAPrefixAndTheNextRunSucc
 }
 
 TEST_F(ToPostgresFaultsTest, BackendEndedMidCopyIsOneFailureAndExitOne) {
-  const pid_t cli = Start("to-postgres", std::string("--overwrite ") + kBig, folder_ / "t.log");
+  const pid_t cli = Start("to-postgres", "--overwrite " + big_, folder_ / "t.log");
   const std::string backend = CopyingBackend(cli);
   ASSERT_NE(backend, "") << Slurp(folder_ / "t.log");
   Pg("SELECT pg_terminate_backend(" + backend + ")");
@@ -185,8 +192,8 @@ TEST_F(ToPostgresFaultsTest, BackendEndedMidCopyIsOneFailureAndExitOne) {
 }
 
 TEST_F(ToPostgresFaultsTest, TwoOverwritesAtOnceStoreOneCopy) {
-  const pid_t a = Start("to-postgres", std::string("--overwrite ") + kBig, folder_ / "a.log");
-  const pid_t b = Start("to-postgres", std::string("--overwrite ") + kBig, folder_ / "b.log");
+  const pid_t a = Start("to-postgres", "--overwrite " + big_, folder_ / "a.log");
+  const pid_t b = Start("to-postgres", "--overwrite " + big_, folder_ / "b.log");
   EXPECT_EQ(Wait(a), 0) << Slurp(folder_ / "a.log");
   EXPECT_EQ(Wait(b), 0) << Slurp(folder_ / "b.log");
   EXPECT_EQ(CheckPrefix(), kBigRows);
@@ -196,9 +203,9 @@ TEST_F(ToPostgresFaultsTest, TwoOverwritesAtOnceStoreOneCopy) {
 }
 
 TEST_F(ToPostgresFaultsTest, TableCutWhileSentFailsWithoutNullRows) {
-  const pid_t cli = Start("to-postgres", kBig, folder_ / "c.log");
+  const pid_t cli = Start("to-postgres", big_, folder_ / "c.log");
   ASSERT_NE(CopyingBackend(cli), "") << Slurp(folder_ / "c.log");
-  fs::resize_file(folder_ / (std::string(kBig) + ".db"), 4096);
+  fs::resize_file(folder_ / (big_ + ".db"), 4096);
   EXPECT_EQ(Wait(cli), 1);
   const std::string out = Slurp(folder_ / "c.log");
   EXPECT_NE(out.find("changed or ended while it was read"), std::string::npos) << out;
@@ -209,12 +216,12 @@ TEST_F(ToPostgresFaultsTest, TableCutWhileSentFailsWithoutNullRows) {
 }
 
 TEST_F(ToPostgresFaultsTest, HeaderCountingOtherRowsIsWarnedAbout) {
-  const fs::path db = folder_ / (std::string(kBig) + ".db");
+  const fs::path db = folder_ / (big_ + ".db");
   std::string bytes = Slurp(db);
   ASSERT_GT(bytes.size(), 10u);
   bytes[9] = 0x7F;  // the record count, little-endian at 6, now far larger
   std::ofstream(db, std::ios::binary | std::ios::trunc) << bytes;
-  EXPECT_EQ(Copy(kBig), 1);
+  EXPECT_EQ(Copy(big_), 1);
   const std::string out = Slurp(folder_ / "run.log");
   EXPECT_NE(out.find("the header counts"), std::string::npos) << out;
   EXPECT_EQ(CheckPrefix(), kBigRows);  // what the blocks hold is all sent
