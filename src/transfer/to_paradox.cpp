@@ -160,6 +160,11 @@ void ToParadox::TransferEntry(int index) {
     ui::RemoveFromList(w_.paradox_list, target);  // 162
   }
   OpenSource(source);
+  if (source_lost_) {  // its one dialog was shown; the rest would only repeat it
+    replace_.reset();
+    walk_ended_ = !Reconnect(index);
+    return;
+  }
   BuildCreate(source);
   ReplaceStagingTable(source, 182, 184);
   proc_.Step(188, [&] { return Exec(staging_, sql_); });

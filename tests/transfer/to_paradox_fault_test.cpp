@@ -213,13 +213,14 @@ TEST_F(ToParadoxFaultTest, ASessionEndedMidCopyIsOneFailureAndTheOldTableStays) 
   MakeVersion("txended_b", 'b');
   ASSERT_EQ(Run({"--trim-long-names", "txended_a"}), 0);
   const pid_t pid = Start({"--trim-long-names", "--overwrite", "txended_b"}, program_ / "ended.log");
-  // Once its cursor is open, end the session that reads it.
+  // Once rows are streaming, end the session that sends them.
   bool ended = false;
   for (int tries = 0; tries < 400 && !ended; ++tries) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The session streaming this test's own table, not another test's.
     Rows pids = PgRows(
-        "SELECT pid FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND query LIKE "
-        "'%FETCH%' AND datname = current_database()");
+        "SELECT pid FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND state = 'active' "
+        "AND query LIKE 'COPY%txended\\_b%'");
     for (const auto& row : pids) {
       ended = true;
       (void)PgTry("SELECT pg_terminate_backend(" + row[0].text() + ")");
