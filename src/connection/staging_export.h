@@ -9,6 +9,10 @@
 #include "connection/staging_db.h"
 #include "connection/staging_statements.h"
 
+namespace corvane::paradox {
+class SchemaChooser;
+}
+
 namespace corvane::staging {
 
 // The code page of the tables the export writes; the staging database
@@ -26,8 +30,11 @@ Result<std::string_view> StagingValue(const std::string& table, const ColumnDef&
 
 // Writes `e.source` as `<e.folder>/<e.target>.db`. Reads the table twice:
 // once to choose the fields, once to write; memory does not grow with it.
-// Never replaces a table file already there: that is an error and the
-// file stays as it was. The staging table is left in place.
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e);
+// `seen`, when given, has been shown every row of the table as stored, and
+// the first reading is left out. Never replaces a table file already
+// there: that is an error and the file stays as it was. The staging table
+// is left in place.
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
+                          const paradox::SchemaChooser* seen = nullptr);
 
 }  // namespace corvane::staging

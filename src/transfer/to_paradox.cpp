@@ -58,7 +58,10 @@ class ToParadox {
   void BuildCreate(const std::string& source);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
   void CopyRows(const std::string& source);
-  Status BuildInsert(const std::string& head);
+  Status ReadRow(const std::string& head);
+  Status InsertRow(const std::string& source);
+  Status WithText(const std::string& head, Status status);
+  void BuildInsert(const std::string& head);
   void FinishTable(const std::string& source, const std::string& target);
   Status DropForOverwrite(const std::string& target);
   Status Export(const std::string& source, const std::string& target);
@@ -66,7 +69,9 @@ class ToParadox {
 
   ui::TablesWindow& w_;
   ui::Procedure proc_;
-  std::string sql_;  // the CREATE or INSERT built last; the dialog quotes it
+  std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
+  std::vector<Value> row_;    // the values of the row being copied
+  bool row_pending_ = false;  // sql_ does not yet hold row_'s statement
   Connection staging_, paradox_, postgres_;
   std::unique_ptr<RecordSet> rows_;
   std::unique_ptr<paradox::TableSetAside> old_table_;  // the table being overwritten
@@ -198,6 +203,9 @@ void ToParadox::ReplaceStagingTable(const std::string& source, int test_line, in
   }
 }
 
+// A row goes to the staging database as values; its statement text is
+// built only when a dialog may quote it (a failure, or any later step of
+// this table), so the user sees the same text as if it had been run.
 void ToParadox::CopyRows(const std::string& source) {
   auto count = proc_.Get<int64_t>(190, [&]() -> Result<int64_t> {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
@@ -208,25 +216,49 @@ void ToParadox::CopyRows(const std::string& source) {
   for (int64_t r = 0; r < n; ++r) {
     w_.pump.Pump();                                                                     // 194
     w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // 196
-    proc_.Step(198, [&] { return BuildInsert(head); });
-    proc_.Step(200, [&] { return Exec(staging_, sql_); });
-    proc_.Step(202, [&] { return rows_->MoveNext(); });
+    proc_.Step(198, [&] { return ReadRow(head); });
+    proc_.Step(200, [&] { return WithText(head, InsertRow(source)); });
+    proc_.Step(202, [&] { return WithText(head, rows_->MoveNext()); });
   }
+  if (row_pending_) BuildInsert(head);
 }
 
-// The row statement of the current row. With no row to read, the text
-// stays the bare head and the failure is reported here.
-Status ToParadox::BuildInsert(const std::string& head) {
-  sql_ = head;
-  if (rows_->Eof()) return Status::InvalidArgument(kNoCurrentRow);
-  RowStatementBuilder builder(sql_);
-  builder.Begin(head);
+// Takes the values of the current row. With no row to read, the statement
+// is the bare head, which is run as text and fails as it always did.
+Status ToParadox::ReadRow(const std::string& head) {
+  row_pending_ = false;
+  if (rows_->Eof()) {
+    sql_ = head;
+    return Status::InvalidArgument(kNoCurrentRow);
+  }
+  row_.resize(static_cast<size_t>(rows_->FieldCount()));
   for (int j = 0; j < rows_->FieldCount(); ++j) {
     w_.pump.Pump();
-    builder.Add(rows_->FieldValue(j));
+    row_[j] = rows_->FieldValue(j);
   }
-  builder.Finish();
-  return rows_->CurrentRowStatus();
+  row_pending_ = true;
+  Status read = rows_->CurrentRowStatus();
+  if (!read.ok()) BuildInsert(head);
+  return read;
+}
+
+Status ToParadox::InsertRow(const std::string& source) {
+  if (!row_pending_) return Exec(staging_, sql_);
+  Status s = staging_.InsertRow(source, row_);
+  if (s.code() != Status::Code::kNotSupported) return s;
+  BuildInsert("INSERT INTO `" + source + "` VALUES('");
+  return Exec(staging_, sql_);
+}
+
+// `status`, with the statement text of the row built first when it failed.
+Status ToParadox::WithText(const std::string& head, Status status) {
+  if (!status.ok() && row_pending_) BuildInsert(head);
+  return status;
+}
+
+void ToParadox::BuildInsert(const std::string& head) {
+  BuildRowStatement(sql_, head, row_);
+  row_pending_ = false;
 }
 
 void ToParadox::FinishTable(const std::string& source, const std::string& target) {
