@@ -22,6 +22,7 @@
 #include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
 #include "paradox/companion_files.h"
+#include "paradox/table_lock.h"
 #include "paradox/table_set_aside.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
@@ -157,12 +158,12 @@ void ToParadox::OpenSource(const std::string& source) {
 
 // CREATE TABLE `S`(`c` WORD,...); with the word of each column's class.
 void ToParadox::BuildCreate(const std::string& source) {
-  sql_ = "CREATE TABLE `" + source + "`(";  // 170
+  sql_ = "CREATE TABLE `" + DoubleBackquotes(source) + "`(";  // 170
   proc_.Step(172, [&]() -> Status {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     for (int j = 0; j < rows_->FieldCount(); ++j) {
       w_.pump.Pump();
-      sql_ += "`" + rows_->FieldName(j);
+      sql_ += "`" + DoubleBackquotes(rows_->FieldName(j));
       sql_ += StagingColumnTypeText(ColumnClassOf(rows_->FieldType(j)));
     }
     return Status::Ok();
@@ -186,7 +187,7 @@ void ToParadox::CopyRows(const std::string& source) {
     return rows_->RecordCount();
   });
   const int64_t n = count.value_or(0);
-  const std::string head = "INSERT INTO `" + source + "` VALUES('";
+  const std::string head = "INSERT INTO `" + DoubleBackquotes(source) + "` VALUES('";
   for (int64_t r = 0; r < n; ++r) {
     w_.pump.Pump();                                                                     // 194
     w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // 196
@@ -234,6 +235,7 @@ Status ToParadox::DropForOverwrite(const std::string& target) {
   if (!paradox_.is_open() || paradox::DroppableTableFiles(folder, target).empty()) {
     return Exec(paradox_, "DROP TABLE `" + target + "` ");
   }
+  CORVANE_RETURN_IF_ERROR(paradox::CheckTableNotInUse(folder, target));
   auto aside = paradox::TableSetAside::Create(folder, target);
   if (!aside.ok()) return aside.status();
   old_table_ = std::move(aside).value();

@@ -100,5 +100,20 @@ TEST_F(ToParadoxOverwriteTest, ASuccessfulExportLeavesOnlyTheNewTable) {
   EXPECT_EQ(fake_.paradox_list.Names(), std::vector<std::string>{upper_});
 }
 
+// Paradox has the old table open: the overwrite is refused, with a message
+// that names the table, and nothing of it is touched.
+TEST_F(ToParadoxOverwriteTest, ATableOpenInParadoxIsNotOverwritten) {
+  MakeOldTable("tx_kp4");
+  std::ofstream(folder_ / "TX_KP4.LCK", std::ios::binary) << "table lock";
+  std::ofstream(folder_ / "PDOXUSRS.LCK", std::ios::binary) << "folder lock";
+  old_files_ = Contents();
+  MakePgTable("tx_kp4", "id int4", {"9"});
+  SelectPostgres({"tx_kp4"});
+  EXPECT_GT(SendToParadox().failures, 0);
+  EXPECT_NE(FirstFailure().find("TX_KP4"), std::string::npos) << FirstFailure();
+  EXPECT_NE(FirstFailure().find("in use"), std::string::npos) << FirstFailure();
+  ExpectOldTableBack();
+}
+
 }  // namespace
 }  // namespace corvane::testing
