@@ -40,6 +40,10 @@ struct ConnectionOptions {
   int mode = 0;                // 3 = read and write; informational here
   int command_timeout_s = 30;  // 0 = none
   int connection_timeout_s = 15;
+  // Called about every 50 ms while Open waits for a resource another
+  // process holds (the staging database during its transfer); `first` on
+  // the first call. Returning false gives up. Unset: wait without a word.
+  std::function<bool(bool first)> while_waiting;
 };
 
 // Rows of one query, streamed: memory does not grow with the row count.

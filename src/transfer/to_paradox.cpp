@@ -19,6 +19,8 @@
 #include <memory>
 #include <string>
 
+#include "app/program_folder.h"
+#include "base/stop_request.h"
 #include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
 #include "paradox/companion_files.h"
@@ -33,6 +35,8 @@ namespace corvane::transfer {
 namespace {
 
 constexpr const char* kClosedRecordSet = "Operation is not allowed when the object is closed.";
+constexpr const char* kWaitingText =
+    "Waiting for another transfer to finish with the staging database...";
 constexpr const char* kNoCurrentRow =
     "Either BOF or EOF is True, or the current record has been deleted.";
 
@@ -94,7 +98,21 @@ void ToParadox::OpenConnections() {
   proc_.Step(112, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
-    return staging_.Open(StagingConnectionString(StagingDatabasePath(w_.program_folder)));
+    // An installed program keeps the staging database in the user's cache.
+    auto file = app::StagingDatabaseFile(w_.program_folder);
+    if (!file.ok()) return file.status();
+    // Another transfer holds the staging database: wait our turn, the
+    // window served and the pointer still the hourglass.
+    bool waited = false;
+    staging_.options().while_waiting = [&](bool first) {
+      if (first) w_.progress.SetText(kWaitingText);
+      waited = true;
+      w_.pump.Pump();
+      return !StopRequested();
+    };
+    Status opened = staging_.Open(StagingConnectionString(file.value()));
+    if (waited) w_.progress.SetText(ui::kProgressRestText);
+    return opened;
   });
   paradox_.options().cursor_location = CursorLocation::kClient;
   proc_.Step(116, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
