@@ -30,6 +30,10 @@ const Command kCommands[] = {
     {nullptr, nullptr, nullptr},
 };
 
+constexpr const char* kExitStatuses =
+    "\nExit status: 0 all done, 1 something failed or was refused, 2 wrong usage\n"
+    "(nothing done).\n";
+
 void PrintUsage(std::ostream& out) {
   out << "Usage: corvane-cli <command> [options]\n\n"
          "Copies tables between a folder of Paradox tables and PostgreSQL.\n\n"
@@ -37,12 +41,23 @@ void PrintUsage(std::ostream& out) {
   for (const Command& c : kCommands) {
     if (c.name) out << "  " << c.synopsis << "\n";
   }
-  out << "\nLogin options (default: what the login window stored last):\n"
-         "  --server HOST --port N --user NAME --password PW (or PGPASSWORD) --database DB\n"
+  out << "\nLogin options:\n"
+         "  --server HOST --port N --user NAME --password PW --database DB\n"
          "  --paradox FOLDER\n"
-         "Options take \"--name value\" and \"--name=value\" alike.\n\n"
-         "  --help      show this text\n"
-         "  --version   show the version\n";
+         "Options take \"--name value\" and \"--name=value\" alike. A login value not\n"
+         "given comes from libpq's PGSERVICE, PGHOST, PGPORT, PGUSER, PGDATABASE,\n"
+         "PGPASSWORD and ~/.pgpass, else from what the login window stored last.\n\n"
+         "  --help      show this text (COMMAND --help: that command's)\n"
+         "  --version   show the version\n"
+      << kExitStatuses;
+}
+
+// "COMMAND --help": the command prints its usage; the exit statuses follow.
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -61,7 +76,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (const Command& c : kCommands) {
-    if (c.name && std::strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+    if (c.name && std::strcmp(argv[1], c.name) == 0) {
+      const int status = c.run(argc - 2, argv + 2);
+      if (status == 0 && AsksForHelp(argc, argv)) std::cout << kExitStatuses;
+      return status;
+    }
   }
   std::cerr << "corvane-cli: unknown command '" << argv[1] << "' (see --help)\n";
   return 2;

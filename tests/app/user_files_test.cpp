@@ -2,6 +2,7 @@
 // staging database and the samples go to the user's XDG folders, copied
 // whole, once, also with several programs starting together, a copy killed
 // half-way or a full disk.
+#include <gtest/gtest.h>
 #include <libpq-fe.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -13,8 +14,6 @@
 #include <fstream>
 #include <map>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "app/program_folder.h"
 #include "catalog/window_handlers.h"
@@ -70,7 +69,8 @@ class UserFilesTest : public ::testing::Test {
     ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
   }
   void TearDown() override {
-    for (auto& [v, old] : saved_) old ? ::setenv(v.c_str(), old->c_str(), 1) : ::unsetenv(v.c_str());
+    for (auto& [v, old] : saved_)
+      old ? ::setenv(v.c_str(), old->c_str(), 1) : ::unsetenv(v.c_str());
     fs::remove_all(root_);
   }
   void Share() { std::ofstream(program_ / "installed") << ""; }
@@ -100,9 +100,8 @@ TEST_F(UserFilesTest, ASharedProgramFolderIsCopiedToTheUserOnceAndThenLeftToThem
   EXPECT_EQ(staging.value(), (root_ / "cache/corvane/dbtemp.mdb").string());
   EXPECT_EQ(samples.value(), (root_ / "data/corvane/Samples").string());
   EXPECT_EQ(Slurp(staging.value()), shipped.at("dbtemp.mdb"));
-  EXPECT_EQ(Tree(samples.value()),
-            (std::map<std::string, std::string>{{"A.db", shipped.at("Samples/A.db")},
-                                                {"A.mb", "memo"}}));
+  EXPECT_EQ(Tree(samples.value()), (std::map<std::string, std::string>{
+                                       {"A.db", shipped.at("Samples/A.db")}, {"A.mb", "memo"}}));
   EXPECT_EQ(::access(samples.value().c_str(), W_OK), 0);
 
   // From now on the copies are the user's: changed or thinned, they stay so.
@@ -207,15 +206,15 @@ TEST_F(UserFilesTest, TheCommandLineOfASharedProgramStagesInTheUsersCache) {
   Share();
   const auto shipped = Tree(program_);
   PGconn* c = testing::ConnectLibpq(pg);
-  PQclear(PQexec(c, "DROP TABLE IF EXISTS ufshare; CREATE TABLE ufshare(id int, t text);"
-                    "INSERT INTO ufshare VALUES (1, 'one'), (2, NULL);"));
+  PQclear(PQexec(c,
+                 "DROP TABLE IF EXISTS ufshare; CREATE TABLE ufshare(id int, t text);"
+                 "INSERT INTO ufshare VALUES (1, 'one'), (2, NULL);"));
   fs::create_directories(root_ / "mine");
-  const std::string cmd = "CORVANE_PROGRAM_DIR='" + Program() + "' XDG_CACHE_HOME='" +
-                          (root_ / "cache").string() + "' '" + bin +
-                          "/corvane-cli' to-paradox --paradox '" + (root_ / "mine").string() +
-                          "' --server " + pg.server + " --port " + pg.port + " --user " + pg.user +
-                          " --password '" + pg.password + "' --database " + pg.database +
-                          " ufshare </dev/null >/dev/null 2>&1";
+  const std::string cmd =
+      "CORVANE_PROGRAM_DIR='" + Program() + "' XDG_CACHE_HOME='" + (root_ / "cache").string() +
+      "' '" + bin + "/corvane-cli' to-paradox --paradox '" + (root_ / "mine").string() +
+      "' --server " + pg.server + " --port " + pg.port + " --user " + pg.user + " --password '" +
+      pg.password + "' --database " + pg.database + " ufshare </dev/null >/dev/null 2>&1";
   const int status = std::system(cmd.c_str());
   PQclear(PQexec(c, "DROP TABLE ufshare"));
   PQfinish(c);
