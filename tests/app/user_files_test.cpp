@@ -19,6 +19,7 @@
 #include "catalog/window_handlers.h"
 #include "support/pg_connect.h"
 #include "support/pg_env.h"
+#include "support/scoped_env.h"
 #include "ui/memory_surfaces.h"
 
 namespace corvane::app {
@@ -52,33 +53,21 @@ int Unfinished(const fs::path& root) {
 class UserFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("corvane-user-files-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
     program_ = root_ / "program";
     fs::create_directories(program_ / "Samples");
     std::ofstream(program_ / "dbtemp.mdb") << std::string(70000, 'S');
     std::ofstream(program_ / "Samples/A.db") << std::string(40000, 'a');
     std::ofstream(program_ / "Samples/A.mb") << "memo";
-    for (const char* v : {"XDG_CACHE_HOME", "XDG_DATA_HOME", "HOME"}) {
-      const char* old = std::getenv(v);
-      saved_[v] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    ::setenv("XDG_CACHE_HOME", (root_ / "cache").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-  }
-  void TearDown() override {
-    for (auto& [v, old] : saved_)
-      old ? ::setenv(v.c_str(), old->c_str(), 1) : ::unsetenv(v.c_str());
-    fs::remove_all(root_);
+    env_.Set("XDG_CACHE_HOME", (root_ / "cache").string());
+    env_.Set("XDG_DATA_HOME", (root_ / "data").string());
   }
   void Share() { std::ofstream(program_ / "installed") << ""; }
   std::string Program() const { return program_.string(); }
 
-  fs::path root_;
+  testing::TestFolder folder_{"corvane-user-files"};
+  const fs::path root_ = folder_.path();
   fs::path program_;
-  std::map<std::string, std::optional<std::string>> saved_;
+  testing::ScopedEnv env_;
 };
 
 TEST_F(UserFilesTest, AWritableProgramFolderKeepsItsOwnFiles) {
@@ -129,8 +118,8 @@ TEST_F(UserFilesTest, WhatCannotBeCopiedSaysWhyAndLeavesNothing) {
   EXPECT_EQ(UserSampleFolder(Program()).value(), Program() + "/Samples");
 
   // A relative XDG folder is ignored for the home's.
-  ::setenv("XDG_DATA_HOME", "relative/data", 1);
-  ::setenv("HOME", (root_ / "home").c_str(), 1);
+  env_.Set("XDG_DATA_HOME", "relative/data");
+  env_.Set("HOME", (root_ / "home").string());
   EXPECT_EQ(UserDataFolder().value(), (root_ / "home/.local/share/corvane").string());
   EXPECT_EQ(Unfinished(root_), 0);
 }
@@ -139,7 +128,7 @@ TEST_F(UserFilesTest, WhatCannotBeCopiedSaysWhyAndLeavesNothing) {
 TEST_F(UserFilesTest, TheSampleButtonReportsAFailedCopy) {
   Share();
   std::ofstream(root_ / "file") << "not a folder";
-  ::setenv("XDG_DATA_HOME", (root_ / "file/data").c_str(), 1);
+  env_.Set("XDG_DATA_HOME", (root_ / "file/data").string());
   ui::ScriptedDialogs dialogs;
   EXPECT_EQ(catalog::SampleFolderForUser(dialogs, Program()), Program() + "/Samples");
   ASSERT_EQ(dialogs.Failures().size(), 1u);
@@ -179,8 +168,8 @@ TEST_F(UserFilesTest, AFullDiskFailsTheCopyAndLeavesNoHalfCopy) {
   if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") != 0)
     GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
   Share();
-  ::setenv("XDG_CACHE_HOME", (disk / "cache").c_str(), 1);
-  ::setenv("XDG_DATA_HOME", (disk / "data").c_str(), 1);
+  env_.Set("XDG_CACHE_HOME", (disk / "cache").string());
+  env_.Set("XDG_DATA_HOME", (disk / "data").string());
   auto staging = StagingDatabaseFile(Program());
   auto samples = UserSampleFolder(Program());
   EXPECT_FALSE(staging.ok());

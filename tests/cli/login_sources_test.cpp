@@ -17,6 +17,7 @@
 #include "cli/options.h"
 #include "support/pg_connect.h"
 #include "support/pg_env.h"
+#include "support/scoped_env.h"
 
 namespace corvane::cli {
 namespace {
@@ -29,27 +30,11 @@ constexpr const char* kLibpqVariables[] = {"PGSERVICE",  "PGSERVICEFILE", "PGSYS
 class LoginSourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("corvane-login-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
     fs::create_directories(root_ / "home");
-    for (const char* v : kLibpqVariables) Save(v);
-    Save("HOME");
-    Save("XDG_CONFIG_HOME");
-    for (const char* v : kLibpqVariables) ::unsetenv(v);
-    ::setenv("HOME", (root_ / "home").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-    ::setenv("PGSYSCONFDIR", (root_ / "etc").c_str(), 1);  // no system service leaks in
-  }
-  void TearDown() override {
-    for (auto& [v, old] : saved_)
-      old ? ::setenv(v.c_str(), old->c_str(), 1) : ::unsetenv(v.c_str());
-    fs::remove_all(root_);
-  }
-  void Save(const char* v) {
-    const char* old = std::getenv(v);
-    saved_[v] = old ? std::optional<std::string>(old) : std::nullopt;
+    for (const char* v : kLibpqVariables) env_.Unset(v);
+    env_.Set("HOME", (root_ / "home").string());
+    env_.Set("XDG_CONFIG_HOME", (root_ / "config").string());
+    env_.Set("PGSYSCONFDIR", (root_ / "etc").string());  // no system service leaks in
   }
   void Store(const std::map<std::string, std::string>& values) {
     auto store = app::MakeIniSettingsStore((root_ / "config").string());
@@ -61,8 +46,9 @@ class LoginSourcesTest : public ::testing::Test {
     ::chmod((root_ / "home" / name).c_str(), mode);
   }
 
-  fs::path root_;
-  std::map<std::string, std::optional<std::string>> saved_;
+  testing::TestFolder folder_{"corvane-login"};
+  const fs::path root_ = folder_.path();
+  testing::ScopedEnv env_;
 };
 
 std::string Login(const ConnectionSettings& s) {
@@ -152,10 +138,10 @@ TEST_F(LoginSourcesTest, EachValueComesFromTheFirstSourceThatHasIt) {
          {"Database", "stored-db"}});
   for (const Case& c : cases) {
     for (const char* v : kLibpqVariables)
-      if (std::string(v) != "PGSYSCONFDIR") ::unsetenv(v);
+      if (std::string(v) != "PGSYSCONFDIR") env_.Unset(v);
     fs::remove(root_ / "home/.pg_service.conf");
     fs::remove(root_ / "home/.pgpass");
-    for (const auto& [k, v] : c.env) ::setenv(k.c_str(), v.c_str(), 1);
+    for (const auto& [k, v] : c.env) env_.Set(k, v);
     if (!c.service_file.empty()) WriteFile(".pg_service.conf", c.service_file);
     if (!c.pgpass.empty()) WriteFile(".pgpass", c.pgpass, c.pgpass_mode);
     Options options;
