@@ -140,7 +140,8 @@ ReplaceGrant::~ReplaceGrant() {
   if (it != grants.end()) grants.erase(it);
 }
 
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
+                          const paradox::SchemaChooser* seen) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
   if (columns->empty()) {
@@ -149,8 +150,9 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
   const fs::path folder(e.folder);
   const bool replace = Granted(e.folder, e.target);
   CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target, replace));
-  uint64_t rows = 0;
-  auto fields = ChooseFields(db, e.source, *columns, rows);
+  uint64_t rows = seen ? seen->rows_observed() : 0;
+  auto fields = seen ? Result<std::vector<paradox::FieldInfo>>(seen->Choose())
+                     : ChooseFields(db, e.source, *columns, rows);
   if (!fields.ok()) return fields.status();
   const fs::path db_path = folder / (e.target + ".db");
   auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields).value(),

@@ -9,6 +9,10 @@
 #include "connection/staging_db.h"
 #include "connection/staging_statements.h"
 
+namespace corvane::paradox {
+class SchemaChooser;
+}
+
 namespace corvane::staging {
 
 // The code page of the tables the export writes; the staging database
@@ -40,12 +44,15 @@ class ReplaceGrant {
 
 // Writes `e.source` as `<e.folder>/<e.target>.db`. Reads the table twice:
 // once to choose the fields, once to write; memory does not grow with it.
+// `seen`, when given, has been shown every row of the table as stored, and
+// the first reading is left out.
 // Never replaces a table file already there (an error; the file stays as
 // it was) unless a ReplaceGrant allows it: then the old table stays in
 // place until the new one is complete, is set aside while the new files
 // move in, and is deleted after (or put back should that fail). A stop
 // request (StopRequested) ends the export with nothing written. The
 // staging table is left in place.
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e);
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
+                          const paradox::SchemaChooser* seen = nullptr);
 
 }  // namespace corvane::staging
