@@ -23,3 +23,6 @@ echo "== the whole table"
 "$build/bin/to_paradox_bench" --rows "$rows" --folder "$work"
 echo "== a table with a 1 KB memo column"
 "$build/bin/to_paradox_bench" --rows "$rows" --folder "$work" --memo
+echo "== what the staging database's crash-safe settings cost"
+cmake --build "$build" --target staging_bench >/dev/null
+"$build/bin/staging_bench" --rows "$((rows / 5))" --folder "$work"
