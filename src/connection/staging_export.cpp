@@ -19,6 +19,7 @@
 #include "base/stop_request.h"
 #include "paradox/companion_files.h"
 #include "paradox/schema_chooser.h"
+#include "paradox/table_lock.h"
 #include "paradox/table_set_aside.h"
 #include "paradox/table_writer.h"
 
@@ -153,6 +154,7 @@ Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
   Status placed = writer.Finish([&]() -> Status {
     if (StopRequested()) return Interrupted(target);
     if (paradox::DroppableTableFiles(folder, target).empty()) return Status::Ok();  // gone meanwhile
+    CORVANE_RETURN_IF_ERROR(paradox::CheckTableNotInUse(folder, target));  // opened meanwhile
     auto aside = paradox::TableSetAside::Create(folder, target);
     if (!aside.ok()) return aside.status();
     old_table = std::move(aside).value();

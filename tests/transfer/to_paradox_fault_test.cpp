@@ -35,6 +35,8 @@ class ToParadoxFaultTest : public ToParadoxTest {
   void TearDown() override {
     for (const fs::path& m : mounts_) ::umount2(m.c_str(), MNT_DETACH);
     ToParadoxTest::TearDown();
+    std::error_code ec;
+    for (const fs::path& m : mounts_) fs::remove_all(m, ec);
   }
 
   // A table of `rows` rows whose memo starts with `version`.
