@@ -22,6 +22,7 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "cli/printable.h"
 #include "cli/table_runs.h"
 #include "connection/connection.h"
 #include "paradox/table_reader.h"
@@ -234,7 +235,7 @@ int RunToParadox(int argc, char** argv) {
   std::vector<std::string> chosen;
   const std::vector<std::string> unknown = SelectWanted(postgres, wanted, chosen);
   for (const std::string& name : unknown) {
-    std::fprintf(stderr, "corvane-cli: no PostgreSQL table %s\n", name.c_str());
+    std::fprintf(stderr, "corvane-cli: no PostgreSQL table %s\n", Printable(name).c_str());
   }
 
   JobStaging staging;

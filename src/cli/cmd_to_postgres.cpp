@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "cli/printable.h"
 #include "cli/table_runs.h"
 #include "connection/connection.h"
 #include "transfer/field_types.h"
@@ -125,8 +126,8 @@ int RunToPostgres(int argc, char** argv) {
   std::vector<std::string> names =
       run->all ? lists.paradox.Names() : ResolveNames(lists.paradox, options.positional, missing);
   for (const std::string& m : missing) {
-    std::fprintf(stderr, "corvane-cli: no Paradox table %s in %s\n", m.c_str(),
-                 settings.paradox_folder.c_str());
+    std::fprintf(stderr, "corvane-cli: no Paradox table %s in %s\n", Printable(m).c_str(),
+                 Printable(settings.paradox_folder).c_str());
   }
 
   Terminal terminal(run->quiet, run->jobs > 1);

@@ -15,6 +15,7 @@
 
 #include "base/stop_request.h"
 #include "base/utf8.h"
+#include "cli/printable.h"
 #include "ui/procedure.h"
 
 namespace corvane::cli {
@@ -45,7 +46,8 @@ size_t TerminalWidth() {
 
 // One running table: "CUSTOMER 120000/250000 rows 48000 rows/s 0:03 left".
 std::string LiveText(const std::string& table, int64_t done, int64_t total, double seconds) {
-  std::string text = table + " " + std::to_string(done) + "/" + std::to_string(total) + " rows";
+  std::string text =
+      Printable(table) + " " + std::to_string(done) + "/" + std::to_string(total) + " rows";
   if (seconds > 0.2 && done > 0) {
     const double rate = static_cast<double>(done) / seconds;
     text += " " + std::to_string(static_cast<long long>(rate)) + " rows/s";
@@ -222,7 +224,7 @@ void Terminal::Print(const std::string& table, const std::string& text, bool fai
   std::lock_guard<std::mutex> lock(mu_);
   ClearLocked();
   std::string out = ForTerminal(text);
-  if (tag_lines_ && !table.empty()) out = "[" + table + "] " + out;
+  if (tag_lines_ && !table.empty()) out = "[" + Printable(table) + "] " + out;
   std::fprintf(stderr, "%s\n", out.c_str());
   DrawLocked();
 }
@@ -412,7 +414,9 @@ std::vector<std::string> WalkOrder(const ui::MemoryTableList& list,
 
 std::string SummaryText(const std::vector<TableFigures>& figures, double wall_seconds) {
   size_t width = 5;
-  for (const TableFigures& f : figures) width = std::max(width, utf8::Utf16Length(f.table));
+  for (const TableFigures& f : figures) {
+    width = std::max(width, utf8::Utf16Length(Printable(f.table)));
+  }
   auto pad = [&](const std::string& name) {
     return name + std::string(width + 2 - std::min(width, utf8::Utf16Length(name)), ' ');
   };
@@ -422,7 +426,7 @@ std::string SummaryText(const std::vector<TableFigures>& figures, double wall_se
                 "Seconds", "Result");
   out += buf;
   for (const TableFigures& f : figures) {
-    out += pad(f.table);
+    out += pad(Printable(f.table));
     if (Started(f)) {
       std::snprintf(buf, sizeof buf, "%12lld %12lld %8lld %9.2f  ",
                     static_cast<long long>(f.rows_read), static_cast<long long>(f.rows_stored),
@@ -432,7 +436,7 @@ std::string SummaryText(const std::vector<TableFigures>& figures, double wall_se
     }
     out += buf;
     out += StateWord(f.state);
-    if (!f.note.empty()) out += " (" + f.note + ")";
+    if (!f.note.empty()) out += " (" + Printable(f.note) + ")";
     out += "\n";
   }
   const Totals t = Sum(figures);
