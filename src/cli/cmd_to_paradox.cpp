@@ -282,7 +282,8 @@ int RunToParadox(int argc, char** argv) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  return EndOfRun("to-paradox", *run, figures, seconds);
+  // A folder listed in part was reported; --all would have missed tables.
+  return EndOfRun("to-paradox", *run, figures, seconds, dialogs.failures + terminal.walk_failures());
 }
 
 }  // namespace corvane::cli

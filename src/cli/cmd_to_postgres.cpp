@@ -176,7 +176,8 @@ int RunToPostgres(int argc, char** argv) {
   for (auto& job : jobs) job->counter.Close();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  return EndOfRun("to-postgres", *run, figures, seconds);
+  // A folder listed in part was reported; --all would have missed tables.
+  return EndOfRun("to-postgres", *run, figures, seconds, dialogs.failures + terminal.walk_failures());
 }
 
 }  // namespace corvane::cli

@@ -229,6 +229,15 @@ void Terminal::Print(const std::string& table, const std::string& text, bool fai
   DrawLocked();
 }
 
+void Terminal::WalkFailure(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++walk_failures_;
+    if (!walk_texts_.insert(text).second) return;
+  }
+  Print("", std::string(ui::kFailureTitle) + ": " + text, true);
+}
+
 bool Terminal::Ask(const std::string& question) {
   if (!::isatty(STDIN_FILENO)) return false;
   std::lock_guard<std::mutex> lock(mu_);
@@ -292,7 +301,9 @@ void TableWatch::SetText(const std::string& text) {
 void TableWatch::Message(const std::string& text, std::optional<std::string> title,
                          ui::MessageIcon) {
   const bool failure = title && *title == ui::kFailureTitle;
-  if (failure) {
+  if (failure && text.find(ui::kWalkTagPrefix) != std::string::npos) {
+    terminal_.WalkFailure(text);
+  } else if (failure) {
     (phase_ == Phase::kRows ? row_failures_ : table_failures_)++;
     if (first_failure_.empty()) first_failure_ = text.substr(0, text.find('\r'));
     terminal_.Print(table_, std::string(ui::kFailureTitle) + ": " + text, true);
@@ -489,9 +500,9 @@ std::string SummaryJson(const std::string& command, const std::vector<TableFigur
 }
 
 int EndOfRun(const std::string& command, const RunOptions& run,
-             const std::vector<TableFigures>& figures, double wall_seconds) {
+             const std::vector<TableFigures>& figures, double wall_seconds, int other_failures) {
   const Totals t = Sum(figures);
-  int status = t.failed + t.not_found + t.not_started > 0 || t.refused > 0 ? 1 : 0;
+  int status = t.failed + t.not_found + t.not_started + other_failures > 0 || t.refused > 0 ? 1 : 0;
   if (!run.quiet) {
     std::fputs(SummaryText(figures, wall_seconds).c_str(), stdout);
     std::fflush(stdout);

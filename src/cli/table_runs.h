@@ -57,7 +57,10 @@ class Terminal {
   bool Ask(const std::string& question);
   // The live figures of one running table; total < 0 removes it.
   void Show(int slot, const std::string& table, int64_t done, int64_t total, double seconds);
-  bool quiet() const { return quiet_; }
+  // A failure of the folder walk the handler runs after each table: the
+  // same one would come once per table, so each text is printed once.
+  void WalkFailure(const std::string& text);
+  int walk_failures() const { return walk_failures_; }
 
  private:
   void DrawLocked();
@@ -71,6 +74,8 @@ class Terminal {
   };
   std::map<int, Live> live_;
   size_t drawn_ = 0;  // width of the progress line on screen
+  std::set<std::string> walk_texts_;
+  int walk_failures_ = 0;
 };
 
 // The progress bar and dialogs one table's handler run sees.
@@ -127,9 +132,10 @@ std::string SummaryJson(const std::string& command, const std::vector<TableFigur
                         double wall_seconds, int exit_status);
 // Prints the summary (unless quiet), writes the JSON report if asked, and
 // gives the exit status: 0 when every table was copied or skipped by
-// choice, else 1.
+// choice and no other failure (`other_failures`, such as a folder that could
+// not be listed whole) was shown, else 1.
 int EndOfRun(const std::string& command, const RunOptions& run,
-             const std::vector<TableFigures>& figures, double wall_seconds);
+             const std::vector<TableFigures>& figures, double wall_seconds, int other_failures);
 
 // The names of a list, each once, in the order the window's handler walks
 // them (bottom-up).
