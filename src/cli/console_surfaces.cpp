@@ -9,7 +9,6 @@
 #include "ui/procedure.h"
 
 namespace corvane::cli {
-namespace {
 
 // The failure text separates its pieces with bare CRs, which a terminal
 // would print over each other. Other control characters come from names
@@ -33,8 +32,6 @@ bool AskYesNo(const std::string& question) {
   if (!std::getline(std::cin, line)) return false;
   return !line.empty() && (line[0] == 'y' || line[0] == 'Y');
 }
-
-}  // namespace
 
 Policy PolicyFrom(bool yes_flag, bool no_flag) {
   if (yes_flag) return Policy::kYes;
