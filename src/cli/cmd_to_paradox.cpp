@@ -3,6 +3,7 @@
 // tables selected, and the same handler run; the staging database is the
 // dbtemp.mdb beside the program.
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "paradox/code_page.h"
 #include "transfer/to_paradox.h"
 #include "ui/memory_surfaces.h"
 
@@ -21,12 +23,16 @@ namespace {
 constexpr const char* kUsage =
     "Usage: corvane-cli to-paradox --paradox FOLDER [login options]\n"
     "                              [--overwrite | --skip-existing]\n"
-    "                              [--trim-long-names | --skip-long-names] TABLE...\n"
+    "                              [--trim-long-names | --skip-long-names]\n"
+    "                              [--code-page N] TABLE...\n"
     "Copies the named PostgreSQL tables (as the table list shows them) into the\n"
     "Paradox folder. A name longer than 8 characters is cut to 8 with\n"
     "--trim-long-names and the table skipped with --skip-long-names; an existing\n"
     "Paradox table is replaced with --overwrite and skipped with --skip-existing.\n"
-    "Without them each case is asked about on a terminal and skipped otherwise.\n";
+    "Without them each case is asked about on a terminal and skipped otherwise.\n"
+    "A new table's text is written in code page 1252 when it fits, else in the\n"
+    "first code page of Paradox's language drivers that holds all of it;\n"
+    "--code-page N (or ExportCodePage in the settings) forces one.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-paradox: %s\n", problem.c_str());
@@ -64,8 +70,10 @@ Status FillBothLists(const ConnectionSettings& settings, ui::Dialogs& dialogs,
 }
 
 Result<Options> ParseToParadox(int argc, char** argv) {
+  std::set<std::string> values = LoginOptionNames();
+  values.insert("code-page");
   Result<Options> parsed =
-      ParseOptions(argc, argv, LoginOptionNames(),
+      ParseOptions(argc, argv, values,
                    {"overwrite", "skip-existing", "trim-long-names", "skip-long-names", "help"});
   if (!parsed.ok() || parsed->Has("help")) return parsed;
   if (parsed->Has("overwrite") && parsed->Has("skip-existing")) {
@@ -75,6 +83,10 @@ Result<Options> ParseToParadox(int argc, char** argv) {
     return Status::InvalidArgument("--trim-long-names and --skip-long-names exclude each other");
   }
   if (parsed->positional.empty()) return Status::InvalidArgument("name at least one table");
+  if (auto cp = parsed->Get("code-page")) {
+    auto checked = paradox::ParseExportCodePage(*cp);
+    if (!checked.ok()) return Status::InvalidArgument("--code-page: " + checked.status().message());
+  }
   return parsed;
 }
 
@@ -109,6 +121,7 @@ int RunToParadox(int argc, char** argv) {
   ConsolePointer pointer;
   NullPump pump;
   ui::FixedSettings source(settings);
+  source.export_code_page = ExportCodePageFrom(options);
   ui::TablesWindow window{postgres, paradox, progress, dialogs,
                           pointer,  pump,    source,   app::ProgramFolder()};
   const transfer::TransferOutcome outcome = transfer::SendTablesToParadox(window);

@@ -29,6 +29,8 @@ Result<Options> ParseOptions(int argc, char** argv, const std::set<std::string>&
 // The login and folder: each option, else PGPASSWORD for the password, else
 // what the login window stored last.
 ConnectionSettings SettingsFrom(const Options& options);
+// --code-page, else the stored setting ("" when neither is there).
+std::string ExportCodePageFrom(const Options& options);
 
 // Option names every command that reaches PostgreSQL takes.
 const std::set<std::string>& LoginOptionNames();

@@ -40,6 +40,9 @@ struct ConnectionOptions {
   int mode = 0;                // 3 = read and write; informational here
   int command_timeout_s = 30;  // 0 = none
   int connection_timeout_s = 15;
+  // Staging database: the code page of the Paradox tables it exports, as
+  // the setting reads ("" or "auto": chosen by each table's text).
+  std::string export_code_page;
 };
 
 // Rows of one query, streamed: memory does not grow with the row count.

@@ -33,7 +33,8 @@ std::string CacheKey(std::string_view name) {
 
 class StagingDriver : public Driver {
  public:
-  explicit StagingDriver(std::unique_ptr<staging::StagingDb> db) : db_(std::move(db)) {}
+  StagingDriver(std::unique_ptr<staging::StagingDb> db, int code_page)
+      : db_(std::move(db)), code_page_(code_page) {}
 
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     auto parsed = staging::ParseStagingStatement(sql);
@@ -63,11 +64,18 @@ class StagingDriver : public Driver {
   Status Run(const staging::ExportStatement& st);
   Status RunWrite(const std::string& sql);
   Result<InsertTarget*> Target(const std::string& table);
-  Status Bind(InsertTarget& target, const staging::InsertStatement& st);
+  Status Bind(InsertTarget& target, const staging::InsertStatement& st,
+              paradox::CodePageChoice& pages);
+  paradox::CodePageChoice& PagesOf(const std::string& table);
   void NoteFailure();
 
   std::unique_ptr<staging::StagingDb> db_;
   std::unordered_map<std::string, InsertTarget> inserts_;
+  // The code page the export will write: 0 chooses it by the text.
+  int code_page_ = 0;
+  // Per staged table, the code pages that hold every row taken so far: a
+  // row only fails when no single code page could hold the whole table.
+  std::unordered_map<std::string, paradox::CodePageChoice> pages_;
   // Set when SQLite rolled back the shared transaction after a failure:
   // rows reported stored are gone, so no export may pretend otherwise.
   bool lost_writes_ = false;
@@ -92,8 +100,21 @@ void StagingDriver::NoteFailure() {
   }
 }
 
+paradox::CodePageChoice& StagingDriver::PagesOf(const std::string& table) {
+  return pages_.try_emplace(CacheKey(table), code_page_).first->second;
+}
+
 Status StagingDriver::Run(const staging::CreateStatement& st) {
   inserts_.clear();
+  paradox::CodePageChoice pages(code_page_);
+  for (const ColumnDef& c : st.columns) {
+    Status s = pages.Admit(c.name);
+    if (!s.ok()) {
+      return Status::InvalidArgument("The column name `" + c.name +
+                                     "` cannot be stored in a Paradox table: " + s.message() +
+                                     ".");
+    }
+  }
   std::string sql = "CREATE TABLE " + QuoteSqliteName(st.table) + "(";
   for (size_t i = 0; i < st.columns.size(); ++i) {
     if (i > 0) sql += ", ";
@@ -101,13 +122,16 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
   }
   sql += ")";
   CORVANE_RETURN_IF_ERROR(RunWrite(sql));
+  pages_.insert_or_assign(CacheKey(st.table), pages);
   lost_writes_ = false;
   return Status::Ok();
 }
 
 Status StagingDriver::Run(const staging::DropStatement& st) {
   inserts_.clear();  // an open statement on the table would block the drop
-  return RunWrite("DROP TABLE " + QuoteSqliteName(st.table));
+  CORVANE_RETURN_IF_ERROR(RunWrite("DROP TABLE " + QuoteSqliteName(st.table)));
+  pages_.erase(CacheKey(st.table));
+  return Status::Ok();
 }
 
 Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& table) {
@@ -132,7 +156,8 @@ Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& ta
   return &target;
 }
 
-Status StagingDriver::Bind(InsertTarget& target, const staging::InsertStatement& st) {
+Status StagingDriver::Bind(InsertTarget& target, const staging::InsertStatement& st,
+                           paradox::CodePageChoice& pages) {
   if (st.values.size() != target.columns.size()) {
     return Status::InvalidArgument("The row has " + std::to_string(st.values.size()) +
                                    " values, but staging table `" + st.table + "` has " +
@@ -146,7 +171,7 @@ Status StagingDriver::Bind(InsertTarget& target, const staging::InsertStatement&
       sqlite3_bind_null(stmt, index);
       continue;
     }
-    auto stored = staging::StagingValue(st.table, target.columns[i], *st.values[i]);
+    auto stored = staging::StagingValue(st.table, target.columns[i], *st.values[i], pages);
     if (!stored.ok()) return stored.status();
     const std::string_view v = stored.value();
     // A blob keeps the text's bytes away from type affinity; "" is not NULL.
@@ -160,7 +185,8 @@ Status StagingDriver::Run(const staging::InsertStatement& st) {
   auto target = Target(st.table);
   if (!target.ok()) return target.status();
   sqlite3_stmt* stmt = (*target)->stmt.get();
-  Status bound = Bind(**target, st);
+  paradox::CodePageChoice pages = PagesOf(st.table);
+  Status bound = Bind(**target, st, pages);
   if (!bound.ok()) {
     sqlite3_clear_bindings(stmt);
     return bound;
@@ -170,7 +196,11 @@ Status StagingDriver::Run(const staging::InsertStatement& st) {
   Status s = rc == SQLITE_DONE ? Status::Ok() : db_->Error("The staging database refused the row");
   sqlite3_reset(stmt);
   sqlite3_clear_bindings(stmt);  // the bound texts belong to the statement
-  if (!s.ok()) NoteFailure();
+  if (!s.ok()) {
+    NoteFailure();
+    return s;
+  }
+  PagesOf(st.table) = pages;
   return s;
 }
 
@@ -182,7 +212,7 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
                            "` were lost when the staging database failed; the table is not "
                            "exported.");
   }
-  return staging::ExportStagingTable(*db_, st);
+  return staging::ExportStagingTable(*db_, st, code_page_);
 }
 
 Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
@@ -208,14 +238,19 @@ Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
 }  // namespace
 
 Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& attrs,
-                                                  const ConnectionOptions&) {
+                                                  const ConnectionOptions& options) {
+  auto code_page = paradox::ParseExportCodePage(options.export_code_page);
+  if (!code_page.ok()) {
+    return Status::InvalidArgument("The code page set for new Paradox tables: " +
+                                   code_page.status().message());
+  }
   auto it = attrs.find("data source");
   if (it == attrs.end() || it->second.empty()) {
     return Status::InvalidArgument("The staging connection string names no Data Source.");
   }
   auto db = staging::StagingDb::Open(it->second);
   if (!db.ok()) return db.status();
-  return std::unique_ptr<Driver>(new StagingDriver(std::move(db).value()));
+  return std::unique_ptr<Driver>(new StagingDriver(std::move(db).value(), *code_page));
 }
 
 }  // namespace corvane

@@ -62,23 +62,26 @@ Status CheckTarget(const fs::path& folder, const std::string& target) {
   return Status::Ok();
 }
 
-Result<std::vector<paradox::FieldInfo>> ChooseFields(StagingDb& db, const std::string& table,
+Result<std::vector<paradox::FieldInfo>> ChooseFields(StagingDb& db, const ExportStatement& e,
                                                      const std::vector<ColumnDef>& columns,
-                                                     uint64_t& rows) {
+                                                     uint64_t& rows, int& code_page) {
+  const std::string& table = e.source;
   std::vector<paradox::SchemaChooser::Column> defs;
   for (const ColumnDef& c : columns) defs.push_back({c.name, c.type_word});
-  paradox::SchemaChooser chooser(std::move(defs), kExportCodePage);
+  paradox::SchemaChooser chooser(std::move(defs), code_page);
+  chooser.AdmitName(e.target);
   CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, columns.size(), [&](const auto& row) {
     chooser.Observe(row);
     return Status::Ok();
   }));
   rows = chooser.rows_observed();
+  code_page = chooser.code_page();
   return chooser.Choose();
 }
 
 }  // namespace
 
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
   if (columns->empty()) {
@@ -87,11 +90,11 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
   const fs::path folder(e.folder);
   CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target));
   uint64_t rows = 0;
-  auto fields = ChooseFields(db, e.source, *columns, rows);
+  auto fields = ChooseFields(db, e, *columns, rows, code_page);
   if (!fields.ok()) return fields.status();
   const fs::path db_path = folder / (e.target + ".db");
   auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields).value(),
-                                             kExportCodePage, rows);
+                                             code_page, rows);
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
   Status written = ForEachRow(db, e.source, columns->size(), [&](const auto& row) -> Status {

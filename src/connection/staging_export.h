@@ -8,26 +8,25 @@
 #include "base/status.h"
 #include "connection/staging_db.h"
 #include "connection/staging_statements.h"
+#include "paradox/code_page.h"
 
 namespace corvane::staging {
-
-// The code page of the tables the export writes; the staging database
-// refuses text this code page cannot hold, row by row, before the export.
-inline constexpr int kExportCodePage = 1252;
 
 // What column `column` (declared `type_word`) of staging table `table`
 // stores for `value`: the value itself, or for a DATETIME in UTC (the
 // PostgreSQL driver reads every timestamptz in UTC) the value without its
-// "+00", as a Paradox field has no time zone. Fails, naming the column,
-// for text the export code page cannot hold and for a DATETIME that is no
-// date or date and time.
+// "+00", as a Paradox field has no time zone. `pages` holds the code pages
+// that can still hold the table's text and is narrowed by the value. Fails,
+// naming the column, for text that no code page holds together with the
+// rows before it, and for a DATETIME that is no date or date and time.
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
-                                      std::string_view value);
+                                      std::string_view value, paradox::CodePageChoice& pages);
 
-// Writes `e.source` as `<e.folder>/<e.target>.db`. Reads the table twice:
+// Writes `e.source` as `<e.folder>/<e.target>.db`, in `code_page`, or when
+// it is 0 in the first export code page that holds all its text. Reads the table twice:
 // once to choose the fields, once to write; memory does not grow with it.
 // Never replaces a table file already there: that is an error and the
 // file stays as it was. The staging table is left in place.
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e);
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page = 0);
 
 }  // namespace corvane::staging

@@ -75,7 +75,18 @@ void FitRecord(std::vector<FieldInfo>& fields) {
 }  // namespace
 
 SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
-    : columns_(std::move(columns)), stats_(columns_.size()), code_page_(code_page) {}
+    : columns_(std::move(columns)), stats_(columns_.size()), pages_(code_page) {
+  for (const Column& c : columns_) AdmitName(c.name);
+}
+
+void SchemaChooser::AdmitName(const std::string& name) {
+  (void)pages_.Admit(name);  // a name no code page takes is refused by the writer
+}
+
+int SchemaChooser::code_page() const {
+  const int best = pages_.Best();
+  return best != 0 ? best : kDefaultCodePage;
+}
 
 void SchemaChooser::Observe(const std::vector<Cell>& row) {
   ++rows_;
@@ -92,16 +103,28 @@ void SchemaChooser::Observe(const std::vector<Cell>& row) {
   }
 }
 
-void SchemaChooser::ObserveText(Stats& s, const std::string& text) const {
+void SchemaChooser::ObserveText(Stats& s, const std::string& text) {
   if (s.all_logical && text != "True" && text != "False") s.all_logical = false;
   if (text.find('\0') != std::string::npos) s.has_nul = true;
-  size_t bytes = text.size();
-  if (std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })) {
-    auto converted = FromUtf8(text, code_page_);
-    if (!converted.ok()) return;  // the writer refuses this row with the reason
-    bytes = converted->size();
+  // Bytes in the code page chosen at the end: one per character in a
+  // single-byte one, at most two in a double-byte one.
+  size_t chars = 0, wide = 0;
+  bool ascii = true;
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      ++chars;
+      ++wide;
+    } else if (b >= 0xC0) {
+      ascii = false;
+      ++chars;
+      wide += 2;
+    }
   }
-  s.max_bytes = std::max(s.max_bytes, bytes);
+  // A text no code page left can hold is refused by the writer, with the reason.
+  if (!ascii) (void)pages_.Admit(text);
+  s.max_chars = std::max(s.max_chars, chars);
+  s.max_wide = std::max(s.max_wide, wide);
 }
 
 void SchemaChooser::ObserveNumber(Stats& s, const std::string& text) const {
@@ -120,10 +143,11 @@ void SchemaChooser::ObserveNumber(Stats& s, const std::string& text) const {
   if (s.scale != places) s.scale = 0;
 }
 
-FieldInfo SchemaChooser::AsText(const std::string& name, const Stats& s) {
+FieldInfo SchemaChooser::AsText(const std::string& name, const Stats& s) const {
   if (s.values > 0 && s.all_logical) return Field(name, FieldType::kLogical);
-  if (s.has_nul || s.max_bytes > kMaxAlpha) return Field(name, FieldType::kMemo, kMemoSize);
-  return Field(name, FieldType::kAlpha, static_cast<int>(std::max<size_t>(1, s.max_bytes)));
+  const size_t bytes = IsDoubleByteCodePage(code_page()) ? s.max_wide : s.max_chars;
+  if (s.has_nul || bytes > kMaxAlpha) return Field(name, FieldType::kMemo, kMemoSize);
+  return Field(name, FieldType::kAlpha, static_cast<int>(std::max<size_t>(1, bytes)));
 }
 
 FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {

@@ -93,6 +93,7 @@ void ToParadox::OpenConnections() {
   proc_.Step(112, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
+    staging_.options().export_code_page = w_.settings.ExportCodePage();
     return staging_.Open(StagingConnectionString(StagingDatabasePath(w_.program_folder)));
   });
   paradox_.options().cursor_location = CursorLocation::kClient;

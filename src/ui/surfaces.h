@@ -97,6 +97,9 @@ class SettingsSource {
   virtual ~SettingsSource() = default;
   // Read at the moment of use, never cached by handlers.
   virtual ConnectionSettings Current() const = 0;
+  // The code page setting for new Paradox tables ("" or "auto": chosen by
+  // each table's text).
+  virtual std::string ExportCodePage() const { return ""; }
 };
 
 }  // namespace corvane::ui
