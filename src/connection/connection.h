@@ -43,6 +43,10 @@ struct ConnectionOptions {
   // Staging database: the code page of the Paradox tables it exports, as
   // the setting reads ("" or "auto": chosen by each table's text).
   std::string export_code_page;
+  // Called about every 50 ms while Open waits for a resource another
+  // process holds (the staging database during its transfer); `first` on
+  // the first call. Returning false gives up. Unset: wait without a word.
+  std::function<bool(bool first)> while_waiting;
 };
 
 // Rows of one query, streamed: memory does not grow with the row count.

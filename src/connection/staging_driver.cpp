@@ -248,7 +248,7 @@ Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& at
   if (it == attrs.end() || it->second.empty()) {
     return Status::InvalidArgument("The staging connection string names no Data Source.");
   }
-  auto db = staging::StagingDb::Open(it->second);
+  auto db = staging::StagingDb::Open(it->second, options.while_waiting);
   if (!db.ok()) return db.status();
   return std::unique_ptr<Driver>(new StagingDriver(std::move(db).value(), *code_page));
 }

@@ -22,11 +22,30 @@ namespace corvane::staging {
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
                                       std::string_view value, paradox::CodePageChoice& pages);
 
+// The user's agreement, for as long as this object lives, that an export
+// may replace table `table` of `folder`. Until then an export never
+// replaces a table. Not copyable; one thread.
+class ReplaceGrant {
+ public:
+  ReplaceGrant(std::string folder, std::string table);
+  ~ReplaceGrant();
+  ReplaceGrant(const ReplaceGrant&) = delete;
+  ReplaceGrant& operator=(const ReplaceGrant&) = delete;
+
+ private:
+  std::string folder_, table_;
+};
+
 // Writes `e.source` as `<e.folder>/<e.target>.db`, in `code_page`, or when
-// it is 0 in the first export code page that holds all its text. Reads the table twice:
+// it is 0 in the first export code page that holds all its text. Reads the
+// table twice:
 // once to choose the fields, once to write; memory does not grow with it.
-// Never replaces a table file already there: that is an error and the
-// file stays as it was. The staging table is left in place.
+// Never replaces a table file already there (an error; the file stays as
+// it was) unless a ReplaceGrant allows it: then the old table stays in
+// place until the new one is complete, is set aside while the new files
+// move in, and is deleted after (or put back should that fail). A stop
+// request (StopRequested) ends the export with nothing written. The
+// staging table is left in place.
 Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page = 0);
 
 }  // namespace corvane::staging
