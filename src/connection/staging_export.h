@@ -10,15 +10,18 @@
 #include "connection/staging_statements.h"
 #include "paradox/code_page.h"
 
+namespace corvane::paradox {
+class SchemaChooser;
+}
+
 namespace corvane::staging {
 
 // What column `column` (declared `type_word`) of staging table `table`
 // stores for `value`: the value itself, or for a DATETIME in UTC (the
 // PostgreSQL driver reads every timestamptz in UTC) the value without its
-// "+00", as a Paradox field has no time zone. `pages` holds the code pages
-// that can still hold the table's text and is narrowed by the value. Fails,
-// naming the column, for text that no code page holds together with the
-// rows before it, and for a DATETIME that is no date or date and time.
+// "+00", as a Paradox field has no time zone. Fails, naming the column,
+// for text the export code page cannot hold and for a DATETIME that is no
+// date or date and time.
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
                                       std::string_view value, paradox::CodePageChoice& pages);
 
@@ -40,12 +43,15 @@ class ReplaceGrant {
 // it is 0 in the first export code page that holds all its text. Reads the
 // table twice:
 // once to choose the fields, once to write; memory does not grow with it.
+// `seen`, when given, has been shown every row of the table as stored, and
+// the first reading is left out.
 // Never replaces a table file already there (an error; the file stays as
 // it was) unless a ReplaceGrant allows it: then the old table stays in
 // place until the new one is complete, is set aside while the new files
 // move in, and is deleted after (or put back should that fail). A stop
 // request (StopRequested) ends the export with nothing written. The
 // staging table is left in place.
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page = 0);
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page = 0,
+                          const paradox::SchemaChooser* seen = nullptr);
 
 }  // namespace corvane::staging

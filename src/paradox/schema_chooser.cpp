@@ -30,10 +30,10 @@ bool FitsLong(const Decimal& d) {
 
 // The places of a plain decimal that a BCD field of that scale prints back
 // unchanged: [-](0|[1-9]digits).digits, not a negative zero. 0 otherwise.
-int PlainScale(const std::string& text) {
+int PlainScale(std::string_view text) {
   const size_t dot = text.find('.');
   const size_t start = (!text.empty() && text[0] == '-') ? 1 : 0;
-  if (dot == std::string::npos || dot == start || dot + 1 == text.size()) return 0;
+  if (dot == std::string_view::npos || dot == start || dot + 1 == text.size()) return 0;
   if (text[start] == '0' && dot != start + 1) return 0;
   bool nonzero = false;
   for (size_t i = start; i < text.size(); ++i) {
@@ -77,6 +77,15 @@ void FitRecord(std::vector<FieldInfo>& fields) {
 SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
     : columns_(std::move(columns)), stats_(columns_.size()), pages_(code_page) {
   for (const Column& c : columns_) AdmitName(c.name);
+  for (const Column& c : columns_) {
+    const std::string word = Upper(c.type_word);
+    Kind kind = Kind::kText;
+    if (word == "INT" || word == "DECIMAL" || word == "FLOAT") kind = Kind::kNumber;
+    if (word == "DATETIME") kind = Kind::kDateTime;
+    if (word == "OLEOBJECT") kind = Kind::kBinary;
+    if (word == "MEMO") kind = Kind::kMemo;
+    kinds_.push_back(kind);
+  }
 }
 
 void SchemaChooser::AdmitName(const std::string& name) {
@@ -91,43 +100,63 @@ int SchemaChooser::code_page() const {
 void SchemaChooser::Observe(const std::vector<Cell>& row) {
   ++rows_;
   for (size_t i = 0; i < columns_.size() && i < row.size(); ++i) {
-    const Cell& cell = row[i];
-    if (cell.null || cell.text.empty()) continue;  // stored as NULL whatever the field
-    Stats& s = stats_[i];
-    ++s.values;
-    ObserveText(s, cell.text);
-    ObserveNumber(s, cell.text);
-    if (s.all_date && !ParseDate(cell.text)) s.all_date = false;
-    if (s.all_timestamp && !ParseTimestampMs(cell.text)) s.all_timestamp = false;
-    if (s.all_hex && !ParseHex(cell.text)) s.all_hex = false;
+    if (!row[i].null) ObserveValue(i, row[i].text);
   }
 }
 
-void SchemaChooser::ObserveText(Stats& s, const std::string& text) {
+void SchemaChooser::Observe(std::span<const std::string_view> row) {
+  ++rows_;
+  for (size_t i = 0; i < columns_.size() && i < row.size(); ++i) ObserveValue(i, row[i]);
+}
+
+void SchemaChooser::ObserveValue(size_t column, std::string_view text) {
+  if (text.empty()) return;  // stored as NULL whatever the field
+  Stats& s = stats_[column];
+  ++s.values;
+  // Text no code page left can hold is refused by the writer, with the reason.
+  if (std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })) {
+    (void)pages_.Admit(text);
+  }
+  switch (kinds_[column]) {
+    case Kind::kMemo:
+      return;  // a Memo whatever it holds
+    case Kind::kNumber:
+      ObserveNumber(s, text);
+      break;
+    case Kind::kDateTime:
+      if (s.all_date && !ParseDate(text)) s.all_date = false;
+      if (s.all_timestamp && !ParseTimestampMs(text)) s.all_timestamp = false;
+      break;
+    case Kind::kBinary:
+      if (s.all_hex && !ParseHex(text)) s.all_hex = false;
+      break;
+    case Kind::kText:
+      break;
+  }
+  ObserveText(s, text);
+}
+
+void SchemaChooser::ObserveText(Stats& s, std::string_view text) const {
   if (s.all_logical && text != "True" && text != "False") s.all_logical = false;
-  if (text.find('\0') != std::string::npos) s.has_nul = true;
+  if (text.find('\0') != std::string_view::npos) s.has_nul = true;
   // Bytes in the code page chosen at the end: one per character in a
   // single-byte one, at most two in a double-byte one.
   size_t chars = 0, wide = 0;
-  bool ascii = true;
   for (char c : text) {
     const auto b = static_cast<unsigned char>(c);
     if (b < 0x80) {
       ++chars;
       ++wide;
     } else if (b >= 0xC0) {
-      ascii = false;
       ++chars;
       wide += 2;
     }
   }
-  // A text no code page left can hold is refused by the writer, with the reason.
-  if (!ascii) (void)pages_.Admit(text);
   s.max_chars = std::max(s.max_chars, chars);
   s.max_wide = std::max(s.max_wide, wide);
 }
 
-void SchemaChooser::ObserveNumber(Stats& s, const std::string& text) const {
+void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
   if (!s.all_decimal) return;
   auto d = ParseDecimal(text);
   if (!d) {

@@ -39,8 +39,6 @@ namespace {
 constexpr const char* kClosedRecordSet = "Operation is not allowed when the object is closed.";
 constexpr const char* kWaitingText =
     "Waiting for another transfer to finish with the staging database...";
-constexpr const char* kNoCurrentRow =
-    "Either BOF or EOF is True, or the current record has been deleted.";
 
 enum class Decision { kNone = 0, kOverwrite = 6, kSkip = 7 };
 
@@ -61,8 +59,12 @@ class ToParadox {
   void BuildCreate(const std::string& source);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
   bool CopyRows(const std::string& source);
+  bool StoreRows(const std::string& source, const std::string& head, int64_t n);
   bool BrokenOff(int line, const std::string& source, int64_t read, int64_t n, const Status& why);
-  Status BuildInsert(const std::string& head);
+  Status ReadRow(const std::string& head);
+  Status InsertRow(const std::string& source);
+  Status WithText(const std::string& head, Status status);
+  void BuildInsert(const std::string& head);
   void FinishTable(const std::string& source, const std::string& target, bool complete);
   Status DropForOverwrite(const std::string& target);
   bool Reconnect(int index);
@@ -70,13 +72,15 @@ class ToParadox {
 
   ui::TablesWindow& w_;
   ui::Procedure proc_;
-  std::string sql_;  // the CREATE or INSERT built last; the dialog quotes it
+  std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
+  std::vector<Value> row_;    // the values of the row being copied
+  bool row_pending_ = false;  // sql_ does not yet hold row_'s statement
   Connection staging_, paradox_, postgres_;
   std::unique_ptr<RecordSet> rows_;
   std::unique_ptr<staging::ReplaceGrant> replace_;  // the overwrite agreed for this table
-  int64_t stored_ = 0;        // rows of this table the staging database took
-  bool source_lost_ = false;  // the PostgreSQL connection broke off
-  bool walk_ended_ = false;   // and could not be opened again
+  int64_t stored_ = 0;                              // rows of this table the staging database took
+  bool source_lost_ = false;                        // the PostgreSQL connection broke off
+  bool walk_ended_ = false;                         // and could not be opened again
 };
 
 // A connection that broke off: SQLSTATE classes 08 and 57P (the server shut
@@ -234,6 +238,9 @@ void ToParadox::ReplaceStagingTable(const std::string& source, int test_line, in
 // The rows into the staging table. A row that fails alone costs that row
 // (its dialog, then the next row). A failure that every later row would
 // meet too ends the table with one dialog; false then, and on a stop.
+// A row goes in as values; its statement text is built only when a dialog
+// may quote it (its failure, or any later step of this table), so the user
+// sees the same text as if it had been run.
 bool ToParadox::CopyRows(const std::string& source) {
   auto count = proc_.Get<int64_t>(190, [&]() -> Result<int64_t> {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
@@ -242,15 +249,22 @@ bool ToParadox::CopyRows(const std::string& source) {
   const int64_t n = count.value_or(0);
   const std::string head = "INSERT INTO `" + source + "` VALUES('";
   stored_ = 0;
+  const bool complete = StoreRows(source, head, n);
+  if (row_pending_) BuildInsert(head);
+  return complete;
+}
+
+bool ToParadox::StoreRows(const std::string& source, const std::string& head, int64_t n) {
   for (int64_t r = 0; r < n; ++r) {
-    w_.pump.Pump();                                                                     // 194
+    w_.pump.Pump();  // 194
     if (StopRequested()) return false;
     w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // 196
     if (rows_->Eof()) {
+      if (row_pending_) BuildInsert(head);
       return BrokenOff(198, source, r, n, Status::IoError("the source ended early."));
     }
-    proc_.Step(198, [&] { return BuildInsert(head); });
-    const Status ran = Exec(staging_, sql_);  // 200
+    proc_.Step(198, [&] { return ReadRow(head); });
+    const Status ran = WithText(head, InsertRow(source));  // 200
     if (ran.ok()) {
       ++stored_;
     } else if (StagingBroken(ran)) {
@@ -258,7 +272,7 @@ bool ToParadox::CopyRows(const std::string& source) {
     } else {
       proc_.Fail(200, ran);
     }
-    const Status moved = rows_->MoveNext();  // 202
+    const Status moved = WithText(head, rows_->MoveNext());  // 202
     if (!moved.ok() && r + 1 < n) return BrokenOff(202, source, r + 1, n, moved);
     if (!moved.ok()) proc_.Fail(202, moved);
   }
@@ -298,23 +312,39 @@ bool ToParadox::Reconnect(int index) {
   return false;
 }
 
-// The row statement of the current row. With no row to read, the text
-// stays the bare head and the failure is reported here.
-Status ToParadox::BuildInsert(const std::string& head) {
-  sql_ = head;
-  if (rows_->Eof()) return Status::InvalidArgument(kNoCurrentRow);
-  RowStatementBuilder builder(sql_);
-  builder.Begin(head);
+// Takes the values of the current row (there is one).
+Status ToParadox::ReadRow(const std::string& head) {
+  row_.resize(static_cast<size_t>(rows_->FieldCount()));
   for (int j = 0; j < rows_->FieldCount(); ++j) {
     w_.pump.Pump();
-    builder.Add(rows_->FieldValue(j));
+    row_[j] = rows_->FieldValue(j);
   }
-  builder.Finish();
-  return rows_->CurrentRowStatus();
+  row_pending_ = true;
+  Status read = rows_->CurrentRowStatus();
+  if (!read.ok()) BuildInsert(head);
+  return read;
 }
 
-void ToParadox::FinishTable(const std::string& source, const std::string& target,
-                            bool complete) {
+Status ToParadox::InsertRow(const std::string& source) {
+  if (!row_pending_) return Exec(staging_, sql_);
+  Status s = staging_.InsertRow(source, row_);
+  if (s.code() != Status::Code::kNotSupported) return s;
+  BuildInsert("INSERT INTO `" + source + "` VALUES('");
+  return Exec(staging_, sql_);
+}
+
+// `status`, with the statement text of the row built first when it failed.
+Status ToParadox::WithText(const std::string& head, Status status) {
+  if (!status.ok() && row_pending_) BuildInsert(head);
+  return status;
+}
+
+void ToParadox::BuildInsert(const std::string& head) {
+  BuildRowStatement(sql_, head, row_);
+  row_pending_ = false;
+}
+
+void ToParadox::FinishTable(const std::string& source, const std::string& target, bool complete) {
   w_.pointer.Set(ui::PointerShape::kDefault);  // 206
   w_.progress.SetValue(0);                     // 208
   w_.progress.SetText(ui::kProgressRestText);  // 210
