@@ -164,6 +164,7 @@ void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
     return;
   }
   if (s.all_long && !FitsLong(*d)) s.all_long = false;
+  if (IsNegativeZero(text)) s.negative_zero = true;
   if (s.all_double && !DoubleHoldsExactly(text)) s.all_double = false;
   s.max_int_digits = std::max(s.max_int_digits, d->int_digits.size());
   s.max_frac_digits = std::max(s.max_frac_digits, d->frac_digits.size());
@@ -189,7 +190,9 @@ FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {
         s.max_int_digits + static_cast<size_t>(s.scale) <= kBcdDigits) {
       return Field(name, FieldType::kBcd, 0, s.scale);
     }
-    if (s.all_decimal && s.all_long) return Field(name, FieldType::kLong);
+    // A float's -0 needs a Number: a Long integer has no negative zero.
+    const bool float_zero = word == "FLOAT" && s.negative_zero;
+    if (s.all_decimal && s.all_long && !float_zero) return Field(name, FieldType::kLong);
     if (s.all_decimal && s.all_double) return Field(name, FieldType::kNumber);
     if (s.all_decimal && s.max_int_digits + s.max_frac_digits <= kBcdDigits) {
       return Field(name, FieldType::kBcd, 0, static_cast<int>(s.max_frac_digits));

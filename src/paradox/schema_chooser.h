@@ -75,6 +75,7 @@ class SchemaChooser {
     bool all_logical = true;
     bool all_decimal = true;
     bool all_long = true;
+    bool negative_zero = false;
     bool all_double = true;
     size_t max_int_digits = 0;
     size_t max_frac_digits = 0;

@@ -36,7 +36,7 @@ class TableList {
 // the process locale; bytes that are not UTF-8 stay as they are.
 std::string LowerCase(const std::string& text);
 
-// Where a name goes in a sorted list: compared by lower-cased code points; a name sorts after
+// Where a name goes in a sorted list: alphabetically, ignoring case; a name sorts after
 // existing equal names.
 bool ListOrderLess(const std::string& a, const std::string& b);
 // Index at which Add puts `name` in a list whose entries are sorted.

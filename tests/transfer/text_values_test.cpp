@@ -2,7 +2,10 @@
 // written in a code page that holds all of it, with the matching driver in
 // its header, and tables in DOS and Windows code pages survive a trip to
 // PostgreSQL and back.
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@ extern "C" {
 #include <paradox.h>
 }
 
+#include "paradox/table_writer.h"
 #include "paradox/writer_support.h"
 #include "pxlib_table.h"
 #include "to_paradox_fixture.h"
@@ -163,6 +167,57 @@ TEST_F(LanguagesTest, MemoNulBytesEndTheTextOrFailOnlyTheirRow) {
   EXPECT_EQ(stored[0][1].text(), "ends here");
   EXPECT_EQ(stored[1][0].text(), "3");
   EXPECT_EQ(stored[1][1].text(), std::string(300, 'x'));
+}
+
+// A timestamptz arrives as the wall time of the session's zone (PGTZ here),
+// BC ones too; -0 stays -0 in a Number field.
+TEST_F(LanguagesTest, ZonedTimesAndNegativeZeroArriveAsPsqlShowsThem) {
+  MakePgTable("tx_tz", "tz timestamptz, f float8",
+              {"'2024-02-29 13:14:15+00', '-0'", "'0044-03-15 10:00:00+00 BC', '1.5'"});
+  setenv("PGTZ", "Etc/GMT-3", 1);
+  SelectPostgres({"tx_tz"});
+  const int failures = SendToParadox().failures;
+  unsetenv("PGTZ");
+  ASSERT_EQ(failures, 0) << FirstFailure();
+  const ReadTable ours = ReadOurs((folder_ / "tx_tz.db").string());
+  ASSERT_TRUE(ours.error.empty()) << ours.error;
+  EXPECT_EQ(ours.fields[0].type, paradox::FieldType::kTimestamp);
+  EXPECT_EQ(ours.fields[1].type, paradox::FieldType::kNumber);
+  EXPECT_EQ(ours.rows, (std::vector<Cells>{{"2024-02-29 16:14:15", "-0"},
+                                           {"0044-03-15 13:00:00 BC", "1.5"}}));
+}
+
+// A Number holding NaN with its sign bit set, or an infinity, reaches
+// PostgreSQL in the words it accepts.
+TEST_F(LanguagesTest, NumberNaNOfEitherSignAndInfinitiesArrive) {
+  const std::string db = (folder_ / "NANS.db").string();
+  {
+    auto writer = paradox::TableWriter::Create(db, {{"N", paradox::FieldType::kNumber, 8, 0}});
+    ASSERT_TRUE(writer.ok()) << writer.status().message();
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE((*writer)->Append({{false, "1.5"}}).ok());
+    ASSERT_TRUE((*writer)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  }
+  // Our writer stores no NaN: the values go straight into the records.
+  std::fstream f(db, std::ios::in | std::ios::out | std::ios::binary);
+  unsigned char size[2];
+  f.seekg(2);
+  f.read(reinterpret_cast<char*>(size), 2);
+  const long records = (size[0] | size[1] << 8) + 6;
+  const double values[] = {-std::nan(""), std::nan(""), -HUGE_VAL, HUGE_VAL};
+  for (int i = 0; i < 4; ++i) {
+    unsigned char bytes[8];
+    paradox::EncodeFlippedDouble(bytes, values[i]);
+    f.seekp(records + 8 * i);
+    f.write(reinterpret_cast<const char*>(bytes), 8);
+  }
+  f.close();
+  SelectParadox({"NANS"});
+  drop_after_.push_back("NANS");
+  ASSERT_EQ(Send().failures, 0) << FirstFailure();
+  const Rows stored = PgRows("SELECT \"N\"::text FROM \"NANS\"");
+  ASSERT_EQ(stored.size(), 4u);
+  const char* const expected[] = {"NaN", "NaN", "-Infinity", "Infinity"};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(stored[i][0].text(), expected[i]);
 }
 
 }  // namespace
