@@ -30,6 +30,10 @@ bool IsValid(std::string_view text);
 // The text with each byte that is not UTF-8 written as \xNN, for messages.
 std::string Printable(std::string_view text);
 
+// True when every byte is below 0x80. Long texts (memos) are looked at a
+// block of bytes at a time.
+bool IsAscii(std::string_view text);
+
 // UTF-16 code units of the text (a stray byte counts as one).
 size_t Utf16Length(std::string_view text);
 // The longest start of `text` of at most `units` UTF-16 code units; a

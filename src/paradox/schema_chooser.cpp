@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/utf8.h"
 #include "paradox/code_page.h"
 #include "paradox/field_encode.h"
 #include "paradox/value_parse.h"
@@ -141,15 +142,18 @@ void SchemaChooser::ObserveText(Stats& s, std::string_view text) const {
   if (text.find('\0') != std::string_view::npos) s.has_nul = true;
   // Bytes in the code page chosen at the end: one per character in a
   // single-byte one, at most two in a double-byte one.
-  size_t chars = 0, wide = 0;
-  for (char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x80) {
-      ++chars;
-      ++wide;
-    } else if (b >= 0xC0) {
-      ++chars;
-      wide += 2;
+  size_t chars = text.size(), wide = text.size();
+  if (!utf8::IsAscii(text)) {
+    chars = wide = 0;
+    for (char c : text) {
+      const auto b = static_cast<unsigned char>(c);
+      if (b < 0x80) {
+        ++chars;
+        ++wide;
+      } else if (b >= 0xC0) {
+        ++chars;
+        wide += 2;
+      }
     }
   }
   s.max_chars = std::max(s.max_chars, chars);
