@@ -139,6 +139,9 @@ TEST_F(MaintenanceCliTest, ParadoxNamesMeanExactlyOneTableAndFailuresAreTold) {
        "in use"},
       {{"A.DB", "B.DB"}, {"rename", "A", "b"}, 1, {"A.DB", "B.DB"}, "already in"},
       {{"A.DB"}, {"drop", "NONE"}, 2, {"A.DB"}, "no table NONE"},
+      // A name cannot drive the terminal: its control characters are escaped.
+      {{"E\x1b[2JX.DB", "E\x1b[2JX.LCK", "PARADOX.LCK"}, {"drop", "E\x1b[2JX"}, 1,
+       {"E\x1b[2JX.DB", "E\x1b[2JX.LCK", "PARADOX.LCK"}, "Table E\\x1b[2JX ("},
   };
   for (const Case& c : cases) {
     fs::remove_all(Px());
@@ -149,6 +152,7 @@ TEST_F(MaintenanceCliTest, ParadoxNamesMeanExactlyOneTableAndFailuresAreTold) {
     EXPECT_EQ(r.exit_code, c.exit_code) << c.args[1] << ": " << r.err;
     EXPECT_EQ(Files(), c.after) << c.args[1];
     EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args[1] << ": " << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
   }
 }
 
