@@ -123,6 +123,7 @@ void ToParadox::OpenConnections() {
   proc_.Step(112, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
+    staging_.options().export_code_page = w_.settings.ExportCodePage();
     // An installed program keeps the staging database in the user's cache.
     auto file = app::StagingDatabaseFile(w_.program_folder);
     if (!file.ok()) return file.status();
