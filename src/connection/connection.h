@@ -40,6 +40,10 @@ struct ConnectionOptions {
   int mode = 0;                // 3 = read and write; informational here
   int command_timeout_s = 30;  // 0 = none
   int connection_timeout_s = 15;
+  // Called every few milliseconds while the connection keeps its caller
+  // waiting (connecting, a statement on the server, an export), so a window
+  // can serve its events meanwhile. May be empty.
+  std::function<void()> while_waiting;
 };
 
 // Rows of one query, streamed: memory does not grow with the row count.

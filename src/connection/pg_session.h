@@ -4,6 +4,7 @@
 
 #include <libpq-fe.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,11 @@ using PgResultPtr = std::unique_ptr<PGresult, PgResultClearer>;
 // protocol trouble) when the server sent none.
 Status PgError(PGconn* conn, const PGresult* result);
 
+// Waits until libpq can hand out a result without blocking, calling
+// `while_waiting` (if set) between short polls of the socket; false when the
+// connection failed meanwhile (PQerrorMessage says why).
+bool PgAwaitResult(PGconn* conn, const std::function<void()>& while_waiting);
+
 // Shared by a driver and the record sets it hands out, so a set that
 // outlives its connection's Close fails cleanly instead of touching a freed
 // handle.
@@ -48,6 +54,8 @@ class PgSession {
   // Runs a statement of our own whose result does not matter beyond success.
   Status RunCommand(const std::string& sql);
   void Finish() { conn_.reset(); }
+  // Served while this session waits for the server; may be empty.
+  const std::function<void()>& while_waiting() const { return while_waiting_; }
 
   // Set while a record set streams rows from a cursor in an open transaction.
   bool streaming = false;
@@ -55,8 +63,10 @@ class PgSession {
   bool copying = false;
 
  private:
-  explicit PgSession(PgConnPtr conn) : conn_(std::move(conn)) {}
+  PgSession(PgConnPtr conn, std::function<void()> while_waiting)
+      : conn_(std::move(conn)), while_waiting_(std::move(while_waiting)) {}
   PgConnPtr conn_;
+  std::function<void()> while_waiting_;
 };
 
 inline constexpr const char* kPgClosedMessage =

@@ -46,6 +46,22 @@ StagingDb::~StagingDb() {
   sqlite3_close_v2(db_);
 }
 
+void StagingDb::ServeWhileBusy(std::function<void()> serve) {
+  serve_ = std::move(serve);
+  if (!serve_) {
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    return;
+  }
+  // About every 4000 virtual machine steps: a few tens of microseconds.
+  sqlite3_progress_handler(
+      db_, 4000,
+      [](void* self) {
+        static_cast<StagingDb*>(self)->serve_();
+        return 0;  // never interrupts the statement
+      },
+      this);
+}
+
 Result<Stmt> StagingDb::Prepare(std::string_view sql) {
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &s, nullptr) != SQLITE_OK) {

@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,11 +71,16 @@ class StagingDb {
 
   const std::string& path() const { return path_; }
 
+  // Calls `serve` every few thousand steps of any statement (a long read,
+  // an export, a drop) so the caller's window is served meanwhile.
+  void ServeWhileBusy(std::function<void()> serve);
+
  private:
   StagingDb(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
   sqlite3* db_;
   std::string path_;
   bool in_transaction_ = false;
+  std::function<void()> serve_;
 };
 
 }  // namespace corvane::staging

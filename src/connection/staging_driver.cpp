@@ -208,13 +208,14 @@ Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
 }  // namespace
 
 Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& attrs,
-                                                  const ConnectionOptions&) {
+                                                  const ConnectionOptions& options) {
   auto it = attrs.find("data source");
   if (it == attrs.end() || it->second.empty()) {
     return Status::InvalidArgument("The staging connection string names no Data Source.");
   }
   auto db = staging::StagingDb::Open(it->second);
   if (!db.ok()) return db.status();
+  if (options.while_waiting) (*db)->ServeWhileBusy(options.while_waiting);
   return std::unique_ptr<Driver>(new StagingDriver(std::move(db).value()));
 }
 

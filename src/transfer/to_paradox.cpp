@@ -27,6 +27,7 @@
 #include "transfer/long_names.h"
 #include "transfer/staging_names.h"
 #include "ui/procedure.h"
+#include "ui/pump.h"
 
 namespace corvane::transfer {
 namespace {
@@ -93,6 +94,7 @@ void ToParadox::OpenConnections() {
   proc_.Step(112, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
+    staging_.options().while_waiting = ui::ServeWith(w_.pump);
     return staging_.Open(StagingConnectionString(StagingDatabasePath(w_.program_folder)));
   });
   paradox_.options().cursor_location = CursorLocation::kClient;
@@ -100,6 +102,7 @@ void ToParadox::OpenConnections() {
   postgres_.options().cursor_location = CursorLocation::kServer;
   postgres_.options().command_timeout_s = 5000;
   postgres_.options().connection_timeout_s = 5000;
+  postgres_.options().while_waiting = ui::ServeWith(w_.pump);
   proc_.Step(124, [&] { return postgres_.Open(PostgresConnectionString(w_.settings.Current())); });
 }
 

@@ -22,7 +22,6 @@
 #include "transfer/to_postgres.h"
 
 #include <algorithm>
-#include <chrono>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -32,6 +31,7 @@
 #include "transfer/field_types.h"
 #include "transfer/set_insert.h"
 #include "ui/procedure.h"
+#include "ui/pump.h"
 
 namespace corvane::transfer {
 
@@ -41,23 +41,6 @@ constexpr const char* kTag = "Form2.PushButton4_Click";
 constexpr int kCommandTimeoutS = 5000;
 constexpr int kConnectionTimeoutS = 5000;
 const Status kNoResult = Status::Internal("The server gave no result for the statement.");
-
-// Serves the window's pump at most every 20 ms. The clock is read on every
-// call: between calls there may be a whole round trip to the server.
-class PumpEvery20Ms : public ui::EventPump {
- public:
-  explicit PumpEvery20Ms(ui::EventPump& inner) : inner_(inner) {}
-  void Pump() override {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_ < std::chrono::milliseconds(20)) return;
-    last_ = now;
-    inner_.Pump();
-  }
-
- private:
-  ui::EventPump& inner_;
-  std::chrono::steady_clock::time_point last_{};
-};
 
 class ToPostgres {
  public:
@@ -85,7 +68,7 @@ class ToPostgres {
 
   ui::TablesWindow& w_;
   ToPostgresOptions options_;
-  PumpEvery20Ms pump_;
+  ui::EventPump& pump_;  // the window's own, throttled by the clock
   ui::Procedure proc_;
   Connection postgres_;
   Connection paradox_;
@@ -144,6 +127,7 @@ void ToPostgres::OpenConnections() {
   pg.cursor_location = CursorLocation::kServer;
   pg.command_timeout_s = kCommandTimeoutS;
   pg.connection_timeout_s = kConnectionTimeoutS;
+  pg.while_waiting = ui::ServeWith(pump_);
   proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
 }
 
