@@ -39,20 +39,21 @@ constexpr const char* kTable = "PUMPTEST";
 bool MakeTable(const std::string& folder, long rows) {
   using paradox::FieldType;
   std::vector<paradox::FieldInfo> fields = {
-      {"ID", FieldType::kLong, 4, 0},       {"NAME", FieldType::kAlpha, 30, 0},
-      {"AMOUNT", FieldType::kNumber, 8, 0}, {"BORN", FieldType::kDate, 4, 0},
+      {"ID", FieldType::kLong, 4, 0},        {"NAME", FieldType::kAlpha, 30, 0},
+      {"AMOUNT", FieldType::kNumber, 8, 0},  {"BORN", FieldType::kDate, 4, 0},
       {"ACTIVE", FieldType::kLogical, 1, 0}, {"NOTE", FieldType::kAlpha, 40, 0}};
   auto w = paradox::TableWriter::Create(folder + "/" + kTable + ".db", fields, 1252,
                                         static_cast<uint64_t>(rows));
   if (!w.ok()) return std::fprintf(stderr, "%s\n", w.status().message().c_str()), false;
   std::vector<paradox::Cell> row(fields.size());
   for (long i = 0; i < rows; ++i) {
-    const std::string texts[] = {std::to_string(i + 1),
-                                 "Name " + std::to_string(i % 5000),
-                                 std::to_string((i % 100000) / 8.0),
-                                 "1999-0" + std::to_string(1 + i % 9) + "-1" + std::to_string(i % 9),
-                                 i % 2 ? "True" : "False",
-                                 "note number " + std::to_string(i)};
+    const std::string texts[] = {
+        std::to_string(i + 1),
+        "Name " + std::to_string(i % 5000),
+        std::to_string((i % 100000) / 8.0),
+        "1999-0" + std::to_string(1 + i % 9) + "-1" + std::to_string(i % 9),
+        i % 2 ? "True" : "False",
+        "note number " + std::to_string(i)};
     for (size_t c = 0; c < fields.size(); ++c) row[c] = {false, texts[c]};
     if (!(*w)->Append(row).ok()) return std::fprintf(stderr, "append failed\n"), false;
   }
@@ -82,7 +83,8 @@ class PassRecorder {
     timer_.stop();
     std::vector<double> gaps;
     for (size_t i = 1; i < passes_.size(); ++i) {
-      gaps.push_back(std::chrono::duration<double, std::milli>(passes_[i] - passes_[i - 1]).count());
+      gaps.push_back(
+          std::chrono::duration<double, std::milli>(passes_[i] - passes_[i - 1]).count());
       // Where a long wait happened: the time into the action and the progress.
       if (gaps.back() > 50)
         std::printf("  wait of %.1f ms at %.2f s, progress %d%% -> %d%%\n", gaps.back(),
@@ -91,8 +93,8 @@ class PassRecorder {
     }
     std::sort(gaps.begin(), gaps.end());
     const double p99 = gaps[std::min(gaps.size() - 1, gaps.size() * 99 / 100)];
-    std::printf("%-28s %8.2f s %7zu passes  longest %6.1f ms  p99 %5.1f ms\n", what,
-                Seconds(start), passes_.size() - 2, gaps.back(), p99);
+    std::printf("%-28s %8.2f s %7zu passes  longest %6.1f ms  p99 %5.1f ms\n", what, Seconds(start),
+                passes_.size() - 2, gaps.back(), p99);
     std::fflush(stdout);
   }
 
@@ -139,10 +141,14 @@ int main(int argc, char** argv) {
   if (!pg.Open(PostgresConnectionString(login)).ok()) return std::fprintf(stderr, "no server\n"), 1;
   (void)pg.Execute(std::string("DROP TABLE IF EXISTS \"") + kTable + "\"");
   auto store = app::MakeIniSettingsStore(work + "/config");
-  const std::pair<const char*, std::string> keys[] = {
-      {"ParadoxFolder", login.paradox_folder}, {"Server", login.server}, {"Port", login.port},
-      {"User", login.user}, {"Password", login.password}, {"Database", login.database}};
-  for (const auto& [key, value] : keys) (void)store->Write(app::kApplication, app::kSection, key, value);
+  const std::pair<const char*, std::string> keys[] = {{"ParadoxFolder", login.paradox_folder},
+                                                      {"Server", login.server},
+                                                      {"Port", login.port},
+                                                      {"User", login.user},
+                                                      {"Password", login.password},
+                                                      {"Database", login.database}};
+  for (const auto& [key, value] : keys)
+    (void)store->Write(app::kApplication, app::kSection, key, value);
 
   ui::ScriptedDialogs dialogs;  // every question answered Yes
   windows::WorkGate gate;

@@ -8,7 +8,7 @@ namespace corvane::catalog {
 bool TestPostgreSQLConnection(const ConnectionSettings& settings,
                               const std::function<void()>& while_waiting) {
   Connection connection;
-  connection.options().while_waiting = while_waiting;
+  connection.options().serve = while_waiting;
   return connection.Open(PostgresConnectionString(settings)).ok();
 }
 
@@ -20,7 +20,7 @@ Status ListPostgreSQLTables(const ConnectionSettings& settings, ui::TableList& l
                             ui::EventPump& pump) {
   Connection connection;
   connection.options().cursor_location = CursorLocation::kClient;
-  connection.options().while_waiting = ui::ServeWith(pump);
+  connection.options().serve = ui::ServeWith(pump);
   CORVANE_RETURN_IF_ERROR(connection.Open(PostgresConnectionString(settings)));
   Result<std::unique_ptr<RecordSet>> rows = connection.Execute("select tablename from pg_tables;");
   if (!rows.ok()) return rows.status();

@@ -88,7 +88,7 @@ void TestLogin(ui::LoginWindow& window) {
   // A failed open goes to this handler's own message, never to the
   // failure dialog; no SQL is run.
   auto connection = std::make_unique<Connection>();
-  connection->options().while_waiting = ui::ServeWith(window.pump);
+  connection->options().serve = ui::ServeWith(window.pump);
   window.pointer.Set(PointerShape::kHourglass);
   Status opened = connection->Open(PostgresConnectionString(window.settings.Current()));
   if (opened.ok()) {
@@ -116,6 +116,13 @@ std::string SampleFolder(const std::string& program_folder) {
   if (!program_folder.empty() && program_folder.back() == '/')
     return program_folder + (kSamplesFolder + 1);
   return program_folder + kSamplesFolder;
+}
+
+std::string SampleFolderForUser(ui::Dialogs& dialogs, const std::string& program_folder) {
+  Procedure proc(dialogs, "Form1.PushButton4_Click");
+  return proc
+      .Get<std::string>(100, [&] { return app::UserSampleFolder(program_folder); })
+      .value_or(SampleFolder(program_folder));
 }
 
 std::optional<std::string> ChooseParadoxFolder(ui::Dialogs& dialogs, const ReadSetting& read) {

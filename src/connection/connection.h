@@ -40,10 +40,14 @@ struct ConnectionOptions {
   int mode = 0;                // 3 = read and write; informational here
   int command_timeout_s = 30;  // 0 = none
   int connection_timeout_s = 15;
+  // Called about every 20 ms while Open waits for a resource another
+  // process holds (the staging database during its transfer); `first` on
+  // the first call. Returning false gives up. Unset: wait without a word.
+  std::function<bool(bool first)> while_waiting;
   // Called every few milliseconds while the connection keeps its caller
   // waiting (connecting, a statement on the server, an export), so a window
   // can serve its events meanwhile. May be empty.
-  std::function<void()> while_waiting;
+  std::function<void()> serve;
 };
 
 // Rows of one query, streamed: memory does not grow with the row count.

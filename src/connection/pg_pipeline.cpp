@@ -112,7 +112,8 @@ RunResult RunPipelined(PgSession& s, const std::vector<std::string>& st, size_t 
   PQsetnonblocking(c, 1);
   const bool sent = SendRun(c, st, begin, end, s.while_waiting());
   PQsetnonblocking(c, 0);
-  RunResult out = sent ? ReadRun(c, begin, end, s.while_waiting()) : RunResult{Outcome::kLost, 0, PgError(c, nullptr)};
+  RunResult out = sent ? ReadRun(c, begin, end, s.while_waiting())
+                       : RunResult{Outcome::kLost, 0, PgError(c, nullptr)};
   if (PQexitPipelineMode(c) != 1 || out.outcome == Outcome::kLost) {
     // Unread results leave the connection unusable for single statements:
     // close it, so later statements fail plainly rather than oddly. A run

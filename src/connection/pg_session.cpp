@@ -105,10 +105,9 @@ Result<std::shared_ptr<PgSession>> PgSession::Connect(const ConnectionAttributes
   keys.push_back(nullptr);
   values.push_back(nullptr);
   // expand_dbname 0: a database name is a name, never a connection string.
-  PgConnPtr conn(options.while_waiting
-                     ? ConnectServed(keys.data(), values.data(), options.connection_timeout_s,
-                                     options.while_waiting)
-                     : PQconnectdbParams(keys.data(), values.data(), 0));
+  PgConnPtr conn(options.serve ? ConnectServed(keys.data(), values.data(),
+                                               options.connection_timeout_s, options.serve)
+                               : PQconnectdbParams(keys.data(), values.data(), 0));
   if (!conn) return Status::Database("Out of memory while connecting to PostgreSQL.");
   if (PQstatus(conn.get()) != CONNECTION_OK) {
     std::string why = TrimEnd(PQerrorMessage(conn.get()));
@@ -116,13 +115,18 @@ Result<std::shared_ptr<PgSession>> PgSession::Connect(const ConnectionAttributes
     return Status::Database(why);
   }
   PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
-  return std::shared_ptr<PgSession>(new PgSession(std::move(conn), options.while_waiting));
+  return std::shared_ptr<PgSession>(new PgSession(std::move(conn), options.serve));
+}
+
+bool PgAwaitInput(PGconn* conn, const std::function<void()>& while_waiting) {
+  if (!PollSocket(conn, POLLIN) || !PQconsumeInput(conn)) return false;
+  if (while_waiting) while_waiting();
+  return true;
 }
 
 bool PgAwaitResult(PGconn* conn, const std::function<void()>& while_waiting) {
   while (PQisBusy(conn)) {
-    if (!PollSocket(conn, POLLIN) || !PQconsumeInput(conn)) return false;
-    if (while_waiting) while_waiting();
+    if (!PgAwaitInput(conn, while_waiting)) return false;
   }
   return true;
 }
@@ -141,6 +145,9 @@ PgResultPtr ExecServed(PGconn* conn, const std::string& sql,
     if (!PgAwaitResult(conn, while_waiting)) return nullptr;
     PgResultPtr next(PQgetResult(conn));
     if (!next) break;
+    const ExecStatusType got = PQresultStatus(next.get());
+    // A COPY has begun: the rows come next, not further results.
+    if (got == PGRES_COPY_IN || got == PGRES_COPY_OUT || got == PGRES_COPY_BOTH) return next;
     // As PQexec: the last result, but an error is never replaced.
     const ExecStatusType st = kept ? PQresultStatus(kept.get()) : PGRES_COMMAND_OK;
     if (st != PGRES_FATAL_ERROR) kept = std::move(next);
@@ -150,11 +157,16 @@ PgResultPtr ExecServed(PGconn* conn, const std::string& sql,
 
 }  // namespace
 
+PgResultPtr PgSession::Exec(const std::string& sql) {
+  if (!conn_) return nullptr;
+  if (while_waiting_) return ExecServed(conn_.get(), sql, while_waiting_);
+  return PgResultPtr(
+      PQexecParams(conn_.get(), sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+}
+
 Result<PgResultPtr> PgSession::Run(const std::string& sql) {
   if (!conn_) return Status::Database(kPgClosedMessage);
-  PgResultPtr r = while_waiting_ ? ExecServed(conn_.get(), sql, while_waiting_)
-                                 : PgResultPtr(PQexecParams(conn_.get(), sql.c_str(), 0, nullptr,
-                                                            nullptr, nullptr, nullptr, 0));
+  PgResultPtr r = Exec(sql);
   const ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
   if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK || st == PGRES_EMPTY_QUERY) return r;
   return PgError(conn_.get(), r.get());

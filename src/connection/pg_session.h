@@ -32,6 +32,9 @@ Status PgError(PGconn* conn, const PGresult* result);
 // `while_waiting` (if set) between short polls of the socket; false when the
 // connection failed meanwhile (PQerrorMessage says why).
 bool PgAwaitResult(PGconn* conn, const std::function<void()>& while_waiting);
+// One short wait for input from the server, then `while_waiting` (if set);
+// false when the connection failed.
+bool PgAwaitInput(PGconn* conn, const std::function<void()>& while_waiting);
 
 // Shared by a driver and the record sets it hands out, so a set that
 // outlives its connection's Close fails cleanly instead of touching a freed
@@ -51,6 +54,9 @@ class PgSession {
   // text holding two statements. Ok for a command or a query; the result
   // holds the rows of a query.
   Result<PgResultPtr> Run(const std::string& sql);
+  // As PQexecParams without parameters, the waiting caller served: the
+  // result whatever its status (a COPY's too); null when the connection failed.
+  PgResultPtr Exec(const std::string& sql);
   // Runs a statement of our own whose result does not matter beyond success.
   Status RunCommand(const std::string& sql);
   void Finish() { conn_.reset(); }

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <variant>
 
+#include "base/served_call.h"
 #include "connection/drivers.h"
 #include "connection/staging_db.h"
 #include "connection/staging_export.h"
@@ -107,7 +108,9 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
 
 Status StagingDriver::Run(const staging::DropStatement& st) {
   inserts_.clear();  // an open statement on the table would block the drop
-  return RunWrite("DROP TABLE " + QuoteSqliteName(st.table));
+  // Freeing a large table's pages is one step SQLite does not interrupt.
+  return CallServed([&] { return RunWrite("DROP TABLE " + QuoteSqliteName(st.table)); },
+                    db_->serve());
 }
 
 Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& table) {
@@ -213,9 +216,9 @@ Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& at
   if (it == attrs.end() || it->second.empty()) {
     return Status::InvalidArgument("The staging connection string names no Data Source.");
   }
-  auto db = staging::StagingDb::Open(it->second);
+  auto db = staging::StagingDb::Open(it->second, options.while_waiting);
   if (!db.ok()) return db.status();
-  if (options.while_waiting) (*db)->ServeWhileBusy(options.while_waiting);
+  if (options.serve) (*db)->ServeWhileBusy(options.serve);
   return std::unique_ptr<Driver>(new StagingDriver(std::move(db).value()));
 }
 

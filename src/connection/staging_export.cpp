@@ -8,6 +8,7 @@
 #include <functional>
 #include <system_error>
 
+#include "base/served_call.h"
 #include "paradox/companion_files.h"
 #include "paradox/schema_chooser.h"
 #include "paradox/table_writer.h"
@@ -107,7 +108,9 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
     (*writer)->Abandon();
     return written;
   }
-  return (*writer)->Finish(paradox::TableWriter::Replace::kNever);
+  // Finishing syncs the new files to disk.
+  return CallServed([&] { return (*writer)->Finish(paradox::TableWriter::Replace::kNever); },
+                    db.serve());
 }
 
 }  // namespace corvane::staging

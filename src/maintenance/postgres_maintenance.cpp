@@ -31,7 +31,7 @@ std::string Quoted(const std::string& name) {
 struct Click {
   Click(ui::TablesWindow& w, const char* tag) : window(w), proc(w.dialogs, tag) {
     window.pointer.Set(PointerShape::kHourglass);
-    conn.options().while_waiting = ui::ServeWith(window.pump);
+    conn.options().serve = ui::ServeWith(window.pump);
     proc.Step(104, [&] { return conn.Open(PostgresConnectionString(window.settings.Current())); });
   }
   ~Click() { window.pointer.Set(PointerShape::kDefault); }

@@ -19,6 +19,9 @@
 #include <memory>
 #include <string>
 
+#include "app/program_folder.h"
+#include "base/served_call.h"
+#include "base/stop_request.h"
 #include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
 #include "paradox/companion_files.h"
@@ -33,6 +36,8 @@ namespace corvane::transfer {
 namespace {
 
 constexpr const char* kClosedRecordSet = "Operation is not allowed when the object is closed.";
+constexpr const char* kWaitingText =
+    "Waiting for another transfer to finish with the staging database...";
 constexpr const char* kNoCurrentRow =
     "Either BOF or EOF is True, or the current record has been deleted.";
 
@@ -94,15 +99,30 @@ void ToParadox::OpenConnections() {
   proc_.Step(112, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
-    staging_.options().while_waiting = ui::ServeWith(w_.pump);
-    return staging_.Open(StagingConnectionString(StagingDatabasePath(w_.program_folder)));
+    staging_.options().serve = ui::ServeWith(w_.pump);
+    // An installed program keeps the staging database in the user's cache.
+    auto file = app::StagingDatabaseFile(w_.program_folder);
+    if (!file.ok()) return file.status();
+    // Another transfer holds the staging database: wait our turn, the
+    // window served and the pointer still the hourglass.
+    bool waited = false;
+    staging_.options().while_waiting = [&](bool first) {
+      if (first) w_.progress.SetText(kWaitingText);
+      waited = true;
+      w_.pump.Pump();
+      return !StopRequested();
+    };
+    Status opened = staging_.Open(StagingConnectionString(file.value()));
+    if (waited) w_.progress.SetText(ui::kProgressRestText);
+    return opened;
   });
   paradox_.options().cursor_location = CursorLocation::kClient;
+  paradox_.options().serve = ui::ServeWith(w_.pump);
   proc_.Step(116, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
   postgres_.options().cursor_location = CursorLocation::kServer;
   postgres_.options().command_timeout_s = 5000;
   postgres_.options().connection_timeout_s = 5000;
-  postgres_.options().while_waiting = ui::ServeWith(w_.pump);
+  postgres_.options().serve = ui::ServeWith(w_.pump);
   proc_.Step(124, [&] { return postgres_.Open(PostgresConnectionString(w_.settings.Current())); });
 }
 
@@ -250,8 +270,10 @@ Status ToParadox::Export(const std::string& source, const std::string& target) {
   Status exported = Exec(staging_, ExportStatementText(folder, target, source));
   std::unique_ptr<paradox::TableSetAside> old_table = std::move(old_table_);
   if (!old_table) return exported;
-  if (exported.ok()) return old_table->Discard();
-  Status restored = old_table->Restore();
+  // Removing a large table's files takes long enough to be felt.
+  const std::function<void()> serve = ui::ServeWith(w_.pump);
+  if (exported.ok()) return CallServed([&] { return old_table->Discard(); }, serve);
+  Status restored = CallServed([&] { return old_table->Restore(); }, serve);
   if (restored.ok()) return exported;
   return Status::Error(exported.code(), exported.message() + " " + restored.message());
 }

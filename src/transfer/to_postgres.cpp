@@ -122,12 +122,13 @@ TransferOutcome ToPostgres::Run() {
 void ToPostgres::OpenConnections() {
   const ConnectionSettings settings = w_.settings.Current();
   paradox_.options().cursor_location = CursorLocation::kClient;
+  paradox_.options().serve = ui::ServeWith(pump_);
   proc_.Step(114, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
   ConnectionOptions& pg = postgres_.options();
   pg.cursor_location = CursorLocation::kServer;
   pg.command_timeout_s = kCommandTimeoutS;
   pg.connection_timeout_s = kConnectionTimeoutS;
-  pg.while_waiting = ui::ServeWith(pump_);
+  pg.serve = ui::ServeWith(pump_);
   proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
 }
 

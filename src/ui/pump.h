@@ -20,7 +20,7 @@ class ThrottledPump : public EventPump {
  public:
   // Short enough that the work between two calls (a row, a round trip) still
   // keeps the window's longest wait well under 50 ms.
-  static constexpr std::chrono::milliseconds kInterval{15};
+  static constexpr std::chrono::milliseconds kInterval{10};
 
   explicit ThrottledPump(EventPump& inner, std::chrono::milliseconds interval = kInterval)
       : inner_(inner), interval_(interval) {}
