@@ -117,6 +117,14 @@ class Driver {
     (void)quoted_table, (void)column_count, (void)empty;
     return Status::NotSupported("This data source cannot copy rows in bulk.");
   }
+  // Runs the statement INSERT INTO `table` VALUES(...) of these values (a
+  // null or empty one as NULL) without its text being built and read back:
+  // the same effect and the same failure as Execute of that text. Drivers
+  // that cannot answer NotSupported, and the caller runs the text instead.
+  virtual Status InsertRow(const std::string& table, const std::vector<Value>& values) {
+    (void)table, (void)values;
+    return Status::NotSupported("This data source takes rows as statement text only.");
+  }
   // The table list: columns TABLE_TYPE and TABLE_NAME.
   virtual Result<std::unique_ptr<RecordSet>> OpenSchemaTables() {
     return Status::NotSupported(
@@ -144,6 +152,8 @@ class Connection {
   // Copies `rows` whole or not at all: one BeginCopy, Add per row, End.
   Status CopyRows(const std::string& quoted_table, int column_count,
                   std::span<const std::vector<Value>> rows, CopyEmpty empty);
+  // See Driver::InsertRow. On a closed connection it fails as Execute does.
+  Status InsertRow(const std::string& table, const std::vector<Value>& values);
   // OpenSchema(20): the tables of the database.
   Result<std::unique_ptr<RecordSet>> OpenSchema(int schema);
   void Close();

@@ -22,12 +22,24 @@ void Unescape(std::string_view in, std::string& out) {
     }
     c = in[++i];
     switch (c) {
-      case 'b': out.push_back('\b'); break;
-      case 'f': out.push_back('\f'); break;
-      case 'n': out.push_back('\n'); break;
-      case 'r': out.push_back('\r'); break;
-      case 't': out.push_back('\t'); break;
-      case 'v': out.push_back('\v'); break;
+      case 'b':
+        out.push_back('\b');
+        break;
+      case 'f':
+        out.push_back('\f');
+        break;
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 't':
+        out.push_back('\t');
+        break;
+      case 'v':
+        out.push_back('\v');
+        break;
       case 'x': {
         int v = i + 1 < in.size() ? HexDigit(in[i + 1]) : -1;
         if (v < 0) {

@@ -4,13 +4,19 @@
 // only if still no table of that name appeared meanwhile.
 #include "connection/staging_export.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "base/served_call.h"
+#include "base/stop_request.h"
 #include "paradox/companion_files.h"
 #include "paradox/schema_chooser.h"
+#include "paradox/table_set_aside.h"
 #include "paradox/table_writer.h"
 
 namespace corvane::staging {
@@ -18,6 +24,30 @@ namespace {
 
 namespace fs = std::filesystem;
 using RowFn = std::function<Status(const std::vector<paradox::Cell>&)>;
+
+// The live grants; handlers run on one thread, so no lock.
+std::vector<std::pair<std::string, std::string>>& Grants() {
+  static std::vector<std::pair<std::string, std::string>> grants;
+  return grants;
+}
+
+std::string FolderKey(const std::string& folder) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(fs::path(folder), ec);
+  if (ec) p = fs::path(folder).lexically_normal();
+  std::string key = p.string();
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
+}
+
+bool Granted(const std::string& folder, const std::string& table) {
+  const auto wanted = std::make_pair(FolderKey(folder), table);
+  return std::find(Grants().begin(), Grants().end(), wanted) != Grants().end();
+}
+
+Status Interrupted(const std::string& table) {
+  return Status::IoError("The export of `" + table + "` was stopped; no table file was written.");
+}
 
 // Calls `fn` with each row of `table` in the order it was inserted.
 Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const RowFn& fn) {
@@ -35,12 +65,13 @@ Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const
                        static_cast<size_t>(sqlite3_column_bytes(stmt->get(), c)));
     }
     CORVANE_RETURN_IF_ERROR(fn(row));
+    if (StopRequested()) return Interrupted(table);
   }
   if (rc != SQLITE_DONE) return db.Error("Cannot read staging table `" + table + "`");
   return Status::Ok();
 }
 
-Status CheckTarget(const fs::path& folder, const std::string& target) {
+Status CheckTarget(const fs::path& folder, const std::string& target, bool replace) {
   // The name becomes a file name in the folder: it may not lead elsewhere.
   if (target.find('/') != std::string::npos || target.find('\0') != std::string::npos ||
       target == "." || target == "..") {
@@ -52,7 +83,7 @@ Status CheckTarget(const fs::path& folder, const std::string& target) {
   if (!fs::is_directory(folder, ec)) {
     return Status::NotFound("The Paradox folder '" + folder.string() + "' does not exist.");
   }
-  auto files = paradox::TableFiles(folder, target);
+  auto files = replace ? std::vector<fs::path>{} : paradox::TableFiles(folder, target);
   if (!files.empty()) {
     return Status::InvalidArgument(
         "The Paradox folder already holds a table named " + target + " (" +
@@ -77,18 +108,52 @@ Result<std::vector<paradox::FieldInfo>> ChooseFields(StagingDb& db, const std::s
   return chooser.Choose();
 }
 
+// Moves the new files in, the old table set aside meanwhile: deleted once
+// the new one stands, put back when it could not take its place.
+Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
+                      const std::string& target) {
+  std::unique_ptr<paradox::TableSetAside> old_table;
+  Status placed = writer.Finish([&]() -> Status {
+    if (StopRequested()) return Interrupted(target);
+    if (paradox::DroppableTableFiles(folder, target).empty()) return Status::Ok();  // gone meanwhile
+    auto aside = paradox::TableSetAside::Create(folder, target);
+    if (!aside.ok()) return aside.status();
+    old_table = std::move(aside).value();
+    return Status::Ok();
+  });
+  if (!old_table) return placed;
+  if (placed.ok()) return old_table->Discard();
+  Status restored = old_table->Restore();
+  if (restored.ok()) return placed;
+  return Status::Error(placed.code(), placed.message() + " " + restored.message());
+}
+
 }  // namespace
 
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
+ReplaceGrant::ReplaceGrant(std::string folder, std::string table)
+    : folder_(FolderKey(folder)), table_(std::move(table)) {
+  Grants().emplace_back(folder_, table_);
+}
+
+ReplaceGrant::~ReplaceGrant() {
+  auto& grants = Grants();
+  auto it = std::find(grants.begin(), grants.end(), std::make_pair(folder_, table_));
+  if (it != grants.end()) grants.erase(it);
+}
+
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
+                          const paradox::SchemaChooser* seen) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
   if (columns->empty()) {
     return Status::NotFound("The staging database has no table `" + e.source + "`.");
   }
   const fs::path folder(e.folder);
-  CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target));
-  uint64_t rows = 0;
-  auto fields = ChooseFields(db, e.source, *columns, rows);
+  const bool replace = Granted(e.folder, e.target);
+  CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target, replace));
+  uint64_t rows = seen ? seen->rows_observed() : 0;
+  auto fields = seen ? Result<std::vector<paradox::FieldInfo>>(seen->Choose())
+                     : ChooseFields(db, e.source, *columns, rows);
   if (!fields.ok()) return fields.status();
   const fs::path db_path = folder / (e.target + ".db");
   auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields).value(),
@@ -108,7 +173,10 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
     (*writer)->Abandon();
     return written;
   }
-  // Finishing syncs the new files to disk.
+  // Placing the files syncs them to disk first.
+  if (replace) {
+    return CallServed([&] { return PlaceReplacing(**writer, folder, e.target); }, db.serve());
+  }
   return CallServed([&] { return (*writer)->Finish(paradox::TableWriter::Replace::kNever); },
                     db.serve());
 }

@@ -204,6 +204,13 @@ Result<Statement> ParseExport(std::string_view sql) {
 
 }  // namespace
 
+Status CheckInsertTableName(std::string_view table) {
+  if (table.empty() || table.find('`') != std::string_view::npos) {
+    return SyntaxError("INSERT INTO");
+  }
+  return Status::Ok();
+}
+
 Result<Statement> ParseStagingStatement(std::string_view sql) {
   if (IStartsWith(sql, kExportHead)) return ParseExport(sql);
   Scanner s(sql);

@@ -52,6 +52,10 @@ struct ExportStatement {
 
 using Statement = std::variant<CreateStatement, InsertStatement, DropStatement, ExportStatement>;
 
+// What reading `INSERT INTO `table` VALUES(...)` says of the name: ok, or
+// the syntax error of a name that cannot stand between backquotes.
+Status CheckInsertTableName(std::string_view table);
+
 // Reads one statement. A second statement, a shape not listed above or a
 // malformed one gives an error whose message says what is wrong.
 Result<Statement> ParseStagingStatement(std::string_view sql);

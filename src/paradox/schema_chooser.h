@@ -31,7 +31,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "paradox/format.h"
@@ -49,6 +51,8 @@ class SchemaChooser {
   // One row, one Cell per column (extra cells are ignored, missing ones
   // count as NULL).
   void Observe(const std::vector<Cell>& row);
+  // The same for a row given as texts, the empty text for NULL.
+  void Observe(std::span<const std::string_view> row);
   uint64_t rows_observed() const { return rows_; }
 
   // The fields, in column order, ready for TableWriter::Create.
@@ -70,12 +74,16 @@ class SchemaChooser {
     bool all_timestamp = true;
     bool all_hex = true;
   };
-  void ObserveText(Stats& s, const std::string& text) const;
-  void ObserveNumber(Stats& s, const std::string& text) const;
+  // What a column's values are checked for: only what its word can become.
+  enum class Kind { kNumber, kDateTime, kBinary, kMemo, kText };
+  void ObserveValue(size_t column, std::string_view text);
+  void ObserveText(Stats& s, std::string_view text) const;
+  void ObserveNumber(Stats& s, std::string_view text) const;
   FieldInfo ChooseOne(const Column& column, const Stats& s) const;
   static FieldInfo AsText(const std::string& name, const Stats& s);
 
   std::vector<Column> columns_;
+  std::vector<Kind> kinds_;
   std::vector<Stats> stats_;
   int code_page_;
   uint64_t rows_ = 0;

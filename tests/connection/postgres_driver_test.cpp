@@ -225,8 +225,10 @@ TEST_F(PostgresDriverTest, AServerGoneMidStreamIsAFailureNotTheEnd) {
   auto r = conn_->Execute("SELECT * FROM " + Q());
   ASSERT_TRUE(r.ok()) << r.status().message();
   auto other = OpenPg(settings_);
-  Exec(*other, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
-               "'Corvane' AND pid <> pg_backend_pid() AND query LIKE 'COPY%" + Q() + "%'");
+  Exec(*other,
+       "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+       "'Corvane' AND pid <> pg_backend_pid() AND query LIKE 'COPY%" +
+           Q() + "%'");
   Status st = Status::Ok();
   int64_t read = 0;
   while (st.ok() && !r.value()->Eof()) {
