@@ -8,14 +8,18 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "base/row_batches.h"
 #include "base/served_call.h"
 #include "base/stop_request.h"
 #include "paradox/companion_files.h"
 #include "paradox/schema_chooser.h"
+#include "paradox/table_lock.h"
 #include "paradox/table_set_aside.h"
 #include "paradox/table_writer.h"
 
@@ -49,26 +53,54 @@ Status Interrupted(const std::string& table) {
   return Status::IoError("The export of `" + table + "` was stopped; no table file was written.");
 }
 
-// Calls `fn` with each row of `table` in the order it was inserted.
+// Calls `fn` with each row of `table` in the order it was inserted. A
+// second thread reads the rows from the file while `fn` works on the ones
+// before; only it uses the database until it ends.
 Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const RowFn& fn) {
   auto stmt = db.Prepare("SELECT * FROM " + QuoteSqliteName(table) + " ORDER BY rowid");
   if (!stmt.ok()) return stmt.status();
-  std::vector<paradox::Cell> row(columns);
-  int rc;
-  while ((rc = sqlite3_step(stmt->get())) == SQLITE_ROW) {
-    for (size_t i = 0; i < columns; ++i) {
-      const int c = static_cast<int>(i);
-      paradox::Cell& cell = row[i];
-      cell.null = sqlite3_column_type(stmt->get(), c) == SQLITE_NULL;
-      const void* p = sqlite3_column_blob(stmt->get(), c);
-      cell.text.assign(static_cast<const char*>(p ? p : ""),
-                       static_cast<size_t>(sqlite3_column_bytes(stmt->get(), c)));
+  BatchPipe pipe;
+  Status read = Status::Ok();  // the reader's; looked at after it ended
+  std::thread reader([&] {
+    sqlite3_stmt* st = stmt->get();
+    int rc = SQLITE_DONE;
+    std::optional<RowBatch> batch = pipe.Empty(columns);
+    while (batch && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+      for (int c = 0; c < static_cast<int>(columns); ++c) {
+        const void* p = sqlite3_column_blob(st, c);
+        const auto n = static_cast<size_t>(sqlite3_column_bytes(st, c));
+        batch->Add(std::string_view(static_cast<const char*>(p ? p : ""), n),
+                   sqlite3_column_type(st, c) == SQLITE_NULL);
+      }
+      if (BatchPipe::IsFull(*batch)) {
+        pipe.Send(std::move(*batch));
+        batch = pipe.Empty(columns);
+      }
     }
-    CORVANE_RETURN_IF_ERROR(fn(row));
-    if (StopRequested()) return Interrupted(table);
+    if (batch) {
+      if (rc != SQLITE_DONE) read = db.Error("Cannot read staging table `" + table + "`");
+      if (batch->rows() > 0) pipe.Send(std::move(*batch));
+    }
+    pipe.Finish();
+  });
+  std::vector<paradox::Cell> row(columns);
+  Status done = Status::Ok();
+  while (done.ok()) {
+    std::optional<RowBatch> batch = pipe.Next();
+    if (!batch) break;
+    for (size_t r = 0; r < batch->rows() && done.ok(); ++r) {
+      for (size_t i = 0; i < columns; ++i) {
+        row[i].null = batch->is_null(r, i);
+        row[i].text.assign(batch->text(r, i));
+      }
+      done = fn(row);
+      if (done.ok() && StopRequested()) done = Interrupted(table);
+    }
+    pipe.Recycle(std::move(*batch));
   }
-  if (rc != SQLITE_DONE) return db.Error("Cannot read staging table `" + table + "`");
-  return Status::Ok();
+  pipe.Cancel();
+  reader.join();
+  return done.ok() ? read : done;
 }
 
 Status CheckTarget(const fs::path& folder, const std::string& target, bool replace) {
@@ -116,6 +148,7 @@ Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
   Status placed = writer.Finish([&]() -> Status {
     if (StopRequested()) return Interrupted(target);
     if (paradox::DroppableTableFiles(folder, target).empty()) return Status::Ok();  // gone meanwhile
+    CORVANE_RETURN_IF_ERROR(paradox::CheckTableNotInUse(folder, target));  // opened meanwhile
     auto aside = paradox::TableSetAside::Create(folder, target);
     if (!aside.ok()) return aside.status();
     old_table = std::move(aside).value();

@@ -29,6 +29,7 @@
 
 #include "connection/connection.h"
 #include "transfer/field_types.h"
+#include "transfer/long_names.h"
 #include "transfer/set_insert.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
@@ -185,7 +186,8 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
   statement_ += ");";
   created_ = false;
   proc_.Step(170, [&] {
-    Status st = postgres_.Execute(statement_).status();
+    Status st = CheckPostgresTableNames(table, *rows);
+    if (st.ok()) st = postgres_.Execute(statement_).status();
     created_ = st.ok();
     return st;
   });
