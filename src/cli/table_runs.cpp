@@ -48,7 +48,7 @@ size_t TerminalWidth() {
 std::string LiveText(const std::string& table, int64_t done, int64_t total, double seconds) {
   std::string text =
       Printable(table) + " " + std::to_string(done) + "/" + std::to_string(total) + " rows";
-  if (seconds > 0.2 && done > 0) {
+  if (seconds > 0.5 && done > 0) {
     const double rate = static_cast<double>(done) / seconds;
     text += " " + std::to_string(static_cast<long long>(rate)) + " rows/s";
     text += " " + Clock2(static_cast<double>(total - done) / rate) + " left";
@@ -273,7 +273,7 @@ void TableWatch::Publish(bool force) {
   const auto now = Clock::now();
   if (!force && now - shown_ < std::chrono::milliseconds(200)) return;
   shown_ = now;
-  terminal_.Show(slot_, table_, read_, total_, SecondsSince(start_));
+  terminal_.Show(slot_, table_, read_, total_, SecondsSince(rows_start_));
 }
 
 // The handler shows (row + 1) / rows * 100 for each row it reaches and 0
@@ -289,6 +289,7 @@ void TableWatch::SetValue(double percent) {
     phase_ = Phase::kRows;
     read_ = 0;
     total_ = std::llround(100.0 / percent);
+    rows_start_ = Clock::now();  // the speed is of the rows, not of connecting
   }
   ++read_;
   Publish(read_ == 1);

@@ -105,7 +105,7 @@ class TableWatch : public ui::ProgressBar, public ui::Dialogs {
   int slot_;
   std::string table_;
   Policy overwrite_, trim_;
-  std::chrono::steady_clock::time_point start_, shown_{};
+  std::chrono::steady_clock::time_point start_, rows_start_, shown_{};
   int64_t total_ = 0, read_ = 0;
   enum class Phase { kBefore, kRows, kAfter } phase_ = Phase::kBefore;
   int table_failures_ = 0, row_failures_ = 0;

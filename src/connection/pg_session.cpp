@@ -69,6 +69,11 @@ PGconn* ConnectServed(const char* const* keys, const char* const* values, int ti
   return conn;
 }
 
+// SQLSTATEs of connection exceptions that libpq itself detects.
+constexpr const char* kConnectionFailure = "08006";
+constexpr const char* kNoConnection = "08003";
+constexpr const char* kCannotConnect = "08001";
+
 }  // namespace
 
 Status PgError(PGconn* conn, const PGresult* result) {
@@ -77,7 +82,13 @@ Status PgError(PGconn* conn, const PGresult* result) {
   std::string message = primary ? primary : "";
   if (message.empty() && conn) message = TrimEnd(PQerrorMessage(conn));
   if (message.empty()) message = "The PostgreSQL server did not answer.";
-  return Status::Database(message, sqlstate ? sqlstate : "");
+  std::string state = sqlstate ? sqlstate : "";
+  if (state.empty() && conn && PQstatus(conn) == CONNECTION_BAD) state = kConnectionFailure;
+  return Status::Database(message, state);
+}
+
+Status PgClosedError() {
+  return Status::Database("The connection to the PostgreSQL server is closed.", kNoConnection);
 }
 
 Result<std::shared_ptr<PgSession>> PgSession::Connect(const ConnectionAttributes& attrs,
@@ -112,7 +123,7 @@ Result<std::shared_ptr<PgSession>> PgSession::Connect(const ConnectionAttributes
   if (PQstatus(conn.get()) != CONNECTION_OK) {
     std::string why = TrimEnd(PQerrorMessage(conn.get()));
     if (why.empty()) why = "Could not connect to the PostgreSQL server: timeout expired";
-    return Status::Database(why);
+    return Status::Database(why, kCannotConnect);
   }
   PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
   return std::shared_ptr<PgSession>(new PgSession(std::move(conn), options.serve));
@@ -165,7 +176,7 @@ PgResultPtr PgSession::Exec(const std::string& sql) {
 }
 
 Result<PgResultPtr> PgSession::Run(const std::string& sql) {
-  if (!conn_) return Status::Database(kPgClosedMessage);
+  if (!conn_) return PgClosedError();
   PgResultPtr r = Exec(sql);
   const ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
   if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK || st == PGRES_EMPTY_QUERY) return r;
