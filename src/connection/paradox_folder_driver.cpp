@@ -96,12 +96,24 @@ class TableRecordSet : public RecordSet {
   // caller both hears of it and can go on with the next record; an error
   // that breaks the reader means the rest of the table cannot be read: the
   // set ends there.
+  // A database text cannot hold a NUL byte, and cutting the value there
+  // would lose the rest: the row fails instead.
+  Status NulInside(size_t column) const {
+    return Status::InvalidArgument(
+        "Column `" + (column < names_.size() ? names_[column] : std::to_string(column + 1)) +
+        "` holds a NUL byte inside its text; PostgreSQL text cannot hold a NUL byte, so this "
+        "row is not copied.");
+  }
+
   void Advance() {
     Result<bool> next = reader_->Next(row_);
     row_status_ = next.ok() ? Status::Ok() : next.status();
     if (next.ok() && next.value()) {
       for (size_t i = 0; i < values_.size(); ++i) {
         if (i < row_.size() && !row_[i].null) {
+          if (row_status_.ok() && row_[i].text.find('\0') != std::string::npos) {
+            row_status_ = NulInside(i);
+          }
           values_[i].TakeText(row_[i].text);
         } else {
           values_[i].SetNull();

@@ -18,8 +18,8 @@ std::string TrimEnd(std::string s) {
 // any server whatever its configuration:
 //  - DateStyle ISO: dates and timestamps as YYYY-MM-DD[ HH:MM:SS[.ffffff]];
 //    MDY only orders ambiguous input, which we never send.
-//  - TimeZone UTC: a timestamptz prints as one instant with "+00", the same
-//    from any client, and reads back to the same instant.
+//  - TimeZone is left to the server's setting, or to PGTZ when that is set
+//    (libpq sends it): a timestamptz reads as the wall time psql shows.
 //  - IntervalStyle postgres: the server's default form, which every
 //    PostgreSQL reads back.
 //  - extra_float_digits 1: floats print shortest-exact (nothing cut).
@@ -29,7 +29,7 @@ std::string TrimEnd(std::string s) {
 //    plain decimal.
 std::string SessionOptions(const ConnectionOptions& options) {
   std::string o =
-      "-c DateStyle=ISO,MDY -c TimeZone=UTC -c IntervalStyle=postgres -c extra_float_digits=1 "
+      "-c DateStyle=ISO,MDY -c IntervalStyle=postgres -c extra_float_digits=1 "
       "-c standard_conforming_strings=on -c bytea_output=hex -c lc_monetary=C";
   const long long timeout_ms =
       options.command_timeout_s > 0 ? static_cast<long long>(options.command_timeout_s) * 1000 : 0;

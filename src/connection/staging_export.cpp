@@ -133,18 +133,19 @@ Status CheckTarget(const fs::path& folder, const std::string& target, bool repla
   return Status::Ok();
 }
 
-Result<std::vector<paradox::FieldInfo>> ChooseFields(StagingDb& db, const std::string& table,
-                                                     const std::vector<ColumnDef>& columns,
-                                                     uint64_t& rows) {
+// The chooser shown every row: `seen`, or one that reads the table now.
+Result<paradox::SchemaChooser> Learn(StagingDb& db, const std::string& table,
+                                     const std::vector<ColumnDef>& columns, int code_page,
+                                     const paradox::SchemaChooser* seen) {
+  if (seen) return *seen;
   std::vector<paradox::SchemaChooser::Column> defs;
   for (const ColumnDef& c : columns) defs.push_back({c.name, c.type_word});
-  paradox::SchemaChooser chooser(std::move(defs), kExportCodePage);
+  paradox::SchemaChooser chooser(std::move(defs), code_page);
   CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, columns.size(), [&](const auto& row) {
     chooser.Observe(row);
     return Status::Ok();
   }));
-  rows = chooser.rows_observed();
-  return chooser.Choose();
+  return chooser;
 }
 
 // Moves the new files in, the old table set aside meanwhile: deleted once
@@ -183,7 +184,7 @@ ReplaceGrant::~ReplaceGrant() {
   if (it != grants.end()) grants.erase(it);
 }
 
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page,
                           const paradox::SchemaChooser* seen) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
@@ -193,13 +194,15 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
   const fs::path folder(e.folder);
   const bool replace = Granted(e.folder, e.target);
   CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target, replace));
-  uint64_t rows = seen ? seen->rows_observed() : 0;
-  auto fields = seen ? Result<std::vector<paradox::FieldInfo>>(seen->Choose())
-                     : ChooseFields(db, e.source, *columns, rows);
-  if (!fields.ok()) return fields.status();
+  auto chooser = Learn(db, e.source, *columns, code_page, seen);
+  if (!chooser.ok()) return chooser.status();
+  chooser->AdmitName(e.target);  // the header holds the table's name too
+  const uint64_t rows = chooser->rows_observed();
+  code_page = chooser->code_page();
+  auto fields = chooser->Choose();
   const fs::path db_path = folder / (e.target + ".db");
-  auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields).value(),
-                                             kExportCodePage, rows);
+  auto writer =
+      paradox::TableWriter::Create(db_path.string(), std::move(fields), code_page, rows);
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
   Status written = ForEachRow(db, e.source, columns->size(), [&](const auto& row) -> Status {

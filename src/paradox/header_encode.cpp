@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "paradox/code_page.h"
+
 namespace corvane::paradox {
 namespace {
 
@@ -60,26 +62,8 @@ void AppendVariablePart(const DbHeader& d, std::string& h, size_t& numbers_at, s
 }  // namespace
 
 SortOrder SortOrderFor(int code_page) {
-  switch (code_page) {
-    case 1252:
-      return {0x62, "ANSIINTL"};
-    case 1251:
-      return {0x8F, "ancyrr"};
-    case 1250:
-      return {0xDC, "anczech"};
-    case 437:
-      return {0xB7, "intl"};
-    case 850:
-      return {0x54, "intl850"};
-    case 865:
-      return {0x82, "nordan"};
-    case 866:
-      return {0xC0, "cyrr"};
-    case 936:
-      return {0x03, "china"};
-    default:
-      return {0x00, "ascii"};  // the code page field still names the encoding
-  }
+  const LanguageDriver d = LanguageDriverFor(code_page);
+  return {d.sort_byte, d.name};
 }
 
 int RecordSize(const std::vector<FieldInfo>& fields) {

@@ -125,6 +125,7 @@ void ToParadox::OpenConnections() {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
     staging_.options().serve = ui::ServeWith(w_.pump);
+    staging_.options().export_code_page = w_.settings.ExportCodePage();
     // An installed program keeps the staging database in the user's cache.
     auto file = app::StagingDatabaseFile(w_.program_folder);
     if (!file.ok()) return file.status();

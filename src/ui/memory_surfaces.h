@@ -94,7 +94,9 @@ class FixedSettings : public SettingsSource {
  public:
   explicit FixedSettings(ConnectionSettings s = {}) : settings(std::move(s)) {}
   ConnectionSettings Current() const override { return settings; }
+  std::string ExportCodePage() const override { return export_code_page; }
   ConnectionSettings settings;
+  std::string export_code_page;
 };
 
 }  // namespace corvane::ui

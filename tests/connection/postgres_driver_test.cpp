@@ -75,7 +75,15 @@ TEST_F(PostgresDriverTest, APasswordWithTheStringsOwnCharactersLogsIn) {
 }
 
 TEST_F(PostgresDriverTest, SessionIsFixedWhateverTheServerDefaults) {
-  EXPECT_EQ(Column(*conn_, "SHOW TimeZone"), std::vector<std::string>{"UTC"});
+  // The time zone is the server's, or PGTZ's when set, as for psql.
+  setenv("PGTZ", "Etc/GMT-3", 1);
+  Connection zoned;
+  const Status opened = zoned.Open(PostgresConnectionString(settings_));
+  unsetenv("PGTZ");
+  ASSERT_TRUE(opened.ok()) << opened.message();
+  EXPECT_EQ(Column(zoned, "SHOW TimeZone"), std::vector<std::string>{"Etc/GMT-3"});
+  EXPECT_EQ(Column(zoned, "SELECT '2024-01-01 12:00:00+02'::timestamptz"),
+            std::vector<std::string>{"2024-01-01 13:00:00"});
   EXPECT_EQ(Column(*conn_, "SHOW DateStyle"), std::vector<std::string>{"ISO, MDY"});
   EXPECT_EQ(Column(*conn_, "SHOW client_encoding"), std::vector<std::string>{"UTF8"});
   EXPECT_EQ(Column(*conn_, "SHOW application_name"), std::vector<std::string>{"Corvane"});
@@ -84,6 +92,9 @@ TEST_F(PostgresDriverTest, SessionIsFixedWhateverTheServerDefaults) {
 }
 
 TEST_F(PostgresDriverTest, TypeCodesAndValueForms) {
+  // A timestamptz reads in the session's zone, which is the server's.
+  const std::string wall_time = Column(
+      *conn_, "SELECT to_char('2024-01-01 12:00:00+02'::timestamptz, 'YYYY-MM-DD HH24:MI:SS')")[0];
   Exec(*conn_, "CREATE TABLE " + Q() +
                    "(s int2, i int4, b int8, r float4, d float8, n numeric, m money, l bool,"
                    " c char(4), v varchar(9), nm name, t text, dt date, tm time, ts timestamp,"
@@ -119,7 +130,7 @@ TEST_F(PostgresDriverTest, TypeCodesAndValueForms) {
                                           "0044-03-15 BC",
                                           "23:59:59.999999",
                                           "2024-02-29 12:00:00.000001",
-                                          "2024-01-01 10:00:00+00",
+                                          wall_time,
                                           "\\x00ff10",
                                           "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11",
                                           "1 year 2 mons 3 days 04:05:06"};
