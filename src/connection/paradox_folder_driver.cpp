@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/served_call.h"
 #include "connection/drivers.h"
 #include "connection/paradox_statement.h"
 #include "paradox/companion_files.h"
@@ -135,7 +136,8 @@ class TableRecordSet : public RecordSet {
 
 class ParadoxFolderDriver : public Driver {
  public:
-  explicit ParadoxFolderDriver(fs::path folder) : folder_(std::move(folder)) {}
+  ParadoxFolderDriver(fs::path folder, std::function<void()> serve)
+      : folder_(std::move(folder)), serve_(std::move(serve)) {}
 
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     std::optional<ParadoxStatement> st = ParseParadoxStatement(sql);
@@ -160,7 +162,8 @@ class ParadoxFolderDriver : public Driver {
   Result<std::unique_ptr<RecordSet>> Select(const std::string& table) {
     std::optional<fs::path> file = paradox::FindTableFile(folder_, table);
     if (!file) return MissingTable(table);
-    auto reader = paradox::TableReader::Open(file->string());
+    // Opening walks the whole block chain to count the rows.
+    auto reader = CallServed([&] { return paradox::TableReader::Open(file->string()); }, serve_);
     if (!reader.ok()) return reader.status();
     return std::unique_ptr<RecordSet>(new TableRecordSet(std::move(reader).value()));
   }
@@ -170,6 +173,10 @@ class ParadoxFolderDriver : public Driver {
   Status Drop(const std::string& table) {
     std::vector<fs::path> files = paradox::DroppableTableFiles(folder_, table);
     if (files.empty()) return MissingTable(table);
+    return CallServed([&] { return RemoveFiles(table, files); }, serve_);
+  }
+
+  Status RemoveFiles(const std::string& table, const std::vector<fs::path>& files) {
     for (auto it = files.rbegin(); it != files.rend(); ++it) {
       std::error_code ec;
       fs::remove(*it, ec);  // unlinking ignores a read-only file mode, as wanted
@@ -182,12 +189,13 @@ class ParadoxFolderDriver : public Driver {
   }
 
   fs::path folder_;
+  std::function<void()> serve_;
 };
 
 }  // namespace
 
 Result<std::unique_ptr<Driver>> OpenParadoxFolderDriver(const ConnectionAttributes& attrs,
-                                                        const ConnectionOptions&) {
+                                                        const ConnectionOptions& options) {
   std::string folder;
   if (auto it = attrs.find("defaultdir"); it != attrs.end()) folder = it->second;
   if (folder.empty()) {
@@ -202,7 +210,7 @@ Result<std::unique_ptr<Driver>> OpenParadoxFolderDriver(const ConnectionAttribut
                             "' is not a valid path: the Paradox folder does not exist or is "
                             "not a folder.");
   }
-  return std::unique_ptr<Driver>(new ParadoxFolderDriver(folder));
+  return std::unique_ptr<Driver>(new ParadoxFolderDriver(folder, options.serve));
 }
 
 }  // namespace corvane

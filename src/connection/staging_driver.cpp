@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <variant>
 
+#include "base/served_call.h"
 #include "connection/drivers.h"
 #include "connection/field_learner.h"
 #include "connection/staging_db.h"
@@ -172,7 +173,9 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
 Status StagingDriver::Run(const staging::DropStatement& st) {
   inserts_.clear();  // an open statement on the table would block the drop
   learned_.erase(CacheKey(st.table));
-  CORVANE_RETURN_IF_ERROR(RunWrite("DROP TABLE " + QuoteSqliteName(st.table)));
+  // Freeing a large table's pages is one step SQLite does not interrupt.
+  CORVANE_RETURN_IF_ERROR(CallServed(
+      [&] { return RunWrite("DROP TABLE " + QuoteSqliteName(st.table)); }, db_->serve()));
   pages_.erase(CacheKey(st.table));
   return Status::Ok();
 }
@@ -332,6 +335,7 @@ Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& at
   }
   auto db = staging::StagingDb::Open(it->second, options.while_waiting);
   if (!db.ok()) return db.status();
+  if (options.serve) (*db)->ServeWhileBusy(options.serve);
   auto driver = std::make_unique<StagingDriver>(std::move(db).value(), *code_page);
   driver->UseLargePages();
   return std::unique_ptr<Driver>(std::move(driver));

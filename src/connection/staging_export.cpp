@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/row_batches.h"
+#include "base/served_call.h"
 #include "base/stop_request.h"
 #include "paradox/companion_files.h"
 #include "paradox/schema_chooser.h"
@@ -217,8 +218,12 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
     (*writer)->Abandon();
     return written;
   }
-  if (replace) return PlaceReplacing(**writer, folder, e.target);
-  return (*writer)->Finish(paradox::TableWriter::Replace::kNever);
+  // Placing the files syncs them to disk first.
+  if (replace) {
+    return CallServed([&] { return PlaceReplacing(**writer, folder, e.target); }, db.serve());
+  }
+  return CallServed([&] { return (*writer)->Finish(paradox::TableWriter::Replace::kNever); },
+                    db.serve());
 }
 
 }  // namespace corvane::staging

@@ -33,6 +33,7 @@
 #include "transfer/long_names.h"
 #include "transfer/staging_names.h"
 #include "ui/procedure.h"
+#include "ui/pump.h"
 
 namespace corvane::transfer {
 namespace {
@@ -123,6 +124,7 @@ void ToParadox::OpenConnections() {
   proc_.Step(112, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
+    staging_.options().serve = ui::ServeWith(w_.pump);
     staging_.options().export_code_page = w_.settings.ExportCodePage();
     // An installed program keeps the staging database in the user's cache.
     auto file = app::StagingDatabaseFile(w_.program_folder);
@@ -141,10 +143,12 @@ void ToParadox::OpenConnections() {
     return opened;
   });
   paradox_.options().cursor_location = CursorLocation::kClient;
+  paradox_.options().serve = ui::ServeWith(w_.pump);
   proc_.Step(116, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
   postgres_.options().cursor_location = CursorLocation::kServer;
   postgres_.options().command_timeout_s = 5000;
   postgres_.options().connection_timeout_s = 5000;
+  postgres_.options().serve = ui::ServeWith(w_.pump);
   proc_.Step(124, [&] { return postgres_.Open(PostgresConnectionString(w_.settings.Current())); });
 }
 
