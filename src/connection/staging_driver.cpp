@@ -286,7 +286,8 @@ void StagingDriver::Shrink() {
   const int64_t free_bytes = Number("PRAGMA freelist_count") * Number("PRAGMA page_size");
   if (free_bytes <= kMaxFreeBytes) return;
   (void)db_->Exec(kLargePages);
-  (void)db_->Exec("VACUUM");
+  // Rebuilding and truncating the file is felt: the window is served meanwhile.
+  (void)CallServed([&] { return db_->Exec("VACUUM"); }, db_->serve());
 }
 
 // Larger pages cut the file reads and writes of a big table to a quarter.

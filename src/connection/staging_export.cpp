@@ -93,7 +93,7 @@ Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const
   std::vector<paradox::Cell> row(columns);
   Status done = Status::Ok();
   while (done.ok()) {
-    std::optional<RowBatch> batch = pipe.Next();
+    std::optional<RowBatch> batch = pipe.Next(db.serve());
     if (!batch) break;
     for (size_t r = 0; r < batch->rows() && done.ok(); ++r) {
       for (size_t i = 0; i < columns; ++i) {
@@ -104,6 +104,8 @@ Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const
       if (done.ok() && StopRequested()) done = Interrupted(table);
     }
     pipe.Recycle(std::move(*batch));
+    // The reading thread cannot serve the window; this one does, per batch.
+    if (db.serve()) db.serve()();
   }
   pipe.Cancel();
   reader.join();
