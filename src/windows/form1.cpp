@@ -210,7 +210,7 @@ Status Form1::SetIcon() {
 }
 
 Status Form1::SetApplicationTitle(const std::string& title) {
-  QApplication::setApplicationDisplayName(QString::fromStdString(title));
+  windows::SetApplicationTitle(QString::fromStdString(title));
   return Status::Ok();
 }
 

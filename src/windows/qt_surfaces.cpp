@@ -15,11 +15,19 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+QString& StoredTitle() {
+  static QString title;
+  return title;
+}
+
 QString TitleOr(const std::optional<std::string>& title) {
-  return title ? Q(*title) : QGuiApplication::applicationDisplayName();
+  return title ? Q(*title) : StoredTitle();
 }
 
 }  // namespace
+
+void SetApplicationTitle(const QString& title) { StoredTitle() = title; }
+QString ApplicationTitle() { return StoredTitle(); }
 
 int QtTableList::Count() const { return list_->count(); }
 

@@ -66,6 +66,12 @@ class QtDialogs : public ui::Dialogs {
 // with CR LF or a lone CR.
 QString DisplayText(const std::string& text);
 
+// The application title that message boxes without a title of their own
+// carry. Kept here rather than as Qt's display name, which Qt would append
+// to every window title ("Application Error — Corvane").
+void SetApplicationTitle(const QString& title);
+QString ApplicationTitle();
+
 // One pointer setting for a whole window: while it is not the default it
 // stands over the window and every control in it (text fields and lists
 // included); back to the default, each control shows its own pointer again.

@@ -102,7 +102,7 @@ void WhenModal(std::function<void(QWidget*)> answer) {
 }
 
 TEST_F(GuiTest, MessageBoxesUseTheApplicationTitleTheIconAndOneLinePerBreak) {
-  QApplication::setApplicationDisplayName("Corvane");
+  SetApplicationTitle("Corvane");
   QWidget owner;
   QtDialogs boxes(&owner);
   QString title, text;
