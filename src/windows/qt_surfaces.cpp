@@ -75,7 +75,13 @@ void QtTableList::Add(const std::string& name) {
   list_->insertItem(ui::SortedInsertIndex(*this, name), Q(name));
 }
 
-void QtTableList::Clear() { list_->clear(); }
+QtTableList::QtTableList(QListWidget* list) : list_(list) { list_->setCurrentIndex(QModelIndex()); }
+
+// A model reset forgets that no current entry was chosen; choose it again.
+void QtTableList::Clear() {
+  list_->clear();
+  list_->setCurrentIndex(QModelIndex());
+}
 
 void QtProgressBar::SetValue(double percent) {
   double clamped = std::isnan(percent) ? 0 : std::fmin(100.0, std::fmax(0.0, percent));

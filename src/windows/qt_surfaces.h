@@ -21,7 +21,10 @@ namespace corvane::windows {
 // entry current never changes the selection.
 class QtTableList : public ui::TableList {
  public:
-  explicit QtTableList(QListWidget* list) : list_(list) {}
+  // Marks "no current entry" as chosen, so that focus arriving by Tab or at
+  // start does not make row 0 current: an empty selection is told by the
+  // absence of a current entry.
+  explicit QtTableList(QListWidget* list);
   int Count() const override;
   std::string Text(int index) const override;
   bool Selected(int index) const override;
