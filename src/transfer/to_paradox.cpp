@@ -85,14 +85,6 @@ class ToParadox {
   bool walk_ended_ = false;                         // and could not be opened again
 };
 
-// A connection that broke off: SQLSTATE classes 08 and 57P (the server shut
-// down or ended the session), or a failure libpq found without the server.
-bool ConnectionLost(const Status& s) {
-  const std::string& state = s.sqlstate();
-  return state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0 ||
-         (s.code() == Status::Code::kDatabase && state.empty());
-}
-
 // A staging failure that every later row would meet too: disk full, I/O,
 // a damaged file, or a rolled-back transaction.
 bool StagingBroken(const Status& s) {
@@ -207,7 +199,7 @@ void ToParadox::OpenSource(const std::string& source) {
   proc_.Step(168, [&]() -> Status {
     auto opened = postgres_.Execute("SELECT * FROM " + QuotePostgresName(source));
     if (!opened.ok()) {
-      source_lost_ = ConnectionLost(opened.status());
+      source_lost_ = IsConnectionLost(opened.status());
       return opened.status();
     }
     rows_ = std::move(opened).value();
@@ -287,7 +279,7 @@ bool ToParadox::StoreRows(const std::string& source, const std::string& head, in
 // The one dialog of a table that broke off after `read` of `n` rows.
 bool ToParadox::BrokenOff(int line, const std::string& source, int64_t read, int64_t n,
                           const Status& why) {
-  if (line != 200) source_lost_ = source_lost_ || ConnectionLost(why);
+  if (line != 200) source_lost_ = source_lost_ || IsConnectionLost(why);
   std::string text = "Table " + source + " broke off after " + std::to_string(read) + " of " +
                      std::to_string(n) + " rows were read (" + std::to_string(stored_) +
                      " stored): " + why.message();
