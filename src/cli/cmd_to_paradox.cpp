@@ -38,7 +38,7 @@ constexpr const char* kUsage =
     "Usage: corvane-cli to-paradox --paradox FOLDER [login options]\n"
     "                              [--overwrite | --skip-existing]\n"
     "                              [--trim-long-names | --skip-long-names] [--jobs N]\n"
-    "                              [--quiet] [--report FILE] [--code-page N]\n"
+    "                              [--quiet] [--verbose] [--report FILE] [--code-page N]\n"
     "                              (TABLE... | --all)\n"
     "Copies the named PostgreSQL tables (as the table list shows them), or with\n"
     "--all every table outside PostgreSQL's own schemas, into the Paradox folder.\n"
@@ -51,7 +51,8 @@ constexpr const char* kUsage =
     "failures, --report FILE writes the same as JSON. A new table's text is\n"
     "written in code page 1252 when it fits, else in the first code page of\n"
     "Paradox's language drivers that holds all of it; --code-page N (or\n"
-    "ExportCodePage in the settings) forces one.\n";
+    "ExportCodePage in the settings) forces one. A failing statement is shown by\n"
+    "its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-paradox: %s\n", problem.c_str());
@@ -227,6 +228,7 @@ int RunToParadox(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;
+  dialogs.verbose = run->verbose;
   ui::MemoryTableList postgres, paradox;
   if (Status s = FillBothLists(settings, dialogs, postgres, paradox); !s.ok()) {
     std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str());
@@ -283,7 +285,7 @@ int RunToParadox(int argc, char** argv) {
   auto key = [](const std::string& name) {
     return ui::LowerCase(transfer::FirstUtf16Units(name, transfer::kParadoxNameUnits));
   };
-  Terminal terminal(run->quiet, run->jobs > 1);
+  Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
   std::vector<TableFigures> figures = RunTables(
       WalkOrder(postgres, chosen), key, run->jobs, terminal,
       PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")),

@@ -27,13 +27,15 @@ namespace {
 constexpr const char* kUsage =
     "Usage: corvane-cli to-postgres --paradox FOLDER [login options]\n"
     "                               [--overwrite | --skip-existing] [--jobs N]\n"
-    "                               [--quiet] [--report FILE] (TABLE... | --all)\n"
+    "                               [--quiet] [--verbose] [--report FILE]\n"
+    "                               (TABLE... | --all)\n"
     "Copies the named Paradox tables (as the table list shows them), or with --all\n"
     "every table of the folder, into PostgreSQL. Without --overwrite or\n"
     "--skip-existing an existing table is asked about on a terminal and skipped\n"
     "otherwise. --jobs N copies N tables at a time, each over its own connection.\n"
     "At the end one line per table gives the rows read, stored and refused;\n"
-    "--quiet prints only failures, --report FILE writes the same as JSON.\n";
+    "--quiet prints only failures, --report FILE writes the same as JSON.\n"
+    "A failing statement is shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-postgres: %s\n", problem.c_str());
@@ -120,6 +122,7 @@ int RunToPostgres(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;
+  dialogs.verbose = run->verbose;
   Lists lists;
   if (!FillLists(settings, dialogs, lists)) return 1;
   std::vector<std::string> missing;
@@ -130,7 +133,7 @@ int RunToPostgres(int argc, char** argv) {
                  Printable(settings.paradox_folder).c_str());
   }
 
-  Terminal terminal(run->quiet, run->jobs > 1);
+  Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
   // Each job keeps its own copy of the lists and its own connection for
   // counting; tables of one name run in one job, so no two jobs write the
   // same PostgreSQL table.
