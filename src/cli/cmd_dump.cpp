@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "paradox/primary_index.h"
 #include "paradox/table_reader.h"
 
 namespace corvane::cli {
@@ -74,18 +75,24 @@ int Usage(const char* command) {
 
 void PrintError(const Status& s) { std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str()); }
 
-std::string FieldLine(size_t i, const paradox::FieldInfo& f) {
+std::string FieldLine(size_t i, const paradox::FieldInfo& f, bool key) {
   std::string line = "  " + std::to_string(i + 1) + "  " + f.name + "  " +
                      paradox::TypeSymbol(f.type) + " (" + paradox::TypeLabel(f.type) + ")  size " +
                      std::to_string(f.size);
   if (f.type == paradox::FieldType::kBcd) line += "  scale " + std::to_string(f.scale);
+  if (key) line += "  key";
   return line;
 }
 
 void PrintSchema(const TableInfo& info, bool counted) {
   std::printf("File: %s\n", info.path.c_str());
   std::printf("Version: Paradox %s (version byte 0x%02X)\n", info.level.c_str(), info.version_byte);
-  std::printf("Keyed: %s\n", info.keyed ? "yes" : "no");
+  if (info.key_fields > 0) {
+    std::printf("Keyed: yes, on the first %d field%s\n", info.key_fields,
+                info.key_fields == 1 ? "" : "s");
+  } else {
+    std::printf("Keyed: %s\n", info.keyed ? "yes" : "no");
+  }
   std::printf("Code page: %d\n", info.code_page);
   std::printf("Sort order: %s\n", info.sort_order.c_str());
   std::printf("Records: %u%s\n", info.record_count, counted ? "" : " (as the header says)");
@@ -96,8 +103,37 @@ void PrintSchema(const TableInfo& info, bool counted) {
   for (const std::string& note : info.notes) std::printf("Note: %s\n", note.c_str());
   std::printf("Fields: %zu\n", info.fields.size());
   for (size_t i = 0; i < info.fields.size(); ++i) {
-    std::printf("%s\n", FieldLine(i, info.fields[i]).c_str());
+    const bool key = static_cast<int>(i) < info.key_fields;
+    std::printf("%s\n", FieldLine(i, info.fields[i], key).c_str());
   }
+}
+
+// The primary index line of a keyed table; false when its index is there
+// but does not agree with the table.
+bool PrintIndexCheck(const TableInfo& info) {
+  if (info.key_fields <= 0) return true;
+  Result<paradox::IndexCheck> check = paradox::CheckPrimaryIndex(info);
+  if (!check.ok()) {
+    std::printf("Primary index: not checked: %s\n", check.status().message().c_str());
+    return false;
+  }
+  if (check->file.empty()) {
+    std::printf("Primary index: none (%s)\n", check->problem.c_str());
+    return true;
+  }
+  if (check->problem.rfind("not checked", 0) == 0) {
+    std::printf("Primary index: %s, %s\n", check->file.c_str(), check->problem.c_str());
+    return true;
+  }
+  if (!check->problem.empty()) {
+    std::printf("Primary index: %s does not agree with the table: %s\n", check->file.c_str(),
+                check->problem.c_str());
+    return false;
+  }
+  std::printf("Primary index: %s, %d level%s, %u entries, agrees with the table\n",
+              check->file.c_str(), check->levels, check->levels == 1 ? "" : "s",
+              check->entries);
+  return true;
 }
 
 }  // namespace
@@ -140,7 +176,7 @@ int RunSchema(int argc, char** argv) {
   Result<std::unique_ptr<TableReader>> reader = TableReader::Open(argv[0]);
   if (reader.ok()) {
     PrintSchema((*reader)->info(), true);
-    return 0;
+    return PrintIndexCheck((*reader)->info()) ? 0 : 1;
   }
   Result<TableInfo> info = TableReader::ReadInfo(argv[0]);
   if (info.ok()) PrintSchema(*info, false);

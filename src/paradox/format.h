@@ -55,6 +55,7 @@ struct TableInfo {
   std::string level;         // "3.0", "3.5", "4", "5", "7"
   uint8_t file_type = 0;     // header 0x04: 0 keyed, 2 not keyed
   bool keyed = false;
+  int key_fields = 0;  // header 0x23: the leading fields that form the key
   int block_size = 0;  // bytes
   int header_size = 0;
   int record_size = 0;
@@ -65,6 +66,7 @@ struct TableInfo {
   std::vector<std::string> notes;
   std::string sort_order;  // language driver name ("ANSIINTL"), or the 3.x byte as "0xB7"
   bool encrypted = false;
+  uint32_t auto_increment = 0;  // header 0x49: the last value handed out
   std::vector<FieldInfo> fields;
 };
 

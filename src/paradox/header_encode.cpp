@@ -7,6 +7,7 @@ namespace corvane::paradox {
 namespace {
 
 constexpr uint8_t kVersionLevel5 = 0x0B;
+constexpr uint8_t kFileTypeKeyed = 0;
 constexpr uint8_t kFileTypeNotKeyed = 2;
 constexpr int kHeaderGranule = 0x800;
 // Constants shared by every BDE-written level-5 table (format notes 2.6).
@@ -53,7 +54,7 @@ void AppendVariablePart(const DbHeader& d, std::string& h, size_t& numbers_at, s
     h.push_back(static_cast<char>(i >> 8));
   }
   sort_at = h.size();
-  h += SortOrderFor(d.code_page).name;
+  h += SortOrderFor(d.code_page, d.fields, d.key_fields).name;
   h.push_back('\0');
 }
 
@@ -82,6 +83,16 @@ SortOrder SortOrderFor(int code_page) {
   }
 }
 
+SortOrder SortOrderFor(int code_page, const std::vector<FieldInfo>& fields, int key_fields) {
+  bool text_key = false;
+  for (int i = 0; i < key_fields && i < static_cast<int>(fields.size()); ++i) {
+    text_key |= fields[static_cast<size_t>(i)].type == FieldType::kAlpha;
+  }
+  if (text_key && code_page == 1252) return {0x4C, "DBWINUS0"};
+  if (text_key && code_page == 437) return {0x00, "ascii"};
+  return SortOrderFor(code_page);
+}
+
 int RecordSize(const std::vector<FieldInfo>& fields) {
   int size = 0;
   for (const FieldInfo& f : fields) size += f.size;
@@ -101,7 +112,7 @@ std::string EncodeDbHeader(const DbHeader& d) {
   const bool empty = d.blocks == 0;
   Put16(h, kHdrRecordSize, static_cast<uint16_t>(RecordSize(d.fields)));
   Put16(h, kHdrHeaderSize, static_cast<uint16_t>(size));
-  h[kHdrFileType] = static_cast<char>(kFileTypeNotKeyed);
+  h[kHdrFileType] = static_cast<char>(d.key_fields > 0 ? kFileTypeKeyed : kFileTypeNotKeyed);
   h[kHdrBlockSizeKiB] = static_cast<char>(d.block_size_kib);
   Put32(h, kHdrRecordCount, d.record_count);
   Put16(h, kHdrUsedBlocks, d.blocks);
@@ -109,8 +120,9 @@ std::string EncodeDbHeader(const DbHeader& d) {
   Put16(h, kHdrFirstBlock, empty ? 0 : 1);
   Put16(h, kHdrLastBlock, d.blocks);
   Put16(h, kHdrFieldCount, n);
+  Put16(h, kHdrKeyFieldCount, static_cast<uint16_t>(d.key_fields));
   Put32(h, kHdrEncryption1, kEncryptionMarker);
-  h[kHdrSortOrder] = static_cast<char>(SortOrderFor(d.code_page).code);
+  h[kHdrSortOrder] = static_cast<char>(SortOrderFor(d.code_page, d.fields, d.key_fields).code);
   h[kHdrChangeCount1] = static_cast<char>(kChangeCount1);
   h[kHdrChangeCount2] = static_cast<char>(kChangeCount2);
   h[kHdrVersion] = static_cast<char>(kVersionLevel5);

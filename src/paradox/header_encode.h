@@ -1,4 +1,4 @@
-// The header of a fresh, non-keyed Paradox 5.x table (.db), laid out as the
+// The header of a fresh Paradox 5.x table (keyed or not) (.db), laid out as the
 // format notes' writer template: the fixed part, the level-4+ extension and
 // the field descriptors, names, numbers and sort order.
 #pragma once
@@ -29,7 +29,12 @@ struct DbHeader {
   uint16_t blocks = 0;  // all in the chain, 1..blocks in order
   uint32_t auto_increment = 0;
   uint32_t update_time = 0;  // Unix time
+  int key_fields = 0;        // keyed table: its leading fields form the key
 };
+
+// The language driver of a table: keyed tables with a text key are sorted
+// by their key bytes, which is the order of the 'ascii' drivers.
+SortOrder SortOrderFor(int code_page, const std::vector<FieldInfo>& fields, int key_fields);
 
 int RecordSize(const std::vector<FieldInfo>& fields);
 

@@ -255,6 +255,8 @@ Result<TableHeader> DecodeTableHeader(std::string_view header, uint64_t file_siz
   if (extended && !r.Has(0, kHdrExtendedEnd)) return Bad(path, "the header is cut short");
   h.encryption_key = EncryptionKey(r, extended);
   h.info.encrypted = h.encryption_key != 0;
+  if (h.info.keyed) h.info.key_fields = LoadLe16(r.at(kHdrKeyFieldCount));
+  h.info.auto_increment = LoadLe32(r.at(kHdrAutoIncrement));
   DecodeCodePage(r, extended, h.info);
   CORVANE_RETURN_IF_ERROR(DecodeFields(r, extended, h.info));
   return h;

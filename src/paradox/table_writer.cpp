@@ -55,11 +55,30 @@ std::string Shown(const Cell& cell) {
   return "\"" + text + "\"";
 }
 
-fs::path MbPathFor(const fs::path& db_path) {
+// ".db" -> ".mb" or ".px", keeping the letter case.
+fs::path CompanionPathFor(const fs::path& db_path, char first, char second) {
   std::string name = db_path.filename().string();
-  char& d = name[name.size() - 2];  // ".db" -> ".mb", keeping the letter case
-  d = d == 'D' ? 'M' : 'm';
+  char& d = name[name.size() - 2];
+  char& b = name[name.size() - 1];
+  const bool upper = d == 'D';
+  d = upper ? first : static_cast<char>(first - 'A' + 'a');
+  b = upper ? second : static_cast<char>(second - 'A' + 'a');
   return db_path.parent_path() / name;
+}
+
+Status CheckKeyFields(const std::vector<FieldInfo>& fields, int key_fields) {
+  if (key_fields < 0 || key_fields > static_cast<int>(fields.size())) {
+    return Status::InvalidArgument("a key of " + std::to_string(key_fields) + " fields for " +
+                                   std::to_string(fields.size()) + " fields");
+  }
+  for (int i = 0; i < key_fields; ++i) {
+    const FieldInfo& f = fields[static_cast<size_t>(i)];
+    if (IsBlobType(f.type) || f.type == FieldType::kBytes) {
+      return Status::InvalidArgument("field \"" + f.name + "\" (" + TypeLabel(f.type) +
+                                     ") cannot be a key field");
+    }
+  }
+  return Status::Ok();
 }
 
 Status CheckFields(std::vector<FieldInfo>& fields) {
@@ -87,9 +106,10 @@ Status CheckFields(std::vector<FieldInfo>& fields) {
 
 Result<std::unique_ptr<TableWriter>> TableWriter::Create(const std::string& db_path,
                                                          std::vector<FieldInfo> fields,
-                                                         int code_page, uint64_t expected_rows) {
+                                                         int code_page, uint64_t expected_rows,
+                                                         int key_fields) {
   std::unique_ptr<TableWriter> w(new TableWriter());
-  Status st = w->Setup(db_path, std::move(fields), code_page, expected_rows);
+  Status st = w->Setup(db_path, std::move(fields), code_page, expected_rows, key_fields);
   if (st.ok()) return w;
   // File errors name the file already; definition errors get it here.
   const bool named =
@@ -98,19 +118,23 @@ Result<std::unique_ptr<TableWriter>> TableWriter::Create(const std::string& db_p
 }
 
 Status TableWriter::Setup(const std::string& db_path, std::vector<FieldInfo> fields, int code_page,
-                          uint64_t expected_rows) {
+                          uint64_t expected_rows, int key_fields) {
   fs::path path(db_path);
   std::string ext = path.extension().string();
   if (path.stem().empty() || ext.size() != 3 || !SameNameIgnoringCase(ext, ".db")) {
     return Status::InvalidArgument("a Paradox table file name ends in .db");
   }
   db_path_ = (path.has_parent_path() ? path.parent_path() : fs::path(".")) / path.filename();
-  mb_path_ = MbPathFor(db_path_);
+  mb_path_ = CompanionPathFor(db_path_, 'M', 'B');
+  px_path_ = CompanionPathFor(db_path_, 'P', 'X');
   if (!IsSupportedCodePage(code_page)) {
     return Status::NotSupported("code page " + std::to_string(code_page) + " is not supported");
   }
   code_page_ = code_page;
   CORVANE_RETURN_IF_ERROR(CheckFields(fields));
+  CORVANE_RETURN_IF_ERROR(CheckKeyFields(fields, key_fields));
+  key_fields_ = key_fields;
+  for (int i = 0; i < key_fields; ++i) key_size_ += static_cast<size_t>(fields[i].size);
   fields_ = std::move(fields);
   for (const FieldInfo& f : fields_) {
     auto name = FromUtf8(f.name, code_page_);
@@ -155,6 +179,7 @@ Status TableWriter::WriteHeader() {
   h.blocks = static_cast<uint16_t>(blocks_);
   h.auto_increment = auto_increment_;
   h.update_time = static_cast<uint32_t>(std::time(nullptr));
+  h.key_fields = key_fields_;
   const std::string bytes = EncodeDbHeader(h);
   if (bytes.size() > kMaxHeaderSize) {
     return Status::InvalidArgument("the field names are too long for a Paradox header");
@@ -231,6 +256,7 @@ Status TableWriter::Append(const std::vector<Cell>& row) {
                                    std::to_string(fields_.size()) + " fields");
   }
   CORVANE_RETURN_IF_ERROR(EncodeRow(row));
+  CORVANE_RETURN_IF_ERROR(CheckKey(row));
   if (in_block_ == per_block_) {
     if (blocks_ + 2 > kMaxBlocks) {
       return Status::InvalidArgument(db_path_.filename().string() +
@@ -250,6 +276,7 @@ Status TableWriter::Append(const std::vector<Cell>& row) {
               record_.data(), record_.size());
   ++in_block_;
   ++rows_;
+  if (key_fields_ > 0) last_key_.assign(reinterpret_cast<const char*>(record_.data()), key_size_);
   for (size_t i = 0; i < fields_.size(); ++i) {
     if (fields_[i].type != FieldType::kAutoIncrement || row[i].null || row[i].text.empty())
       continue;
@@ -259,8 +286,29 @@ Status TableWriter::Append(const std::vector<Cell>& row) {
   return Status::Ok();
 }
 
+// Keys arrive in ascending order, so the records stay sorted across the
+// chain as a keyed table's must; the encoded bytes sort like the values.
+Status TableWriter::CheckKey(const std::vector<Cell>& row) const {
+  if (key_fields_ == 0) return Status::Ok();
+  for (size_t i = 0; i < static_cast<size_t>(key_fields_); ++i) {
+    if (row[i].null || row[i].text.empty()) {
+      return FieldError(i, row[i], Status::InvalidArgument("a key field may not be blank"));
+    }
+  }
+  if (rows_ > 0 && std::memcmp(record_.data(), last_key_.data(), key_size_) <= 0) {
+    return Status::InvalidArgument(db_path_.filename().string() +
+                                   ": a row whose key is not above the previous row's key");
+  }
+  return Status::Ok();
+}
+
 Status TableWriter::FlushBlock(bool last) {
   const uint32_t number = blocks_ + 1;
+  if (key_fields_ > 0) {
+    leaves_.push_back({std::string(reinterpret_cast<const char*>(&block_[kBlockHeaderSize]),
+                                   key_size_),
+                       static_cast<uint16_t>(number), static_cast<uint32_t>(in_block_)});
+  }
   unsigned char* h = block_.data();
   StoreLe16(h, static_cast<uint16_t>(last ? 0 : number + 1));
   StoreLe16(h + 2, static_cast<uint16_t>(number - 1));
@@ -281,11 +329,28 @@ Status TableWriter::Finish(Replace replace) {
   if (st.ok() && in_block_ > 0) st = FlushBlock(true);
   if (st.ok()) st = WriteHeader();
   if (st.ok() && mb_) st = mb_->Finish();
+  if (st.ok() && key_fields_ > 0) st = WriteIndex();
   if (st.ok()) st = db_file_->Sync();
   if (st.ok() && mb_) st = mb_->file().Sync();
   if (st.ok()) st = PlaceFiles(replace);
   Abandon();  // what was published is no longer temporary; the rest goes
   return st;
+}
+
+Status TableWriter::WriteIndex() {
+  PrimaryIndexSpec spec;
+  spec.key_fields.assign(fields_.begin(), fields_.begin() + key_fields_);
+  auto name = FromUtf8(px_path_.filename().string(), code_page_);
+  if (name.ok()) spec.file_name = *name;
+  spec.version_byte = 0x0B;
+  spec.sort_order = SortOrderFor(code_page_, fields_, key_fields_).code;
+  auto bytes = EncodePrimaryIndex(spec, leaves_);
+  if (!bytes.ok()) return bytes.status();
+  auto file = TempFile::Create(px_path_);
+  if (!file.ok()) return file.status();
+  px_file_ = std::move(file.value());
+  CORVANE_RETURN_IF_ERROR(px_file_->WriteAt(0, bytes->data(), bytes->size()));
+  return px_file_->Sync();
 }
 
 Status TableWriter::PlaceFiles(Replace replace) {
@@ -302,15 +367,23 @@ Status TableWriter::PlaceFiles(Replace replace) {
     }
   }
   if (mb_) CORVANE_RETURN_IF_ERROR(mb_->file().Publish(mb_path_, allowed));
-  Status st = db_file_->Publish(db_path_, allowed);
+  Status st = px_file_ ? px_file_->Publish(px_path_, allowed) : Status::Ok();
+  const bool px_published = px_file_ && st.ok();
+  if (st.ok()) st = db_file_->Publish(db_path_, allowed);
   if (!st.ok()) {
-    if (mb_ && !allowed) fs::remove(mb_path_);  // ours: it could not have replaced anything
+    // Ours: without replacing, they could not have replaced anything.
+    std::error_code ec;
+    if (mb_ && !allowed) fs::remove(mb_path_, ec);
+    if (px_published && !allowed) fs::remove(px_path_, ec);
     return st;
   }
   std::string left;
   for (const fs::path& p : allowed ? TableFiles(folder, stem) : std::vector<fs::path>{}) {
     std::error_code ec;
-    if (fs::equivalent(p, db_path_, ec) || (mb_ && fs::equivalent(p, mb_path_, ec))) continue;
+    if (fs::equivalent(p, db_path_, ec) || (mb_ && fs::equivalent(p, mb_path_, ec)) ||
+        (px_file_ && fs::equivalent(p, px_path_, ec))) {
+      continue;
+    }
     if (!fs::remove(p, ec) && ec) left += (left.empty() ? "" : ", ") + p.filename().string();
   }
   Status synced = SyncFolder(folder);
@@ -323,6 +396,7 @@ Status TableWriter::PlaceFiles(Replace replace) {
 void TableWriter::Abandon() {
   done_ = true;
   mb_.reset();
+  px_file_.reset();
   db_file_.reset();
 }
 

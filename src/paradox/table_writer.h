@@ -1,5 +1,5 @@
-// Streaming writer of one non-keyed Paradox 5.x table (.db, plus .mb when
-// it has blob fields).
+// Streaming writer of one Paradox 5.x table (.db, plus .mb when it has blob
+// fields, plus the primary index .px when it is keyed).
 //
 // Rows are encoded one by one and written block by block to temporary files
 // in the table's folder; only the block being filled is held in memory. The
@@ -14,6 +14,10 @@
 // than the field keeps, a text too long) fails that row only, with a message
 // naming the field; the table stays valid without the row. Empty texts and
 // empty binary values are stored as NULL (Paradox has no empty value).
+//
+// A keyed table takes its rows in ascending key order (the order of the key
+// fields' stored bytes); a row whose key is blank or not above the previous
+// one is refused like a value that does not fit.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +28,7 @@
 
 #include "base/status.h"
 #include "paradox/format.h"
+#include "paradox/primary_index.h"
 
 namespace corvane::paradox {
 
@@ -37,12 +42,15 @@ class TableWriter {
   // record sizes filled in by NormalizeField. `expected_rows` (0 = unknown)
   // lets the block size grow for tables that would not fit 65535 blocks of
   // 2 KiB; without it such a table fills up and further rows are refused.
+  // `key_fields` > 0 makes a keyed table whose first key_fields fields are
+  // the key (no blob or Bytes field among them).
   // Errors: bad definitions (kInvalidArgument, naming the field), a field
   // name the code page cannot hold, a missing or read-only folder.
   static Result<std::unique_ptr<TableWriter>> Create(const std::string& db_path,
                                                      std::vector<FieldInfo> fields,
                                                      int code_page = 1252,
-                                                     uint64_t expected_rows = 0);
+                                                     uint64_t expected_rows = 0,
+                                                     int key_fields = 0);
   ~TableWriter();  // Abandon() unless Finish() succeeded
   TableWriter(const TableWriter&) = delete;
   TableWriter& operator=(const TableWriter&) = delete;
@@ -69,7 +77,9 @@ class TableWriter {
  private:
   TableWriter() = default;
   Status Setup(const std::string& db_path, std::vector<FieldInfo> fields, int code_page,
-               uint64_t expected_rows);
+               uint64_t expected_rows, int key_fields);
+  Status CheckKey(const std::vector<Cell>& row) const;
+  Status WriteIndex();
   Status EncodeRow(const std::vector<Cell>& row);
   Status StoreBlobs(const std::vector<Cell>& row);
   Status FlushBlock(bool last);
@@ -77,7 +87,7 @@ class TableWriter {
   Status PlaceFiles(Replace replace);
   Status FieldError(size_t index, const Cell& cell, const Status& why) const;
 
-  std::filesystem::path db_path_, mb_path_;
+  std::filesystem::path db_path_, mb_path_, px_path_;
   std::vector<FieldInfo> fields_;
   std::vector<int> offsets_;
   std::vector<std::string> names_cp_;
@@ -86,6 +96,11 @@ class TableWriter {
   int record_size_ = 0, block_size_ = 0, per_block_ = 0, header_size_ = 0;
   std::unique_ptr<TempFile> db_file_;
   std::unique_ptr<BlobWriter> mb_;
+  std::unique_ptr<TempFile> px_file_;
+  int key_fields_ = 0;
+  size_t key_size_ = 0;
+  std::string last_key_;            // key bytes of the row appended last
+  std::vector<IndexEntry> leaves_;  // one per written block
   std::vector<unsigned char> block_, record_;
   std::vector<std::string> payloads_;
   int in_block_ = 0;

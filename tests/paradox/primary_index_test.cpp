@@ -1,0 +1,205 @@
+// Keyed tables and their primary index: what we write is read by pxlib
+// (an independent implementation) with the index in use, every level-1
+// entry points at the block holding its key, and our checker tells a good
+// index from a damaged one.
+#include <gtest/gtest.h>
+extern "C" {
+#include <paradox.h>
+}
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "paradox/field_encode.h"
+#include "paradox/primary_index.h"
+#include "paradox/table_reader.h"
+#include "paradox/table_writer.h"
+#include "writer_support.h"
+
+namespace corvane::paradox {
+namespace {
+
+using testing::ReadWithOurReader;
+using testing::ScratchFolder;
+using testing::Text;
+
+void IgnorePxError(pxdoc_t*, int, const char*, void*) {}
+
+// pxlib with the index attached: its level-1 entries and every record.
+struct PxIndexed {
+  std::string error;
+  std::vector<pxpindex_t> entries;  // level 1 only; data pointers not kept
+  std::vector<std::string> keys;    // key bytes of those entries
+  int records_read = 0;
+};
+
+PxIndexed ReadWithIndex(const std::string& db, const std::string& px, int key_size) {
+  PxIndexed out;
+  pxdoc_t* doc = PX_new2(IgnorePxError, nullptr, nullptr, nullptr);
+  pxdoc_t* index = PX_new2(IgnorePxError, nullptr, nullptr, nullptr);
+  if (PX_open_file(doc, db.c_str()) < 0 || PX_open_file(index, px.c_str()) < 0) {
+    out.error = "open failed";
+  } else if (PX_read_primary_index(index) < 0 || PX_add_primary_index(doc, index) < 0) {
+    out.error = "pxlib refused the index";
+  } else {
+    // pxlib moves the entries to the table once the index is attached.
+    pxdoc_t* owner = index->px_indexdata != nullptr ? index : doc;
+    const auto* e = static_cast<const pxpindex_t*>(owner->px_indexdata);
+    for (int i = 0; i < owner->px_indexdatalen; ++i) {
+      if (e[i].level != 1) continue;
+      out.entries.push_back(e[i]);
+      out.keys.emplace_back(e[i].data, static_cast<size_t>(key_size));
+    }
+    std::vector<char> record(static_cast<size_t>(PX_get_recordsize(doc)));
+    for (int r = 0; r < PX_get_num_records(doc); ++r) {
+      if (PX_get_record(doc, r, record.data()) != nullptr) ++out.records_read;
+    }
+  }
+  PX_delete(doc);
+  return out;
+}
+
+std::string KeyBytes(const FieldInfo& f, const std::string& text) {
+  std::string out(static_cast<size_t>(f.size), '\0');
+  EXPECT_TRUE(
+      EncodeScalar(f, Text(text), 1252, reinterpret_cast<unsigned char*>(out.data())).ok());
+  return out;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(PrimaryIndexTest, KeyedTablesAreReadByPxlibThroughTheirIndex) {
+  struct Case {
+    const char* name;
+    FieldInfo key;
+    int filler;  // Alpha size of the non-key field: sets the rows per block
+    int rows;
+    int levels;
+  };
+  const Case cases[] = {
+      {"empty", {"Id", FieldType::kLong, 0, 0}, 10, 0, 0},
+      {"one block", {"Id", FieldType::kLong, 0, 0}, 10, 5, 1},
+      {"text key", {"Code", FieldType::kAlpha, 12, 0}, 200, 300, 1},
+      {"two levels", {"Id", FieldType::kLong, 0, 0}, 255, 3000, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder dir;
+    std::vector<FieldInfo> fields = {c.key, {"Pad", FieldType::kAlpha, c.filler, 0},
+                                     {"Pad2", FieldType::kAlpha, c.filler, 0}};
+    auto w = TableWriter::Create(dir.File("KEYED.DB"), fields, 1252, 0, 1);
+    ASSERT_TRUE(w.ok()) << w.status().message();
+    std::vector<std::string> keys;
+    for (int i = 0; i < c.rows; ++i) {
+      char key[16];
+      if (c.key.type == FieldType::kAlpha) {
+        std::snprintf(key, sizeof key, "K%06d", i);
+      } else {
+        std::snprintf(key, sizeof key, "%d", i * 7 - 50);
+      }
+      keys.emplace_back(key);
+      ASSERT_TRUE((*w)->Append({Text(key), Text("p" + std::to_string(i)), Text("q")}).ok());
+    }
+    ASSERT_TRUE((*w)->Finish(TableWriter::Replace::kNever).ok());
+    const int per_block = ((*w)->block_size() - 6) / ((*w)->fields()[0].size + 2 * c.filler);
+
+    auto ours = ReadWithOurReader(dir.File("KEYED.DB"));
+    ASSERT_EQ(ours.error, "");
+    EXPECT_EQ(ours.info.key_fields, 1);
+    ASSERT_EQ(ours.rows.size(), keys.size());
+    auto check = CheckPrimaryIndex(ours.info);
+    ASSERT_TRUE(check.ok());
+    EXPECT_EQ(check->file, "KEYED.PX");
+    EXPECT_EQ(check->problem, "");
+    EXPECT_EQ(check->levels, c.levels);
+
+    if (c.rows == 0) continue;
+    const FieldInfo key_field = (*w)->fields()[0];
+    auto px = ReadWithIndex(dir.File("KEYED.DB"), dir.File("KEYED.PX"), key_field.size);
+    ASSERT_EQ(px.error, "");
+    EXPECT_EQ(px.records_read, c.rows);
+    ASSERT_EQ(px.entries.size(), static_cast<size_t>((c.rows + per_block - 1) / per_block));
+    for (size_t b = 0; b < px.entries.size(); ++b) {
+      // Block b+1 holds rows from b * per_block on; its entry carries the
+      // first of them.
+      EXPECT_EQ(px.entries[b].blocknumber, static_cast<int>(b + 1));
+      const size_t first = b * static_cast<size_t>(per_block);
+      EXPECT_EQ(px.keys[b], KeyBytes(key_field, keys[first])) << "block " << b + 1;
+      EXPECT_EQ(ours.rows[first][0].text, keys[first]);
+      const int expect_records = static_cast<int>(
+          std::min<size_t>(static_cast<size_t>(per_block), keys.size() - first));
+      EXPECT_EQ(px.entries[b].numrecords, expect_records);
+    }
+  }
+}
+
+TEST(PrimaryIndexTest, RowsOutOfKeyOrderOrWithBlankKeysAreRefused) {
+  ScratchFolder dir;
+  auto w = TableWriter::Create(dir.File("k.db"),
+                               {{"A", FieldType::kShort, 0, 0}, {"B", FieldType::kAlpha, 5, 0},
+                                {"C", FieldType::kNumber, 0, 0}},
+                               1252, 0, 2);
+  ASSERT_TRUE(w.ok()) << w.status().message();
+  EXPECT_TRUE((*w)->Append({Text("1"), Text("b"), Text("1.5")}).ok());
+  EXPECT_TRUE((*w)->Append({Text("1"), Text("c"), Text("2")}).ok());
+  EXPECT_FALSE((*w)->Append({Text("1"), Text("c"), Text("3")}).ok());   // duplicate
+  EXPECT_FALSE((*w)->Append({Text("1"), Text("a"), Text("3")}).ok());   // below
+  EXPECT_FALSE((*w)->Append({Text("2"), Text(""), Text("3")}).ok());    // blank
+  EXPECT_FALSE((*w)->Append({Text("-1000"), Text("a"), Text("3")}).ok());  // below
+  EXPECT_TRUE((*w)->Append({Text("2"), Text("a"), Text("")}).ok());
+  ASSERT_TRUE((*w)->Finish(TableWriter::Replace::kNever).ok());
+  auto ours = ReadWithOurReader(dir.File("k.db"));
+  ASSERT_EQ(ours.rows.size(), 3u);
+  EXPECT_EQ(ours.info.key_fields, 2);
+  EXPECT_EQ(CheckPrimaryIndex(ours.info)->problem, "");
+
+  EXPECT_FALSE(TableWriter::Create(dir.File("m.db"),
+                                   {{"M", FieldType::kMemo, 20, 0}, {"B", FieldType::kLong, 0, 0}},
+                                   1252, 0, 1)
+                   .ok());
+}
+
+TEST(PrimaryIndexTest, TheCheckerFindsAnIndexThatNoLongerFits) {
+  ScratchFolder dir;
+  auto w = TableWriter::Create(dir.File("t.db"),
+                               {{"Id", FieldType::kLong, 0, 0}, {"P", FieldType::kAlpha, 250, 0}},
+                               1252, 0, 1);
+  ASSERT_TRUE(w.ok());
+  for (int i = 1; i <= 40; ++i) ASSERT_TRUE((*w)->Append({Text(std::to_string(i)), Text("x")}).ok());
+  ASSERT_TRUE((*w)->Finish(TableWriter::Replace::kNever).ok());
+  const std::string good = Slurp(dir.File("t.px"));
+  auto info = ReadWithOurReader(dir.File("t.db")).info;
+  ASSERT_EQ(CheckPrimaryIndex(info)->problem, "");
+
+  struct Damage {
+    const char* what;
+    size_t at;  // byte of the first entry of block 1 (after the 2048 header)
+    const char* expect;
+  };
+  const Damage damages[] = {
+      {"key", 2048 + 6 + 3, "first key"},
+      {"block", 2048 + 6 + 4 + 1, "out of the table's block order"},
+      {"count", 2048 + 6 + 6 + 1, "counts"},
+      {"file type", 4, "not a primary index"},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    std::string bad = good;
+    bad[d.at] = static_cast<char>(bad[d.at] ^ 0x01);
+    std::ofstream(dir.File("t.px"), std::ios::binary) << bad;
+    auto check = CheckPrimaryIndex(info);
+    ASSERT_TRUE(check.ok());
+    EXPECT_NE(check->problem.find(d.expect), std::string::npos) << check->problem;
+  }
+  std::remove(dir.File("t.px").c_str());
+  EXPECT_EQ(CheckPrimaryIndex(info)->problem, "there is no .px file");
+}
+
+}  // namespace
+}  // namespace corvane::paradox
