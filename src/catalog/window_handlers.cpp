@@ -115,6 +115,13 @@ std::string SampleFolder(const std::string& program_folder) {
   return program_folder + kSamplesFolder;
 }
 
+std::string SampleFolderForUser(ui::Dialogs& dialogs, const std::string& program_folder) {
+  Procedure proc(dialogs, "Form1.PushButton4_Click");
+  return proc
+      .Get<std::string>(100, [&] { return app::UserSampleFolder(program_folder); })
+      .value_or(SampleFolder(program_folder));
+}
+
 std::optional<std::string> ChooseParadoxFolder(ui::Dialogs& dialogs, const ReadSetting& read) {
   Procedure proc(dialogs, "Form1.PushButton5_Click");
   std::string start =

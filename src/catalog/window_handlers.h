@@ -89,8 +89,12 @@ bool NextPage(LoginFrame& frame, ui::LoginWindow& window);
 void TestLogin(ui::LoginWindow& window);
 // Form1.PushButton3_Click: looks for tables in the folder of Text1.
 void TestFolder(ui::LoginWindow& window);
-// Form1.PushButton4_Click: the text Text1 takes (program folder + /Samples).
+// The sample tables folder in the program folder (program folder + /Samples).
 std::string SampleFolder(const std::string& program_folder);
+// Form1.PushButton4_Click: the text Text1 takes. An installed program first
+// copies the samples to a folder of the user's; when that fails the failure
+// is shown and the program folder's samples are offered (readable still).
+std::string SampleFolderForUser(ui::Dialogs& dialogs, const std::string& program_folder);
 // Form1.PushButton5_Click: the folder chosen for Text1, or nullopt when the
 // user cancelled (Text1 then keeps its text).
 std::optional<std::string> ChooseParadoxFolder(ui::Dialogs& dialogs, const ReadSetting& read);

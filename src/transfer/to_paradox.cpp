@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "app/program_folder.h"
 #include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
 #include "paradox/companion_files.h"
@@ -93,7 +94,10 @@ void ToParadox::OpenConnections() {
   proc_.Step(112, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
-    return staging_.Open(StagingConnectionString(StagingDatabasePath(w_.program_folder)));
+    // An installed program keeps the staging database in the user's cache.
+    auto file = app::StagingDatabaseFile(w_.program_folder);
+    if (!file.ok()) return file.status();
+    return staging_.Open(StagingConnectionString(file.value()));
   });
   paradox_.options().cursor_location = CursorLocation::kClient;
   proc_.Step(116, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });

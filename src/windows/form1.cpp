@@ -170,7 +170,8 @@ void Form1::PushButton2_Click() {
 void Form1::PushButton3_Click() { RunWork(catalog::TestFolder); }
 
 void Form1::PushButton4_Click() {
-  Text1->setText(QString::fromStdString(catalog::SampleFolder(services_.program_folder)));
+  Text1->setText(
+      QString::fromStdString(catalog::SampleFolderForUser(*dialogs_, services_.program_folder)));
 }
 
 void Form1::PushButton5_Click() {
