@@ -21,12 +21,15 @@ namespace {
 constexpr const char* kUsage =
     "Usage: corvane-cli to-paradox --paradox FOLDER [login options]\n"
     "                              [--overwrite | --skip-existing]\n"
-    "                              [--trim-long-names | --skip-long-names] TABLE...\n"
+    "                              [--trim-long-names | --skip-long-names]\n"
+    "                              [--keep-types] TABLE...\n"
     "Copies the named PostgreSQL tables (as the table list shows them) into the\n"
     "Paradox folder. A name longer than 8 characters is cut to 8 with\n"
     "--trim-long-names and the table skipped with --skip-long-names; an existing\n"
     "Paradox table is replaced with --overwrite and skipped with --skip-existing.\n"
-    "Without them each case is asked about on a terminal and skipped otherwise.\n";
+    "Without them each case is asked about on a terminal and skipped otherwise.\n"
+    "With --keep-types each column's type chooses the Paradox field where one\n"
+    "holds every value, and a table with a primary key becomes a keyed table.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-paradox: %s\n", problem.c_str());
@@ -66,7 +69,8 @@ Status FillBothLists(const ConnectionSettings& settings, ui::Dialogs& dialogs,
 Result<Options> ParseToParadox(int argc, char** argv) {
   Result<Options> parsed =
       ParseOptions(argc, argv, LoginOptionNames(),
-                   {"overwrite", "skip-existing", "trim-long-names", "skip-long-names", "help"});
+                   {"overwrite", "skip-existing", "trim-long-names", "skip-long-names",
+                    "keep-types", "help"});
   if (!parsed.ok() || parsed->Has("help")) return parsed;
   if (parsed->Has("overwrite") && parsed->Has("skip-existing")) {
     return Status::InvalidArgument("--overwrite and --skip-existing exclude each other");
@@ -111,7 +115,10 @@ int RunToParadox(int argc, char** argv) {
   ui::FixedSettings source(settings);
   ui::TablesWindow window{postgres, paradox, progress, dialogs,
                           pointer,  pump,    source,   app::ProgramFolder()};
-  const transfer::TransferOutcome outcome = transfer::SendTablesToParadox(window);
+  transfer::ToParadoxOptions transfer_options;
+  transfer_options.keep_types = options.Has("keep-types");
+  const transfer::TransferOutcome outcome =
+      transfer::SendTablesToParadoxWith(window, transfer_options);
   return outcome.failures > 0 || dialogs.failures > 0 ? 1 : 0;
 }
 

@@ -19,8 +19,11 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: corvane-cli to-postgres --paradox FOLDER [login options]\n"
-    "                               [--overwrite | --skip-existing] TABLE...\n"
+    "                               [--overwrite | --skip-existing] [--keep-types]\n"
+    "                               TABLE...\n"
     "Copies the named Paradox tables (as the table list shows them) into PostgreSQL.\n"
+    "With --keep-types each field gets the column type that holds it (date,\n"
+    "boolean, bytea ...) and a keyed table its primary key.\n"
     "Without --overwrite or --skip-existing an existing table is asked about on a\n"
     "terminal and skipped otherwise.\n";
 
@@ -81,7 +84,7 @@ bool FillLists(const ConnectionSettings& settings, ConsoleDialogs& dialogs, List
 
 int RunToPostgres(int argc, char** argv) {
   Result<Options> parsed =
-      ParseOptions(argc, argv, LoginOptionNames(), {"overwrite", "skip-existing", "help"});
+      ParseOptions(argc, argv, LoginOptionNames(), {"overwrite", "skip-existing", "keep-types", "help"});
   if (!parsed.ok()) return Usage(parsed.status().message());
   const Options& options = parsed.value();
   if (options.Has("help")) {
@@ -113,7 +116,9 @@ int RunToPostgres(int argc, char** argv) {
   ui::FixedSettings source(settings);
   ui::TablesWindow window{lists.postgres, lists.paradox, progress, dialogs,
                           pointer,        pump,          source,   ""};
-  transfer::TransferOutcome outcome = transfer::SendTablesToPostgres(window);
+  transfer::ToPostgresOptions transfer_options;
+  transfer_options.keep_types = options.Has("keep-types");
+  transfer::TransferOutcome outcome = transfer::SendTablesToPostgresWith(window, transfer_options);
   return outcome.failures > 0 || dialogs.failures > 0 ? 1 : 0;
 }
 

@@ -38,8 +38,13 @@ class StagingDriver : public Driver {
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     auto parsed = staging::ParseStagingStatement(sql);
     if (!parsed.ok()) return parsed.status();
+    export_note_.clear();
     Status s = std::visit([this](const auto& st) { return Run(st); }, parsed.value());
     if (!s.ok()) return s;
+    // An export that had to leave something out of the table says so.
+    if (!export_note_.empty()) {
+      return staging::RowsRecordSet({"NOTE"}, {{Value::Text(std::move(export_note_))}});
+    }
     return EmptyRecordSet();
   }
 
@@ -71,6 +76,7 @@ class StagingDriver : public Driver {
   // Set when SQLite rolled back the shared transaction after a failure:
   // rows reported stored are gone, so no export may pretend otherwise.
   bool lost_writes_ = false;
+  std::string export_note_;
 };
 
 Status StagingDriver::RunWrite(const std::string& sql) {
@@ -182,7 +188,7 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
                            "` were lost when the staging database failed; the table is not "
                            "exported.");
   }
-  return staging::ExportStagingTable(*db_, st);
+  return staging::ExportStagingTable(*db_, st, &export_note_);
 }
 
 Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {

@@ -2,13 +2,22 @@
 // read the staging table once so the schema chooser sees every value; read
 // it again and append each row to the writer; move the files into place
 // only if still no table of that name appeared meanwhile.
+// A staging table with a key (its columns' words name Paradox fields and
+// key places) becomes a keyed table: key fields first, and the rows read in
+// the order of their stored key bytes, sorted by SQLite in a temporary
+// table so memory does not grow. Where the key cannot be kept (a blank or
+// repeated key, a key field that became a blob) the table is written
+// without one and the note says why.
 #include "connection/staging_export.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <numeric>
 #include <system_error>
 
 #include "paradox/companion_files.h"
+#include "paradox/field_encode.h"
 #include "paradox/schema_chooser.h"
 #include "paradox/table_writer.h"
 
@@ -18,16 +27,28 @@ namespace {
 namespace fs = std::filesystem;
 using RowFn = std::function<Status(const std::vector<paradox::Cell>&)>;
 
-// Calls `fn` with each row of `table` in the order it was inserted.
-Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const RowFn& fn) {
-  auto stmt = db.Prepare("SELECT * FROM " + QuoteSqliteName(table) + " ORDER BY rowid");
+constexpr const char* kKeyTable = "temp.corvane_export_key";
+
+std::string SelectInInsertOrder(const std::string& table) {
+  return "SELECT * FROM " + QuoteSqliteName(table) + " ORDER BY rowid";
+}
+std::string SelectInKeyOrder(const std::string& table) {
+  return "SELECT t.* FROM " + std::string(kKeyTable) + " k JOIN " + QuoteSqliteName(table) +
+         " t ON t.rowid = k.r ORDER BY k.k";
+}
+
+// Calls `fn` with each row `select` gives; column i of the result goes to
+// place order[i] of the row (all in place when `order` is empty).
+Status ForEachRow(StagingDb& db, const std::string& table, const std::string& select,
+                  size_t columns, const std::vector<size_t>& order, const RowFn& fn) {
+  auto stmt = db.Prepare(select);
   if (!stmt.ok()) return stmt.status();
   std::vector<paradox::Cell> row(columns);
   int rc;
   while ((rc = sqlite3_step(stmt->get())) == SQLITE_ROW) {
     for (size_t i = 0; i < columns; ++i) {
       const int c = static_cast<int>(i);
-      paradox::Cell& cell = row[i];
+      paradox::Cell& cell = row[order.empty() ? i : order[i]];
       cell.null = sqlite3_column_type(stmt->get(), c) == SQLITE_NULL;
       const void* p = sqlite3_column_blob(stmt->get(), c);
       cell.text.assign(static_cast<const char*>(p ? p : ""),
@@ -62,23 +83,127 @@ Status CheckTarget(const fs::path& folder, const std::string& target) {
   return Status::Ok();
 }
 
+// The field a Paradox field word names, and the usual word to fall back on
+// when that field cannot hold every value.
+struct WordMeaning {
+  paradox::FieldType type;
+  const char* fallback;
+};
+std::optional<WordMeaning> MeaningOf(const std::string& word) {
+  using paradox::FieldType;
+  static const std::pair<const char*, WordMeaning> kMeanings[] = {
+      {"ALPHA", {FieldType::kAlpha, "VARCHAR"}},      {"SHORT", {FieldType::kShort, "DECIMAL"}},
+      {"LONG", {FieldType::kLong, "DECIMAL"}},        {"AUTOINC", {FieldType::kAutoIncrement, "DECIMAL"}},
+      {"NUMBER", {FieldType::kNumber, "FLOAT"}},      {"MONEY", {FieldType::kMoney, "FLOAT"}},
+      {"BCD", {FieldType::kBcd, "DECIMAL"}},          {"DATE", {FieldType::kDate, "DATETIME"}},
+      {"TIME", {FieldType::kTime, "VARCHAR"}},        {"TIMESTAMP", {FieldType::kTimestamp, "DATETIME"}},
+      {"LOGICAL", {FieldType::kLogical, "VARCHAR"}},  {"MEMOBLOB", {FieldType::kMemo, "MEMO"}},
+      {"BINARY", {FieldType::kBinary, "OLEOBJECT"}},  {"FMTMEMO", {FieldType::kFormattedMemo, "OLEOBJECT"}},
+      {"OLE", {FieldType::kOle, "OLEOBJECT"}},        {"GRAPHIC", {FieldType::kGraphic, "OLEOBJECT"}},
+      {"BYTES", {FieldType::kBytes, "OLEOBJECT"}},
+  };
+  for (const auto& [name, meaning] : kMeanings) {
+    if (word == name) return meaning;
+  }
+  return std::nullopt;
+}
+
+paradox::SchemaChooser::Column ChooserColumn(const ColumnDef& c) {
+  const TypeWordParts parts = SplitTypeWord(c.type_word);
+  const std::optional<WordMeaning> meaning = MeaningOf(parts.word);
+  if (!meaning) return {c.name, parts.word};
+  paradox::FieldInfo f{c.name, meaning->type, 0, 0};
+  (f.type == paradox::FieldType::kBcd ? f.scale : f.size) = std::max(parts.size, 0);
+  return {c.name, meaning->fallback, f};
+}
+
 Result<std::vector<paradox::FieldInfo>> ChooseFields(StagingDb& db, const std::string& table,
                                                      const std::vector<ColumnDef>& columns,
                                                      uint64_t& rows) {
   std::vector<paradox::SchemaChooser::Column> defs;
-  for (const ColumnDef& c : columns) defs.push_back({c.name, c.type_word});
+  for (const ColumnDef& c : columns) defs.push_back(ChooserColumn(c));
   paradox::SchemaChooser chooser(std::move(defs), kExportCodePage);
-  CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, columns.size(), [&](const auto& row) {
-    chooser.Observe(row);
-    return Status::Ok();
-  }));
+  CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {},
+                                     [&](const auto& row) {
+                                       chooser.Observe(row);
+                                       return Status::Ok();
+                                     }));
   rows = chooser.rows_observed();
   return chooser.Choose();
 }
 
+// The columns of the key in key order; empty for a table without one.
+std::vector<size_t> KeyColumns(const std::vector<ColumnDef>& columns) {
+  std::vector<std::pair<int, size_t>> places;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const int key = SplitTypeWord(columns[i].type_word).key;
+    if (key > 0) places.emplace_back(key, i);
+  }
+  std::sort(places.begin(), places.end());
+  std::vector<size_t> key;
+  for (const auto& p : places) key.push_back(p.second);
+  return key;
+}
+
+// Fills the temporary key table with each row's key bytes; "" when the
+// rows can be written in key order, else why not.
+Result<std::string> SortByKey(StagingDb& db, const std::string& table,
+                              const std::vector<paradox::FieldInfo>& fields,
+                              const std::vector<size_t>& key) {
+  for (size_t k : key) {
+    const paradox::FieldInfo& f = fields[k];
+    if (paradox::IsBlobType(f.type) || f.type == paradox::FieldType::kBytes) {
+      return "key field \"" + f.name + "\" became a " + paradox::TypeLabel(f.type) +
+             " field, which cannot be part of a key";
+    }
+  }
+  CORVANE_RETURN_IF_ERROR(db.Exec("DROP TABLE IF EXISTS temp.corvane_export_key"));
+  CORVANE_RETURN_IF_ERROR(db.Exec("CREATE TEMP TABLE corvane_export_key(k BLOB, r INTEGER)"));
+  CORVANE_RETURN_IF_ERROR(db.BeginIfNeeded());
+  auto insert = db.Prepare("INSERT INTO temp.corvane_export_key VALUES(?1, ?2)");
+  if (!insert.ok()) return insert.status();
+  std::string why;
+  std::string bytes;
+  std::vector<size_t> order;  // rowid first, then the key columns
+  Status filled = ForEachRow(
+      db, table, "SELECT rowid, * FROM " + QuoteSqliteName(table), fields.size() + 1, {},
+      [&](const std::vector<paradox::Cell>& row) -> Status {
+        bytes.clear();
+        for (size_t k : key) {
+          const paradox::FieldInfo& f = fields[k];
+          const paradox::Cell& cell = row[k + 1];
+          std::string part(static_cast<size_t>(f.size), '\0');
+          Status st = cell.null || cell.text.empty()
+                          ? Status::InvalidArgument("it is blank in some row")
+                          : paradox::EncodeScalar(f, cell, kExportCodePage,
+                                                  reinterpret_cast<unsigned char*>(part.data()));
+          if (!st.ok()) {
+            why = "key field \"" + f.name + "\" cannot be a key: " + st.message();
+            return Status::Internal("stopped");
+          }
+          bytes += part;
+        }
+        sqlite3_bind_blob(insert->get(), 1, bytes.data(), static_cast<int>(bytes.size()),
+                          SQLITE_TRANSIENT);
+        sqlite3_bind_int64(insert->get(), 2, std::stoll(row[0].text));
+        const int rc = sqlite3_step(insert->get());
+        sqlite3_reset(insert->get());
+        return rc == SQLITE_DONE ? Status::Ok() : db.Error("Cannot sort the rows by their key");
+      });
+  if (!filled.ok() && why.empty()) return filled;
+  CORVANE_RETURN_IF_ERROR(db.Commit());
+  if (!why.empty()) return why;
+  auto twice = db.Prepare("SELECT 1 FROM temp.corvane_export_key GROUP BY k HAVING count(*) > 1");
+  if (!twice.ok()) return twice.status();
+  if (sqlite3_step(twice->get()) == SQLITE_ROW) {
+    return std::string("some rows share the same key value");
+  }
+  return std::string();
+}
+
 }  // namespace
 
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e, std::string* note) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
   if (columns->empty()) {
@@ -87,14 +212,42 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
   const fs::path folder(e.folder);
   CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target));
   uint64_t rows = 0;
-  auto fields = ChooseFields(db, e.source, *columns, rows);
-  if (!fields.ok()) return fields.status();
+  auto chosen = ChooseFields(db, e.source, *columns, rows);
+  if (!chosen.ok()) return chosen.status();
+  std::vector<paradox::FieldInfo> fields = std::move(chosen).value();
+
+  const std::vector<size_t> key = KeyColumns(*columns);
+  std::string select = SelectInInsertOrder(e.source);
+  std::vector<size_t> order;  // staging column i -> field order[i]
+  if (!key.empty()) {
+    auto why = SortByKey(db, e.source, fields, key);
+    if (!why.ok()) return why.status();
+    if (why->empty()) {
+      // Key fields first, in key order; the others keep theirs.
+      std::vector<size_t> fields_from(key);
+      for (size_t i = 0; i < fields.size(); ++i) {
+        if (std::find(key.begin(), key.end(), i) == key.end()) fields_from.push_back(i);
+      }
+      order.resize(fields.size());
+      std::vector<paradox::FieldInfo> reordered;
+      for (size_t place = 0; place < fields_from.size(); ++place) {
+        order[fields_from[place]] = place;
+        reordered.push_back(fields[fields_from[place]]);
+      }
+      fields = std::move(reordered);
+      select = SelectInKeyOrder(e.source);
+    } else if (note) {
+      *note = e.target + " was written without a key: " + *why + ".";
+    }
+  }
+  const int key_fields = order.empty() ? 0 : static_cast<int>(key.size());
   const fs::path db_path = folder / (e.target + ".db");
-  auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields).value(),
-                                             kExportCodePage, rows);
+  auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields), kExportCodePage,
+                                             rows, key_fields);
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
-  Status written = ForEachRow(db, e.source, columns->size(), [&](const auto& row) -> Status {
+  Status written = ForEachRow(db, e.source, select, columns->size(), order,
+                              [&](const auto& row) -> Status {
     ++number;
     Status s = (*writer)->Append(row);
     if (s.ok()) return s;
@@ -103,6 +256,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e) {
                                        "` cannot be written to " + db_path.string() + ": " +
                                        s.message() + " No table file was written.");
   });
+  if (key_fields > 0) (void)db.Exec("DROP TABLE IF EXISTS temp.corvane_export_key");
   if (!written.ok()) {
     (*writer)->Abandon();
     return written;

@@ -28,6 +28,8 @@ Result<std::string_view> StagingValue(const std::string& table, const ColumnDef&
 // once to choose the fields, once to write; memory does not grow with it.
 // Never replaces a table file already there: that is an error and the
 // file stays as it was. The staging table is left in place.
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e);
+// A staging table with a key gives a keyed table, or, when its rows cannot
+// keep the key, one without, and `note` (if given) says why.
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e, std::string* note = nullptr);
 
 }  // namespace corvane::staging

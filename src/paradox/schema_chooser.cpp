@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "paradox/blob_writer.h"
 #include "paradox/code_page.h"
 #include "paradox/field_encode.h"
 #include "paradox/value_parse.h"
@@ -75,7 +76,22 @@ void FitRecord(std::vector<FieldInfo>& fields) {
 }  // namespace
 
 SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
-    : columns_(std::move(columns)), stats_(columns_.size()), code_page_(code_page) {}
+    : columns_(std::move(columns)), stats_(columns_.size()), code_page_(code_page) {
+  for (Column& c : columns_) {
+    if (c.exact && !NormalizeField(*c.exact).ok()) c.exact.reset();
+    if (c.exact) c.exact->name = c.name;
+  }
+}
+
+// Encoding the value is the test: the writer stores exactly what encodes.
+bool SchemaChooser::ExactHolds(const FieldInfo& f, const Cell& cell) const {
+  if (IsBlobType(f.type)) {
+    auto payload = BlobPayload(f, cell, code_page_);
+    return payload.ok() && payload->size() <= BlobWriter::kMaxBlobSize;
+  }
+  scratch_.assign(static_cast<size_t>(f.size), 0);
+  return EncodeScalar(f, cell, code_page_, scratch_.data()).ok();
+}
 
 void SchemaChooser::Observe(const std::vector<Cell>& row) {
   ++rows_;
@@ -84,6 +100,7 @@ void SchemaChooser::Observe(const std::vector<Cell>& row) {
     if (cell.null || cell.text.empty()) continue;  // stored as NULL whatever the field
     Stats& s = stats_[i];
     ++s.values;
+    if (s.exact_fits && columns_[i].exact) s.exact_fits = ExactHolds(*columns_[i].exact, cell);
     ObserveText(s, cell.text);
     ObserveNumber(s, cell.text);
     if (s.all_date && !ParseDate(cell.text)) s.all_date = false;
@@ -127,9 +144,15 @@ FieldInfo SchemaChooser::AsText(const std::string& name, const Stats& s) {
 }
 
 FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {
+  if (column.exact && s.exact_fits) return *column.exact;
   const std::string word = Upper(column.type_word);
   const std::string& name = column.name;
   const bool empty = s.values == 0;
+  if (word == "TEXT") {
+    Stats text = s;
+    text.all_logical = false;
+    return AsText(name, text);
+  }
   if (word == "INT" || word == "DECIMAL" || word == "FLOAT") {
     if (empty) return Field(name, word == "INT" ? FieldType::kLong : FieldType::kNumber);
     if (word != "FLOAT" && s.all_decimal && s.scale > 0 &&

@@ -22,6 +22,9 @@
 //                        least 1), Memo beyond 255 bytes or for values with
 //                        a NUL. Texts such as "007", "1.50", money amounts or
 //                        uuids stay text: a number field would change them.
+//   TEXT                 Alpha or Memo as for VARCHAR, never Logical.
+// A column may name the exact field it wants; it gets it when that field
+// stores every value of the column, else the field its word gives.
 // A column without any value gets the usual field of its word: Long
 // integer, Number, Timestamp, Binary, Memo, or Alpha of width 1.
 // Alpha fields become Memo, widest first, while the record would not fit a
@@ -31,6 +34,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +47,7 @@ class SchemaChooser {
   struct Column {
     std::string name;
     std::string type_word;  // as in CREATE TABLE, any case
+    std::optional<FieldInfo> exact = std::nullopt;  // wanted when it holds every value
   };
   explicit SchemaChooser(std::vector<Column> columns, int code_page = 1252);
 
@@ -69,7 +74,9 @@ class SchemaChooser {
     bool all_date = true;
     bool all_timestamp = true;
     bool all_hex = true;
+    bool exact_fits = true;
   };
+  bool ExactHolds(const FieldInfo& f, const Cell& cell) const;
   void ObserveText(Stats& s, const std::string& text) const;
   void ObserveNumber(Stats& s, const std::string& text) const;
   FieldInfo ChooseOne(const Column& column, const Stats& s) const;
@@ -77,6 +84,7 @@ class SchemaChooser {
 
   std::vector<Column> columns_;
   std::vector<Stats> stats_;
+  mutable std::vector<unsigned char> scratch_;
   int code_page_;
   uint64_t rows_ = 0;
 };

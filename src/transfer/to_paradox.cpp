@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/program_folder.h"
 #include "catalog/paradox_catalog.h"
@@ -27,6 +28,7 @@
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/staging_names.h"
+#include "transfer/typed_columns.h"
 #include "ui/procedure.h"
 
 namespace corvane::transfer {
@@ -40,7 +42,8 @@ enum class Decision { kNone = 0, kOverwrite = 6, kSkip = 7 };
 
 class ToParadox {
  public:
-  explicit ToParadox(ui::TablesWindow& w) : w_(w), proc_(w.dialogs, "Form2.PushButton3_Click") {
+  ToParadox(ui::TablesWindow& w, const ToParadoxOptions& options)
+      : w_(w), options_(options), proc_(w.dialogs, "Form2.PushButton3_Click") {
     proc_.ShowStatement(&sql_);
   }
   int Run();
@@ -53,6 +56,8 @@ class ToParadox {
   Decision DecideOverwrite(const std::string& target, Decision decision);
   void OpenSource(const std::string& source);
   void BuildCreate(const std::string& source);
+  void ReadColumnTypes(const std::string& source);
+  std::string TypeText(int column);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
   void CopyRows(const std::string& source);
   Status BuildInsert(const std::string& head);
@@ -62,7 +67,10 @@ class ToParadox {
   Status Exec(Connection& c, const std::string& sql) { return c.Execute(sql).status(); }
 
   ui::TablesWindow& w_;
+  ToParadoxOptions options_;
   ui::Procedure proc_;
+  std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
+  std::string note_;                     // what the export left out, if anything
   std::string sql_;  // the CREATE or INSERT built last; the dialog quotes it
   Connection staging_, paradox_, postgres_;
   std::unique_ptr<RecordSet> rows_;
@@ -123,6 +131,7 @@ void ToParadox::TransferEntry(int index) {
     proc_.Step(160, [&] { return DropForOverwrite(target); });
     ui::RemoveFromList(w_.paradox_list, target);  // 162
   }
+  ReadColumnTypes(source);
   OpenSource(source);
   BuildCreate(source);
   ReplaceStagingTable(source, 182, 184);
@@ -167,12 +176,51 @@ void ToParadox::BuildCreate(const std::string& source) {
     for (int j = 0; j < rows_->FieldCount(); ++j) {
       w_.pump.Pump();
       sql_ += "`" + rows_->FieldName(j);
-      sql_ += StagingColumnTypeText(ColumnClassOf(rows_->FieldType(j)));
+      sql_ += TypeText(j);
     }
     return Status::Ok();
   });
+  std::vector<const PostgresColumn*> key(columns_.size(), nullptr);
+  for (const PostgresColumn& c : columns_) {
+    if (c.key_position > 0 && c.key_position <= static_cast<int>(key.size())) {
+      key[static_cast<size_t>(c.key_position - 1)] = &c;
+    }
+  }
+  if (!key.empty() && key[0] != nullptr) {
+    sql_ += "PRIMARY KEY(";
+    for (const PostgresColumn* c : key) {
+      if (c != nullptr) sql_ += "`" + c->name + "`,";
+    }
+    sql_.back() = ')';
+    sql_ += ',';
+  }
   sql_.pop_back();  // 180: the comma after the last column
   sql_ += ");";
+}
+
+// With the option on, the source's column types and key from its catalog,
+// read before its rows are (the connection runs one query at a time).
+void ToParadox::ReadColumnTypes(const std::string& source) {
+  columns_.clear();
+  if (!options_.keep_types) return;
+  proc_.Step(166, [&]() -> Status {
+    auto columns = ReadPostgresColumns(postgres_, source);
+    if (!columns.ok()) return columns.status();
+    columns_ = std::move(columns).value();
+    return Status::Ok();
+  });
+}
+
+// "` WORD," after column `column`'s name: the word of its column class, or
+// with the option on the Paradox field its type names.
+std::string ToParadox::TypeText(int column) {
+  const std::string usual(StagingColumnTypeText(ColumnClassOf(rows_->FieldType(column))));
+  const auto j = static_cast<size_t>(column);
+  if (columns_.size() != static_cast<size_t>(rows_->FieldCount()) ||
+      columns_[j].name != rows_->FieldName(column)) {
+    return usual;
+  }
+  return "` " + StagingTypeWordOf(columns_[j], usual.substr(2, usual.size() - 3)) + ",";
 }
 
 // If ExistTable finds the staging table: DROP TABLE [S]. A failing test
@@ -225,7 +273,9 @@ void ToParadox::FinishTable(const std::string& source, const std::string& target
     rows_.reset();
     return Status::Ok();
   });
+  note_.clear();
   proc_.Step(214, [&] { return Export(source, target); });
+  if (!note_.empty()) w_.dialogs.Message(note_);
   w_.pump.Pump();  // 216
   ReplaceStagingTable(source, 218, 220);
 }
@@ -248,7 +298,11 @@ Status ToParadox::DropForOverwrite(const std::string& target) {
 // good, or comes back when there is no new table to take its place.
 Status ToParadox::Export(const std::string& source, const std::string& target) {
   const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
-  Status exported = Exec(staging_, ExportStatementText(folder, target, source));
+  auto result = staging_.Execute(ExportStatementText(folder, target, source));
+  Status exported = result.status();
+  if (result.ok() && (*result)->FieldCount() == 1 && !(*result)->Eof()) {
+    note_ = (*result)->FieldValue(0).text();  // the table came without its key, and why
+  }
   std::unique_ptr<paradox::TableSetAside> old_table = std::move(old_table_);
   if (!old_table) return exported;
   if (exported.ok()) return old_table->Discard();
@@ -260,7 +314,11 @@ Status ToParadox::Export(const std::string& source, const std::string& target) {
 }  // namespace
 
 TransferOutcome SendTablesToParadox(ui::TablesWindow& window) {
-  ToParadox run(window);
+  return SendTablesToParadoxWith(window, ToParadoxOptions{});
+}
+
+TransferOutcome SendTablesToParadoxWith(ui::TablesWindow& window, const ToParadoxOptions& options) {
+  ToParadox run(window, options);
   return TransferOutcome{run.Run()};
 }
 

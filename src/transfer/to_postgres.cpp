@@ -25,12 +25,14 @@
 #include <chrono>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "connection/connection.h"
 #include "transfer/field_types.h"
 #include "transfer/set_insert.h"
+#include "transfer/typed_columns.h"
 #include "ui/procedure.h"
 
 namespace corvane::transfer {
@@ -72,6 +74,8 @@ class ToPostgres {
   void CopyTable(int index);
   ui::Answer AskOverwrite(std::string& table);
   void CreateTable(const std::string& table, RecordSet* rows);
+  bool ReadLayout(const std::string& table, RecordSet* rows);
+  void FinishTypedTable(const std::string& table);
   void SendRows(const std::string& table, RecordSet* rows);
   bool Bulk() const { return options_.multi_row && created_ && !numeric_.empty(); }
   bool FillBatch(RecordSet& rows, int64_t first, int64_t end);
@@ -108,6 +112,7 @@ class ToPostgres {
   std::vector<Slot> slots_;
   Status last_move_;
   bool created_ = false;  // this click's CREATE TABLE succeeded
+  std::optional<paradox::TableInfo> layout_;  // the table was created typed
   Status read_failure_;
   size_t batch_bytes_ = 0;  // the byte budget of the batches of this table
   // The COPY of the batch being read, fed row by row; copy_status_ holds
@@ -182,13 +187,19 @@ void ToPostgres::CopyTable(int index) {
   }
   CreateTable(table, rows.get());
   SendRows(table, rows.get());
+  FinishTypedTable(table);
   FinishTable(table, std::move(rows), true);
 }
 
 void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
-  statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // 158
-  numeric_.clear();
-  for (int c = 0; c < rows->FieldCount(); ++c) {
+  if (ReadLayout(table, rows)) {
+    statement_ = TypedCreateStatement(table, *layout_);
+    numeric_.assign(layout_->fields.size(), false);
+  } else {
+    statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // 158
+    numeric_.clear();
+  }
+  for (int c = 0; c < rows->FieldCount() && !layout_; ++c) {
     pump_.Pump();
     const std::string quoted = QuotePostgresName(rows->FieldName(c));
     statement_.append(quoted, 0, quoted.size() - 1);  // the type text closes it
@@ -196,8 +207,10 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
     statement_ += type;
     numeric_.push_back(type.find("NUMERIC") != std::string_view::npos);
   }
-  statement_.pop_back();  // 168: the comma after the last column
-  statement_ += ");";
+  if (!layout_) {
+    statement_.pop_back();  // 168: the comma after the last column
+    statement_ += ");";
+  }
   created_ = false;
   proc_.Step(170, [&] {
     Status st = postgres_.Execute(statement_).status();
@@ -229,6 +242,34 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
       proc_.Fail(184, read_failure_);
       return;
     }
+  }
+}
+
+// With the option on, the Paradox table's own layout; a layout that cannot
+// be read is shown and the table goes as without the option.
+bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
+  layout_.reset();
+  if (!options_.keep_types) return false;
+  proc_.Step(166, [&]() -> Status {
+    auto layout = ReadParadoxLayout(w_.settings.Current().paradox_folder, table);
+    if (!layout.ok()) return layout.status();
+    if (static_cast<int>(layout->fields.size()) != rows->FieldCount()) {
+      return Status::Corruption("The fields of Paradox table " + table +
+                                " changed while it was being read.");
+    }
+    layout_ = std::move(layout).value();
+    return Status::Ok();
+  });
+  return layout_.has_value();
+}
+
+// The primary key, the notes on columns and the sequence, once the rows
+// are in: a key the rows break is one dialog, and the rows stay.
+void ToPostgres::FinishTypedTable(const std::string& table) {
+  if (!layout_ || !created_) return;
+  for (const std::string& sql : TypedFinishStatements(table, *layout_)) {
+    statement_ = sql;
+    proc_.Step(186, [&] { return postgres_.Execute(sql).status(); });
   }
 }
 
@@ -320,7 +361,8 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
 
 std::vector<Status> ToPostgres::RunBatch() {
   if (EndCopy()) return std::vector<Status>(batch_used_);
-  if (Bulk() && batch_used_ > 1 && !driver_copies_) {
+  // The set-based form passes text, which typed columns do not take.
+  if (Bulk() && batch_used_ > 1 && !driver_copies_ && !layout_) {
     // All or nothing; on failure nothing of it is stored and the rows are
     // replayed on their own, which gives each its own status.
     const std::string sql = SetInsertStatement(table_, numeric_, values_, batch_used_);
