@@ -190,8 +190,9 @@ Result<std::string> SortByKey(StagingDb& db, const std::string& table,
         sqlite3_reset(insert->get());
         return rc == SQLITE_DONE ? Status::Ok() : db.Error("Cannot sort the rows by their key");
       });
+  Status committed = db.Commit();
   if (!filled.ok() && why.empty()) return filled;
-  CORVANE_RETURN_IF_ERROR(db.Commit());
+  CORVANE_RETURN_IF_ERROR(committed);
   if (!why.empty()) return why;
   auto twice = db.Prepare("SELECT 1 FROM temp.corvane_export_key GROUP BY k HAVING count(*) > 1");
   if (!twice.ok()) return twice.status();

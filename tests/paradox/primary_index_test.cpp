@@ -7,6 +7,10 @@ extern "C" {
 #include <paradox.h>
 }
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -199,6 +203,42 @@ TEST(PrimaryIndexTest, TheCheckerFindsAnIndexThatNoLongerFits) {
   }
   std::remove(dir.File("t.px").c_str());
   EXPECT_EQ(CheckPrimaryIndex(info)->problem, "there is no .px file");
+}
+
+// The index is the last file written: when it cannot be (here no file
+// descriptor is left, as with a full disk) nothing is published, and a
+// process killed before Finish leaves no table either.
+TEST(PrimaryIndexTest, AKeyedWriteThatCannotWriteItsIndexLeavesNoTable) {
+  ScratchFolder dir;
+  for (bool kill : {false, true}) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      auto w = TableWriter::Create(dir.File("k.db"), {{"Id", FieldType::kLong, 0, 0}}, 1252, 0, 1);
+      if (!w.ok()) _exit(10);
+      for (int i = 1; i <= 5000; ++i) {
+        if (!(*w)->Append({Text(std::to_string(i))}).ok()) _exit(11);
+      }
+      if (kill) _exit(0);  // no destructors, no Finish
+      const int free_fd = dup(0);
+      close(free_fd);
+      rlimit limit{static_cast<rlim_t>(free_fd), static_cast<rlim_t>(free_fd)};
+      setrlimit(RLIMIT_NOFILE, &limit);
+      Status finished = (*w)->Finish(TableWriter::Replace::kNever);
+      _exit(finished.ok() ? 12 : 0);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (!kill) {
+      EXPECT_TRUE(dir.Entries().empty());  // the scratch files went too
+    }
+    for (const std::string& name : dir.Entries()) {
+      EXPECT_EQ(name.rfind(".corvane-", 0), 0u) << name;  // scratch only, never a table
+      std::remove(dir.File(name).c_str());
+    }
+  }
 }
 
 }  // namespace
