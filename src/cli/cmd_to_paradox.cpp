@@ -67,10 +67,9 @@ Status FillBothLists(const ConnectionSettings& settings, ui::Dialogs& dialogs,
 }
 
 Result<Options> ParseToParadox(int argc, char** argv) {
-  Result<Options> parsed =
-      ParseOptions(argc, argv, LoginOptionNames(),
-                   {"overwrite", "skip-existing", "trim-long-names", "skip-long-names",
-                    "keep-types", "help"});
+  Result<Options> parsed = ParseOptions(
+      argc, argv, LoginOptionNames(),
+      {"overwrite", "skip-existing", "trim-long-names", "skip-long-names", "keep-types", "help"});
   if (!parsed.ok() || parsed->Has("help")) return parsed;
   if (parsed->Has("overwrite") && parsed->Has("skip-existing")) {
     return Status::InvalidArgument("--overwrite and --skip-existing exclude each other");

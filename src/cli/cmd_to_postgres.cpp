@@ -83,8 +83,8 @@ bool FillLists(const ConnectionSettings& settings, ConsoleDialogs& dialogs, List
 }  // namespace
 
 int RunToPostgres(int argc, char** argv) {
-  Result<Options> parsed =
-      ParseOptions(argc, argv, LoginOptionNames(), {"overwrite", "skip-existing", "keep-types", "help"});
+  Result<Options> parsed = ParseOptions(argc, argv, LoginOptionNames(),
+                                        {"overwrite", "skip-existing", "keep-types", "help"});
   if (!parsed.ok()) return Usage(parsed.status().message());
   const Options& options = parsed.value();
   if (options.Has("help")) {

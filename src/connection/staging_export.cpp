@@ -92,14 +92,22 @@ struct WordMeaning {
 std::optional<WordMeaning> MeaningOf(const std::string& word) {
   using paradox::FieldType;
   static const std::pair<const char*, WordMeaning> kMeanings[] = {
-      {"ALPHA", {FieldType::kAlpha, "VARCHAR"}},      {"SHORT", {FieldType::kShort, "DECIMAL"}},
-      {"LONG", {FieldType::kLong, "DECIMAL"}},        {"AUTOINC", {FieldType::kAutoIncrement, "DECIMAL"}},
-      {"NUMBER", {FieldType::kNumber, "FLOAT"}},      {"MONEY", {FieldType::kMoney, "FLOAT"}},
-      {"BCD", {FieldType::kBcd, "DECIMAL"}},          {"DATE", {FieldType::kDate, "DATETIME"}},
-      {"TIME", {FieldType::kTime, "VARCHAR"}},        {"TIMESTAMP", {FieldType::kTimestamp, "DATETIME"}},
-      {"LOGICAL", {FieldType::kLogical, "VARCHAR"}},  {"MEMOBLOB", {FieldType::kMemo, "MEMO"}},
-      {"BINARY", {FieldType::kBinary, "OLEOBJECT"}},  {"FMTMEMO", {FieldType::kFormattedMemo, "OLEOBJECT"}},
-      {"OLE", {FieldType::kOle, "OLEOBJECT"}},        {"GRAPHIC", {FieldType::kGraphic, "OLEOBJECT"}},
+      {"ALPHA", {FieldType::kAlpha, "VARCHAR"}},
+      {"SHORT", {FieldType::kShort, "DECIMAL"}},
+      {"LONG", {FieldType::kLong, "DECIMAL"}},
+      {"AUTOINC", {FieldType::kAutoIncrement, "DECIMAL"}},
+      {"NUMBER", {FieldType::kNumber, "FLOAT"}},
+      {"MONEY", {FieldType::kMoney, "FLOAT"}},
+      {"BCD", {FieldType::kBcd, "DECIMAL"}},
+      {"DATE", {FieldType::kDate, "DATETIME"}},
+      {"TIME", {FieldType::kTime, "VARCHAR"}},
+      {"TIMESTAMP", {FieldType::kTimestamp, "DATETIME"}},
+      {"LOGICAL", {FieldType::kLogical, "VARCHAR"}},
+      {"MEMOBLOB", {FieldType::kMemo, "MEMO"}},
+      {"BINARY", {FieldType::kBinary, "OLEOBJECT"}},
+      {"FMTMEMO", {FieldType::kFormattedMemo, "OLEOBJECT"}},
+      {"OLE", {FieldType::kOle, "OLEOBJECT"}},
+      {"GRAPHIC", {FieldType::kGraphic, "OLEOBJECT"}},
       {"BYTES", {FieldType::kBytes, "OLEOBJECT"}},
   };
   for (const auto& [name, meaning] : kMeanings) {
@@ -123,11 +131,11 @@ Result<std::vector<paradox::FieldInfo>> ChooseFields(StagingDb& db, const std::s
   std::vector<paradox::SchemaChooser::Column> defs;
   for (const ColumnDef& c : columns) defs.push_back(ChooserColumn(c));
   paradox::SchemaChooser chooser(std::move(defs), kExportCodePage);
-  CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {},
-                                     [&](const auto& row) {
-                                       chooser.Observe(row);
-                                       return Status::Ok();
-                                     }));
+  CORVANE_RETURN_IF_ERROR(
+      ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {}, [&](const auto& row) {
+        chooser.Observe(row);
+        return Status::Ok();
+      }));
   rows = chooser.rows_observed();
   return chooser.Choose();
 }
@@ -247,16 +255,16 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, std::string* 
                                              rows, key_fields);
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
-  Status written = ForEachRow(db, e.source, select, columns->size(), order,
-                              [&](const auto& row) -> Status {
-    ++number;
-    Status s = (*writer)->Append(row);
-    if (s.ok()) return s;
-    // The staging database took this row, so leaving it out would lose it.
-    return Status::Error(s.code(), "Row " + std::to_string(number) + " of `" + e.source +
-                                       "` cannot be written to " + db_path.string() + ": " +
-                                       s.message() + " No table file was written.");
-  });
+  Status written =
+      ForEachRow(db, e.source, select, columns->size(), order, [&](const auto& row) -> Status {
+        ++number;
+        Status s = (*writer)->Append(row);
+        if (s.ok()) return s;
+        // The staging database took this row, so leaving it out would lose it.
+        return Status::Error(s.code(), "Row " + std::to_string(number) + " of `" + e.source +
+                                           "` cannot be written to " + db_path.string() + ": " +
+                                           s.message() + " No table file was written.");
+      });
   if (key_fields > 0) (void)db.Exec("DROP TABLE IF EXISTS temp.corvane_export_key");
   if (!written.ok()) {
     (*writer)->Abandon();

@@ -154,8 +154,8 @@ Status ReadPrimaryKey(Scanner& s, CreateStatement& create) {
       break;
     }
     if (!found) {
-      return Status::InvalidArgument("The key of staging table `" + create.table +
-                                     "` names `" + *name + "`, which is no column or named twice.");
+      return Status::InvalidArgument("The key of staging table `" + create.table + "` names `" +
+                                     *name + "`, which is no column or named twice.");
     }
   } while (s.Punct(','));
   return s.Punct(')') ? Status::Ok() : SyntaxError("CREATE TABLE");

@@ -36,10 +36,10 @@ struct FieldWord {
   bool sized;
 };
 inline constexpr FieldWord kParadoxFieldWords[] = {
-    {"ALPHA", true},    {"SHORT", false},   {"LONG", false},    {"AUTOINC", false},
-    {"NUMBER", false},  {"MONEY", false},   {"BCD", true},      {"DATE", false},
+    {"ALPHA", true},    {"SHORT", false},     {"LONG", false},    {"AUTOINC", false},
+    {"NUMBER", false},  {"MONEY", false},     {"BCD", true},      {"DATE", false},
     {"TIME", false},    {"TIMESTAMP", false}, {"LOGICAL", false}, {"TEXT", false},
-    {"MEMOBLOB", true}, {"BINARY", true},   {"FMTMEMO", true},  {"OLE", true},
+    {"MEMOBLOB", true}, {"BINARY", true},     {"FMTMEMO", true},  {"OLE", true},
     {"GRAPHIC", true},  {"BYTES", true},
 };
 
@@ -52,9 +52,9 @@ struct ColumnDef {
 
 // A column's type word taken apart: the word, its size, its key place.
 struct TypeWordParts {
-  std::string word;   // "ALPHA"
-  int size = -1;      // -1 when unsized
-  int key = 0;        // 1-based place in the key, 0 outside it
+  std::string word;  // "ALPHA"
+  int size = -1;     // -1 when unsized
+  int key = 0;       // 1-based place in the key, 0 outside it
 };
 TypeWordParts SplitTypeWord(std::string_view type_word);
 

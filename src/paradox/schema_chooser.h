@@ -46,7 +46,7 @@ class SchemaChooser {
  public:
   struct Column {
     std::string name;
-    std::string type_word;  // as in CREATE TABLE, any case
+    std::string type_word;                          // as in CREATE TABLE, any case
     std::optional<FieldInfo> exact = std::nullopt;  // wanted when it holds every value
   };
   explicit SchemaChooser(std::vector<Column> columns, int code_page = 1252);

@@ -305,9 +305,9 @@ Status TableWriter::CheckKey(const std::vector<Cell>& row) const {
 Status TableWriter::FlushBlock(bool last) {
   const uint32_t number = blocks_ + 1;
   if (key_fields_ > 0) {
-    leaves_.push_back({std::string(reinterpret_cast<const char*>(&block_[kBlockHeaderSize]),
-                                   key_size_),
-                       static_cast<uint16_t>(number), static_cast<uint32_t>(in_block_)});
+    leaves_.push_back(
+        {std::string(reinterpret_cast<const char*>(&block_[kBlockHeaderSize]), key_size_),
+         static_cast<uint16_t>(number), static_cast<uint32_t>(in_block_)});
   }
   unsigned char* h = block_.data();
   StoreLe16(h, static_cast<uint16_t>(last ? 0 : number + 1));

@@ -111,7 +111,7 @@ class ToPostgres {
   };
   std::vector<Slot> slots_;
   Status last_move_;
-  bool created_ = false;  // this click's CREATE TABLE succeeded
+  bool created_ = false;                      // this click's CREATE TABLE succeeded
   std::optional<paradox::TableInfo> layout_;  // the table was created typed
   Status read_failure_;
   size_t batch_bytes_ = 0;  // the byte budget of the batches of this table

@@ -45,8 +45,8 @@ std::vector<std::string> TypedFinishStatements(const std::string& table,
 // A PostgreSQL column as its table's catalog describes it.
 struct PostgresColumn {
   std::string name;
-  std::string type;     // format_type(): "character varying(20)", "numeric(12,2)"
-  std::string comment;  // "" without one
+  std::string type;      // format_type(): "character varying(20)", "numeric(12,2)"
+  std::string comment;   // "" without one
   int key_position = 0;  // 1-based place in the primary key, 0 outside it
 };
 

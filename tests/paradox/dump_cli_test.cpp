@@ -108,10 +108,10 @@ TEST_F(DumpCliTest, SchemaMarksTheKeyAndChecksThePrimaryIndex) {
   ASSERT_TRUE((*w)->Finish(TableWriter::Replace::kNever).ok());
   CliRun good = RunCli("schema " + db);
   EXPECT_EQ(good.exit_code, 0);
-  for (const char* line : {"Keyed: yes, on the first 1 field\n",
-                           "  1  Id  I (Long integer)  size 4  key\n",
-                           "  2  N  A (Alpha)  size 5\n",
-                           "Primary index: k.px, 1 level, 1 entries, agrees with the table\n"}) {
+  for (const char* line :
+       {"Keyed: yes, on the first 1 field\n", "  1  Id  I (Long integer)  size 4  key\n",
+        "  2  N  A (Alpha)  size 5\n",
+        "Primary index: k.px, 1 level, 1 entries, agrees with the table\n"}) {
     EXPECT_NE(good.out.find(line), std::string::npos) << line << good.out;
   }
   std::FILE* px = std::fopen((dir_ + "/k.px").c_str(), "r+b");

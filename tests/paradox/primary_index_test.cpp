@@ -68,8 +68,7 @@ PxIndexed ReadWithIndex(const std::string& db, const std::string& px, int key_si
 
 std::string KeyBytes(const FieldInfo& f, const std::string& text) {
   std::string out(static_cast<size_t>(f.size), '\0');
-  EXPECT_TRUE(
-      EncodeScalar(f, Text(text), 1252, reinterpret_cast<unsigned char*>(out.data())).ok());
+  EXPECT_TRUE(EncodeScalar(f, Text(text), 1252, reinterpret_cast<unsigned char*>(out.data())).ok());
   return out;
 }
 
@@ -95,8 +94,8 @@ TEST(PrimaryIndexTest, KeyedTablesAreReadByPxlibThroughTheirIndex) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchFolder dir;
-    std::vector<FieldInfo> fields = {c.key, {"Pad", FieldType::kAlpha, c.filler, 0},
-                                     {"Pad2", FieldType::kAlpha, c.filler, 0}};
+    std::vector<FieldInfo> fields = {
+        c.key, {"Pad", FieldType::kAlpha, c.filler, 0}, {"Pad2", FieldType::kAlpha, c.filler, 0}};
     auto w = TableWriter::Create(dir.File("KEYED.DB"), fields, 1252, 0, 1);
     ASSERT_TRUE(w.ok()) << w.status().message();
     std::vector<std::string> keys;
@@ -136,8 +135,8 @@ TEST(PrimaryIndexTest, KeyedTablesAreReadByPxlibThroughTheirIndex) {
       const size_t first = b * static_cast<size_t>(per_block);
       EXPECT_EQ(px.keys[b], KeyBytes(key_field, keys[first])) << "block " << b + 1;
       EXPECT_EQ(ours.rows[first][0].text, keys[first]);
-      const int expect_records = static_cast<int>(
-          std::min<size_t>(static_cast<size_t>(per_block), keys.size() - first));
+      const int expect_records =
+          static_cast<int>(std::min<size_t>(static_cast<size_t>(per_block), keys.size() - first));
       EXPECT_EQ(px.entries[b].numrecords, expect_records);
     }
   }
@@ -146,15 +145,16 @@ TEST(PrimaryIndexTest, KeyedTablesAreReadByPxlibThroughTheirIndex) {
 TEST(PrimaryIndexTest, RowsOutOfKeyOrderOrWithBlankKeysAreRefused) {
   ScratchFolder dir;
   auto w = TableWriter::Create(dir.File("k.db"),
-                               {{"A", FieldType::kShort, 0, 0}, {"B", FieldType::kAlpha, 5, 0},
+                               {{"A", FieldType::kShort, 0, 0},
+                                {"B", FieldType::kAlpha, 5, 0},
                                 {"C", FieldType::kNumber, 0, 0}},
                                1252, 0, 2);
   ASSERT_TRUE(w.ok()) << w.status().message();
   EXPECT_TRUE((*w)->Append({Text("1"), Text("b"), Text("1.5")}).ok());
   EXPECT_TRUE((*w)->Append({Text("1"), Text("c"), Text("2")}).ok());
-  EXPECT_FALSE((*w)->Append({Text("1"), Text("c"), Text("3")}).ok());   // duplicate
-  EXPECT_FALSE((*w)->Append({Text("1"), Text("a"), Text("3")}).ok());   // below
-  EXPECT_FALSE((*w)->Append({Text("2"), Text(""), Text("3")}).ok());    // blank
+  EXPECT_FALSE((*w)->Append({Text("1"), Text("c"), Text("3")}).ok());      // duplicate
+  EXPECT_FALSE((*w)->Append({Text("1"), Text("a"), Text("3")}).ok());      // below
+  EXPECT_FALSE((*w)->Append({Text("2"), Text(""), Text("3")}).ok());       // blank
   EXPECT_FALSE((*w)->Append({Text("-1000"), Text("a"), Text("3")}).ok());  // below
   EXPECT_TRUE((*w)->Append({Text("2"), Text("a"), Text("")}).ok());
   ASSERT_TRUE((*w)->Finish(TableWriter::Replace::kNever).ok());
@@ -175,7 +175,8 @@ TEST(PrimaryIndexTest, TheCheckerFindsAnIndexThatNoLongerFits) {
                                {{"Id", FieldType::kLong, 0, 0}, {"P", FieldType::kAlpha, 250, 0}},
                                1252, 0, 1);
   ASSERT_TRUE(w.ok());
-  for (int i = 1; i <= 40; ++i) ASSERT_TRUE((*w)->Append({Text(std::to_string(i)), Text("x")}).ok());
+  for (int i = 1; i <= 40; ++i)
+    ASSERT_TRUE((*w)->Append({Text(std::to_string(i)), Text("x")}).ok());
   ASSERT_TRUE((*w)->Finish(TableWriter::Replace::kNever).ok());
   const std::string good = Slurp(dir.File("t.px"));
   auto info = ReadWithOurReader(dir.File("t.db")).info;

@@ -34,13 +34,13 @@ class KeepTypesTest : public ToParadoxTest {
 TEST_F(KeepTypesTest, AKeyedTableOfEveryTypeTravelsBothWaysUnchanged) {
   if (!have_pg_) GTEST_SKIP() << "no test server";
   const std::vector<FieldInfo> fields = {
-      {"Id", FieldType::kShort, 0, 0},       {"Code", FieldType::kAlpha, 8, 0},
-      {"Amount", FieldType::kMoney, 0, 0},   {"Qty", FieldType::kLong, 0, 0},
-      {"Ratio", FieldType::kNumber, 0, 0},   {"Price", FieldType::kBcd, 0, 2},
-      {"Day", FieldType::kDate, 0, 0},       {"At", FieldType::kTime, 0, 0},
-      {"Stamp", FieldType::kTimestamp, 0, 0}, {"Ok", FieldType::kLogical, 0, 0},
-      {"Note", FieldType::kMemo, 15, 0},     {"Blob", FieldType::kBinary, 10, 0},
-      {"Pic", FieldType::kGraphic, 10, 0},   {"Raw", FieldType::kBytes, 4, 0},
+      {"Id", FieldType::kShort, 0, 0},         {"Code", FieldType::kAlpha, 8, 0},
+      {"Amount", FieldType::kMoney, 0, 0},     {"Qty", FieldType::kLong, 0, 0},
+      {"Ratio", FieldType::kNumber, 0, 0},     {"Price", FieldType::kBcd, 0, 2},
+      {"Day", FieldType::kDate, 0, 0},         {"At", FieldType::kTime, 0, 0},
+      {"Stamp", FieldType::kTimestamp, 0, 0},  {"Ok", FieldType::kLogical, 0, 0},
+      {"Note", FieldType::kMemo, 15, 0},       {"Blob", FieldType::kBinary, 10, 0},
+      {"Pic", FieldType::kGraphic, 10, 0},     {"Raw", FieldType::kBytes, 4, 0},
       {"Seq", FieldType::kAutoIncrement, 0, 0}};
   const std::vector<std::vector<std::string>> rows = {
       {"1", "A", "-12.34", "100000", "0.1", "12.50", "1996-05-04", "10:30:00.125",
@@ -69,13 +69,21 @@ TEST_F(KeepTypesTest, AKeyedTableOfEveryTypeTravelsBothWaysUnchanged) {
       "SELECT format_type(atttypid, atttypmod) || ' ' || "
       "COALESCE(col_description(attrelid, attnum), '') FROM pg_attribute WHERE attrelid = "
       "'\"KT_SRC\"'::regclass AND attnum > 0 ORDER BY attnum");
-  const std::vector<std::string> expected = {
-      "smallint ",         "character varying(8) ", "double precision Paradox type $",
-      "integer ",          "double precision ",     "numeric(32,2) ",
-      "date ",             "time(3) without time zone ",
-      "timestamp(3) without time zone ", "boolean ", "text Paradox type M 15",
-      "bytea Paradox type B 10", "bytea Paradox type G 10", "bytea Paradox type Y 4",
-      "integer Paradox type +"};
+  const std::vector<std::string> expected = {"smallint ",
+                                             "character varying(8) ",
+                                             "double precision Paradox type $",
+                                             "integer ",
+                                             "double precision ",
+                                             "numeric(32,2) ",
+                                             "date ",
+                                             "time(3) without time zone ",
+                                             "timestamp(3) without time zone ",
+                                             "boolean ",
+                                             "text Paradox type M 15",
+                                             "bytea Paradox type B 10",
+                                             "bytea Paradox type G 10",
+                                             "bytea Paradox type Y 4",
+                                             "integer Paradox type +"};
   ASSERT_EQ(types.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(types[i][0].text(), expected[i]);
   Rows key = PgRows(
@@ -121,19 +129,39 @@ TEST_F(KeepTypesTest, KeysComeFirstOrAreDroppedWithOneMessageSayingWhy) {
     const char* name;
     const char* definition;
     std::vector<std::string> rows;
-    int key_fields;               // of the Paradox table
-    std::string first_field;      // its first field
+    int key_fields;           // of the Paradox table
+    std::string first_field;  // its first field
     FieldType first_type;
-    const char* message;          // part of the one message, "" for none
+    const char* message;  // part of the one message, "" for none
   };
   const Case cases[] = {
-      {"KT_ORDER", "a text, b integer, c date, PRIMARY KEY (b, a)",
-       {"'x', 2, '2020-01-01'", "'y', 1, NULL", "'x', 1, NULL"}, 2, "b", FieldType::kLong, ""},
-      {"KT_MIN", "n integer PRIMARY KEY, t text", {"-2147483648, 'low'", "7, 'seven'"}, 1, "n",
-       FieldType::kNumber, ""},
-      {"KT_BLANK", "k text PRIMARY KEY, v integer", {"'', 1", "'b', 2"}, 0, "k",
-       FieldType::kAlpha, "blank"},
-      {"KT_BYTEA", "k bytea PRIMARY KEY", {"'\\x01'", "'\\x02'"}, 0, "k", FieldType::kBinary,
+      {"KT_ORDER",
+       "a text, b integer, c date, PRIMARY KEY (b, a)",
+       {"'x', 2, '2020-01-01'", "'y', 1, NULL", "'x', 1, NULL"},
+       2,
+       "b",
+       FieldType::kLong,
+       ""},
+      {"KT_MIN",
+       "n integer PRIMARY KEY, t text",
+       {"-2147483648, 'low'", "7, 'seven'"},
+       1,
+       "n",
+       FieldType::kNumber,
+       ""},
+      {"KT_BLANK",
+       "k text PRIMARY KEY, v integer",
+       {"'', 1", "'b', 2"},
+       0,
+       "k",
+       FieldType::kAlpha,
+       "blank"},
+      {"KT_BYTEA",
+       "k bytea PRIMARY KEY",
+       {"'\\x01'", "'\\x02'"},
+       0,
+       "k",
+       FieldType::kBinary,
        "cannot be part of a key"},
   };
   for (const Case& c : cases) {
