@@ -20,3 +20,6 @@ echo "== a tenth of the table"
 "$build/bin/to_paradox_bench" --rows $((rows / 10)) --folder "$work"
 echo "== the whole table"
 "$build/bin/to_paradox_bench" --rows "$rows" --folder "$work"
+echo "== what the staging database's crash-safe settings cost"
+cmake --build "$build" --target staging_bench >/dev/null
+"$build/bin/staging_bench" --rows "$((rows / 5))" --folder "$work"

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws corvane.png, the application icon (64x64): a database drum and a
 table grid on a teal tile with a two-way arrow between them. Pure Python so
-it runs anywhere; edges are smoothed by 4x4 supersampling."""
+it runs anywhere; edges are smoothed by 4x4 supersampling. An optional size
+draws the same picture at that size (the installed icon theme sizes)."""
 import struct
 import sys
 import zlib
@@ -68,15 +69,16 @@ def colour_at(x, y):
     return TEAL
 
 
-def render():
+def render(size):
     rows = []
-    for py in range(SIZE):
+    k = SIZE / size  # design units per pixel
+    for py in range(size):
         row = bytearray([0])  # PNG filter: none
-        for px in range(SIZE):
+        for px in range(size):
             acc, n = [0, 0, 0, 0], 0
             for sy in range(SS):
                 for sx in range(SS):
-                    c = colour_at(px + (sx + 0.5) / SS, py + (sy + 0.5) / SS)
+                    c = colour_at((px + (sx + 0.5) / SS) * k, (py + (sy + 0.5) / SS) * k)
                     n += 1
                     if c:
                         acc[0] += c[0]; acc[1] += c[1]; acc[2] += c[2]; acc[3] += 255
@@ -94,12 +96,12 @@ def chunk(kind, data):
     return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
 
 
-def main(out):
-    ihdr = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)
-    png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(render(), 9))
+def main(out, size=SIZE):
+    ihdr = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(render(size), 9))
     with open(out, "wb") as f:
         f.write(png + chunk(b"IEND", b""))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "corvane.png")
+    main(sys.argv[1] if len(sys.argv) > 1 else "corvane.png", int(sys.argv[2]) if len(sys.argv) > 2 else SIZE)

@@ -13,6 +13,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-dev
   time
+  file dpkg-dev desktop-file-utils appstream
 )
 
 missing=()

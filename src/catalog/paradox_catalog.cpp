@@ -2,6 +2,7 @@
 
 #include "base/utf8.h"
 #include "catalog/folder_walk.h"
+#include "paradox/table_set_aside.h"
 
 namespace corvane::catalog {
 namespace {
@@ -37,6 +38,10 @@ Status ListParadoxTables(const std::string& folder, ui::TableList& list, ui::Eve
                          ui::Dialogs& dialogs) {
   list.Clear();
   if (folder.empty()) return Status::Ok();
+  // A transfer killed part way leaves a table set aside or a scratch file;
+  // this is where they are put back or cleared. What cannot be stays
+  // hidden, never lost.
+  (void)paradox::RecoverInterruptedWrites(folder);
   std::vector<std::string> folders = {folder + "/"};
   GetSubDirectories2016(folders, true, pump, dialogs);
   for (std::string entry : folders) {

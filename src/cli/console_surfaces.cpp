@@ -80,7 +80,13 @@ void ConsoleProgress::SetValue(double percent) {
   std::fflush(stderr);
 }
 
-void ConsoleProgress::SetText(const std::string&) {
+void ConsoleProgress::SetText(const std::string& text) {
+  if (text != ui::kProgressRestText) {  // a notice, such as waiting for our turn
+    if (tty_ && shown_ >= 0) std::fputs("\n", stderr);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    shown_ = -1;
+    return;
+  }
   if (!tty_ || shown_ < 0) return;
   std::fprintf(stderr, "\r%40s\r", "");
   std::fflush(stderr);

@@ -1,8 +1,11 @@
 // corvane-cli: the window's operations without a window.
+#include <signal.h>
+
 #include <cstring>
 #include <iostream>
 #include <string>
 
+#include "base/stop_request.h"
 #include "cli/commands.h"
 
 namespace corvane::cli {
@@ -29,6 +32,32 @@ const Command kCommands[] = {
      corvane::cli::RunTables},
     {nullptr, nullptr, nullptr},
 };
+
+// Commands that poll the stop request: on SIGINT, SIGTERM or SIGHUP they
+// put back what they had changed and remove their scratch files before the
+// program ends. A second signal ends the program at once.
+bool StopsCleanly(const char* command) { return std::strcmp(command, "to-paradox") == 0; }
+
+void OnStopSignal(int signal) { corvane::RequestStop(signal); }
+
+void CatchStopSignals() {
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+// Ends the way the signal would have, once the command has cleaned up.
+int Finish(int status) {
+  const int signal = corvane::StopSignal();
+  if (signal == 0) return status;
+  std::cerr << "corvane-cli: stopped by signal " << signal
+            << "; the table being copied was not written, and a table it was to replace is as it was\n";
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+  return 128 + signal;
+}
 
 void PrintUsage(std::ostream& out) {
   out << "Usage: corvane-cli <command> [options]\n\n"
@@ -61,7 +90,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (const Command& c : kCommands) {
-    if (c.name && std::strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+    if (c.name == nullptr || std::strcmp(argv[1], c.name) != 0) continue;
+    if (!StopsCleanly(c.name)) return c.run(argc - 2, argv + 2);
+    CatchStopSignals();
+    return Finish(c.run(argc - 2, argv + 2));
   }
   std::cerr << "corvane-cli: unknown command '" << argv[1] << "' (see --help)\n";
   return 2;

@@ -62,6 +62,11 @@ Result<std::unique_ptr<RecordSet>> Connection::Execute(const std::string& sql) {
   return driver_->Execute(sql);
 }
 
+Status Connection::InsertRow(const std::string& table, const std::vector<Value>& values) {
+  if (!driver_) return Status::InvalidArgument(kClosedMessage);
+  return driver_->InsertRow(table, values);
+}
+
 std::vector<Status> Driver::ExecuteEach(const std::vector<std::string>& statements) {
   std::vector<Status> out;
   out.reserve(statements.size());

@@ -40,6 +40,10 @@ struct ConnectionOptions {
   int mode = 0;                // 3 = read and write; informational here
   int command_timeout_s = 30;  // 0 = none
   int connection_timeout_s = 15;
+  // Called about every 50 ms while Open waits for a resource another
+  // process holds (the staging database during its transfer); `first` on
+  // the first call. Returning false gives up. Unset: wait without a word.
+  std::function<bool(bool first)> while_waiting;
 };
 
 // Rows of one query, streamed: memory does not grow with the row count.
@@ -109,6 +113,14 @@ class Driver {
     (void)quoted_table, (void)column_count, (void)empty;
     return Status::NotSupported("This data source cannot copy rows in bulk.");
   }
+  // Runs the statement INSERT INTO `table` VALUES(...) of these values (a
+  // null or empty one as NULL) without its text being built and read back:
+  // the same effect and the same failure as Execute of that text. Drivers
+  // that cannot answer NotSupported, and the caller runs the text instead.
+  virtual Status InsertRow(const std::string& table, const std::vector<Value>& values) {
+    (void)table, (void)values;
+    return Status::NotSupported("This data source takes rows as statement text only.");
+  }
   // The table list: columns TABLE_TYPE and TABLE_NAME.
   virtual Result<std::unique_ptr<RecordSet>> OpenSchemaTables() {
     return Status::NotSupported(
@@ -136,6 +148,8 @@ class Connection {
   // Copies `rows` whole or not at all: one BeginCopy, Add per row, End.
   Status CopyRows(const std::string& quoted_table, int column_count,
                   std::span<const std::vector<Value>> rows, CopyEmpty empty);
+  // See Driver::InsertRow. On a closed connection it fails as Execute does.
+  Status InsertRow(const std::string& table, const std::vector<Value>& values);
   // OpenSchema(20): the tables of the database.
   Result<std::unique_ptr<RecordSet>> OpenSchema(int schema);
   void Close();

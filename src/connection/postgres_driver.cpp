@@ -1,17 +1,23 @@
 // PostgreSQL over libpq.
 //
-// A query streams: it runs as a cursor inside a REPEATABLE READ transaction,
-// whose one snapshot serves both a count(*) of the same query (so
-// RecordCount is exact before the first row) and the cursor, fetched in
-// chunks (so memory stays flat whatever the table's size). Single-row mode
-// would stream too, but could not give the count of the very rows it
-// returns. The transaction ends (COMMIT) as soon as the last chunk has
-// arrived or the set is closed, so nothing lingers to change later
-// statements. The price is that the query runs twice on the server.
+// A query streams: it runs inside a REPEATABLE READ transaction, whose one
+// snapshot serves both a count(*) of the same query (so RecordCount is exact
+// before the first row) and the rows. The rows come from COPY (query) TO
+// STDOUT, which the server sends without waiting to be asked for each chunk,
+// so it produces rows while we store the ones before; memory stays flat
+// because libpq hands them over one at a time. The query is first declared
+// as a cursor, which checks that it is one the server can stream and tells
+// the columns' names and types; where COPY refuses a query the cursor is
+// read in chunks instead. Single-row mode would stream too, but could not
+// give the count of the very rows it returns. The transaction ends (COMMIT)
+// as soon as the last row has arrived or the set is closed, so nothing
+// lingers to change later statements. The price is that the query runs
+// twice on the server.
 // Statements that are not queries run directly, each on its own.
 #include <charconv>
 
 #include "connection/drivers.h"
+#include "connection/pg_copy_text.h"
 #include "connection/pg_session.h"
 #include "connection/pg_statement_scan.h"
 #include "connection/pg_value_text.h"
@@ -21,6 +27,7 @@ namespace {
 
 constexpr int kChunkRows = 1000;
 constexpr const char* kCursor = "corvane_rows";
+constexpr const char* kSavepoint = "corvane_copy";
 constexpr const char* kCopyOpenMessage =
     "A copy of rows on this connection is still open; end it first.";
 constexpr const char* kNoRowMessage =
@@ -132,6 +139,137 @@ class PgRecordSet : public RecordSet {
   std::string scratch_;
 };
 
+// Rows of COPY (query) TO STDOUT, one row read from the connection per
+// MoveNext. A savepoint taken before the COPY lets a failed or abandoned
+// copy leave the transaction (and the caller's, if the query ran in one)
+// usable.
+class PgCopyRecordSet : public RecordSet {
+ public:
+  PgCopyRecordSet(std::shared_ptr<PgSession> session, bool own_transaction, int64_t count,
+                  const PGresult* description)
+      : session_(std::move(session)), own_transaction_(own_transaction), count_(count) {
+    for (int i = 0; i < PQnfields(description); ++i) {
+      names_.emplace_back(PQfname(description, i));
+      oids_.push_back(PQftype(description, i));
+    }
+    values_.resize(names_.size());
+    session_->streaming = true;
+    copying_ = true;
+  }
+  ~PgCopyRecordSet() override { Close(); }
+
+  // Reads the first row; not ok when the copy failed before it.
+  Status Start() { return ReadRow(); }
+
+  int64_t RecordCount() const override { return count_; }
+  int FieldCount() const override { return static_cast<int>(names_.size()); }
+  const std::string& FieldName(int index) const override { return names_.at(index); }
+  int FieldType(int index) const override { return PgTypeCode(oids_.at(index)); }
+  const Value& FieldValue(int index) const override { return values_.at(index); }
+  bool Eof() const override { return !has_row_; }
+
+  Status MoveNext() override {
+    if (Eof()) return Status::InvalidArgument(kNoRowMessage);
+    return ReadRow();
+  }
+
+  void Close() override {
+    has_row_ = false;
+    if (!copying_) return;
+    // Rows still on their way: stop the server sending them, then read
+    // what is already in flight so the connection is ready for the next.
+    if (PGcancel* cancel = session_->conn() ? PQgetCancel(session_->conn()) : nullptr) {
+      char err[256];
+      (void)PQcancel(cancel, err, sizeof err);
+      PQfreeCancel(cancel);
+    }
+    if (PGconn* conn = session_->conn()) {
+      char* buf = nullptr;
+      while (PQgetCopyData(conn, &buf, 0) > 0) PQfreemem(buf);
+      while (PGresult* r = PQgetResult(conn)) PQclear(r);
+    }
+    (void)EndCopy(Status::Ok(), /*abandoned=*/true);
+  }
+
+ private:
+  Status ReadRow() {
+    has_row_ = false;
+    if (!copying_) return Status::Ok();
+    PGconn* conn = session_->conn();
+    if (!conn) return EndCopy(Status::Database(kPgClosedMessage));
+    char* buf = nullptr;
+    const int n = PQgetCopyData(conn, &buf, 0);
+    if (n > 0) {
+      const bool whole = row_.Decode(std::string_view(buf, static_cast<size_t>(n)), names_.size());
+      if (whole) LoadRow();
+      PQfreemem(buf);
+      if (!whole) {
+        return EndCopy(Status::Database("The server sent a row that does not have " +
+                                        std::to_string(names_.size()) + " columns."));
+      }
+      has_row_ = true;
+      return Status::Ok();
+    }
+    // -1: the copy is over and its result says how it went; -2: failure.
+    Status outcome = Status::Ok();
+    if (n == -2) outcome = PgError(conn, nullptr);
+    while (PGresult* r = PQgetResult(conn)) {
+      if (outcome.ok() && PQresultStatus(r) != PGRES_COMMAND_OK) outcome = PgError(conn, r);
+      PQclear(r);
+    }
+    return EndCopy(outcome);
+  }
+
+  void LoadRow() {
+    for (size_t i = 0; i < values_.size(); ++i) {
+      if (row_.is_null(i)) {
+        values_[i].SetNull();
+        continue;
+      }
+      PgValueText(oids_[i], row_.field(i), scratch_);
+      values_[i].SetText(scratch_);
+    }
+  }
+
+  // Leaves the savepoint and ends the cursor and, if it is ours, the
+  // transaction: COMMIT after success (what the query did is kept, as with
+  // autocommit), ROLLBACK after a failure. An abandoned copy is rolled back
+  // to the savepoint first. A cancel sent just as the copy ended may still
+  // stop the next statement, which is then run again.
+  Status EndCopy(Status why, bool abandoned = false) {
+    copying_ = false;
+    session_->streaming = false;
+    if (!session_->conn()) return why.ok() ? Status::Database(kPgClosedMessage) : why;
+    auto run = [&](const std::string& sql) {
+      Status s = session_->RunCommand(sql);
+      if (!s.ok() && s.sqlstate() == "57014") s = session_->RunCommand(sql);
+      return s;
+    };
+    if (abandoned) (void)run(std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint);
+    if (own_transaction_) {
+      (void)run(why.ok() ? "COMMIT" : "ROLLBACK");
+      return why;
+    }
+    if (!abandoned) {
+      (void)run(std::string(why.ok() ? "RELEASE SAVEPOINT " : "ROLLBACK TO SAVEPOINT ") +
+                kSavepoint);
+    }
+    (void)run(std::string("CLOSE ") + kCursor);
+    return why;
+  }
+
+  std::shared_ptr<PgSession> session_;
+  bool own_transaction_ = false;
+  bool copying_ = false;
+  bool has_row_ = false;
+  int64_t count_ = 0;
+  CopyTextRow row_;
+  std::vector<std::string> names_;
+  std::vector<unsigned int> oids_;
+  std::vector<Value> values_;
+  std::string scratch_;
+};
+
 class PostgresDriver : public Driver {
  public:
   explicit PostgresDriver(std::shared_ptr<PgSession> session) : session_(std::move(session)) {}
@@ -184,6 +322,8 @@ class PostgresDriver : public Driver {
  private:
   Result<std::unique_ptr<RecordSet>> OpenCursor(const std::string& body, bool& not_a_cursor);
   Result<int64_t> CountRows(const std::string& body);
+  Result<std::unique_ptr<RecordSet>> StartCopy(const std::string& body, bool own, int64_t count,
+                                               bool& refused);
   Status Abandon(bool own_transaction, Status why) {
     if (own_transaction) (void)session_->RunCommand("ROLLBACK");
     return why;
@@ -219,11 +359,43 @@ Result<std::unique_ptr<RecordSet>> PostgresDriver::OpenCursor(const std::string&
   }
   Result<int64_t> count = CountRows(body);
   if (!count.ok()) return Abandon(own, count.status());
+  bool refused = false;
+  auto copied = StartCopy(body, own, count.value(), refused);
+  if (!refused) return copied;
   Result<PgResultPtr> first =
       session_->Run("FETCH FORWARD " + std::to_string(kChunkRows) + " FROM " + kCursor);
   if (!first.ok()) return Abandon(own, first.status());
   return std::unique_ptr<RecordSet>(
       new PgRecordSet(session_, own, count.value(), std::move(first).value()));
+}
+
+// COPY of the declared query. `refused` is set, with the transaction as it
+// was before, when the server will not copy this query; the cursor is then
+// still there to be read.
+Result<std::unique_ptr<RecordSet>> PostgresDriver::StartCopy(const std::string& body, bool own,
+                                                             int64_t count, bool& refused) {
+  PGconn* conn = session_->conn();
+  PgResultPtr description(PQdescribePortal(conn, kCursor));
+  if (!description || PQresultStatus(description.get()) != PGRES_COMMAND_OK) {
+    return Abandon(own, PgError(conn, description.get()));
+  }
+  Status saved = session_->RunCommand(std::string("SAVEPOINT ") + kSavepoint);
+  if (!saved.ok()) return Abandon(own, saved);
+  const std::string copy = "COPY (\n" + body + "\n) TO STDOUT";
+  PgResultPtr started(PQexecParams(conn, copy.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+  if (!started || PQresultStatus(started.get()) != PGRES_COPY_OUT) {
+    Status why = PgError(conn, started.get());
+    started.reset();
+    while (PGresult* r = PQgetResult(conn)) PQclear(r);
+    Status back = session_->RunCommand(std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint);
+    if (!back.ok()) return Abandon(own, why);
+    refused = true;
+    return why;
+  }
+  auto rows = std::make_unique<PgCopyRecordSet>(session_, own, count, description.get());
+  Status first = rows->Start();
+  if (!first.ok()) return first;  // the set has ended the transaction
+  return std::unique_ptr<RecordSet>(std::move(rows));
 }
 
 }  // namespace

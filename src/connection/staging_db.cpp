@@ -1,7 +1,17 @@
 #include "connection/staging_db.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
+#include <thread>
 
 namespace corvane::staging {
 
@@ -15,35 +25,115 @@ std::string QuoteSqliteName(std::string_view name) {
   return out;
 }
 
-Result<std::unique_ptr<StagingDb>> StagingDb::Open(const std::string& path) {
+namespace {
+
+constexpr auto kWaitStep = std::chrono::milliseconds(50);
+
+// A rollback journal (deleted at commit) synced: a kill or a power cut part way
+// leaves a journal that the next open plays back, and a full disk fails the
+// statement and rolls back, so the file is always whole. New pages of a
+// bulk insert are not journalled, so the cost is a few syncs per table.
+// Without secure_delete a DROP lists the freed pages instead of zeroing
+// (and journalling) them.
+constexpr const char* kSettings =
+    "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; PRAGMA temp_store=MEMORY;"
+    "PRAGMA secure_delete=OFF;";
+constexpr int kBusyTimeoutMs = 5000;
+
+// True for a file we may empty when SQLite finds it damaged: one that starts
+// as a SQLite database does, or with zeros (a torn first page). Anything
+// else may be some other program's file and is left alone.
+bool MayRebuild(int fd) {
+  static constexpr char kMagic[16] = "SQLite format 3";  // with its NUL
+  char head[16] = {};
+  const ssize_t n = ::pread(fd, head, sizeof head, 0);
+  if (n < static_cast<ssize_t>(sizeof head)) return n >= 0;
+  if (std::memcmp(head, kMagic, sizeof head) == 0) return true;
+  return std::all_of(std::begin(head), std::end(head), [](char c) { return c == 0; });
+}
+
+// Opens `path` and takes its exclusive lock, calling `wait` while another
+// process holds it. File systems without flock run unlocked.
+Result<int> LockFile(const std::string& path, const WaitHook& wait) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return Status::IoError("Cannot open the staging database '" + path + "': " +
+                           std::strerror(errno));
+  }
+  for (bool first = true;; first = false) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return fd;
+    if (wait && !wait(first)) {
+      ::close(fd);
+      return Status::IoError("Stopped waiting for the staging database '" + path +
+                             "', which another transfer is using.");
+    }
+    std::this_thread::sleep_for(kWaitStep);
+  }
+}
+
+}  // namespace
+
+Result<std::unique_ptr<StagingDb>> StagingDb::Open(const std::string& path, const WaitHook& wait) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) {
     return Status::NotFound("Could not find the staging database file '" + path + "'.");
   }
-  sqlite3* raw = nullptr;
-  // One connection used by one thread: no locking inside SQLite needed.
-  const int rc =
-      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  std::unique_ptr<StagingDb> db(new StagingDb(raw, path));
-  if (rc != SQLITE_OK) return db->Error("Cannot open the staging database '" + path + "'");
-  // Scratch data: a crash may lose it, nothing else does, so skip the
-  // journal file and the syncs. The in-memory journal keeps a failed
-  // statement undoable. Without secure_delete a DROP only lists the freed
-  // pages instead of zeroing them, which would journal the whole table in
-  // memory.
-  Status s = db->Exec(
-      "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; PRAGMA temp_store=MEMORY;"
-      "PRAGMA secure_delete=OFF; SELECT count(*) FROM sqlite_schema;");
+  auto fd = LockFile(path, wait);
+  if (!fd.ok()) return fd.status();
+  std::unique_ptr<StagingDb> db(new StagingDb(*fd, path));
+  Status s = db->Connect();
+  if (s.code() == Status::Code::kCorruption && MayRebuild(db->lock_fd_)) s = db->Rebuild();
   if (!s.ok()) {
     return Status::IoError("The staging database '" + path + "' cannot be used: " + s.message());
   }
   return db;
 }
 
-StagingDb::~StagingDb() {
-  if (in_transaction_ && sqlite3_get_autocommit(db_) == 0)
-    sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+// Opens SQLite on the locked file and checks it; kCorruption when damaged.
+Status StagingDb::Connect() {
+  // One connection used by one thread: no locking inside SQLite needed.
+  const int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+  if (rc != SQLITE_OK) return Error("Cannot open the staging database '" + path_ + "'");
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);  // for programs that skip the flock
+  // The check also plays back the journal of an interrupted write.
+  CORVANE_RETURN_IF_ERROR(Exec(kSettings));
+  auto check = Prepare("PRAGMA quick_check(1)");
+  if (!check.ok()) return check.status();
+  const int step = sqlite3_step(check->get());
+  const auto* text = step == SQLITE_ROW ? sqlite3_column_text(check->get(), 0) : nullptr;
+  if (text != nullptr && std::strcmp(reinterpret_cast<const char*>(text), "ok") == 0) {
+    return Status::Ok();
+  }
+  if (text != nullptr) return Status::Corruption(reinterpret_cast<const char*>(text));
+  return Error("The staging database failed its check");
+}
+
+// Empties the damaged file in place (same file, same owner and mode) and
+// opens it again; a journal of the damaged one must not be played back.
+Status StagingDb::Rebuild() {
+  Disconnect();
+  if (::ftruncate(lock_fd_, 0) != 0 || ::fsync(lock_fd_) != 0) {
+    return Status::IoError(std::string("it is damaged and could not be emptied: ") +
+                           std::strerror(errno));
+  }
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
+  return Connect();
+}
+
+void StagingDb::Disconnect() {
   sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+StagingDb::~StagingDb() {
+  if (db_ != nullptr && in_transaction_ && sqlite3_get_autocommit(db_) == 0)
+    sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  Disconnect();
+  if (lock_fd_ >= 0) ::close(lock_fd_);  // after SQLite's own descriptors
 }
 
 Result<Stmt> StagingDb::Prepare(std::string_view sql) {
@@ -94,7 +184,8 @@ Result<std::vector<ColumnDef>> StagingDb::Columns(const std::string& table) {
 Status StagingDb::Error(const std::string& what) const {
   std::string message = what + ": " + sqlite3_errmsg(db_);
   const int code = sqlite3_errcode(db_) & 0xFF;
-  if (code == SQLITE_CANTOPEN || code == SQLITE_NOTADB || code == SQLITE_IOERR ||
+  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) return Status::Corruption(std::move(message));
+  if (code == SQLITE_CANTOPEN || code == SQLITE_IOERR ||
       code == SQLITE_FULL || code == SQLITE_READONLY) {
     return Status::IoError(std::move(message));
   }

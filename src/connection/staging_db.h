@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,11 +43,21 @@ class Stmt {
 // A SQLite name between double quotes, embedded quotes doubled.
 std::string QuoteSqliteName(std::string_view name);
 
+// Called about every 50 ms while another process holds the staging
+// database; `first` on the first call. Returning false stops waiting.
+using WaitHook = std::function<bool(bool first)>;
+
 class StagingDb {
  public:
   // Opens an existing file read-write; never creates one. A missing file,
   // or one that is not a SQLite database, fails with a message naming it.
-  static Result<std::unique_ptr<StagingDb>> Open(const std::string& path);
+  //
+  // One process at a time: the file is locked (flock) for the life of the
+  // object, and a second opener waits, calling `wait` meanwhile. A file
+  // left damaged (a crash of an old version, a torn write) is emptied and
+  // used afresh: it only ever holds scratch copies.
+  static Result<std::unique_ptr<StagingDb>> Open(const std::string& path,
+                                                 const WaitHook& wait = {});
   ~StagingDb();
   StagingDb(const StagingDb&) = delete;
   StagingDb& operator=(const StagingDb&) = delete;
@@ -71,8 +82,13 @@ class StagingDb {
   const std::string& path() const { return path_; }
 
  private:
-  StagingDb(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-  sqlite3* db_;
+  StagingDb(int lock_fd, std::string path) : lock_fd_(lock_fd), path_(std::move(path)) {}
+  Status Connect();
+  Status Rebuild();
+  void Disconnect();
+
+  sqlite3* db_ = nullptr;
+  int lock_fd_ = -1;  // holds the flock; closed only after db_
   std::string path_;
   bool in_transaction_ = false;
 };

@@ -6,6 +6,8 @@
 // own, names quoted the SQLite way and values bound as parameters. Writes
 // share one transaction, committed before an export and on close; each
 // statement still succeeds or fails on its own, as if run alone.
+#include <optional>
+#include <span>
 #include <unordered_map>
 #include <variant>
 
@@ -14,6 +16,7 @@
 #include "connection/staging_export.h"
 #include "connection/staging_rows.h"
 #include "connection/staging_statements.h"
+#include "paradox/schema_chooser.h"
 
 namespace corvane {
 namespace {
@@ -21,6 +24,8 @@ namespace {
 using staging::ColumnDef;
 using staging::QuoteSqliteName;
 using staging::Stmt;
+
+constexpr int64_t kMaxFreeBytes = 512 * 1024;
 
 // SQLite finds table names ignoring ASCII case; so does the cache.
 std::string CacheKey(std::string_view name) {
@@ -48,11 +53,27 @@ class StagingDriver : public Driver {
     return EmptyRecordSet();
   }
 
+  // The row statement without its text: a name the statement could not
+  // hold fails as its text would, a null or empty value is NULL.
+  Status InsertRow(const std::string& table, const std::vector<Value>& values) override {
+    CORVANE_RETURN_IF_ERROR(staging::CheckInsertTableName(table));
+    views_.clear();
+    for (const Value& v : values) {
+      views_.push_back(v.is_null() || v.text().empty() ? std::nullopt
+                                                       : std::optional<std::string_view>(v.text()));
+    }
+    return InsertValues(table, views_);
+  }
+
   Result<std::unique_ptr<RecordSet>> OpenSchemaTables() override;
 
   void Close() override {
     inserts_.clear();
-    if (db_) (void)db_->Commit();
+    learned_.clear();
+    if (db_) {
+      (void)db_->Commit();
+      Shrink();
+    }
     db_.reset();
   }
 
@@ -68,11 +89,19 @@ class StagingDriver : public Driver {
   Status Run(const staging::ExportStatement& st);
   Status RunWrite(const std::string& sql);
   Result<InsertTarget*> Target(const std::string& table);
-  Status Bind(InsertTarget& target, const staging::InsertStatement& st);
+  using Row = std::span<const std::optional<std::string_view>>;
+  Status InsertValues(const std::string& table, Row values);
+  Status Bind(InsertTarget& target, const std::string& table, Row values);
   void NoteFailure();
+  void Shrink();
 
   std::unique_ptr<staging::StagingDb> db_;
   std::unordered_map<std::string, InsertTarget> inserts_;
+  // The field chooser of each table created on this connection, shown every
+  // row stored since, so that the export reads the table only once.
+  std::unordered_map<std::string, paradox::SchemaChooser> learned_;
+  std::vector<std::optional<std::string_view>> views_;
+  std::vector<std::string_view> stored_;
   // Set when SQLite rolled back the shared transaction after a failure:
   // rows reported stored are gone, so no export may pretend otherwise.
   bool lost_writes_ = false;
@@ -93,6 +122,7 @@ Status StagingDriver::RunWrite(const std::string& sql) {
 
 void StagingDriver::NoteFailure() {
   if (db_->LostTransaction()) {
+    learned_.clear();
     lost_writes_ = true;
     db_->ForgetTransaction();
   }
@@ -106,13 +136,19 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
     sql += QuoteSqliteName(st.columns[i].name) + " " + st.columns[i].type_word;
   }
   sql += ")";
+  learned_.erase(CacheKey(st.table));
   CORVANE_RETURN_IF_ERROR(RunWrite(sql));
   lost_writes_ = false;
+  std::vector<paradox::SchemaChooser::Column> columns;
+  for (const ColumnDef& c : st.columns) columns.push_back(staging::ChooserColumnOf(c));
+  learned_.emplace(CacheKey(st.table),
+                   paradox::SchemaChooser(std::move(columns), staging::kExportCodePage));
   return Status::Ok();
 }
 
 Status StagingDriver::Run(const staging::DropStatement& st) {
   inserts_.clear();  // an open statement on the table would block the drop
+  learned_.erase(CacheKey(st.table));
   return RunWrite("DROP TABLE " + QuoteSqliteName(st.table));
 }
 
@@ -138,23 +174,25 @@ Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& ta
   return &target;
 }
 
-Status StagingDriver::Bind(InsertTarget& target, const staging::InsertStatement& st) {
-  if (st.values.size() != target.columns.size()) {
-    return Status::InvalidArgument("The row has " + std::to_string(st.values.size()) +
-                                   " values, but staging table `" + st.table + "` has " +
+Status StagingDriver::Bind(InsertTarget& target, const std::string& table, Row values) {
+  if (values.size() != target.columns.size()) {
+    return Status::InvalidArgument("The row has " + std::to_string(values.size()) +
+                                   " values, but staging table `" + table + "` has " +
                                    std::to_string(target.columns.size()) + " columns.");
   }
   sqlite3_stmt* stmt = target.stmt.get();
   sqlite3_reset(stmt);
-  for (size_t i = 0; i < st.values.size(); ++i) {
+  stored_.assign(values.size(), std::string_view());
+  for (size_t i = 0; i < values.size(); ++i) {
     const int index = static_cast<int>(i) + 1;
-    if (!st.values[i]) {
+    if (!values[i]) {
       sqlite3_bind_null(stmt, index);
       continue;
     }
-    auto stored = staging::StagingValue(st.table, target.columns[i], *st.values[i]);
+    auto stored = staging::StagingValue(table, target.columns[i], *values[i]);
     if (!stored.ok()) return stored.status();
     const std::string_view v = stored.value();
+    stored_[i] = v;
     // A blob keeps the text's bytes away from type affinity; "" is not NULL.
     sqlite3_bind_blob(stmt, index, v.empty() ? "" : v.data(), static_cast<int>(v.size()),
                       SQLITE_STATIC);
@@ -163,10 +201,18 @@ Status StagingDriver::Bind(InsertTarget& target, const staging::InsertStatement&
 }
 
 Status StagingDriver::Run(const staging::InsertStatement& st) {
-  auto target = Target(st.table);
+  views_.clear();
+  for (const auto& v : st.values) {
+    views_.push_back(v ? std::optional<std::string_view>(*v) : std::nullopt);
+  }
+  return InsertValues(st.table, views_);
+}
+
+Status StagingDriver::InsertValues(const std::string& table, Row values) {
+  auto target = Target(table);
   if (!target.ok()) return target.status();
   sqlite3_stmt* stmt = (*target)->stmt.get();
-  Status bound = Bind(**target, st);
+  Status bound = Bind(**target, table, values);
   if (!bound.ok()) {
     sqlite3_clear_bindings(stmt);
     return bound;
@@ -176,7 +222,11 @@ Status StagingDriver::Run(const staging::InsertStatement& st) {
   Status s = rc == SQLITE_DONE ? Status::Ok() : db_->Error("The staging database refused the row");
   sqlite3_reset(stmt);
   sqlite3_clear_bindings(stmt);  // the bound texts belong to the statement
-  if (!s.ok()) NoteFailure();
+  if (!s.ok()) {
+    NoteFailure();
+    return s;
+  }
+  if (auto it = learned_.find(CacheKey(table)); it != learned_.end()) it->second.Observe(stored_);
   return s;
 }
 
@@ -188,7 +238,21 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
                            "` were lost when the staging database failed; the table is not "
                            "exported.");
   }
-  return staging::ExportStagingTable(*db_, st, &export_note_);
+  auto learned = learned_.find(CacheKey(st.source));
+  return staging::ExportStagingTable(
+      *db_, st, learned == learned_.end() ? nullptr : &learned->second, &export_note_);
+}
+
+// Gives the pages of dropped tables back to the file system, so the file
+// does not keep the size of the largest table it ever held.
+void StagingDriver::Shrink() {
+  auto pages = [&](const char* pragma) -> int64_t {
+    auto stmt = db_->Prepare(pragma);
+    if (!stmt.ok() || sqlite3_step(stmt->get()) != SQLITE_ROW) return 0;
+    return sqlite3_column_int64(stmt->get(), 0);
+  };
+  const int64_t free_bytes = pages("PRAGMA freelist_count") * pages("PRAGMA page_size");
+  if (free_bytes > kMaxFreeBytes) (void)db_->Exec("VACUUM");
 }
 
 Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
@@ -214,12 +278,12 @@ Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
 }  // namespace
 
 Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& attrs,
-                                                  const ConnectionOptions&) {
+                                                  const ConnectionOptions& options) {
   auto it = attrs.find("data source");
   if (it == attrs.end() || it->second.empty()) {
     return Status::InvalidArgument("The staging connection string names no Data Source.");
   }
-  auto db = staging::StagingDb::Open(it->second);
+  auto db = staging::StagingDb::Open(it->second, options.while_waiting);
   if (!db.ok()) return db.status();
   return std::unique_ptr<Driver>(new StagingDriver(std::move(db).value()));
 }

@@ -13,12 +13,16 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <numeric>
+#include <memory>
 #include <system_error>
+#include <utility>
+#include <vector>
 
+#include "base/stop_request.h"
 #include "paradox/companion_files.h"
 #include "paradox/field_encode.h"
 #include "paradox/schema_chooser.h"
+#include "paradox/table_set_aside.h"
 #include "paradox/table_writer.h"
 
 namespace corvane::staging {
@@ -26,6 +30,30 @@ namespace {
 
 namespace fs = std::filesystem;
 using RowFn = std::function<Status(const std::vector<paradox::Cell>&)>;
+
+// The live grants; handlers run on one thread, so no lock.
+std::vector<std::pair<std::string, std::string>>& Grants() {
+  static std::vector<std::pair<std::string, std::string>> grants;
+  return grants;
+}
+
+std::string FolderKey(const std::string& folder) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(fs::path(folder), ec);
+  if (ec) p = fs::path(folder).lexically_normal();
+  std::string key = p.string();
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
+}
+
+bool Granted(const std::string& folder, const std::string& table) {
+  const auto wanted = std::make_pair(FolderKey(folder), table);
+  return std::find(Grants().begin(), Grants().end(), wanted) != Grants().end();
+}
+
+Status Interrupted(const std::string& table) {
+  return Status::IoError("The export of `" + table + "` was stopped; no table file was written.");
+}
 
 constexpr const char* kKeyTable = "temp.corvane_export_key";
 
@@ -55,12 +83,13 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
                        static_cast<size_t>(sqlite3_column_bytes(stmt->get(), c)));
     }
     CORVANE_RETURN_IF_ERROR(fn(row));
+    if (StopRequested()) return Interrupted(table);
   }
   if (rc != SQLITE_DONE) return db.Error("Cannot read staging table `" + table + "`");
   return Status::Ok();
 }
 
-Status CheckTarget(const fs::path& folder, const std::string& target) {
+Status CheckTarget(const fs::path& folder, const std::string& target, bool replace) {
   // The name becomes a file name in the folder: it may not lead elsewhere.
   if (target.find('/') != std::string::npos || target.find('\0') != std::string::npos ||
       target == "." || target == "..") {
@@ -72,7 +101,7 @@ Status CheckTarget(const fs::path& folder, const std::string& target) {
   if (!fs::is_directory(folder, ec)) {
     return Status::NotFound("The Paradox folder '" + folder.string() + "' does not exist.");
   }
-  auto files = paradox::TableFiles(folder, target);
+  auto files = replace ? std::vector<fs::path>{} : paradox::TableFiles(folder, target);
   if (!files.empty()) {
     return Status::InvalidArgument(
         "The Paradox folder already holds a table named " + target + " (" +
@@ -116,7 +145,9 @@ std::optional<WordMeaning> MeaningOf(const std::string& word) {
   return std::nullopt;
 }
 
-paradox::SchemaChooser::Column ChooserColumn(const ColumnDef& c) {
+}  // namespace
+
+paradox::SchemaChooser::Column ChooserColumnOf(const ColumnDef& c) {
   const TypeWordParts parts = SplitTypeWord(c.type_word);
   const std::optional<WordMeaning> meaning = MeaningOf(parts.word);
   if (!meaning) return {c.name, parts.word};
@@ -125,17 +156,19 @@ paradox::SchemaChooser::Column ChooserColumn(const ColumnDef& c) {
   return {c.name, meaning->fallback, f};
 }
 
+namespace {
+
 Result<std::vector<paradox::FieldInfo>> ChooseFields(StagingDb& db, const std::string& table,
                                                      const std::vector<ColumnDef>& columns,
                                                      uint64_t& rows) {
   std::vector<paradox::SchemaChooser::Column> defs;
-  for (const ColumnDef& c : columns) defs.push_back(ChooserColumn(c));
+  for (const ColumnDef& c : columns) defs.push_back(ChooserColumnOf(c));
   paradox::SchemaChooser chooser(std::move(defs), kExportCodePage);
-  CORVANE_RETURN_IF_ERROR(
-      ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {}, [&](const auto& row) {
-        chooser.Observe(row);
-        return Status::Ok();
-      }));
+  CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {},
+                                     [&](const auto& row) {
+                                       chooser.Observe(row);
+                                       return Status::Ok();
+                                     }));
   rows = chooser.rows_observed();
   return chooser.Choose();
 }
@@ -210,18 +243,52 @@ Result<std::string> SortByKey(StagingDb& db, const std::string& table,
   return std::string();
 }
 
+// Moves the new files in, the old table set aside meanwhile: deleted once
+// the new one stands, put back when it could not take its place.
+Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
+                      const std::string& target) {
+  std::unique_ptr<paradox::TableSetAside> old_table;
+  Status placed = writer.Finish([&]() -> Status {
+    if (StopRequested()) return Interrupted(target);
+    if (paradox::DroppableTableFiles(folder, target).empty()) return Status::Ok();  // gone meanwhile
+    auto aside = paradox::TableSetAside::Create(folder, target);
+    if (!aside.ok()) return aside.status();
+    old_table = std::move(aside).value();
+    return Status::Ok();
+  });
+  if (!old_table) return placed;
+  if (placed.ok()) return old_table->Discard();
+  Status restored = old_table->Restore();
+  if (restored.ok()) return placed;
+  return Status::Error(placed.code(), placed.message() + " " + restored.message());
+}
+
 }  // namespace
 
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e, std::string* note) {
+ReplaceGrant::ReplaceGrant(std::string folder, std::string table)
+    : folder_(FolderKey(folder)), table_(std::move(table)) {
+  Grants().emplace_back(folder_, table_);
+}
+
+ReplaceGrant::~ReplaceGrant() {
+  auto& grants = Grants();
+  auto it = std::find(grants.begin(), grants.end(), std::make_pair(folder_, table_));
+  if (it != grants.end()) grants.erase(it);
+}
+
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
+                          const paradox::SchemaChooser* seen, std::string* note) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
   if (columns->empty()) {
     return Status::NotFound("The staging database has no table `" + e.source + "`.");
   }
   const fs::path folder(e.folder);
-  CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target));
-  uint64_t rows = 0;
-  auto chosen = ChooseFields(db, e.source, *columns, rows);
+  const bool replace = Granted(e.folder, e.target);
+  CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target, replace));
+  uint64_t rows = seen ? seen->rows_observed() : 0;
+  auto chosen = seen ? Result<std::vector<paradox::FieldInfo>>(seen->Choose())
+                     : ChooseFields(db, e.source, *columns, rows);
   if (!chosen.ok()) return chosen.status();
   std::vector<paradox::FieldInfo> fields = std::move(chosen).value();
 
@@ -255,21 +322,25 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, std::string* 
                                              rows, key_fields);
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
-  Status written =
-      ForEachRow(db, e.source, select, columns->size(), order, [&](const auto& row) -> Status {
-        ++number;
-        Status s = (*writer)->Append(row);
-        if (s.ok()) return s;
-        // The staging database took this row, so leaving it out would lose it.
-        return Status::Error(s.code(), "Row " + std::to_string(number) + " of `" + e.source +
-                                           "` cannot be written to " + db_path.string() + ": " +
-                                           s.message() + " No table file was written.");
-      });
+  Status written = ForEachRow(db, e.source, select, columns->size(), order,
+                              [&](const auto& row) -> Status {
+                                ++number;
+                                Status s = (*writer)->Append(row);
+                                if (s.ok()) return s;
+                                // The staging database took this row, so leaving it out would
+                                // lose it.
+                                return Status::Error(
+                                    s.code(), "Row " + std::to_string(number) + " of `" +
+                                                  e.source + "` cannot be written to " +
+                                                  db_path.string() + ": " + s.message() +
+                                                  " No table file was written.");
+                              });
   if (key_fields > 0) (void)db.Exec("DROP TABLE IF EXISTS temp.corvane_export_key");
   if (!written.ok()) {
     (*writer)->Abandon();
     return written;
   }
+  if (replace) return PlaceReplacing(**writer, folder, e.target);
   return (*writer)->Finish(paradox::TableWriter::Replace::kNever);
 }
 

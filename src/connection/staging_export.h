@@ -8,6 +8,8 @@
 #include "base/status.h"
 #include "connection/staging_db.h"
 #include "connection/staging_statements.h"
+#include "paradox/schema_chooser.h"
+
 
 namespace corvane::staging {
 
@@ -24,12 +26,38 @@ inline constexpr int kExportCodePage = 1252;
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
                                       std::string_view value);
 
+// The user's agreement, for as long as this object lives, that an export
+// may replace table `table` of `folder`. Until then an export never
+// replaces a table. Not copyable; one thread.
+class ReplaceGrant {
+ public:
+  ReplaceGrant(std::string folder, std::string table);
+  ~ReplaceGrant();
+  ReplaceGrant(const ReplaceGrant&) = delete;
+  ReplaceGrant& operator=(const ReplaceGrant&) = delete;
+
+ private:
+  std::string folder_, table_;
+};
+
 // Writes `e.source` as `<e.folder>/<e.target>.db`. Reads the table twice:
 // once to choose the fields, once to write; memory does not grow with it.
-// Never replaces a table file already there: that is an error and the
-// file stays as it was. The staging table is left in place.
+// `seen`, when given, has been shown every row of the table as stored, and
+// the first reading is left out.
+// Never replaces a table file already there (an error; the file stays as
+// it was) unless a ReplaceGrant allows it: then the old table stays in
+// place until the new one is complete, is set aside while the new files
+// move in, and is deleted after (or put back should that fail). A stop
+// request (StopRequested) ends the export with nothing written. The
+// staging table is left in place.
 // A staging table with a key gives a keyed table, or, when its rows cannot
 // keep the key, one without, and `note` (if given) says why.
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e, std::string* note = nullptr);
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
+                          const paradox::SchemaChooser* seen = nullptr,
+                          std::string* note = nullptr);
+
+// How the schema chooser sees column `c`: its word, and the exact Paradox
+// field its word names, if any ("KEY1 ALPHA(20)" -> Alpha 20, else VARCHAR).
+paradox::SchemaChooser::Column ChooserColumnOf(const ColumnDef& c);
 
 }  // namespace corvane::staging

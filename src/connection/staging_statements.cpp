@@ -261,6 +261,13 @@ TypeWordParts SplitTypeWord(std::string_view type_word) {
   return parts;
 }
 
+Status CheckInsertTableName(std::string_view table) {
+  if (table.empty() || table.find('`') != std::string_view::npos) {
+    return SyntaxError("INSERT INTO");
+  }
+  return Status::Ok();
+}
+
 Result<Statement> ParseStagingStatement(std::string_view sql) {
   if (IStartsWith(sql, kExportHead)) return ParseExport(sql);
   Scanner s(sql);

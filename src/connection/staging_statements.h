@@ -38,7 +38,7 @@ struct FieldWord {
 inline constexpr FieldWord kParadoxFieldWords[] = {
     {"ALPHA", true},    {"SHORT", false},     {"LONG", false},    {"AUTOINC", false},
     {"NUMBER", false},  {"MONEY", false},     {"BCD", true},      {"DATE", false},
-    {"TIME", false},    {"TIMESTAMP", false}, {"LOGICAL", false}, {"TEXT", false},
+    {"TIME", false},    {"TIMESTAMP", false}, {"LOGICAL", false}, {"ALPHAMEMO", false},
     {"MEMOBLOB", true}, {"BINARY", true},     {"FMTMEMO", true},  {"OLE", true},
     {"GRAPHIC", true},  {"BYTES", true},
 };
@@ -79,6 +79,10 @@ struct ExportStatement {
 };
 
 using Statement = std::variant<CreateStatement, InsertStatement, DropStatement, ExportStatement>;
+
+// What reading `INSERT INTO `table` VALUES(...)` says of the name: ok, or
+// the syntax error of a name that cannot stand between backquotes.
+Status CheckInsertTableName(std::string_view table);
 
 // Reads one statement. A second statement, a shape not listed above or a
 // malformed one gives an error whose message says what is wrong.

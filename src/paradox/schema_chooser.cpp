@@ -31,10 +31,10 @@ bool FitsLong(const Decimal& d) {
 
 // The places of a plain decimal that a BCD field of that scale prints back
 // unchanged: [-](0|[1-9]digits).digits, not a negative zero. 0 otherwise.
-int PlainScale(const std::string& text) {
+int PlainScale(std::string_view text) {
   const size_t dot = text.find('.');
   const size_t start = (!text.empty() && text[0] == '-') ? 1 : 0;
-  if (dot == std::string::npos || dot == start || dot + 1 == text.size()) return 0;
+  if (dot == std::string_view::npos || dot == start || dot + 1 == text.size()) return 0;
   if (text[start] == '0' && dot != start + 1) return 0;
   bool nonzero = false;
   for (size_t i = start; i < text.size(); ++i) {
@@ -77,6 +77,15 @@ void FitRecord(std::vector<FieldInfo>& fields) {
 
 SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
     : columns_(std::move(columns)), stats_(columns_.size()), code_page_(code_page) {
+  for (const Column& c : columns_) {
+    const std::string word = Upper(c.type_word);
+    Kind kind = Kind::kText;
+    if (word == "INT" || word == "DECIMAL" || word == "FLOAT") kind = Kind::kNumber;
+    if (word == "DATETIME") kind = Kind::kDateTime;
+    if (word == "OLEOBJECT") kind = Kind::kBinary;
+    if (word == "MEMO") kind = Kind::kMemo;
+    kinds_.push_back(kind);
+  }
   for (Column& c : columns_) {
     if (c.exact && !NormalizeField(*c.exact).ok()) c.exact.reset();
     if (c.exact) c.exact->name = c.name;
@@ -84,7 +93,8 @@ SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
 }
 
 // Encoding the value is the test: the writer stores exactly what encodes.
-bool SchemaChooser::ExactHolds(const FieldInfo& f, const Cell& cell) const {
+bool SchemaChooser::ExactHolds(const FieldInfo& f, std::string_view text) const {
+  const Cell cell{false, std::string(text)};
   if (IsBlobType(f.type)) {
     auto payload = BlobPayload(f, cell, code_page_);
     return payload.ok() && payload->size() <= BlobWriter::kMaxBlobSize;
@@ -96,22 +106,43 @@ bool SchemaChooser::ExactHolds(const FieldInfo& f, const Cell& cell) const {
 void SchemaChooser::Observe(const std::vector<Cell>& row) {
   ++rows_;
   for (size_t i = 0; i < columns_.size() && i < row.size(); ++i) {
-    const Cell& cell = row[i];
-    if (cell.null || cell.text.empty()) continue;  // stored as NULL whatever the field
-    Stats& s = stats_[i];
-    ++s.values;
-    if (s.exact_fits && columns_[i].exact) s.exact_fits = ExactHolds(*columns_[i].exact, cell);
-    ObserveText(s, cell.text);
-    ObserveNumber(s, cell.text);
-    if (s.all_date && !ParseDate(cell.text)) s.all_date = false;
-    if (s.all_timestamp && !ParseTimestampMs(cell.text)) s.all_timestamp = false;
-    if (s.all_hex && !ParseHex(cell.text)) s.all_hex = false;
+    if (!row[i].null) ObserveValue(i, row[i].text);
   }
 }
 
-void SchemaChooser::ObserveText(Stats& s, const std::string& text) const {
+void SchemaChooser::Observe(std::span<const std::string_view> row) {
+  ++rows_;
+  for (size_t i = 0; i < columns_.size() && i < row.size(); ++i) ObserveValue(i, row[i]);
+}
+
+void SchemaChooser::ObserveValue(size_t column, std::string_view text) {
+  if (text.empty()) return;  // stored as NULL whatever the field
+  Stats& s = stats_[column];
+  ++s.values;
+  const Column& c = columns_[column];
+  if (s.exact_fits && c.exact) s.exact_fits = ExactHolds(*c.exact, text);
+  switch (kinds_[column]) {
+    case Kind::kMemo:
+      return;  // a Memo whatever it holds
+    case Kind::kNumber:
+      ObserveNumber(s, text);
+      break;
+    case Kind::kDateTime:
+      if (s.all_date && !ParseDate(text)) s.all_date = false;
+      if (s.all_timestamp && !ParseTimestampMs(text)) s.all_timestamp = false;
+      break;
+    case Kind::kBinary:
+      if (s.all_hex && !ParseHex(text)) s.all_hex = false;
+      break;
+    case Kind::kText:
+      break;
+  }
+  ObserveText(s, text);
+}
+
+void SchemaChooser::ObserveText(Stats& s, std::string_view text) const {
   if (s.all_logical && text != "True" && text != "False") s.all_logical = false;
-  if (text.find('\0') != std::string::npos) s.has_nul = true;
+  if (text.find('\0') != std::string_view::npos) s.has_nul = true;
   size_t bytes = text.size();
   if (std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })) {
     auto converted = FromUtf8(text, code_page_);
@@ -121,7 +152,7 @@ void SchemaChooser::ObserveText(Stats& s, const std::string& text) const {
   s.max_bytes = std::max(s.max_bytes, bytes);
 }
 
-void SchemaChooser::ObserveNumber(Stats& s, const std::string& text) const {
+void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
   if (!s.all_decimal) return;
   auto d = ParseDecimal(text);
   if (!d) {
@@ -148,7 +179,7 @@ FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {
   const std::string word = Upper(column.type_word);
   const std::string& name = column.name;
   const bool empty = s.values == 0;
-  if (word == "TEXT") {
+  if (word == "ALPHAMEMO") {
     Stats text = s;
     text.all_logical = false;
     return AsText(name, text);

@@ -22,7 +22,7 @@
 //                        least 1), Memo beyond 255 bytes or for values with
 //                        a NUL. Texts such as "007", "1.50", money amounts or
 //                        uuids stay text: a number field would change them.
-//   TEXT                 Alpha or Memo as for VARCHAR, never Logical.
+//   ALPHAMEMO            Alpha or Memo as for VARCHAR, never Logical.
 // A column may name the exact field it wants; it gets it when that field
 // stores every value of the column, else the field its word gives.
 // A column without any value gets the usual field of its word: Long
@@ -35,7 +35,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "paradox/format.h"
@@ -54,6 +56,8 @@ class SchemaChooser {
   // One row, one Cell per column (extra cells are ignored, missing ones
   // count as NULL).
   void Observe(const std::vector<Cell>& row);
+  // The same for a row given as texts, the empty text for NULL.
+  void Observe(std::span<const std::string_view> row);
   uint64_t rows_observed() const { return rows_; }
 
   // The fields, in column order, ready for TableWriter::Create.
@@ -76,13 +80,17 @@ class SchemaChooser {
     bool all_hex = true;
     bool exact_fits = true;
   };
-  bool ExactHolds(const FieldInfo& f, const Cell& cell) const;
-  void ObserveText(Stats& s, const std::string& text) const;
-  void ObserveNumber(Stats& s, const std::string& text) const;
+  bool ExactHolds(const FieldInfo& f, std::string_view text) const;
+  // What a column's values are checked for: only what its word can become.
+  enum class Kind { kNumber, kDateTime, kBinary, kMemo, kText };
+  void ObserveValue(size_t column, std::string_view text);
+  void ObserveText(Stats& s, std::string_view text) const;
+  void ObserveNumber(Stats& s, std::string_view text) const;
   FieldInfo ChooseOne(const Column& column, const Stats& s) const;
   static FieldInfo AsText(const std::string& name, const Stats& s);
 
   std::vector<Column> columns_;
+  std::vector<Kind> kinds_;
   std::vector<Stats> stats_;
   mutable std::vector<unsigned char> scratch_;
   int code_page_;

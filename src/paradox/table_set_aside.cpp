@@ -7,9 +7,13 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <random>
 #include <system_error>
 
@@ -31,8 +35,31 @@ std::string RandomToken() {
   return token;
 }
 
+constexpr std::string_view kHiddenPrefix = ".corvane-old-";
+constexpr std::string_view kHiddenSuffix = ".aside";
+constexpr size_t kTokenLength = 8;
+
 fs::path HiddenName(const fs::path& file, const std::string& token) {
-  return file.parent_path() / (".corvane-old-" + token + "-" + file.filename().string() + ".aside");
+  return file.parent_path() / (std::string(kHiddenPrefix) + token + "-" +
+                               file.filename().string() + std::string(kHiddenSuffix));
+}
+
+// The token and original file name of a hidden name; false for other names.
+bool ParseHiddenName(std::string_view name, std::string& token, std::string& original) {
+  const size_t fixed = kHiddenPrefix.size() + kTokenLength + 1 + kHiddenSuffix.size();
+  if (name.size() <= fixed || name.substr(0, kHiddenPrefix.size()) != kHiddenPrefix ||
+      name.substr(name.size() - kHiddenSuffix.size()) != kHiddenSuffix ||
+      name[kHiddenPrefix.size() + kTokenLength] != '-') {
+    return false;
+  }
+  token = name.substr(kHiddenPrefix.size(), kTokenLength);
+  original = name.substr(kHiddenPrefix.size() + kTokenLength + 1,
+                         name.size() - fixed);
+  return original.find('/') == std::string::npos;
+}
+
+bool IsDbFile(const std::string& name) {
+  return name.size() > 3 && SameNameIgnoringCase(name.substr(name.size() - 3), ".db");
 }
 
 // rename(2) that never replaces `to`: 0, or the errno (EEXIST when taken).
@@ -56,6 +83,13 @@ Result<std::unique_ptr<TableSetAside>> TableSetAside::Create(const fs::path& fol
                             ".db) in the Paradox folder " + folder.string() + ".");
   }
   std::unique_ptr<TableSetAside> aside(new TableSetAside(table));
+  // Locked before it moves, so no other process ever sees the hidden file
+  // unlocked while this one lives.
+  aside->lock_fd_ = ::open(files.front().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (aside->lock_fd_ >= 0 && ::flock(aside->lock_fd_, LOCK_EX | LOCK_NB) != 0 &&
+      errno == EWOULDBLOCK) {
+    return Status::IoError("Table " + table + " is being replaced by another transfer.");
+  }
   for (int attempt = 0; attempt < kTokenTries; ++attempt) {
     const std::string token = RandomToken();
     int err = 0;
@@ -84,6 +118,12 @@ Result<std::unique_ptr<TableSetAside>> TableSetAside::Create(const fs::path& fol
 
 TableSetAside::~TableSetAside() {
   if (!resolved_) (void)Restore();
+  Unlock();
+}
+
+void TableSetAside::Unlock() {
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+  lock_fd_ = -1;
 }
 
 Status TableSetAside::Discard() {
@@ -95,6 +135,7 @@ Status TableSetAside::Discard() {
       left += (left.empty() ? "" : ", ") + m.hidden.filename().string();
     }
   }
+  Unlock();
   if (left.empty()) return Status::Ok();
   return Status::IoError("The old files of table " + table_ + " could not be deleted: " + left +
                          ".");
@@ -111,11 +152,73 @@ Status TableSetAside::Restore() {
                                : std::string(std::strerror(err))) +
                 "; the old file is kept as " + it->hidden.filename().string() + ")";
   }
+  if (!moved_.empty()) (void)SyncFolder(moved_.front().original.parent_path());
   if (problems.empty()) {
-    if (!moved_.empty()) (void)SyncFolder(moved_.front().original.parent_path());
     return Status::Ok();
   }
   return Status::IoError("Could not put back table " + table_ + ": " + problems + ".");
+}
+
+namespace {
+
+struct HiddenFile {
+  fs::path hidden;
+  std::string original;
+};
+
+// One table set aside by a process that is gone: back under its name when
+// that is free, else (its replacement stands) deleted. "" or what failed.
+std::string Resolve(const fs::path& folder, std::vector<HiddenFile>& files) {
+  auto db = std::find_if(files.begin(), files.end(),
+                         [](const HiddenFile& f) { return IsDbFile(f.original); });
+  bool restore = false;
+  if (db != files.end()) {
+    const int fd = ::open(db->hidden.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return "";  // its owner is still at work
+    }
+    const std::string table = db->original.substr(0, db->original.size() - 3);
+    restore = !FindTableFile(folder, table).has_value();
+    if (fd >= 0) ::close(fd);
+    std::rotate(db, db + 1, files.end());  // the table file comes back last
+  }
+  // Without the table file the group was being deleted when its owner died.
+  std::string left;
+  for (const HiddenFile& f : files) {
+    std::error_code ec;
+    // A companion under the name can only be a leftover of the replacement
+    // that never got its table file: the old table's own one wins.
+    if (restore) fs::rename(f.hidden, folder / f.original, ec);
+    else fs::remove(f.hidden, ec);
+    if (ec) left += (left.empty() ? "" : ", ") + f.hidden.filename().string();
+  }
+  return left;
+}
+
+}  // namespace
+
+Status RecoverInterruptedWrites(const fs::path& folder) {
+  std::map<std::string, std::vector<HiddenFile>> groups;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::string token, original;
+    if (IsScratchName(name)) {
+      RemoveOrphanScratch(it->path());
+    } else if (ParseHiddenName(name, token, original)) {
+      groups[token].push_back({it->path(), original});
+    }
+  }
+  std::string left;
+  for (auto& [token, files] : groups) {
+    const std::string l = Resolve(folder, files);
+    if (!l.empty()) left += (left.empty() ? "" : ", ") + l;
+  }
+  if (!groups.empty()) (void)SyncFolder(folder);
+  if (left.empty()) return Status::Ok();
+  return Status::IoError("Files an interrupted transfer left in " + folder.string() +
+                         " could not be put back or removed: " + left + ".");
 }
 
 }  // namespace corvane::paradox

@@ -5,7 +5,10 @@
 // table (the name ends in no table extension) and no table name can meet.
 // Discard() deletes them once the new table is written; Restore() renames
 // them back, so the table is exactly as it was. Should the program die in
-// between, the files are still there under those names.
+// between, the files are still there under those names, and
+// RecoverInterruptedWrites puts them back (or deletes them when the new
+// table stands). The hidden .db stays locked (flock) while its owner
+// lives, so recovery never touches a table that is being replaced now.
 #pragma once
 
 #include <filesystem>
@@ -42,9 +45,18 @@ class TableSetAside {
 
  private:
   TableSetAside(std::string table) : table_(std::move(table)) {}
+  void Unlock();
   std::string table_;
+  int lock_fd_ = -1;
   std::vector<Moved> moved_;
   bool resolved_ = false;
 };
+
+// What an interrupted run left in `folder` (not its sub-folders): tables
+// set aside by a process that is gone come back when their name is free
+// and are deleted when a new table took it; scratch files that no process
+// holds are removed. Work of running processes is left alone. The error
+// names what could not be put back or removed.
+Status RecoverInterruptedWrites(const std::filesystem::path& folder);
 
 }  // namespace corvane::paradox

@@ -323,7 +323,13 @@ Status TableWriter::FlushBlock(bool last) {
   return Status::Ok();
 }
 
-Status TableWriter::Finish(Replace replace) {
+Status TableWriter::Finish(Replace replace) { return Finish(replace, nullptr); }
+
+Status TableWriter::Finish(const std::function<Status()>& before_place) {
+  return Finish(Replace::kNever, before_place);
+}
+
+Status TableWriter::Finish(Replace replace, const std::function<Status()>& before_place) {
   if (done_) return Status::Internal("the table writer was already finished");
   Status st = broken_;
   if (st.ok() && in_block_ > 0) st = FlushBlock(true);
@@ -332,6 +338,7 @@ Status TableWriter::Finish(Replace replace) {
   if (st.ok() && key_fields_ > 0) st = WriteIndex();
   if (st.ok()) st = db_file_->Sync();
   if (st.ok() && mb_) st = mb_->file().Sync();
+  if (st.ok() && before_place) st = before_place();
   if (st.ok()) st = PlaceFiles(replace);
   Abandon();  // what was published is no longer temporary; the rest goes
   return st;

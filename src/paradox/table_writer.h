@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,10 @@ class TableWriter {
   // that would no longer match it. After a failure the temporary files are
   // gone and nothing was written under the table's name.
   Status Finish(Replace replace);
+  // As Finish(kNever), with `before_place` run once the files are complete
+  // and synced, just before they are moved into place (to set an old table
+  // aside at the last moment); its failure is Finish's.
+  Status Finish(const std::function<Status()>& before_place);
   // Drops the temporary files; the writer can no longer be used.
   void Abandon();
 
@@ -84,6 +89,7 @@ class TableWriter {
   Status StoreBlobs(const std::vector<Cell>& row);
   Status FlushBlock(bool last);
   Status WriteHeader();
+  Status Finish(Replace replace, const std::function<Status()>& before_place);
   Status PlaceFiles(Replace replace);
   Status FieldError(size_t index, const Cell& cell, const Status& why) const;
 

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -14,6 +16,12 @@ namespace corvane::paradox {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr std::string_view kScratchPrefix = ".corvane-";
+constexpr size_t kScratchSuffix = 6;  // mkstemp's XXXXXX
+// How long a scratch file may stay empty and unlocked before it counts as
+// left behind: its writer creates it, then locks it at once.
+constexpr auto kNewbornAge = std::chrono::seconds(5);
 
 Status ErrnoStatus(const std::string& what, const fs::path& path, int err) {
   std::string message = what + " " + path.string() + ": " + std::strerror(err);
@@ -63,9 +71,12 @@ mode_t CurrentUmask() {
 
 Result<std::unique_ptr<TempFile>> TempFile::Create(const fs::path& target) {
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string name = (folder / ".corvane-XXXXXX").string();
+  std::string name = (folder / (std::string(kScratchPrefix) + "XXXXXX")).string();
   int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return ErrnoStatus("Cannot create", target, errno);
+  // Held until the file is published or removed; file systems without
+  // flock go unlocked, and their leftovers are simply kept.
+  (void)::flock(fd, LOCK_EX | LOCK_NB);
   // mkstemp makes 0600; a table must be readable like any file the user makes.
   ::fchmod(fd, 0666 & ~CurrentUmask());
   return std::unique_ptr<TempFile>(new TempFile(fd, fs::path(name), target));
@@ -117,10 +128,36 @@ Status TempFile::Publish(const fs::path& target, bool replace) {
 }
 
 void TempFile::Discard() {
+  if (!gone_) ::unlink(path_.c_str());  // before the lock goes with the close
+  gone_ = true;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!gone_) ::unlink(path_.c_str());
-  gone_ = true;
+}
+
+bool IsScratchName(std::string_view name) {
+  if (name.size() != kScratchPrefix.size() + kScratchSuffix) return false;
+  if (name.substr(0, kScratchPrefix.size()) != kScratchPrefix) return false;
+  for (char c : name.substr(kScratchPrefix.size())) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alnum) return false;
+  }
+  return true;
+}
+
+bool RemoveOrphanScratch(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  bool orphan = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (orphan && st.st_size == 0) {
+    const auto age = std::chrono::system_clock::now() -
+                     std::chrono::system_clock::from_time_t(st.st_mtime);
+    orphan = age > kNewbornAge;
+  }
+  // Unlinked while locked, so no writer can take it up in between.
+  const bool removed = orphan && ::unlink(path.c_str()) == 0;
+  ::close(fd);
+  return removed;
 }
 
 Status SyncFolder(const fs::path& folder) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 #include "base/status.h"
 
@@ -17,7 +18,9 @@ class TempFile {
   // Creates ".corvane-XXXXXX" in the folder of `target` (the name it will
   // be published under, which error messages give: the scratch name means
   // nothing to a user). The name matches no Paradox table, so an
-  // interrupted write leaves no table. Mode 0666 less the umask.
+  // interrupted write leaves no table. Mode 0666 less the umask. The file
+  // is locked (flock) while open, so a scratch file left by a process
+  // that died can be told from one being written (RemoveOrphanScratch).
   static Result<std::unique_ptr<TempFile>> Create(const std::filesystem::path& target);
   ~TempFile();
   TempFile(const TempFile&) = delete;
@@ -42,6 +45,13 @@ class TempFile {
   std::filesystem::path path_, target_;
   bool gone_ = false;
 };
+
+// True for the names Create gives.
+bool IsScratchName(std::string_view name);
+// Removes `path`, a scratch file, when no process holds it and it is not
+// brand new and empty (its writer may be between creating and locking it).
+// True when it was removed.
+bool RemoveOrphanScratch(const std::filesystem::path& path);
 
 // Makes renames in `folder` durable.
 Status SyncFolder(const std::filesystem::path& folder);

@@ -1,6 +1,7 @@
 #include "paradox/value_parse.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 
 namespace corvane::paradox {
@@ -105,6 +106,21 @@ bool StripEra(std::string_view& s) {
   return false;
 }
 
+// The value of a text that is exactly the shortest form of a finite double
+// (what the drivers write for floats, and every integer of up to 15
+// digits): it reads back as itself, so there is nothing more to check.
+std::optional<double> ShortestFormValue(std::string_view text) {
+  double value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  char buf[64];
+  auto printed = std::to_chars(buf, buf + sizeof buf, value);
+  if (printed.ec != std::errc() || std::string_view(buf, printed.ptr) != text) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 std::optional<Decimal> ParseDecimal(std::string_view text) {
@@ -137,6 +153,7 @@ std::string CanonicalDecimal(const Decimal& d) {
 }
 
 std::optional<double> ParseFiniteDouble(std::string_view text) {
+  if (auto v = ShortestFormValue(text)) return v;
   if (!ParseDecimal(text)) return std::nullopt;  // refuses inf, nan, hex floats
   if (!text.empty() && text[0] == '+') text.remove_prefix(1);
   double value = 0;
@@ -152,6 +169,7 @@ std::string ShortestDoubleText(double value) {
 }
 
 bool DoubleHoldsExactly(std::string_view text) {
+  if (ShortestFormValue(text)) return true;
   auto dec = ParseDecimal(text);
   auto value = ParseFiniteDouble(text);
   if (!dec || !value) return false;

@@ -9,22 +9,25 @@
 // numbered; a failing step shows the failure dialog with the statement
 // built last and the handler goes on with the next step.
 //
-// A table the user agreed to overwrite leaves the folder at the drop, but
-// its files are only moved aside: they are deleted once the new table is
-// exported and put back when the export fails, so a failing export never
-// costs the old table.
+// A table the user agreed to overwrite stays in the folder until its
+// replacement is complete: the drop only grants the export leave to replace
+// it, and the export swaps the files at the last moment (staging_export.h).
+// A table whose source or staging copy broke off part way (lost
+// connection, full disk) is not exported at all: one dialog says how far it
+// got, and the next table follows only if PostgreSQL answers again. A stop
+// request (a signal, the window closed) ends the walk at the next row.
 #include "transfer/to_paradox.h"
 
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/program_folder.h"
+#include "base/stop_request.h"
 #include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
+#include "connection/staging_export.h"
 #include "paradox/companion_files.h"
-#include "paradox/table_set_aside.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/staging_names.h"
@@ -35,8 +38,8 @@ namespace corvane::transfer {
 namespace {
 
 constexpr const char* kClosedRecordSet = "Operation is not allowed when the object is closed.";
-constexpr const char* kNoCurrentRow =
-    "Either BOF or EOF is True, or the current record has been deleted.";
+constexpr const char* kWaitingText =
+    "Waiting for another transfer to finish with the staging database...";
 
 enum class Decision { kNone = 0, kOverwrite = 6, kSkip = 7 };
 
@@ -58,12 +61,19 @@ class ToParadox {
   void BuildCreate(const std::string& source);
   void ReadColumnTypes(const std::string& source);
   std::string TypeText(int column);
+  void AppendPrimaryKey();
+  Status Export(const std::string& statement);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
-  void CopyRows(const std::string& source);
-  Status BuildInsert(const std::string& head);
-  void FinishTable(const std::string& source, const std::string& target);
+  bool CopyRows(const std::string& source);
+  bool StoreRows(const std::string& source, const std::string& head, int64_t n);
+  bool BrokenOff(int line, const std::string& source, int64_t read, int64_t n, const Status& why);
+  Status ReadRow(const std::string& head);
+  Status InsertRow(const std::string& source);
+  Status WithText(const std::string& head, Status status);
+  void BuildInsert(const std::string& head);
+  void FinishTable(const std::string& source, const std::string& target, bool complete);
   Status DropForOverwrite(const std::string& target);
-  Status Export(const std::string& source, const std::string& target);
+  bool Reconnect(int index);
   Status Exec(Connection& c, const std::string& sql) { return c.Execute(sql).status(); }
 
   ui::TablesWindow& w_;
@@ -71,11 +81,31 @@ class ToParadox {
   ui::Procedure proc_;
   std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
   std::string note_;                     // what the export left out, if anything
-  std::string sql_;  // the CREATE or INSERT built last; the dialog quotes it
+  std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
+  std::vector<Value> row_;    // the values of the row being copied
+  bool row_pending_ = false;  // sql_ does not yet hold row_'s statement
   Connection staging_, paradox_, postgres_;
   std::unique_ptr<RecordSet> rows_;
-  std::unique_ptr<paradox::TableSetAside> old_table_;  // the table being overwritten
+  std::unique_ptr<staging::ReplaceGrant> replace_;  // the overwrite agreed for this table
+  int64_t stored_ = 0;                              // rows of this table the staging database took
+  bool source_lost_ = false;                        // the PostgreSQL connection broke off
+  bool walk_ended_ = false;                         // and could not be opened again
 };
+
+// A connection that broke off: SQLSTATE classes 08 and 57P (the server shut
+// down or ended the session), or a failure libpq found without the server.
+bool ConnectionLost(const Status& s) {
+  const std::string& state = s.sqlstate();
+  return state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0 ||
+         (s.code() == Status::Code::kDatabase && state.empty());
+}
+
+// A staging failure that every later row would meet too: disk full, I/O,
+// a damaged file, or a rolled-back transaction.
+bool StagingBroken(const Status& s) {
+  return s.code() == Status::Code::kIoError || s.code() == Status::Code::kCorruption ||
+         s.code() == Status::Code::kPermissionDenied;
+}
 
 int ToParadox::Run() {
   if (w_.postgres_list.CurrentIndex() == -1) {  // 100
@@ -85,10 +115,9 @@ int ToParadox::Run() {
   w_.pointer.Set(ui::PointerShape::kHourglass);  // 108
   w_.pump.Pump();
   OpenConnections();
-  for (int i = w_.postgres_list.Count() - 1; i >= 0; --i) {
+  for (int i = w_.postgres_list.Count() - 1; i >= 0 && !walk_ended_ && !StopRequested(); --i) {
     if (w_.postgres_list.Selected(i)) TransferEntry(i);
   }
-  old_table_.reset();  // never left aside: without a new table it comes back
   const std::string folder = w_.settings.Current().paradox_folder;
   proc_.Step(230, [&] {
     return catalog::ListParadoxTables(folder, w_.paradox_list, w_.pump, w_.dialogs);
@@ -105,7 +134,18 @@ void ToParadox::OpenConnections() {
     // An installed program keeps the staging database in the user's cache.
     auto file = app::StagingDatabaseFile(w_.program_folder);
     if (!file.ok()) return file.status();
-    return staging_.Open(StagingConnectionString(file.value()));
+    // Another transfer holds the staging database: wait our turn, the
+    // window served and the pointer still the hourglass.
+    bool waited = false;
+    staging_.options().while_waiting = [&](bool first) {
+      if (first) w_.progress.SetText(kWaitingText);
+      waited = true;
+      w_.pump.Pump();
+      return !StopRequested();
+    };
+    Status opened = staging_.Open(StagingConnectionString(file.value()));
+    if (waited) w_.progress.SetText(ui::kProgressRestText);
+    return opened;
   });
   paradox_.options().cursor_location = CursorLocation::kClient;
   proc_.Step(116, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
@@ -127,17 +167,25 @@ void ToParadox::TransferEntry(int index) {
   Decision decision = DecideName(source, target);
   decision = DecideOverwrite(target, decision);
   if (decision == Decision::kSkip) return;  // 156
+  replace_.reset();
   if (decision == Decision::kOverwrite) {
     proc_.Step(160, [&] { return DropForOverwrite(target); });
     ui::RemoveFromList(w_.paradox_list, target);  // 162
   }
   ReadColumnTypes(source);
   OpenSource(source);
+  if (source_lost_) {  // its one dialog was shown; the rest would only repeat it
+    replace_.reset();
+    walk_ended_ = !Reconnect(index);
+    return;
+  }
   BuildCreate(source);
   ReplaceStagingTable(source, 182, 184);
   proc_.Step(188, [&] { return Exec(staging_, sql_); });
-  CopyRows(source);
-  FinishTable(source, target);
+  const bool complete = CopyRows(source);
+  FinishTable(source, target, complete);
+  replace_.reset();
+  if (source_lost_) walk_ended_ = !Reconnect(index);
 }
 
 Decision ToParadox::DecideName(const std::string& source, std::string& target) {
@@ -162,7 +210,10 @@ void ToParadox::OpenSource(const std::string& source) {
   rows_.reset();
   proc_.Step(168, [&]() -> Status {
     auto opened = postgres_.Execute("SELECT * FROM " + QuotePostgresName(source));
-    if (!opened.ok()) return opened.status();
+    if (!opened.ok()) {
+      source_lost_ = ConnectionLost(opened.status());
+      return opened.status();
+    }
     rows_ = std::move(opened).value();
     return Status::Ok();
   });
@@ -178,22 +229,9 @@ void ToParadox::BuildCreate(const std::string& source) {
       sql_ += "`" + rows_->FieldName(j);
       sql_ += TypeText(j);
     }
+    AppendPrimaryKey();
     return Status::Ok();
   });
-  std::vector<const PostgresColumn*> key(columns_.size(), nullptr);
-  for (const PostgresColumn& c : columns_) {
-    if (c.key_position > 0 && c.key_position <= static_cast<int>(key.size())) {
-      key[static_cast<size_t>(c.key_position - 1)] = &c;
-    }
-  }
-  if (!key.empty() && key[0] != nullptr) {
-    sql_ += "PRIMARY KEY(";
-    for (const PostgresColumn* c : key) {
-      if (c != nullptr) sql_ += "`" + c->name + "`,";
-    }
-    sql_.back() = ')';
-    sql_ += ',';
-  }
   sql_.pop_back();  // 180: the comma after the last column
   sql_ += ");";
 }
@@ -223,6 +261,24 @@ std::string ToParadox::TypeText(int column) {
   return "` " + StagingTypeWordOf(columns_[j], usual.substr(2, usual.size() - 3)) + ",";
 }
 
+// "PRIMARY KEY(`a`,`b`)," in key order, when the source has one.
+void ToParadox::AppendPrimaryKey() {
+  if (columns_.size() != static_cast<size_t>(rows_->FieldCount())) return;
+  std::vector<const PostgresColumn*> key(columns_.size(), nullptr);
+  for (const PostgresColumn& c : columns_) {
+    if (c.key_position > 0 && c.key_position <= static_cast<int>(key.size())) {
+      key[static_cast<size_t>(c.key_position - 1)] = &c;
+    }
+  }
+  if (key.empty() || key[0] == nullptr) return;
+  sql_ += "PRIMARY KEY(";
+  for (const PostgresColumn* c : key) {
+    if (c != nullptr) sql_ += "`" + c->name + "`,";
+  }
+  sql_.back() = ')';
+  sql_ += ',';
+}
+
 // If ExistTable finds the staging table: DROP TABLE [S]. A failing test
 // counts as passed, so the drop runs after its dialog.
 void ToParadox::ReplaceStagingTable(const std::string& source, int test_line, int drop_line) {
@@ -232,38 +288,116 @@ void ToParadox::ReplaceStagingTable(const std::string& source, int test_line, in
   }
 }
 
-void ToParadox::CopyRows(const std::string& source) {
+// The rows into the staging table. A row that fails alone costs that row
+// (its dialog, then the next row). A failure that every later row would
+// meet too ends the table with one dialog; false then, and on a stop.
+// A row goes in as values; its statement text is built only when a dialog
+// may quote it (its failure, or any later step of this table), so the user
+// sees the same text as if it had been run.
+bool ToParadox::CopyRows(const std::string& source) {
   auto count = proc_.Get<int64_t>(190, [&]() -> Result<int64_t> {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     return rows_->RecordCount();
   });
   const int64_t n = count.value_or(0);
   const std::string head = "INSERT INTO `" + source + "` VALUES('";
-  for (int64_t r = 0; r < n; ++r) {
-    w_.pump.Pump();                                                                     // 194
-    w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // 196
-    proc_.Step(198, [&] { return BuildInsert(head); });
-    proc_.Step(200, [&] { return Exec(staging_, sql_); });
-    proc_.Step(202, [&] { return rows_->MoveNext(); });
-  }
+  stored_ = 0;
+  const bool complete = StoreRows(source, head, n);
+  if (row_pending_) BuildInsert(head);
+  return complete;
 }
 
-// The row statement of the current row. With no row to read, the text
-// stays the bare head and the failure is reported here.
-Status ToParadox::BuildInsert(const std::string& head) {
-  sql_ = head;
-  if (rows_->Eof()) return Status::InvalidArgument(kNoCurrentRow);
-  RowStatementBuilder builder(sql_);
-  builder.Begin(head);
+bool ToParadox::StoreRows(const std::string& source, const std::string& head, int64_t n) {
+  for (int64_t r = 0; r < n; ++r) {
+    w_.pump.Pump();  // 194
+    if (StopRequested()) return false;
+    w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // 196
+    if (rows_->Eof()) {
+      if (row_pending_) BuildInsert(head);
+      return BrokenOff(198, source, r, n, Status::IoError("the source ended early."));
+    }
+    proc_.Step(198, [&] { return ReadRow(head); });
+    const Status ran = WithText(head, InsertRow(source));  // 200
+    if (ran.ok()) {
+      ++stored_;
+    } else if (StagingBroken(ran)) {
+      return BrokenOff(200, source, r + 1, n, ran);
+    } else {
+      proc_.Fail(200, ran);
+    }
+    const Status moved = WithText(head, rows_->MoveNext());  // 202
+    if (!moved.ok() && r + 1 < n) return BrokenOff(202, source, r + 1, n, moved);
+    if (!moved.ok()) proc_.Fail(202, moved);
+  }
+  return true;
+}
+
+// The one dialog of a table that broke off after `read` of `n` rows.
+bool ToParadox::BrokenOff(int line, const std::string& source, int64_t read, int64_t n,
+                          const Status& why) {
+  if (line != 200) source_lost_ = source_lost_ || ConnectionLost(why);
+  std::string text = "Table " + source + " broke off after " + std::to_string(read) + " of " +
+                     std::to_string(n) + " rows were read (" + std::to_string(stored_) +
+                     " stored): " + why.message();
+  if (!text.empty() && text.back() != '.') text += '.';
+  text += replace_ ? " Nothing was written to Paradox; the existing table was kept as it was."
+                   : " Nothing was written to Paradox.";
+  proc_.Fail(line, Status::Error(why.code(), text, why.sqlstate()));
+  return false;
+}
+
+// After a lost connection the walk goes on only when PostgreSQL answers
+// again; otherwise one dialog says so, if any selected table is left.
+bool ToParadox::Reconnect(int index) {
+  source_lost_ = false;
+  postgres_.Close();
+  Status opened = postgres_.Open(PostgresConnectionString(w_.settings.Current()));
+  if (opened.ok()) return true;
+  bool more = false;
+  for (int i = index - 1; i >= 0 && !more; --i) more = w_.postgres_list.Selected(i);
+  if (more) {
+    proc_.Fail(124, Status::Error(opened.code(),
+                                  "The connection to PostgreSQL was lost and could not be opened "
+                                  "again, so the remaining tables were not sent: " +
+                                      opened.message(),
+                                  opened.sqlstate()));
+  }
+  return false;
+}
+
+// Takes the values of the current row (there is one).
+Status ToParadox::ReadRow(const std::string& head) {
+  row_.resize(static_cast<size_t>(rows_->FieldCount()));
   for (int j = 0; j < rows_->FieldCount(); ++j) {
     w_.pump.Pump();
-    builder.Add(rows_->FieldValue(j));
+    row_[j] = rows_->FieldValue(j);
   }
-  builder.Finish();
-  return rows_->CurrentRowStatus();
+  row_pending_ = true;
+  Status read = rows_->CurrentRowStatus();
+  if (!read.ok()) BuildInsert(head);
+  return read;
 }
 
-void ToParadox::FinishTable(const std::string& source, const std::string& target) {
+Status ToParadox::InsertRow(const std::string& source) {
+  if (!row_pending_) return Exec(staging_, sql_);
+  Status s = staging_.InsertRow(source, row_);
+  if (s.code() != Status::Code::kNotSupported) return s;
+  BuildInsert("INSERT INTO `" + source + "` VALUES('");
+  return Exec(staging_, sql_);
+}
+
+// `status`, with the statement text of the row built first when it failed.
+Status ToParadox::WithText(const std::string& head, Status status) {
+  if (!status.ok() && row_pending_) BuildInsert(head);
+  return status;
+}
+
+void ToParadox::BuildInsert(const std::string& head) {
+  BuildRowStatement(sql_, head, row_);
+  row_pending_ = false;
+}
+
+void ToParadox::FinishTable(const std::string& source, const std::string& target, bool complete) {
   w_.pointer.Set(ui::PointerShape::kDefault);  // 206
   w_.progress.SetValue(0);                     // 208
   w_.progress.SetText(ui::kProgressRestText);  // 210
@@ -273,42 +407,37 @@ void ToParadox::FinishTable(const std::string& source, const std::string& target
     rows_.reset();
     return Status::Ok();
   });
-  note_.clear();
-  proc_.Step(214, [&] { return Export(source, target); });
-  if (!note_.empty()) w_.dialogs.Message(note_);
+  if (complete) {
+    const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
+    note_.clear();
+    proc_.Step(214, [&] { return Export(ExportStatementText(folder, target, source)); });
+    if (!note_.empty()) w_.dialogs.Message(note_);
+  }
   w_.pump.Pump();  // 216
   ReplaceStagingTable(source, 218, 220);
 }
 
-// The overwrite drop. Where the Paradox connection would delete a table,
-// its files are moved aside instead; where it would fail (not open, no
+// The export; a table written without the key it was meant to have comes
+// with a note saying why.
+Status ToParadox::Export(const std::string& statement) {
+  auto result = staging_.Execute(statement);
+  if (result.ok() && (*result)->FieldCount() == 1 && !(*result)->Eof()) {
+    note_ = (*result)->FieldValue(0).text();
+  }
+  return result.status();
+}
+
+// The overwrite drop. Where the Paradox connection would delete a table, the
+// export is granted leave to replace it instead, so the old table stays
+// until the new one is complete; where the drop would fail (not open, no
 // such table in the folder) it runs and fails as it always did.
 Status ToParadox::DropForOverwrite(const std::string& target) {
-  const std::filesystem::path folder(w_.settings.Current().paradox_folder);
+  const std::string folder = w_.settings.Current().paradox_folder;
   if (!paradox_.is_open() || paradox::DroppableTableFiles(folder, target).empty()) {
     return Exec(paradox_, "DROP TABLE `" + target + "` ");
   }
-  auto aside = paradox::TableSetAside::Create(folder, target);
-  if (!aside.ok()) return aside.status();
-  old_table_ = std::move(aside).value();
+  replace_ = std::make_unique<staging::ReplaceGrant>(folder, target);
   return Status::Ok();
-}
-
-// The export statement; then the old table set aside for this one goes for
-// good, or comes back when there is no new table to take its place.
-Status ToParadox::Export(const std::string& source, const std::string& target) {
-  const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
-  auto result = staging_.Execute(ExportStatementText(folder, target, source));
-  Status exported = result.status();
-  if (result.ok() && (*result)->FieldCount() == 1 && !(*result)->Eof()) {
-    note_ = (*result)->FieldValue(0).text();  // the table came without its key, and why
-  }
-  std::unique_ptr<paradox::TableSetAside> old_table = std::move(old_table_);
-  if (!old_table) return exported;
-  if (exported.ok()) return old_table->Discard();
-  Status restored = old_table->Restore();
-  if (restored.ok()) return exported;
-  return Status::Error(exported.code(), exported.message() + " " + restored.message());
 }
 
 }  // namespace

@@ -256,7 +256,7 @@ std::string StagingTypeWordOf(const PostgresColumn& c, const std::string& usual)
   }
   if (t == "text" || t == "character varying" || CharLengthOf(t) > 255) {
     if (noted && noted->type == FieldType::kMemo) return WordOf(FieldType::kMemo, noted->size, 0);
-    return "TEXT";
+    return "ALPHAMEMO";
   }
   if (const int n = CharLengthOf(t); n > 0) return WordOf(FieldType::kAlpha, n, 0);
   if (const int scale = BcdScaleOf(t); scale >= 0) return WordOf(FieldType::kBcd, 0, scale);

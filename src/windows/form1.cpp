@@ -230,6 +230,9 @@ Status Form1::ShowTablesWindow() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+  // Closed during work: the handler puts back what it changed and returns
+  // at its next row, and the program ends after it.
+  if (services_.gate.busy()) RequestStop();
   // Every setting was stored when it changed: nothing to save, nothing to ask.
   event->accept();
   QApplication::quit();

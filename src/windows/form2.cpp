@@ -226,6 +226,9 @@ Status Form2::SetHeight(int twips) {
 }
 
 void Form2::closeEvent(QCloseEvent* event) {
+  // Closed during work: the handler puts back what it changed and returns
+  // at its next row, and the program ends after it.
+  if (services_.gate.busy()) RequestStop();
   event->accept();
   QApplication::quit();
 }

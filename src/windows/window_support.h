@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/status.h"
+#include "base/stop_request.h"
 
 class QWidget;
 
@@ -68,7 +69,9 @@ class WorkGate {
    public:
     explicit Scope(WorkGate& gate) : gate_(gate), entered_(!gate.busy_) { gate_.busy_ = true; }
     ~Scope() {
-      if (entered_) gate_.busy_ = false;
+      if (!entered_) return;
+      gate_.busy_ = false;
+      ClearStopRequest();  // a stop asked of this handler is spent
     }
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;

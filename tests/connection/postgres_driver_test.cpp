@@ -139,9 +139,10 @@ TEST_F(PostgresDriverTest, AQueryWithoutRows) {
 }
 
 // Autocommit holds after a set: another session sees a later insert at once,
-// whether the set was read to its end, closed early, or dropped unclosed.
+// whether the set was read to its end, closed early, or dropped unclosed
+// (enough rows that the server is still sending when it is).
 TEST_F(PostgresDriverTest, NoTransactionOutlivesARecordSet) {
-  Exec(*conn_, "CREATE TABLE " + Q() + " AS SELECT g AS n FROM generate_series(1, 1500) g");
+  Exec(*conn_, "CREATE TABLE " + Q() + " AS SELECT g AS n FROM generate_series(1, 300000) g");
   auto other = OpenPg(settings_);
   for (int how = 0; how < 3; ++how) {
     {
@@ -157,8 +158,8 @@ TEST_F(PostgresDriverTest, NoTransactionOutlivesARecordSet) {
         r.value()->Close();
       }
     }
-    Exec(*conn_, "INSERT INTO " + Q() + " VALUES (" + std::to_string(10000 + how) + ")");
-    EXPECT_EQ(Column(*other, "SELECT count(*) FROM " + Q() + " WHERE n >= 10000"),
+    Exec(*conn_, "INSERT INTO " + Q() + " VALUES (" + std::to_string(1000000 + how) + ")");
+    EXPECT_EQ(Column(*other, "SELECT count(*) FROM " + Q() + " WHERE n >= 1000000"),
               std::vector<std::string>{std::to_string(how + 1)});
   }
   EXPECT_EQ(Column(*other, "SELECT count(*) FROM " + Q() + " WHERE n = -1"),
@@ -210,6 +211,29 @@ TEST_F(PostgresDriverTest, ASetOutlivingItsConnectionFailsCleanly) {
   for (int i = 0; i < 1200 && st.ok(); ++i) st = r.value()->MoveNext();
   EXPECT_FALSE(st.ok());
   EXPECT_FALSE(conn_->Execute("SELECT 1").ok());
+  conn_ = OpenPg(settings_);
+}
+
+// The server going away while it sends rows is an error of the read that
+// meets it, never the end of the rows.
+TEST_F(PostgresDriverTest, AServerGoneMidStreamIsAFailureNotTheEnd) {
+  Exec(*conn_, "CREATE TABLE " + Q() +
+                   " AS SELECT g AS n, repeat('x', 60) AS pad FROM generate_series(1, 400000) g");
+  auto r = conn_->Execute("SELECT * FROM " + Q());
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  auto other = OpenPg(settings_);
+  Exec(*other,
+       "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+       "'Corvane' AND pid <> pg_backend_pid() AND query LIKE 'COPY%" +
+           Q() + "%'");
+  Status st = Status::Ok();
+  int64_t read = 0;
+  while (st.ok() && !r.value()->Eof()) {
+    st = r.value()->MoveNext();
+    ++read;
+  }
+  EXPECT_FALSE(st.ok());
+  EXPECT_LT(read, 400000);
   conn_ = OpenPg(settings_);
 }
 

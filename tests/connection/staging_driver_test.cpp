@@ -136,10 +136,35 @@ TEST_F(StagingDriverTest, NamesCannotAddStatements) {
   // A "]" in a name: the bracketed drop takes the name to the last "]".
   ASSERT_TRUE(Run("CREATE TABLE `x]y`(`a` VARCHAR)").ok());
   EXPECT_TRUE(Run("DROP TABLE [x]y]").ok());
+  // A row given as values fails for a name its statement could not hold,
+  // just as the statement does.
+  const Status by_values = conn_.InsertRow("keep` VALUES('a", {Value::Text("b")});
+  EXPECT_FALSE(by_values.ok());
+  EXPECT_EQ(by_values.message(), Run("INSERT INTO `keep` VALUES('a` VALUES('b')").message());
   auto rows = Stored("SELECT name FROM sqlite_schema WHERE type='table' ORDER BY name");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(*rows[0][0], "keep");
   EXPECT_EQ(*rows[1][0], odd);
+}
+
+// The file gives back the room of dropped tables when the connection ends,
+// so it never keeps the size of the largest table it held.
+TEST_F(StagingDriverTest, TheFileShrinksBackAfterADroppedTable) {
+  OpenStaging();
+  ASSERT_TRUE(Run("CREATE TABLE `big`(`a` VARCHAR,`b` MEMO)").ok());
+  const std::vector<Value> row = {Value::Text(std::string(300, 'a')),
+                                  Value::Text(std::string(2000, 'b'))};
+  for (int i = 0; i < 3000; ++i) ASSERT_TRUE(conn_.InsertRow("big", row).ok());
+  ASSERT_TRUE(Run("CREATE TABLE `kept`(`a` VARCHAR)").ok());
+  ASSERT_TRUE(conn_.InsertRow("kept", {Value::Text("still here")}).ok());
+  conn_.Close();
+  EXPECT_GT(fs::file_size(path_), 6u << 20);
+  OpenStaging();
+  ASSERT_TRUE(Run("DROP TABLE [big]").ok());
+  conn_.Close();
+  EXPECT_LT(fs::file_size(path_), 64u << 10);
+  EXPECT_EQ(Stored("SELECT a FROM kept"),
+            (std::vector<std::vector<std::optional<std::string>>>{{"still here"}}));
 }
 
 TEST_F(StagingDriverTest, ABadValueFailsItsRowOnlyAndNamesTheColumn) {

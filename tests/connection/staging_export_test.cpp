@@ -153,5 +153,45 @@ TEST_F(StagingExportTest, MissingFolderOrTableFailsClearly) {
   EXPECT_FALSE(fs::exists(px_ / "u.db"));
 }
 
+// A table filled on this connection is exported from what its rows showed
+// on the way in; the same table exported by a connection that did not fill
+// it reads the file twice. Both must write the same fields and rows, rows
+// that failed to go in leaving no trace in the fields.
+TEST_F(StagingExportTest, ATableFilledHereExportsAsOneReadFromTheFileWould) {
+  Run("CREATE TABLE `seen`(`n` INT,`f` FLOAT,`d` DATETIME,`s` VARCHAR,`m` MEMO,`b` OLEOBJECT)");
+  auto row = [](std::vector<const char*> texts) {
+    std::vector<Value> out;
+    for (const char* t : texts) out.push_back(t ? Value::Text(t) : Value::Null());
+    return out;
+  };
+  ASSERT_TRUE(
+      conn_.InsertRow("seen", row({"7", "0.5", "2024-02-29 00:00:00", "ab", "m", "\\x00ff"})).ok());
+  Run("INSERT INTO `seen` VALUES('-3', '1.25', '2024-03-01 10:11:12+00', 'O''Brien', NULL, NULL)");
+  ASSERT_TRUE(conn_.InsertRow("seen", row({"", nullptr, nullptr, "", "", ""})).ok());
+  // Refused rows: a date that is none, a character code page 1252 lacks.
+  EXPECT_FALSE(
+      conn_.InsertRow("seen", row({"1.5", "1", "yesterday", "far too long a text", "x", nullptr}))
+          .ok());
+  EXPECT_FALSE(
+      conn_.InsertRow("seen", row({"9", "1", nullptr, "\xe6\xbc\xa2", nullptr, nullptr})).ok());
+  ASSERT_TRUE(Export("seen", "seen").ok());
+  conn_.Close();
+  ASSERT_TRUE(conn_.Open(StagingConnectionString(scratch_.File("dbtemp.mdb"))).ok());
+  ASSERT_TRUE(Export("seen2", "seen").ok());
+  auto here = ReadWithOurReader((px_ / "seen.db").string());
+  auto file = ReadWithOurReader((px_ / "seen2.db").string());
+  ASSERT_TRUE(here.error.empty() && file.error.empty()) << here.error << file.error;
+  ASSERT_EQ(here.info.fields.size(), 6u);
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(here.info.fields[i].type, file.info.fields[i].type) << i;
+    EXPECT_EQ(here.info.fields[i].size, file.info.fields[i].size) << i;
+  }
+  EXPECT_EQ(here.info.fields[0].type, FieldType::kLong);
+  EXPECT_EQ(here.info.fields[2].type, FieldType::kTimestamp);
+  EXPECT_EQ(here.info.fields[3].size, 7);  // O'Brien
+  ASSERT_EQ(here.rows.size(), 3u);
+  for (size_t r = 0; r < 3; ++r) EXPECT_EQ(Texts(here.rows[r]), Texts(file.rows[r])) << r;
+}
+
 }  // namespace
 }  // namespace corvane

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "connection/paradox_statement.h"
+#include "connection/pg_copy_text.h"
 #include "connection/pg_statement_scan.h"
 #include "connection/pg_value_text.h"
 #include "connection/value.h"
@@ -127,6 +128,39 @@ TEST(PgValueText, TypeCodes) {
                                              {1184, 135}, {17, 205},   {2950, 72},
                                              {1186, 203}, {114, 203}};  // interval, json: text
   for (auto [oid, code] : kCodes) EXPECT_EQ(PgTypeCode(oid), code) << oid;
+}
+
+// Rows of COPY's text format back into fields: the escapes the server
+// writes and those it reads back, \N against a text that reads "\N", and a
+// row of the wrong width refused.
+TEST(CopyTextRow, FieldsComeBackAsTheServerHadThem) {
+  struct Case {
+    std::string line;
+    size_t columns;
+    std::vector<const char*> fields;  // nullptr for null; empty when refused
+  };
+  const std::vector<Case> cases = {
+      {"1\tabc\t\\N\n", 3, {"1", "abc", nullptr}},
+      {"\t\n", 2, {"", ""}},
+      {"a\\tb\\nc\\rd\\\\e", 1, {"a\tb\nc\rd\\e"}},
+      {"\\b\\f\\v\\101\\x41\\x4a\\q", 1, {"\b\f\vAAJq"}},
+      {"\\\\N\t\\N", 2, {"\\N", nullptr}},
+      {"Zo\xc3\xab\t\\x", 2, {"Zo\xc3\xab", "x"}},
+      {"1\t2\t3", 2, {}},
+      {"1", 2, {}},
+      {"", 0, {}},
+  };
+  CopyTextRow row;
+  for (const Case& c : cases) {
+    const bool whole = row.Decode(c.line, c.columns);
+    ASSERT_EQ(whole, !c.fields.empty() || c.columns == 0) << c.line;
+    for (size_t i = 0; whole && i < c.fields.size(); ++i) {
+      EXPECT_EQ(row.is_null(i), c.fields[i] == nullptr) << c.line << " field " << i;
+      if (c.fields[i]) {
+        EXPECT_EQ(row.field(i), c.fields[i]) << c.line << " field " << i;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "paradox/value_parse.h"
+
 namespace corvane::paradox {
 namespace {
 
@@ -130,6 +132,35 @@ TEST(SchemaChooserTest, WideRecordsMoveTheWidestTextsToMemos) {
   // 16 x 250 + 10 x 100 bytes: four of the 250-wide texts must move, no more.
   EXPECT_EQ(memos, 4);
   for (int i = 16; i < 26; ++i) EXPECT_EQ(fields[i].type, FieldType::kAlpha);
+}
+
+// Whether a Number field gives a text back as the same decimal: texts that
+// are a double's shortest form and those that only equal one.
+TEST(SchemaChooserTest, DoublesHoldExactlyWhatReadsBackAsTheSameDecimal) {
+  const std::pair<const char*, bool> cases[] = {
+      {"0.1", true},
+      {"1.50", true},
+      {"-0", true},
+      {"+1", true},
+      {"1e+20", true},
+      {"1E20", true},
+      {"5e-324", true},
+      {"123456789012345", true},
+      {"inf", false},
+      {"nan", false},
+      {".5", false},
+      {"1.", false},
+      {"0x10", false},
+      {"9007199254740993", false},
+      {"0.10000000000000001", false},
+  };
+  for (const auto& [text, exact] : cases) {
+    EXPECT_EQ(DoubleHoldsExactly(text), exact) << text;
+    EXPECT_EQ(ParseFiniteDouble(text).has_value(), exact ||
+                                                       std::string(text) == "9007199254740993" ||
+                                                       std::string(text) == "0.10000000000000001")
+        << text;
+  }
 }
 
 }  // namespace

@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "paradox/companion_files.h"
+#include "paradox/temp_file.h"
 
 namespace corvane::paradox {
 namespace {
@@ -123,6 +127,48 @@ TEST_F(TableSetAsideTest, AMissingTableOrCaseTwinsAreHandledAsTheDropDoes) {
   EXPECT_EQ(Read("CUST.DB"), "contents of CUST.DB");
   ASSERT_TRUE((*aside)->Restore().ok());
   EXPECT_EQ(Read("cust.db"), "a twin");
+}
+
+// A process that died with the table set aside, in a child so its locks die
+// with it.
+void SetAsideAndDie(const fs::path& dir) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    auto aside = TableSetAside::Create(dir, "cust");
+    ::_exit(aside.ok() ? 0 : 1);  // no destructor: nothing is put back
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(TableSetAsideTest, RecoveryPutsBackOrClearsOnlyWhatTheDeadLeft) {
+  {
+    auto live = TableSetAside::Create(dir_, "cust");  // still at work
+    ASSERT_TRUE(live.ok());
+    auto scratch = TempFile::Create(dir_ / "new.db");  // being written
+    ASSERT_TRUE(scratch.ok());
+    ASSERT_TRUE((*scratch)->WriteAt(0, "x", 1).ok());
+    Write(".corvane-Ab12Zz", "left by a writer that died");
+    Write(".corvane-Ab12Z", "not one of our names");
+    EXPECT_TRUE(RecoverInterruptedWrites(dir_).ok());
+    EXPECT_TRUE(fs::exists((*scratch)->path()));
+    EXPECT_FALSE(fs::exists(dir_ / ".corvane-Ab12Zz"));
+    EXPECT_TRUE(fs::exists(dir_ / ".corvane-Ab12Z"));
+    fs::remove(dir_ / ".corvane-Ab12Z");
+    EXPECT_FALSE(FindTableFile(dir_, "cust").has_value());  // the live one was left alone
+  }
+  ExpectAsBefore();
+
+  SetAsideAndDie(dir_);
+  Write("CUST.MB", "memo of a replacement that never got its table file");
+  EXPECT_TRUE(RecoverInterruptedWrites(dir_).ok());
+  ExpectAsBefore();  // the name was free: the old table is back, its own memo with it
+
+  SetAsideAndDie(dir_);
+  Write("Cust.db", "the replacement");
+  EXPECT_TRUE(RecoverInterruptedWrites(dir_).ok());
+  EXPECT_EQ(Folder(), (std::vector<std::string>{"CUST.FRM", "CUSTOMER.DB", "Cust.db", "other.db"}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // is back exactly as it was, when it succeeds only the new table is left.
 // The old tables are made by pxlib, with a memo file and index files.
 #include <paradox.h>
+#include <sqlite3.h>
 
 #include <cctype>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/stop_request.h"
 #include "pxlib_table.h"
 #include "to_paradox_fixture.h"
 
@@ -98,6 +100,42 @@ TEST_F(ToParadoxOverwriteTest, ASuccessfulExportLeavesOnlyTheNewTable) {
   ASSERT_TRUE(back.error.empty()) << back.error;
   EXPECT_EQ(back.rows, (std::vector<Cells>{{"9"}, {"10"}}));
   EXPECT_EQ(fake_.paradox_list.Names(), std::vector<std::string>{upper_});
+}
+
+// A window closed or a signal part way: the handler stops at its next row,
+// and everything is as before it started, staging database included.
+TEST_F(ToParadoxOverwriteTest, AStopPartWayLeavesTheOldTableAndNoStagingTable) {
+  MakeOldTable("tx_kp4");
+  MakePgTable("tx_kp4", "id int4, t text");
+  Pg("INSERT INTO tx_kp4 SELECT g, repeat('n', 300) FROM generate_series(1, 3000) g");
+  struct StoppingPump : ui::EventPump {
+    long left;
+    void Pump() override {
+      if (--left == 0) RequestStop();
+    }
+  };
+  for (long at : {1L, 4L, 2500L}) {
+    SCOPED_TRACE("stopped at pump " + std::to_string(at));
+    fake_.postgres_list.Clear();
+    SelectPostgres({"tx_kp4"});
+    StoppingPump pump;
+    pump.left = at;
+    ui::TablesWindow window = fake_.Window(&pump);
+    window.program_folder = program_.string();
+    const int failures = transfer::SendTablesToParadox(window).failures;
+    EXPECT_TRUE(StopRequested());
+    ClearStopRequest();
+    EXPECT_EQ(failures, 0) << FirstFailure();
+    ExpectOldTableBack();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((program_ / "dbtemp.mdb").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_schema", -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(st, 0), 0);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+  }
 }
 
 }  // namespace

@@ -171,6 +171,7 @@ TEST_F(ToParadoxHandlerTest, AMissingStagingDatabaseFailsEveryStatementOnIt) {
   EXPECT_EQ(statements[0], "");
   EXPECT_EQ(statements[3], "CREATE TABLE `tx_two`(`a` INT);");
   EXPECT_EQ(statements[5], "INSERT INTO `tx_two` VALUES('2')");
+  EXPECT_EQ(statements[8], statements[5]);  // the statement built last, also after the rows
   EXPECT_NE(FirstFailure().find("dbtemp.mdb"), std::string::npos) << FirstFailure();
   EXPECT_FALSE(fs::exists(program_ / "dbtemp.mdb"));
   EXPECT_TRUE(TableFilesInFolder().empty());

@@ -1,0 +1,277 @@
+// corvane-cli to-paradox under faults: killed at random moments, the server
+// session ended, two runs at once, a full disk. After each, the Paradox
+// table is whole (its old rows or its new ones), nothing hidden is left and
+// the next run works.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "catalog/paradox_catalog.h"
+#include "connection/connection_strings.h"
+#include "to_paradox_fixture.h"
+
+extern char** environ;
+
+namespace corvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRows = 200000;
+
+class ToParadoxFaultTest : public ToParadoxTest {
+ protected:
+  void TearDown() override {
+    for (const fs::path& m : mounts_) ::umount2(m.c_str(), MNT_DETACH);
+    ToParadoxTest::TearDown();
+  }
+
+  // A table of `rows` rows whose memo starts with `version`.
+  void MakeVersion(const std::string& name, char version, int rows = kRows) {
+    MakePgTable(name, "id int4, memo text, label text");
+    Pg("INSERT INTO \"" + name + "\" SELECT g, '" + std::string(1, version) +
+       "' || repeat('m', 300) || g, 'row ' || g FROM generate_series(1, " + std::to_string(rows) +
+       ") g");
+  }
+
+  // Starts corvane-cli to-paradox; its output goes to `log`.
+  pid_t Start(const std::vector<std::string>& args, const fs::path& log,
+              const fs::path& program = {}) {
+    const char* bin = std::getenv("CORVANE_PROGRAM_DIR");
+    const ConnectionSettings& s = fake_.settings.settings;
+    std::vector<std::string> argv = {std::string(bin ? bin : "bin") + "/corvane-cli",
+                                     "to-paradox",  "--paradox", folder_.string(), "--server",
+                                     s.server,      "--port",    s.port,           "--user",
+                                     s.user,        "--password", s.password,      "--database",
+                                     s.database};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> raw;
+    for (std::string& a : argv) raw.push_back(a.data());
+    raw.push_back(nullptr);
+    std::vector<std::string> env = {"CORVANE_PROGRAM_DIR=" +
+                                    (program.empty() ? program_ : program).string()};
+    for (char** e = environ; *e; ++e) {
+      if (std::string_view(*e).rfind("CORVANE_PROGRAM_DIR=", 0) != 0) env.emplace_back(*e);
+    }
+    std::vector<char*> raw_env;
+    for (std::string& e : env) raw_env.push_back(e.data());
+    raw_env.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), raw_env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+  static int Wait(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  int Run(const std::vector<std::string>& args, std::string* output = nullptr,
+          const fs::path& program = {}) {
+    const fs::path log = program_ / "run.log";
+    const int status = Wait(Start(args, log, program));
+    if (output) *output = Text(log);
+    return status;
+  }
+  static std::string Text(const fs::path& p) {
+    std::stringstream s;
+    s << std::ifstream(p).rdbuf();
+    return s.str();
+  }
+  static int Count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+
+  // Which version the Paradox table holds whole ('a', 'b'), or what is wrong.
+  std::string Version(const std::string& table, int rows = kRows) {
+    Connection px;
+    if (Status s = px.Open(ParadoxConnectionString(fake_.settings.settings)); !s.ok())
+      return s.message();
+    auto rs = px.Execute("SELECT * FROM \"" + table + "\"");
+    if (!rs.ok()) return rs.status().message();
+    RecordSet& r = **rs;
+    // Rows come in the server's scan order, which a concurrent scan of the
+    // same table can shift: check that each id is there once.
+    std::string version;
+    std::vector<bool> seen(rows + 1, false);
+    int n = 0;
+    for (; !r.Eof(); ++n) {
+      const std::string id = r.FieldValue(0).text();
+      const std::string memo = r.FieldValue(1).text();
+      const int k = std::atoi(id.c_str());
+      if (n == 0 && !memo.empty()) version = memo.substr(0, 1);
+      if (k < 1 || k > rows || seen[k] || memo != version + std::string(300, 'm') + id ||
+          r.FieldValue(2).text() != "row " + id) {
+        return "row " + std::to_string(n + 1) + " is wrong or twice: " + id + " " +
+               memo.substr(0, 5) + " " + r.FieldValue(2).text();
+      }
+      seen[k] = true;
+      if (Status s = r.MoveNext(); !s.ok()) return s.message();
+    }
+    if (n != rows) return std::to_string(n) + " rows";
+    return version;
+  }
+  // Names in the folder starting with a dot: scratch or set-aside files.
+  std::vector<std::string> Hidden() const {
+    std::vector<std::string> names;
+    for (const std::string& n : TableFilesInFolder())
+      if (n[0] == '.') names.push_back(n);
+    return names;
+  }
+  // Lists the folder the way both programs do, which puts back leftovers.
+  std::vector<std::string> Listed() {
+    ui::MemoryTableList list;
+    ui::CountingPump pump;
+    EXPECT_TRUE(catalog::ListParadoxTables(folder_.string(), list, pump, fake_.dialogs).ok());
+    return list.Names();
+  }
+  // A small tmpfs at `where`, or false when this user cannot mount one.
+  bool MountTmpfs(const fs::path& where, const std::string& size) {
+    fs::create_directories(where);
+    if (::geteuid() != 0 ||
+        ::mount("tmpfs", where.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
+      return false;
+    mounts_.push_back(where);
+    return true;
+  }
+
+  std::vector<fs::path> mounts_;
+};
+
+TEST_F(ToParadoxFaultTest, KilledAtRandomMomentsTheTableIsWholeOldOrNewAndNothingIsLeft) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  // Both names are cut to txfault_, so either replaces the other.
+  MakeVersion("txfault_a", 'a');
+  MakeVersion("txfault_b", 'b');
+  const std::vector<std::string> opts = {"--trim-long-names", "--overwrite"};
+  auto args = [&](char v) {
+    std::vector<std::string> a = opts;
+    a.push_back(std::string("txfault_") + v);
+    return a;
+  };
+  const auto t0 = Clock::now();
+  std::string out;
+  ASSERT_EQ(Run(args('a'), &out), 0) << out;
+  const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+  ASSERT_EQ(Version("txfault_"), "a");
+
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int64_t> moment(0, full.count() * 11 / 10);
+  char now = 'a';
+  for (int signal : {SIGKILL, SIGTERM}) {
+    for (int i = 0; i < 10; ++i) {
+      const char other = now == 'a' ? 'b' : 'a';
+      const pid_t pid = Start(args(other), program_ / "killed.log");
+      const auto at = std::chrono::milliseconds(moment(random));
+      std::this_thread::sleep_for(at);
+      ::kill(pid, signal);
+      Wait(pid);
+      SCOPED_TRACE("signal " + std::to_string(signal) + " after " + std::to_string(at.count()) +
+                   " ms: " + Text(program_ / "killed.log"));
+      if (signal == SIGTERM) {
+        EXPECT_EQ(Hidden(), std::vector<std::string>{});  // it cleaned up itself
+      }
+      const auto names = Listed();
+      EXPECT_EQ(std::count(names.begin(), names.end(), "TXFAULT_"), 1) << ::testing::PrintToString(names);
+      EXPECT_EQ(Hidden(), std::vector<std::string>{});
+      const std::string version = Version("txfault_");
+      ASSERT_TRUE(version == "a" || version == "b") << version;
+      now = version[0];
+    }
+    // The staging database took no harm: the next run goes through.
+    const char other = now == 'a' ? 'b' : 'a';
+    ASSERT_EQ(Run(args(other), &out), 0) << out;
+    EXPECT_EQ(Version("txfault_"), std::string(1, other));
+    EXPECT_EQ(Hidden(), std::vector<std::string>{});
+    now = other;
+  }
+}
+
+TEST_F(ToParadoxFaultTest, ASessionEndedMidCopyIsOneFailureAndTheOldTableStays) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  MakeVersion("txended_a", 'a', 20);
+  MakeVersion("txended_b", 'b');
+  ASSERT_EQ(Run({"--trim-long-names", "txended_a"}), 0);
+  const pid_t pid = Start({"--trim-long-names", "--overwrite", "txended_b"}, program_ / "ended.log");
+  // Once rows are streaming, end the session that sends them.
+  bool ended = false;
+  for (int tries = 0; tries < 400 && !ended; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The session streaming this test's own table, not another test's.
+    Rows pids = PgRows(
+        "SELECT pid FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND state = 'active' "
+        "AND query LIKE 'COPY%txended\\_b%'");
+    for (const auto& row : pids) {
+      ended = true;
+      (void)PgTry("SELECT pg_terminate_backend(" + row[0].text() + ")");
+    }
+  }
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(Wait(pid), 1);
+  const std::string out = Text(program_ / "ended.log");
+  EXPECT_EQ(Count(out, "Application Error"), 1) << out;
+  EXPECT_NE(out.find("broke off after"), std::string::npos) << out;
+  EXPECT_EQ(Version("txended_", 20), "a");
+  EXPECT_EQ(Hidden(), std::vector<std::string>{});
+}
+
+TEST_F(ToParadoxFaultTest, TwoRunsFromOneProgramFolderTakeTurnsAndBothComplete) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  MakeVersion("txtwo_a", 'a', 30000);
+  MakeVersion("txtwo_b", 'b', 30000);
+  const pid_t first = Start({"txtwo_a"}, program_ / "first.log");
+  const pid_t second = Start({"txtwo_b"}, program_ / "second.log");
+  EXPECT_EQ(Wait(first), 0) << Text(program_ / "first.log");
+  EXPECT_EQ(Wait(second), 0) << Text(program_ / "second.log");
+  EXPECT_EQ(Version("txtwo_a", 30000), "a");
+  EXPECT_EQ(Version("txtwo_b", 30000), "b");
+  const std::string both = Text(program_ / "first.log") + Text(program_ / "second.log");
+  EXPECT_EQ(Count(both, "Waiting for another transfer"), 1) << both;
+}
+
+TEST_F(ToParadoxFaultTest, AFullDiskFailsTheTableOnceAndKeepsTheOldOne) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  const fs::path small_program = program_.parent_path() / (program_.filename().string() + "-full");
+  if (!MountTmpfs(folder_, "6m") || !MountTmpfs(small_program, "6m")) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): full-disk cases not run";
+  }
+  fs::copy_file(program_ / "dbtemp.mdb", small_program / "dbtemp.mdb");
+  MakeVersion("txfull_xa", 'a', 20);
+  MakeVersion("txfull_xb", 'b', 50000);  // some 16 MB of memos
+  std::string out;
+  ASSERT_EQ(Run({"--trim-long-names", "txfull_xa"}, &out), 0) << out;
+  // The Paradox folder fills up, then the staging database's.
+  for (const fs::path& program : {program_, small_program}) {
+    SCOPED_TRACE(program.string());
+    EXPECT_EQ(Run({"--trim-long-names", "--overwrite", "txfull_xb"}, &out, program), 1);
+    EXPECT_EQ(Count(out, "Application Error"), 1) << out;
+    EXPECT_EQ(Version("txfull_x", 20), "a");
+    EXPECT_EQ(Hidden(), std::vector<std::string>{});
+  }
+  // Both still work once there is room.
+  EXPECT_EQ(Run({"--trim-long-names", "--overwrite", "txfull_xa"}, &out, small_program), 0) << out;
+  EXPECT_EQ(Version("txfull_x", 20), "a");
+}
+
+}  // namespace
+}  // namespace corvane::testing
