@@ -164,11 +164,11 @@ Result<std::vector<paradox::FieldInfo>> ChooseFields(StagingDb& db, const std::s
   std::vector<paradox::SchemaChooser::Column> defs;
   for (const ColumnDef& c : columns) defs.push_back(ChooserColumnOf(c));
   paradox::SchemaChooser chooser(std::move(defs), kExportCodePage);
-  CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {},
-                                     [&](const auto& row) {
-                                       chooser.Observe(row);
-                                       return Status::Ok();
-                                     }));
+  CORVANE_RETURN_IF_ERROR(
+      ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {}, [&](const auto& row) {
+        chooser.Observe(row);
+        return Status::Ok();
+      }));
   rows = chooser.rows_observed();
   return chooser.Choose();
 }
@@ -186,61 +186,92 @@ std::vector<size_t> KeyColumns(const std::vector<ColumnDef>& columns) {
   return key;
 }
 
-// Fills the temporary key table with each row's key bytes; "" when the
-// rows can be written in key order, else why not.
-Result<std::string> SortByKey(StagingDb& db, const std::string& table,
-                              const std::vector<paradox::FieldInfo>& fields,
-                              const std::vector<size_t>& key) {
+using KeyFn = std::function<Status(int64_t rowid, const std::string& key)>;
+
+// Calls `fn` with each row's key bytes, in insert order. A key field that
+// is blank or cannot hold its value ends the walk with `why` set.
+Status ForEachKey(StagingDb& db, const std::string& table,
+                  const std::vector<paradox::FieldInfo>& fields, const std::vector<size_t>& key,
+                  std::string& why, const KeyFn& fn) {
+  std::string bytes;
+  return ForEachRow(db, table, "SELECT rowid, * FROM " + QuoteSqliteName(table) + " ORDER BY rowid",
+                    fields.size() + 1, {}, [&](const std::vector<paradox::Cell>& row) -> Status {
+                      bytes.clear();
+                      for (size_t k : key) {
+                        const paradox::FieldInfo& f = fields[k];
+                        const paradox::Cell& cell = row[k + 1];
+                        std::string part(static_cast<size_t>(f.size), '\0');
+                        Status st = cell.null || cell.text.empty()
+                                        ? Status::InvalidArgument("it is blank in some row")
+                                        : paradox::EncodeScalar(
+                                              f, cell, kExportCodePage,
+                                              reinterpret_cast<unsigned char*>(part.data()));
+                        if (!st.ok()) {
+                          why = "key field \"" + f.name + "\" cannot be a key: " + st.message();
+                          return Status::Internal(why);
+                        }
+                        bytes += part;
+                      }
+                      return fn(std::stoll(row[0].text), bytes);
+                    });
+}
+
+// How the rows stand to their key: why they cannot keep it, or whether
+// they are in key order already (else the temporary key table sorts them).
+struct KeyOrder {
+  std::string why_not;
+  bool in_order = false;
+};
+
+Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
+                           const std::vector<paradox::FieldInfo>& fields,
+                           const std::vector<size_t>& key) {
+  KeyOrder out;
   for (size_t k : key) {
     const paradox::FieldInfo& f = fields[k];
     if (paradox::IsBlobType(f.type) || f.type == paradox::FieldType::kBytes) {
-      return "key field \"" + f.name + "\" became a " + paradox::TypeLabel(f.type) +
-             " field, which cannot be part of a key";
+      out.why_not = "key field \"" + f.name + "\" became a " + paradox::TypeLabel(f.type) +
+                    " field, which cannot be part of a key";
+      return out;
     }
+  }
+  // Tables often arrive in key order: one pass tells, with nothing stored.
+  std::string previous;
+  bool first = true, ascending = true;
+  const Status out_of_order = Status::Internal("out of key order");
+  Status walked = ForEachKey(db, table, fields, key, out.why_not, [&](int64_t, const auto& k) {
+    ascending = first || previous < k;
+    first = false;
+    previous = k;
+    return ascending ? Status::Ok() : out_of_order;
+  });
+  if (!out.why_not.empty()) return out;
+  if (ascending) {
+    if (!walked.ok()) return walked;
+    out.in_order = true;
+    return out;
   }
   CORVANE_RETURN_IF_ERROR(db.Exec("DROP TABLE IF EXISTS temp.corvane_export_key"));
   CORVANE_RETURN_IF_ERROR(db.Exec("CREATE TEMP TABLE corvane_export_key(k BLOB, r INTEGER)"));
   CORVANE_RETURN_IF_ERROR(db.BeginIfNeeded());
   auto insert = db.Prepare("INSERT INTO temp.corvane_export_key VALUES(?1, ?2)");
   if (!insert.ok()) return insert.status();
-  std::string why;
-  std::string bytes;
-  std::vector<size_t> order;  // rowid first, then the key columns
-  Status filled = ForEachRow(
-      db, table, "SELECT rowid, * FROM " + QuoteSqliteName(table), fields.size() + 1, {},
-      [&](const std::vector<paradox::Cell>& row) -> Status {
-        bytes.clear();
-        for (size_t k : key) {
-          const paradox::FieldInfo& f = fields[k];
-          const paradox::Cell& cell = row[k + 1];
-          std::string part(static_cast<size_t>(f.size), '\0');
-          Status st = cell.null || cell.text.empty()
-                          ? Status::InvalidArgument("it is blank in some row")
-                          : paradox::EncodeScalar(f, cell, kExportCodePage,
-                                                  reinterpret_cast<unsigned char*>(part.data()));
-          if (!st.ok()) {
-            why = "key field \"" + f.name + "\" cannot be a key: " + st.message();
-            return Status::Internal("stopped");
-          }
-          bytes += part;
-        }
-        sqlite3_bind_blob(insert->get(), 1, bytes.data(), static_cast<int>(bytes.size()),
-                          SQLITE_TRANSIENT);
-        sqlite3_bind_int64(insert->get(), 2, std::stoll(row[0].text));
+  Status filled =
+      ForEachKey(db, table, fields, key, out.why_not, [&](int64_t rowid, const std::string& k) {
+        sqlite3_bind_blob(insert->get(), 1, k.data(), static_cast<int>(k.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(insert->get(), 2, rowid);
         const int rc = sqlite3_step(insert->get());
         sqlite3_reset(insert->get());
         return rc == SQLITE_DONE ? Status::Ok() : db.Error("Cannot sort the rows by their key");
       });
   Status committed = db.Commit();
-  if (!filled.ok() && why.empty()) return filled;
+  if (!out.why_not.empty()) return out;
+  CORVANE_RETURN_IF_ERROR(filled);
   CORVANE_RETURN_IF_ERROR(committed);
-  if (!why.empty()) return why;
   auto twice = db.Prepare("SELECT 1 FROM temp.corvane_export_key GROUP BY k HAVING count(*) > 1");
   if (!twice.ok()) return twice.status();
-  if (sqlite3_step(twice->get()) == SQLITE_ROW) {
-    return std::string("some rows share the same key value");
-  }
-  return std::string();
+  if (sqlite3_step(twice->get()) == SQLITE_ROW) out.why_not = "some rows share the same key value";
+  return out;
 }
 
 // Moves the new files in, the old table set aside meanwhile: deleted once
@@ -250,7 +281,8 @@ Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
   std::unique_ptr<paradox::TableSetAside> old_table;
   Status placed = writer.Finish([&]() -> Status {
     if (StopRequested()) return Interrupted(target);
-    if (paradox::DroppableTableFiles(folder, target).empty()) return Status::Ok();  // gone meanwhile
+    if (paradox::DroppableTableFiles(folder, target).empty())
+      return Status::Ok();  // gone meanwhile
     auto aside = paradox::TableSetAside::Create(folder, target);
     if (!aside.ok()) return aside.status();
     old_table = std::move(aside).value();
@@ -296,9 +328,9 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
   std::string select = SelectInInsertOrder(e.source);
   std::vector<size_t> order;  // staging column i -> field order[i]
   if (!key.empty()) {
-    auto why = SortByKey(db, e.source, fields, key);
-    if (!why.ok()) return why.status();
-    if (why->empty()) {
+    auto sorted = SortByKey(db, e.source, fields, key);
+    if (!sorted.ok()) return sorted.status();
+    if (sorted->why_not.empty()) {
       // Key fields first, in key order; the others keep theirs.
       std::vector<size_t> fields_from(key);
       for (size_t i = 0; i < fields.size(); ++i) {
@@ -311,9 +343,9 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
         reordered.push_back(fields[fields_from[place]]);
       }
       fields = std::move(reordered);
-      select = SelectInKeyOrder(e.source);
+      if (!sorted->in_order) select = SelectInKeyOrder(e.source);
     } else if (note) {
-      *note = e.target + " was written without a key: " + *why + ".";
+      *note = e.target + " was written without a key: " + sorted->why_not + ".";
     }
   }
   const int key_fields = order.empty() ? 0 : static_cast<int>(key.size());
@@ -322,19 +354,17 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
                                              rows, key_fields);
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
-  Status written = ForEachRow(db, e.source, select, columns->size(), order,
-                              [&](const auto& row) -> Status {
-                                ++number;
-                                Status s = (*writer)->Append(row);
-                                if (s.ok()) return s;
-                                // The staging database took this row, so leaving it out would
-                                // lose it.
-                                return Status::Error(
-                                    s.code(), "Row " + std::to_string(number) + " of `" +
-                                                  e.source + "` cannot be written to " +
-                                                  db_path.string() + ": " + s.message() +
-                                                  " No table file was written.");
-                              });
+  Status written =
+      ForEachRow(db, e.source, select, columns->size(), order, [&](const auto& row) -> Status {
+        ++number;
+        Status s = (*writer)->Append(row);
+        if (s.ok()) return s;
+        // The staging database took this row, so leaving it out would
+        // lose it.
+        return Status::Error(s.code(), "Row " + std::to_string(number) + " of `" + e.source +
+                                           "` cannot be written to " + db_path.string() + ": " +
+                                           s.message() + " No table file was written.");
+      });
   if (key_fields > 0) (void)db.Exec("DROP TABLE IF EXISTS temp.corvane_export_key");
   if (!written.ok()) {
     (*writer)->Abandon();
