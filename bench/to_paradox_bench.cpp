@@ -6,7 +6,10 @@
 //   copy - libpq reading COPY output and throwing it away
 // Peak memory is the growth of the resident set while the handler runs.
 //
-// Usage: to_paradox_bench [--rows N] [--folder DIR] [--keep-table]
+// With --memo the table is three columns, one of them a text of about 1 KB
+// that becomes a memo.
+//
+// Usage: to_paradox_bench [--rows N] [--folder DIR] [--memo] [--keep-table]
 // The server comes from CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE.
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -37,6 +40,7 @@ struct Args {
   long rows = 1000000;
   std::string folder;
   bool keep_table = false;
+  bool memo = false;
 };
 
 PGconn* Connect(const ConnectionSettings& s) { return testing::ConnectLibpq(s); }
@@ -47,6 +51,18 @@ bool Exec(PGconn* pg, const std::string& sql) {
   if (!ok) std::fprintf(stderr, "%.60s: %s", sql.c_str(), PQerrorMessage(pg));
   PQclear(r);
   return ok;
+}
+
+// An id, a name and a text of 1000 to 1100 characters that differs per row.
+bool MakeMemoTable(PGconn* pg, long rows) {
+  return Exec(pg, std::string("DROP TABLE IF EXISTS ") + kTable) &&
+         Exec(pg,
+              std::string("CREATE TABLE ") + kTable + " (id int4, name varchar(20), memo text)") &&
+         Exec(pg, std::string("INSERT INTO ") + kTable +
+                      " SELECT i, 'Name ' || (i % 5000), "
+                      "repeat(md5(i::text) || ' it''s a long note \\ ', 20 + i % 3) "
+                      "FROM generate_series(1, " +
+                      std::to_string(rows) + ") AS i");
 }
 
 // Ten columns of the common kinds, with quotes, NULLs and empty texts.
@@ -94,15 +110,21 @@ Measured RunCopy(PGconn* pg, long rows, long& bytes) {
   return {rows, Seconds(start), CpuSeconds() - cpu};
 }
 
+// Notes when the rows are all staged: the bar goes back to rest before the
+// export begins.
 class LastValueBar : public ui::ProgressBar {
  public:
-  void SetValue(double v) override { value = v; }
+  void SetValue(double v) override {
+    if (v == 0 && value > 0 && staged == Clock::time_point()) staged = Clock::now();
+    value = v;
+  }
   void SetText(const std::string&) override {}
   double value = 0;
+  Clock::time_point staged;
 };
 
 Measured RunOurs(const ConnectionSettings& settings, const fs::path& program, long rows,
-                 long& peak_growth_kib) {
+                 long& peak_growth_kib, double& staging_s) {
   ui::MemoryTableList pg, px;
   pg.Add(kTable);
   pg.SelectNames({kTable});
@@ -118,6 +140,7 @@ Measured RunOurs(const ConnectionSettings& settings, const fs::path& program, lo
   const double cpu = CpuSeconds();
   const transfer::TransferOutcome out = transfer::SendTablesToParadox(window);
   Measured m{rows, Seconds(start), CpuSeconds() - cpu};
+  staging_s = std::chrono::duration<double>(bar.staged - start).count();
   peak_growth_kib = StatusKib("VmHWM:") - before;
   if (out.failures > 0) {
     std::fprintf(stderr, "ours: %d failures; the first:\n%s\n", out.failures,
@@ -133,6 +156,7 @@ Args Parse(int argc, char** argv) {
     if (arg == "--rows" && i + 1 < argc) a.rows = std::atol(argv[++i]);
     if (arg == "--folder" && i + 1 < argc) a.folder = argv[++i];
     if (arg == "--keep-table") a.keep_table = true;
+    if (arg == "--memo") a.memo = true;
   }
   return a;
 }
@@ -162,22 +186,31 @@ int main(int argc, char** argv) {
   const ConnectionSettings settings = SettingsFromEnv(px.string());
   PGconn* pg = Connect(settings);
   if (PQstatus(pg) != CONNECTION_OK) return std::fprintf(stderr, "%s", PQerrorMessage(pg)), 1;
-  if (!MakeTable(pg, args.rows)) return 1;
+  if (!(args.memo ? MakeMemoTable(pg, args.rows) : MakeTable(pg, args.rows))) return 1;
   Exec(pg, std::string("VACUUM ANALYZE ") + kTable);
 
   long copy_bytes = 0, peak = 0;
+  double staging = 0;
   const Measured copy = RunCopy(pg, args.rows, copy_bytes);
-  const Measured ours = RunOurs(settings, program, args.rows, peak);
+  const Measured ours = RunOurs(settings, program, args.rows, peak, staging);
   const fs::path out = px / (std::string(kTable).substr(0, 8) + ".db");
   std::error_code ec;
-  std::printf("table  %ld rows, 10 columns; COPY text %.1f MB; %s %.1f MB\n", args.rows,
-              copy_bytes / 1e6, out.filename().c_str(), fs::file_size(out, ec) / 1e6);
+  const fs::path memo = px / (std::string(kTable).substr(0, 8) + ".mb");
+  std::printf(
+      "table  %ld rows, %s; COPY text %.1f MB; %s %.1f MB (+ .mb %.1f MB); dbtemp.mdb "
+      "after %.2f MB\n",
+      args.rows, args.memo ? "3 columns, a 1 KB memo" : "10 columns", copy_bytes / 1e6,
+      out.filename().c_str(), fs::file_size(out, ec) / 1e6,
+      fs::exists(memo) ? fs::file_size(memo, ec) / 1e6 : 0.0,
+      fs::file_size(program / "dbtemp.mdb", ec) / 1e6);
   std::printf("copy   %10.0f rows/s  %7.2f s (client CPU %.2f s)\n", copy.rate(), copy.seconds,
               copy.cpu);
   std::printf(
       "ours   %10.0f rows/s  %7.2f s (client CPU %.2f s, %.0f rows per CPU second)"
       "  peak memory growth %ld KiB\n",
       ours.rate(), ours.seconds, ours.cpu, ours.cpu > 0 ? ours.rows / ours.cpu : 0.0, peak);
+  std::printf("       reading and staging %.2f s, export %.2f s\n", staging,
+              ours.seconds - staging);
   std::printf("ratio  ours/copy %.3f\n", copy.rate() > 0 ? ours.rate() / copy.rate() : 0.0);
   if (!args.keep_table) Exec(pg, std::string("DROP TABLE ") + kTable);
   PQfinish(pg);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# PostgreSQL to Paradox at size: a 10-column table sent by the handler
-# beside COPY (SELECT ...) TO STDOUT of the same rows, in one run against
-# the same server. Runs a tenth of the table first so the peak memory of
-# both sizes can be compared (it should not grow with the table).
+# PostgreSQL to Paradox at size: a 10-column table, then a table with a
+# 1 KB memo column, each sent by the handler beside COPY (SELECT ...) TO
+# STDOUT of the same rows, in one run against the same server. Runs a tenth
+# of the first table first so the peak memory of both sizes can be
+# compared (it should not grow with the table).
 # Needs CORVANE_TEST_PG* (scripts/test.sh exports them for its cluster).
 # Usage: bench/to_paradox_bench.sh [BUILD_DIR] [ROWS]
 set -euo pipefail
@@ -20,6 +21,8 @@ echo "== a tenth of the table"
 "$build/bin/to_paradox_bench" --rows $((rows / 10)) --folder "$work"
 echo "== the whole table"
 "$build/bin/to_paradox_bench" --rows "$rows" --folder "$work"
+echo "== a table with a 1 KB memo column"
+"$build/bin/to_paradox_bench" --rows "$rows" --folder "$work" --memo
 echo "== what the staging database's crash-safe settings cost"
 cmake --build "$build" --target staging_bench >/dev/null
 "$build/bin/staging_bench" --rows "$((rows / 5))" --folder "$work"

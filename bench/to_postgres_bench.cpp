@@ -7,8 +7,10 @@
 // the same everywhere. The plain way runs on the first --plain-rows rows and
 // its rate is taken as its rate for the whole table.
 //
+// With --memo yes the table is three fields, one a Memo of about 1 KB.
+//
 // Usage: to_postgres_bench [--rows N] [--plain-rows M] [--rounds R] [--folder DIR]
-//                          [--batch B] [--copy-rows C] [--only-ours yes]
+//                          [--batch B] [--copy-rows C] [--only-ours yes] [--memo yes]
 // The server comes from CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE.
 #include <libpq-fe.h>
 
@@ -43,6 +45,7 @@ struct Args {
   long batch = 0;      // 0: the handler's default
   long copy_rows = 0;  // 0: the handler's default
   bool only_ours = false;
+  bool memo = false;
   int rounds = 3;
   std::string folder;
 };
@@ -51,6 +54,30 @@ std::string Note(long i) {
   if (i % 7 == 0) return "O'Neil & sons \\ branch " + std::to_string(i);
   if (i % 11 == 0) return "";
   return "customer note number " + std::to_string(i);
+}
+
+// BENCH.db with an id, a name and a memo of 1000 to 1100 characters.
+bool MakeMemoTable(const std::string& folder, long rows) {
+  using paradox::FieldType;
+  std::vector<paradox::FieldInfo> fields = {{"ID", FieldType::kLong, 4, 0},
+                                            {"NAME", FieldType::kAlpha, 20, 0},
+                                            {"MEMO", FieldType::kMemo, 20, 0}};
+  auto w =
+      paradox::TableWriter::Create(folder + "/BENCH.db", fields, 1252, static_cast<uint64_t>(rows));
+  if (!w.ok()) return std::fprintf(stderr, "%s\n", w.status().message().c_str()), false;
+  std::vector<paradox::Cell> row(fields.size());
+  for (long i = 0; i < rows; ++i) {
+    std::string memo;
+    const std::string piece = Note(i + 1) + " it's a long note \\ ";
+    while (memo.size() < 1000 + static_cast<size_t>(i % 100)) memo += piece;
+    row[0] = {false, std::to_string(i + 1)};
+    row[1] = {false, "Name " + std::to_string(i % 5000)};
+    row[2] = {false, memo};
+    if (!(*w)->Append(row).ok()) return std::fprintf(stderr, "append failed\n"), false;
+  }
+  Status done = (*w)->Finish(paradox::TableWriter::Replace::kAllowed);
+  if (!done.ok()) std::fprintf(stderr, "%s\n", done.message().c_str());
+  return done.ok();
 }
 
 // BENCH.db: ten columns of the common kinds, a few quotes, backslashes and
@@ -162,11 +189,14 @@ std::unique_ptr<RecordSet> OpenSource(Connection& px, const ConnectionSettings& 
 const char* kCreate =
     "(\"ID\" NUMERIC,\"NAME\" TEXT,\"AMOUNT\" NUMERIC,\"BORN\" TEXT,\"QTY\" NUMERIC,"
     "\"NOTE\" TEXT,\"PRICE\" TEXT,\"ACTIVE\" TEXT,\"STAMP\" TEXt,\"REF\" NUMERIC);";
+const char* kCreateMemo = "(\"ID\" NUMERIC,\"NAME\" TEXT,\"MEMO\" TEXT);";
+bool memo_table = false;  // set from --memo
+const char* Create() { return memo_table ? kCreateMemo : kCreate; }
 
 Measured RunPlain(const ConnectionSettings& s, long rows) {
   PgConn pg(s);
   pg.Run("DROP TABLE IF EXISTS \"BENCH_PLAIN\"");
-  pg.Run(std::string("CREATE TABLE \"BENCH_PLAIN\"") + kCreate);
+  pg.Run(std::string("CREATE TABLE \"BENCH_PLAIN\"") + Create());
   Connection px;
   auto rs = OpenSource(px, s);
   Measured m;
@@ -202,7 +232,7 @@ void AppendCopyField(std::string& out, const Value& v) {
 Measured RunCopy(const ConnectionSettings& s) {
   PgConn pg(s);
   pg.Run("DROP TABLE IF EXISTS \"BENCH_COPY\"");
-  pg.Run(std::string("CREATE TABLE \"BENCH_COPY\"") + kCreate);
+  pg.Run(std::string("CREATE TABLE \"BENCH_COPY\"") + Create());
   Connection px;
   auto rs = OpenSource(px, s);
   Measured m;
@@ -242,6 +272,7 @@ Args Parse(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--copy-rows")) a.copy_rows = std::atol(argv[i + 1]);
     if (!std::strcmp(argv[i], "--rounds")) a.rounds = std::max(1, std::atoi(argv[i + 1]));
     if (!std::strcmp(argv[i], "--only-ours")) a.only_ours = !std::strcmp(argv[i + 1], "yes");
+    if (!std::strcmp(argv[i], "--memo")) a.memo = !std::strcmp(argv[i + 1], "yes");
   }
   if (a.folder.empty())
     a.folder = (std::filesystem::temp_directory_path() / "corvane-bench").string();
@@ -283,8 +314,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::filesystem::create_directories(args.folder);
-  std::printf("table: 10 columns, %ld rows\n", args.rows);
-  if (!MakeTable(args.folder, args.rows)) return 1;
+  memo_table = args.memo;
+  std::printf("table: %s, %ld rows\n", args.memo ? "3 columns, a 1 KB memo" : "10 columns",
+              args.rows);
+  if (!(args.memo ? MakeMemoTable(args.folder, args.rows) : MakeTable(args.folder, args.rows)))
+    return 1;
   if (args.only_ours) {
     PgConn(s).Run("DROP TABLE IF EXISTS \"BENCH\"");
     const Measured ours = RunOurs(s, args.rows, args);

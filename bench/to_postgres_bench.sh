@@ -22,3 +22,6 @@ echo "== a tenth of the table"
   --rounds 1 --folder "$work" 2>/dev/null | grep -E '^(table|  ours)'
 echo "== the whole table"
 "$build/bin/to_postgres_bench" --rows "$rows" --plain-rows "$plain" --folder "$work" 2>/dev/null
+echo "== a table with a 1 KB memo (the ratio to COPY is the one to watch)"
+"$build/bin/to_postgres_bench" --rows "$rows" --plain-rows "$plain" --folder "$work" --memo yes \
+  2>/dev/null

@@ -50,7 +50,8 @@ Result<std::string> XdgFolder(const char* variable, const char* under_home) {
 Status MakeFolder(const std::string& folder) {
   std::error_code ec;
   fs::create_directories(folder, ec);
-  if (ec) return Status::IoError("Could not create the folder " + folder + ": " + ec.message() + ".");
+  if (ec)
+    return Status::IoError("Could not create the folder " + folder + ": " + ec.message() + ".");
   return Status::Ok();
 }
 

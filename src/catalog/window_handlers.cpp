@@ -117,8 +117,7 @@ std::string SampleFolder(const std::string& program_folder) {
 
 std::string SampleFolderForUser(ui::Dialogs& dialogs, const std::string& program_folder) {
   Procedure proc(dialogs, "Form1.PushButton4_Click");
-  return proc
-      .Get<std::string>(100, [&] { return app::UserSampleFolder(program_folder); })
+  return proc.Get<std::string>(100, [&] { return app::UserSampleFolder(program_folder); })
       .value_or(SampleFolder(program_folder));
 }
 

@@ -73,6 +73,13 @@ int Usage(const char* command) {
   return 2;
 }
 
+bool IsHelp(int argc, char** argv) { return argc == 1 && std::strcmp(argv[0], "--help") == 0; }
+
+int Help(const char* command, const char* what) {
+  std::printf("Usage: corvane-cli %s FILE.db\n%s\n", command, what);
+  return 0;
+}
+
 void PrintError(const Status& s) { std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str()); }
 
 std::string FieldLine(size_t i, const paradox::FieldInfo& f, bool key) {
@@ -138,6 +145,9 @@ bool PrintIndexCheck(const TableInfo& info) {
 }  // namespace
 
 int RunDump(int argc, char** argv) {
+  if (IsHelp(argc, argv)) {
+    return Help("dump", "Prints every row of the Paradox table as CSV, a header line first.");
+  }
   if (argc != 1 || argv[0][0] == '-') return Usage("dump");
   Result<std::unique_ptr<TableReader>> reader = TableReader::Open(argv[0]);
   if (!reader.ok()) {
@@ -171,6 +181,9 @@ int RunDump(int argc, char** argv) {
 }
 
 int RunSchema(int argc, char** argv) {
+  if (IsHelp(argc, argv)) {
+    return Help("schema", "Prints the Paradox table's version, code page, blocks and fields.");
+  }
   if (argc != 1 || argv[0][0] == '-') return Usage("schema");
   Result<std::unique_ptr<TableReader>> reader = TableReader::Open(argv[0]);
   if (reader.ok()) {

@@ -1,16 +1,20 @@
 // corvane-cli drop and rename: the tables window's "Delete Table/s" and
 // "Rename Table" without a window. The side's list is filled the way the
 // window fills it, the named entries selected, and the same handler run.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "catalog/folder_walk.h"
 #include "catalog/paradox_catalog.h"
 #include "catalog/postgres_catalog.h"
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
 #include "maintenance/maintenance.h"
+#include "paradox/companion_files.h"
+#include "cli/printable.h"
 #include "ui/memory_surfaces.h"
 
 namespace corvane::cli {
@@ -18,12 +22,14 @@ namespace {
 
 constexpr const char* kDropUsage =
     "Usage: corvane-cli drop (--postgres | --paradox FOLDER) [login options] TABLE...\n"
-    "Deletes the named tables (as the table list shows them). A Paradox table goes\n"
-    "with its memo, index and other companion files.\n";
+    "Deletes the named tables. A Paradox name means the table file spelled so, else\n"
+    "the one table whose name matches ignoring case; the table goes with its memo,\n"
+    "index, form, report and other family files. A name that means several tables,\n"
+    "or none, is refused (exit 2); a table another program has open is left alone.\n";
 constexpr const char* kRenameUsage =
     "Usage: corvane-cli rename (--postgres | --paradox FOLDER) [login options] OLD NEW\n"
-    "Renames one table (OLD as the table list shows it). A Paradox table keeps its\n"
-    "companion files; a name another table already has is refused.\n";
+    "Renames one table. A Paradox table takes its family files along; a name\n"
+    "another table already has is refused, as is a table another program has open.\n";
 
 int Usage(const char* command, const char* usage, const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli %s: %s\n", command, problem.c_str());
@@ -59,60 +65,85 @@ bool WantsHelp(int argc, char** argv) {
   return false;
 }
 
-Status FillList(const Request& r, ui::MemoryTableList& list, ConsoleDialogs& dialogs) {
-  NullPump pump;
-  if (r.postgres) return catalog::ListPostgreSQLTables(r.settings, list, pump);
-  return catalog::ListParadoxTables(r.settings.paradox_folder, list, pump, dialogs);
+void Say(const std::string& text) {
+  std::fprintf(stderr, "corvane-cli: %s\n", Printable(text).c_str());
 }
 
-// The entries a typed name means: its exact spelling; on the Paradox side,
-// whose names ignore case, also any spelling of it. A PostgreSQL name that
-// differs in case is another table, so it is only suggested.
-std::vector<std::string> Resolve(const Request& r, const ui::MemoryTableList& list,
-                                 const std::string& typed) {
-  std::vector<std::string> out;
+// PostgreSQL names are exact: "Orders" and "orders" are two tables. The same
+// name in two schemas is two tables as well, and a command cannot say which.
+Result<std::string> ResolvePostgres(const ui::MemoryTableList& list, const std::string& typed) {
+  int exact = 0;
   std::string other_case;
   for (const std::string& n : list.Names()) {
-    bool same_ignoring_case = ui::LowerCase(n) == ui::LowerCase(typed);
-    if (n == typed || (!r.postgres && same_ignoring_case)) {
-      out.push_back(n);
-    } else if (same_ignoring_case) {
-      other_case = n;
+    if (n == typed) ++exact;
+    else if (ui::LowerCase(n) == ui::LowerCase(typed)) other_case = n;
+  }
+  if (exact == 1) return typed;
+  if (exact > 1) {
+    return Status::InvalidArgument(typed + " matches " + std::to_string(exact) +
+                                   " tables of the PostgreSQL database (in different schemas), "
+                                   "so none of them was touched.");
+  }
+  return Status::NotFound("no table " + typed + " in the PostgreSQL database" +
+                          (other_case.empty() ? "" : " (did you mean " + other_case + "?)"));
+}
+
+// A Paradox name means the table file of that exact base name, else the one
+// table that matches it ignoring case. The entry handed to the handler is the
+// file's own base name, which means that table and no other.
+Result<std::string> ResolveParadox(const Request& r, const std::string& typed, int& exit_code) {
+  const std::string& folder = r.settings.paradox_folder;
+  Result<paradox::TableFamily> table = paradox::FindTable(folder, typed);
+  if (table.ok()) return table->table_file.stem().string();
+  exit_code = 2;
+  if (table.status().code() != Status::Code::kNotFound) return table.status();
+  ui::MemoryTableList listed;
+  ConsoleDialogs quiet;
+  NullPump pump;
+  (void)catalog::ListParadoxTables(folder, listed, pump, quiet);
+  if (ui::ListContains(listed, typed)) {
+    exit_code = 1;
+    return Status::NotFound(typed + " was not changed: no table file of that name in " + folder +
+                            " itself (the table is in a sub-folder)");
+  }
+  return Status::NotFound("no table " + typed + " in " + folder);
+}
+
+// The entries the typed names mean, each selected. A name the command cannot
+// act on is told on stderr, and the exit status returned: 2 for a name that
+// means no table or several, 1 for a table only in a sub-folder.
+int FillAndSelect(const Request& r, const std::vector<std::string>& names,
+                  ui::MemoryTableList& list) {
+  std::vector<std::string> entries;
+  int worst = 0;
+  if (r.postgres) {
+    NullPump pump;
+    Status filled = catalog::ListPostgreSQLTables(r.settings, list, pump);
+    if (!filled.ok()) {
+      Say("cannot list the tables: " + filled.message());
+      return 1;
+    }
+  } else if (!catalog::IsFolder(r.settings.paradox_folder)) {
+    Say(r.settings.paradox_folder + " is not a folder");
+    return 1;
+  }
+  for (const std::string& typed : names) {
+    int code = 2;
+    Result<std::string> entry = r.postgres ? ResolvePostgres(list, typed)
+                                           : ResolveParadox(r, typed, code);
+    if (entry.ok()) {
+      entries.push_back(entry.value());
+    } else {
+      Say(entry.status().message());
+      worst = std::max(worst, code);
     }
   }
-  if (out.empty()) {
-    std::string where = r.postgres ? "the PostgreSQL database" : r.settings.paradox_folder;
-    std::fprintf(stderr, "corvane-cli: no table %s in %s%s\n", typed.c_str(), where.c_str(),
-                 other_case.empty() ? "" : (" (did you mean " + other_case + "?)").c_str());
+  if (worst != 0) return worst;
+  if (!r.postgres) {
+    for (const std::string& e : entries) list.Add(e);
   }
-  return out;
-}
-
-// Selects every entry the names mean; false when a name means none.
-bool SelectNamed(const Request& r, ui::MemoryTableList& list,
-                 const std::vector<std::string>& names) {
-  std::vector<std::string> entries;
-  bool all_found = true;
-  for (const std::string& typed : names) {
-    std::vector<std::string> found = Resolve(r, list, typed);
-    all_found = all_found && !found.empty();
-    entries.insert(entries.end(), found.begin(), found.end());
-  }
-  if (all_found) list.SelectNames(entries);
-  return all_found;
-}
-
-// The handler leaves an entry in the list when it found no table file for it
-// in the folder itself; a command asked to drop it must not stay silent.
-int ReportLeftOver(const Request& r, const ui::MemoryTableList& list) {
-  int left = 0;
-  for (int i = 0; i < list.Count(); ++i) {
-    if (!list.Selected(i)) continue;
-    ++left;
-    std::fprintf(stderr, "corvane-cli: %s was not deleted: no table file of that name in %s\n",
-                 list.Text(i).c_str(), r.settings.paradox_folder.c_str());
-  }
-  return left;
+  list.SelectNames(entries);
+  return 0;
 }
 
 // Fills the list, selects the names and runs the button's handler.
@@ -121,12 +152,7 @@ int Run(const Request& r, const std::vector<std::string>& names, const std::stri
   dialogs.prompt_answer = answer;
   ui::MemoryTableList postgres, paradox;
   ui::MemoryTableList& list = r.postgres ? postgres : paradox;
-  Status filled = FillList(r, list, dialogs);
-  if (!filled.ok()) {
-    std::fprintf(stderr, "corvane-cli: cannot list the tables: %s\n", filled.message().c_str());
-    return 1;
-  }
-  if (!SelectNamed(r, list, names)) return 2;
+  if (int refused = FillAndSelect(r, names, list); refused != 0) return refused;
   ConsoleProgress progress;
   ConsolePointer pointer;
   NullPump pump;
@@ -137,8 +163,7 @@ int Run(const Request& r, const std::vector<std::string>& names, const std::stri
       r.postgres
           ? (rename ? maintenance::RenamePostgresTable(w) : maintenance::DeletePostgresTables(w))
           : (rename ? maintenance::RenameParadoxTable(w) : maintenance::DeleteParadoxTables(w));
-  int left = (!rename && !r.postgres) ? ReportLeftOver(r, list) : 0;
-  return out.failures > 0 || dialogs.failures > 0 || left > 0 ? 1 : 0;
+  return out.failures > 0 || dialogs.failures > 0 ? 1 : 0;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "cli/printable.h"
 #include "ui/memory_surfaces.h"
 
 namespace corvane::cli {
@@ -20,7 +21,8 @@ constexpr const char* kTablesUsage =
     "Usage: corvane-cli tables (--postgres [login options] | --paradox FOLDER)\n"
     "Prints the tables of one side, one name per line, as the table list shows\n"
     "them: PostgreSQL tables of every schema; Paradox tables of the folder and\n"
-    "all its sub-folders, upper-cased without \".DB\".\n";
+    "all its sub-folders, upper-cased without \".DB\". Control characters and\n"
+    "backslashes in names are shown as escapes (\\n, \\t, \\xNN, \\\\).\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli tables: %s\n", problem.c_str());
@@ -28,8 +30,9 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
+// One name a line: a name holding a newline must not read as two.
 void Print(const ui::MemoryTableList& list) {
-  for (const std::string& name : list.Names()) std::printf("%s\n", name.c_str());
+  for (const std::string& name : list.Names()) std::printf("%s\n", Printable(name).c_str());
 }
 
 int ListParadox(const std::string& folder) {

@@ -33,6 +33,10 @@ const Command kCommands[] = {
     {nullptr, nullptr, nullptr},
 };
 
+constexpr const char* kExitStatuses =
+    "\nExit status: 0 all done, 1 something failed or was refused, 2 wrong usage\n"
+    "(nothing done).\n";
+
 // Commands that poll the stop request: on SIGINT, SIGTERM or SIGHUP they
 // put back what they had changed and remove their scratch files before the
 // program ends. A second signal ends the program at once.
@@ -45,7 +49,12 @@ void CatchStopSignals() {
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART | SA_RESETHAND;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // One ignored by whoever started us (nohup, a background job) stays so.
+    struct sigaction inherited = {};
+    if (::sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
 }
 
 // Ends the way the signal would have, once the command has cleaned up.
@@ -66,12 +75,23 @@ void PrintUsage(std::ostream& out) {
   for (const Command& c : kCommands) {
     if (c.name) out << "  " << c.synopsis << "\n";
   }
-  out << "\nLogin options (default: what the login window stored last):\n"
-         "  --server HOST --port N --user NAME --password PW (or PGPASSWORD) --database DB\n"
+  out << "\nLogin options:\n"
+         "  --server HOST --port N --user NAME --password PW --database DB\n"
          "  --paradox FOLDER\n"
-         "Options take \"--name value\" and \"--name=value\" alike.\n\n"
-         "  --help      show this text\n"
-         "  --version   show the version\n";
+         "Options take \"--name value\" and \"--name=value\" alike. A login value not\n"
+         "given comes from libpq's PGSERVICE, PGHOST, PGPORT, PGUSER, PGDATABASE,\n"
+         "PGPASSWORD and ~/.pgpass, else from what the login window stored last.\n\n"
+         "  --help      show this text (COMMAND --help: that command's)\n"
+         "  --version   show the version\n"
+      << kExitStatuses;
+}
+
+// "COMMAND --help": the command prints its usage; the exit statuses follow.
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -91,9 +111,15 @@ int main(int argc, char** argv) {
   }
   for (const Command& c : kCommands) {
     if (c.name == nullptr || std::strcmp(argv[1], c.name) != 0) continue;
-    if (!StopsCleanly(c.name)) return c.run(argc - 2, argv + 2);
-    CatchStopSignals();
-    return Finish(c.run(argc - 2, argv + 2));
+    int status = 0;
+    if (!StopsCleanly(c.name)) {
+      status = c.run(argc - 2, argv + 2);
+    } else {
+      CatchStopSignals();
+      status = Finish(c.run(argc - 2, argv + 2));
+    }
+    if (status == 0 && AsksForHelp(argc, argv)) std::cout << kExitStatuses;
+    return status;
   }
   std::cerr << "corvane-cli: unknown command '" << argv[1] << "' (see --help)\n";
   return 2;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/settings_store.h"
+#include "cli/libpq_login.h"
 
 namespace corvane::cli {
 
@@ -59,14 +60,24 @@ ConnectionSettings SettingsFrom(const Options& options) {
     Result<std::string> r = store->Read(app::kApplication, app::kSection, key, def);
     return r.ok() ? r.value() : std::string(def);
   };
+  // An option, else what libpq's variables and files say, else what the
+  // login window stored last, else the window's defaults.
+  const LibpqLogin libpq = LibpqEnvironmentLogin();
+  auto pick = [&](const char* option, const std::optional<std::string>& from_libpq, const char* key,
+                  const char* def) {
+    if (auto v = options.Get(option)) return *v;
+    return from_libpq ? *from_libpq : stored(key, def);
+  };
   ConnectionSettings s;
   s.paradox_folder = options.Get("paradox").value_or(stored("ParadoxFolder", ""));
-  s.server = options.Get("server").value_or(stored("Server", "localhost"));
-  s.port = options.Get("port").value_or(stored("Port", "5432"));
-  s.user = options.Get("user").value_or(stored("User", ""));
-  const char* env_pw = std::getenv("PGPASSWORD");
-  s.password = options.Get("password").value_or(env_pw ? env_pw : stored("Password", ""));
-  s.database = options.Get("database").value_or(stored("Database", ""));
+  s.server = pick("server", libpq.host, "Server", "localhost");
+  s.port = pick("port", libpq.port, "Port", "5432");
+  s.user = pick("user", libpq.user, "User", "");
+  s.database = pick("database", libpq.dbname, "Database", "");
+  std::optional<std::string> password = options.Get("password");
+  if (!password) password = libpq.password;
+  if (!password) password = PasswordFileLookup(s.server, s.port, s.database, s.user);
+  s.password = password.value_or(stored("Password", ""));
   return s;
 }
 

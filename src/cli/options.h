@@ -26,8 +26,9 @@ struct Options {
 Result<Options> ParseOptions(int argc, char** argv, const std::set<std::string>& valued,
                              const std::set<std::string>& flag_names);
 
-// The login and folder: each option, else PGPASSWORD for the password, else
-// what the login window stored last.
+// The login and folder: each option, else what libpq's service, PG*
+// variables and (for the password) password file give, else what the login
+// window stored last, else the window's defaults.
 ConnectionSettings SettingsFrom(const Options& options);
 
 // Option names every command that reaches PostgreSQL takes.

@@ -1,5 +1,8 @@
-// The connection strings, byte for byte, from the six login fields. Values go
-// in as typed: nothing is trimmed, quoted or escaped.
+// The connection strings from the six login fields. A value goes in as
+// typed; one that holds a character with a meaning in the string (";", "=",
+// "{", "}") or blanks at either end is written between braces, "}" doubled,
+// the way ODBC quotes it, so it reaches the driver whole and can set no other
+// key. Ordinary values appear exactly as typed.
 #pragma once
 
 #include <map>
@@ -21,9 +24,13 @@ std::string ParadoxConnectionString(const ConnectionSettings& s);
 // The staging database at `path` (the program folder's dbtemp.mdb).
 std::string StagingConnectionString(const std::string& path);
 
+// `value` as it must stand after "Key=": as it is, or in braces.
+std::string QuoteConnectionValue(const std::string& value);
+
 // Reads an ODBC-style string the way a driver does: pairs split at ";",
 // the first "=" splits key from value, keys compared case-insensitively
-// (returned lower-cased), a value in {braces} may hold ";". Later keys win.
+// (returned lower-cased), a value in {braces} may hold anything, "}}"
+// standing for "}". Later keys win.
 std::map<std::string, std::string> ParseConnectionString(const std::string& text);
 
 }  // namespace corvane

@@ -37,7 +37,15 @@ std::optional<std::string> TakeName(std::string_view s) {
   const char close = open == '[' ? ']' : open;
   if (open == '"' || open == '`' || open == '[') {
     if (s.size() < 3 || s.back() != close) return std::nullopt;
-    return std::string(s.substr(1, s.size() - 2));
+    std::string_view inner = s.substr(1, s.size() - 2);
+    if (open == '[') return std::string(inner);
+    // A doubled quote stands for one, as the callers write names that hold it.
+    std::string name;
+    for (size_t i = 0; i < inner.size(); ++i) {
+      name += inner[i];
+      if (inner[i] == close && i + 1 < inner.size() && inner[i + 1] == close) ++i;
+    }
+    return name;
   }
   for (char c : s) {
     if (IsBlank(c) || c == ';' || c == '"' || c == '`' || c == '[' || c == ']') {

@@ -14,13 +14,16 @@ int HexDigit(char c) {
 // hex (\x4F) and any other escaped character as itself, so we do too.
 void Unescape(std::string_view in, std::string& out) {
   out.clear();
+  out.reserve(in.size());
   for (size_t i = 0; i < in.size(); ++i) {
-    char c = in[i];
-    if (c != '\\' || i + 1 == in.size()) {
-      out.push_back(c);
-      continue;
+    const size_t slash = in.find('\\', i);
+    if (slash == std::string_view::npos || slash + 1 == in.size()) {
+      out.append(in.substr(i));
+      return;
     }
-    c = in[++i];
+    out.append(in.substr(i, slash - i));
+    i = slash + 1;
+    const char c = in[i];
     switch (c) {
       case 'b':
         out.push_back('\b');
@@ -73,25 +76,21 @@ bool CopyTextRow::Decode(std::string_view line, size_t columns) {
   if (columns == 0) return line.empty();  // a row of no columns is one empty line
   if (decoded_.size() < columns) decoded_.resize(columns);
   size_t start = 0;
-  bool escaped = false;
-  for (size_t i = 0;; ++i) {
-    const bool end = i == line.size();
-    if (!end && line[i] != '\t') {
-      escaped |= line[i] == '\\';
-      continue;
-    }
+  for (;;) {
+    size_t end = line.find('\t', start);
+    const bool last = end == std::string_view::npos;
+    if (last) end = line.size();
     if (fields_.size() == columns) return false;
-    std::string_view f = line.substr(start, i - start);
+    std::string_view f = line.substr(start, end - start);
     const bool null = f == "\\N";
-    if (escaped && !null) {
+    if (!null && f.find('\\') != std::string_view::npos) {
       Unescape(f, decoded_[fields_.size()]);
       f = decoded_[fields_.size()];
     }
     fields_.push_back(null ? std::string_view() : f);
     nulls_.push_back(null);
-    if (end) break;
-    start = i + 1;
-    escaped = false;
+    if (last) break;
+    start = end + 1;
   }
   return fields_.size() == columns;
 }

@@ -185,8 +185,10 @@ Status StagingDb::Error(const std::string& what) const {
   std::string message = what + ": " + sqlite3_errmsg(db_);
   const int code = sqlite3_errcode(db_) & 0xFF;
   if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) return Status::Corruption(std::move(message));
-  if (code == SQLITE_CANTOPEN || code == SQLITE_IOERR ||
-      code == SQLITE_FULL || code == SQLITE_READONLY) {
+  // Busy: a program that skips our lock held the file past the time-out;
+  // every later row would wait and fail alike, so it ends the table.
+  if (code == SQLITE_CANTOPEN || code == SQLITE_IOERR || code == SQLITE_FULL ||
+      code == SQLITE_READONLY || code == SQLITE_BUSY || code == SQLITE_LOCKED) {
     return Status::IoError(std::move(message));
   }
   return Status::Database(std::move(message));

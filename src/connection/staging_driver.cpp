@@ -12,11 +12,11 @@
 #include <variant>
 
 #include "connection/drivers.h"
+#include "connection/field_learner.h"
 #include "connection/staging_db.h"
 #include "connection/staging_export.h"
 #include "connection/staging_rows.h"
 #include "connection/staging_statements.h"
-#include "paradox/schema_chooser.h"
 
 namespace corvane {
 namespace {
@@ -99,7 +99,7 @@ class StagingDriver : public Driver {
   std::unordered_map<std::string, InsertTarget> inserts_;
   // The field chooser of each table created on this connection, shown every
   // row stored since, so that the export reads the table only once.
-  std::unordered_map<std::string, paradox::SchemaChooser> learned_;
+  std::unordered_map<std::string, std::unique_ptr<staging::FieldLearner>> learned_;
   std::vector<std::optional<std::string_view>> views_;
   std::vector<std::string_view> stored_;
   // Set when SQLite rolled back the shared transaction after a failure:
@@ -141,8 +141,8 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
   lost_writes_ = false;
   std::vector<paradox::SchemaChooser::Column> columns;
   for (const ColumnDef& c : st.columns) columns.push_back(staging::ChooserColumnOf(c));
-  learned_.emplace(CacheKey(st.table),
-                   paradox::SchemaChooser(std::move(columns), staging::kExportCodePage));
+  learned_[CacheKey(st.table)] =
+      std::make_unique<staging::FieldLearner>(std::move(columns), staging::kExportCodePage);
   return Status::Ok();
 }
 
@@ -226,7 +226,7 @@ Status StagingDriver::InsertValues(const std::string& table, Row values) {
     NoteFailure();
     return s;
   }
-  if (auto it = learned_.find(CacheKey(table)); it != learned_.end()) it->second.Observe(stored_);
+  if (auto it = learned_.find(CacheKey(table)); it != learned_.end()) it->second->Observe(stored_);
   return s;
 }
 
@@ -240,7 +240,7 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
   }
   auto learned = learned_.find(CacheKey(st.source));
   return staging::ExportStagingTable(
-      *db_, st, learned == learned_.end() ? nullptr : &learned->second, &export_note_);
+      *db_, st, learned == learned_.end() ? nullptr : &learned->second->Settled(), &export_note_);
 }
 
 // Gives the pages of dropped tables back to the file system, so the file

@@ -14,14 +14,18 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "base/row_batches.h"
 #include "base/stop_request.h"
 #include "paradox/companion_files.h"
 #include "paradox/field_encode.h"
 #include "paradox/schema_chooser.h"
+#include "paradox/table_lock.h"
 #include "paradox/table_set_aside.h"
 #include "paradox/table_writer.h"
 
@@ -66,9 +70,62 @@ std::string SelectInKeyOrder(const std::string& table) {
 }
 
 // Calls `fn` with each row `select` gives; column i of the result goes to
-// place order[i] of the row (all in place when `order` is empty).
+// place order[i] of the row (all in place when `order` is empty). A
+// second thread reads the rows from the file while `fn` works on the ones
+// before; only it uses the database until it ends.
 Status ForEachRow(StagingDb& db, const std::string& table, const std::string& select,
                   size_t columns, const std::vector<size_t>& order, const RowFn& fn) {
+  auto stmt = db.Prepare(select);
+  if (!stmt.ok()) return stmt.status();
+  BatchPipe pipe;
+  Status read = Status::Ok();  // the reader's; looked at after it ended
+  std::thread reader([&] {
+    sqlite3_stmt* st = stmt->get();
+    int rc = SQLITE_DONE;
+    std::optional<RowBatch> batch = pipe.Empty(columns);
+    while (batch && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+      for (int c = 0; c < static_cast<int>(columns); ++c) {
+        const void* p = sqlite3_column_blob(st, c);
+        const auto n = static_cast<size_t>(sqlite3_column_bytes(st, c));
+        batch->Add(std::string_view(static_cast<const char*>(p ? p : ""), n),
+                   sqlite3_column_type(st, c) == SQLITE_NULL);
+      }
+      if (BatchPipe::IsFull(*batch)) {
+        pipe.Send(std::move(*batch));
+        batch = pipe.Empty(columns);
+      }
+    }
+    if (batch) {
+      if (rc != SQLITE_DONE) read = db.Error("Cannot read staging table `" + table + "`");
+      if (batch->rows() > 0) pipe.Send(std::move(*batch));
+    }
+    pipe.Finish();
+  });
+  std::vector<paradox::Cell> row(columns);
+  Status done = Status::Ok();
+  while (done.ok()) {
+    std::optional<RowBatch> batch = pipe.Next();
+    if (!batch) break;
+    for (size_t r = 0; r < batch->rows() && done.ok(); ++r) {
+      for (size_t i = 0; i < columns; ++i) {
+        paradox::Cell& cell = row[order.empty() ? i : order[i]];
+        cell.null = batch->is_null(r, i);
+        cell.text.assign(batch->text(r, i));
+      }
+      done = fn(row);
+      if (done.ok() && StopRequested()) done = Interrupted(table);
+    }
+    pipe.Recycle(std::move(*batch));
+  }
+  pipe.Cancel();
+  reader.join();
+  return done.ok() ? read : done;
+}
+
+// The rowid and key columns of each row, read on this thread: the key
+// passes write to the database as they read.
+Status ForEachRowHere(StagingDb& db, const std::string& table, const std::string& select,
+                      size_t columns, const RowFn& fn) {
   auto stmt = db.Prepare(select);
   if (!stmt.ok()) return stmt.status();
   std::vector<paradox::Cell> row(columns);
@@ -76,11 +133,10 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
   while ((rc = sqlite3_step(stmt->get())) == SQLITE_ROW) {
     for (size_t i = 0; i < columns; ++i) {
       const int c = static_cast<int>(i);
-      paradox::Cell& cell = row[order.empty() ? i : order[i]];
-      cell.null = sqlite3_column_type(stmt->get(), c) == SQLITE_NULL;
+      row[i].null = sqlite3_column_type(stmt->get(), c) == SQLITE_NULL;
       const void* p = sqlite3_column_blob(stmt->get(), c);
-      cell.text.assign(static_cast<const char*>(p ? p : ""),
-                       static_cast<size_t>(sqlite3_column_bytes(stmt->get(), c)));
+      row[i].text.assign(static_cast<const char*>(p ? p : ""),
+                         static_cast<size_t>(sqlite3_column_bytes(stmt->get(), c)));
     }
     CORVANE_RETURN_IF_ERROR(fn(row));
     if (StopRequested()) return Interrupted(table);
@@ -194,26 +250,26 @@ Status ForEachKey(StagingDb& db, const std::string& table,
                   const std::vector<paradox::FieldInfo>& fields, const std::vector<size_t>& key,
                   std::string& why, const KeyFn& fn) {
   std::string bytes;
-  return ForEachRow(db, table, "SELECT rowid, * FROM " + QuoteSqliteName(table) + " ORDER BY rowid",
-                    fields.size() + 1, {}, [&](const std::vector<paradox::Cell>& row) -> Status {
-                      bytes.clear();
-                      for (size_t k : key) {
-                        const paradox::FieldInfo& f = fields[k];
-                        const paradox::Cell& cell = row[k + 1];
-                        std::string part(static_cast<size_t>(f.size), '\0');
-                        Status st = cell.null || cell.text.empty()
-                                        ? Status::InvalidArgument("it is blank in some row")
-                                        : paradox::EncodeScalar(
-                                              f, cell, kExportCodePage,
-                                              reinterpret_cast<unsigned char*>(part.data()));
-                        if (!st.ok()) {
-                          why = "key field \"" + f.name + "\" cannot be a key: " + st.message();
-                          return Status::Internal(why);
-                        }
-                        bytes += part;
-                      }
-                      return fn(std::stoll(row[0].text), bytes);
-                    });
+  return ForEachRowHere(
+      db, table, "SELECT rowid, * FROM " + QuoteSqliteName(table) + " ORDER BY rowid",
+      fields.size() + 1, [&](const std::vector<paradox::Cell>& row) -> Status {
+        bytes.clear();
+        for (size_t k : key) {
+          const paradox::FieldInfo& f = fields[k];
+          const paradox::Cell& cell = row[k + 1];
+          std::string part(static_cast<size_t>(f.size), '\0');
+          Status st = cell.null || cell.text.empty()
+                          ? Status::InvalidArgument("it is blank in some row")
+                          : paradox::EncodeScalar(f, cell, kExportCodePage,
+                                                  reinterpret_cast<unsigned char*>(part.data()));
+          if (!st.ok()) {
+            why = "key field \"" + f.name + "\" cannot be a key: " + st.message();
+            return Status::Internal(why);
+          }
+          bytes += part;
+        }
+        return fn(std::stoll(row[0].text), bytes);
+      });
 }
 
 // How the rows stand to their key: why they cannot keep it, or whether
@@ -282,7 +338,8 @@ Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
   Status placed = writer.Finish([&]() -> Status {
     if (StopRequested()) return Interrupted(target);
     if (paradox::DroppableTableFiles(folder, target).empty())
-      return Status::Ok();  // gone meanwhile
+      return Status::Ok();                                                 // gone meanwhile
+    CORVANE_RETURN_IF_ERROR(paradox::CheckTableNotInUse(folder, target));  // opened meanwhile
     auto aside = paradox::TableSetAside::Create(folder, target);
     if (!aside.ok()) return aside.status();
     old_table = std::move(aside).value();

@@ -52,13 +52,23 @@ class Scanner {
     }
     return false;
   }
-  // A name between `open` and `close`, taken verbatim; it may not be empty.
+  // A name between `open` and `close`; it may not be empty. Between
+  // backquotes a doubled backquote stands for one, so any name can be
+  // written; other names are taken verbatim.
   std::optional<std::string> Quoted(char open, char close) {
     SkipSpace();
     if (pos_ >= text_.size() || text_[pos_] != open) return std::nullopt;
-    const size_t end = text_.find(close, pos_ + 1);
-    if (end == std::string_view::npos || end == pos_ + 1) return std::nullopt;
-    std::string name(text_.substr(pos_ + 1, end - pos_ - 1));
+    std::string name;
+    size_t end = pos_ + 1;
+    for (;; end += 2) {
+      const size_t at = text_.find(close, end);
+      if (at == std::string_view::npos) return std::nullopt;
+      name.append(text_.substr(end, at - end));
+      end = at;
+      if (open != close || at + 1 >= text_.size() || text_[at + 1] != close) break;
+      name += close;
+    }
+    if (name.empty()) return std::nullopt;
     pos_ = end + 1;
     return name;
   }

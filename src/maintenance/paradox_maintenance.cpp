@@ -29,13 +29,28 @@ int RenameEntry(ui::Procedure& proc, ui::TablesWindow& w, int index) {
     return 0;
   }
   FamilyRename done = RenameTableFiles(folder, old_name, new_name, w.dialogs, w.pump);
-  ReplaceEntry(list, index, new_name);
+  if (done.refused.code() == Status::Code::kNotFound) {
+    // Found only in a sub-folder: nothing here to rename; the entry still
+    // takes the new name, as the list is not reread.
+    ReplaceEntry(list, index, new_name);
+    return 0;
+  }
+  if (!done.refused.ok()) {
+    proc.Fail(114, done.refused);
+    return 0;
+  }
+  // A rename that failed on disk and was undone keeps the old entry: the
+  // list shows the table as it is.
+  if (done.renamed) ReplaceEntry(list, index, new_name);
   return done.failures;
 }
 
 }  // namespace
 
+// Every failure is shown; an entry leaves the list only when its table
+// file is gone, so the list never hides a table that is still there.
 Outcome DeleteParadoxTables(ui::TablesWindow& w) {
+  ui::Procedure proc(w.dialogs, "Form2.PushButton5_Click");
   ui::TableList& list = w.paradox_list;
   w.pointer.Set(PointerShape::kHourglass);
   if (list.CurrentIndex() == -1) {
@@ -46,11 +61,14 @@ Outcome DeleteParadoxTables(ui::TablesWindow& w) {
   const fs::path folder = ParadoxFolder(w);
   for (int i = list.Count() - 1; i >= 0; --i) {
     if (!list.Selected(i)) continue;
+    FamilyDelete done = DeleteTableFiles(folder, list.Text(i), w.pump);
     // A table found only in a sub-folder has no file here: its entry stays.
-    if (DeleteTableFiles(folder, list.Text(i), w.pump)) list.RemoveAt(i);
+    if (done.status.code() == Status::Code::kNotFound) continue;
+    if (!done.status.ok()) proc.Fail(106, done.status);
+    if (done.table_gone) list.RemoveAt(i);
   }
   w.pointer.Set(PointerShape::kDefault);
-  return {};
+  return {proc.failures()};
 }
 
 Outcome RenameParadoxTable(ui::TablesWindow& w) {

@@ -4,6 +4,7 @@
 #include "connection/connection_strings.h"
 #include "maintenance/list_steps.h"
 #include "maintenance/maintenance.h"
+#include "transfer/long_names.h"
 #include "ui/procedure.h"
 
 namespace corvane::maintenance {
@@ -53,6 +54,13 @@ void RenameEntry(ui::Procedure& proc, Connection& conn, ui::TablesWindow& w, int
   const std::string old_name = list.Text(index);
   const std::string new_name = AskNewName(w.dialogs, old_name);
   if (new_name.empty()) return;
+  // The server would cut a longer name and rename to another one: nothing
+  // is sent, and the entry stays as the table does.
+  Status fits = transfer::CheckPostgresName(new_name, "The new name");
+  if (!fits.ok()) {
+    proc.Fail(118, fits);
+    return;
+  }
   proc.Step(118, [&] {
     return Run(conn, "ALTER TABLE " + Quoted(old_name) + " RENAME TO " + Quoted(new_name) + ";");
   });

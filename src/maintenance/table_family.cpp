@@ -7,17 +7,13 @@
 
 #include "maintenance/file_operations.h"
 #include "paradox/companion_files.h"
+#include "paradox/table_lock.h"
 #include "ui/procedure.h"
 
 namespace corvane::maintenance {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool IsTableFile(const fs::path& p) {
-  std::string ext = p.extension().string();
-  return ext.size() == 3 && (ext[1] == 'd' || ext[1] == 'D') && (ext[2] == 'b' || ext[2] == 'B');
-}
 
 bool StillThere(const fs::path& p) {
   std::error_code ec;
@@ -41,32 +37,45 @@ int MoveBack(const Moves& moved, ui::Dialogs& dialogs, ui::EventPump& pump) {
 
 }  // namespace
 
-bool DeleteTableFiles(const fs::path& folder, const std::string& name, ui::EventPump& pump) {
-  std::vector<fs::path> files = paradox::TableFiles(folder, name);
-  auto companions = std::find_if_not(files.begin(), files.end(), IsTableFile);
-  if (companions == files.begin()) return false;
-  bool table_gone = true;
-  for (auto it = files.begin(); it != companions; ++it) {
-    DeleteFileQuietly(it->string(), pump);
-    if (StillThere(*it)) table_gone = false;
+FamilyDelete DeleteTableFiles(const fs::path& folder, const std::string& name,
+                              ui::EventPump& pump) {
+  Result<paradox::TableFamily> table = paradox::FindTable(folder, name);
+  if (!table.ok()) return {table.status(), false};
+  Status in_use = paradox::CheckTableNotInUse(table.value());
+  if (!in_use.ok()) return {in_use, false};
+  DeleteFileQuietly(table->table_file.string(), pump);
+  if (StillThere(table->table_file)) {
+    // Say why: the quiet delete swallowed it.
+    Status why = ForceDeleteFile(table->table_file.string());
+    if (!why.ok()) return {why, false};
   }
-  if (!table_gone) return true;
-  for (auto it = companions; it != files.end(); ++it) DeleteFileQuietly(it->string(), pump);
-  return true;
+  std::string left;
+  for (const fs::path& f : table->companions) {
+    DeleteFileQuietly(f.string(), pump);
+    if (StillThere(f)) left += (left.empty() ? "" : ", ") + f.filename().string();
+  }
+  if (left.empty()) return {Status::Ok(), true};
+  return {Status::IoError("Table " + name + " was deleted, but " + left + " could not be (" +
+                          folder.string() + ")."),
+          true};
 }
 
 Status CheckNewTableName(const fs::path& folder, const std::string& old_name,
                          const std::string& new_name) {
-  if (new_name.find('/') != std::string::npos || new_name.find('\0') != std::string::npos) {
+  if (new_name.find('/') != std::string::npos || new_name.find('\0') != std::string::npos ||
+      new_name == "." || new_name == "..") {
     return Status::InvalidArgument("\"" + new_name +
                                    "\" is no valid table name: a name may not hold \"/\"");
   }
-  if (paradox::SameNameIgnoringCase(old_name, new_name)) return Status::Ok();
-  std::vector<fs::path> taken = paradox::TableFiles(folder, new_name);
-  if (taken.empty()) return Status::Ok();
-  return Status::InvalidArgument("Cannot rename " + old_name + " to " + new_name + ": " +
-                                 taken.front().filename().string() + " is already in " +
-                                 folder.string() + ". Nothing was renamed.");
+  Result<paradox::TableFamily> own = paradox::FindTable(folder, old_name);
+  std::vector<fs::path> mine = own.ok() ? own->Files() : std::vector<fs::path>{};
+  for (const fs::path& taken : paradox::TableFiles(folder, new_name)) {
+    if (std::find(mine.begin(), mine.end(), taken) != mine.end()) continue;
+    return Status::InvalidArgument("Cannot rename " + old_name + " to " + new_name + ": " +
+                                   taken.filename().string() + " is already in " +
+                                   folder.string() + ". Nothing was renamed.");
+  }
+  return Status::Ok();
 }
 
 // The .db, .px and .xNN/.yNN headers hold a file name of their own. It is
@@ -78,11 +87,11 @@ FamilyRename RenameTableFiles(const fs::path& folder, const std::string& old_nam
                               const std::string& new_name, ui::Dialogs& dialogs,
                               ui::EventPump& pump) {
   FamilyRename out;
-  std::vector<fs::path> files = paradox::TableFiles(folder, old_name);
-  out.had_table = !files.empty() && IsTableFile(files.front());
-  if (!out.had_table) return out;
+  Result<paradox::TableFamily> table = paradox::FindTable(folder, old_name);
+  out.refused = table.ok() ? paradox::CheckTableNotInUse(table.value()) : table.status();
+  if (!out.refused.ok()) return out;
   Moves moved;
-  for (const fs::path& from : files) {
+  for (const fs::path& from : table->Files()) {
     fs::path to = from.parent_path() / (new_name + from.extension().string());
     if (!RenameFile(from.string(), to.string(), dialogs, pump)) {
       out.failures = 1 + MoveBack(moved, dialogs, pump);

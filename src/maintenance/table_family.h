@@ -1,7 +1,9 @@
-// One Paradox table as all of its files: the table file and its companions
-// (memo, indexes, validity checks, view settings), found by name ignoring
-// case directly in the folder. Deleting or renaming only the .db would strand
-// its memos and leave indexes and checks beside a table they no longer match.
+// One Paradox table as all of its files: the table file and its family
+// (memo, indexes, validity checks, view settings, forms, reports), found as
+// paradox::FindTable finds them: the exact spelling first, another case only
+// when it is the one table of that name. Deleting or renaming only the .db
+// would strand its memos and leave indexes and checks beside a table they
+// no longer match. A table another program has open is left alone.
 #pragma once
 
 #include <filesystem>
@@ -12,20 +14,27 @@
 
 namespace corvane::maintenance {
 
-// Deletes the table `name` of `folder`: its table files first, then, once
-// they are gone, the companions (a table file that stays keeps its memos and
-// indexes). Every failure is ignored. Returns whether a table file existed.
-bool DeleteTableFiles(const std::filesystem::path& folder, const std::string& name,
-                      ui::EventPump& pump);
+struct FamilyDelete {
+  Status status;            // NotFound: no table file of that name here
+  bool table_gone = false;  // the table file is no longer there
+};
+
+// Deletes the table `name` of `folder`: its table file first, then, once it
+// is gone, the companions (a table file that stays keeps its memos and
+// indexes). Refused when the name means several tables or the table is in
+// use. A file that cannot be deleted is named in the status.
+FamilyDelete DeleteTableFiles(const std::filesystem::path& folder, const std::string& name,
+                              ui::EventPump& pump);
 
 // Whether the table `old_name` of `folder` may take the name `new_name`: no
-// path separator in it, and no file of another table's family already called
-// so. Renaming a table to its own name, in any case, is allowed.
+// path separator in it, not "." or "..", and no file of another table's
+// family already called so (ignoring case). Renaming a table to another
+// spelling of its own name is allowed.
 Status CheckNewTableName(const std::filesystem::path& folder, const std::string& old_name,
                          const std::string& new_name);
 
 struct FamilyRename {
-  bool had_table = false;  // a table file of the old name was there
+  Status refused;          // the name means no table, several, or one in use
   bool renamed = false;    // every file now carries the new name
   int failures = 0;        // failure dialogs shown
 };

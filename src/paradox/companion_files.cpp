@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <system_error>
 
 namespace corvane::paradox {
@@ -67,30 +68,97 @@ std::string LowerAscii(std::string_view s) {
 
 bool IsTableFile(const fs::path& p) { return LowerAscii(p.extension().string()) == ".db"; }
 
-// Regular files in `folder` whose stem is `table_name` and whose extension
-// belongs to a table family.
-std::vector<fs::path> FamilyMembers(const fs::path& folder, const std::string& table_name) {
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Forms and reports of Paradox for DOS: .f, .f1 ... .f14, likewise .r.
+bool IsFormOrReport(const std::string& e) {
+  if (e.size() < 2 || e.size() > 4 || (e[1] != 'f' && e[1] != 'r')) return false;
+  return std::all_of(e.begin() + 2, e.end(), IsDigit);
+}
+
+// Every table file and family file directly in `folder`.
+std::vector<fs::path> FolderFamilies(const fs::path& folder) {
   std::vector<fs::path> found;
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
   if (ec) return found;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    const fs::path& p = it->path();
     std::error_code type_ec;
     if (!it->is_regular_file(type_ec)) continue;
-    if (!IsTableFamilyExtension(p.extension().string())) continue;
-    if (SameNameIgnoringCase(p.stem().string(), table_name)) found.push_back(p);
+    if (IsTableFamilyExtension(it->path().extension().string())) found.push_back(it->path());
   }
   std::sort(found.begin(), found.end());
   return found;
 }
 
+// Family files in `folder` whose stem is `table_name` ignoring case.
+std::vector<fs::path> FamilyMembers(const fs::path& folder, const std::string& table_name) {
+  std::vector<fs::path> found = FolderFamilies(folder);
+  std::erase_if(found, [&](const fs::path& p) {
+    return !SameNameIgnoringCase(p.stem().string(), table_name);
+  });
+  return found;
+}
+
+std::string FileList(const std::vector<fs::path>& files) {
+  std::string out;
+  for (const fs::path& f : files) out += (out.empty() ? "" : ", ") + f.filename().string();
+  return out;
+}
+
+// The table files `name` means: those of exactly that base name, else those
+// matching it ignoring case.
+std::vector<fs::path> Candidates(const std::vector<fs::path>& tables, const std::string& name) {
+  std::vector<fs::path> exact, folded;
+  for (const fs::path& t : tables) {
+    const std::string stem = t.stem().string();
+    if (stem == name) exact.push_back(t);
+    if (SameNameIgnoringCase(stem, name)) folded.push_back(t);
+  }
+  return exact.empty() ? folded : exact;
+}
+
 }  // namespace
+
+std::vector<fs::path> TableFamily::Files() const {
+  std::vector<fs::path> all = {table_file};
+  all.insert(all.end(), companions.begin(), companions.end());
+  return all;
+}
+
+Result<TableFamily> FindTable(const fs::path& folder, const std::string& name) {
+  const std::vector<fs::path> files = FolderFamilies(folder);
+  std::vector<fs::path> tables;
+  std::copy_if(files.begin(), files.end(), std::back_inserter(tables), IsTableFile);
+  const std::vector<fs::path> picked = Candidates(tables, name);
+  if (picked.empty()) {
+    return Status::NotFound("There is no table " + name + " in the Paradox folder " +
+                            folder.string() + ".");
+  }
+  if (picked.size() > 1) {
+    return Status::InvalidArgument(name + " matches more than one table in " + folder.string() +
+                                   " (" + FileList(picked) +
+                                   "), so none of them was touched.");
+  }
+  TableFamily family{picked.front(), {}};
+  const std::string stem = family.table_file.stem().string();
+  for (const fs::path& f : files) {
+    if (IsTableFile(f) || !SameNameIgnoringCase(f.stem().string(), stem)) continue;
+    // Another spelling goes with this table only when no other table of
+    // the folder could claim it.
+    const std::vector<fs::path> owners = Candidates(tables, f.stem().string());
+    if (f.stem().string() == stem || (owners.size() == 1 && owners.front() == family.table_file)) {
+      family.companions.push_back(f);
+    }
+  }
+  return family;
+}
 
 bool IsTableFamilyExtension(std::string_view extension) {
   std::string e = LowerAscii(extension);
-  if (e == ".db" || e == ".mb" || e == ".px" || e == ".val" || e == ".tv" || e == ".fam") {
+  if (e == ".db" || e == ".mb" || e == ".px" || e == ".val" || e == ".tv" || e == ".fam" ||
+      e == ".set" || IsFormOrReport(e)) {
     return true;
   }
   if (e.size() == 4 && (e[1] == 'x' || e[1] == 'y') && IsHex(e[2]) && IsHex(e[3])) {
@@ -129,11 +197,8 @@ std::optional<fs::path> FindTableFile(const fs::path& folder, const std::string&
 }
 
 std::vector<fs::path> DroppableTableFiles(const fs::path& folder, const std::string& table_name) {
-  std::optional<fs::path> table = FindTableFile(folder, table_name);
-  if (!table) return {};
-  std::vector<fs::path> files = TableFiles(folder, table_name);
-  if (std::count_if(files.begin(), files.end(), IsTableFile) > 1) return {*table};
-  return files;
+  Result<TableFamily> table = FindTable(folder, table_name);
+  return table.ok() ? table->Files() : std::vector<fs::path>{};
 }
 
 }  // namespace corvane::paradox

@@ -2,14 +2,17 @@
 //
 // A table is its .db file plus companions of the same name: blobs (.mb),
 // primary index (.px), secondary indexes (.xNN/.yNN/.xgN/.ygN), validity
-// checks (.val), view settings (.tv) and family list (.fam). Deleting,
-// renaming or replacing a table must carry all of them, or a stale index or
-// .val is left describing data that is gone.
+// checks (.val), view settings (.tv), family list (.fam), and the forms,
+// reports and image settings Paradox keeps per table (.f/.fN, .r/.rN, .set).
+// Deleting, renaming or replacing a table must carry all of them, or a
+// stale index or .val is left describing data that is gone, and orphaned
+// forms are taken up by the next table of that name. Lock files (.lck)
+// belong to the program that has the table open and are never listed.
 //
 // Names match case-insensitively, as on the systems Paradox comes from:
 // ASCII letters and the Latin, Greek and Cyrillic letters of the code pages
-// Paradox tables use fold to one case. Other files named <name>.* (forms,
-// reports, lock files) are not part of the table and are never listed.
+// Paradox tables use fold to one case. Here two tables may differ only in
+// case; FindTable then takes the one spelled exactly as asked.
 #pragma once
 
 #include <filesystem>
@@ -18,7 +21,25 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
+
 namespace corvane::paradox {
+
+// One table of a folder as the files that go with it.
+struct TableFamily {
+  std::filesystem::path table_file;               // the .db
+  std::vector<std::filesystem::path> companions;  // sorted by name
+  // Every file: the table file first.
+  std::vector<std::filesystem::path> Files() const;
+};
+
+// The table `name` directly in `folder`: the table file whose base name is
+// `name` exactly, else the only one that matches ignoring case. Its
+// companions are the family files of that exact base name, and those of
+// another spelling that only this table matches (abc.mb goes with ABC.DB
+// when the folder has no table abc). NotFound when there is no such table;
+// InvalidArgument, naming the files, when several match equally well.
+Result<TableFamily> FindTable(const std::filesystem::path& folder, const std::string& name);
 
 // The table file and the companions of `table_name` that exist directly in
 // `folder` (no sub-folders), the .db first, then the others sorted by name.
@@ -36,15 +57,14 @@ std::vector<std::filesystem::path> CompanionFiles(const std::filesystem::path& f
 std::optional<std::filesystem::path> FindTableFile(const std::filesystem::path& folder,
                                                    const std::string& table_name);
 
-// What dropping `table_name` removes: TableFiles, except that when several
-// table files differ only in case (possible here, not on the systems
-// Paradox comes from) only the one FindTableFile picks goes and the shared
-// companions stay with the others. Empty when there is no such table.
+// What dropping `table_name` removes: FindTable's files; empty when it
+// finds no table or more than one.
 std::vector<std::filesystem::path> DroppableTableFiles(const std::filesystem::path& folder,
                                                        const std::string& table_name);
 
 // True when `extension` (with its dot, any case) names a file of a table
-// family: .db .mb .px .xNN .yNN .xgN .ygN .val .tv .fam (N a hex digit).
+// family: .db .mb .px .xNN .yNN .xgN .ygN .val .tv .fam (N a hex digit),
+// .f .r and .fN .rN (N one or two decimal digits), .set.
 bool IsTableFamilyExtension(std::string_view extension);
 
 // Case-insensitive equality of two UTF-8 names, with the folding described

@@ -1,12 +1,17 @@
-// Paradox table names hold at most 8 characters, counted as UTF-16 code
-// units (as the system the names come from counts them).
+// Names too long for the other side. Paradox table names hold at most 8
+// characters, counted as UTF-16 code units (as the system the names come
+// from counts them). PostgreSQL names hold at most 63 bytes; the server cuts
+// a longer one without a word, so a rename would land on another name and
+// two long column names could become one. Such names are refused first.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
 #include "base/utf8.h"
+#include "connection/connection.h"
 
 namespace corvane::transfer {
 
@@ -19,5 +24,14 @@ using utf8::Utf16Length;
 
 // The "Continue?" question for a name longer than 8 units.
 std::string TrimQuestionText(const std::string& name);
+
+inline constexpr size_t kPostgresNameBytes = 63;
+
+// Ok when `name` fits a PostgreSQL name; otherwise an error that names it
+// and says what it is (`what`: "The new name", "Table", ...).
+Status CheckPostgresName(const std::string& name, const std::string& what);
+
+// The names a CREATE TABLE of `table` with the columns of `rows` would send.
+Status CheckPostgresTableNames(const std::string& table, const RecordSet& rows);
 
 }  // namespace corvane::transfer

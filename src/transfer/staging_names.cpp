@@ -47,6 +47,16 @@ std::string_view StagingColumnTypeText(ColumnClass column_class) {
   return "` VARCHAR,";
 }
 
+std::string DoubleBackquotes(std::string_view name) {
+  std::string out;
+  out.reserve(name.size() + 2);
+  for (char c : name) {
+    out += c;
+    if (c == '`') out += '`';
+  }
+  return out;
+}
+
 std::string StagingDatabasePath(const std::string& program_folder) {
   return program_folder + "/dbtemp.mdb";
 }

@@ -16,6 +16,10 @@ namespace corvane::transfer {
 // "` INT,". No word carries a length; the export picks the field sizes.
 std::string_view StagingColumnTypeText(ColumnClass column_class);
 
+// `name` for use between backquotes: each backquote doubled, so a name
+// holding one stays one name.
+std::string DoubleBackquotes(std::string_view name);
+
 // <program folder>/dbtemp.mdb
 std::string StagingDatabasePath(const std::string& program_folder);
 

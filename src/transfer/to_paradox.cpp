@@ -28,6 +28,7 @@
 #include "connection/connection.h"
 #include "connection/staging_export.h"
 #include "paradox/companion_files.h"
+#include "paradox/table_lock.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/staging_names.h"
@@ -221,12 +222,12 @@ void ToParadox::OpenSource(const std::string& source) {
 
 // CREATE TABLE `S`(`c` WORD,...); with the word of each column's class.
 void ToParadox::BuildCreate(const std::string& source) {
-  sql_ = "CREATE TABLE `" + source + "`(";  // 170
+  sql_ = "CREATE TABLE `" + DoubleBackquotes(source) + "`(";  // 170
   proc_.Step(172, [&]() -> Status {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     for (int j = 0; j < rows_->FieldCount(); ++j) {
       w_.pump.Pump();
-      sql_ += "`" + rows_->FieldName(j);
+      sql_ += "`" + DoubleBackquotes(rows_->FieldName(j));
       sql_ += TypeText(j);
     }
     AppendPrimaryKey();
@@ -273,7 +274,7 @@ void ToParadox::AppendPrimaryKey() {
   if (key.empty() || key[0] == nullptr) return;
   sql_ += "PRIMARY KEY(";
   for (const PostgresColumn* c : key) {
-    if (c != nullptr) sql_ += "`" + c->name + "`,";
+    if (c != nullptr) sql_ += "`" + DoubleBackquotes(c->name) + "`,";
   }
   sql_.back() = ')';
   sql_ += ',';
@@ -300,7 +301,7 @@ bool ToParadox::CopyRows(const std::string& source) {
     return rows_->RecordCount();
   });
   const int64_t n = count.value_or(0);
-  const std::string head = "INSERT INTO `" + source + "` VALUES('";
+  const std::string head = "INSERT INTO `" + DoubleBackquotes(source) + "` VALUES('";
   stored_ = 0;
   const bool complete = StoreRows(source, head, n);
   if (row_pending_) BuildInsert(head);
@@ -436,6 +437,7 @@ Status ToParadox::DropForOverwrite(const std::string& target) {
   if (!paradox_.is_open() || paradox::DroppableTableFiles(folder, target).empty()) {
     return Exec(paradox_, "DROP TABLE `" + target + "` ");
   }
+  CORVANE_RETURN_IF_ERROR(paradox::CheckTableNotInUse(folder, target));
   replace_ = std::make_unique<staging::ReplaceGrant>(folder, target);
   return Status::Ok();
 }

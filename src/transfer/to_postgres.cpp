@@ -31,6 +31,7 @@
 
 #include "connection/connection.h"
 #include "transfer/field_types.h"
+#include "transfer/long_names.h"
 #include "transfer/set_insert.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
@@ -213,7 +214,8 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
   }
   created_ = false;
   proc_.Step(170, [&] {
-    Status st = postgres_.Execute(statement_).status();
+    Status st = CheckPostgresTableNames(table, *rows);
+    if (st.ok()) st = postgres_.Execute(statement_).status();
     created_ = st.ok();
     return st;
   });

@@ -2,6 +2,7 @@
 // staging database and the samples go to the user's XDG folders, copied
 // whole, once, also with several programs starting together, a copy killed
 // half-way or a full disk.
+#include <gtest/gtest.h>
 #include <libpq-fe.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -14,12 +15,11 @@
 #include <map>
 #include <sstream>
 
-#include <gtest/gtest.h>
-
 #include "app/program_folder.h"
 #include "catalog/window_handlers.h"
 #include "support/pg_connect.h"
 #include "support/pg_env.h"
+#include "support/scoped_env.h"
 #include "ui/memory_surfaces.h"
 
 namespace corvane::app {
@@ -53,32 +53,21 @@ int Unfinished(const fs::path& root) {
 class UserFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("corvane-user-files-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
     program_ = root_ / "program";
     fs::create_directories(program_ / "Samples");
     std::ofstream(program_ / "dbtemp.mdb") << std::string(70000, 'S');
     std::ofstream(program_ / "Samples/A.db") << std::string(40000, 'a');
     std::ofstream(program_ / "Samples/A.mb") << "memo";
-    for (const char* v : {"XDG_CACHE_HOME", "XDG_DATA_HOME", "HOME"}) {
-      const char* old = std::getenv(v);
-      saved_[v] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    ::setenv("XDG_CACHE_HOME", (root_ / "cache").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-  }
-  void TearDown() override {
-    for (auto& [v, old] : saved_) old ? ::setenv(v.c_str(), old->c_str(), 1) : ::unsetenv(v.c_str());
-    fs::remove_all(root_);
+    env_.Set("XDG_CACHE_HOME", (root_ / "cache").string());
+    env_.Set("XDG_DATA_HOME", (root_ / "data").string());
   }
   void Share() { std::ofstream(program_ / "installed") << ""; }
   std::string Program() const { return program_.string(); }
 
-  fs::path root_;
+  testing::TestFolder folder_{"corvane-user-files"};
+  const fs::path root_ = folder_.path();
   fs::path program_;
-  std::map<std::string, std::optional<std::string>> saved_;
+  testing::ScopedEnv env_;
 };
 
 TEST_F(UserFilesTest, AWritableProgramFolderKeepsItsOwnFiles) {
@@ -100,9 +89,8 @@ TEST_F(UserFilesTest, ASharedProgramFolderIsCopiedToTheUserOnceAndThenLeftToThem
   EXPECT_EQ(staging.value(), (root_ / "cache/corvane/dbtemp.mdb").string());
   EXPECT_EQ(samples.value(), (root_ / "data/corvane/Samples").string());
   EXPECT_EQ(Slurp(staging.value()), shipped.at("dbtemp.mdb"));
-  EXPECT_EQ(Tree(samples.value()),
-            (std::map<std::string, std::string>{{"A.db", shipped.at("Samples/A.db")},
-                                                {"A.mb", "memo"}}));
+  EXPECT_EQ(Tree(samples.value()), (std::map<std::string, std::string>{
+                                       {"A.db", shipped.at("Samples/A.db")}, {"A.mb", "memo"}}));
   EXPECT_EQ(::access(samples.value().c_str(), W_OK), 0);
 
   // From now on the copies are the user's: changed or thinned, they stay so.
@@ -130,8 +118,8 @@ TEST_F(UserFilesTest, WhatCannotBeCopiedSaysWhyAndLeavesNothing) {
   EXPECT_EQ(UserSampleFolder(Program()).value(), Program() + "/Samples");
 
   // A relative XDG folder is ignored for the home's.
-  ::setenv("XDG_DATA_HOME", "relative/data", 1);
-  ::setenv("HOME", (root_ / "home").c_str(), 1);
+  env_.Set("XDG_DATA_HOME", "relative/data");
+  env_.Set("HOME", (root_ / "home").string());
   EXPECT_EQ(UserDataFolder().value(), (root_ / "home/.local/share/corvane").string());
   EXPECT_EQ(Unfinished(root_), 0);
 }
@@ -140,7 +128,7 @@ TEST_F(UserFilesTest, WhatCannotBeCopiedSaysWhyAndLeavesNothing) {
 TEST_F(UserFilesTest, TheSampleButtonReportsAFailedCopy) {
   Share();
   std::ofstream(root_ / "file") << "not a folder";
-  ::setenv("XDG_DATA_HOME", (root_ / "file/data").c_str(), 1);
+  env_.Set("XDG_DATA_HOME", (root_ / "file/data").string());
   ui::ScriptedDialogs dialogs;
   EXPECT_EQ(catalog::SampleFolderForUser(dialogs, Program()), Program() + "/Samples");
   ASSERT_EQ(dialogs.Failures().size(), 1u);
@@ -180,8 +168,8 @@ TEST_F(UserFilesTest, AFullDiskFailsTheCopyAndLeavesNoHalfCopy) {
   if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") != 0)
     GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
   Share();
-  ::setenv("XDG_CACHE_HOME", (disk / "cache").c_str(), 1);
-  ::setenv("XDG_DATA_HOME", (disk / "data").c_str(), 1);
+  env_.Set("XDG_CACHE_HOME", (disk / "cache").string());
+  env_.Set("XDG_DATA_HOME", (disk / "data").string());
   auto staging = StagingDatabaseFile(Program());
   auto samples = UserSampleFolder(Program());
   EXPECT_FALSE(staging.ok());
@@ -207,15 +195,15 @@ TEST_F(UserFilesTest, TheCommandLineOfASharedProgramStagesInTheUsersCache) {
   Share();
   const auto shipped = Tree(program_);
   PGconn* c = testing::ConnectLibpq(pg);
-  PQclear(PQexec(c, "DROP TABLE IF EXISTS ufshare; CREATE TABLE ufshare(id int, t text);"
-                    "INSERT INTO ufshare VALUES (1, 'one'), (2, NULL);"));
+  PQclear(PQexec(c,
+                 "DROP TABLE IF EXISTS ufshare; CREATE TABLE ufshare(id int, t text);"
+                 "INSERT INTO ufshare VALUES (1, 'one'), (2, NULL);"));
   fs::create_directories(root_ / "mine");
-  const std::string cmd = "CORVANE_PROGRAM_DIR='" + Program() + "' XDG_CACHE_HOME='" +
-                          (root_ / "cache").string() + "' '" + bin +
-                          "/corvane-cli' to-paradox --paradox '" + (root_ / "mine").string() +
-                          "' --server " + pg.server + " --port " + pg.port + " --user " + pg.user +
-                          " --password '" + pg.password + "' --database " + pg.database +
-                          " ufshare </dev/null >/dev/null 2>&1";
+  const std::string cmd =
+      "CORVANE_PROGRAM_DIR='" + Program() + "' XDG_CACHE_HOME='" + (root_ / "cache").string() +
+      "' '" + bin + "/corvane-cli' to-paradox --paradox '" + (root_ / "mine").string() +
+      "' --server " + pg.server + " --port " + pg.port + " --user " + pg.user + " --password '" +
+      pg.password + "' --database " + pg.database + " ufshare </dev/null >/dev/null 2>&1";
   const int status = std::system(cmd.c_str());
   PQclear(PQexec(c, "DROP TABLE ufshare"));
   PQfinish(c);

@@ -24,13 +24,25 @@ TEST(ConnectionStrings, ParadoxUsesTheFolderAsTyped) {
             std::string::npos);
 }
 
-TEST(ConnectionStrings, SemicolonInPasswordEndsItAsADriverReadsIt) {
-  ConnectionSettings s{"", "h", "1", "u", "se;cret=x", "d"};
-  auto attrs = ParseConnectionString(PostgresConnectionString(s));
-  EXPECT_EQ(attrs["pwd"], "se");
-  EXPECT_EQ(attrs["cret"], "x");
-  EXPECT_EQ(attrs["driver"], "PostgreSQL Unicode");
-  EXPECT_EQ(attrs["database"], "d");
+// Whatever a field holds comes back from the driver's reading as that one
+// value, and no value can set another key.
+TEST(ConnectionStrings, EveryValueReadsBackWhole) {
+  const std::string kValues[] = {"p;Port=1;x}", "x;Port=55499", "{braced}", "}}", "a=b",
+                                 " padded ", "{", "}", "plain", "", "tab\t", "ünï;cödé"};
+  for (const std::string& v : kValues) {
+    ConnectionSettings s{v, "h" + v, "1", "u", v, "d" + v};
+    auto attrs = ParseConnectionString(PostgresConnectionString(s));
+    EXPECT_EQ(attrs["pwd"], v);
+    EXPECT_EQ(attrs["server"], "h" + v);
+    EXPECT_EQ(attrs["port"], "1") << v;
+    EXPECT_EQ(attrs["database"], "d" + v);
+    EXPECT_EQ(attrs.size(), 6u) << PostgresConnectionString(s);
+    auto px = ParseConnectionString(ParadoxConnectionString(s));
+    EXPECT_EQ(px["defaultdir"], v);
+    EXPECT_EQ(px["dbq"], v);
+    EXPECT_EQ(ParseConnectionString(StagingConnectionString(v))["data source"], v);
+  }
+  EXPECT_EQ(QuoteConnectionValue("p;Port=1;x}"), "{p;Port=1;x}}}");
 }
 
 TEST(ConnectionStrings, ParsesBracesAndCaseInsensitiveKeys) {
@@ -40,6 +52,8 @@ TEST(ConnectionStrings, ParsesBracesAndCaseInsensitiveKeys) {
   EXPECT_EQ(attrs["defaultdir"], "/a");
   EXPECT_EQ(attrs["dbq"], "/x");
   EXPECT_EQ(ParseConnectionString("Pwd={a;b}")["pwd"], "a;b");
+  EXPECT_EQ(ParseConnectionString("Pwd={a}}b};Uid=u")["pwd"], "a}b");
+  EXPECT_EQ(ParseConnectionString("Pwd={open;Uid=u")["pwd"], "open;Uid=u");
 }
 
 }  // namespace

@@ -49,6 +49,27 @@ TEST_F(PostgresDriverTest, OpeningFailsWithTheServersOrClientsWords) {
   EXPECT_NE(st.message().find("does not exist"), std::string::npos) << st.message();
 }
 
+// The server checks passwords (scram-sha-256): a password holding the
+// string's own characters logs in, and its "Port=1" reaches no other key.
+TEST_F(PostgresDriverTest, APasswordWithTheStringsOwnCharactersLogsIn) {
+  const std::string role = "drv_pw_" + std::to_string(::getpid());
+  const std::string password = "p;Port=1;x}";
+  Exec(*conn_, "DROP ROLE IF EXISTS " + role);
+  Exec(*conn_, "CREATE ROLE " + role + " LOGIN PASSWORD 'p;Port=1;x}'");
+  for (const std::string& pw : {password, std::string("p")}) {
+    ConnectionSettings s = settings_;
+    s.user = role;
+    s.password = pw;
+    Connection c;
+    Status st = c.Open(PostgresConnectionString(s));
+    EXPECT_EQ(st.ok(), pw == password) << pw << ": " << st.message();
+    if (st.ok()) {
+      EXPECT_EQ(Column(c, "select current_user"), std::vector<std::string>{role});
+    }
+  }
+  Exec(*conn_, "DROP ROLE " + role);
+}
+
 TEST_F(PostgresDriverTest, SessionIsFixedWhateverTheServerDefaults) {
   EXPECT_EQ(Column(*conn_, "SHOW TimeZone"), std::vector<std::string>{"UTC"});
   EXPECT_EQ(Column(*conn_, "SHOW DateStyle"), std::vector<std::string>{"ISO, MDY"});

@@ -89,6 +89,13 @@ TEST_F(StagingDbTest, AKillMidWriteOrADamagedFileLeavesItUsable) {
     Fill(*db, 10);
     EXPECT_EQ(Count(*db, "SELECT count(*) FROM t"), 10);
   }
+  // Zeros where the header was (a torn first page): emptied too.
+  std::ofstream(path_, std::ios::binary | std::ios::trunc) << std::string(8192, '\0');
+  {
+    auto db = MustOpen();
+    ASSERT_TRUE(db);
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM sqlite_schema"), 0);
+  }
   // A file that was never ours is refused and left as it is.
   const std::string text = "not a database, and somebody may need it back";
   std::ofstream(path_, std::ios::binary | std::ios::trunc) << text;

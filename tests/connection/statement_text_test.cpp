@@ -67,7 +67,9 @@ TEST(ParadoxStatement, TheTwoShapesInTheirSpellings) {
            Case{"SELECT * FROM \"Orders\"", K::kSelectAll, "Orders"},
            Case{"select *from orders;", K::kSelectAll, "orders"},
            Case{"  SELECT  *  FROM  \"My Table\" ; ", K::kSelectAll, "My Table"},
-           Case{"SELECT * FROM \"a\"b\"", K::kSelectAll, "a\"b"},  // taken as written
+           Case{"SELECT * FROM \"a\"b\"", K::kSelectAll, "a\"b"},  // a lone quote as written
+           Case{"SELECT * FROM \"WE\"\"IRD\"", K::kSelectAll, "WE\"IRD"},
+           Case{"DROP TABLE `a``b```", K::kDropTable, "a`b`"},
            Case{"SELECT * FROM [x y]", K::kSelectAll, "x y"},
            Case{"DROP TABLE `P`", K::kDropTable, "P"},
            Case{"drop table \"P q\";", K::kDropTable, "P q"},

@@ -75,10 +75,9 @@ TEST_F(ParadoxMaintenanceTest, DeletesSelectedTablesWithAllTheirFilesAndNothingE
   Outcome out = DeleteParadoxTables(w_.window);
 
   EXPECT_EQ(out.failures, 0);
-  // Neighbours right below a deleted entry keep their files; a form named
-  // like a table is not one of its files.
-  EXPECT_EQ(Files(),
-            (std::vector<std::string>{"ALPHA.F", "BETA.DB", "BETA.MB", "ECHO.DB", "ECHO.PX"}));
+  // Neighbours right below a deleted entry keep their files; the form goes
+  // with its table.
+  EXPECT_EQ(Files(), (std::vector<std::string>{"BETA.DB", "BETA.MB", "ECHO.DB", "ECHO.PX"}));
   EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"BETA", "ECHO"}));
   EXPECT_TRUE(w_.dialogs.shown.empty());
   EXPECT_EQ(w_.pointer.history,
@@ -137,11 +136,10 @@ TEST_F(ParadoxMaintenanceTest, RenameMovesEveryFileKeepingExtensionSpellingAndCo
 
   EXPECT_EQ(out.failures, 0);
   auto files = Snapshot();
-  for (const char* ext : {".DB", ".mb", ".PX", ".X03", ".Y03", ".VAL"}) {
+  for (const char* ext : {".DB", ".mb", ".PX", ".X03", ".Y03", ".VAL", ".F"}) {
     EXPECT_EQ(files.count(std::string("ORDERS") + ext), 0u) << ext;
     EXPECT_EQ(files[std::string("Invoices2024") + ext], std::string("content of ORDERS") + ext);
   }
-  EXPECT_EQ(files["ORDERS.F"], "content of ORDERS.F");
   ASSERT_EQ(w_.dialogs.shown.size(), 1u);
   EXPECT_EQ(w_.dialogs.shown[0].kind, "prompt");
   EXPECT_EQ(w_.dialogs.shown[0].text, "Enter new name of ORDERS:");
@@ -228,8 +226,8 @@ TEST_F(ParadoxMaintenanceTest, RenameRefusedByTheFileSystemKeepsTheTable) {
   EXPECT_EQ(Snapshot(), before);
   ASSERT_EQ(w_.dialogs.Failures().size(), 1u);
   EXPECT_NE(w_.dialogs.Failures()[0].find("Main.RenameFile"), std::string::npos);
-  // The list is not reread: it shows the name as typed until the next load.
-  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{too_long}));
+  // The table kept its name, and so does its entry.
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"ORDERS"}));
 }
 
 TEST_F(ParadoxMaintenanceTest, RenameSelectionRules) {
@@ -270,12 +268,66 @@ TEST_F(ParadoxMaintenanceTest, AFailedMoveMidwayPutsTheTableBackWhole) {
   // NEW.PX blocks the third move; the two before it go back.
   FamilyRename r = RenameTableFiles(dir_, "ORDERS", "NEW", w_.dialogs, w_.pump);
 
-  EXPECT_TRUE(r.had_table);
+  EXPECT_TRUE(r.refused.ok());
   EXPECT_FALSE(r.renamed);
   EXPECT_EQ(r.failures, 1);
   ASSERT_EQ(w_.dialogs.Failures().size(), 1u);
   EXPECT_NE(w_.dialogs.Failures()[0].find("Main.RenameFile"), std::string::npos);
   EXPECT_EQ(Snapshot(), before);
+}
+
+// Two tables whose names differ only in case, and one another program has
+// open: a click acts on exactly the table meant, and every refusal is shown
+// and leaves the files and the entry as they were.
+TEST_F(ParadoxMaintenanceTest, DeleteAndRenameTouchExactlyTheTableMeant) {
+  struct Case {
+    const char* entry;
+    const char* rename_to;  // nullptr: delete
+    std::vector<std::string> gone, added;
+    const char* failure;  // text of the one failure dialog, or nullptr
+  } cases[] = {
+      {"ABC", nullptr, {"ABC.DB", "ABC.MB", "ABC.F"}, {}, nullptr},
+      {"abc", nullptr, {"abc.db", "abc.mb"}, {}, nullptr},
+      {"ABC", "NEWNAME", {"ABC.DB", "ABC.MB", "ABC.F"}, {"NEWNAME.DB", "NEWNAME.MB", "NEWNAME.F"},
+       nullptr},
+      {"Abc", nullptr, {}, {}, "matches more than one table"},
+      {"Abc", "X", {}, {}, "matches more than one table"},
+      {"OPEN", nullptr, {}, {}, "in use"},
+      {"OPEN", "SHUT", {}, {}, "in use"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    Make({"abc.db", "abc.mb", "ABC.DB", "ABC.MB", "ABC.F", "OPEN.DB", "OPEN.LCK", "PARADOX.LCK"});
+    auto before = Snapshot();
+    w_.paradox.Clear();
+    w_.dialogs.shown.clear();
+    List({c.entry, "OTHER"}, {c.entry});
+    Outcome out;
+    if (c.rename_to) {
+      w_.dialogs.prompt_answers = {c.rename_to};
+      out = RenameParadoxTable(w_.window);
+    } else {
+      out = DeleteParadoxTables(w_.window);
+    }
+    auto after = Snapshot();
+    for (const std::string& f : c.gone) EXPECT_EQ(after.count(f), 0u) << c.entry << " " << f;
+    for (const std::string& f : c.added) EXPECT_EQ(after.count(f), 1u) << c.entry << " " << f;
+    EXPECT_EQ(after.size(), before.size() - c.gone.size() + c.added.size()) << c.entry;
+    for (const auto& [name, content] : after) {
+      if (before.count(name)) {
+        EXPECT_EQ(content, before[name]) << name;
+      }
+    }
+    const auto failures = w_.dialogs.Failures();
+    EXPECT_EQ(out.failures, c.failure ? 1 : 0) << c.entry;
+    ASSERT_EQ(failures.size(), c.failure ? 1u : 0u) << c.entry;
+    if (c.failure) {
+      EXPECT_NE(failures[0].find(c.failure), std::string::npos) << failures[0];
+      EXPECT_NE(failures[0].find(c.entry), std::string::npos) << failures[0];
+      EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{c.entry, "OTHER"}));
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -34,21 +35,24 @@ class CompanionFilesTest : public ::testing::Test {
 TEST_F(CompanionFilesTest, ListsTheWholeFamilyInAnyCaseAndNothingElse) {
   for (const char* f :
        {"CUSTOMER.DB", "customer.mb", "Customer.PX", "CUSTOMER.X06", "CUSTOMER.Y06", "customer.xg0",
-        "CUSTOMER.YG1", "CUSTOMER.VAL", "customer.tv", "CUSTOMER.FAM", "CUSTOMER.X0A"}) {
+        "CUSTOMER.YG1", "CUSTOMER.VAL", "customer.tv", "CUSTOMER.FAM", "CUSTOMER.X0A",
+        "CUSTOMER.F", "customer.f12", "CUSTOMER.R", "CUSTOMER.R1", "CUSTOMER.SET"}) {
     Touch(f);
   }
   // Not members: other tables, other kinds of file, look-alike extensions.
-  for (const char* f : {"CUSTOMERS.DB", "CUSTOME.DB", "CUSTOMER.LCK", "CUSTOMER.F", "CUSTOMER.txt",
-                        "CUSTOMER.X1", "CUSTOMER.XGG", "CUSTOMER.db.bak", "ORDERS.MB"}) {
+  for (const char* f : {"CUSTOMERS.DB", "CUSTOME.DB", "CUSTOMER.LCK", "CUSTOMER.F123", "CUSTOMER.txt",
+                        "CUSTOMER.X1", "CUSTOMER.XGG", "CUSTOMER.db.bak", "ORDERS.MB", "CUSTOMER.FX",
+                        "CUSTOMER.SC"}) {
     Touch(f);
   }
   fs::create_directory(dir_ / "customer.val");  // a folder is never a member
 
   auto files = Names(TableFiles(dir_, "customer"));
-  std::vector<std::string> expected = {"CUSTOMER.DB",  "CUSTOMER.FAM", "CUSTOMER.VAL",
-                                       "CUSTOMER.X06", "CUSTOMER.X0A", "CUSTOMER.Y06",
-                                       "CUSTOMER.YG1", "Customer.PX",  "customer.mb",
-                                       "customer.tv",  "customer.xg0"};
+  std::vector<std::string> expected = {
+      "CUSTOMER.DB",  "CUSTOMER.F",   "CUSTOMER.FAM", "CUSTOMER.R",   "CUSTOMER.R1",
+      "CUSTOMER.SET", "CUSTOMER.VAL", "CUSTOMER.X06", "CUSTOMER.X0A", "CUSTOMER.Y06",
+      "CUSTOMER.YG1", "Customer.PX",  "customer.f12", "customer.mb",  "customer.tv",
+      "customer.xg0"};
   EXPECT_EQ(files, expected);
 
   auto companions = Names(CompanionFiles(dir_, "CUSTOMER"));
@@ -75,6 +79,43 @@ TEST_F(CompanionFilesTest, FindTableFilePrefersTheExactSpelling) {
   found = FindTableFile(dir_, "Orders");
   ASSERT_TRUE(found.has_value());
   EXPECT_EQ(found->filename(), "Orders.db");
+}
+
+// Two tables whose names differ only in case are two tables here: a name
+// means the one spelled so, another case only when it is the only match, and
+// a companion spelled otherwise goes with a table only when no other could
+// claim it.
+TEST_F(CompanionFilesTest, FindTableTakesExactlyOneTable) {
+  for (const char* f : {"abc.db", "abc.mb", "abc.F", "ABC.DB", "ABC.MB", "ABC.R1", "Abc.px",
+                        "solo.DB", "SOLO.mb", "Solo.set", "two.db", "Two.db", "TWO.tv"}) {
+    Touch(f);
+  }
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;  // empty: refused
+    Status::Code refusal;
+  } cases[] = {
+      {"ABC", {"ABC.DB", "ABC.MB", "ABC.R1"}, Status::Code::kOk},
+      {"abc", {"abc.db", "abc.F", "abc.mb"}, Status::Code::kOk},
+      {"aBc", {}, Status::Code::kInvalidArgument},  // abc or ABC?
+      {"SOLO", {"solo.DB", "SOLO.mb", "Solo.set"}, Status::Code::kOk},
+      {"TWO", {}, Status::Code::kInvalidArgument},
+      {"Two", {"Two.db"}, Status::Code::kOk},  // TWO.tv: two or Two's?
+      {"none", {}, Status::Code::kNotFound},
+  };
+  for (const Case& c : cases) {
+    Result<TableFamily> found = FindTable(dir_, c.name);
+    EXPECT_EQ(found.status().code(), c.refusal) << c.name << ": " << found.status().message();
+    if (!found.ok()) {
+      EXPECT_TRUE(DroppableTableFiles(dir_, c.name).empty()) << c.name;
+      continue;
+    }
+    std::vector<std::string> names = Names(found->Files());
+    std::sort(names.begin() + 1, names.end());
+    EXPECT_EQ(names, c.files) << c.name;
+    EXPECT_EQ(Names(DroppableTableFiles(dir_, c.name)), Names(found->Files())) << c.name;
+  }
+  EXPECT_NE(FindTable(dir_, "TWO").status().message().find("Two.db, two.db"), std::string::npos);
 }
 
 TEST_F(CompanionFilesTest, NamesBeyondAsciiFoldTheirCase) {

@@ -207,12 +207,14 @@ TEST_F(ToParadoxFaultTest, KilledAtRandomMomentsTheTableIsWholeOldOrNewAndNothin
   }
 }
 
-TEST_F(ToParadoxFaultTest, ASessionEndedMidCopyIsOneFailureAndTheOldTableStays) {
+TEST_F(ToParadoxFaultTest, ASessionEndedMidCopyIsOneFailureTheOldTableStaysAndTheNextTableGoes) {
   if (!have_pg_) GTEST_SKIP() << "no test server";
   MakeVersion("txended_a", 'a', 20);
   MakeVersion("txended_b", 'b');
+  MakeVersion("txenda", 'c', 5);  // sent after it, over a new connection
   ASSERT_EQ(Run({"--trim-long-names", "txended_a"}), 0);
-  const pid_t pid = Start({"--trim-long-names", "--overwrite", "txended_b"}, program_ / "ended.log");
+  const pid_t pid = Start({"--trim-long-names", "--overwrite", "txended_b", "txenda"},
+                          program_ / "ended.log");
   // Once rows are streaming, end the session that sends them.
   bool ended = false;
   for (int tries = 0; tries < 400 && !ended; ++tries) {
@@ -232,6 +234,7 @@ TEST_F(ToParadoxFaultTest, ASessionEndedMidCopyIsOneFailureAndTheOldTableStays) 
   EXPECT_EQ(Count(out, "Application Error"), 1) << out;
   EXPECT_NE(out.find("broke off after"), std::string::npos) << out;
   EXPECT_EQ(Version("txended_", 20), "a");
+  EXPECT_EQ(Version("txenda", 5), "c");
   EXPECT_EQ(Hidden(), std::vector<std::string>{});
 }
 

@@ -102,6 +102,21 @@ TEST_F(ToParadoxOverwriteTest, ASuccessfulExportLeavesOnlyTheNewTable) {
   EXPECT_EQ(fake_.paradox_list.Names(), std::vector<std::string>{upper_});
 }
 
+// Paradox has the old table open: the overwrite is refused, with a message
+// that names the table, and nothing of it is touched.
+TEST_F(ToParadoxOverwriteTest, ATableOpenInParadoxIsNotOverwritten) {
+  MakeOldTable("tx_kp5");
+  std::ofstream(folder_ / "TX_KP5.LCK", std::ios::binary) << "table lock";
+  std::ofstream(folder_ / "PDOXUSRS.LCK", std::ios::binary) << "folder lock";
+  old_files_ = Contents();
+  MakePgTable("tx_kp5", "id int4", {"9"});
+  SelectPostgres({"tx_kp5"});
+  EXPECT_GT(SendToParadox().failures, 0);
+  EXPECT_NE(FirstFailure().find("TX_KP5"), std::string::npos) << FirstFailure();
+  EXPECT_NE(FirstFailure().find("in use"), std::string::npos) << FirstFailure();
+  ExpectOldTableBack();
+}
+
 // A window closed or a signal part way: the handler stops at its next row,
 // and everything is as before it started, staging database included.
 TEST_F(ToParadoxOverwriteTest, AStopPartWayLeavesTheOldTableAndNoStagingTable) {

@@ -197,6 +197,24 @@ TEST_F(FlowTest, AWorkButtonDoesNothingWhileAnotherHandlerRuns) {
   EXPECT_FALSE(gate.busy());
 }
 
+// Closed while a handler runs: the handler is asked to stop (and put back
+// what it changed); the request ends with the handler.
+TEST_F(FlowTest, ClosingAWindowDuringWorkAsksTheHandlerToStop) {
+  ReenteringDialogs busy;
+  WindowServices services{*store, app::ProgramFolder(), gate, &busy};
+  Windows w(services);
+  bool asked = false;
+  busy.reenter = [&] {
+    w.form1().close();
+    asked = StopRequested();
+  };
+  Click(&w.form1(), "PushButton3");
+  EXPECT_TRUE(asked);
+  EXPECT_FALSE(StopRequested());
+  w.form1().close();  // no work running: nothing to stop
+  EXPECT_FALSE(StopRequested());
+}
+
 TEST_F(FlowTest, ClosingTheTablesWindowWhileTheLoginWindowIsHiddenEndsTheProgram) {
   Windows w(Services());
   w.form2().show();

@@ -1,0 +1,119 @@
+// Rows handed from one thread to another in batches, so that reading rows
+// and working on them can use two cores: a batch keeps its rows' texts back
+// to back (no allocation per value once its buffers have grown), and a pipe
+// holds at most a few batches, so memory stays flat whatever the table.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane {
+
+// Rows of a fixed number of values, each a text or null.
+class RowBatch {
+ public:
+  explicit RowBatch(size_t columns = 0) : columns_(columns) {}
+  void Reset(size_t columns) {
+    columns_ = columns;
+    bytes_.clear();
+    ends_.clear();
+    nulls_.clear();
+  }
+  void Add(std::string_view text, bool null) {
+    bytes_.append(text);
+    ends_.push_back(bytes_.size());
+    nulls_.push_back(null ? 1 : 0);
+  }
+  size_t columns() const { return columns_; }
+  size_t rows() const { return columns_ == 0 ? 0 : ends_.size() / columns_; }
+  size_t bytes() const { return bytes_.size(); }
+  bool is_null(size_t row, size_t column) const { return nulls_[row * columns_ + column] != 0; }
+  std::string_view text(size_t row, size_t column) const {
+    const size_t i = row * columns_ + column;
+    const size_t start = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(bytes_).substr(start, ends_[i] - start);
+  }
+
+ private:
+  size_t columns_;
+  std::string bytes_;
+  std::vector<size_t> ends_;
+  std::vector<unsigned char> nulls_;
+};
+
+// One producer, one consumer. Batches go back to the producer once used,
+// so their buffers are reused.
+class BatchPipe {
+ public:
+  static constexpr size_t kRowsPerBatch = 512;
+  static constexpr size_t kBytesPerBatch = 1 << 20;
+  static constexpr size_t kBatchesInFlight = 3;
+
+  // The producer: a batch to fill (a used one when there is one). Empty
+  // when the consumer gave up.
+  std::optional<RowBatch> Empty(size_t columns) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return cancelled_ || full_.size() < kBatchesInFlight; });
+    if (cancelled_) return std::nullopt;
+    RowBatch b;
+    if (!spare_.empty()) {
+      b = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    b.Reset(columns);
+    return b;
+  }
+  static bool IsFull(const RowBatch& b) {
+    return b.rows() >= kRowsPerBatch || b.bytes() >= kBytesPerBatch;
+  }
+  void Send(RowBatch b) {
+    std::lock_guard lock(mutex_);
+    full_.push_back(std::move(b));
+    changed_.notify_all();
+  }
+  // The producer is done.
+  void Finish() {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+  }
+
+  // The consumer: the next batch, or nothing once the producer finished
+  // and every batch was taken.
+  std::optional<RowBatch> Next() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return finished_ || !full_.empty(); });
+    if (full_.empty()) return std::nullopt;
+    RowBatch b = std::move(full_.front());
+    full_.pop_front();
+    changed_.notify_all();
+    return b;
+  }
+  void Recycle(RowBatch b) {
+    std::lock_guard lock(mutex_);
+    spare_.push_back(std::move(b));
+  }
+  // The consumer needs no more rows: the producer's next Empty says so.
+  void Cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<RowBatch> full_;
+  std::vector<RowBatch> spare_;
+  bool finished_ = false;
+  bool cancelled_ = false;
+};
+
+}  // namespace corvane
