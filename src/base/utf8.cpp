@@ -110,4 +110,18 @@ std::string FirstUtf16Units(std::string_view text, size_t units) {
   return std::string(text.substr(0, i));
 }
 
+bool IsAscii(std::string_view text) {
+  constexpr size_t kBlock = 64;
+  size_t i = 0;
+  for (; i + kBlock <= text.size(); i += kBlock) {
+    unsigned char any = 0;  // no early exit inside a block, so it is vectorized
+    for (size_t k = 0; k < kBlock; ++k) any |= static_cast<unsigned char>(text[i + k]);
+    if (any & 0x80) return false;
+  }
+  for (; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) & 0x80) return false;
+  }
+  return true;
+}
+
 }  // namespace corvane::utf8

@@ -21,6 +21,10 @@ long UpperCodePoint(long code_point);
 std::string LowerCase(std::string_view text);
 std::string UpperCase(std::string_view text);
 
+// True when every byte is below 0x80. Long texts (memos) are looked at a
+// block of bytes at a time.
+bool IsAscii(std::string_view text);
+
 // UTF-16 code units of the text (a stray byte counts as one).
 size_t Utf16Length(std::string_view text);
 // The longest start of `text` of at most `units` UTF-16 code units; a

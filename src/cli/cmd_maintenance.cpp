@@ -12,9 +12,9 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "cli/printable.h"
 #include "maintenance/maintenance.h"
 #include "paradox/companion_files.h"
-#include "cli/printable.h"
 #include "ui/memory_surfaces.h"
 
 namespace corvane::cli {
@@ -75,8 +75,10 @@ Result<std::string> ResolvePostgres(const ui::MemoryTableList& list, const std::
   int exact = 0;
   std::string other_case;
   for (const std::string& n : list.Names()) {
-    if (n == typed) ++exact;
-    else if (ui::LowerCase(n) == ui::LowerCase(typed)) other_case = n;
+    if (n == typed)
+      ++exact;
+    else if (ui::LowerCase(n) == ui::LowerCase(typed))
+      other_case = n;
   }
   if (exact == 1) return typed;
   if (exact > 1) {
@@ -129,8 +131,8 @@ int FillAndSelect(const Request& r, const std::vector<std::string>& names,
   }
   for (const std::string& typed : names) {
     int code = 2;
-    Result<std::string> entry = r.postgres ? ResolvePostgres(list, typed)
-                                           : ResolveParadox(r, typed, code);
+    Result<std::string> entry =
+        r.postgres ? ResolvePostgres(list, typed) : ResolveParadox(r, typed, code);
     if (entry.ok()) {
       entries.push_back(entry.value());
     } else {

@@ -2,7 +2,17 @@
 // lists are filled as the tables window fills them, the named PostgreSQL
 // tables selected, and the same handler run; the staging database is the
 // dbtemp.mdb beside the program.
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +22,11 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "cli/printable.h"
+#include "cli/table_runs.h"
+#include "connection/connection.h"
+#include "paradox/table_reader.h"
+#include "transfer/long_names.h"
 #include "transfer/to_paradox.h"
 #include "ui/memory_surfaces.h"
 
@@ -21,15 +36,20 @@ namespace {
 constexpr const char* kUsage =
     "Usage: corvane-cli to-paradox --paradox FOLDER [login options]\n"
     "                              [--overwrite | --skip-existing]\n"
-    "                              [--trim-long-names | --skip-long-names]\n"
-    "                              [--keep-types] TABLE...\n"
-    "Copies the named PostgreSQL tables (as the table list shows them) into the\n"
-    "Paradox folder. A name longer than 8 characters is cut to 8 with\n"
-    "--trim-long-names and the table skipped with --skip-long-names; an existing\n"
-    "Paradox table is replaced with --overwrite and skipped with --skip-existing.\n"
-    "Without them each case is asked about on a terminal and skipped otherwise.\n"
-    "With --keep-types each column's type chooses the Paradox field where one\n"
-    "holds every value, and a table with a primary key becomes a keyed table.\n";
+    "                              [--trim-long-names | --skip-long-names] [--jobs N]\n"
+    "                              [--quiet] [--report FILE] [--keep-types]\n"
+    "                              (TABLE... | --all)\n"
+    "Copies the named PostgreSQL tables (as the table list shows them), or with\n"
+    "--all every table outside PostgreSQL's own schemas, into the Paradox folder.\n"
+    "A name longer than 8 characters is cut to 8 with --trim-long-names and the\n"
+    "table skipped with --skip-long-names; an existing Paradox table is replaced\n"
+    "with --overwrite and skipped with --skip-existing. Without them each case is\n"
+    "asked about on a terminal and skipped otherwise. --jobs N copies N tables at\n"
+    "a time, each over its own connections and staging file. At the end one line\n"
+    "per table gives the rows read, stored and refused; --quiet prints only\n"
+    "failures, --report FILE writes the same as JSON. With --keep-types each\n"
+    "column's type chooses the Paradox field where one holds every value, and a\n"
+    "table with a primary key becomes a keyed table.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-paradox: %s\n", problem.c_str());
@@ -38,10 +58,11 @@ int Usage(const std::string& problem) {
 }
 
 // Selects the entries named in `wanted` (exact spelling, else the entry equal
-// ignoring case); returns the names not in the list.
+// ignoring case), adding them to `chosen`; returns the names not in the list.
 std::vector<std::string> SelectWanted(ui::MemoryTableList& list,
-                                      const std::vector<std::string>& wanted) {
-  std::vector<std::string> chosen, unknown;
+                                      const std::vector<std::string>& wanted,
+                                      std::vector<std::string>& chosen) {
+  std::vector<std::string> unknown;
   const std::vector<std::string> entries = list.Names();
   for (const std::string& name : wanted) {
     std::string hit;
@@ -67,9 +88,11 @@ Status FillBothLists(const ConnectionSettings& settings, ui::Dialogs& dialogs,
 }
 
 Result<Options> ParseToParadox(int argc, char** argv) {
-  Result<Options> parsed = ParseOptions(
-      argc, argv, LoginOptionNames(),
+  std::set<std::string> valued = LoginOptionNames(), flags = RunFlagNames();
+  valued.insert(RunValuedOptionNames().begin(), RunValuedOptionNames().end());
+  flags.insert(
       {"overwrite", "skip-existing", "trim-long-names", "skip-long-names", "keep-types", "help"});
+  Result<Options> parsed = ParseOptions(argc, argv, valued, flags);
   if (!parsed.ok() || parsed->Has("help")) return parsed;
   if (parsed->Has("overwrite") && parsed->Has("skip-existing")) {
     return Status::InvalidArgument("--overwrite and --skip-existing exclude each other");
@@ -77,9 +100,109 @@ Result<Options> ParseToParadox(int argc, char** argv) {
   if (parsed->Has("trim-long-names") && parsed->Has("skip-long-names")) {
     return Status::InvalidArgument("--trim-long-names and --skip-long-names exclude each other");
   }
-  if (parsed->positional.empty()) return Status::InvalidArgument("name at least one table");
   return parsed;
 }
+
+// The tables --all means: every list entry that some schema other than
+// PostgreSQL's own holds.
+Result<std::vector<std::string>> UserTables(const ConnectionSettings& settings) {
+  Connection pg;
+  CORVANE_RETURN_IF_ERROR(pg.Open(PostgresConnectionString(settings)));
+  auto rows = pg.Execute(
+      "SELECT tablename FROM pg_tables WHERE schemaname <> 'information_schema' AND "
+      "schemaname NOT LIKE 'pg\\_%'");
+  if (!rows.ok()) return rows.status();
+  std::vector<std::string> names;
+  for (RecordSet& r = **rows; !r.Eof();) {
+    names.push_back(r.FieldValue(0).text());
+    CORVANE_RETURN_IF_ERROR(r.MoveNext());
+  }
+  return names;
+}
+
+// A table file of the folder as it stands: which file, and which version.
+struct FileMark {
+  std::string path;
+  uint64_t inode = 0;
+  int64_t modified_ns = 0;
+  int64_t size = 0;
+  bool operator==(const FileMark&) const = default;
+};
+
+// The files `<name>.db` of the folder itself, any case.
+std::vector<FileMark> TableFiles(const std::string& folder, const std::string& name) {
+  std::vector<FileMark> out;
+  const std::string wanted = ui::LowerCase(name + ".db");
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (ui::LowerCase(entry.path().filename().string()) != wanted) continue;
+    struct stat st {};
+    if (::stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    out.push_back({entry.path().string(), static_cast<uint64_t>(st.st_ino),
+                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                   static_cast<int64_t>(st.st_size)});
+  }
+  return out;
+}
+
+// The rows of a table file the run wrote (one not among `before`); nullopt
+// when it wrote none.
+std::optional<int64_t> WrittenRows(const std::vector<FileMark>& before,
+                                   const std::vector<FileMark>& after) {
+  for (const FileMark& m : after) {
+    if (std::find(before.begin(), before.end(), m) != before.end()) continue;
+    auto info = paradox::TableReader::ReadInfo(m.path);
+    if (info.ok()) return static_cast<int64_t>(info->record_count);
+  }
+  return std::nullopt;
+}
+
+// Side by side, each job needs a staging database of its own: one transfer
+// at a time holds a staging file. These live in scratch folders that go
+// when the run ends; folders a killed run left are removed by the next.
+class JobStaging {
+ public:
+  ~JobStaging() {
+    std::error_code ec;
+    for (const std::string& f : folders_) std::filesystem::remove_all(f, ec);
+  }
+  Status Make(int jobs) {
+    auto cache = app::UserCacheFolder();
+    std::string base = cache.ok() ? cache.value() : std::filesystem::temp_directory_path().string();
+    std::error_code ec;
+    std::filesystem::create_directories(base, ec);
+    RemoveLeftovers(base);
+    for (int j = 0; j < jobs; ++j) {
+      std::string tmpl = base + "/staging-" + std::to_string(::getpid()) + "-XXXXXX";
+      if (::mkdtemp(tmpl.data()) == nullptr) {
+        return Status::IoError("cannot make a staging folder in " + base + ": " +
+                               std::strerror(errno));
+      }
+      folders_.push_back(tmpl);
+      // An empty file is an empty SQLite database.
+      std::ofstream(tmpl + "/dbtemp.mdb", std::ios::binary);
+      if (!std::filesystem::is_regular_file(tmpl + "/dbtemp.mdb", ec)) {
+        return Status::IoError("cannot make a staging file in " + tmpl);
+      }
+    }
+    return Status::Ok();
+  }
+  const std::string& Folder(int job) const { return folders_.at(static_cast<size_t>(job)); }
+
+ private:
+  static void RemoveLeftovers(const std::string& base) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("staging-", 0) != 0 || !entry.is_directory(ec)) continue;
+      const long pid = std::strtol(name.c_str() + 8, nullptr, 10);
+      if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+        std::filesystem::remove_all(entry.path(), ec);
+      }
+    }
+  }
+  std::vector<std::string> folders_;
+};
 
 }  // namespace
 
@@ -91,34 +214,82 @@ int RunToParadox(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  Result<RunOptions> run = RunOptionsFrom(options);
+  if (!run.ok()) return Usage(run.status().message());
   const ConnectionSettings settings = SettingsFrom(options);
   if (settings.paradox_folder.empty()) return Usage("no Paradox folder (--paradox FOLDER)");
+  const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;
-  dialogs.overwrite = PolicyFrom(options.Has("overwrite"), options.Has("skip-existing"));
-  dialogs.trim = PolicyFrom(options.Has("trim-long-names"), options.Has("skip-long-names"));
   ui::MemoryTableList postgres, paradox;
   if (Status s = FillBothLists(settings, dialogs, postgres, paradox); !s.ok()) {
     std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str());
     return 1;
   }
-  const std::vector<std::string> unknown = SelectWanted(postgres, options.positional);
-  for (const std::string& name : unknown) {
-    std::fprintf(stderr, "corvane-cli: no PostgreSQL table %s\n", name.c_str());
+  std::vector<std::string> wanted = options.positional;
+  if (run->all) {
+    auto all = UserTables(settings);
+    if (!all.ok()) {
+      std::fprintf(stderr, "corvane-cli: cannot list the PostgreSQL tables: %s\n",
+                   all.status().message().c_str());
+      return 1;
+    }
+    wanted = std::move(all).value();
   }
-  if (!unknown.empty()) return 2;
+  std::vector<std::string> chosen;
+  const std::vector<std::string> unknown = SelectWanted(postgres, wanted, chosen);
+  for (const std::string& name : unknown) {
+    std::fprintf(stderr, "corvane-cli: no PostgreSQL table %s\n", Printable(name).c_str());
+  }
 
-  ConsoleProgress progress;
-  ConsolePointer pointer;
-  NullPump pump;
-  ui::FixedSettings source(settings);
-  ui::TablesWindow window{postgres, paradox, progress, dialogs,
-                          pointer,  pump,    source,   app::ProgramFolder()};
-  transfer::ToParadoxOptions transfer_options;
-  transfer_options.keep_types = options.Has("keep-types");
-  const transfer::TransferOutcome outcome =
-      transfer::SendTablesToParadoxWith(window, transfer_options);
-  return outcome.failures > 0 || dialogs.failures > 0 ? 1 : 0;
+  JobStaging staging;
+  if (run->jobs > 1) {
+    if (Status s = staging.Make(run->jobs); !s.ok()) {
+      std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str());
+      return 1;
+    }
+  }
+  struct Job {
+    ui::MemoryTableList postgres, paradox;
+  };
+  std::vector<Job> jobs(static_cast<size_t>(run->jobs), Job{postgres, paradox});
+  auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
+    Job& job = jobs[static_cast<size_t>(j)];
+    ui::DeselectAll(job.postgres);
+    job.postgres.SelectNames({table});
+    const std::string cut = transfer::FirstUtf16Units(table, transfer::kParadoxNameUnits);
+    const std::vector<FileMark> before_full = TableFiles(settings.paradox_folder, table);
+    const std::vector<FileMark> before_cut = TableFiles(settings.paradox_folder, cut);
+    ConsolePointer pointer;
+    NullPump pump;
+    ui::FixedSettings source(settings);
+    ui::TablesWindow window{job.postgres, job.paradox, watch,  watch, pointer,
+                            pump,         source,      run->jobs > 1 ? staging.Folder(j) : app::ProgramFolder()};
+    transfer::ToParadoxOptions transfer_options;
+    transfer_options.keep_types = options.Has("keep-types");
+    transfer::SendTablesToParadoxWith(window, transfer_options);
+    const std::string target = watch.trimmed() ? cut : table;
+    const std::optional<int64_t> stored =
+        WrittenRows(watch.trimmed() ? before_cut : before_full,
+                    TableFiles(settings.paradox_folder, target));
+    return watch.Finish(stored, "no Paradox table was written");
+  };
+  // Names that end up as the same Paradox table never run side by side.
+  auto key = [](const std::string& name) {
+    return ui::LowerCase(transfer::FirstUtf16Units(name, transfer::kParadoxNameUnits));
+  };
+  Terminal terminal(run->quiet, run->jobs > 1);
+  std::vector<TableFigures> figures = RunTables(
+      WalkOrder(postgres, chosen), key, run->jobs, terminal,
+      PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")),
+      PolicyFrom(options.Has("trim-long-names"), options.Has("skip-long-names")), copy_one);
+  for (const std::string& m : unknown) {
+    figures.push_back(TableFigures{m, TableState::kNotFound, "no such table", 0, 0, 0, 0, 0});
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  // A folder listed in part was reported; --all would have missed tables.
+  return EndOfRun("to-paradox", *run, figures, seconds, dialogs.failures + terminal.walk_failures());
 }
 
 }  // namespace corvane::cli

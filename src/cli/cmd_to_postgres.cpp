@@ -1,7 +1,10 @@
 // corvane-cli to-postgres: "Send Table/s To PostgreSQL" without a window.
 // The lists are filled from the folder and the database the way the tables
 // window fills them, the named tables selected, and the same handler run.
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,10 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "cli/printable.h"
+#include "cli/table_runs.h"
+#include "connection/connection.h"
+#include "transfer/field_types.h"
 #include "transfer/to_postgres.h"
 #include "ui/memory_surfaces.h"
 
@@ -19,13 +26,17 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: corvane-cli to-postgres --paradox FOLDER [login options]\n"
-    "                               [--overwrite | --skip-existing] [--keep-types]\n"
-    "                               TABLE...\n"
-    "Copies the named Paradox tables (as the table list shows them) into PostgreSQL.\n"
+    "                               [--overwrite | --skip-existing] [--jobs N]\n"
+    "                               [--quiet] [--report FILE] [--keep-types]\n"
+    "                               (TABLE... | --all)\n"
+    "Copies the named Paradox tables (as the table list shows them), or with --all\n"
+    "every table of the folder, into PostgreSQL. Without --overwrite or\n"
+    "--skip-existing an existing table is asked about on a terminal and skipped\n"
+    "otherwise. --jobs N copies N tables at a time, each over its own connection.\n"
+    "At the end one line per table gives the rows read, stored and refused;\n"
+    "--quiet prints only failures, --report FILE writes the same as JSON.\n"
     "With --keep-types each field gets the column type that holds it (date,\n"
-    "boolean, bytea ...) and a keyed table its primary key.\n"
-    "Without --overwrite or --skip-existing an existing table is asked about on a\n"
-    "terminal and skipped otherwise.\n";
+    "boolean, bytea ...) and a keyed table its primary key.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-postgres: %s\n", problem.c_str());
@@ -80,11 +91,23 @@ bool FillLists(const ConnectionSettings& settings, ConsoleDialogs& dialogs, List
   return true;
 }
 
+// How many rows the PostgreSQL table holds; nullopt when it cannot be
+// counted (it was not created).
+std::optional<int64_t> CountRows(Connection& pg, const ConnectionSettings& settings,
+                                 const std::string& table) {
+  if (!pg.is_open() && !pg.Open(PostgresConnectionString(settings)).ok()) return std::nullopt;
+  auto rows = pg.Execute("SELECT count(*) FROM " + transfer::QuotePostgresName(table));
+  if (!rows.ok() || (*rows)->Eof()) return std::nullopt;
+  return std::strtoll((*rows)->FieldValue(0).text().c_str(), nullptr, 10);
+}
+
 }  // namespace
 
 int RunToPostgres(int argc, char** argv) {
-  Result<Options> parsed = ParseOptions(argc, argv, LoginOptionNames(),
-                                        {"overwrite", "skip-existing", "keep-types", "help"});
+  std::set<std::string> valued = LoginOptionNames(), flags = RunFlagNames();
+  valued.insert(RunValuedOptionNames().begin(), RunValuedOptionNames().end());
+  flags.insert({"overwrite", "skip-existing", "keep-types", "help"});
+  Result<Options> parsed = ParseOptions(argc, argv, valued, flags);
   if (!parsed.ok()) return Usage(parsed.status().message());
   const Options& options = parsed.value();
   if (options.Has("help")) {
@@ -93,33 +116,73 @@ int RunToPostgres(int argc, char** argv) {
   }
   if (options.Has("overwrite") && options.Has("skip-existing"))
     return Usage("--overwrite and --skip-existing exclude each other");
-  if (options.positional.empty()) return Usage("name at least one table");
+  Result<RunOptions> run = RunOptionsFrom(options);
+  if (!run.ok()) return Usage(run.status().message());
   const ConnectionSettings settings = SettingsFrom(options);
   if (settings.paradox_folder.empty()) return Usage("no Paradox folder (--paradox FOLDER)");
+  const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;
-  dialogs.overwrite = PolicyFrom(options.Has("overwrite"), options.Has("skip-existing"));
   Lists lists;
   if (!FillLists(settings, dialogs, lists)) return 1;
   std::vector<std::string> missing;
-  std::vector<std::string> names = ResolveNames(lists.paradox, options.positional, missing);
+  std::vector<std::string> names =
+      run->all ? lists.paradox.Names() : ResolveNames(lists.paradox, options.positional, missing);
   for (const std::string& m : missing) {
-    std::fprintf(stderr, "corvane-cli: no Paradox table %s in %s\n", m.c_str(),
-                 settings.paradox_folder.c_str());
+    std::fprintf(stderr, "corvane-cli: no Paradox table %s in %s\n", Printable(m).c_str(),
+                 Printable(settings.paradox_folder).c_str());
   }
-  if (!missing.empty()) return 2;
-  lists.paradox.SelectNames(names);
 
-  ConsoleProgress progress;
-  ConsolePointer pointer;
-  NullPump pump;
-  ui::FixedSettings source(settings);
-  ui::TablesWindow window{lists.postgres, lists.paradox, progress, dialogs,
-                          pointer,        pump,          source,   ""};
-  transfer::ToPostgresOptions transfer_options;
-  transfer_options.keep_types = options.Has("keep-types");
-  transfer::TransferOutcome outcome = transfer::SendTablesToPostgresWith(window, transfer_options);
-  return outcome.failures > 0 || dialogs.failures > 0 ? 1 : 0;
+  Terminal terminal(run->quiet, run->jobs > 1);
+  // Each job keeps its own copy of the lists and its own connection for
+  // counting; tables of one name run in one job, so no two jobs write the
+  // same PostgreSQL table.
+  struct Job {
+    Lists lists;
+    Connection counter;
+  };
+  std::vector<std::unique_ptr<Job>> jobs;
+  for (int j = 0; j < run->jobs; ++j) {
+    jobs.push_back(std::make_unique<Job>());
+    jobs.back()->lists.paradox = lists.paradox;
+    jobs.back()->lists.postgres = lists.postgres;
+  }
+  auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
+    Job& job = *jobs[static_cast<size_t>(j)];
+    ui::DeselectAll(job.lists.paradox);
+    job.lists.paradox.SelectNames({table});
+    // An existing table is replaced under its own spelling (the last of the
+    // list's that match ignoring case); a new one gets the Paradox name.
+    std::string target = table;
+    for (const std::string& n : job.lists.postgres.Names()) {
+      if (ui::LowerCase(n) == ui::LowerCase(table)) target = n;
+    }
+    ConsolePointer pointer;
+    NullPump pump;
+    ui::FixedSettings source(settings);
+    ui::TablesWindow window{job.lists.postgres, job.lists.paradox, watch, watch, pointer, pump,
+                            source, ""};
+    transfer::ToPostgresOptions transfer_options;
+    transfer_options.keep_types = options.Has("keep-types");
+    transfer::SendTablesToPostgresWith(window, transfer_options);
+    std::optional<int64_t> stored;
+    if (ui::ListContains(job.lists.postgres, target)) {
+      stored = CountRows(job.counter, settings, target);
+    }
+    return watch.Finish(stored, "the table was not created");
+  };
+  const Policy overwrite = PolicyFrom(options.Has("overwrite"), options.Has("skip-existing"));
+  std::vector<TableFigures> figures =
+      RunTables(WalkOrder(lists.paradox, names), ui::LowerCase, run->jobs, terminal, overwrite,
+                Policy::kNo, copy_one);
+  for (const std::string& m : missing) {
+    figures.push_back(TableFigures{m, TableState::kNotFound, "no such table", 0, 0, 0, 0, 0});
+  }
+  for (auto& job : jobs) job->counter.Close();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  // A folder listed in part was reported; --all would have missed tables.
+  return EndOfRun("to-postgres", *run, figures, seconds, dialogs.failures + terminal.walk_failures());
 }
 
 }  // namespace corvane::cli

@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/printable.h"
 #include "ui/procedure.h"
 
 namespace corvane::cli {
-namespace {
 
 // The failure text separates its pieces with bare CRs, which a terminal
-// would print over each other.
-std::string ForTerminal(std::string text) {
+// would print over each other. Other control characters come from names
+// and are shown as escapes, so no name can drive the terminal.
+std::string ForTerminal(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r') {
@@ -22,17 +23,15 @@ std::string ForTerminal(std::string text) {
       out += text[i];
     }
   }
-  return out;
+  return SafeForTerminal(out);
 }
 
 bool AskYesNo(const std::string& question) {
-  std::cerr << question << " [y/N] " << std::flush;
+  std::cerr << SafeForTerminal(question) << " [y/N] " << std::flush;
   std::string line;
   if (!std::getline(std::cin, line)) return false;
   return !line.empty() && (line[0] == 'y' || line[0] == 'Y');
 }
-
-}  // namespace
 
 Policy PolicyFrom(bool yes_flag, bool no_flag) {
   if (yes_flag) return Policy::kYes;
@@ -57,7 +56,7 @@ ui::Answer ConsoleDialogs::Question(const std::string& text, std::optional<std::
     // Without a person at the terminal the safe answer is No.
     p = ::isatty(STDIN_FILENO) && AskYesNo(text) ? Policy::kYes : Policy::kNo;
   }
-  if (p == Policy::kNo) std::cerr << text << " No\n";
+  if (p == Policy::kNo) std::cerr << SafeForTerminal(text) << " No\n";
   return p == Policy::kYes ? ui::Answer::kYes : ui::Answer::kNo;
 }
 

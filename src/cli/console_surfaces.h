@@ -54,6 +54,13 @@ class NullPump : public ui::EventPump {
   void Pump() override {}
 };
 
+// Failure texts separate their pieces with bare CRs, which a terminal would
+// print over each other: each becomes a line break; control characters of
+// names are shown as escapes.
+std::string ForTerminal(const std::string& text);
+// Asks on stderr and reads a line from stdin; true for an answer starting "y".
+bool AskYesNo(const std::string& question);
+
 // Turns "--overwrite"/"--skip-existing" style flags into a policy.
 Policy PolicyFrom(bool yes_flag, bool no_flag);
 

@@ -20,9 +20,9 @@ using corvane::cli::Command;
 const Command kCommands[] = {
     {"dump", "dump FILE.db         print a Paradox table's rows as CSV", corvane::cli::RunDump},
     {"schema", "schema FILE.db       print a Paradox table's layout", corvane::cli::RunSchema},
-    {"to-postgres", "to-postgres TABLE... send Paradox tables to PostgreSQL (see --help)",
+    {"to-postgres", "to-postgres TABLE... send Paradox tables (or --all) to PostgreSQL",
      corvane::cli::RunToPostgres},
-    {"to-paradox", "to-paradox TABLE...  send PostgreSQL tables to Paradox (see --help)",
+    {"to-paradox", "to-paradox TABLE...  send PostgreSQL tables (or --all) to Paradox",
      corvane::cli::RunToParadox},
     {"drop", "drop TABLE...        delete tables (--postgres or --paradox FOLDER)",
      corvane::cli::RunDrop},

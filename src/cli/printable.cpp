@@ -22,9 +22,7 @@ size_t SequenceLength(const std::string& s, size_t i) {
   return n;
 }
 
-}  // namespace
-
-std::string Printable(const std::string& text) {
+std::string Escaped(const std::string& text, bool keep_layout) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
@@ -37,6 +35,9 @@ std::string Printable(const std::string& text) {
       Hex(out, b);  // a C1 control: both bytes as escapes
       Hex(out, static_cast<unsigned char>(text[i + 1]));
       i += 2;
+    } else if (keep_layout && (b == '\\' || b == '\n' || b == '\t')) {
+      out += static_cast<char>(b);
+      ++i;
     } else if (b == '\\') {
       out += "\\\\";
       ++i;
@@ -53,5 +54,11 @@ std::string Printable(const std::string& text) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string Printable(const std::string& text) { return Escaped(text, false); }
+
+std::string SafeForTerminal(const std::string& text) { return Escaped(text, true); }
 
 }  // namespace corvane::cli

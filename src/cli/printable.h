@@ -12,4 +12,8 @@ namespace corvane::cli {
 // \xNN for the rest. Everything else, non-ASCII letters too, is kept.
 std::string Printable(const std::string& text);
 
+// For messages, whose lines and blanks are their own: like Printable, but
+// newlines, tabs and backslashes are kept as they are.
+std::string SafeForTerminal(const std::string& text);
+
 }  // namespace corvane::cli

@@ -4,6 +4,7 @@
 
 #include <libpq-fe.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,10 +48,16 @@ class PgSession {
   Result<PgResultPtr> Run(const std::string& sql);
   // Runs a statement of our own whose result does not matter beyond success.
   Status RunCommand(const std::string& sql);
-  void Finish() { conn_.reset(); }
+  void Finish() {
+    if (before_finish) before_finish();
+    conn_.reset();
+  }
 
   // Set while a record set streams rows from a cursor in an open transaction.
   bool streaming = false;
+  // Set while a record set reads the connection on a thread of its own:
+  // Finish calls it first, so that thread is done before the connection goes.
+  std::function<void()> before_finish;
   // Set while a COPY FROM STDIN is open: the connection takes nothing else.
   bool copying = false;
 

@@ -14,8 +14,12 @@
 // lingers to change later statements. The price is that the query runs
 // twice on the server.
 // Statements that are not queries run directly, each on its own.
+#include <atomic>
 #include <charconv>
+#include <optional>
+#include <thread>
 
+#include "base/row_batches.h"
 #include "connection/drivers.h"
 #include "connection/pg_copy_text.h"
 #include "connection/pg_session.h"
@@ -139,10 +143,12 @@ class PgRecordSet : public RecordSet {
   std::string scratch_;
 };
 
-// Rows of COPY (query) TO STDOUT, one row read from the connection per
-// MoveNext. A savepoint taken before the COPY lets a failed or abandoned
-// copy leave the transaction (and the caller's, if the query ran in one)
-// usable.
+// Rows of COPY (query) TO STDOUT. A thread of the set's own reads them from
+// the connection and turns them into value texts, a few batches ahead, while
+// the caller works on the rows before; it is the only user of the connection
+// until it has ended. A savepoint taken before the COPY lets a failed or
+// abandoned copy leave the transaction (and the caller's, if the query ran
+// in one) usable.
 class PgCopyRecordSet : public RecordSet {
  public:
   PgCopyRecordSet(std::shared_ptr<PgSession> session, bool own_transaction, int64_t count,
@@ -155,11 +161,14 @@ class PgCopyRecordSet : public RecordSet {
     values_.resize(names_.size());
     session_->streaming = true;
     copying_ = true;
+    // Closing the connection under the set first stops the reader.
+    session_->before_finish = [this] { StopReader(); };
+    reader_ = std::thread([this, conn = session_->conn()] { ReadAll(conn); });
   }
   ~PgCopyRecordSet() override { Close(); }
 
   // Reads the first row; not ok when the copy failed before it.
-  Status Start() { return ReadRow(); }
+  Status Start() { return NextRow(); }
 
   int64_t RecordCount() const override { return count_; }
   int FieldCount() const override { return static_cast<int>(names_.size()); }
@@ -170,20 +179,16 @@ class PgCopyRecordSet : public RecordSet {
 
   Status MoveNext() override {
     if (Eof()) return Status::InvalidArgument(kNoRowMessage);
-    return ReadRow();
+    return NextRow();
   }
 
   void Close() override {
     has_row_ = false;
     if (!copying_) return;
-    // Rows still on their way: stop the server sending them, then read
-    // what is already in flight so the connection is ready for the next.
-    if (PGcancel* cancel = session_->conn() ? PQgetCancel(session_->conn()) : nullptr) {
-      char err[256];
-      (void)PQcancel(cancel, err, sizeof err);
-      PQfreeCancel(cancel);
-    }
-    if (PGconn* conn = session_->conn()) {
+    StopReader();
+    // What the reader left unread goes, so the connection is ready for the
+    // next statement.
+    if (PGconn* conn = session_->conn(); conn && !copy_ended_) {
       char* buf = nullptr;
       while (PQgetCopyData(conn, &buf, 0) > 0) PQfreemem(buf);
       while (PGresult* r = PQgetResult(conn)) PQclear(r);
@@ -192,43 +197,93 @@ class PgCopyRecordSet : public RecordSet {
   }
 
  private:
-  Status ReadRow() {
-    has_row_ = false;
-    if (!copying_) return Status::Ok();
-    PGconn* conn = session_->conn();
-    if (!conn) return EndCopy(Status::Database(kPgClosedMessage));
-    char* buf = nullptr;
-    const int n = PQgetCopyData(conn, &buf, 0);
-    if (n > 0) {
-      const bool whole = row_.Decode(std::string_view(buf, static_cast<size_t>(n)), names_.size());
-      if (whole) LoadRow();
+  // The reader thread: rows into batches until the copy ends or the set
+  // wants no more.
+  void ReadAll(PGconn* conn) {
+    const size_t columns = names_.size();
+    CopyTextRow row;
+    std::string text;
+    std::optional<RowBatch> batch = pipe_.Empty(columns);
+    while (batch) {
+      char* buf = nullptr;
+      const int n = PQgetCopyData(conn, &buf, 0);
+      if (n <= 0) {
+        // -1: the copy is over and its result says how it went; -2: failure.
+        Status outcome = n == -2 ? PgError(conn, nullptr) : Status::Ok();
+        while (PGresult* r = PQgetResult(conn)) {
+          if (outcome.ok() && PQresultStatus(r) != PGRES_COMMAND_OK) outcome = PgError(conn, r);
+          PQclear(r);
+        }
+        outcome_ = outcome;
+        copy_ended_ = true;
+        break;
+      }
+      const bool whole = row.Decode(std::string_view(buf, static_cast<size_t>(n)), columns);
+      for (size_t i = 0; whole && i < columns; ++i) {
+        if (row.is_null(i)) {
+          batch->Add(std::string_view(), true);
+          continue;
+        }
+        PgValueText(oids_[i], row.field(i), text);
+        batch->Add(text, false);
+      }
       PQfreemem(buf);
       if (!whole) {
-        return EndCopy(Status::Database("The server sent a row that does not have " +
-                                        std::to_string(names_.size()) + " columns."));
+        outcome_ = Status::Database("The server sent a row that does not have " +
+                                    std::to_string(columns) + " columns.");
+        break;  // the rest is read and dropped by Close
       }
-      has_row_ = true;
-      return Status::Ok();
+      if (BatchPipe::IsFull(*batch)) {
+        pipe_.Send(std::move(*batch));
+        batch = pipe_.Empty(columns);
+      }
     }
-    // -1: the copy is over and its result says how it went; -2: failure.
-    Status outcome = Status::Ok();
-    if (n == -2) outcome = PgError(conn, nullptr);
-    while (PGresult* r = PQgetResult(conn)) {
-      if (outcome.ok() && PQresultStatus(r) != PGRES_COMMAND_OK) outcome = PgError(conn, r);
-      PQclear(r);
-    }
-    return EndCopy(outcome);
+    if (batch && batch->rows() > 0) pipe_.Send(std::move(*batch));
+    pipe_.Finish();
   }
 
-  void LoadRow() {
-    for (size_t i = 0; i < values_.size(); ++i) {
-      if (row_.is_null(i)) {
-        values_[i].SetNull();
-        continue;
+  // Ends the reader: the server is asked to stop sending unless it is done.
+  void StopReader() {
+    if (!reader_.joinable()) return;
+    if (PGconn* conn = session_->conn(); conn && !copy_ended_) {
+      if (PGcancel* cancel = PQgetCancel(conn)) {
+        char err[256];
+        (void)PQcancel(cancel, err, sizeof err);
+        PQfreeCancel(cancel);
       }
-      PgValueText(oids_[i], row_.field(i), scratch_);
-      values_[i].SetText(scratch_);
     }
+    pipe_.Cancel();
+    reader_.join();
+    session_->before_finish = nullptr;
+  }
+
+  Status NextRow() {
+    has_row_ = false;
+    if (!copying_) return Status::Ok();
+    if (!batch_ || ++row_ >= batch_->rows()) {
+      if (batch_) pipe_.Recycle(std::move(*batch_));
+      batch_ = pipe_.Next();
+      row_ = 0;
+      if (!batch_) return Ended();
+    }
+    for (size_t i = 0; i < values_.size(); ++i) {
+      if (batch_->is_null(row_, i)) {
+        values_[i].SetNull();
+      } else {
+        values_[i].SetText(batch_->text(row_, i));
+      }
+    }
+    has_row_ = true;
+    return Status::Ok();
+  }
+
+  // Every row the reader sent has been taken.
+  Status Ended() {
+    if (reader_.joinable()) reader_.join();
+    session_->before_finish = nullptr;
+    if (!session_->conn()) return EndCopy(Status::Database(kPgClosedMessage));
+    if (!copy_ended_) return Close(), outcome_;
+    return EndCopy(outcome_);
   }
 
   // Leaves the savepoint and ends the cursor and, if it is ours, the
@@ -263,11 +318,16 @@ class PgCopyRecordSet : public RecordSet {
   bool copying_ = false;
   bool has_row_ = false;
   int64_t count_ = 0;
-  CopyTextRow row_;
   std::vector<std::string> names_;
   std::vector<unsigned int> oids_;
   std::vector<Value> values_;
-  std::string scratch_;
+  BatchPipe pipe_;
+  std::optional<RowBatch> batch_;  // the batch of the current row
+  size_t row_ = 0;
+  std::thread reader_;
+  // The reader's; read once it has ended.
+  Status outcome_ = Status::Ok();
+  std::atomic<bool> copy_ended_ = false;
 };
 
 class PostgresDriver : public Driver {

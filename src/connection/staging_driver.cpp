@@ -26,6 +26,8 @@ using staging::QuoteSqliteName;
 using staging::Stmt;
 
 constexpr int64_t kMaxFreeBytes = 512 * 1024;
+constexpr int64_t kPageSize = 16384;
+constexpr const char* kLargePages = "PRAGMA page_size=16384";
 
 // SQLite finds table names ignoring ASCII case; so does the cache.
 std::string CacheKey(std::string_view name) {
@@ -93,8 +95,13 @@ class StagingDriver : public Driver {
   Status InsertValues(const std::string& table, Row values);
   Status Bind(InsertTarget& target, const std::string& table, Row values);
   void NoteFailure();
+  int64_t Number(const char* query);
   void Shrink();
 
+ public:
+  void UseLargePages();
+
+ private:
   std::unique_ptr<staging::StagingDb> db_;
   std::unordered_map<std::string, InsertTarget> inserts_;
   // The field chooser of each table created on this connection, shown every
@@ -245,14 +252,28 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
 
 // Gives the pages of dropped tables back to the file system, so the file
 // does not keep the size of the largest table it ever held.
+int64_t StagingDriver::Number(const char* query) {
+  auto stmt = db_->Prepare(query);
+  if (!stmt.ok() || sqlite3_step(stmt->get()) != SQLITE_ROW) return 0;
+  return sqlite3_column_int64(stmt->get(), 0);
+}
+
 void StagingDriver::Shrink() {
-  auto pages = [&](const char* pragma) -> int64_t {
-    auto stmt = db_->Prepare(pragma);
-    if (!stmt.ok() || sqlite3_step(stmt->get()) != SQLITE_ROW) return 0;
-    return sqlite3_column_int64(stmt->get(), 0);
-  };
-  const int64_t free_bytes = pages("PRAGMA freelist_count") * pages("PRAGMA page_size");
-  if (free_bytes > kMaxFreeBytes) (void)db_->Exec("VACUUM");
+  const int64_t free_bytes = Number("PRAGMA freelist_count") * Number("PRAGMA page_size");
+  if (free_bytes <= kMaxFreeBytes) return;
+  (void)db_->Exec(kLargePages);
+  (void)db_->Exec("VACUUM");
+}
+
+// Larger pages cut the file reads and writes of a big table to a quarter.
+// The page size changes only when the file is rebuilt, which costs nothing
+// while it holds no table.
+void StagingDriver::UseLargePages() {
+  if (Number("PRAGMA page_size") >= kPageSize || Number("SELECT count(*) FROM sqlite_schema") > 0) {
+    return;
+  }
+  (void)db_->Exec(kLargePages);
+  (void)db_->Exec("VACUUM");
 }
 
 Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
@@ -285,7 +306,9 @@ Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& at
   }
   auto db = staging::StagingDb::Open(it->second, options.while_waiting);
   if (!db.ok()) return db.status();
-  return std::unique_ptr<Driver>(new StagingDriver(std::move(db).value()));
+  auto driver = std::make_unique<StagingDriver>(std::move(db).value());
+  driver->UseLargePages();
+  return std::unique_ptr<Driver>(std::move(driver));
 }
 
 }  // namespace corvane

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -35,7 +36,12 @@ namespace {
 namespace fs = std::filesystem;
 using RowFn = std::function<Status(const std::vector<paradox::Cell>&)>;
 
-// The live grants; handlers run on one thread, so no lock.
+// The live grants. Tables of different names may be exported side by side
+// on several threads, so every look goes through the lock.
+std::mutex& GrantsLock() {
+  static std::mutex mu;
+  return mu;
+}
 std::vector<std::pair<std::string, std::string>>& Grants() {
   static std::vector<std::pair<std::string, std::string>> grants;
   return grants;
@@ -52,6 +58,7 @@ std::string FolderKey(const std::string& folder) {
 
 bool Granted(const std::string& folder, const std::string& table) {
   const auto wanted = std::make_pair(FolderKey(folder), table);
+  std::lock_guard<std::mutex> lock(GrantsLock());
   return std::find(Grants().begin(), Grants().end(), wanted) != Grants().end();
 }
 
@@ -356,10 +363,12 @@ Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
 
 ReplaceGrant::ReplaceGrant(std::string folder, std::string table)
     : folder_(FolderKey(folder)), table_(std::move(table)) {
+  std::lock_guard<std::mutex> lock(GrantsLock());
   Grants().emplace_back(folder_, table_);
 }
 
 ReplaceGrant::~ReplaceGrant() {
+  std::lock_guard<std::mutex> lock(GrantsLock());
   auto& grants = Grants();
   auto it = std::find(grants.begin(), grants.end(), std::make_pair(folder_, table_));
   if (it != grants.end()) grants.erase(it);

@@ -28,7 +28,7 @@ Result<std::string_view> StagingValue(const std::string& table, const ColumnDef&
 
 // The user's agreement, for as long as this object lives, that an export
 // may replace table `table` of `folder`. Until then an export never
-// replaces a table. Not copyable; one thread.
+// replaces a table. Not copyable.
 class ReplaceGrant {
  public:
   ReplaceGrant(std::string folder, std::string table);

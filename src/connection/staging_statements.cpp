@@ -212,9 +212,19 @@ Result<Statement> ParseInsert(Scanner& s) {
   return Statement(std::move(insert));
 }
 
-// The bracketed name runs to the last "]": a table whose name holds "]"
-// (CREATE takes it between backquotes) can still be dropped, so it is not
-// left behind for the next transfer of that name to append to.
+// Un-doubles "]]" in a bracketed name's inside; a lone "]" stays as it is.
+std::string UndoubleBrackets(std::string_view inside) {
+  std::string out;
+  for (size_t i = 0; i < inside.size(); ++i) {
+    out += inside[i];
+    if (inside[i] == ']' && i + 1 < inside.size() && inside[i + 1] == ']') ++i;
+  }
+  return out;
+}
+
+// The bracketed name runs to the last "]", "]]" standing for "]": a table
+// whose name holds "]" (CREATE takes it between backquotes) can still be
+// dropped, so it is not left behind for the next transfer of that name.
 Result<Statement> ParseDrop(Scanner& s) {
   if (auto table = s.Quoted('`', '`')) {
     if (!s.End()) return SyntaxError("DROP TABLE");
@@ -228,27 +238,45 @@ Result<Statement> ParseDrop(Scanner& s) {
   if (rest.size() < 3 || rest.front() != '[' || rest.back() != ']') {
     return SyntaxError("DROP TABLE");
   }
-  return Statement(DropStatement{std::string(rest.substr(1, rest.size() - 2))});
+  return Statement(DropStatement{UndoubleBrackets(rest.substr(1, rest.size() - 2))});
 }
 
-// Names in brackets hold no "]", so the last "].[" and the last ".db] from ["
-// are the separators even when the folder holds such text.
+// From just after a "[" to the lone "]" that closes it, "]]" standing for
+// "]"; false when nothing closes it.
+bool TakeBracketed(std::string_view& rest, std::string& out) {
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] != ']') {
+      out += rest[i];
+    } else if (i + 1 < rest.size() && rest[i + 1] == ']') {
+      out += ']';
+      ++i;
+    } else {
+      rest.remove_prefix(i + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+// [folder].[target.db] from [source], each with its "]" doubled, so any
+// folder and any name can be written.
 Result<Statement> ParseExport(std::string_view sql) {
   while (!sql.empty() && std::isspace(static_cast<unsigned char>(sql.back()))) sql.remove_suffix(1);
   if (!sql.empty() && sql.back() == ';') sql.remove_suffix(1);
-  if (sql.empty() || sql.back() != ']') return SyntaxError("export");
-  std::string_view body = sql.substr(kExportHead.size(), sql.size() - kExportHead.size() - 1);
-  const size_t tail = body.rfind(kExportTail);
-  if (tail == std::string_view::npos) return SyntaxError("export");
+  std::string_view rest = sql.substr(kExportHead.size());
   ExportStatement e;
-  e.source = std::string(body.substr(tail + kExportTail.size()));
-  std::string_view folder_and_target = body.substr(0, tail);
-  const size_t sep = folder_and_target.rfind("].[");
-  if (sep == std::string_view::npos) return SyntaxError("export");
-  e.folder = std::string(folder_and_target.substr(0, sep));
-  e.target = std::string(folder_and_target.substr(sep + 3));
-  if (e.source.empty() || e.source.find(']') != std::string::npos || e.target.empty() ||
-      e.target.find(']') != std::string::npos || e.folder.empty()) {
+  if (!TakeBracketed(rest, e.folder) || rest.substr(0, 2) != ".[") return SyntaxError("export");
+  rest.remove_prefix(2);
+  if (!TakeBracketed(rest, e.target)) return SyntaxError("export");
+  const std::string_view from = kExportTail.substr(kExportTail.find(']') + 1);  // " from ["
+  const std::string_view ext = kExportTail.substr(0, kExportTail.find(']'));    // ".db"
+  if (rest.substr(0, from.size()) != from || e.target.size() <= ext.size() ||
+      e.target.compare(e.target.size() - ext.size(), ext.size(), ext) != 0) {
+    return SyntaxError("export");
+  }
+  e.target.resize(e.target.size() - ext.size());
+  rest.remove_prefix(from.size());
+  if (!TakeBracketed(rest, e.source) || !rest.empty() || e.source.empty() || e.folder.empty()) {
     return SyntaxError("export");
   }
   return Statement(std::move(e));
@@ -272,9 +300,7 @@ TypeWordParts SplitTypeWord(std::string_view type_word) {
 }
 
 Status CheckInsertTableName(std::string_view table) {
-  if (table.empty() || table.find('`') != std::string_view::npos) {
-    return SyntaxError("INSERT INTO");
-  }
+  if (table.empty()) return SyntaxError("INSERT INTO");
   return Status::Ok();
 }
 

@@ -81,7 +81,7 @@ struct ExportStatement {
 using Statement = std::variant<CreateStatement, InsertStatement, DropStatement, ExportStatement>;
 
 // What reading `INSERT INTO `table` VALUES(...)` says of the name: ok, or
-// the syntax error of a name that cannot stand between backquotes.
+// the syntax error of an empty one (a backquote in it is written doubled).
 Status CheckInsertTableName(std::string_view table);
 
 // Reads one statement. A second statement, a shape not listed above or a

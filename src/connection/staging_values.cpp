@@ -1,16 +1,10 @@
+#include "base/utf8.h"
 #include "connection/staging_export.h"
 #include "paradox/code_page.h"
 #include "paradox/value_parse.h"
 
 namespace corvane::staging {
 namespace {
-
-bool IsAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
 
 std::string Shown(std::string_view value) {
   constexpr size_t kMax = 40;
@@ -50,7 +44,7 @@ bool IsDateOrDateTime(std::string_view value) {
 
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
                                       std::string_view value) {
-  if (!IsAscii(value)) {
+  if (!utf8::IsAscii(value)) {
     auto converted = paradox::FromUtf8(value, kExportCodePage);
     if (!converted.ok()) {
       return Status::InvalidArgument("Column `" + column.name + "` of `" + table +

@@ -72,8 +72,8 @@ Status CheckNewTableName(const fs::path& folder, const std::string& old_name,
   for (const fs::path& taken : paradox::TableFiles(folder, new_name)) {
     if (std::find(mine.begin(), mine.end(), taken) != mine.end()) continue;
     return Status::InvalidArgument("Cannot rename " + old_name + " to " + new_name + ": " +
-                                   taken.filename().string() + " is already in " +
-                                   folder.string() + ". Nothing was renamed.");
+                                   taken.filename().string() + " is already in " + folder.string() +
+                                   ". Nothing was renamed.");
   }
   return Status::Ok();
 }

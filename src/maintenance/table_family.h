@@ -34,9 +34,9 @@ Status CheckNewTableName(const std::filesystem::path& folder, const std::string&
                          const std::string& new_name);
 
 struct FamilyRename {
-  Status refused;          // the name means no table, several, or one in use
-  bool renamed = false;    // every file now carries the new name
-  int failures = 0;        // failure dialogs shown
+  Status refused;        // the name means no table, several, or one in use
+  bool renamed = false;  // every file now carries the new name
+  int failures = 0;      // failure dialogs shown
 };
 
 // Moves every file of the table `old_name` to `new_name`, each keeping its

@@ -133,12 +133,7 @@ Iconv* ConverterFor(int cp, bool to_utf8) {
   return slot->ok() ? slot.get() : nullptr;
 }
 
-bool IsAscii(std::string_view s) {
-  for (char ch : s) {
-    if (static_cast<unsigned char>(ch) >= 0x80) return false;
-  }
-  return true;
-}
+bool IsAscii(std::string_view s) { return utf8::IsAscii(s); }
 
 Status Unsupported(int cp) {
   return Status::NotSupported("code page " + std::to_string(cp) + " is not supported");

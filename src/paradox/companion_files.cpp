@@ -138,8 +138,7 @@ Result<TableFamily> FindTable(const fs::path& folder, const std::string& name) {
   }
   if (picked.size() > 1) {
     return Status::InvalidArgument(name + " matches more than one table in " + folder.string() +
-                                   " (" + FileList(picked) +
-                                   "), so none of them was touched.");
+                                   " (" + FileList(picked) + "), so none of them was touched.");
   }
   TableFamily family{picked.front(), {}};
   const std::string stem = family.table_file.stem().string();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/utf8.h"
 #include "paradox/blob_writer.h"
 #include "paradox/code_page.h"
 #include "paradox/field_encode.h"
@@ -144,7 +145,7 @@ void SchemaChooser::ObserveText(Stats& s, std::string_view text) const {
   if (s.all_logical && text != "True" && text != "False") s.all_logical = false;
   if (text.find('\0') != std::string_view::npos) s.has_nul = true;
   size_t bytes = text.size();
-  if (std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })) {
+  if (!utf8::IsAscii(text)) {
     auto converted = FromUtf8(text, code_page_);
     if (!converted.ok()) return;  // the writer refuses this row with the reason
     bytes = converted->size();

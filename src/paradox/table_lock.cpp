@@ -49,10 +49,9 @@ std::vector<fs::path> FolderLockFiles(const fs::path& folder) {
 }
 
 Status InUse(const TableFamily& table, const std::string& why) {
-  return Status::PermissionDenied("Table " + table.table_file.stem().string() + " (" +
-                                  table.table_file.string() +
-                                  ") is in use by another program: " + why +
-                                  ". Nothing was changed.");
+  return Status::PermissionDenied(
+      "Table " + table.table_file.stem().string() + " (" + table.table_file.string() +
+      ") is in use by another program: " + why + ". Nothing was changed.");
 }
 
 }  // namespace
@@ -98,7 +97,8 @@ Status CheckTableNotInUse(const TableFamily& table) {
   const std::string lck = lock_files.front().filename().string();
   return InUse(table, lck + " and " + folder_locks.front().filename().string() +
                           " are in its folder (if no program has it open, they were left by "
-                          "one that stopped: delete " + lck + ")");
+                          "one that stopped: delete " +
+                          lck + ")");
 }
 
 Status CheckTableNotInUse(const fs::path& folder, const std::string& name) {

@@ -12,10 +12,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <random>
 #include <system_error>
+#include <thread>
 
 #include "paradox/companion_files.h"
 #include "paradox/temp_file.h"
@@ -58,6 +60,17 @@ bool ParseHiddenName(std::string_view name, std::string& token, std::string& ori
   return original.find('/') == std::string::npos;
 }
 
+// An exclusive flock, waiting a moment for a passing probe (another
+// process checking whether the table is in use holds a shared one briefly).
+// True also where the file system has no flock.
+bool LockSoon(int fd) {
+  for (int tries = 0; tries < 20; ++tries) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 bool IsDbFile(const std::string& name) {
   return name.size() > 3 && SameNameIgnoringCase(name.substr(name.size() - 3), ".db");
 }
@@ -86,9 +99,9 @@ Result<std::unique_ptr<TableSetAside>> TableSetAside::Create(const fs::path& fol
   // Locked before it moves, so no other process ever sees the hidden file
   // unlocked while this one lives.
   aside->lock_fd_ = ::open(files.front().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (aside->lock_fd_ >= 0 && ::flock(aside->lock_fd_, LOCK_EX | LOCK_NB) != 0 &&
-      errno == EWOULDBLOCK) {
-    return Status::IoError("Table " + table + " is being replaced by another transfer.");
+  if (aside->lock_fd_ >= 0 && !LockSoon(aside->lock_fd_)) {
+    return Status::IoError("Table " + table +
+                           " is in use by another transfer or program; it was left as it is.");
   }
   for (int attempt = 0; attempt < kTokenTries; ++attempt) {
     const std::string token = RandomToken();

@@ -21,6 +21,17 @@ std::string CollapsePairs(std::string_view text, char separator) {
   return out;
 }
 
+// `text` with every `quote` doubled, for use between quotes of that kind.
+std::string Doubled(std::string_view text, char quote) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  for (char c : text) {
+    out += c;
+    if (c == quote) out += quote;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string_view StagingColumnTypeText(ColumnClass column_class) {
@@ -47,15 +58,7 @@ std::string_view StagingColumnTypeText(ColumnClass column_class) {
   return "` VARCHAR,";
 }
 
-std::string DoubleBackquotes(std::string_view name) {
-  std::string out;
-  out.reserve(name.size() + 2);
-  for (char c : name) {
-    out += c;
-    if (c == '`') out += '`';
-  }
-  return out;
-}
+std::string DoubleBackquotes(std::string_view name) { return Doubled(name, '`'); }
 
 std::string StagingDatabasePath(const std::string& program_folder) {
   return program_folder + "/dbtemp.mdb";
@@ -97,12 +100,16 @@ std::string ExportFolderText(const std::string& paradox_folder, char separator) 
   return CollapseBackslashes(paradox_folder + separator, separator);
 }
 
+std::string DoubleClosingBrackets(std::string_view text) { return Doubled(text, ']'); }
+
 std::string ExportStatementText(const std::string& folder_text, const std::string& target,
                                 const std::string& source) {
-  return "select * into [Paradox 5.x;Database=" + folder_text + "].[" + target + ".db] from [" +
-         source + "]";
+  return "select * into [Paradox 5.x;Database=" + DoubleClosingBrackets(folder_text) + "].[" +
+         DoubleClosingBrackets(target) + ".db] from [" + DoubleClosingBrackets(source) + "]";
 }
 
-std::string StagingDropText(const std::string& source) { return "DROP TABLE [" + source + "]"; }
+std::string StagingDropText(const std::string& source) {
+  return "DROP TABLE [" + DoubleClosingBrackets(source) + "]";
+}
 
 }  // namespace corvane::transfer

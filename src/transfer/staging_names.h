@@ -38,11 +38,14 @@ std::string CollapseBackslashes(std::string_view path, char separator = '\\');
 // The export folder text: the Paradox folder, one separator, collapsed.
 std::string ExportFolderText(const std::string& paradox_folder, char separator = '/');
 
-// select * into [Paradox 5.x;Database=F].[P.db] from [S]
+// `text` for use between brackets: each "]" doubled.
+std::string DoubleClosingBrackets(std::string_view text);
+
+// select * into [Paradox 5.x;Database=F].[P.db] from [S], "]" doubled in each.
 std::string ExportStatementText(const std::string& folder_text, const std::string& target,
                                 const std::string& source);
 
-// DROP TABLE [S]
+// DROP TABLE [S], "]" doubled.
 std::string StagingDropText(const std::string& source);
 
 }  // namespace corvane::transfer

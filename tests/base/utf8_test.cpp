@@ -28,5 +28,17 @@ TEST(Utf8, Utf16UnitsCountAndCutWithoutSplittingAPair) {
   EXPECT_EQ(UpperCase("customérs"), "CUSTOMÉRS");
 }
 
+// A byte of 0x80 or more anywhere, also in the middle of a long text.
+TEST(Utf8, IsAsciiSeesEveryByte) {
+  std::string long_text(200, 'a');
+  EXPECT_TRUE(IsAscii("") && IsAscii("plain") && IsAscii(long_text));
+  for (size_t at : {0u, 63u, 64u, 130u, 199u}) {
+    std::string t = long_text;
+    t[at] = static_cast<char>(0x80);
+    EXPECT_FALSE(IsAscii(t)) << at;
+  }
+  EXPECT_FALSE(IsAscii("Z\xc3\xbcrich"));
+}
+
 }  // namespace
 }  // namespace corvane::utf8

@@ -136,11 +136,15 @@ TEST_F(StagingDriverTest, NamesCannotAddStatements) {
   // A "]" in a name: the bracketed drop takes the name to the last "]".
   ASSERT_TRUE(Run("CREATE TABLE `x]y`(`a` VARCHAR)").ok());
   EXPECT_TRUE(Run("DROP TABLE [x]y]").ok());
-  // A row given as values fails for a name its statement could not hold,
-  // just as the statement does.
+  // A backquote in a name is written doubled; the name stays one name, as
+  // it does when a row is given as values.
   const Status by_values = conn_.InsertRow("keep` VALUES('a", {Value::Text("b")});
   EXPECT_FALSE(by_values.ok());
-  EXPECT_EQ(by_values.message(), Run("INSERT INTO `keep` VALUES('a` VALUES('b')").message());
+  EXPECT_EQ(by_values.message(), Run("INSERT INTO `keep`` VALUES('a` VALUES('b')").message());
+  EXPECT_FALSE(Run("INSERT INTO `keep` VALUES('a` VALUES('b')").ok());
+  ASSERT_TRUE(Run("CREATE TABLE `x``y]`(`a``b` VARCHAR)").ok());
+  ASSERT_TRUE(conn_.InsertRow("x`y]", {Value::Text("v")}).ok());
+  EXPECT_TRUE(Run("DROP TABLE [x`y]]]").ok());
   auto rows = Stored("SELECT name FROM sqlite_schema WHERE type='table' ORDER BY name");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(*rows[0][0], "keep");

@@ -94,8 +94,8 @@ class MaintenanceCliTest : public ::testing::Test {
     return out;
   }
   std::vector<std::string> Login(const ConnectionSettings& s) {
-    return {"--server", s.server, "--port", s.port, "--user", s.user,
-            "--password", s.password, "--database", s.database};
+    return {"--server", s.server,     "--port",   s.port,       "--user",
+            s.user,     "--password", s.password, "--database", s.database};
   }
   std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -112,19 +112,36 @@ TEST_F(MaintenanceCliTest, ParadoxNamesMeanExactlyOneTableAndFailuresAreTold) {
     std::set<std::string> after;
     const char* err;
   } cases[] = {
-      {{"abc.db", "abc.mb", "ABC.DB", "ABC.MB", "ABC.F"}, {"drop", "ABC"}, 0,
-       {"abc.db", "abc.mb"}, ""},
-      {{"abc.db", "abc.mb", "ABC.DB", "ABC.MB"}, {"drop", "aBc"}, 2,
-       {"abc.db", "abc.mb", "ABC.DB", "ABC.MB"}, "more than one table"},
+      {{"abc.db", "abc.mb", "ABC.DB", "ABC.MB", "ABC.F"},
+       {"drop", "ABC"},
+       0,
+       {"abc.db", "abc.mb"},
+       ""},
+      {{"abc.db", "abc.mb", "ABC.DB", "ABC.MB"},
+       {"drop", "aBc"},
+       2,
+       {"abc.db", "abc.mb", "ABC.DB", "ABC.MB"},
+       "more than one table"},
       {{"ORDERS.DB", "ORDERS.MB", "ORDERS.F", "ORDERS.R1", "ORDERS.SET", "ORDERS.LCK"},
-       {"rename", "ORDERS", "Sales"}, 0,
-       {"Sales.DB", "Sales.MB", "Sales.F", "Sales.R1", "Sales.SET", "ORDERS.LCK"}, ""},
-      {{"OPEN.DB", "OPEN.LCK", "PARADOX.LCK"}, {"drop", "OPEN"}, 1,
-       {"OPEN.DB", "OPEN.LCK", "PARADOX.LCK"}, "OPEN (" },
-      {{"OPEN.DB", "OPEN.LCK", "PDOXUSRS.LCK"}, {"rename", "open", "SHUT"}, 1,
-       {"OPEN.DB", "OPEN.LCK", "PDOXUSRS.LCK"}, "in use"},
+       {"rename", "ORDERS", "Sales"},
+       0,
+       {"Sales.DB", "Sales.MB", "Sales.F", "Sales.R1", "Sales.SET", "ORDERS.LCK"},
+       ""},
+      {{"OPEN.DB", "OPEN.LCK", "PARADOX.LCK"},
+       {"drop", "OPEN"},
+       1,
+       {"OPEN.DB", "OPEN.LCK", "PARADOX.LCK"},
+       "OPEN ("},
+      {{"OPEN.DB", "OPEN.LCK", "PDOXUSRS.LCK"},
+       {"rename", "open", "SHUT"},
+       1,
+       {"OPEN.DB", "OPEN.LCK", "PDOXUSRS.LCK"},
+       "in use"},
       {{"A.DB", "B.DB"}, {"rename", "A", "b"}, 1, {"A.DB", "B.DB"}, "already in"},
       {{"A.DB"}, {"drop", "NONE"}, 2, {"A.DB"}, "no table NONE"},
+      // A name cannot drive the terminal: its control characters are escaped.
+      {{"E\x1b[2JX.DB", "E\x1b[2JX.LCK", "PARADOX.LCK"}, {"drop", "E\x1b[2JX"}, 1,
+       {"E\x1b[2JX.DB", "E\x1b[2JX.LCK", "PARADOX.LCK"}, "Table E\\x1b[2JX ("},
   };
   for (const Case& c : cases) {
     fs::remove_all(Px());
@@ -135,6 +152,7 @@ TEST_F(MaintenanceCliTest, ParadoxNamesMeanExactlyOneTableAndFailuresAreTold) {
     EXPECT_EQ(r.exit_code, c.exit_code) << c.args[1] << ": " << r.err;
     EXPECT_EQ(Files(), c.after) << c.args[1];
     EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args[1] << ": " << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
   }
 }
 
@@ -197,6 +215,20 @@ TEST_F(MaintenanceCliTest, AwkwardNamesWorkThroughEveryCommand) {
   r = Run(With({"tables", "--postgres"}, login));
   EXPECT_EQ(r.out.find(long_name.substr(0, 63)), std::string::npos) << r.out;
   fs::remove(Px() / (long_name + ".db"));
+
+  // Brackets, backquotes, semicolons and letters beyond ASCII reach the
+  // folder as typed too.
+  for (const std::string& name :
+       std::vector<std::string>{"a[b]`" + tag.substr(tag.size() - 2), "s;c ünï"}) {
+    std::string quoted = "\"" + name + "\"";
+    ASSERT_TRUE(c.Execute("DROP TABLE IF EXISTS " + quoted).ok());
+    ASSERT_TRUE(c.Execute("CREATE TABLE " + quoted + "(\"x]`\" int4)").ok());
+    r = Run(With(With({"to-paradox"}, px), With(login, {name})));
+    EXPECT_EQ(r.exit_code, 0) << name << ": " << r.out << r.err;
+    EXPECT_TRUE(fs::exists(Px() / (name + ".db"))) << name;
+    fs::remove(Px() / (name + ".db"));
+    ASSERT_TRUE(c.Execute("DROP TABLE " + quoted).ok());
+  }
 
   r = Run(With({"rename"}, With(px, {weird, "x\"y`z"})));
   EXPECT_EQ(r.exit_code, 0) << r.err;

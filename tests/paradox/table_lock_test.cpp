@@ -35,9 +35,9 @@ class LockHolder {
       l.l_whence = SEEK_SET;
       l.l_start = 0x100;  // a byte range, as database engines lock
       l.l_len = 1;
-      bool ok = hold == Hold::kFlock       ? ::flock(fd, LOCK_EX) == 0
+      bool ok = hold == Hold::kFlock     ? ::flock(fd, LOCK_EX) == 0
                 : hold == Hold::kOfdLock ? ::fcntl(fd, F_OFD_SETLK, &l) == 0
-                                           : ::fcntl(fd, F_SETLK, &l) == 0;
+                                         : ::fcntl(fd, F_SETLK, &l) == 0;
       char c = ok ? 'y' : 'n';
       (void)!write(ready[1], &c, 1);
       pause();
@@ -83,7 +83,7 @@ TEST_F(TableLockTest, LockFilesAndOtherProcessesLocksMarkATableInUse) {
     bool in_use;
   } cases[] = {
       {{}, "", Hold::kNone, false},
-      {{"ORDERS.LCK"}, "", Hold::kNone, false},  // left by a session that stopped
+      {{"ORDERS.LCK"}, "", Hold::kNone, false},    // left by a session that stopped
       {{"PDOXUSRS.LCK"}, "", Hold::kNone, false},  // the folder is used, not this table
       {{"ORDERS.LCK", "PDOXUSRS.LCK"}, "", Hold::kNone, true},
       {{"orders.lck", "Paradox.lck"}, "", Hold::kNone, true},

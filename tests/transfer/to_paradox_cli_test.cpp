@@ -1,10 +1,12 @@
 // corvane-cli to-paradox end to end: the real binary, the test server, and
 // the test's own program folder (CORVANE_PROGRAM_DIR) for dbtemp.mdb.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -43,8 +45,10 @@ class ToParadoxCliTest : public ToParadoxTest {
 TEST_F(ToParadoxCliTest, OptionsAnswerTheQuestionsAndTheExitStatusTellsFailures) {
   MakePgTable("tx_cli_customers", "id int4, name text", {"1, 'Zoë'", "2, NULL"});
   EXPECT_EQ(Cli("--overwrite --skip-existing tx_cli_customers").first, 2);
+  EXPECT_EQ(Cli("--all tx_cli_customers").first, 2);
+  EXPECT_EQ(Cli("--jobs 0 tx_cli_customers").first, 2);
   auto [status, out] = Cli("no_such_table");
-  EXPECT_EQ(status, 2);
+  EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("no PostgreSQL table no_such_table"), std::string::npos) << out;
 
   std::tie(status, out) = Cli("tx_cli_customers");  // the long name is not agreed to
@@ -68,6 +72,137 @@ TEST_F(ToParadoxCliTest, OptionsAnswerTheQuestionsAndTheExitStatusTellsFailures)
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("dbtemp.mdb"), std::string::npos) << out;
   EXPECT_NE(out.find("Form2.PushButton3_Click at line 112"), std::string::npos) << out;
+}
+
+// The figures of one table in the printed summary: read, stored, refused
+// and the result word; "" when the table has no line.
+std::string SummaryLine(const std::string& out, const std::string& table) {
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string name, read, stored, refused, seconds, result;
+    if (words >> name >> read >> stored >> refused >> seconds >> result && name == table) {
+      return read + " " + stored + " " + refused + " " + result;
+    }
+  }
+  return "";
+}
+
+TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
+  MakePgTable("rep_ok", "id int4, t text", {"1, 'a'", "2, NULL"});
+  MakePgTable("rep_bad", "id int4, t text", {"1, 'a'", "2, '\u4e2d'", "3, 'c'"});  // 中: no 1252
+  MakePgTable("rep_skip", "id int4", {"1"});
+  ASSERT_EQ(Cli("rep_skip").first, 0);
+  const std::string report = (program_ / "report.json").string();
+  auto [status, out] =
+      Cli("--skip-existing --report '" + report + "' rep_ok rep_bad rep_skip rep_none");
+  EXPECT_EQ(status, 1) << out;  // a refused row and an unknown name
+  std::stringstream json_text;
+  json_text << std::ifstream(report).rdbuf();
+  const std::string json = json_text.str();
+  struct Case {
+    std::string table, line, json;
+  };
+  const Case cases[] = {
+      {"rep_ok", "2 2 0 copied",
+       R"({"table": "rep_ok", "state": "copied", "rows_total": 2, "rows_read": 2, "rows_stored": 2, "rows_refused": 0,)"},
+      {"rep_bad", "3 2 1 copied",
+       R"({"table": "rep_bad", "state": "copied", "rows_total": 3, "rows_read": 3, "rows_stored": 2, "rows_refused": 1,)"},
+      {"rep_skip", "- - - skipped",
+       R"({"table": "rep_skip", "state": "skipped", "rows_total": 0, "rows_read": 0,)"},
+      {"rep_none", "- - - not", R"({"table": "rep_none", "state": "not found",)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SummaryLine(out, c.table), c.line) << out;
+    EXPECT_NE(json.find(c.json), std::string::npos) << c.table << "\n" << json;
+  }
+  EXPECT_NE(json.find(R"("exit_status": 1)"), std::string::npos) << json;
+  EXPECT_EQ(SummaryLine(out, "Total"), "5 4 1 2");  // the last: "2 copied, ..."
+  EXPECT_EQ(ReadOurs((folder_ / "rep_bad.db").string()).rows.size(), 2u);
+
+  // --quiet: the failures only, and the report all the same.
+  std::filesystem::remove(report);
+  std::tie(status, out) = Cli("--quiet --overwrite --report '" + report + "' rep_ok");
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(std::filesystem::exists(report));
+}
+
+// --all both ways, and --jobs 2 gives what --jobs 1 gives. The database is
+// the test's own, since --all takes every table in it.
+TEST_F(ToParadoxCliTest, AllTablesBothWaysWithOneJobAndWithTwo) {
+  const std::string db = "corvane_all_" + std::to_string(::getpid());
+  (void)PgTry("DROP DATABASE IF EXISTS " + db);
+  Pg("CREATE DATABASE " + db);
+  ConnectionSettings own = fake_.settings.settings;
+  own.database = db;
+  auto run_in = [&](const std::string& sql) {
+    Connection c;
+    Status s = c.Open(PostgresConnectionString(own));
+    if (s.ok()) s = c.Execute(sql).status();
+    EXPECT_TRUE(s.ok()) << sql << ": " << s.message();
+  };
+  run_in("CREATE TABLE big (id int4, name text, memo text)");
+  run_in("INSERT INTO big SELECT g, 'n' || g, CASE WHEN g % 7 = 0 THEN NULL ELSE repeat('m', g % 300) END "
+         "FROM generate_series(1, 3000) g");
+  run_in("CREATE TABLE small (id int4, amount numeric(10,2))");
+  run_in("INSERT INTO small VALUES (1, 1.5), (2, NULL)");
+  run_in("CREATE TABLE empty (id int4)");
+  run_in("CREATE SCHEMA other");
+  run_in("CREATE TABLE other.inschema (id int4)");  // listed, but not on the search path
+
+  std::map<int, std::filesystem::path> folders;
+  for (int jobs : {1, 2}) {
+    folders[jobs] = folder_ / ("jobs" + std::to_string(jobs));
+    std::filesystem::create_directory(folders[jobs]);
+    auto [status, out] = Cli("--database " + db + " --paradox '" + folders[jobs].string() +
+                             "' --all --jobs " + std::to_string(jobs));
+    EXPECT_EQ(SummaryLine(out, "big"), "3000 3000 0 copied") << out;
+    EXPECT_EQ(SummaryLine(out, "empty"), "0 0 0 copied") << out;
+    EXPECT_EQ(SummaryLine(out, "inschema"), "0 0 0 failed") << out;  // not on the search path
+    EXPECT_EQ(status, 1) << out;
+  }
+  for (const char* table : {"big.db", "small.db", "empty.db"}) {
+    const ReadTable one = ReadOurs((folders[1] / table).string());
+    const ReadTable two = ReadOurs((folders[2] / table).string());
+    EXPECT_EQ(one.error, "") << table;
+    EXPECT_EQ(one.rows, two.rows) << table;
+  }
+  EXPECT_EQ(ReadOurs((folders[1] / "big.db").string()).rows.size(), 3000u);
+
+  // And back: the folder's tables into PostgreSQL, once per job count. They
+  // replace the tables of the same names ignoring case, under their spelling.
+  std::vector<std::string> seen;
+  for (int jobs : {1, 2}) {
+    const char* bin = std::getenv("CORVANE_PROGRAM_DIR");
+    const std::string cmd = std::string(bin ? bin : "bin") +
+                            "/corvane-cli to-postgres --overwrite --all --jobs " +
+                            std::to_string(jobs) + " --paradox '" + folders[1].string() +
+                            "' --server " + own.server + " --port " + own.port + " --user " +
+                            own.user + " --password '" + own.password + "' --database " + db +
+                            " </dev/null 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string printed;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) printed.append(buf, n);
+    EXPECT_EQ(pclose(p), 0) << printed;
+    EXPECT_EQ(SummaryLine(printed, "BIG"), "3000 3000 0 copied") << printed;
+    EXPECT_EQ(SummaryLine(printed, "EMPTY"), "0 0 0 copied") << printed;
+    Connection c;
+    ASSERT_TRUE(c.Open(PostgresConnectionString(own)).ok());
+    std::string text;
+    for (const char* t : {"big", "small", "empty"}) {
+      auto rows = c.Execute(std::string("SELECT string_agg(t::text, '|' ORDER BY t::text) FROM \"") +
+                            t + "\" t");
+      ASSERT_TRUE(rows.ok()) << t << ": " << rows.status().message();
+      text += (*rows)->FieldValue(0).text() + "#";
+    }
+    seen.push_back(text);
+  }
+  EXPECT_EQ(seen[0], seen[1]);
+  EXPECT_NE(seen[0].find("(3000,n3000,"), std::string::npos);
+  Pg("DROP DATABASE " + db + " WITH (FORCE)");
 }
 
 }  // namespace

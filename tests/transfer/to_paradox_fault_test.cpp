@@ -35,6 +35,8 @@ class ToParadoxFaultTest : public ToParadoxTest {
   void TearDown() override {
     for (const fs::path& m : mounts_) ::umount2(m.c_str(), MNT_DETACH);
     ToParadoxTest::TearDown();
+    std::error_code ec;
+    for (const fs::path& m : mounts_) fs::remove_all(m, ec);
   }
 
   // A table of `rows` rows whose memo starts with `version`.
@@ -205,6 +207,54 @@ TEST_F(ToParadoxFaultTest, KilledAtRandomMomentsTheTableIsWholeOldOrNewAndNothin
     EXPECT_EQ(Hidden(), std::vector<std::string>{});
     now = other;
   }
+}
+
+// Two tables side by side, each job with a staging file of its own: stopped
+// or killed at random moments, both tables stay whole, a stopped run takes
+// its staging files with it and the next run removes what a killed one left.
+TEST_F(ToParadoxFaultTest, TwoJobsStoppedOrKilledLeaveWholeTablesAndNoStagingFiles) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  constexpr int kJobRows = 40000;
+  MakeVersion("txjob_a", 'a', kJobRows);
+  MakeVersion("txjob_b", 'b', kJobRows);
+  const fs::path cache = program_ / "cache";
+  ASSERT_EQ(::setenv("XDG_CACHE_HOME", cache.c_str(), 1), 0);
+  auto staging_left = [&] {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(cache / "corvane", ec))
+      n += e.path().filename().string().rfind("staging-", 0) == 0;
+    return n;
+  };
+  const std::vector<std::string> args = {"--jobs", "2", "--overwrite", "txjob_a", "txjob_b"};
+  const auto t0 = Clock::now();
+  std::string out;
+  ASSERT_EQ(Run(args, &out), 0) << out;
+  const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+  EXPECT_EQ(staging_left(), 0);
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int64_t> moment(0, full.count());
+  for (int signal : {SIGTERM, SIGKILL}) {
+    for (int i = 0; i < 3; ++i) {
+      const pid_t pid = Start(args, program_ / "killed.log");
+      std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+      ::kill(pid, signal);
+      Wait(pid);
+      SCOPED_TRACE("signal " + std::to_string(signal) + ": " + Text(program_ / "killed.log"));
+      if (signal == SIGTERM) {
+        EXPECT_EQ(staging_left(), 0);
+      }
+      Listed();
+      EXPECT_EQ(Hidden(), std::vector<std::string>{});
+      EXPECT_EQ(Version("txjob_a", kJobRows), "a");
+      EXPECT_EQ(Version("txjob_b", kJobRows), "b");
+    }
+  }
+  EXPECT_EQ(Run(args, &out), 0) << out;
+  EXPECT_EQ(staging_left(), 0);
+  ::unsetenv("XDG_CACHE_HOME");
 }
 
 TEST_F(ToParadoxFaultTest, ASessionEndedMidCopyIsOneFailureTheOldTableStaysAndTheNextTableGoes) {

@@ -72,15 +72,19 @@ TEST_F(ToPostgresCliTest, CopiesThenSkipsOrOverwritesAnExistingTable) {
   EXPECT_EQ(Count("TOPG_CLI"), "3");
 }
 
-TEST_F(ToPostgresCliTest, BadUsageAndUnknownTablesExitTwo) {
+TEST_F(ToPostgresCliTest, BadUsageExitsTwoAndAnUnknownTableOne) {
   MakeRows("TOPG_CLI2", 1);
-  Outcome unknown = Run("TOPG_CLI2 NO_SUCH_TABLE");
-  EXPECT_EQ(unknown.status, 2);
-  EXPECT_NE(unknown.output.find("no Paradox table NO_SUCH_TABLE"), std::string::npos)
-      << unknown.output;
-  EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_CLI2\"").ok());  // nothing was sent
   EXPECT_EQ(Run("--overwrite --skip-existing TOPG_CLI2").status, 2);
   EXPECT_EQ(Run("").status, 2);
+  EXPECT_EQ(Run("--all TOPG_CLI2").status, 2);
+  EXPECT_EQ(Run("--jobs x TOPG_CLI2").status, 2);
+  EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_CLI2\"").ok());  // nothing was sent
+  // The tables found are copied; the unknown name is reported and fails the run.
+  Outcome unknown = Run("TOPG_CLI2 NO_SUCH_TABLE");
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.output.find("no Paradox table NO_SUCH_TABLE"), std::string::npos)
+      << unknown.output;
+  EXPECT_EQ(Count("TOPG_CLI2"), "1");
 }
 
 TEST_F(ToPostgresCliTest, AFailureShownMakesTheExitStatusOne) {
