@@ -80,6 +80,16 @@ class [[nodiscard]] Result {
   std::variant<T, Status> v_;
 };
 
+// True when the error ended the database connection it came from: SQLSTATE
+// class 08 (connection exception) or 57P (the server shuts down, or ended
+// this session). Every later statement on that connection fails the same
+// way, so work on it stops; only a new connection can go on. Any other
+// error refused one statement and the connection still serves.
+inline bool IsConnectionLost(const Status& s) {
+  const std::string& state = s.sqlstate();
+  return !s.ok() && (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0);
+}
+
 }  // namespace corvane
 
 #define CORVANE_RETURN_IF_ERROR(expr) \

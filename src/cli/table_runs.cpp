@@ -164,6 +164,17 @@ Result<RunOptions> RunOptionsFrom(const Options& options) {
   run.quiet = options.Has("quiet");
   run.report = options.Get("report");
   if (run.report && run.report->empty()) return Status::InvalidArgument("--report needs a file");
+  if (run.report) {
+    // Known before the tables go, not after an hour of copying.
+    std::filesystem::path folder = std::filesystem::path(*run.report).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+      return Status::InvalidArgument("--report: there is no folder " + folder.string());
+    }
+    if (std::filesystem::is_directory(*run.report, ec)) {
+      return Status::InvalidArgument("--report: " + *run.report + " is a folder");
+    }
+  }
   if (auto jobs = options.Get("jobs")) {
     char* end = nullptr;
     errno = 0;

@@ -58,6 +58,10 @@ class RecordSet {
   virtual int FieldType(int index) const = 0;  // type_code
   // Value of column `index` in the current row. Precondition: !Eof().
   virtual const Value& FieldValue(int index) const = 0;
+  // Moves the value of column `index` of the current row into `out` (which
+  // may be reused storage); FieldValue(index) is unspecified afterwards
+  // until MoveNext. Large values then pass without a copy.
+  virtual void TakeFieldValue(int index, Value& out) { out = FieldValue(index); }
   virtual bool Eof() const = 0;
   // Moves to the next row; a failure to read it is an error.
   virtual Status MoveNext() = 0;
@@ -66,6 +70,11 @@ class RecordSet {
   // same error was returned by the MoveNext that reached it; for the first
   // row Execute succeeds and only this tells.
   virtual Status CurrentRowStatus() const { return Status::Ok(); }
+  // Not ok when the rows can be read but the source itself says it holds a
+  // different number (a Paradox header whose record count its data blocks
+  // do not match): RecordCount is what can be read, and a copy should tell
+  // the user that rows may be missing.
+  virtual Status CountStatus() const { return Status::Ok(); }
   virtual void Close() = 0;
 };
 

@@ -71,6 +71,10 @@ class TableRecordSet : public RecordSet {
   const Value& FieldValue(int index) const override { return values_.at(index); }
   bool Eof() const override { return eof_; }
   Status CurrentRowStatus() const override { return row_status_; }
+  Status CountStatus() const override {
+    return reader_ ? reader_->count_status() : Status::Ok();
+  }
+  void TakeFieldValue(int index, Value& out) override { out.Swap(values_.at(index)); }
 
   Status MoveNext() override {
     if (eof_) {
@@ -97,7 +101,7 @@ class TableRecordSet : public RecordSet {
     if (next.ok() && next.value()) {
       for (size_t i = 0; i < values_.size(); ++i) {
         if (i < row_.size() && !row_[i].null) {
-          values_[i].SetText(row_[i].text);
+          values_[i].TakeText(row_[i].text);
         } else {
           values_[i].SetNull();
         }

@@ -92,7 +92,12 @@ class PgRowCopy : public RowCopy {
       if (v.is_null() || (empty_ == CopyEmpty::kNull && v.text().empty())) {
         buffer_ += "\\N";
       } else {
-        AppendEscaped(buffer_, v.text());
+        // A large value goes out in pieces, so it is never held twice.
+        const std::string_view text = v.text();
+        for (size_t at = 0; at < text.size(); at += kChunkBytes) {
+          AppendEscaped(buffer_, text.substr(at, kChunkBytes));
+          if (buffer_.size() >= kChunkBytes) CORVANE_RETURN_IF_ERROR(Flush());
+        }
       }
     }
     buffer_ += '\n';
@@ -103,7 +108,7 @@ class PgRowCopy : public RowCopy {
     if (!failure_.ok()) return failure_;
     CORVANE_RETURN_IF_ERROR(Flush());
     PGconn* c = session_->conn();
-    if (!c) return Fail(Status::Database(kPgClosedMessage));
+    if (!c) return Fail(PgClosedError());
     open_ = false;
     session_->copying = false;
     if (PQputCopyEnd(c, nullptr) != 1) return failure_ = PgError(c, nullptr);
@@ -119,7 +124,7 @@ class PgRowCopy : public RowCopy {
   Status Flush() {
     if (buffer_.empty()) return Status::Ok();
     PGconn* c = session_->conn();
-    if (!c) return Fail(Status::Database(kPgClosedMessage));
+    if (!c) return Fail(PgClosedError());
     if (PQputCopyData(c, buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
       return Fail(PgError(c, nullptr));
     }
@@ -175,7 +180,7 @@ Result<std::unique_ptr<RowCopy>> PgBeginCopy(std::shared_ptr<PgSession> session,
                                              const std::string& quoted_table, int column_count,
                                              CopyEmpty empty) {
   PGconn* c = session->conn();
-  if (!c) return Status::Database(kPgClosedMessage);
+  if (!c) return PgClosedError();
   if (session->streaming || session->copying) return Status::InvalidArgument(kBusyMessage);
   // Inside a transaction a failed COPY would not be the only thing undone.
   if (PQtransactionStatus(c) != PQTRANS_IDLE) return Status::InvalidArgument(kBusyMessage);

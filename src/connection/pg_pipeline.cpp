@@ -157,7 +157,7 @@ void RunRange(PgSession& s, const std::vector<std::string>& st, size_t begin, si
               std::vector<Status>& out) {
   while (begin < end) {
     if (!s.conn()) {
-      out[begin++] = Status::Database(kPgClosedMessage);
+      out[begin++] = PgClosedError();
       continue;
     }
     size_t stop = begin;

@@ -35,6 +35,11 @@ std::string SessionOptions(const ConnectionOptions& options) {
 
 void IgnoreNotice(void*, const char*) {}
 
+// SQLSTATEs of connection exceptions that libpq itself detects.
+constexpr const char* kConnectionFailure = "08006";
+constexpr const char* kNoConnection = "08003";
+constexpr const char* kCannotConnect = "08001";
+
 }  // namespace
 
 Status PgError(PGconn* conn, const PGresult* result) {
@@ -43,7 +48,13 @@ Status PgError(PGconn* conn, const PGresult* result) {
   std::string message = primary ? primary : "";
   if (message.empty() && conn) message = TrimEnd(PQerrorMessage(conn));
   if (message.empty()) message = "The PostgreSQL server did not answer.";
-  return Status::Database(message, sqlstate ? sqlstate : "");
+  std::string state = sqlstate ? sqlstate : "";
+  if (state.empty() && conn && PQstatus(conn) == CONNECTION_BAD) state = kConnectionFailure;
+  return Status::Database(message, state);
+}
+
+Status PgClosedError() {
+  return Status::Database("The connection to the PostgreSQL server is closed.", kNoConnection);
 }
 
 Result<std::shared_ptr<PgSession>> PgSession::Connect(const ConnectionAttributes& attrs,
@@ -74,14 +85,14 @@ Result<std::shared_ptr<PgSession>> PgSession::Connect(const ConnectionAttributes
   PgConnPtr conn(PQconnectdbParams(keys.data(), values.data(), 0));
   if (!conn) return Status::Database("Out of memory while connecting to PostgreSQL.");
   if (PQstatus(conn.get()) != CONNECTION_OK) {
-    return Status::Database(TrimEnd(PQerrorMessage(conn.get())));
+    return Status::Database(TrimEnd(PQerrorMessage(conn.get())), kCannotConnect);
   }
   PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
   return std::shared_ptr<PgSession>(new PgSession(std::move(conn)));
 }
 
 Result<PgResultPtr> PgSession::Run(const std::string& sql) {
-  if (!conn_) return Status::Database(kPgClosedMessage);
+  if (!conn_) return PgClosedError();
   PgResultPtr r(PQexecParams(conn_.get(), sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
   const ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
   if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK || st == PGRES_EMPTY_QUERY) return r;

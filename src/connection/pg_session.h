@@ -25,8 +25,13 @@ using PgResultPtr = std::unique_ptr<PGresult, PgResultClearer>;
 
 // The error of a failed result as the user should read it: the server's
 // primary message with its SQLSTATE, or libpq's own text (lost connection,
-// protocol trouble) when the server sent none.
+// protocol trouble) when the server sent none. A connection libpq has
+// given up on carries 08006 when the server said nothing, so
+// IsConnectionLost tells it from a refused statement.
 Status PgError(PGconn* conn, const PGresult* result);
+
+// The error of a statement on a connection that is closed (08003).
+Status PgClosedError();
 
 // Shared by a driver and the record sets it hands out, so a set that
 // outlives its connection's Close fails cleanly instead of touching a freed
@@ -66,8 +71,6 @@ class PgSession {
   PgConnPtr conn_;
 };
 
-inline constexpr const char* kPgClosedMessage =
-    "The connection to the PostgreSQL server is closed.";
 
 // Runs each statement as if alone with autocommit (Driver::ExecuteEach).
 std::vector<Status> PgExecuteEach(PgSession& session, const std::vector<std::string>& statements);

@@ -62,6 +62,7 @@ class PgRecordSet : public RecordSet {
   const std::string& FieldName(int index) const override { return names_.at(index); }
   int FieldType(int index) const override { return PgTypeCode(oids_.at(index)); }
   const Value& FieldValue(int index) const override { return values_.at(index); }
+  void TakeFieldValue(int index, Value& out) override { out.Swap(values_.at(index)); }
   bool Eof() const override { return row_ >= rows_; }
 
   Status MoveNext() override {
@@ -104,7 +105,7 @@ class PgRecordSet : public RecordSet {
       }
       std::string_view raw(PQgetvalue(chunk_.get(), row_, i), PQgetlength(chunk_.get(), row_, i));
       PgValueText(oids_[i], raw, scratch_);
-      values_[i].SetText(scratch_);
+      values_[i].TakeText(scratch_);
     }
   }
 
@@ -121,7 +122,7 @@ class PgRecordSet : public RecordSet {
   Status EndCursor(Status why) {
     cursor_open_ = false;
     session_->streaming = false;
-    if (!session_->conn()) return why.ok() ? Status::Database(kPgClosedMessage) : why;
+    if (!session_->conn()) return why.ok() ? PgClosedError() : why;
     if (!own_transaction_) {
       if (why.ok()) (void)session_->RunCommand(std::string("CLOSE ") + kCursor);
       return why;
@@ -175,6 +176,7 @@ class PgCopyRecordSet : public RecordSet {
   const std::string& FieldName(int index) const override { return names_.at(index); }
   int FieldType(int index) const override { return PgTypeCode(oids_.at(index)); }
   const Value& FieldValue(int index) const override { return values_.at(index); }
+  void TakeFieldValue(int index, Value& out) override { out.Swap(values_.at(index)); }
   bool Eof() const override { return !has_row_; }
 
   Status MoveNext() override {
@@ -281,7 +283,7 @@ class PgCopyRecordSet : public RecordSet {
   Status Ended() {
     if (reader_.joinable()) reader_.join();
     session_->before_finish = nullptr;
-    if (!session_->conn()) return EndCopy(Status::Database(kPgClosedMessage));
+    if (!session_->conn()) return EndCopy(PgClosedError());
     if (!copy_ended_) return Close(), outcome_;
     return EndCopy(outcome_);
   }
@@ -294,7 +296,7 @@ class PgCopyRecordSet : public RecordSet {
   Status EndCopy(Status why, bool abandoned = false) {
     copying_ = false;
     session_->streaming = false;
-    if (!session_->conn()) return why.ok() ? Status::Database(kPgClosedMessage) : why;
+    if (!session_->conn()) return why.ok() ? PgClosedError() : why;
     auto run = [&](const std::string& sql) {
       Status s = session_->RunCommand(sql);
       if (!s.ok() && s.sqlstate() == "57014") s = session_->RunCommand(sql);
@@ -336,7 +338,7 @@ class PostgresDriver : public Driver {
   ~PostgresDriver() override { Close(); }
 
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
-    if (!session_->conn()) return Status::Database(kPgClosedMessage);
+    if (!session_->conn()) return PgClosedError();
     const StatementScan scan = ScanStatement(sql);
     if (!scan.single) {
       return Status::InvalidArgument(

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace corvane {
 
@@ -27,6 +28,16 @@ class Value {
   void SetText(std::string_view t) {
     null_ = false;
     text_.assign(t);
+  }
+  // Takes `t` without copying it; `t` gets this value's old buffer, so
+  // a large value costs its size once, not once per layer it passes.
+  void TakeText(std::string& t) {
+    null_ = false;
+    text_.swap(t);
+  }
+  void Swap(Value& o) {
+    std::swap(null_, o.null_);
+    text_.swap(o.text_);
   }
 
   bool operator==(const Value& o) const { return null_ == o.null_ && text_ == o.text_; }

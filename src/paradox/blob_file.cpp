@@ -126,7 +126,21 @@ Status BlobFile::ReadSubAllocated(uint64_t offset, const unsigned char* head, si
   return ReadData(offset + start, length, out);
 }
 
+// Fewer bytes than the file held when it was opened means another program
+// cut or rewrote it under us: an error, never a short value.
 Result<size_t> BlobFile::ReadAt(uint64_t offset, size_t n, unsigned char* buf) const {
+  Result<size_t> got = ReadDecrypted(offset, n, buf);
+  if (!got.ok()) return got;
+  const uint64_t there = offset < file_.size() ? std::min<uint64_t>(n, file_.size() - offset) : 0;
+  if (*got < there) {
+    return FileChanged(file_.path(), std::to_string(there) + " bytes expected at offset " +
+                                         std::to_string(offset) + ", " + std::to_string(*got) +
+                                         " found");
+  }
+  return got;
+}
+
+Result<size_t> BlobFile::ReadDecrypted(uint64_t offset, size_t n, unsigned char* buf) const {
   if (key_ == 0) return file_.ReadAt(offset, n, buf);
   // Whole 256-byte chunks are read and decrypted, then the part asked for
   // is copied out.

@@ -37,8 +37,10 @@ class BlobFile {
                           uint32_t index, uint32_t length, std::string& out);
   Status ReadData(uint64_t offset, uint32_t length, std::string& out);
   Status Bad(const std::string& what) const;
-  // Reads like ReadOnlyFile::ReadAt, decrypting when the table is encrypted.
+  // Reads like ReadOnlyFile::ReadAt, decrypting when the table is encrypted;
+  // fails when the file no longer holds what it held at open.
   Result<size_t> ReadAt(uint64_t offset, size_t n, unsigned char* buf) const;
+  Result<size_t> ReadDecrypted(uint64_t offset, size_t n, unsigned char* buf) const;
 
   std::string db_path_;
   uint32_t key_ = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/utf8.h"
 #include "paradox/code_page.h"
 
 namespace corvane::paradox {
@@ -77,6 +78,12 @@ Status EncodeDouble(std::string_view text, unsigned char* out) {
 
 Status EncodeAlpha(const FieldInfo& field, std::string_view text, int code_page,
                    unsigned char* out) {
+  // ASCII is itself in every code page: no converted copy needed.
+  if (utf8::IsAscii(text) && text.size() <= static_cast<size_t>(field.size) &&
+      text.find('\0') == std::string_view::npos && IsSupportedCodePage(code_page)) {
+    std::memcpy(out, text.data(), text.size());
+    return Status::Ok();
+  }
   auto bytes = FromUtf8(text, code_page);
   if (!bytes.ok()) return bytes.status();
   if (bytes->find('\0') != std::string::npos) return Refuse("it contains a NUL character");

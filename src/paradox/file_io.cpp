@@ -15,7 +15,8 @@ ReadOnlyFile::~ReadOnlyFile() {
 
 Status ReadOnlyFile::Open(const std::string& path) {
   path_ = path;
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) {
     const int err = errno;
     const std::string why = std::strerror(err);
@@ -26,7 +27,23 @@ Status ReadOnlyFile::Open(const std::string& path) {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return Status::IoError(path + ": cannot read its size");
   if (!S_ISREG(st.st_mode)) return Status::InvalidArgument(path + ": not a regular file");
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
   size_ = static_cast<uint64_t>(st.st_size);
+  return Status::Ok();
+}
+
+Status FileChanged(const std::string& path, const std::string& detail) {
+  return Status::IoError(path + " changed or ended while it was read (" + detail + ").");
+}
+
+Status ReadOnlyFile::ReadExactly(uint64_t offset, size_t n, void* buf) const {
+  Result<size_t> got = ReadAt(offset, n, buf);
+  if (!got.ok()) return got.status();
+  if (*got != n) {
+    return FileChanged(path_, std::to_string(n) + " bytes expected at offset " +
+                                  std::to_string(offset) + ", " + std::to_string(*got) + " found");
+  }
   return Status::Ok();
 }
 

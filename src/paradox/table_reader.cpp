@@ -29,6 +29,7 @@ class TableReader::Impl {
   TableInfo& info() { return h_.info; }
   uint64_t records_read() const { return records_read_; }
   bool broken() const { return fatal_.has_value(); }
+  const Status& count_status() const { return count_status_; }
 
  private:
   Status ReadHeader();
@@ -55,6 +56,7 @@ class TableReader::Impl {
   std::string blob_bytes_;
   uint64_t records_read_ = 0;
   std::optional<Status> fatal_;
+  Status count_status_;
 };
 
 Status TableReader::Impl::Open(const std::string& path) {
@@ -133,21 +135,35 @@ Status TableReader::Impl::WalkChain() {
     k = LoadLe16(head);
   }
   if (total != h_.info.record_count) {
-    h_.info.notes.push_back("the header counts " + std::to_string(h_.info.record_count) +
-                            " records, the data blocks hold " + std::to_string(total));
+    const std::string what = "the header counts " + std::to_string(h_.info.record_count) +
+                             " records, the data blocks hold " + std::to_string(total);
+    h_.info.notes.push_back(what);
+    count_status_ = Bad(what + "; only the records of the data blocks are read");
     h_.info.record_count = static_cast<uint32_t>(total);
   }
   return Status::Ok();
 }
 
+// The block must still be what the chain walk saw: a table that another
+// program shrank or rewrote since Open must not yield zeros or another
+// table's records as rows.
 Status TableReader::Impl::LoadBlock(size_t pos) {
-  Result<size_t> got = db_.ReadAt(BlockOffset(chain_[pos]), block_.size(), block_.data());
-  if (!got.ok()) return got.status();
+  const uint64_t offset = BlockOffset(chain_[pos]);
   // The last block may be cut right after its last record; the records were
-  // checked to lie inside the file when the chain was walked.
-  std::fill(block_.begin() + *got, block_.end(), 0);
+  // checked to lie inside the file (as it was at Open) when the chain was
+  // walked.
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(block_.size(), db_.size() - offset));
+  CORVANE_RETURN_IF_ERROR(db_.ReadExactly(offset, want, block_.data()));
+  std::fill(block_.begin() + static_cast<std::ptrdiff_t>(want), block_.end(), 0);
   if (h_.encryption_key) {
     DecryptDbBlock(block_.data(), block_.size(), h_.encryption_key, chain_[pos]);
+  }
+  const int last = static_cast<int16_t>(LoadLe16(block_.data() + 4));
+  const int count = last < 0 ? 0 : last / h_.info.record_size + 1;
+  const uint16_t next = pos + 1 < chain_.size() ? chain_[pos + 1] : 0;
+  if (LoadLe16(block_.data()) != next || count != counts_[pos]) {
+    return FileChanged(db_.path(), "data block " + std::to_string(chain_[pos]) +
+                                       " is no longer the block it was when the table was opened");
   }
   loaded_ = pos;
   return Status::Ok();
@@ -172,7 +188,11 @@ Result<bool> TableReader::Impl::Next(std::vector<Cell>& row) {
   ++next_in_block_;
   ++records_read_;
   row.resize(h_.info.fields.size());
-  CORVANE_RETURN_IF_ERROR(DecodeRecord(rec, row));
+  Status decoded = DecodeRecord(rec, row);
+  // A damaged value costs its record; a file that cannot be read any more
+  // (changed under us, an I/O error) ends the table.
+  if (decoded.code() == Status::Code::kIoError) fatal_ = decoded;
+  CORVANE_RETURN_IF_ERROR(decoded);
   return true;
 }
 
@@ -192,6 +212,8 @@ Status TableReader::Impl::DecodeRecord(const unsigned char* rec, std::vector<Cel
 }
 
 namespace {
+
+constexpr size_t kKeepBlobBuffer = size_t{1} << 20;
 
 // Graphic and OLE values start with 01 00 00 0x and their own length;
 // anything else is kept whole rather than guessed at.
@@ -223,15 +245,20 @@ Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p,
     data = reinterpret_cast<const unsigned char*>(blob_bytes_.data());
   }
   cell.null = false;
+  Status decoded = Status::Ok();
   if (f.type == FieldType::kMemo) {
-    return AppendUtf8(std::string_view(reinterpret_cast<const char*>(data), length),
-                      h_.info.code_page, cell.text);
+    cell.text.reserve(length);  // one allocation for text that needs no more
+    decoded = AppendUtf8(std::string_view(reinterpret_cast<const char*>(data), length),
+                         h_.info.code_page, cell.text);
+  } else {
+    // Formatted memos are Paradox's own rich-text records, not plain text:
+    // they are kept byte for byte like the other binary blobs.
+    const size_t skip = PrefixToStrip(f.type, data, length);
+    AppendHex(data + skip, length - skip, cell.text);
   }
-  // Formatted memos are Paradox's own rich-text records, not plain text:
-  // they are kept byte for byte like the other binary blobs.
-  const size_t skip = PrefixToStrip(f.type, data, length);
-  AppendHex(data + skip, length - skip, cell.text);
-  return Status::Ok();
+  // A large value's raw bytes are not kept beside its text.
+  if (blob_bytes_.capacity() > kKeepBlobBuffer) std::string().swap(blob_bytes_);
+  return decoded;
 }
 
 TableReader::TableReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -253,5 +280,6 @@ const TableInfo& TableReader::info() const { return impl_->info(); }
 Result<bool> TableReader::Next(std::vector<Cell>& row) { return impl_->Next(row); }
 uint64_t TableReader::records_read() const { return impl_->records_read(); }
 bool TableReader::broken() const { return impl_->broken(); }
+const Status& TableReader::count_status() const { return impl_->count_status(); }
 
 }  // namespace corvane::paradox

@@ -42,13 +42,20 @@ class TableReader {
   //  - a blob field whose .mb is missing or damaged: the error names the
   //    table, the record number and the field; that record is consumed and
   //    the next call goes on with the following record;
-  //  - a damaged block chain or block: the error is returned again by every
-  //    later call (the rest of the table cannot be trusted).
+  //  - a damaged block chain or block, or a table or .mb file that changed
+  //    or ended since Open (another program rewrote it) or cannot be read:
+  //    the error is returned again by every later call (the rest of the
+  //    table cannot be trusted). Records are never made up of zeros.
   Result<bool> Next(std::vector<Cell>& row);
 
   // True once Next() has met an error that ends the reading (as opposed
   // to one that only cost a record).
   bool broken() const;
+
+  // Not ok when the header's record count differs from the records the
+  // data blocks hold (info().record_count is the latter): the table may
+  // have lost rows, and whoever copies it should say so.
+  const Status& count_status() const;
 
   // Records handed out so far (1-based number of the last one).
   uint64_t records_read() const;

@@ -19,6 +19,12 @@
 // it is run on its own or shown.
 // Progress and failure dialogs are then given row by row in row order, so
 // the batching cannot be seen.
+// A lost connection (or a source that cannot be read further) ends the
+// table with one dialog that says how many rows were stored; the walk goes
+// on only once the connection opens again. While a table is copied a
+// session-level advisory lock on its name keeps a second copy of the same
+// table (another window, another corvane-cli) waiting, so the two never
+// drop each other's table or store the rows twice.
 #include "transfer/to_postgres.h"
 
 #include <algorithm>
@@ -27,6 +33,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "connection/connection.h"
@@ -44,6 +51,20 @@ constexpr const char* kTag = "Form2.PushButton4_Click";
 constexpr int kCommandTimeoutS = 5000;
 constexpr int kConnectionTimeoutS = 5000;
 const Status kNoResult = Status::Internal("The server gave no result for the statement.");
+// The advisory lock space of these copies ("Corv"); the table name is hashed
+// into the second key.
+constexpr int kLockClass = 0x436F7276;
+constexpr auto kLockPoll = std::chrono::milliseconds(100);
+
+// A text literal: quotes doubled (the session has standard strings).
+std::string Literal(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += c;
+  }
+  return out + "'";
+}
 
 // Serves the window's pump at most every 20 ms. The clock is read on every
 // call: between calls there may be a whole round trip to the server.
@@ -72,7 +93,15 @@ class ToPostgres {
 
  private:
   void OpenConnections();
+  bool Reconnect();
   void CopyTable(int index);
+  void CopyLockedTable(std::string table);
+  bool LockTarget(const std::string& table, bool& waited);
+  void UnlockTarget(const std::string& table);
+  void NoteTableOnServer(const std::string& table);
+  bool StepOnServer(int line, const std::function<Status()>& step);
+  Status Stopped(const Status& why, int64_t reached) const;
+  void RefreshStatement();
   ui::Answer AskOverwrite(std::string& table);
   void CreateTable(const std::string& table, RecordSet* rows);
   bool ReadLayout(const std::string& table, RecordSet* rows);
@@ -83,7 +112,7 @@ class ToPostgres {
   void StartCopy(size_t planned_rows);
   size_t SendBatch(int64_t first, int64_t total);
   std::vector<Status> RunBatch();
-  bool EndCopy();
+  Status EndCopy();
   std::vector<Status> RunRowByRow();
   void BuildRowStatements(size_t begin, size_t end);
   void FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows, bool add_name);
@@ -95,7 +124,11 @@ class ToPostgres {
   Connection postgres_;
   Connection paradox_;
   // The CREATE TABLE or INSERT built last; every failure dialog shows it.
+  // After a batch it is the INSERT of last_row_, built only when shown
+  // (statement_stale_): a large row is not held twice.
   std::string statement_;
+  std::vector<Value> last_row_;
+  bool statement_stale_ = false;
   std::string table_;
   std::string head_;           // INSERT INTO "T" VALUES('
   std::vector<bool> numeric_;  // per column: created NUMERIC
@@ -121,6 +154,12 @@ class ToPostgres {
   std::unique_ptr<RowCopy> copy_;
   Status copy_status_;
   bool driver_copies_ = true;
+  // Rows of the current table stored so far, for the dialog that ends it.
+  int64_t stored_ = 0;
+  int64_t total_ = 0;
+  // The PostgreSQL connection was lost; nothing more goes to it until it
+  // opens again.
+  bool lost_ = false;
 };
 
 TransferOutcome ToPostgres::Run() {
@@ -131,10 +170,13 @@ TransferOutcome ToPostgres::Run() {
   w_.pointer.Set(ui::PointerShape::kHourglass);  // 110
   OpenConnections();
   // Re-read the count and the selection as the walk goes: the user may
-  // change them while the pump runs.
-  for (int i = w_.paradox_list.Count() - 1; i >= 0; --i) {
+  // change them while the pump runs. Without a PostgreSQL connection every
+  // statement would fail on its own; the one dialog of the open says it.
+  for (int i = w_.paradox_list.Count() - 1; i >= 0 && postgres_.is_open(); --i) {
     if (i >= w_.paradox_list.Count()) continue;
-    if (w_.paradox_list.Selected(i)) CopyTable(i);  // 126
+    if (!w_.paradox_list.Selected(i)) continue;
+    if (lost_ && !Reconnect()) break;
+    CopyTable(i);  // 126
   }
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
@@ -153,6 +195,93 @@ void ToPostgres::OpenConnections() {
   proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
 }
 
+// After a lost connection: a new one, with the login as it stands now. One
+// dialog when it cannot be had, and the walk ends.
+bool ToPostgres::Reconnect() {
+  postgres_.Close();
+  RefreshStatement();
+  const ConnectionSettings settings = w_.settings.Current();
+  proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
+  lost_ = !postgres_.is_open();
+  return !lost_;
+}
+
+// Runs a step on the PostgreSQL connection; false when it failed because
+// the connection is gone (then the table ends).
+bool ToPostgres::StepOnServer(int line, const std::function<Status()>& step) {
+  RefreshStatement();
+  bool gone = false;
+  proc_.Step(line, [&] {
+    Status st = step();
+    gone = IsConnectionLost(st);
+    return st;
+  });
+  lost_ = lost_ || gone;
+  return !gone;
+}
+
+// Waits while another copy holds the table's name; the window keeps being
+// served and says what it waits for.
+bool ToPostgres::LockTarget(const std::string& table, bool& waited) {
+  const std::string key =
+      std::to_string(kLockClass) + ", hashtext(" + Literal(ui::LowerCase(table)) + ")";
+  waited = false;
+  for (;;) {
+    bool got = false;
+    bool refused = false;
+    const bool alive = StepOnServer(130, [&]() -> Status {
+      auto r = postgres_.Execute("SELECT pg_try_advisory_lock(" + key + ")");
+      refused = !r.ok();
+      if (!r.ok()) return r.status();
+      got = !r.value()->Eof() && r.value()->FieldValue(0).text() == "True";
+      return Status::Ok();
+    });
+    if (!alive) return false;
+    if (got || refused) break;  // refused: shown once, and the copy goes on
+    if (!waited) w_.progress.SetText("Waiting for another copy of " + table + " to finish...");
+    waited = true;
+    for (auto until = std::chrono::steady_clock::now() + kLockPoll;
+         std::chrono::steady_clock::now() < until;) {
+      pump_.Pump();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  if (waited) w_.progress.SetText(ui::kProgressRestText);
+  return true;
+}
+
+void ToPostgres::UnlockTarget(const std::string& table) {
+  if (lost_) return;  // the lock went with the session
+  (void)postgres_.Execute("SELECT pg_advisory_unlock(" + std::to_string(kLockClass) +
+                          ", hashtext(" + Literal(ui::LowerCase(table)) + "))");
+}
+
+// A table another copy created while this one waited is asked about like
+// one the list showed from the start, instead of getting its rows twice.
+void ToPostgres::NoteTableOnServer(const std::string& table) {
+  if (ui::ListContains(w_.postgres_list, table)) return;
+  auto r = postgres_.Execute("SELECT tablename FROM pg_tables WHERE lower(tablename) = lower(" +
+                             Literal(table) + ")");
+  if (!r.ok()) return;  // the steps that follow meet the same trouble
+  for (RecordSet& rs = *r.value(); !rs.Eof(); (void)rs.MoveNext()) {
+    w_.postgres_list.Add(rs.FieldValue(0).text());
+  }
+}
+
+Status ToPostgres::Stopped(const Status& why, int64_t reached) const {
+  std::string text = why.message();
+  if (!text.empty() && text.back() != '.') text += '.';
+  text += " Copying " + table_ + " stopped after row " + std::to_string(reached) + " of " +
+          std::to_string(total_) + "; " + std::to_string(stored_) + " rows were stored.";
+  return Status::Error(why.code(), text, why.sqlstate());
+}
+
+void ToPostgres::RefreshStatement() {
+  if (!statement_stale_) return;
+  statement_ = RowStatement(head_, last_row_);
+  statement_stale_ = false;
+}
+
 ui::Answer ToPostgres::AskOverwrite(std::string& table) {
   // The PostgreSQL list's spelling wins; with several matches, the last.
   const std::string lower = ui::LowerCase(table);
@@ -166,15 +295,25 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
 
 void ToPostgres::CopyTable(int index) {
   std::string table = w_.paradox_list.Text(index);  // 128
+  bool waited = false;
+  if (!LockTarget(table, waited)) return;
+  if (waited) NoteTableOnServer(table);
+  CopyLockedTable(table);
+  UnlockTarget(table);
+}
+
+void ToPostgres::CopyLockedTable(std::string table) {
   if (ui::ListContains(w_.postgres_list, table)) {
     if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
-    proc_.Step(150, [&] {
+    const bool alive = StepOnServer(150, [&] {
       auto r = postgres_.Execute("DROP TABLE " + QuotePostgresName(table));
       return r.status();
     });
+    if (!alive) return;  // whether it was dropped is unknown: the list keeps it
     ui::RemoveFromList(w_.postgres_list, table);  // 152
   }
   std::unique_ptr<RecordSet> rows;
+  RefreshStatement();
   proc_.Step(156, [&] {
     auto r = paradox_.Execute("SELECT * FROM " + QuotePostgresName(table));
     if (r.ok()) rows = std::move(r).value();
@@ -187,6 +326,10 @@ void ToPostgres::CopyTable(int index) {
     return;
   }
   CreateTable(table, rows.get());
+  if (lost_) {
+    FinishTable(table, std::move(rows), false);
+    return;
+  }
   SendRows(table, rows.get());
   FinishTypedTable(table);
   FinishTable(table, std::move(rows), true);
@@ -200,6 +343,7 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
     statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // 158
     numeric_.clear();
   }
+  statement_stale_ = false;
   for (int c = 0; c < rows->FieldCount() && !layout_; ++c) {
     pump_.Pump();
     const std::string quoted = QuotePostgresName(rows->FieldName(c));
@@ -213,7 +357,7 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
     statement_ += ");";
   }
   created_ = false;
-  proc_.Step(170, [&] {
+  StepOnServer(170, [&] {
     Status st = CheckPostgresTableNames(table, *rows);
     if (st.ok()) st = postgres_.Execute(statement_).status();
     created_ = st.ok();
@@ -223,7 +367,11 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
 
 void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   const int64_t total = rows->RecordCount();  // 172
+  // A source that doubts its own row count is sent as read, and said so.
+  if (Status count = rows->CountStatus(); !count.ok()) proc_.Fail(172, count);
   table_ = table;
+  total_ = total;
+  stored_ = 0;
   head_ = PostgresInsertHead(table);
   read_failure_ = Status::Ok();
   last_move_ = Status::Ok();
@@ -235,13 +383,15 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
     const int64_t end = std::min<int64_t>(total, first + static_cast<int64_t>(size));
     const bool read_ok = FillBatch(*rows, first, end);
     const size_t failed = SendBatch(first, total);
+    if (lost_) return;  // SendBatch said so
     first += static_cast<int64_t>(slots_.size());
     // A failing row costs its batch a replay; while rows fail (a table that
     // does not exist, a column that refuses them) send smaller batches.
     size = failed > 0 ? std::max<size_t>(size / 2, 1) : std::min(size * 2, most);
     if (!read_ok) {
       // The rest of the table cannot be read; one dialog says so.
-      proc_.Fail(184, read_failure_);
+      RefreshStatement();
+      proc_.Fail(184, Stopped(read_failure_, first));
       return;
     }
   }
@@ -271,6 +421,7 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
   if (!layout_ || !created_) return;
   for (const std::string& sql : TypedFinishStatements(table, *layout_)) {
     statement_ = sql;
+    statement_stale_ = false;
     proc_.Step(186, [&] { return postgres_.Execute(sql).status(); });
   }
 }
@@ -302,13 +453,15 @@ bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
       std::vector<Value>& row = values_[batch_used_];
       row.resize(static_cast<size_t>(columns));
       for (int c = 0; c < columns; ++c) {
-        row[static_cast<size_t>(c)] = rows.FieldValue(c);
+        rows.TakeFieldValue(c, row[static_cast<size_t>(c)]);
         bytes += row[static_cast<size_t>(c)].text().size() + sizeof(Value);
       }
       if (copy_ && copy_status_.ok()) copy_status_ = copy_->Add(row);
       slots_.push_back({static_cast<int>(batch_used_++), Status::Ok()});
     }
     last_move_ = rows.MoveNext();
+    // Rows read after the connection is gone would only be read again.
+    if (IsConnectionLost(copy_status_)) break;
   }
   return true;
 }
@@ -341,7 +494,11 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
     pump_.Pump();
     const Slot& slot = slots_[k];
     if (slot.row < 0) {  // shown by the MoveNext that reached the row
-      if (built >= 0) statement_ = RowStatement(head_, values_[static_cast<size_t>(built)]);
+      if (built >= 0) {
+        statement_ = RowStatement(head_, values_[static_cast<size_t>(built)]);
+        statement_stale_ = false;
+      }
+      RefreshStatement();
       proc_.Fail(184, slot.read_error);
     }
     const auto r = static_cast<double>(first + static_cast<int64_t>(k));
@@ -353,16 +510,30 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
     if (!status.ok()) {
       ++failed;
       statement_ = RowStatement(head_, values_[index]);
+      statement_stale_ = false;
+      if (IsConnectionLost(status)) {
+        proc_.Fail(182, Stopped(status, first + static_cast<int64_t>(k) + 1));
+        lost_ = true;
+        return failed;
+      }
       proc_.Fail(182, status);
+    } else {
+      ++stored_;
     }
   }
   // What one statement per row would hold now: the last row's INSERT.
-  if (batch_used_ > 0) statement_ = RowStatement(head_, values_[batch_used_ - 1]);
+  if (batch_used_ > 0) {
+    values_[batch_used_ - 1].swap(last_row_);
+    statement_stale_ = true;
+  }
   return failed;
 }
 
 std::vector<Status> ToPostgres::RunBatch() {
-  if (EndCopy()) return std::vector<Status>(batch_used_);
+  const Status copied = EndCopy();
+  if (copied.ok()) return std::vector<Status>(batch_used_);
+  // Nothing of the batch was stored, and replaying it would only fail again.
+  if (IsConnectionLost(copied)) return std::vector<Status>(batch_used_, copied);
   // The set-based form passes text, which typed columns do not take.
   if (Bulk() && batch_used_ > 1 && !driver_copies_ && !layout_) {
     // All or nothing; on failure nothing of it is stored and the rows are
@@ -387,11 +558,12 @@ std::vector<Status> ToPostgres::RunRowByRow() {
   return results;
 }
 
-// True when the batch's COPY stored every row; false when there was none
-// or it failed, and then nothing of it is stored.
-bool ToPostgres::EndCopy() {
-  if (!copy_) return false;
-  const bool stored = copy_status_.ok() && copy_->End([this] { pump_.Pump(); }).ok();
+// Ok when the batch's COPY stored every row; otherwise nothing of it is
+// stored (kNotSupported when there was no copy).
+Status ToPostgres::EndCopy() {
+  if (!copy_) return copy_status_.ok() ? Status::NotSupported("no copy") : copy_status_;
+  Status stored = copy_status_;
+  if (stored.ok()) stored = copy_->End([this] { pump_.Pump(); });
   copy_.reset();
   return stored;
 }

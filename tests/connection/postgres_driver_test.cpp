@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "connection/pg_test_support.h"
 
 namespace corvane::testing {
@@ -233,6 +235,75 @@ TEST_F(PostgresDriverTest, ASetOutlivingItsConnectionFailsCleanly) {
   EXPECT_FALSE(st.ok());
   EXPECT_FALSE(conn_->Execute("SELECT 1").ok());
   conn_ = OpenPg(settings_);
+}
+
+// Ends the server process behind `c`, as an administrator or a restart
+// would, and waits until it is gone.
+void TerminateBackend(const ConnectionSettings& s, Connection& c) {
+  const std::string pid = Column(c, "SELECT pg_backend_pid()").at(0);
+  Exec(*OpenPg(s), "DO $$BEGIN PERFORM pg_terminate_backend(" + pid + ", 10000); END$$");
+}
+
+// Each way of meeting a connection that died under us must say so, in every
+// operation a transfer uses; a refused value must not.
+TEST_F(PostgresDriverTest, ALostConnectionIsToldFromARefusedStatement) {
+  Exec(*conn_, "CREATE TABLE " + Q() + "(n NUMERIC, t TEXT)");
+  using Op = std::function<Status(Connection&)>;
+  const std::vector<Value> row = {Value::Text("1"), Value::Text(std::string(1000, 'x'))};
+  const std::vector<std::pair<const char*, Op>> after_loss = {
+      {"execute", [](Connection& c) { return c.Execute("SELECT 1").status(); }},
+      {"execute each",
+       [&](Connection& c) {
+         return c.ExecuteEach({"INSERT INTO " + Q() + " VALUES(1,'a')"}).at(0);
+       }},
+      {"copy",
+       [&](Connection& c) {
+         auto copy = c.BeginCopy(Q(), 2, CopyEmpty::kNull);
+         if (!copy.ok()) return copy.status();
+         for (int i = 0; i < 1000; ++i) CORVANE_RETURN_IF_ERROR(copy.value()->Add(row));
+         return copy.value()->End(nullptr);
+       }},
+  };
+  for (const auto& [what, op] : after_loss) {
+    SCOPED_TRACE(what);
+    auto c = OpenPg(settings_);
+    TerminateBackend(settings_, *c);
+    Status st = op(*c);
+    EXPECT_TRUE(IsConnectionLost(st)) << what << ": " << st.sqlstate() << " " << st.message();
+  }
+  // Lost while a copy is open and while a cursor still has rows to fetch.
+  {
+    auto c = OpenPg(settings_);
+    const std::string pid = Column(*c, "SELECT pg_backend_pid()").at(0);
+    auto copy = c->BeginCopy(Q(), 2, CopyEmpty::kNull);
+    ASSERT_TRUE(copy.ok());
+    EXPECT_TRUE(copy.value()->Add(row).ok());
+    Exec(*conn_, "DO $$BEGIN PERFORM pg_terminate_backend(" + pid + ", 10000); END$$");
+    Status st = Status::Ok();
+    for (int i = 0; i < 1000 && st.ok(); ++i) st = copy.value()->Add(row);
+    if (st.ok()) st = copy.value()->End(nullptr);
+    EXPECT_TRUE(IsConnectionLost(st)) << st.sqlstate() << " " << st.message();
+  }
+  {
+    auto c = OpenPg(settings_);
+    const std::string pid = Column(*c, "SELECT pg_backend_pid()").at(0);
+    auto r = c->Execute("SELECT g, repeat('x', 60) FROM generate_series(1, 400000) g");
+    ASSERT_TRUE(r.ok());
+    Exec(*conn_, "DO $$BEGIN PERFORM pg_terminate_backend(" + pid + ", 10000); END$$");
+    Status st = Status::Ok();
+    while (st.ok() && !r.value()->Eof()) st = r.value()->MoveNext();
+    EXPECT_TRUE(IsConnectionLost(st)) << st.sqlstate() << " " << st.message();
+  }
+  ConnectionSettings stopped = settings_;
+  stopped.port = ClosedPort();
+  EXPECT_TRUE(IsConnectionLost(Connection().Open(PostgresConnectionString(stopped))));
+  // Refusals leave the connection serving.
+  EXPECT_FALSE(IsConnectionLost(conn_->Execute("INSERT INTO " + Q() + " VALUES('x','a')").status()));
+  EXPECT_FALSE(IsConnectionLost(conn_->ExecuteEach({"SELECT 1/0"}).at(0)));
+  EXPECT_FALSE(IsConnectionLost(
+      conn_->CopyRows(Q(), 2, std::vector<std::vector<Value>>{{Value::Text("x"), Value::Text("")}},
+                      CopyEmpty::kNull)));
+  EXPECT_TRUE(conn_->Execute("SELECT 1").ok());
 }
 
 // The server going away while it sends rows is an error of the read that

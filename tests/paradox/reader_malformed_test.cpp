@@ -7,6 +7,8 @@
 #include <functional>
 #include <random>
 
+#include <sys/stat.h>
+
 #include "paradox/fixture_builder.h"
 #include "paradox/read_all.h"
 
@@ -205,6 +207,75 @@ void Mutate(std::mt19937& rng, std::string& bytes) {
         bytes[pos(rng)] ^= static_cast<char>(1 << (rng() % 8));
     }
   }
+}
+
+// Another program rewrites or cuts a table while we read it: the reading
+// ends with an error naming the file, never with rows of zeros.
+TEST_F(ReaderMalformedTest, FilesThatChangeWhileTheyAreRead) {
+  const std::string good = BuildDb(SmallTable(30, 10));
+  const size_t h = HeaderSize(good);
+  MbBuilder mb;
+  const uint32_t first = mb.AddSingle(std::string(3000, 'y'));
+  const uint32_t second = mb.AddSingle(std::string(3000, 'z'));
+  FixtureTable memo;
+  memo.fields = {{0x0C, 11, "Memo"}};
+  memo.records = {BlobRef(11, "t", first, 3000), BlobRef(11, "t", second, 3000)};
+  struct Case {
+    const char* what;
+    std::string db;
+    std::function<void()> change;  // after Open and `before` rows
+    int before;
+    const char* expected;
+  };
+  const std::string db = dir_ + "/t.db";
+  const Case cases[] = {
+      {"cut to its header", good, [&] { std::filesystem::resize_file(db, h); }, 0,
+       "changed or ended while it was read"},
+      {"cut after a block", good, [&] { std::filesystem::resize_file(db, h + 1024 + 100); }, 10,
+       "changed or ended while it was read"},
+      {"rewritten with fewer records a block", good,
+       [&] { WriteFile(db, BuildDb(SmallTable(30, 15))); }, 10,
+       "is no longer the block it was"},
+      {"blob file cut", BuildDb(memo),
+       [&] { std::filesystem::resize_file(dir_ + "/t.mb", mb.bytes().size() - 2000); }, 1,
+       "t.mb changed or ended while it was read"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(db, c.db);
+    WriteFile(dir_ + "/t.mb", mb.bytes());
+    auto reader = TableReader::Open(db);
+    ASSERT_TRUE(reader.ok()) << reader.status().message();
+    std::vector<Cell> row;
+    for (int i = 0; i < c.before; ++i) ASSERT_TRUE((*reader)->Next(row).ok());
+    c.change();
+    Result<bool> next = (*reader)->Next(row);
+    ASSERT_FALSE(next.ok());
+    EXPECT_ERROR_HAS(next.status().message(), c.expected);
+    EXPECT_TRUE((*reader)->broken());
+    EXPECT_FALSE((*reader)->Next(row).ok());  // and stays ended
+  }
+}
+
+TEST_F(ReaderMalformedTest, OnlyRegularFilesAreOpenedAndCountsAreChecked) {
+  const std::string fifo = dir_ + "/x.db";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto reader = TableReader::Open(fifo);  // returns at once: no writer needed
+  ASSERT_FALSE(reader.ok());
+  EXPECT_ERROR_HAS(reader.status().message(), "not a regular file");
+  EXPECT_FALSE(TableReader::Open(dir_).ok());
+
+  std::string counted = BuildDb(SmallTable(3));
+  counted[6] = 40;  // the header claims 40 records
+  WriteFile(dir_ + "/c.db", counted);
+  auto lying = TableReader::Open(dir_ + "/c.db");
+  ASSERT_TRUE(lying.ok()) << lying.status().message();
+  EXPECT_ERROR_HAS((*lying)->count_status().message(), "the header counts 40 records");
+  EXPECT_EQ((*lying)->info().record_count, 3u);
+  WriteFile(dir_ + "/t.db", BuildDb(SmallTable(3)));
+  auto honest = TableReader::Open(dir_ + "/t.db");
+  ASSERT_TRUE(honest.ok());
+  EXPECT_TRUE((*honest)->count_status().ok());
 }
 
 TEST_F(ReaderMalformedTest, ThousandsOfMutatedFilesNeverCrashOrRunAway) {

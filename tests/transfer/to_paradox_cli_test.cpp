@@ -47,6 +47,8 @@ TEST_F(ToParadoxCliTest, OptionsAnswerTheQuestionsAndTheExitStatusTellsFailures)
   EXPECT_EQ(Cli("--overwrite --skip-existing tx_cli_customers").first, 2);
   EXPECT_EQ(Cli("--all tx_cli_customers").first, 2);
   EXPECT_EQ(Cli("--jobs 0 tx_cli_customers").first, 2);
+  EXPECT_EQ(Cli("--report '" + (program_ / "none" / "r.json").string() + "' tx_cli_customers").first,
+            2);
   auto [status, out] = Cli("no_such_table");
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("no PostgreSQL table no_such_table"), std::string::npos) << out;

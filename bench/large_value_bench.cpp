@@ -1,0 +1,154 @@
+// Memory for one large value, each way: a 100 MB memo and a 100 MB binary
+// value sent from Paradox to PostgreSQL, and a 100 MB text and a 100 MB
+// bytea sent from PostgreSQL to Paradox. Reported as the growth of the
+// resident set while the handler runs, divided by the value's size, beside
+// libpq fetching the same PostgreSQL value with one plain SELECT (the least
+// any libpq client pays for it) in the same run.
+//
+// Usage: large_value_bench --folder DIR [--mb N]
+// The server comes from CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE.
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "measure.h"
+#include "paradox/table_writer.h"
+#include "support/pg_connect.h"
+#include "transfer/to_paradox.h"
+#include "transfer/to_postgres.h"
+#include "ui/memory_surfaces.h"
+
+namespace {
+
+using namespace corvane;
+using namespace corvane::bench;
+namespace fs = std::filesystem;
+
+bool Exec(PGconn* pg, const std::string& sql) {
+  PGresult* r = PQexec(pg, sql.c_str());
+  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+  if (!ok) std::fprintf(stderr, "%.60s: %s", sql.c_str(), PQerrorMessage(pg));
+  PQclear(r);
+  return ok;
+}
+
+// One row: the value of `bytes` bytes in a field of `type`.
+bool WriteParadox(const fs::path& db, paradox::FieldType type, size_t bytes) {
+  auto w = paradox::TableWriter::Create(db.string(), {{"V", type, 11, 0}});
+  if (!w.ok()) return false;
+  std::string value;
+  if (type == paradox::FieldType::kMemo) {
+    value.assign(bytes, 'm');
+  } else {
+    value = "\\x";
+    value.reserve(2 + 2 * bytes);
+    for (size_t i = 0; i < bytes; ++i) value += "0123456789abcdef"[(i * 7) % 16], value += 'f';
+  }
+  Status st = (*w)->Append({{false, value}});
+  value = std::string();
+  return st.ok() && (*w)->Finish(paradox::TableWriter::Replace::kAllowed).ok();
+}
+
+struct Window {
+  explicit Window(const ConnectionSettings& s) : fixed(s) {}
+  ui::MemoryTableList pg, px;
+  ui::MemoryProgressBar bar;
+  ui::ScriptedDialogs dialogs;
+  ui::MemoryPointer pointer;
+  ui::CountingPump pump;
+  ui::FixedSettings fixed;
+  ui::TablesWindow Get(const std::string& program) {
+    return ui::TablesWindow{pg, px, bar, dialogs, pointer, pump, fixed, program};
+  }
+};
+
+// Growth of the peak resident set while `run` runs, in MB.
+template <typename F>
+double PeakGrowthMb(F&& run) {
+  const long before = CurrentKib();
+  ResetPeak();
+  run();
+  return (PeakKib() - before) / 1024.0;
+}
+
+void Report(const char* what, double mb, double ours, double peer) {
+  std::printf("%-28s %6.0f MB value  ours %7.0f MB (%.2fx the value)", what, mb, ours, ours / mb);
+  if (peer > 0) std::printf("  libpq SELECT %7.0f MB  ratio %.2f", peer, ours / peer);
+  std::printf("\n");
+}
+
+double ToPostgres(const ConnectionSettings& s, const std::string& table) {
+  Window w(s);
+  w.px.Add(table);
+  w.px.SelectNames({table});
+  auto window = w.Get("");
+  const double mb = PeakGrowthMb([&] { transfer::SendTablesToPostgres(window); });
+  if (!w.dialogs.Failures().empty()) std::fprintf(stderr, "%s\n", w.dialogs.Failures()[0].c_str());
+  return mb;
+}
+
+double ToParadox(const ConnectionSettings& s, const fs::path& program, const std::string& table) {
+  Window w(s);
+  w.pg.Add(table);
+  w.pg.SelectNames({table});
+  auto window = w.Get(program.string());
+  const double mb = PeakGrowthMb([&] { transfer::SendTablesToParadox(window); });
+  if (!w.dialogs.Failures().empty()) std::fprintf(stderr, "%s\n", w.dialogs.Failures()[0].c_str());
+  return mb;
+}
+
+double PlainSelect(PGconn* pg, const std::string& table) {
+  return PeakGrowthMb([&] { PQclear(PQexec(pg, ("SELECT * FROM " + table).c_str())); });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string folder;
+  size_t mb = 100;
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--folder") folder = argv[++i];
+    if (arg == "--mb") mb = std::strtoul(argv[++i], nullptr, 10);
+  }
+  if (folder.empty()) return std::fprintf(stderr, "--folder DIR is required\n"), 2;
+  const fs::path px = fs::path(folder) / "px", program = fs::path(folder) / "program";
+  fs::remove_all(px);
+  fs::remove_all(program);
+  fs::create_directories(px);
+  fs::create_directories(program);
+  sqlite3* db = nullptr;
+  sqlite3_open((program / "dbtemp.mdb").c_str(), &db);
+  sqlite3_exec(db, "PRAGMA user_version=1;", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  const ConnectionSettings s = SettingsFromEnv(px.string());
+  PGconn* pg = testing::ConnectLibpq(s);
+  if (PQstatus(pg) != CONNECTION_OK) return std::fprintf(stderr, "%s", PQerrorMessage(pg)), 1;
+  const size_t bytes = mb << 20;
+
+  if (!WriteParadox(px / "BIGMEMO.db", paradox::FieldType::kMemo, bytes) ||
+      !WriteParadox(px / "BIGBIN.db", paradox::FieldType::kBinary, bytes)) {
+    return std::fprintf(stderr, "cannot write the Paradox tables\n"), 1;
+  }
+  Exec(pg, "DROP TABLE IF EXISTS \"BIGMEMO\"");
+  Exec(pg, "DROP TABLE IF EXISTS \"BIGBIN\"");
+  Report("memo to PostgreSQL", mb, ToPostgres(s, "BIGMEMO"), 0);
+  Report("binary to PostgreSQL", mb, ToPostgres(s, "BIGBIN"), 0);
+
+  const std::string n = std::to_string(bytes);
+  if (!Exec(pg, "DROP TABLE IF EXISTS bigtext; DROP TABLE IF EXISTS bigbytea") ||
+      !Exec(pg, "CREATE TABLE bigtext AS SELECT repeat('t', " + n + ") AS v") ||
+      !Exec(pg, "CREATE TABLE bigbytea AS SELECT decode(repeat('5a', " + n + "), 'hex') AS v")) {
+    return 1;
+  }
+  Report("text to Paradox", mb, ToParadox(s, program, "bigtext"), PlainSelect(pg, "bigtext"));
+  Report("bytea to Paradox", mb, ToParadox(s, program, "bigbytea"), PlainSelect(pg, "bigbytea"));
+  Exec(pg, "DROP TABLE IF EXISTS bigtext; DROP TABLE IF EXISTS bigbytea");
+  Exec(pg, "DROP TABLE IF EXISTS \"BIGMEMO\"; DROP TABLE IF EXISTS \"BIGBIN\"");
+  PQfinish(pg);
+  return 0;
+}

@@ -1,0 +1,254 @@
+// corvane-cli to-postgres under faults: killed at random moments, its server
+// session ended, two copies of one table at once, a table file cut while it
+// is read. Whatever happens, PostgreSQL holds nothing of the table, a
+// prefix of its rows without duplicates, or all of it; failures exit 1.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "paradox/table_writer.h"
+#include "transfer_fixture.h"
+
+extern char** environ;
+
+namespace corvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr int kBigRows = 200000;
+constexpr const char* kMade = "TOPG_FAULT";
+// The memo of row `id` as SQL computes it: every 5th row has none, the rest
+// 1 to 60 letters, most of them in the .mb file.
+constexpr const char* kExpectedMemo =
+    "CASE WHEN \"ID\" % 5 = 0 THEN NULL ELSE repeat(chr(97 + (\"ID\" % 26)::int), 1 + (\"ID\" % "
+    "60)::int) END";
+
+std::string MemoOf(int id) {
+  return id % 5 == 0 ? "" : std::string(1 + id % 60, static_cast<char>('a' + id % 26));
+}
+
+// The 200,000-row table, written once for the whole suite.
+const fs::path& BigTableDir() {
+  static const fs::path dir = [] {
+    std::string tmpl = (fs::temp_directory_path() / "corvane-faults.XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) return fs::path();
+    using paradox::FieldType;
+    auto w = paradox::TableWriter::Create(
+        (fs::path(tmpl) / (std::string(kMade) + ".db")).string(),
+        {{"ID", FieldType::kLong, 4, 0}, {"MEMO", FieldType::kMemo, 11, 0}}, 1252, kBigRows);
+    if (!w.ok()) return fs::path();
+    for (int id = 1; id <= kBigRows; ++id) {
+      const std::string memo = MemoOf(id);
+      if (!(*w)->Append({{false, std::to_string(id)}, {memo.empty(), memo}}).ok()) return fs::path();
+    }
+    if (!(*w)->Finish(paradox::TableWriter::Replace::kNever).ok()) return fs::path();
+    return fs::path(tmpl);
+  }();
+  return dir;
+}
+
+class ToPostgresFaultsTest : public ToPostgresTest {
+ protected:
+  void SetUp() override {
+    ToPostgresTest::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_FALSE(BigTableDir().empty());
+    // A table name of the test's own: the tests may run side by side.
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    big_ = "TOPG_F_" + test.substr(0, 24);
+    for (char& c : big_) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const auto& e : fs::directory_iterator(BigTableDir())) {
+      fs::copy_file(e.path(), folder_ / (big_ + e.path().extension().string()));
+    }
+    drop_after_.push_back(big_);
+    (void)PgTry("DROP TABLE IF EXISTS \"" + big_ + "\"");
+  }
+  std::string big_;  // the table, as the Paradox list shows it
+
+  // Starts corvane-cli with `args`, its output into `log`.
+  pid_t Start(const std::string& command, const std::string& args, const fs::path& log) {
+    const char* dir = std::getenv("CORVANE_PROGRAM_DIR");
+    const ConnectionSettings& s = fake_.settings.settings;
+    std::string cmd = "exec '" + std::string(dir ? dir : "bin") + "/corvane-cli' " + command;
+    if (command == "to-postgres") {
+      cmd += " --paradox '" + folder_.string() + "' --server " + s.server + " --port " + s.port +
+             " --user " + s.user + " --password '" + s.password + "' --database " + s.database;
+    }
+    cmd += " " + args + " </dev/null >'" + log.string() + "' 2>&1";
+    const char* argv[] = {"sh", "-c", cmd.c_str(), nullptr};
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ),
+              0);
+    return pid;
+  }
+  // The exit status, or 128 + the signal that ended it.
+  static int Wait(pid_t pid) {
+    int st = 0;
+    if (waitpid(pid, &st, 0) != pid) return -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  }
+  static std::string Slurp(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  static int Occurrences(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+  int Copy() { return Copy("--overwrite " + big_); }
+  int Copy(const std::string& args) {
+    return Wait(Start("to-postgres", args, folder_ / "run.log"));
+  }
+
+  // Rows stored, or -1 when the table does not exist. Fails the test unless
+  // the rows are ID 1..n exactly once each, each with its own memo.
+  int64_t CheckPrefix() {
+    if (!PgTry(std::string("SELECT 1 FROM \"") + big_ + "\" LIMIT 0").ok()) return -1;
+    Rows r = PgRows(std::string("SELECT count(*), count(DISTINCT \"ID\"), coalesce(max(\"ID\"), "
+                                "0), count(*) FILTER (WHERE \"MEMO\" IS DISTINCT FROM ") +
+                    kExpectedMemo + ") FROM \"" + big_ + "\"");
+    if (r.empty()) return -2;
+    const std::string n = r[0][0].text();
+    EXPECT_EQ(r[0][1].text(), n) << "duplicated rows";
+    EXPECT_EQ(r[0][2].text(), n) << "not a prefix";
+    EXPECT_EQ(r[0][3].text(), "0") << "memos changed";
+    return std::stoll(n);
+  }
+
+  // The server process of the copy, once its COPY has begun.
+  std::string CopyingBackend(pid_t cli) {
+    for (int i = 0; i < 400; ++i) {
+      Rows r = PgRows(std::string("SELECT pid FROM pg_stat_activity WHERE query LIKE 'COPY \"") +
+                      big_ + "\"%' AND state = 'active' AND datname = current_database()");
+      if (!r.empty()) return r[0][0].text();
+      if (waitpid(cli, nullptr, WNOHANG) == cli) return "";
+      std::this_thread::sleep_for(10ms);
+    }
+    return "";
+  }
+};
+
+// Killed at 20 random moments (half SIGKILL, half SIGTERM), and run again
+// to the end now and then: never a duplicate, never a changed value, and
+// the next run always succeeds.
+TEST_F(ToPostgresFaultsTest, KilledAtRandomMomentsLeavesAPrefixAndTheNextRunSucceeds) {
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Copy(), 0) << Slurp(folder_ / "run.log");
+  const auto full = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(CheckPrefix(), kBigRows);
+  std::mt19937 random(std::random_device{}());
+  const auto span = std::chrono::duration_cast<std::chrono::milliseconds>(full).count();
+  std::uniform_int_distribution<long> moment(0, std::max<long>(span, 1));
+  std::vector<int64_t> seen;
+  for (int k = 0; k < 20; ++k) {
+    const int sig = k % 2 == 0 ? SIGKILL : SIGTERM;
+    const pid_t cli = Start("to-postgres", "--overwrite " + big_, folder_ / "k.log");
+    std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+    kill(cli, sig);
+    const int status = Wait(cli);
+    // A run that finished before the signal must have succeeded.
+    if (status < 128) {
+      EXPECT_EQ(status, 0) << Slurp(folder_ / "k.log");
+    }
+    const int64_t stored = CheckPrefix();
+    seen.push_back(stored);
+    if (k % 5 == 4) {
+      ASSERT_EQ(Copy(), 0) << "after kill " << k << ": " << Slurp(folder_ / "run.log");
+      EXPECT_EQ(CheckPrefix(), kBigRows);
+    }
+  }
+  ::testing::Test::RecordProperty("rows_seen_after_kills", ::testing::PrintToString(seen));
+}
+
+TEST_F(ToPostgresFaultsTest, BackendEndedMidCopyIsOneFailureAndExitOne) {
+  const pid_t cli = Start("to-postgres", "--overwrite " + big_, folder_ / "t.log");
+  const std::string backend = CopyingBackend(cli);
+  ASSERT_NE(backend, "") << Slurp(folder_ / "t.log");
+  Pg("SELECT pg_terminate_backend(" + backend + ")");
+  EXPECT_EQ(Wait(cli), 1);
+  const std::string out = Slurp(folder_ / "t.log");
+  EXPECT_EQ(Occurrences(out, "Application Error"), 1) << out;
+  const int64_t stored = CheckPrefix();
+  EXPECT_NE(out.find("; " + std::to_string(stored) + " rows were stored."), std::string::npos)
+      << out;
+}
+
+TEST_F(ToPostgresFaultsTest, TwoOverwritesAtOnceStoreOneCopy) {
+  const pid_t a = Start("to-postgres", "--overwrite " + big_, folder_ / "a.log");
+  const pid_t b = Start("to-postgres", "--overwrite " + big_, folder_ / "b.log");
+  // The second replaces the first's table; the first's closing count of
+  // its rows may meet the table while it is being replaced.
+  const int status_a = Wait(a), status_b = Wait(b);
+  EXPECT_TRUE(status_a == 0 || status_b == 0) << Slurp(folder_ / "a.log") << Slurp(folder_ / "b.log");
+  EXPECT_LE(std::max(status_a, status_b), 1);
+  EXPECT_EQ(CheckPrefix(), kBigRows);
+  // One of them said that it waited for the other.
+  EXPECT_NE((Slurp(folder_ / "a.log") + Slurp(folder_ / "b.log")).find("Waiting for another copy"),
+            std::string::npos);
+}
+
+TEST_F(ToPostgresFaultsTest, TableCutWhileSentFailsWithoutNullRows) {
+  const pid_t cli = Start("to-postgres", big_, folder_ / "c.log");
+  ASSERT_NE(CopyingBackend(cli), "") << Slurp(folder_ / "c.log");
+  fs::resize_file(folder_ / (big_ + ".db"), 4096);
+  EXPECT_EQ(Wait(cli), 1);
+  const std::string out = Slurp(folder_ / "c.log");
+  EXPECT_NE(out.find("changed or ended while it was read"), std::string::npos) << out;
+  EXPECT_EQ(Occurrences(out, "Application Error"), 1) << out;
+  const int64_t stored = CheckPrefix();  // no row of NULLs: a clean prefix
+  EXPECT_GE(stored, 0);
+  EXPECT_LT(stored, kBigRows);
+}
+
+TEST_F(ToPostgresFaultsTest, HeaderCountingOtherRowsIsWarnedAbout) {
+  const fs::path db = folder_ / (big_ + ".db");
+  std::string bytes = Slurp(db);
+  ASSERT_GT(bytes.size(), 10u);
+  bytes[9] = 0x7F;  // the record count, little-endian at 6, now far larger
+  std::ofstream(db, std::ios::binary | std::ios::trunc) << bytes;
+  EXPECT_EQ(Copy(big_), 1);
+  const std::string out = Slurp(folder_ / "run.log");
+  EXPECT_NE(out.find("the header counts"), std::string::npos) << out;
+  EXPECT_EQ(CheckPrefix(), kBigRows);  // what the blocks hold is all sent
+}
+
+TEST_F(ToPostgresFaultsTest, DumpOfAFifoReturnsAtOnce) {
+  const fs::path fifo = folder_ / "x.db";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t cli = Start("dump", "'" + fifo.string() + "'", folder_ / "f.log");
+  int status = -1;
+  for (int i = 0; i < 500 && status < 0; ++i) {
+    int st = 0;
+    if (waitpid(cli, &st, WNOHANG) == cli) status = WIFEXITED(st) ? WEXITSTATUS(st) : 99;
+    std::this_thread::sleep_for(10ms);
+  }
+  if (status < 0) {
+    kill(cli, SIGKILL);
+    Wait(cli);
+  }
+  EXPECT_EQ(status, 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_NE(Slurp(folder_ / "f.log").find("not a regular file"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvane::testing
