@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libpq-dev libsqlite3-dev sqlite3
+  libpq-dev libsqlite3-dev sqlite3 libicu-dev
   googletest libgtest-dev libgmock-dev
   postgresql
   pxlib-dev

@@ -43,6 +43,10 @@ PGPASSWORD=corvane-test "$pgbin/createdb" -h 127.0.0.1 -p "$port" -U corvane cor
 
 export CORVANE_TEST_PGHOST=127.0.0.1 CORVANE_TEST_PGPORT=$port CORVANE_TEST_PGUSER=corvane \
        CORVANE_TEST_PGPASSWORD=corvane-test CORVANE_TEST_PGDATABASE=corvane_test
+# Real Paradox tables: CI clones the repository beside a shared folder of them.
+if [ -z "${CORVANE_PARADOX_SAMPLES:-}" ] && [ -d "$top/../shared/paradox-samples" ]; then
+  export CORVANE_PARADOX_SAMPLES=$(cd "$top/../shared/paradox-samples" && pwd)
+fi
 export QT_QPA_PLATFORM=offscreen
 # Settings written by tests stay in the throwaway folder.
 export XDG_CONFIG_HOME="$work/config" HOME="$work/home"

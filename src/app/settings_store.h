@@ -13,6 +13,9 @@ namespace corvane::app {
 
 inline constexpr const char* kApplication = "Vantorel";
 inline constexpr const char* kSection = "Corvane";
+// Code page of the Paradox tables the program writes: "auto" (or absent)
+// lets each table's text choose; a number forces one.
+inline constexpr const char* kExportCodePageKey = "ExportCodePage";
 
 class SettingsStore {
  public:

@@ -4,10 +4,12 @@
 // holds at most a few batches, so memory stays flat whatever the table.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -86,10 +88,17 @@ class BatchPipe {
   }
 
   // The consumer: the next batch, or nothing once the producer finished
-  // and every batch was taken.
-  std::optional<RowBatch> Next() {
+  // and every batch was taken. While it waits, `serve` (if set) is called
+  // every few milliseconds, outside the lock.
+  std::optional<RowBatch> Next(const std::function<void()>& serve = {}) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return finished_ || !full_.empty(); });
+    const auto ready = [&] { return finished_ || !full_.empty(); };
+    while (!changed_.wait_for(lock, std::chrono::milliseconds(5), ready)) {
+      if (!serve) continue;
+      lock.unlock();
+      serve();
+      lock.lock();
+    }
     if (full_.empty()) return std::nullopt;
     RowBatch b = std::move(full_.front());
     full_.pop_front();

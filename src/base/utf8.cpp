@@ -1,15 +1,12 @@
 #include "base/utf8.h"
 
-#include <locale.h>
-#include <wctype.h>
+#include <unicode/uchar.h>
+#include <unicode/ucol.h>
+
+#include <memory>
 
 namespace corvane::utf8 {
 namespace {
-
-locale_t Utf8Locale() {
-  static const locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  return loc;
-}
 
 template <typename Map>
 std::string MapCase(std::string_view text, Map map) {
@@ -77,20 +74,58 @@ void AppendCodePoint(std::string& out, long c) {
   }
 }
 
-long LowerCodePoint(long c) {
-  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 0x20 : c;
-  const locale_t loc = Utf8Locale();
-  return loc ? static_cast<long>(towlower_l(static_cast<wint_t>(c), loc)) : c;
-}
+long LowerCodePoint(long c) { return c < 0 ? c : static_cast<long>(u_tolower(static_cast<UChar32>(c))); }
 
-long UpperCodePoint(long c) {
-  if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 0x20 : c;
-  const locale_t loc = Utf8Locale();
-  return loc ? static_cast<long>(towupper_l(static_cast<wint_t>(c), loc)) : c;
-}
+long UpperCodePoint(long c) { return c < 0 ? c : static_cast<long>(u_toupper(static_cast<UChar32>(c))); }
 
 std::string LowerCase(std::string_view text) { return MapCase(text, LowerCodePoint); }
 std::string UpperCase(std::string_view text) { return MapCase(text, UpperCodePoint); }
+
+int CompareIgnoringCase(std::string_view a, std::string_view b) {
+  struct Closer {
+    void operator()(UCollator* c) const { ucol_close(c); }
+  };
+  // A collator is not shared between threads.
+  thread_local const std::unique_ptr<UCollator, Closer> collator = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    UCollator* c = ucol_open("", &status);
+    if (c) ucol_setStrength(c, UCOL_SECONDARY);  // letters and accents, not case
+    return std::unique_ptr<UCollator, Closer>(U_SUCCESS(status) ? c : nullptr);
+  }();
+  if (collator) {
+    UErrorCode status = U_ZERO_ERROR;
+    const UCollationResult r =
+        ucol_strcollUTF8(collator.get(), a.data(), static_cast<int32_t>(a.size()), b.data(),
+                         static_cast<int32_t>(b.size()), &status);
+    if (U_SUCCESS(status)) return r == UCOL_LESS ? -1 : r == UCOL_GREATER ? 1 : 0;
+  }
+  const std::string x = LowerCase(a), y = LowerCase(b);
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
+bool IsValid(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    if (NextCodePoint(text, i) < 0) return false;
+  }
+  return true;
+}
+
+std::string Printable(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const size_t start = i;
+    if (NextCodePoint(text, i) >= 0) {
+      out.append(text.substr(start, i - start));
+    } else {
+      const auto b = static_cast<unsigned char>(text[start]);
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+    }
+  }
+  return out;
+}
 
 size_t Utf16Length(std::string_view text) {
   size_t units = 0;

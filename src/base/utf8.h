@@ -1,7 +1,7 @@
-// UTF-8 text helpers shared by the layers: case mapping by the C.UTF-8
-// tables whatever the process locale, and lengths counted in UTF-16 code
-// units as the platform the names come from counts them. Bytes that are not
-// UTF-8 are never dropped: each stands for itself.
+// UTF-8 text helpers shared by the layers: Unicode case mapping and
+// collation (ICU) whatever the process locale, and lengths counted in
+// UTF-16 code units as the platform the names come from counts them. Bytes
+// that are not UTF-8 are never dropped: each stands for itself.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +20,15 @@ long LowerCodePoint(long code_point);
 long UpperCodePoint(long code_point);
 std::string LowerCase(std::string_view text);
 std::string UpperCase(std::string_view text);
+
+// Alphabetical order ignoring case (Unicode's root collation, accents
+// counted after letters: "Apfel" < "Über" < "Zebra"): < 0, 0 or > 0.
+int CompareIgnoringCase(std::string_view a, std::string_view b);
+
+// True when every byte belongs to a valid UTF-8 sequence.
+bool IsValid(std::string_view text);
+// The text with each byte that is not UTF-8 written as \xNN, for messages.
+std::string Printable(std::string_view text);
 
 // True when every byte is below 0x80. Long texts (memos) are looked at a
 // block of bytes at a time.

@@ -20,6 +20,20 @@ std::string RemoveAll(const std::string& s, const std::string& what) {
   return out;
 }
 
+// Names that are not text would show as some other name, which send,
+// delete and rename could not find again.
+void NoteUnnamable(const std::vector<std::string>& paths, ui::Dialogs& dialogs) {
+  if (paths.empty()) return;
+  constexpr size_t kShown = 10;
+  std::string text = std::to_string(paths.size()) +
+                     " table file(s) are not in the list, as their names are not valid UTF-8 "
+                     "text (the bytes that are not are shown as \\xNN). Rename them to work "
+                     "with them:";
+  for (size_t i = 0; i < paths.size() && i < kShown; ++i) text += "\n" + utf8::Printable(paths[i]);
+  if (paths.size() > kShown) text += "\n... and " + std::to_string(paths.size() - kShown) + " more";
+  dialogs.Message(text, std::nullopt, ui::MessageIcon::kExclamation);
+}
+
 }  // namespace
 
 std::string TableNameOf(const std::string& file_name) {
@@ -44,14 +58,20 @@ Status ListParadoxTables(const std::string& folder, ui::TableList& list, ui::Eve
   (void)paradox::RecoverInterruptedWrites(folder);
   std::vector<std::string> folders = {folder + "/"};
   GetSubDirectories2016(folders, true, pump, dialogs);
+  std::vector<std::string> unnamable;
   for (std::string entry : folders) {
     pump.Pump();  // listing 10,000 folders takes long enough to be felt
     entry.pop_back();
     for (const std::string& name : ListFiles(entry, "*.db")) {
       if (name[0] == '~') continue;
+      if (!utf8::IsValid(name)) {
+        unnamable.push_back(entry + "/" + name);
+        continue;
+      }
       list.Add(TableNameOf(entry + "/" + name));
     }
   }
+  NoteUnnamable(unnamable, dialogs);
   return Status::Ok();
 }
 

@@ -20,6 +20,8 @@ std::string TableNameOf(const std::string& file_name);
 
 // Clears `list` and adds the table names of `folder` and all its sub-folders
 // (breadth-first), upper-cased with every ".DB" removed, "~" files skipped.
+// A file whose name is not valid UTF-8 cannot be named in the list: it is
+// left out, and one message names every such file.
 // The walk's own failures are shown through `dialogs` under the folder
 // walk's tag; the pump is served per folder.
 Status ListParadoxTables(const std::string& folder, ui::TableList& list, ui::EventPump& pump,

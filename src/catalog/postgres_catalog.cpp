@@ -1,11 +1,14 @@
 #include "catalog/postgres_catalog.h"
 
 #include "connection/connection.h"
+#include "ui/pump.h"
 
 namespace corvane::catalog {
 
-bool TestPostgreSQLConnection(const ConnectionSettings& settings) {
+bool TestPostgreSQLConnection(const ConnectionSettings& settings,
+                              const std::function<void()>& while_waiting) {
   Connection connection;
+  connection.options().serve = while_waiting;
   return connection.Open(PostgresConnectionString(settings)).ok();
 }
 
@@ -17,6 +20,7 @@ Status ListPostgreSQLTables(const ConnectionSettings& settings, ui::TableList& l
                             ui::EventPump& pump) {
   Connection connection;
   connection.options().cursor_location = CursorLocation::kClient;
+  connection.options().serve = ui::ServeWith(pump);
   CORVANE_RETURN_IF_ERROR(connection.Open(PostgresConnectionString(settings)));
   Result<std::unique_ptr<RecordSet>> rows = connection.Execute("select tablename from pg_tables;");
   if (!rows.ok()) return rows.status();

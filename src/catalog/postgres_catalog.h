@@ -1,6 +1,8 @@
 // The PostgreSQL catalog.
 #pragma once
 
+#include <functional>
+
 #include "base/status.h"
 #include "connection/connection_strings.h"
 #include "ui/surfaces.h"
@@ -8,7 +10,9 @@
 namespace corvane::catalog {
 
 // Opens and drops a connection with the login; false on any failure, silently.
-bool TestPostgreSQLConnection(const ConnectionSettings& settings);
+// `while_waiting` (if set) is served while the server answers.
+bool TestPostgreSQLConnection(const ConnectionSettings& settings,
+                              const std::function<void()>& while_waiting = {});
 
 // Clears `list` and adds every row of "select tablename from pg_tables;"
 // (every schema, the system catalogs too; a name in two schemas twice),

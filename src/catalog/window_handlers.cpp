@@ -7,6 +7,7 @@
 #include "catalog/postgres_catalog.h"
 #include "connection/connection.h"
 #include "connection/connection_strings.h"
+#include "ui/pump.h"
 
 namespace corvane::catalog {
 namespace {
@@ -18,16 +19,17 @@ Result<bool> FolderHoldsTables(const ui::SettingsSource& settings) {
   return TestParadoxFolder(settings.Current().paradox_folder);
 }
 
-Result<bool> LoginOpens(const ui::SettingsSource& settings) {
-  return TestPostgreSQLConnection(settings.Current());
+Result<bool> LoginOpens(const ui::SettingsSource& settings, ui::EventPump& pump) {
+  return TestPostgreSQLConnection(settings.Current(), ui::ServeWith(pump));
 }
 
 // Both ways into the tables window make the same two tests in this order;
 // the PostgreSQL test runs only after the folder test passed (or failed with
 // an error, which counts as passed).
-bool BothSidesReachable(Procedure& proc, int folder_line, const ui::SettingsSource& settings) {
+bool BothSidesReachable(Procedure& proc, int folder_line, ui::LoginWindow& window) {
+  const ui::SettingsSource& settings = window.settings;
   if (!proc.Test(folder_line, [&] { return FolderHoldsTables(settings); })) return false;
-  return proc.Test(folder_line + 2, [&] { return LoginOpens(settings); });
+  return proc.Test(folder_line + 2, [&] { return LoginOpens(settings, window.pump); });
 }
 
 void LoadHandCursorIfPresent(Procedure& proc, int line, const std::string& program_folder,
@@ -65,7 +67,7 @@ bool LoadLoginWindow(LoginFrame& frame, ui::LoginWindow& window, const ReadSetti
         proc.Get<std::string>(114 + 2 * i, [&] { return read(kFieldKeys[i], kFieldDefaults[i]); });
     if (text) frame.SetField(i + 1, *text);
   }
-  if (!BothSidesReachable(proc, 126, window.settings)) return false;
+  if (!BothSidesReachable(proc, 126, window)) return false;
   proc.Step(130, [&] { return frame.ShowTablesWindow(); });
   return true;
 }
@@ -73,7 +75,7 @@ bool LoadLoginWindow(LoginFrame& frame, ui::LoginWindow& window, const ReadSetti
 bool NextPage(LoginFrame& frame, ui::LoginWindow& window) {
   Procedure proc(window.dialogs, "Form1.PushButton2_Click");
   window.pointer.Set(PointerShape::kHourglass);
-  bool entered = BothSidesReachable(proc, 102, window.settings);
+  bool entered = BothSidesReachable(proc, 102, window);
   if (entered) {
     frame.LoadTablesWindow();
     proc.Step(108, [&] { return frame.ShowTablesWindow(); });
@@ -86,6 +88,7 @@ void TestLogin(ui::LoginWindow& window) {
   // A failed open goes to this handler's own message, never to the
   // failure dialog; no SQL is run.
   auto connection = std::make_unique<Connection>();
+  connection->options().serve = ui::ServeWith(window.pump);
   window.pointer.Set(PointerShape::kHourglass);
   Status opened = connection->Open(PostgresConnectionString(window.settings.Current()));
   if (opened.ok()) {

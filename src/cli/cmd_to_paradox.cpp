@@ -22,6 +22,7 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "paradox/code_page.h"
 #include "cli/printable.h"
 #include "cli/table_runs.h"
 #include "connection/connection.h"
@@ -37,7 +38,8 @@ constexpr const char* kUsage =
     "Usage: corvane-cli to-paradox --paradox FOLDER [login options]\n"
     "                              [--overwrite | --skip-existing]\n"
     "                              [--trim-long-names | --skip-long-names] [--jobs N]\n"
-    "                              [--quiet] [--report FILE] [--keep-types]\n"
+    "                              [--quiet] [--report FILE] [--code-page N]\n"
+    "                              [--keep-types]\n"
     "                              (TABLE... | --all)\n"
     "Copies the named PostgreSQL tables (as the table list shows them), or with\n"
     "--all every table outside PostgreSQL's own schemas, into the Paradox folder.\n"
@@ -47,7 +49,10 @@ constexpr const char* kUsage =
     "asked about on a terminal and skipped otherwise. --jobs N copies N tables at\n"
     "a time, each over its own connections and staging file. At the end one line\n"
     "per table gives the rows read, stored and refused; --quiet prints only\n"
-    "failures, --report FILE writes the same as JSON. With --keep-types each\n"
+    "failures, --report FILE writes the same as JSON. A new table's text is\n"
+    "written in code page 1252 when it fits, else in the first code page of\n"
+    "Paradox's language drivers that holds all of it; --code-page N (or\n"
+    "ExportCodePage in the settings) forces one. With --keep-types each\n"
     "column's type chooses the Paradox field where one holds every value, and a\n"
     "table with a primary key becomes a keyed table.\n";
 
@@ -90,6 +95,7 @@ Status FillBothLists(const ConnectionSettings& settings, ui::Dialogs& dialogs,
 Result<Options> ParseToParadox(int argc, char** argv) {
   std::set<std::string> valued = LoginOptionNames(), flags = RunFlagNames();
   valued.insert(RunValuedOptionNames().begin(), RunValuedOptionNames().end());
+  valued.insert("code-page");
   flags.insert(
       {"overwrite", "skip-existing", "trim-long-names", "skip-long-names", "keep-types", "help"});
   Result<Options> parsed = ParseOptions(argc, argv, valued, flags);
@@ -99,6 +105,10 @@ Result<Options> ParseToParadox(int argc, char** argv) {
   }
   if (parsed->Has("trim-long-names") && parsed->Has("skip-long-names")) {
     return Status::InvalidArgument("--trim-long-names and --skip-long-names exclude each other");
+  }
+  if (auto cp = parsed->Get("code-page")) {
+    auto checked = paradox::ParseExportCodePage(*cp);
+    if (!checked.ok()) return Status::InvalidArgument("--code-page: " + checked.status().message());
   }
   return parsed;
 }
@@ -263,6 +273,7 @@ int RunToParadox(int argc, char** argv) {
     ConsolePointer pointer;
     NullPump pump;
     ui::FixedSettings source(settings);
+    source.export_code_page = ExportCodePageFrom(options);
     ui::TablesWindow window{job.postgres, job.paradox, watch,  watch, pointer,
                             pump,         source,      run->jobs > 1 ? staging.Folder(j) : app::ProgramFolder()};
     transfer::ToParadoxOptions transfer_options;

@@ -81,4 +81,11 @@ ConnectionSettings SettingsFrom(const Options& options) {
   return s;
 }
 
+std::string ExportCodePageFrom(const Options& options) {
+  if (auto given = options.Get("code-page")) return *given;
+  auto store = app::MakeIniSettingsStore(app::DefaultConfigRoot());
+  Result<std::string> r = store->Read(app::kApplication, app::kSection, app::kExportCodePageKey, "");
+  return r.ok() ? r.value() : std::string();
+}
+
 }  // namespace corvane::cli

@@ -30,6 +30,8 @@ Result<Options> ParseOptions(int argc, char** argv, const std::set<std::string>&
 // variables and (for the password) password file give, else what the login
 // window stored last, else the window's defaults.
 ConnectionSettings SettingsFrom(const Options& options);
+// --code-page, else the stored setting ("" when neither is there).
+std::string ExportCodePageFrom(const Options& options);
 
 // Option names every command that reaches PostgreSQL takes.
 const std::set<std::string>& LoginOptionNames();

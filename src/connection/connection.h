@@ -40,10 +40,17 @@ struct ConnectionOptions {
   int mode = 0;                // 3 = read and write; informational here
   int command_timeout_s = 30;  // 0 = none
   int connection_timeout_s = 15;
-  // Called about every 50 ms while Open waits for a resource another
+  // Staging database: the code page of the Paradox tables it exports, as
+  // the setting reads ("" or "auto": chosen by each table's text).
+  std::string export_code_page;
+  // Called about every 20 ms while Open waits for a resource another
   // process holds (the staging database during its transfer); `first` on
   // the first call. Returning false gives up. Unset: wait without a word.
   std::function<bool(bool first)> while_waiting;
+  // Called every few milliseconds while the connection keeps its caller
+  // waiting (connecting, a statement on the server, an export), so a window
+  // can serve its events meanwhile. May be empty.
+  std::function<void()> serve;
 };
 
 // Rows of one query, streamed: memory does not grow with the row count.

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/served_call.h"
 #include "connection/drivers.h"
 #include "connection/paradox_statement.h"
 #include "paradox/companion_files.h"
@@ -95,12 +96,24 @@ class TableRecordSet : public RecordSet {
   // caller both hears of it and can go on with the next record; an error
   // that breaks the reader means the rest of the table cannot be read: the
   // set ends there.
+  // A database text cannot hold a NUL byte, and cutting the value there
+  // would lose the rest: the row fails instead.
+  Status NulInside(size_t column) const {
+    return Status::InvalidArgument(
+        "Column `" + (column < names_.size() ? names_[column] : std::to_string(column + 1)) +
+        "` holds a NUL byte inside its text; PostgreSQL text cannot hold a NUL byte, so this "
+        "row is not copied.");
+  }
+
   void Advance() {
     Result<bool> next = reader_->Next(row_);
     row_status_ = next.ok() ? Status::Ok() : next.status();
     if (next.ok() && next.value()) {
       for (size_t i = 0; i < values_.size(); ++i) {
         if (i < row_.size() && !row_[i].null) {
+          if (row_status_.ok() && row_[i].text.find('\0') != std::string::npos) {
+            row_status_ = NulInside(i);
+          }
           values_[i].TakeText(row_[i].text);
         } else {
           values_[i].SetNull();
@@ -123,7 +136,8 @@ class TableRecordSet : public RecordSet {
 
 class ParadoxFolderDriver : public Driver {
  public:
-  explicit ParadoxFolderDriver(fs::path folder) : folder_(std::move(folder)) {}
+  ParadoxFolderDriver(fs::path folder, std::function<void()> serve)
+      : folder_(std::move(folder)), serve_(std::move(serve)) {}
 
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     std::optional<ParadoxStatement> st = ParseParadoxStatement(sql);
@@ -148,7 +162,8 @@ class ParadoxFolderDriver : public Driver {
   Result<std::unique_ptr<RecordSet>> Select(const std::string& table) {
     std::optional<fs::path> file = paradox::FindTableFile(folder_, table);
     if (!file) return MissingTable(table);
-    auto reader = paradox::TableReader::Open(file->string());
+    // Opening walks the whole block chain to count the rows.
+    auto reader = CallServed([&] { return paradox::TableReader::Open(file->string()); }, serve_);
     if (!reader.ok()) return reader.status();
     return std::unique_ptr<RecordSet>(new TableRecordSet(std::move(reader).value()));
   }
@@ -158,6 +173,10 @@ class ParadoxFolderDriver : public Driver {
   Status Drop(const std::string& table) {
     std::vector<fs::path> files = paradox::DroppableTableFiles(folder_, table);
     if (files.empty()) return MissingTable(table);
+    return CallServed([&] { return RemoveFiles(table, files); }, serve_);
+  }
+
+  Status RemoveFiles(const std::string& table, const std::vector<fs::path>& files) {
     for (auto it = files.rbegin(); it != files.rend(); ++it) {
       std::error_code ec;
       fs::remove(*it, ec);  // unlinking ignores a read-only file mode, as wanted
@@ -170,12 +189,13 @@ class ParadoxFolderDriver : public Driver {
   }
 
   fs::path folder_;
+  std::function<void()> serve_;
 };
 
 }  // namespace
 
 Result<std::unique_ptr<Driver>> OpenParadoxFolderDriver(const ConnectionAttributes& attrs,
-                                                        const ConnectionOptions&) {
+                                                        const ConnectionOptions& options) {
   std::string folder;
   if (auto it = attrs.find("defaultdir"); it != attrs.end()) folder = it->second;
   if (folder.empty()) {
@@ -190,7 +210,7 @@ Result<std::unique_ptr<Driver>> OpenParadoxFolderDriver(const ConnectionAttribut
                             "' is not a valid path: the Paradox folder does not exist or is "
                             "not a folder.");
   }
-  return std::unique_ptr<Driver>(new ParadoxFolderDriver(folder));
+  return std::unique_ptr<Driver>(new ParadoxFolderDriver(folder, options.serve));
 }
 
 }  // namespace corvane

@@ -11,11 +11,15 @@
 // of its statements reports the loss.
 #include <poll.h>
 
+#include <cerrno>
+
 #include "connection/pg_session.h"
 #include "connection/pg_statement_scan.h"
 
 namespace corvane {
 namespace {
+
+constexpr int kPollMs = 10;  // between servings of a waiting caller
 
 enum class Outcome { kCommitted, kStatementFailed, kCommitFailed, kLost };
 
@@ -32,34 +36,38 @@ Status Refusal() {
 
 // Sends what libpq has queued without blocking, reading the server's answers
 // meanwhile so neither side stalls on a full socket buffer.
-bool Drain(PGconn* c, bool wait) {
+// While waiting, `serve` is called between short polls.
+bool Drain(PGconn* c, bool wait, const std::function<void()>& serve) {
   for (;;) {
     const int r = PQflush(c);
     if (r == 0) return true;
     if (r < 0) return false;
     pollfd p{PQsocket(c), static_cast<short>(POLLIN | POLLOUT), 0};
-    if (poll(&p, 1, wait ? -1 : 0) < 0) return false;
+    if (poll(&p, 1, wait ? kPollMs : 0) < 0 && errno != EINTR) return false;
     if ((p.revents & POLLIN) && !PQconsumeInput(c)) return false;
     if (!wait && !(p.revents & POLLOUT)) return true;
+    if (serve) serve();
   }
 }
 
 bool Send(PGconn* c, const std::string& sql) {
   return PQsendQueryParams(c, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
-         Drain(c, false);
+         Drain(c, false, nullptr);
 }
 
-bool SendRun(PGconn* c, const std::vector<std::string>& st, size_t begin, size_t end) {
+bool SendRun(PGconn* c, const std::vector<std::string>& st, size_t begin, size_t end,
+             const std::function<void()>& serve) {
   if (!Send(c, "BEGIN")) return false;
   for (size_t i = begin; i < end; ++i) {
     if (!Send(c, st[i])) return false;
   }
-  return Send(c, "COMMIT") && PQpipelineSync(c) == 1 && Drain(c, true);
+  return Send(c, "COMMIT") && PQpipelineSync(c) == 1 && Drain(c, true, serve);
 }
 
 // The result of the next query in the pipeline, its trailing null consumed.
 // A sync point is not followed by a null.
-PgResultPtr NextResult(PGconn* c) {
+PgResultPtr NextResult(PGconn* c, const std::function<void()>& serve) {
+  if (!PgAwaitResult(c, serve)) return nullptr;
   PgResultPtr first(PQgetResult(c));
   if (!first || PQresultStatus(first.get()) == PGRES_PIPELINE_SYNC) return first;
   while (PgResultPtr more{PQgetResult(c)}) {
@@ -73,12 +81,12 @@ bool Succeeded(const PGresult* r) {
 }
 
 // Reads BEGIN, the statements, COMMIT and the sync point, in that order.
-RunResult ReadRun(PGconn* c, size_t begin, size_t end) {
+RunResult ReadRun(PGconn* c, size_t begin, size_t end, const std::function<void()>& serve) {
   RunResult out;
   bool failed = false;
   // i == begin is BEGIN, begin < i <= end statement i - 1, end + 1 COMMIT.
   for (size_t i = begin; i <= end + 1; ++i) {
-    PgResultPtr r = NextResult(c);
+    PgResultPtr r = NextResult(c, serve);
     if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC || PQstatus(c) == CONNECTION_BAD) {
       // The server's own reason (a terminated backend) beats libpq's.
       return {Outcome::kLost, 0, failed ? out.status : PgError(c, r.get())};
@@ -92,7 +100,7 @@ RunResult ReadRun(PGconn* c, size_t begin, size_t end) {
     }
   }
   // The COMMIT has answered: what it did stands even if the sync goes astray.
-  PgResultPtr sync = NextResult(c);
+  PgResultPtr sync = NextResult(c, serve);
   const bool synced = sync && PQresultStatus(sync.get()) == PGRES_PIPELINE_SYNC;
   if (!synced && failed) return {Outcome::kLost, 0, out.status};
   return out;
@@ -102,9 +110,10 @@ RunResult RunPipelined(PgSession& s, const std::vector<std::string>& st, size_t 
   PGconn* c = s.conn();
   if (PQenterPipelineMode(c) != 1) return {Outcome::kLost, 0, PgError(c, nullptr)};
   PQsetnonblocking(c, 1);
-  const bool sent = SendRun(c, st, begin, end);
+  const bool sent = SendRun(c, st, begin, end, s.while_waiting());
   PQsetnonblocking(c, 0);
-  RunResult out = sent ? ReadRun(c, begin, end) : RunResult{Outcome::kLost, 0, PgError(c, nullptr)};
+  RunResult out = sent ? ReadRun(c, begin, end, s.while_waiting())
+                       : RunResult{Outcome::kLost, 0, PgError(c, nullptr)};
   if (PQexitPipelineMode(c) != 1 || out.outcome == Outcome::kLost) {
     // Unread results leave the connection unusable for single statements:
     // close it, so later statements fail plainly rather than oddly. A run

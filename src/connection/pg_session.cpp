@@ -1,5 +1,9 @@
 #include "connection/pg_session.h"
 
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
 #include <string_view>
 
 namespace corvane {
@@ -14,8 +18,8 @@ std::string TrimEnd(std::string s) {
 // any server whatever its configuration:
 //  - DateStyle ISO: dates and timestamps as YYYY-MM-DD[ HH:MM:SS[.ffffff]];
 //    MDY only orders ambiguous input, which we never send.
-//  - TimeZone UTC: a timestamptz prints as one instant with "+00", the same
-//    from any client, and reads back to the same instant.
+//  - TimeZone is left to the server's setting, or to PGTZ when that is set
+//    (libpq sends it): a timestamptz reads as the wall time psql shows.
 //  - IntervalStyle postgres: the server's default form, which every
 //    PostgreSQL reads back.
 //  - extra_float_digits 1: floats print shortest-exact (nothing cut).
@@ -25,7 +29,7 @@ std::string TrimEnd(std::string s) {
 //    plain decimal.
 std::string SessionOptions(const ConnectionOptions& options) {
   std::string o =
-      "-c DateStyle=ISO,MDY -c TimeZone=UTC -c IntervalStyle=postgres -c extra_float_digits=1 "
+      "-c DateStyle=ISO,MDY -c IntervalStyle=postgres -c extra_float_digits=1 "
       "-c standard_conforming_strings=on -c bytea_output=hex -c lc_monetary=C";
   const long long timeout_ms =
       options.command_timeout_s > 0 ? static_cast<long long>(options.command_timeout_s) * 1000 : 0;
@@ -34,6 +38,36 @@ std::string SessionOptions(const ConnectionOptions& options) {
 }
 
 void IgnoreNotice(void*, const char*) {}
+
+// How long one wait on the socket lasts before the caller is served again.
+constexpr int kPollMs = 10;
+
+// Waits up to kPollMs for the socket to be ready for `events`; false when
+// polling itself failed.
+bool PollSocket(PGconn* conn, short events) {
+  pollfd p{PQsocket(conn), events, 0};
+  return poll(&p, 1, kPollMs) >= 0 || errno == EINTR;
+}
+
+// PQconnectdbParams, with the caller served while the server answers. The
+// time-out is counted here, as polling leaves it to the caller.
+PGconn* ConnectServed(const char* const* keys, const char* const* values, int timeout_s,
+                      const std::function<void()>& while_waiting) {
+  PGconn* conn = PQconnectStartParams(keys, values, 0);
+  if (conn == nullptr || PQstatus(conn) == CONNECTION_BAD) return conn;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+  PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+  while (state != PGRES_POLLING_OK && state != PGRES_POLLING_FAILED) {
+    const short events = state == PGRES_POLLING_READING ? POLLIN : POLLOUT;
+    pollfd p{PQsocket(conn), events, 0};
+    const int ready = poll(&p, 1, kPollMs);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0) state = PQconnectPoll(conn);
+    if (timeout_s > 0 && std::chrono::steady_clock::now() > deadline) break;
+    while_waiting();
+  }
+  return conn;
+}
 
 // SQLSTATEs of connection exceptions that libpq itself detects.
 constexpr const char* kConnectionFailure = "08006";
@@ -82,18 +116,68 @@ Result<std::shared_ptr<PgSession>> PgSession::Connect(const ConnectionAttributes
   keys.push_back(nullptr);
   values.push_back(nullptr);
   // expand_dbname 0: a database name is a name, never a connection string.
-  PgConnPtr conn(PQconnectdbParams(keys.data(), values.data(), 0));
+  PgConnPtr conn(options.serve ? ConnectServed(keys.data(), values.data(),
+                                               options.connection_timeout_s, options.serve)
+                               : PQconnectdbParams(keys.data(), values.data(), 0));
   if (!conn) return Status::Database("Out of memory while connecting to PostgreSQL.");
   if (PQstatus(conn.get()) != CONNECTION_OK) {
-    return Status::Database(TrimEnd(PQerrorMessage(conn.get())), kCannotConnect);
+    std::string why = TrimEnd(PQerrorMessage(conn.get()));
+    if (why.empty()) why = "Could not connect to the PostgreSQL server: timeout expired";
+    return Status::Database(why, kCannotConnect);
   }
   PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
-  return std::shared_ptr<PgSession>(new PgSession(std::move(conn)));
+  return std::shared_ptr<PgSession>(new PgSession(std::move(conn), options.serve));
+}
+
+bool PgAwaitInput(PGconn* conn, const std::function<void()>& while_waiting) {
+  if (!PollSocket(conn, POLLIN) || !PQconsumeInput(conn)) return false;
+  if (while_waiting) while_waiting();
+  return true;
+}
+
+bool PgAwaitResult(PGconn* conn, const std::function<void()>& while_waiting) {
+  while (PQisBusy(conn)) {
+    if (!PgAwaitInput(conn, while_waiting)) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// PQexecParams sent and awaited with the caller served: the result of the
+// statement, its error result when it failed, null when the connection did.
+PgResultPtr ExecServed(PGconn* conn, const std::string& sql,
+                       const std::function<void()>& while_waiting) {
+  if (PQsendQueryParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1) {
+    return nullptr;
+  }
+  PgResultPtr kept;
+  for (;;) {
+    if (!PgAwaitResult(conn, while_waiting)) return nullptr;
+    PgResultPtr next(PQgetResult(conn));
+    if (!next) break;
+    const ExecStatusType got = PQresultStatus(next.get());
+    // A COPY has begun: the rows come next, not further results.
+    if (got == PGRES_COPY_IN || got == PGRES_COPY_OUT || got == PGRES_COPY_BOTH) return next;
+    // As PQexec: the last result, but an error is never replaced.
+    const ExecStatusType st = kept ? PQresultStatus(kept.get()) : PGRES_COMMAND_OK;
+    if (st != PGRES_FATAL_ERROR) kept = std::move(next);
+  }
+  return kept;
+}
+
+}  // namespace
+
+PgResultPtr PgSession::Exec(const std::string& sql) {
+  if (!conn_) return nullptr;
+  if (while_waiting_) return ExecServed(conn_.get(), sql, while_waiting_);
+  return PgResultPtr(
+      PQexecParams(conn_.get(), sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
 }
 
 Result<PgResultPtr> PgSession::Run(const std::string& sql) {
   if (!conn_) return PgClosedError();
-  PgResultPtr r(PQexecParams(conn_.get(), sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+  PgResultPtr r = Exec(sql);
   const ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
   if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK || st == PGRES_EMPTY_QUERY) return r;
   return PgError(conn_.get(), r.get());

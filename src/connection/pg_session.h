@@ -30,6 +30,13 @@ using PgResultPtr = std::unique_ptr<PGresult, PgResultClearer>;
 // IsConnectionLost tells it from a refused statement.
 Status PgError(PGconn* conn, const PGresult* result);
 
+// Waits until libpq can hand out a result without blocking, calling
+// `while_waiting` (if set) between short polls of the socket; false when the
+// connection failed meanwhile (PQerrorMessage says why).
+bool PgAwaitResult(PGconn* conn, const std::function<void()>& while_waiting);
+// One short wait for input from the server, then `while_waiting` (if set);
+// false when the connection failed.
+bool PgAwaitInput(PGconn* conn, const std::function<void()>& while_waiting);
 // The error of a statement on a connection that is closed (08003).
 Status PgClosedError();
 
@@ -51,12 +58,17 @@ class PgSession {
   // text holding two statements. Ok for a command or a query; the result
   // holds the rows of a query.
   Result<PgResultPtr> Run(const std::string& sql);
+  // As PQexecParams without parameters, the waiting caller served: the
+  // result whatever its status (a COPY's too); null when the connection failed.
+  PgResultPtr Exec(const std::string& sql);
   // Runs a statement of our own whose result does not matter beyond success.
   Status RunCommand(const std::string& sql);
   void Finish() {
     if (before_finish) before_finish();
     conn_.reset();
   }
+  // Served while this session waits for the server; may be empty.
+  const std::function<void()>& while_waiting() const { return while_waiting_; }
 
   // Set while a record set streams rows from a cursor in an open transaction.
   bool streaming = false;
@@ -67,8 +79,10 @@ class PgSession {
   bool copying = false;
 
  private:
-  explicit PgSession(PgConnPtr conn) : conn_(std::move(conn)) {}
+  PgSession(PgConnPtr conn, std::function<void()> while_waiting)
+      : conn_(std::move(conn)), while_waiting_(std::move(while_waiting)) {}
   PgConnPtr conn_;
+  std::function<void()> while_waiting_;
 };
 
 

@@ -58,6 +58,24 @@ void MoneyText(std::string_view text, std::string& out) {
   if (negative) out.insert(out.begin(), '-');
 }
 
+// The zone offset ("+01", "-03:30", "+00:53:28") cut from a timestamptz;
+// the era stays. "infinity" has no offset and stays as it is.
+void WallTime(std::string_view text, std::string& out) {
+  std::string_view era;
+  if (text.ends_with(" BC")) {
+    era = text.substr(text.size() - 3);
+    text.remove_suffix(3);
+  }
+  const size_t time = text.find(':');
+  const size_t sign = text.find_last_of("+-");
+  if (time == std::string_view::npos || sign == std::string_view::npos || sign < time) {
+    out.assign(text);
+  } else {
+    out.assign(text.substr(0, sign));
+  }
+  out.append(era);
+}
+
 }  // namespace
 
 int PgTypeCode(unsigned int type_oid) {
@@ -114,6 +132,9 @@ void PgValueText(unsigned int type_oid, std::string_view server_text, std::strin
     case kFloat8Oid:
       if (ReprintFloat<double>(server_text, out)) return;
       break;
+    case kTimestamptzOid:
+      WallTime(server_text, out);
+      return;
     default:
       break;
   }

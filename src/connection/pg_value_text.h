@@ -17,6 +17,10 @@ int PgTypeCode(unsigned int type_oid);
 //   money           "-$1,234.56" (lc_monetary C) -> "-1234.56"
 //   float4, float8  shortest round-trip text as std::to_chars writes it;
 //                   NaN and the infinities as the server prints them
+//   timestamptz     the wall time in the session's time zone, without the
+//                   offset ("2024-02-29 14:14:15+01" -> "2024-02-29 14:14:15",
+//                   "... 10:00:00+00:53:28 BC" -> "... 10:00:00 BC"), as a
+//                   Paradox field holds no zone
 //   everything else unchanged (bytea arrives as \x hex: bytea_output hex)
 void PgValueText(unsigned int type_oid, std::string_view server_text, std::string& out);
 

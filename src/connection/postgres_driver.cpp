@@ -264,7 +264,7 @@ class PgCopyRecordSet : public RecordSet {
     if (!copying_) return Status::Ok();
     if (!batch_ || ++row_ >= batch_->rows()) {
       if (batch_) pipe_.Recycle(std::move(*batch_));
-      batch_ = pipe_.Next();
+      batch_ = pipe_.Next(session_->while_waiting());
       row_ = 0;
       if (!batch_) return Ended();
     }
@@ -444,7 +444,7 @@ Result<std::unique_ptr<RecordSet>> PostgresDriver::StartCopy(const std::string& 
   Status saved = session_->RunCommand(std::string("SAVEPOINT ") + kSavepoint);
   if (!saved.ok()) return Abandon(own, saved);
   const std::string copy = "COPY (\n" + body + "\n) TO STDOUT";
-  PgResultPtr started(PQexecParams(conn, copy.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+  PgResultPtr started = session_->Exec(copy);
   if (!started || PQresultStatus(started.get()) != PGRES_COPY_OUT) {
     Status why = PgError(conn, started.get());
     started.reset();

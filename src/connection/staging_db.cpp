@@ -13,6 +13,8 @@
 #include <system_error>
 #include <thread>
 
+#include "base/served_call.h"
+
 namespace corvane::staging {
 
 std::string QuoteSqliteName(std::string_view name) {
@@ -27,7 +29,7 @@ std::string QuoteSqliteName(std::string_view name) {
 
 namespace {
 
-constexpr auto kWaitStep = std::chrono::milliseconds(50);
+constexpr auto kWaitStep = std::chrono::milliseconds(20);  // a window waits no longer
 
 // A rollback journal (deleted at commit) synced: a kill or a power cut part way
 // leaves a journal that the next open plays back, and a full disk fails the
@@ -136,6 +138,25 @@ StagingDb::~StagingDb() {
   if (lock_fd_ >= 0) ::close(lock_fd_);  // after SQLite's own descriptors
 }
 
+void StagingDb::ServeWhileBusy(std::function<void()> serve) {
+  serve_ = std::move(serve);
+  serving_thread_ = std::this_thread::get_id();
+  if (!serve_) {
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    return;
+  }
+  // About every 4000 virtual machine steps: a few tens of microseconds.
+  sqlite3_progress_handler(
+      db_, 4000,
+      [](void* self) {
+        auto* db = static_cast<StagingDb*>(self);
+        // A statement run on a helper thread (CallServed) is served from here.
+        if (std::this_thread::get_id() == db->serving_thread_) db->serve_();
+        return 0;  // never interrupts the statement
+      },
+      this);
+}
+
 Result<Stmt> StagingDb::Prepare(std::string_view sql) {
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &s, nullptr) != SQLITE_OK) {
@@ -161,7 +182,8 @@ Status StagingDb::BeginIfNeeded() {
 Status StagingDb::Commit() {
   in_transaction_ = false;
   if (sqlite3_get_autocommit(db_) != 0) return Status::Ok();
-  return Exec("COMMIT");
+  // The commit syncs a whole table's pages to disk: long enough to be felt.
+  return CallServed([this] { return Exec("COMMIT"); }, serve_);
 }
 
 Result<std::vector<ColumnDef>> StagingDb::Columns(const std::string& table) {

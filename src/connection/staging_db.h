@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "base/status.h"
@@ -81,6 +82,11 @@ class StagingDb {
 
   const std::string& path() const { return path_; }
 
+  // Calls `serve` every few thousand steps of any statement (a long read,
+  // an export, a drop) so the caller's window is served meanwhile.
+  void ServeWhileBusy(std::function<void()> serve);
+  const std::function<void()>& serve() const { return serve_; }
+
  private:
   StagingDb(int lock_fd, std::string path) : lock_fd_(lock_fd), path_(std::move(path)) {}
   Status Connect();
@@ -91,6 +97,8 @@ class StagingDb {
   int lock_fd_ = -1;  // holds the flock; closed only after db_
   std::string path_;
   bool in_transaction_ = false;
+  std::function<void()> serve_;
+  std::thread::id serving_thread_;
 };
 
 }  // namespace corvane::staging

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <variant>
 
+#include "base/served_call.h"
 #include "connection/drivers.h"
 #include "connection/field_learner.h"
 #include "connection/staging_db.h"
@@ -40,7 +41,8 @@ std::string CacheKey(std::string_view name) {
 
 class StagingDriver : public Driver {
  public:
-  explicit StagingDriver(std::unique_ptr<staging::StagingDb> db) : db_(std::move(db)) {}
+  StagingDriver(std::unique_ptr<staging::StagingDb> db, int code_page)
+      : db_(std::move(db)), code_page_(code_page) {}
 
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     auto parsed = staging::ParseStagingStatement(sql);
@@ -93,7 +95,9 @@ class StagingDriver : public Driver {
   Result<InsertTarget*> Target(const std::string& table);
   using Row = std::span<const std::optional<std::string_view>>;
   Status InsertValues(const std::string& table, Row values);
-  Status Bind(InsertTarget& target, const std::string& table, Row values);
+  Status Bind(InsertTarget& target, const std::string& table, Row values,
+              paradox::CodePageChoice& pages);
+  paradox::CodePageChoice& PagesOf(const std::string& table);
   void NoteFailure();
   int64_t Number(const char* query);
   void Shrink();
@@ -107,6 +111,11 @@ class StagingDriver : public Driver {
   // The field chooser of each table created on this connection, shown every
   // row stored since, so that the export reads the table only once.
   std::unordered_map<std::string, std::unique_ptr<staging::FieldLearner>> learned_;
+  // The code page the export will write: 0 chooses it by the text.
+  int code_page_ = 0;
+  // Per staged table, the code pages that hold every row taken so far: a
+  // row only fails when no single code page could hold the whole table.
+  std::unordered_map<std::string, paradox::CodePageChoice> pages_;
   std::vector<std::optional<std::string_view>> views_;
   std::vector<std::string_view> stored_;
   // Set when SQLite rolled back the shared transaction after a failure:
@@ -135,8 +144,21 @@ void StagingDriver::NoteFailure() {
   }
 }
 
+paradox::CodePageChoice& StagingDriver::PagesOf(const std::string& table) {
+  return pages_.try_emplace(CacheKey(table), code_page_).first->second;
+}
+
 Status StagingDriver::Run(const staging::CreateStatement& st) {
   inserts_.clear();
+  paradox::CodePageChoice pages(code_page_);
+  for (const ColumnDef& c : st.columns) {
+    Status s = pages.Admit(c.name);
+    if (!s.ok()) {
+      return Status::InvalidArgument("The column name `" + c.name +
+                                     "` cannot be stored in a Paradox table: " + s.message() +
+                                     ".");
+    }
+  }
   std::string sql = "CREATE TABLE " + QuoteSqliteName(st.table) + "(";
   for (size_t i = 0; i < st.columns.size(); ++i) {
     if (i > 0) sql += ", ";
@@ -145,18 +167,23 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
   sql += ")";
   learned_.erase(CacheKey(st.table));
   CORVANE_RETURN_IF_ERROR(RunWrite(sql));
+  pages_.insert_or_assign(CacheKey(st.table), pages);
   lost_writes_ = false;
   std::vector<paradox::SchemaChooser::Column> columns;
   for (const ColumnDef& c : st.columns) columns.push_back(staging::ChooserColumnOf(c));
   learned_[CacheKey(st.table)] =
-      std::make_unique<staging::FieldLearner>(std::move(columns), staging::kExportCodePage);
+      std::make_unique<staging::FieldLearner>(std::move(columns), code_page_);
   return Status::Ok();
 }
 
 Status StagingDriver::Run(const staging::DropStatement& st) {
   inserts_.clear();  // an open statement on the table would block the drop
   learned_.erase(CacheKey(st.table));
-  return RunWrite("DROP TABLE " + QuoteSqliteName(st.table));
+  // Freeing a large table's pages is one step SQLite does not interrupt.
+  CORVANE_RETURN_IF_ERROR(CallServed(
+      [&] { return RunWrite("DROP TABLE " + QuoteSqliteName(st.table)); }, db_->serve()));
+  pages_.erase(CacheKey(st.table));
+  return Status::Ok();
 }
 
 Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& table) {
@@ -181,7 +208,8 @@ Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& ta
   return &target;
 }
 
-Status StagingDriver::Bind(InsertTarget& target, const std::string& table, Row values) {
+Status StagingDriver::Bind(InsertTarget& target, const std::string& table, Row values,
+                           paradox::CodePageChoice& pages) {
   if (values.size() != target.columns.size()) {
     return Status::InvalidArgument("The row has " + std::to_string(values.size()) +
                                    " values, but staging table `" + table + "` has " +
@@ -196,7 +224,7 @@ Status StagingDriver::Bind(InsertTarget& target, const std::string& table, Row v
       sqlite3_bind_null(stmt, index);
       continue;
     }
-    auto stored = staging::StagingValue(table, target.columns[i], *values[i]);
+    auto stored = staging::StagingValue(table, target.columns[i], *values[i], pages);
     if (!stored.ok()) return stored.status();
     const std::string_view v = stored.value();
     stored_[i] = v;
@@ -219,7 +247,8 @@ Status StagingDriver::InsertValues(const std::string& table, Row values) {
   auto target = Target(table);
   if (!target.ok()) return target.status();
   sqlite3_stmt* stmt = (*target)->stmt.get();
-  Status bound = Bind(**target, table, values);
+  paradox::CodePageChoice pages = PagesOf(table);
+  Status bound = Bind(**target, table, values, pages);
   if (!bound.ok()) {
     sqlite3_clear_bindings(stmt);
     return bound;
@@ -233,6 +262,7 @@ Status StagingDriver::InsertValues(const std::string& table, Row values) {
     NoteFailure();
     return s;
   }
+  PagesOf(table) = pages;
   if (auto it = learned_.find(CacheKey(table)); it != learned_.end()) it->second->Observe(stored_);
   return s;
 }
@@ -247,7 +277,8 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
   }
   auto learned = learned_.find(CacheKey(st.source));
   return staging::ExportStagingTable(
-      *db_, st, learned == learned_.end() ? nullptr : &learned->second->Settled(), &export_note_);
+      *db_, st, code_page_, learned == learned_.end() ? nullptr : &learned->second->Settled(),
+      &export_note_);
 }
 
 // Gives the pages of dropped tables back to the file system, so the file
@@ -262,7 +293,8 @@ void StagingDriver::Shrink() {
   const int64_t free_bytes = Number("PRAGMA freelist_count") * Number("PRAGMA page_size");
   if (free_bytes <= kMaxFreeBytes) return;
   (void)db_->Exec(kLargePages);
-  (void)db_->Exec("VACUUM");
+  // Rebuilding and truncating the file is felt: the window is served meanwhile.
+  (void)CallServed([&] { return db_->Exec("VACUUM"); }, db_->serve());
 }
 
 // Larger pages cut the file reads and writes of a big table to a quarter.
@@ -300,13 +332,19 @@ Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
 
 Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& attrs,
                                                   const ConnectionOptions& options) {
+  auto code_page = paradox::ParseExportCodePage(options.export_code_page);
+  if (!code_page.ok()) {
+    return Status::InvalidArgument("The code page set for new Paradox tables: " +
+                                   code_page.status().message());
+  }
   auto it = attrs.find("data source");
   if (it == attrs.end() || it->second.empty()) {
     return Status::InvalidArgument("The staging connection string names no Data Source.");
   }
   auto db = staging::StagingDb::Open(it->second, options.while_waiting);
   if (!db.ok()) return db.status();
-  auto driver = std::make_unique<StagingDriver>(std::move(db).value());
+  if (options.serve) (*db)->ServeWhileBusy(options.serve);
+  auto driver = std::make_unique<StagingDriver>(std::move(db).value(), *code_page);
   driver->UseLargePages();
   return std::unique_ptr<Driver>(std::move(driver));
 }

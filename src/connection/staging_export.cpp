@@ -22,9 +22,11 @@
 #include <vector>
 
 #include "base/row_batches.h"
+#include "base/served_call.h"
 #include "base/stop_request.h"
 #include "paradox/companion_files.h"
 #include "paradox/field_encode.h"
+#include "paradox/header_encode.h"
 #include "paradox/schema_chooser.h"
 #include "paradox/table_lock.h"
 #include "paradox/table_set_aside.h"
@@ -111,7 +113,7 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
   std::vector<paradox::Cell> row(columns);
   Status done = Status::Ok();
   while (done.ok()) {
-    std::optional<RowBatch> batch = pipe.Next();
+    std::optional<RowBatch> batch = pipe.Next(db.serve());
     if (!batch) break;
     for (size_t r = 0; r < batch->rows() && done.ok(); ++r) {
       for (size_t i = 0; i < columns; ++i) {
@@ -123,6 +125,8 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
       if (done.ok() && StopRequested()) done = Interrupted(table);
     }
     pipe.Recycle(std::move(*batch));
+    // The reading thread cannot serve the window; this one does, per batch.
+    if (db.serve()) db.serve()();
   }
   pipe.Cancel();
   reader.join();
@@ -221,19 +225,20 @@ paradox::SchemaChooser::Column ChooserColumnOf(const ColumnDef& c) {
 
 namespace {
 
-Result<std::vector<paradox::FieldInfo>> ChooseFields(StagingDb& db, const std::string& table,
-                                                     const std::vector<ColumnDef>& columns,
-                                                     uint64_t& rows) {
+// The chooser shown every row: `seen`, or one that reads the table now.
+Result<paradox::SchemaChooser> Learn(StagingDb& db, const std::string& table,
+                                     const std::vector<ColumnDef>& columns, int code_page,
+                                     const paradox::SchemaChooser* seen) {
+  if (seen) return *seen;
   std::vector<paradox::SchemaChooser::Column> defs;
   for (const ColumnDef& c : columns) defs.push_back(ChooserColumnOf(c));
-  paradox::SchemaChooser chooser(std::move(defs), kExportCodePage);
+  paradox::SchemaChooser chooser(std::move(defs), code_page);
   CORVANE_RETURN_IF_ERROR(
       ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {}, [&](const auto& row) {
         chooser.Observe(row);
         return Status::Ok();
       }));
-  rows = chooser.rows_observed();
-  return chooser.Choose();
+  return chooser;
 }
 
 // The columns of the key in key order; empty for a table without one.
@@ -255,7 +260,7 @@ using KeyFn = std::function<Status(int64_t rowid, const std::string& key)>;
 // is blank or cannot hold its value ends the walk with `why` set.
 Status ForEachKey(StagingDb& db, const std::string& table,
                   const std::vector<paradox::FieldInfo>& fields, const std::vector<size_t>& key,
-                  std::string& why, const KeyFn& fn) {
+                  int code_page, std::string& why, const KeyFn& fn) {
   std::string bytes;
   return ForEachRowHere(
       db, table, "SELECT rowid, * FROM " + QuoteSqliteName(table) + " ORDER BY rowid",
@@ -267,7 +272,7 @@ Status ForEachKey(StagingDb& db, const std::string& table,
           std::string part(static_cast<size_t>(f.size), '\0');
           Status st = cell.null || cell.text.empty()
                           ? Status::InvalidArgument("it is blank in some row")
-                          : paradox::EncodeScalar(f, cell, kExportCodePage,
+                          : paradox::EncodeScalar(f, cell, code_page,
                                                   reinterpret_cast<unsigned char*>(part.data()));
           if (!st.ok()) {
             why = "key field \"" + f.name + "\" cannot be a key: " + st.message();
@@ -288,8 +293,9 @@ struct KeyOrder {
 
 Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
                            const std::vector<paradox::FieldInfo>& fields,
-                           const std::vector<size_t>& key) {
+                           const std::vector<size_t>& key, int code_page) {
   KeyOrder out;
+  std::vector<paradox::FieldInfo> key_fields;
   for (size_t k : key) {
     const paradox::FieldInfo& f = fields[k];
     if (paradox::IsBlobType(f.type) || f.type == paradox::FieldType::kBytes) {
@@ -297,12 +303,18 @@ Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
                     " field, which cannot be part of a key";
       return out;
     }
+    key_fields.push_back(f);
+  }
+  Status keyable = paradox::CheckKeyFields(key_fields, static_cast<int>(key.size()), code_page);
+  if (!keyable.ok()) {
+    out.why_not = keyable.message();
+    return out;
   }
   // Tables often arrive in key order: one pass tells, with nothing stored.
   std::string previous;
   bool first = true, ascending = true;
   const Status out_of_order = Status::Internal("out of key order");
-  Status walked = ForEachKey(db, table, fields, key, out.why_not, [&](int64_t, const auto& k) {
+  Status walked = ForEachKey(db, table, fields, key, code_page, out.why_not, [&](int64_t, const auto& k) {
     ascending = first || previous < k;
     first = false;
     previous = k;
@@ -320,7 +332,7 @@ Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
   auto insert = db.Prepare("INSERT INTO temp.corvane_export_key VALUES(?1, ?2)");
   if (!insert.ok()) return insert.status();
   Status filled =
-      ForEachKey(db, table, fields, key, out.why_not, [&](int64_t rowid, const std::string& k) {
+      ForEachKey(db, table, fields, key, code_page, out.why_not, [&](int64_t rowid, const std::string& k) {
         sqlite3_bind_blob(insert->get(), 1, k.data(), static_cast<int>(k.size()), SQLITE_TRANSIENT);
         sqlite3_bind_int64(insert->get(), 2, rowid);
         const int rc = sqlite3_step(insert->get());
@@ -374,7 +386,7 @@ ReplaceGrant::~ReplaceGrant() {
   if (it != grants.end()) grants.erase(it);
 }
 
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page,
                           const paradox::SchemaChooser* seen, std::string* note) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
@@ -384,17 +396,18 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
   const fs::path folder(e.folder);
   const bool replace = Granted(e.folder, e.target);
   CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target, replace));
-  uint64_t rows = seen ? seen->rows_observed() : 0;
-  auto chosen = seen ? Result<std::vector<paradox::FieldInfo>>(seen->Choose())
-                     : ChooseFields(db, e.source, *columns, rows);
-  if (!chosen.ok()) return chosen.status();
-  std::vector<paradox::FieldInfo> fields = std::move(chosen).value();
+  auto chooser = Learn(db, e.source, *columns, code_page, seen);
+  if (!chooser.ok()) return chooser.status();
+  chooser->AdmitName(e.target);  // the header holds the table's name too
+  const uint64_t rows = chooser->rows_observed();
+  code_page = chooser->code_page();
+  std::vector<paradox::FieldInfo> fields = chooser->Choose();
 
   const std::vector<size_t> key = KeyColumns(*columns);
   std::string select = SelectInInsertOrder(e.source);
   std::vector<size_t> order;  // staging column i -> field order[i]
   if (!key.empty()) {
-    auto sorted = SortByKey(db, e.source, fields, key);
+    auto sorted = SortByKey(db, e.source, fields, key, code_page);
     if (!sorted.ok()) return sorted.status();
     if (sorted->why_not.empty()) {
       // Key fields first, in key order; the others keep theirs.
@@ -416,7 +429,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
   }
   const int key_fields = order.empty() ? 0 : static_cast<int>(key.size());
   const fs::path db_path = folder / (e.target + ".db");
-  auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields), kExportCodePage,
+  auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields), code_page,
                                              rows, key_fields);
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
@@ -436,8 +449,12 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
     (*writer)->Abandon();
     return written;
   }
-  if (replace) return PlaceReplacing(**writer, folder, e.target);
-  return (*writer)->Finish(paradox::TableWriter::Replace::kNever);
+  // Placing the files syncs them to disk first.
+  if (replace) {
+    return CallServed([&] { return PlaceReplacing(**writer, folder, e.target); }, db.serve());
+  }
+  return CallServed([&] { return (*writer)->Finish(paradox::TableWriter::Replace::kNever); },
+                    db.serve());
 }
 
 }  // namespace corvane::staging

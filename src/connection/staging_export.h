@@ -8,14 +8,10 @@
 #include "base/status.h"
 #include "connection/staging_db.h"
 #include "connection/staging_statements.h"
+#include "paradox/code_page.h"
 #include "paradox/schema_chooser.h"
 
-
 namespace corvane::staging {
-
-// The code page of the tables the export writes; the staging database
-// refuses text this code page cannot hold, row by row, before the export.
-inline constexpr int kExportCodePage = 1252;
 
 // What column `column` (declared `type_word`) of staging table `table`
 // stores for `value`: the value itself, or for a DATETIME in UTC (the
@@ -24,7 +20,7 @@ inline constexpr int kExportCodePage = 1252;
 // for text the export code page cannot hold and for a DATETIME that is no
 // date or date and time.
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
-                                      std::string_view value);
+                                      std::string_view value, paradox::CodePageChoice& pages);
 
 // The user's agreement, for as long as this object lives, that an export
 // may replace table `table` of `folder`. Until then an export never
@@ -40,7 +36,9 @@ class ReplaceGrant {
   std::string folder_, table_;
 };
 
-// Writes `e.source` as `<e.folder>/<e.target>.db`. Reads the table twice:
+// Writes `e.source` as `<e.folder>/<e.target>.db`, in `code_page`, or when
+// it is 0 in the first export code page that holds all its text. Reads the
+// table twice:
 // once to choose the fields, once to write; memory does not grow with it.
 // `seen`, when given, has been shown every row of the table as stored, and
 // the first reading is left out.
@@ -52,7 +50,7 @@ class ReplaceGrant {
 // staging table is left in place.
 // A staging table with a key gives a keyed table, or, when its rows cannot
 // keep the key, one without, and `note` (if given) says why.
-Status ExportStagingTable(StagingDb& db, const ExportStatement& e,
+Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page = 0,
                           const paradox::SchemaChooser* seen = nullptr,
                           std::string* note = nullptr);
 

@@ -43,14 +43,13 @@ bool IsDateOrDateTime(std::string_view value) {
 }  // namespace
 
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
-                                      std::string_view value) {
+                                      std::string_view value, paradox::CodePageChoice& pages) {
   if (!utf8::IsAscii(value)) {
-    auto converted = paradox::FromUtf8(value, kExportCodePage);
-    if (!converted.ok()) {
+    Status admitted = pages.Admit(value);
+    if (!admitted.ok()) {
       return Status::InvalidArgument("Column `" + column.name + "` of `" + table +
-                                     "` cannot hold this value in a Paradox table (code page " +
-                                     std::to_string(kExportCodePage) +
-                                     "): " + converted.status().message());
+                                     "` cannot hold this value in a Paradox table: " +
+                                     admitted.message() + ".");
     }
   }
   if (SplitTypeWord(column.type_word).word != "DATETIME") return value;

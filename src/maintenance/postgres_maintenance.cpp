@@ -6,6 +6,7 @@
 #include "maintenance/maintenance.h"
 #include "transfer/long_names.h"
 #include "ui/procedure.h"
+#include "ui/pump.h"
 
 namespace corvane::maintenance {
 namespace {
@@ -31,6 +32,7 @@ std::string Quoted(const std::string& name) {
 struct Click {
   Click(ui::TablesWindow& w, const char* tag) : window(w), proc(w.dialogs, tag) {
     window.pointer.Set(PointerShape::kHourglass);
+    conn.options().serve = ui::ServeWith(window.pump);
     proc.Step(104, [&] { return conn.Open(PostgresConnectionString(window.settings.Current())); });
   }
   ~Click() { window.pointer.Set(PointerShape::kDefault); }

@@ -7,7 +7,9 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -20,8 +22,9 @@ namespace corvane::paradox {
 namespace {
 
 // Each of these keeps ASCII as ASCII (864 does not, and is left out).
-constexpr int kSingleByte[] = {437, 737, 850,  852,  857,  860,  861,  862,  863,  865,  866,
-                               869, 874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
+constexpr int kSingleByte[] = {437,  737,  850,  852,  857,  860,  861,  862,  863,  865,
+                               866,  869,  874,  1250, 1251, 1252, 1253, 1254, 1255, 1256,
+                               1257, 1258, kRoman8CodePage};
 constexpr int kMultiByte[] = {932, 936, 949, 950};
 
 bool Contains(const int* first, const int* last, int v) {
@@ -33,7 +36,9 @@ bool Contains(const int* first, const int* last, int v) {
 bool IsSingleByte(int cp) { return Contains(std::begin(kSingleByte), std::end(kSingleByte), cp); }
 bool IsMultiByte(int cp) { return Contains(std::begin(kMultiByte), std::end(kMultiByte), cp); }
 
-std::string IconvName(int cp) { return "CP" + std::to_string(cp); }
+std::string IconvName(int cp) {
+  return cp == kRoman8CodePage ? "HP-ROMAN8" : "CP" + std::to_string(cp);
+}
 
 // An iconv descriptor, closed with its owner.
 class Iconv {
@@ -58,6 +63,15 @@ class Iconv {
       if (r == static_cast<size_t>(-1) && errno != E2BIG) return false;
     }
     return true;
+  }
+  // Writes what a stateful converter still holds back: CP1255 and CP1258
+  // keep a letter until they know no combining mark follows it.
+  void Flush(std::string& out) {
+    char buf[64];
+    char* o = buf;
+    size_t o_left = sizeof buf;
+    iconv(cd_, nullptr, nullptr, &o, &o_left);
+    out.append(buf, o - buf);
   }
 
  private:
@@ -93,7 +107,9 @@ bool DefinedCharacter(Iconv& cd, int b, uint32_t& c) {
   size_t left = 1;
   std::string u;
   cd.Reset();
-  return cd.Convert(in, left, u) && !u.empty() && DecodeUtf8(u, 0, c) == static_cast<int>(u.size());
+  if (!cd.Convert(in, left, u)) return false;
+  cd.Flush(u);
+  return !u.empty() && DecodeUtf8(u, 0, c) == static_cast<int>(u.size());
 }
 
 std::unique_ptr<SingleByteTable> BuildTable(int cp) {
@@ -202,7 +218,171 @@ Status FromUtf8MultiByte(std::string_view utf8, int cp, std::string& out) {
   return Status::Ok();
 }
 
+// Export code pages in order of preference, with the driver Paradox and BDE
+// programs know for each. No driver is known for 1257 and 1258; they get
+// the 'ascii' one, and the code page field still says what the text is.
+constexpr LanguageDriver kDrivers[] = {
+    {1252, 0x62, "ANSIINTL"}, {1250, 0xDC, "anczech"},  {1251, 0x8F, "ancyrr"},
+    {1253, 0x0E, "angreek1"}, {1254, 0xD5, "ANTURK"},   {1255, 0x4C, "ANHEBREW"},
+    {1256, 0x3F, "BLWINAR0"}, {1257, 0x00, "ascii"},    {1258, 0x00, "ascii"},
+    {874, 0xA6, "thai"},      {437, 0xB7, "intl"},      {850, 0x54, "intl850"},
+    {852, 0x0D, "czech"},     {857, 0xC6, "turk"},      {862, 0x7D, "hebrew"},
+    {866, 0xC0, "cyrr"},      {737, 0x4A, "grcp437"},   {861, 0xD0, "iceland"},
+    {865, 0x82, "nordan"},    {860, 0xF8, "DB860PT0"},  {863, 0xE1, "DB863CF1"},
+    {932, 0x0A, "japan"},     {949, 0x12, "korea"},     {950, 0x84, "taiwan"},
+    {936, 0x03, "china"},
+};
+constexpr size_t kDriverCount = std::size(kDrivers);
+static_assert(kDriverCount <= 64, "one bit per export code page");
+
+constexpr uint64_t kAllPages = (uint64_t{1} << kDriverCount) - 1;
+
+int BitOf(int cp) {
+  for (size_t i = 0; i < kDriverCount; ++i) {
+    if (kDrivers[i].code_page == cp) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool HoldsCodePoint(int cp, uint32_t c) {
+  if (IsSingleByte(cp)) {
+    const SingleByteTable* t = TableFor(cp);
+    return t && t->from_code_point.count(c) > 0;
+  }
+  Iconv* cd = ConverterFor(cp, false);
+  if (!cd) return false;
+  std::string utf8, out;
+  AppendCodePoint(c, utf8);
+  const char* in = utf8.data();
+  size_t left = utf8.size();
+  cd->Reset();
+  return cd->Convert(in, left, out);
+}
+
+// The export code pages holding code point c, one bit each; cached, as a
+// table repeats its characters.
+uint64_t PagesHolding(uint32_t c) {
+  thread_local std::unordered_map<uint32_t, uint64_t> cache;
+  const auto it = cache.find(c);
+  if (it != cache.end()) return it->second;
+  uint64_t mask = 0;
+  for (size_t i = 0; i < kDriverCount; ++i) {
+    if (HoldsCodePoint(kDrivers[i].code_page, c)) mask |= uint64_t{1} << i;
+  }
+  cache.emplace(c, mask);
+  return mask;
+}
+
+bool IsKana(uint32_t c) { return (c >= 0x3040 && c <= 0x30FF) || (c >= 0xFF66 && c <= 0xFF9F); }
+bool IsHangul(uint32_t c) {
+  return (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0x1100 && c <= 0x11FF) ||
+         (c >= 0x3130 && c <= 0x318F);
+}
+
 }  // namespace
+
+const std::vector<int>& ExportCodePages() {
+  static const std::vector<int> pages = [] {
+    std::vector<int> v;
+    for (const LanguageDriver& d : kDrivers) v.push_back(d.code_page);
+    return v;
+  }();
+  return pages;
+}
+
+bool IsExportCodePage(int code_page) { return BitOf(code_page) >= 0; }
+
+LanguageDriver LanguageDriverFor(int code_page) {
+  const int bit = BitOf(code_page);
+  if (bit >= 0) return kDrivers[bit];
+  return {code_page, 0x00, "ascii"};
+}
+
+Result<int> ParseExportCodePage(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.empty() || lower == "auto") return 0;
+  int value = 0;
+  bool digits = lower.size() <= 5;
+  for (char c : lower) {
+    if (c < '0' || c > '9') digits = false;
+  }
+  if (digits) value = std::stoi(lower);
+  if (digits && IsExportCodePage(value)) return value;
+  std::string list;
+  for (int cp : ExportCodePages()) list += std::to_string(cp) + ", ";
+  return Status::InvalidArgument("'" + std::string(text) +
+                                 "' is not a code page a Paradox table can be written in; use "
+                                 "auto (chosen by the table's text) or one of " +
+                                 list.substr(0, list.size() - 2) + ".");
+}
+
+CodePageChoice::CodePageChoice(int forced)
+    : pages_(forced == 0 ? kAllPages
+             : BitOf(forced) >= 0 ? uint64_t{1} << BitOf(forced)
+                                  : 0) {}
+
+Status CodePageChoice::Admit(std::string_view utf8) {
+  uint64_t pages = pages_;
+  bool kana = kana_, hangul = hangul_;
+  for (size_t i = 0; i < utf8.size();) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    uint32_t c = 0;
+    const int n = DecodeUtf8(utf8, i, c);
+    if (n == 0) return InvalidUtf8(i);
+    const uint64_t left = pages & PagesHolding(c);
+    if (left == 0) {
+      const std::string what = "the character " + CharacterName(utf8, i);
+      if (PagesHolding(c) == 0) {
+        return Status::InvalidArgument(what +
+                                       " is in no code page that Paradox's language drivers cover");
+      }
+      if ((pages_ & (pages_ - 1)) == 0) {  // one code page: forced
+        return Status::InvalidArgument(what + " cannot be stored in code page " +
+                                       std::to_string(Best()));
+      }
+      return Status::InvalidArgument(
+          what + " shares no code page with the table's other text (which needs code page " +
+          std::to_string(Best()) + ")");
+    }
+    pages = left;
+    kana = kana || IsKana(c);
+    hangul = hangul || IsHangul(c);
+    i += n;
+  }
+  pages_ = pages;
+  kana_ = kana;
+  hangul_ = hangul;
+  return Status::Ok();
+}
+
+bool CodePageChoice::Holds(std::string_view utf8) const {
+  CodePageChoice copy = *this;
+  return copy.Admit(utf8).ok();
+}
+
+int CodePageChoice::Best() const {
+  const auto has = [&](int cp) { return ((pages_ >> BitOf(cp)) & 1) != 0; };
+  for (const LanguageDriver& d : kDrivers) {
+    if (has(d.code_page) && !IsMultiByte(d.code_page)) return d.code_page;
+  }
+  // The double-byte code pages share much; the script says which is meant.
+  static constexpr int kKana[] = {932, 936, 949, 950};
+  static constexpr int kHangul[] = {949, 936, 932, 950};
+  static constexpr int kHan[] = {950, 936, 932, 949};
+  const int* order = kana_ ? kKana : hangul_ ? kHangul : kHan;
+  for (int k = 0; k < 4; ++k) {
+    if (has(order[k])) return order[k];
+  }
+  return 0;
+}
+
+bool IsDoubleByteCodePage(int code_page) { return IsMultiByte(code_page); }
 
 bool IsSupportedCodePage(int code_page) {
   return IsSingleByte(code_page) || IsMultiByte(code_page);

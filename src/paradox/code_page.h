@@ -5,8 +5,10 @@
 // returned without touching iconv.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/status.h"
 
@@ -15,8 +17,14 @@ namespace corvane::paradox {
 // The code page used when a table names none or one we do not know.
 inline constexpr int kDefaultCodePage = 1252;
 
+// HP Roman-8. Tables of the BLROM800 language driver hold it and name code
+// page 0 in their header; 1051 is the number Windows gives it.
+inline constexpr int kRoman8CodePage = 1051;
+
 // True for the code pages ToUtf8/FromUtf8 accept.
 bool IsSupportedCodePage(int code_page);
+// True for the CJK code pages, where a character takes one or two bytes.
+bool IsDoubleByteCodePage(int code_page);
 
 // Bytes in `code_page` to UTF-8. Fails (kNotSupported) only for an
 // unsupported code page. A byte the code page leaves undefined (0x81 in
@@ -31,5 +39,48 @@ Status AppendUtf8(std::string_view bytes, int code_page, std::string& out);
 // character the code page cannot represent, or on invalid UTF-8; never
 // substitutes.
 Result<std::string> FromUtf8(std::string_view utf8, int code_page);
+
+// The language driver Paradox and BDE programs open a table with: the sort
+// order byte at 0x29 and the name at the end of the header.
+struct LanguageDriver {
+  int code_page;
+  uint8_t sort_byte;
+  const char* name;
+};
+
+// The code pages a new table may be written in, in the order the export
+// prefers them: Windows first, then the CJK double-byte ones, then DOS.
+const std::vector<int>& ExportCodePages();
+bool IsExportCodePage(int code_page);
+// The driver written for an export code page (the 'ascii' one, with the
+// code page field still naming the text's code page, for any other).
+LanguageDriver LanguageDriverFor(int code_page);
+
+// The text of a code-page setting: empty or "auto" is 0 (chosen by the
+// table's text); otherwise one of ExportCodePages(), or a message that
+// lists them.
+Result<int> ParseExportCodePage(std::string_view text);
+
+// The code pages that can still hold everything a table is given, narrowed
+// value by value. A value is refused (and nothing narrowed) when no code
+// page left holds it together with what came before.
+class CodePageChoice {
+ public:
+  // Every export code page, or only `forced` when it is not 0.
+  explicit CodePageChoice(int forced = 0);
+  // Narrows to the code pages that hold `utf8` as well. Fails naming the
+  // first character that no remaining code page holds.
+  Status Admit(std::string_view utf8);
+  bool Holds(std::string_view utf8) const;
+  // The preferred code page left: Windows over DOS; among the CJK ones the
+  // script decides (kana: Japanese, hangul: Korean, Han alone: Big5 when it
+  // holds all of it, else GBK).
+  int Best() const;
+
+ private:
+  uint64_t pages_;
+  bool kana_ = false;
+  bool hangul_ = false;
+};
 
 }  // namespace corvane::paradox

@@ -31,6 +31,15 @@ void AppendPadded(int64_t v, int width, std::string& out) {
 }
 
 void AppendDouble(double d, std::string& out) {
+  // PostgreSQL's spellings: it refuses "-nan", and a NaN's sign means nothing.
+  if (std::isnan(d)) {
+    out += "NaN";
+    return;
+  }
+  if (std::isinf(d)) {
+    out += d < 0 ? "-Infinity" : "Infinity";
+    return;
+  }
   char buf[32];
   const auto r = std::to_chars(buf, buf + sizeof buf, d);
   out.append(buf, r.ptr);

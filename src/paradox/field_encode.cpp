@@ -72,7 +72,8 @@ Status EncodeDouble(std::string_view text, unsigned char* out) {
   if (!DoubleHoldsExactly(text)) {
     return Refuse("it has more digits than the field's floating-point number holds exactly");
   }
-  EncodeFlippedDouble(out, *v == 0 ? 0.0 : *v);  // no -0: it would read back as "-0"
+  // A zero keeps its sign: "-0" reads back as "-0", "0" as "0".
+  EncodeFlippedDouble(out, *v == 0 && !IsNegativeZero(text) ? 0.0 : *v);
   return Status::Ok();
 }
 

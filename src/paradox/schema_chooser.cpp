@@ -77,7 +77,8 @@ void FitRecord(std::vector<FieldInfo>& fields) {
 }  // namespace
 
 SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
-    : columns_(std::move(columns)), stats_(columns_.size()), code_page_(code_page) {
+    : columns_(std::move(columns)), stats_(columns_.size()), pages_(code_page) {
+  for (const Column& c : columns_) AdmitName(c.name);
   for (const Column& c : columns_) {
     const std::string word = Upper(c.type_word);
     Kind kind = Kind::kText;
@@ -94,14 +95,26 @@ SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
 }
 
 // Encoding the value is the test: the writer stores exactly what encodes.
+// Text depends on the code page, chosen only at the end: an Alpha is
+// measured then, and a Memo holds any text.
 bool SchemaChooser::ExactHolds(const FieldInfo& f, std::string_view text) const {
+  if (f.type == FieldType::kAlpha || f.type == FieldType::kMemo) return true;
   const Cell cell{false, std::string(text)};
   if (IsBlobType(f.type)) {
-    auto payload = BlobPayload(f, cell, code_page_);
+    auto payload = BlobPayload(f, cell, kDefaultCodePage);
     return payload.ok() && payload->size() <= BlobWriter::kMaxBlobSize;
   }
   scratch_.assign(static_cast<size_t>(f.size), 0);
-  return EncodeScalar(f, cell, code_page_, scratch_.data()).ok();
+  return EncodeScalar(f, cell, kDefaultCodePage, scratch_.data()).ok();
+}
+
+void SchemaChooser::AdmitName(const std::string& name) {
+  (void)pages_.Admit(name);  // a name no code page takes is refused by the writer
+}
+
+int SchemaChooser::code_page() const {
+  const int best = pages_.Best();
+  return best != 0 ? best : kDefaultCodePage;
 }
 
 void SchemaChooser::Observe(const std::vector<Cell>& row) {
@@ -120,8 +133,12 @@ void SchemaChooser::ObserveValue(size_t column, std::string_view text) {
   if (text.empty()) return;  // stored as NULL whatever the field
   Stats& s = stats_[column];
   ++s.values;
-  const Column& c = columns_[column];
-  if (s.exact_fits && c.exact) s.exact_fits = ExactHolds(*c.exact, text);
+  const std::optional<FieldInfo>& exact = columns_[column].exact;
+  if (s.exact_fits && exact) s.exact_fits = ExactHolds(*exact, text);
+  // Text no code page left can hold is refused by the writer, with the reason.
+  if (std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })) {
+    (void)pages_.Admit(text);
+  }
   switch (kinds_[column]) {
     case Kind::kMemo:
       return;  // a Memo whatever it holds
@@ -144,13 +161,24 @@ void SchemaChooser::ObserveValue(size_t column, std::string_view text) {
 void SchemaChooser::ObserveText(Stats& s, std::string_view text) const {
   if (s.all_logical && text != "True" && text != "False") s.all_logical = false;
   if (text.find('\0') != std::string_view::npos) s.has_nul = true;
-  size_t bytes = text.size();
+  // Bytes in the code page chosen at the end: one per character in a
+  // single-byte one, at most two in a double-byte one.
+  size_t chars = text.size(), wide = text.size();
   if (!utf8::IsAscii(text)) {
-    auto converted = FromUtf8(text, code_page_);
-    if (!converted.ok()) return;  // the writer refuses this row with the reason
-    bytes = converted->size();
+    chars = wide = 0;
+    for (char c : text) {
+      const auto b = static_cast<unsigned char>(c);
+      if (b < 0x80) {
+        ++chars;
+        ++wide;
+      } else if (b >= 0xC0) {
+        ++chars;
+        wide += 2;
+      }
+    }
   }
-  s.max_bytes = std::max(s.max_bytes, bytes);
+  s.max_chars = std::max(s.max_chars, chars);
+  s.max_wide = std::max(s.max_wide, wide);
 }
 
 void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
@@ -161,6 +189,7 @@ void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
     return;
   }
   if (s.all_long && !FitsLong(*d)) s.all_long = false;
+  if (IsNegativeZero(text)) s.negative_zero = true;
   if (s.all_double && !DoubleHoldsExactly(text)) s.all_double = false;
   s.max_int_digits = std::max(s.max_int_digits, d->int_digits.size());
   s.max_frac_digits = std::max(s.max_frac_digits, d->frac_digits.size());
@@ -169,14 +198,21 @@ void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
   if (s.scale != places) s.scale = 0;
 }
 
-FieldInfo SchemaChooser::AsText(const std::string& name, const Stats& s) {
+bool SchemaChooser::AlphaHolds(const FieldInfo& f, const Stats& s) const {
+  if (f.type != FieldType::kAlpha) return true;
+  const size_t bytes = IsDoubleByteCodePage(code_page()) ? s.max_wide : s.max_chars;
+  return !s.has_nul && bytes <= static_cast<size_t>(f.size);
+}
+
+FieldInfo SchemaChooser::AsText(const std::string& name, const Stats& s) const {
   if (s.values > 0 && s.all_logical) return Field(name, FieldType::kLogical);
-  if (s.has_nul || s.max_bytes > kMaxAlpha) return Field(name, FieldType::kMemo, kMemoSize);
-  return Field(name, FieldType::kAlpha, static_cast<int>(std::max<size_t>(1, s.max_bytes)));
+  const size_t bytes = IsDoubleByteCodePage(code_page()) ? s.max_wide : s.max_chars;
+  if (s.has_nul || bytes > kMaxAlpha) return Field(name, FieldType::kMemo, kMemoSize);
+  return Field(name, FieldType::kAlpha, static_cast<int>(std::max<size_t>(1, bytes)));
 }
 
 FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {
-  if (column.exact && s.exact_fits) return *column.exact;
+  if (column.exact && s.exact_fits && AlphaHolds(*column.exact, s)) return *column.exact;
   const std::string word = Upper(column.type_word);
   const std::string& name = column.name;
   const bool empty = s.values == 0;
@@ -191,7 +227,9 @@ FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {
         s.max_int_digits + static_cast<size_t>(s.scale) <= kBcdDigits) {
       return Field(name, FieldType::kBcd, 0, s.scale);
     }
-    if (s.all_decimal && s.all_long) return Field(name, FieldType::kLong);
+    // A float's -0 needs a Number: a Long integer has no negative zero.
+    const bool float_zero = word == "FLOAT" && s.negative_zero;
+    if (s.all_decimal && s.all_long && !float_zero) return Field(name, FieldType::kLong);
     if (s.all_decimal && s.all_double) return Field(name, FieldType::kNumber);
     if (s.all_decimal && s.max_int_digits + s.max_frac_digits <= kBcdDigits) {
       return Field(name, FieldType::kBcd, 0, static_cast<int>(s.max_frac_digits));

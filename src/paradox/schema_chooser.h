@@ -29,8 +29,10 @@
 // integer, Number, Timestamp, Binary, Memo, or Alpha of width 1.
 // Alpha fields become Memo, widest first, while the record would not fit a
 // 4 KiB block, so that no value has to be cut.
-// A value that no field of the column can hold (a character the code page
-// lacks) is left to the writer, which refuses that row with a message.
+// The code page is the first of the export code pages that holds every
+// name and text value (1252 when that does), unless one is forced. A value
+// that no code page holds together with the rest is left to the writer,
+// which refuses that row with a message.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +42,7 @@
 #include <string_view>
 #include <vector>
 
+#include "paradox/code_page.h"
 #include "paradox/format.h"
 
 namespace corvane::paradox {
@@ -51,7 +54,10 @@ class SchemaChooser {
     std::string type_word;                          // as in CREATE TABLE, any case
     std::optional<FieldInfo> exact = std::nullopt;  // wanted when it holds every value
   };
-  explicit SchemaChooser(std::vector<Column> columns, int code_page = 1252);
+  // `code_page` 0: chosen by the names and the text.
+  explicit SchemaChooser(std::vector<Column> columns, int code_page = 0);
+  // The table's own name is stored in its header in the same code page.
+  void AdmitName(const std::string& name);
 
   // One row, one Cell per column (extra cells are ignored, missing ones
   // count as NULL).
@@ -62,15 +68,19 @@ class SchemaChooser {
 
   // The fields, in column order, ready for TableWriter::Create.
   std::vector<FieldInfo> Choose() const;
+  // The code page the table's text is to be written in.
+  int code_page() const;
 
  private:
   struct Stats {
     uint64_t values = 0;
-    size_t max_bytes = 0;
+    size_t max_chars = 0;  // code points: bytes in a single-byte code page
+    size_t max_wide = 0;   // at most the bytes in a double-byte one
     bool has_nul = false;
     bool all_logical = true;
     bool all_decimal = true;
     bool all_long = true;
+    bool negative_zero = false;
     bool all_double = true;
     size_t max_int_digits = 0;
     size_t max_frac_digits = 0;
@@ -81,19 +91,20 @@ class SchemaChooser {
     bool exact_fits = true;
   };
   bool ExactHolds(const FieldInfo& f, std::string_view text) const;
+  bool AlphaHolds(const FieldInfo& f, const Stats& s) const;
   // What a column's values are checked for: only what its word can become.
   enum class Kind { kNumber, kDateTime, kBinary, kMemo, kText };
   void ObserveValue(size_t column, std::string_view text);
   void ObserveText(Stats& s, std::string_view text) const;
   void ObserveNumber(Stats& s, std::string_view text) const;
   FieldInfo ChooseOne(const Column& column, const Stats& s) const;
-  static FieldInfo AsText(const std::string& name, const Stats& s);
+  FieldInfo AsText(const std::string& name, const Stats& s) const;
 
   std::vector<Column> columns_;
   std::vector<Kind> kinds_;
   std::vector<Stats> stats_;
   mutable std::vector<unsigned char> scratch_;
-  int code_page_;
+  CodePageChoice pages_;
   uint64_t rows_ = 0;
 };
 

@@ -52,6 +52,11 @@ constexpr CodePageName kDriverCodePages[] = {
     {"anczech", 1250},  {"angreek1", 1253}, {"anturk", 1254},   {"china", 936},
     {"DBWINUS0", 1252}, {"DBWINWE0", 1252}, {"DBWINES0", 1252}, {"ANSIINTL", 1252},
     {"ANSII850", 1252}, {"ANSISPAN", 1252}, {"ANSISWFN", 1252}, {"ANSINOR4", 1252},
+    {"czech", 852},     {"polish", 852},    {"hun852dc", 852},  {"slovene", 852},
+    {"turk", 857},      {"hebrew", 862},    {"grcp437", 737},   {"iceland", 861},
+    {"anpolish", 1250}, {"anhundc", 1250},  {"ansislov", 1250}, {"ANHEBREW", 1255},
+    {"BLWINAR0", 1256}, {"thai", 874},      {"japan", 932},     {"korea", 949},
+    {"taiwan", 950},    {"BLROM800", kRoman8CodePage},
 };
 
 struct SortByte {

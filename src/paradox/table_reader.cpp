@@ -247,8 +247,11 @@ Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p,
   cell.null = false;
   Status decoded = Status::Ok();
   if (f.type == FieldType::kMemo) {
-    cell.text.reserve(length);  // one allocation for text that needs no more
-    decoded = AppendUtf8(std::string_view(reinterpret_cast<const char*>(data), length),
+    // Some programs end a memo with NUL bytes: terminators, not text.
+    uint32_t text_length = length;
+    while (text_length > 0 && data[text_length - 1] == 0) --text_length;
+    cell.text.reserve(text_length);  // one allocation for text that needs no more
+    decoded = AppendUtf8(std::string_view(reinterpret_cast<const char*>(data), text_length),
                          h_.info.code_page, cell.text);
   } else {
     // Formatted memos are Paradox's own rich-text records, not plain text:

@@ -66,20 +66,6 @@ fs::path CompanionPathFor(const fs::path& db_path, char first, char second) {
   return db_path.parent_path() / name;
 }
 
-Status CheckKeyFields(const std::vector<FieldInfo>& fields, int key_fields) {
-  if (key_fields < 0 || key_fields > static_cast<int>(fields.size())) {
-    return Status::InvalidArgument("a key of " + std::to_string(key_fields) + " fields for " +
-                                   std::to_string(fields.size()) + " fields");
-  }
-  for (int i = 0; i < key_fields; ++i) {
-    const FieldInfo& f = fields[static_cast<size_t>(i)];
-    if (IsBlobType(f.type) || f.type == FieldType::kBytes) {
-      return Status::InvalidArgument("field \"" + f.name + "\" (" + TypeLabel(f.type) +
-                                     ") cannot be a key field");
-    }
-  }
-  return Status::Ok();
-}
 
 Status CheckFields(std::vector<FieldInfo>& fields) {
   if (fields.empty()) return Status::InvalidArgument("a Paradox table needs at least one field");
@@ -132,7 +118,7 @@ Status TableWriter::Setup(const std::string& db_path, std::vector<FieldInfo> fie
   }
   code_page_ = code_page;
   CORVANE_RETURN_IF_ERROR(CheckFields(fields));
-  CORVANE_RETURN_IF_ERROR(CheckKeyFields(fields, key_fields));
+  CORVANE_RETURN_IF_ERROR(CheckKeyFields(fields, key_fields, code_page));
   key_fields_ = key_fields;
   for (int i = 0; i < key_fields; ++i) key_size_ += static_cast<size_t>(fields[i].size);
   fields_ = std::move(fields);

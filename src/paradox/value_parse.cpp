@@ -168,6 +168,12 @@ std::string ShortestDoubleText(double value) {
   return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
+bool IsNegativeZero(std::string_view text) {
+  if (text.empty() || text[0] != '-') return false;
+  auto d = ParseDecimal(text);
+  return d && d->int_digits.empty() && d->frac_digits.empty();
+}
+
 bool DoubleHoldsExactly(std::string_view text) {
   if (ShortestFormValue(text)) return true;
   auto dec = ParseDecimal(text);

@@ -36,6 +36,10 @@ std::optional<double> ParseFiniteDouble(std::string_view text);
 // The shortest text that reads back to `value` (std::to_chars).
 std::string ShortestDoubleText(double value);
 
+// True for a decimal zero written with a minus ("-0", "-0.0e5"): a double
+// keeps that sign, an integer or BCD field does not.
+bool IsNegativeZero(std::string_view text);
+
 // True when `text` is a decimal whose value a double holds exactly, i.e. the
 // double read from it prints as the same canonical decimal.
 bool DoubleHoldsExactly(std::string_view text);

@@ -34,6 +34,7 @@
 #include "transfer/staging_names.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
+#include "ui/pump.h"
 
 namespace corvane::transfer {
 namespace {
@@ -93,14 +94,6 @@ class ToParadox {
   bool walk_ended_ = false;                         // and could not be opened again
 };
 
-// A connection that broke off: SQLSTATE classes 08 and 57P (the server shut
-// down or ended the session), or a failure libpq found without the server.
-bool ConnectionLost(const Status& s) {
-  const std::string& state = s.sqlstate();
-  return state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0 ||
-         (s.code() == Status::Code::kDatabase && state.empty());
-}
-
 // A staging failure that every later row would meet too: disk full, I/O,
 // a damaged file, or a rolled-back transaction.
 bool StagingBroken(const Status& s) {
@@ -132,6 +125,8 @@ void ToParadox::OpenConnections() {
   proc_.Step(112, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
+    staging_.options().serve = ui::ServeWith(w_.pump);
+    staging_.options().export_code_page = w_.settings.ExportCodePage();
     // An installed program keeps the staging database in the user's cache.
     auto file = app::StagingDatabaseFile(w_.program_folder);
     if (!file.ok()) return file.status();
@@ -149,10 +144,12 @@ void ToParadox::OpenConnections() {
     return opened;
   });
   paradox_.options().cursor_location = CursorLocation::kClient;
+  paradox_.options().serve = ui::ServeWith(w_.pump);
   proc_.Step(116, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
   postgres_.options().cursor_location = CursorLocation::kServer;
   postgres_.options().command_timeout_s = 5000;
   postgres_.options().connection_timeout_s = 5000;
+  postgres_.options().serve = ui::ServeWith(w_.pump);
   proc_.Step(124, [&] { return postgres_.Open(PostgresConnectionString(w_.settings.Current())); });
 }
 
@@ -212,7 +209,7 @@ void ToParadox::OpenSource(const std::string& source) {
   proc_.Step(168, [&]() -> Status {
     auto opened = postgres_.Execute("SELECT * FROM " + QuotePostgresName(source));
     if (!opened.ok()) {
-      source_lost_ = ConnectionLost(opened.status());
+      source_lost_ = IsConnectionLost(opened.status());
       return opened.status();
     }
     rows_ = std::move(opened).value();
@@ -336,7 +333,7 @@ bool ToParadox::StoreRows(const std::string& source, const std::string& head, in
 // The one dialog of a table that broke off after `read` of `n` rows.
 bool ToParadox::BrokenOff(int line, const std::string& source, int64_t read, int64_t n,
                           const Status& why) {
-  if (line != 200) source_lost_ = source_lost_ || ConnectionLost(why);
+  if (line != 200) source_lost_ = source_lost_ || IsConnectionLost(why);
   std::string text = "Table " + source + " broke off after " + std::to_string(read) + " of " +
                      std::to_string(n) + " rows were read (" + std::to_string(stored_) +
                      " stored): " + why.message();

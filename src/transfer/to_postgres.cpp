@@ -28,7 +28,6 @@
 #include "transfer/to_postgres.h"
 
 #include <algorithm>
-#include <chrono>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -42,6 +41,7 @@
 #include "transfer/set_insert.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
+#include "ui/pump.h"
 
 namespace corvane::transfer {
 
@@ -65,23 +65,6 @@ std::string Literal(const std::string& text) {
   }
   return out + "'";
 }
-
-// Serves the window's pump at most every 20 ms. The clock is read on every
-// call: between calls there may be a whole round trip to the server.
-class PumpEvery20Ms : public ui::EventPump {
- public:
-  explicit PumpEvery20Ms(ui::EventPump& inner) : inner_(inner) {}
-  void Pump() override {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_ < std::chrono::milliseconds(20)) return;
-    last_ = now;
-    inner_.Pump();
-  }
-
- private:
-  ui::EventPump& inner_;
-  std::chrono::steady_clock::time_point last_{};
-};
 
 class ToPostgres {
  public:
@@ -119,7 +102,7 @@ class ToPostgres {
 
   ui::TablesWindow& w_;
   ToPostgresOptions options_;
-  PumpEvery20Ms pump_;
+  ui::EventPump& pump_;  // the window's own, throttled by the clock
   ui::Procedure proc_;
   Connection postgres_;
   Connection paradox_;
@@ -187,11 +170,13 @@ TransferOutcome ToPostgres::Run() {
 void ToPostgres::OpenConnections() {
   const ConnectionSettings settings = w_.settings.Current();
   paradox_.options().cursor_location = CursorLocation::kClient;
+  paradox_.options().serve = ui::ServeWith(pump_);
   proc_.Step(114, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
   ConnectionOptions& pg = postgres_.options();
   pg.cursor_location = CursorLocation::kServer;
   pg.command_timeout_s = kCommandTimeoutS;
   pg.connection_timeout_s = kConnectionTimeoutS;
+  pg.serve = ui::ServeWith(pump_);
   proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
 }
 

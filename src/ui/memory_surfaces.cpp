@@ -88,14 +88,4 @@ std::vector<std::string> ScriptedDialogs::Failures() const {
   return out;
 }
 
-void ThrottledPump::Pump() {
-  // Reading the clock on every call would cost more than the rows; look at
-  // it once per 16 calls.
-  if ((++calls_ & 15u) != 1u) return;
-  auto now = std::chrono::steady_clock::now();
-  if (now - last_ < interval_) return;
-  last_ = now;
-  inner_.Pump();
-}
-
 }  // namespace corvane::ui

@@ -2,7 +2,6 @@
 // and by tests, which script the answers and read back what was shown.
 #pragma once
 
-#include <chrono>
 #include <deque>
 #include <string>
 #include <vector>
@@ -91,27 +90,13 @@ class CountingPump : public EventPump {
   long count = 0;
 };
 
-// Passes at most one call per interval on to the real pump, so a loop can
-// call Pump() per row without paying an event-loop pass per row.
-class ThrottledPump : public EventPump {
- public:
-  explicit ThrottledPump(EventPump& inner,
-                         std::chrono::milliseconds interval = std::chrono::milliseconds(20))
-      : inner_(inner), interval_(interval) {}
-  void Pump() override;
-
- private:
-  EventPump& inner_;
-  std::chrono::milliseconds interval_;
-  std::chrono::steady_clock::time_point last_{};
-  unsigned calls_ = 0;
-};
-
 class FixedSettings : public SettingsSource {
  public:
   explicit FixedSettings(ConnectionSettings s = {}) : settings(std::move(s)) {}
   ConnectionSettings Current() const override { return settings; }
+  std::string ExportCodePage() const override { return export_code_page; }
   ConnectionSettings settings;
+  std::string export_code_page;
 };
 
 }  // namespace corvane::ui

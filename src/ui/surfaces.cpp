@@ -7,14 +7,7 @@ namespace corvane::ui {
 std::string LowerCase(const std::string& text) { return utf8::LowerCase(text); }
 
 bool ListOrderLess(const std::string& a, const std::string& b) {
-  size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
-    // A stray byte (-1) sorts before every letter, as bytes do elsewhere.
-    const long x = utf8::LowerCodePoint(utf8::NextCodePoint(a, i));
-    const long y = utf8::LowerCodePoint(utf8::NextCodePoint(b, j));
-    if (x != y) return x < y;
-  }
-  return i >= a.size() && j < b.size();
+  return utf8::CompareIgnoringCase(a, b) < 0;
 }
 
 int SortedInsertIndex(const TableList& list, const std::string& name) {

@@ -36,7 +36,7 @@ class TableList {
 // the process locale; bytes that are not UTF-8 stay as they are.
 std::string LowerCase(const std::string& text);
 
-// Where a name goes in a sorted list: compared by lower-cased code points; a name sorts after
+// Where a name goes in a sorted list: alphabetically, ignoring case; a name sorts after
 // existing equal names.
 bool ListOrderLess(const std::string& a, const std::string& b);
 // Index at which Add puts `name` in a list whose entries are sorted.
@@ -97,6 +97,9 @@ class SettingsSource {
   virtual ~SettingsSource() = default;
   // Read at the moment of use, never cached by handlers.
   virtual ConnectionSettings Current() const = 0;
+  // The code page setting for new Paradox tables ("" or "auto": chosen by
+  // each table's text).
+  virtual std::string ExportCodePage() const { return ""; }
 };
 
 }  // namespace corvane::ui

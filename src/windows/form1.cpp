@@ -145,6 +145,11 @@ ui::ConnectionSettings Form1::Current() const {
   return s;
 }
 
+std::string Form1::ExportCodePage() const {
+  auto code_page = services_.store.Read(app::kApplication, app::kSection, app::kExportCodePageKey, "");
+  return code_page.ok() ? code_page.value() : std::string();
+}
+
 ui::LoginWindow Form1::Context() {
   return ui::LoginWindow{*dialogs_, pointer_, throttled_pump_, *this, services_.program_folder};
 }
@@ -205,7 +210,7 @@ Status Form1::SetIcon() {
 }
 
 Status Form1::SetApplicationTitle(const std::string& title) {
-  QApplication::setApplicationDisplayName(QString::fromStdString(title));
+  windows::SetApplicationTitle(QString::fromStdString(title));
   return Status::Ok();
 }
 

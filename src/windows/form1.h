@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "catalog/window_handlers.h"
-#include "ui/memory_surfaces.h"
+#include "ui/pump.h"
 #include "ui/surfaces.h"
 #include "ui/windows.h"
 #include "windows/qt_surfaces.h"
@@ -43,6 +43,7 @@ class Form1 : public QWidget, public ui::SettingsSource, public catalog::LoginFr
   bool Form_Load();
 
   ui::ConnectionSettings Current() const override;
+  std::string ExportCodePage() const override;
   QtPointer& pointer() { return pointer_; }
   ui::Dialogs& dialogs() { return *dialogs_; }
   QLineEdit* Field(int number) const { return fields_[number - 1]; }

@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "catalog/window_handlers.h"
-#include "ui/memory_surfaces.h"
+#include "ui/pump.h"
 #include "ui/windows.h"
 #include "windows/qt_surfaces.h"
 #include "windows/services.h"

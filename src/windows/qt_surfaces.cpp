@@ -15,11 +15,19 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+QString& StoredTitle() {
+  static QString title;
+  return title;
+}
+
 QString TitleOr(const std::optional<std::string>& title) {
-  return title ? Q(*title) : QGuiApplication::applicationDisplayName();
+  return title ? Q(*title) : StoredTitle();
 }
 
 }  // namespace
+
+void SetApplicationTitle(const QString& title) { StoredTitle() = title; }
+QString ApplicationTitle() { return StoredTitle(); }
 
 int QtTableList::Count() const { return list_->count(); }
 
@@ -67,7 +75,13 @@ void QtTableList::Add(const std::string& name) {
   list_->insertItem(ui::SortedInsertIndex(*this, name), Q(name));
 }
 
-void QtTableList::Clear() { list_->clear(); }
+QtTableList::QtTableList(QListWidget* list) : list_(list) { list_->setCurrentIndex(QModelIndex()); }
+
+// A model reset forgets that no current entry was chosen; choose it again.
+void QtTableList::Clear() {
+  list_->clear();
+  list_->setCurrentIndex(QModelIndex());
+}
 
 void QtProgressBar::SetValue(double percent) {
   double clamped = std::isnan(percent) ? 0 : std::fmin(100.0, std::fmax(0.0, percent));

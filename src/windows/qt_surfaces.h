@@ -21,7 +21,10 @@ namespace corvane::windows {
 // entry current never changes the selection.
 class QtTableList : public ui::TableList {
  public:
-  explicit QtTableList(QListWidget* list) : list_(list) {}
+  // Marks "no current entry" as chosen, so that focus arriving by Tab or at
+  // start does not make row 0 current: an empty selection is told by the
+  // absence of a current entry.
+  explicit QtTableList(QListWidget* list);
   int Count() const override;
   std::string Text(int index) const override;
   bool Selected(int index) const override;
@@ -65,6 +68,12 @@ class QtDialogs : public ui::Dialogs {
 // The text of a message as a box shows it: the program's texts break lines
 // with CR LF or a lone CR.
 QString DisplayText(const std::string& text);
+
+// The application title that message boxes without a title of their own
+// carry. Kept here rather than as Qt's display name, which Qt would append
+// to every window title ("Application Error — Corvane").
+void SetApplicationTitle(const QString& title);
+QString ApplicationTitle();
 
 // One pointer setting for a whole window: while it is not the default it
 // stands over the window and every control in it (text fields and lists

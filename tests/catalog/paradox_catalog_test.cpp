@@ -166,6 +166,14 @@ TEST_F(ParadoxCatalogTest, UnsafeFolderNamesAreNeitherEnteredNorListed) {
     Touch(std::string(d) + "/t.db");
   }
   EXPECT_EQ(List(root_), std::vector<std::string>{"T"});
+  EXPECT_TRUE(dialogs_.shown.empty());
+  // A file name that is not UTF-8 is left out with a note naming its bytes.
+  Touch("caf\xe9.db");
+  Touch("ok.db");
+  EXPECT_EQ(List(root_), (std::vector<std::string>{"OK", "T"}));
+  ASSERT_EQ(dialogs_.shown.size(), 1u);
+  EXPECT_NE(dialogs_.shown[0].text.find("/caf\\xE9.db"), std::string::npos)
+      << dialogs_.shown[0].text;
   EXPECT_TRUE(HasUnsafeCharacters("\xc2\x9f"));
   EXPECT_FALSE(HasUnsafeCharacters("\xc2\xa0"));  // 160 is safe
   EXPECT_FALSE(HasUnsafeCharacters(""));

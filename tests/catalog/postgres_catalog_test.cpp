@@ -69,7 +69,7 @@ TEST(PostgresCatalog, AFreshDatabaseListsTheSystemCatalogs) {
   ASSERT_TRUE(in_fresh.Open(PostgresConnectionString(s)).ok());
   EXPECT_EQ(static_cast<int64_t>(names.size()),
             CountOf(in_fresh, "SELECT count(*) FROM pg_tables"));
-  EXPECT_EQ(pump.count, static_cast<long>(names.size()));  // served per row
+  EXPECT_GE(pump.count, static_cast<long>(names.size()));  // per row, and while waiting
   in_fresh.Close();
   Exec(admin, "DROP DATABASE " + fresh);
 }

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 
 #include "connection/pg_test_support.h"
@@ -73,7 +75,15 @@ TEST_F(PostgresDriverTest, APasswordWithTheStringsOwnCharactersLogsIn) {
 }
 
 TEST_F(PostgresDriverTest, SessionIsFixedWhateverTheServerDefaults) {
-  EXPECT_EQ(Column(*conn_, "SHOW TimeZone"), std::vector<std::string>{"UTC"});
+  // The time zone is the server's, or PGTZ's when set, as for psql.
+  setenv("PGTZ", "Etc/GMT-3", 1);
+  Connection zoned;
+  const Status opened = zoned.Open(PostgresConnectionString(settings_));
+  unsetenv("PGTZ");
+  ASSERT_TRUE(opened.ok()) << opened.message();
+  EXPECT_EQ(Column(zoned, "SHOW TimeZone"), std::vector<std::string>{"Etc/GMT-3"});
+  EXPECT_EQ(Column(zoned, "SELECT '2024-01-01 12:00:00+02'::timestamptz"),
+            std::vector<std::string>{"2024-01-01 13:00:00"});
   EXPECT_EQ(Column(*conn_, "SHOW DateStyle"), std::vector<std::string>{"ISO, MDY"});
   EXPECT_EQ(Column(*conn_, "SHOW client_encoding"), std::vector<std::string>{"UTF8"});
   EXPECT_EQ(Column(*conn_, "SHOW application_name"), std::vector<std::string>{"Corvane"});
@@ -82,6 +92,9 @@ TEST_F(PostgresDriverTest, SessionIsFixedWhateverTheServerDefaults) {
 }
 
 TEST_F(PostgresDriverTest, TypeCodesAndValueForms) {
+  // A timestamptz reads in the session's zone, which is the server's.
+  const std::string wall_time = Column(
+      *conn_, "SELECT to_char('2024-01-01 12:00:00+02'::timestamptz, 'YYYY-MM-DD HH24:MI:SS')")[0];
   Exec(*conn_, "CREATE TABLE " + Q() +
                    "(s int2, i int4, b int8, r float4, d float8, n numeric, m money, l bool,"
                    " c char(4), v varchar(9), nm name, t text, dt date, tm time, ts timestamp,"
@@ -117,7 +130,7 @@ TEST_F(PostgresDriverTest, TypeCodesAndValueForms) {
                                           "0044-03-15 BC",
                                           "23:59:59.999999",
                                           "2024-02-29 12:00:00.000001",
-                                          "2024-01-01 10:00:00+00",
+                                          wall_time,
                                           "\\x00ff10",
                                           "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11",
                                           "1 year 2 mons 3 days 04:05:06"};
@@ -327,6 +340,68 @@ TEST_F(PostgresDriverTest, AServerGoneMidStreamIsAFailureNotTheEnd) {
   EXPECT_FALSE(st.ok());
   EXPECT_LT(read, 400000);
   conn_ = OpenPg(settings_);
+}
+
+// A caller kept waiting (a window) is served often, whatever it waits for:
+// a server that takes the connection but never answers, a slow statement,
+// a slow statement inside a pipelined run.
+TEST_F(PostgresDriverTest, AWaitingCallerIsServedEveryFewMilliseconds) {
+  // Listens, never accepts: the connection hangs until its time-out.
+  int mute = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(mute, reinterpret_cast<sockaddr*>(&a), len), 0);
+  ASSERT_EQ(listen(mute, 4), 0);
+  getsockname(mute, reinterpret_cast<sockaddr*>(&a), &len);
+  ConnectionSettings silent = settings_;
+  silent.port = std::to_string(ntohs(a.sin_port));
+
+  using Clock = std::chrono::steady_clock;
+  struct Case {
+    const char* what;
+    std::function<bool(Connection&)> run;  // true when it succeeded
+    bool succeeds;
+  };
+  const Case cases[] = {
+      {"silent server",
+       [&](Connection& c) {
+         c.options().connection_timeout_s = 1;
+         return c.Open(PostgresConnectionString(silent)).ok();
+       },
+       false},
+      {"slow statement",
+       [&](Connection& c) {
+         return c.Open(PostgresConnectionString(settings_)).ok() &&
+                c.Execute("SELECT pg_sleep(0.3)").ok();
+       },
+       true},
+      {"slow pipelined run",
+       [&](Connection& c) {
+         if (!c.Open(PostgresConnectionString(settings_)).ok()) return false;
+         auto done = c.ExecuteEach({"SELECT 1", "SELECT pg_sleep(0.3)", "SELECT 2"});
+         return std::all_of(done.begin(), done.end(), [](const Status& s) { return s.ok(); });
+       },
+       true},
+  };
+  for (const Case& k : cases) {
+    Connection c;
+    long calls = 0;
+    Clock::duration longest{};
+    Clock::time_point last = Clock::now();
+    c.options().serve = [&] {
+      ++calls;
+      longest = std::max(longest, Clock::now() - last);
+      last = Clock::now();
+    };
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(k.run(c), k.succeeds) << k.what;
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250)) << k.what;
+    EXPECT_GE(calls, 10) << k.what;
+    EXPECT_LT(longest, std::chrono::milliseconds(50)) << k.what;
+  }
+  close(mute);
 }
 
 }  // namespace

@@ -114,6 +114,15 @@ TEST(PgValueText, FixedFormsFromServerOutput) {
   EXPECT_EQ(Text(700, "0.1"), "0.1");
   EXPECT_EQ(Text(700, "3.4028235e+38"), "3.4028235e+38");
   for (const char* s : {"NaN", "Infinity", "-Infinity"}) EXPECT_EQ(Text(701, s), s);
+  // A timestamptz is the session's wall time: its offset goes, its era stays.
+  const std::pair<const char*, const char*> kZoned[] = {
+      {"2024-02-29 13:14:15+00", "2024-02-29 13:14:15"},
+      {"2024-02-29 13:14:15.5-03:30", "2024-02-29 13:14:15.5"},
+      {"0044-03-15 10:00:00+00:53:28 BC", "0044-03-15 10:00:00 BC"},
+      {"12345-01-01 00:00:00+01", "12345-01-01 00:00:00"},
+      {"infinity", "infinity"},
+      {"-infinity", "-infinity"}};
+  for (const auto& [server, wall] : kZoned) EXPECT_EQ(Text(1184, server), wall);
   // Everything else exactly as printed: no digit or microsecond cut.
   for (const char* s : {"12345678901234567890.000000000001", "0044-03-15 BC",
                         "2024-02-29 23:59:59.999999+00", "\\x00ff", "-9223372036854775808"}) {

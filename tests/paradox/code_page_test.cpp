@@ -26,6 +26,44 @@ TEST(CodePageTest, KnownCharacters) {
   EXPECT_EQ(ToUtf8("\xc4\xe3\xba\xc3", 936).value(), "你好");
   EXPECT_EQ(FromUtf8("你好 ok", 936).value(), "\xc4\xe3\xba\xc3 ok");
   EXPECT_EQ(FromUtf8("Łódź", 852).value(), "\x9d\xa2\x64\xab");
+  // cp1255's converter holds a letter back until it knows no mark follows.
+  EXPECT_EQ(ToUtf8("\xf9\xec\xe5\xed", 1255).value(), "שלום");
+  EXPECT_EQ(ToUtf8("\xeb\xf8\xbe\xf4", kRoman8CodePage).value(), "Š½ƒ¶");
+}
+
+// The code page a new table is written in: the first that holds all of its
+// text, the script choosing among the double-byte ones.
+TEST(CodePageTest, ATablesTextChoosesItsCodePageAndDriver) {
+  const std::pair<const char*, int> kCases[] = {
+      {"plain", 1252},         {"Grüße €", 1252},      {"Привет", 1251},
+      {"Привет ╔═╗", 866},     {"Ελλάδα", 1253},       {"İstanbul ığdır", 1254},
+      {"שלום", 1255},          {"مرحبا", 1256},        {"Zażółć", 1250},
+      {"ąčęėįšųūž", 1257},     {"ภาษาไทย", 874},       {"日本語のテキスト", 932},
+      {"한국어", 949},         {"繁體中文", 950},      {"简体中文", 936},
+      {"Ç ░▒▓ ∞", 437}};
+  for (const auto& [text, code_page] : kCases) {
+    CodePageChoice choice;
+    EXPECT_TRUE(choice.Admit(text).ok()) << text;
+    EXPECT_EQ(choice.Best(), code_page) << text;
+    EXPECT_TRUE(FromUtf8(text, code_page).ok()) << text;
+  }
+  EXPECT_STREQ(LanguageDriverFor(1251).name, "ancyrr");
+  EXPECT_EQ(LanguageDriverFor(866).sort_byte, 0xC0);
+  // Text no code page holds, or none together with what came before.
+  CodePageChoice mixed;
+  EXPECT_FALSE(mixed.Admit("😀").ok());
+  ASSERT_TRUE(mixed.Admit("Привет").ok());
+  const Status arabic = mixed.Admit("مرحبا");
+  EXPECT_NE(arabic.message().find("U+0645"), std::string::npos) << arabic.message();
+  EXPECT_EQ(mixed.Best(), 1251);
+  CodePageChoice forced(866);
+  const Status refused = forced.Admit("é");
+  EXPECT_NE(refused.message().find("code page 866"), std::string::npos) << refused.message();
+  EXPECT_EQ(ParseExportCodePage(" Auto ").value(), 0);
+  EXPECT_EQ(ParseExportCodePage("").value(), 0);
+  EXPECT_EQ(ParseExportCodePage("932").value(), 932);
+  EXPECT_FALSE(ParseExportCodePage("65001").ok());
+  EXPECT_FALSE(ParseExportCodePage("12x").ok());
 }
 
 TEST(CodePageTest, UnrepresentableAndInvalidTextIsRefusedNotReplaced) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "paradox/code_page.h"
 #include "paradox/table_reader.h"
 
 namespace corvane::paradox {
@@ -42,6 +43,10 @@ TEST(ReaderSamplesTest, EveryRealTableOpensAndReadsAllItsRows) {
       ++rows;
     }
     EXPECT_EQ(rows, (*r)->info().record_count) << path;
+    // The header names code page 0 for HP Roman-8 tables; the driver tells.
+    if ((*r)->info().sort_order == "BLROM800") {
+      EXPECT_EQ((*r)->info().code_page, kRoman8CodePage) << path;
+    }
   }
 }
 

@@ -155,13 +155,13 @@ TEST(TableWriterTest, AValueTheFieldCannotHoldFailsOnlyItsRow) {
   ExpectSameRows(ReadWithPxlib(path).rows, want, "pxlib");
 }
 
-TEST(TableWriterTest, NegativeZeroAndEmptyTextAreStoredAsZeroAndNull) {
+TEST(TableWriterTest, NegativeZeroKeepsItsSignAndEmptyTextIsNull) {
   ScratchFolder dir;
   const std::string path = dir.File("zero.db");
   std::vector<FieldInfo> fields = {{"N", FieldType::kNumber, 0, 0}, {"A", FieldType::kAlpha, 5, 0}};
   ASSERT_TRUE(WriteTable(path, fields, {{Text("-0"), Text("")}, {Text("-0.0e5"), Text("a")}}).ok());
   auto ours = ReadWithOurReader(path);
-  ExpectSameRows(ours.rows, {{Text("0"), Null()}, {Text("0"), Text("a")}}, "our reader");
+  ExpectSameRows(ours.rows, {{Text("-0"), Null()}, {Text("-0"), Text("a")}}, "our reader");
 }
 
 TEST(TableWriterTest, OtherCodePagesAreRecordedAndUsed) {

@@ -133,6 +133,8 @@ TEST_F(KeepTypesTest, KeysComeFirstOrAreDroppedWithOneMessageSayingWhy) {
     std::string first_field;  // its first field
     FieldType first_type;
     const char* message;  // part of the one message, "" for none
+    int code_page = 1252;
+    const char* driver = "";  // "" when any
   };
   const Case cases[] = {
       {"KT_ORDER",
@@ -141,7 +143,28 @@ TEST_F(KeepTypesTest, KeysComeFirstOrAreDroppedWithOneMessageSayingWhy) {
        2,
        "b",
        FieldType::kLong,
-       ""},
+       "",
+       1252,
+       "DBWINUS0"},
+      // The code page the text needs is the one the key is compared in.
+      {"KT_CYR",
+       "n integer PRIMARY KEY, t text",
+       {"2, 'два'", "1, 'один'"},
+       1,
+       "n",
+       FieldType::kLong,
+       "",
+       1251,
+       "ancyrr"},
+      {"KT_CYRK",
+       "k text PRIMARY KEY",
+       {"'один'", "'два'"},
+       0,
+       "k",
+       FieldType::kAlpha,
+       "code page 1251",
+       1251,
+       "ancyrr"},
       {"KT_MIN",
        "n integer PRIMARY KEY, t text",
        {"-2147483648, 'low'", "7, 'seven'"},
@@ -172,11 +195,15 @@ TEST_F(KeepTypesTest, KeysComeFirstOrAreDroppedWithOneMessageSayingWhy) {
     SelectPostgres({c.name});
     EXPECT_EQ(BackToParadox().failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
     auto info = paradox::TableReader::ReadInfo((folder_ / (std::string(c.name) + ".db")).string());
-    ASSERT_TRUE(info.ok()) << info.status().message();
+    ASSERT_TRUE(info.ok()) << info.status().message() << ::testing::PrintToString(Messages());
     EXPECT_EQ(info->key_fields, c.key_fields);
     EXPECT_EQ(info->fields[0].name, c.first_field);
     EXPECT_EQ(info->fields[0].type, c.first_type);
     EXPECT_EQ(info->record_count, c.rows.size());
+    EXPECT_EQ(info->code_page, c.code_page);
+    if (*c.driver) {
+      EXPECT_EQ(info->sort_order, c.driver);
+    }
     const std::vector<std::string> messages = Messages();
     if (std::string(c.message).empty()) {
       EXPECT_TRUE(messages.empty());

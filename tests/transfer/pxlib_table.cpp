@@ -4,6 +4,8 @@ extern "C" {
 #include <paradox.h>
 }
 
+#include <iconv.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -48,6 +50,21 @@ std::string InsertRows(pxdoc_t* doc, const std::vector<PxRow>& rows, size_t widt
   return {};
 }
 
+// pxlib stores field names as given: they go in already in the code page.
+std::string InCodePage(const std::string& utf8, int code_page) {
+  iconv_t cd = iconv_open(("CP" + std::to_string(code_page)).c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
+  std::string out(utf8.size() * 2 + 1, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t in_left = utf8.size(), out_left = out.size();
+  char* o = out.data();
+  const size_t r = iconv(cd, &in, &in_left, &o, &out_left);
+  iconv_close(cd);
+  if (r == static_cast<size_t>(-1)) return utf8;
+  out.resize(out.size() - out_left);
+  return out;
+}
+
 bool NeedsBlobFile(const std::vector<PxField>& fields) {
   for (const PxField& f : fields) {
     if (f.type == pxfMemoBLOb || f.type == pxfBLOb || f.type == pxfFmtMemoBLOb ||
@@ -59,15 +76,20 @@ bool NeedsBlobFile(const std::vector<PxField>& fields) {
 
 }  // namespace
 
+std::string PxInCodePage(const std::string& utf8, int code_page) {
+  return InCodePage(utf8, code_page);
+}
+
 std::string MakePxTable(const std::string& path, const std::vector<PxField>& fields,
-                        const std::vector<PxRow>& rows) {
+                        const std::vector<PxRow>& rows, int code_page) {
   std::string error;
   g_error = &error;
   pxdoc_t* doc = PX_new2(OnError, nullptr, nullptr, nullptr);
   auto* pxf = static_cast<pxfield_t*>(doc->malloc(doc, sizeof(pxfield_t) * fields.size(), "f"));
   for (size_t i = 0; i < fields.size(); ++i) {
-    pxf[i].px_fname = static_cast<char*>(doc->malloc(doc, fields[i].name.size() + 1, "n"));
-    std::strcpy(pxf[i].px_fname, fields[i].name.c_str());
+    const std::string name = InCodePage(fields[i].name, code_page);
+    pxf[i].px_fname = static_cast<char*>(doc->malloc(doc, name.size() + 1, "n"));
+    std::strcpy(pxf[i].px_fname, name.c_str());
     pxf[i].px_ftype = fields[i].type;
     pxf[i].px_flen = fields[i].length;
     pxf[i].px_fdc = fields[i].decimals;
@@ -78,9 +100,10 @@ std::string MakePxTable(const std::string& path, const std::vector<PxField>& fie
     g_error = nullptr;
     return error.empty() ? "PX_create_file failed" : error;
   }
-  PX_set_parameter(doc, "codepage", "1252");
+  PX_set_parameter(doc, "codepage", std::to_string(code_page).c_str());
+  // pxlib opens its converter when the input encoding is set: target first.
+  PX_set_targetencoding(doc, ("CP" + std::to_string(code_page)).c_str());
   PX_set_inputencoding(doc, "UTF-8");
-  PX_set_targetencoding(doc, "CP1252");
   if (NeedsBlobFile(fields)) {
     std::string mb = path.substr(0, path.size() - 3) + ".mb";
     PX_set_blob_file(doc, mb.c_str());

@@ -29,9 +29,13 @@ inline PxValue PxReal(double v) { return {std::nullopt, v, std::nullopt}; }
 inline PxValue PxText(std::string v) { return {std::nullopt, std::nullopt, std::move(v)}; }
 inline PxValue PxNull() { return {}; }
 
-// Writes `path` (a .db file, code page 1252 text written from UTF-8) with
-// the given fields and rows. Returns an error text, empty on success.
+// Writes `path` (a .db file, text and field names written from UTF-8 in
+// `code_page`) with the given fields and rows. Returns an error text, empty
+// on success.
 std::string MakePxTable(const std::string& path, const std::vector<PxField>& fields,
-                        const std::vector<PxRow>& rows);
+                        const std::vector<PxRow>& rows, int code_page = 1252);
+
+// `utf8` in `code_page`, for the bytes pxlib stores as given (memos).
+std::string PxInCodePage(const std::string& utf8, int code_page);
 
 }  // namespace corvane::testing

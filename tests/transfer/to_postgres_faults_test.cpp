@@ -42,9 +42,18 @@ std::string MemoOf(int id) {
   return id % 5 == 0 ? "" : std::string(1 + id % 60, static_cast<char>('a' + id % 26));
 }
 
+// A folder removed when the test program ends.
+struct TempDir {
+  fs::path path;
+  ~TempDir() {
+    std::error_code ec;
+    if (!path.empty()) fs::remove_all(path, ec);
+  }
+};
+
 // The 200,000-row table, written once for the whole suite.
 const fs::path& BigTableDir() {
-  static const fs::path dir = [] {
+  static const TempDir dir{[] {
     std::string tmpl = (fs::temp_directory_path() / "corvane-faults.XXXXXX").string();
     if (mkdtemp(tmpl.data()) == nullptr) return fs::path();
     using paradox::FieldType;
@@ -58,8 +67,8 @@ const fs::path& BigTableDir() {
     }
     if (!(*w)->Finish(paradox::TableWriter::Replace::kNever).ok()) return fs::path();
     return fs::path(tmpl);
-  }();
-  return dir;
+  }()};
+  return dir.path;
 }
 
 class ToPostgresFaultsTest : public ToPostgresTest {

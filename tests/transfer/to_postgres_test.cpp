@@ -10,6 +10,7 @@ extern "C" {
 #include "paradox/table_writer.h"
 #include "pxlib_table.h"
 #include "transfer_fixture.h"
+#include "ui/pump.h"
 
 namespace corvane::testing {
 namespace {
@@ -205,7 +206,10 @@ TEST_F(SendToPostgresTest, UnreadableRowsAreReportedNotSentAsNulls) {
 TEST_F(SendToPostgresTest, ThePumpIsServedButNotPerRow) {
   MakeNumbered("TOPG_PUMP", 3000);
   SelectParadox({"TOPG_PUMP"});
-  EXPECT_EQ(Send().failures, 0);
+  // Wired as the window wires its pump.
+  ui::ThrottledPump window_pump(fake_.counting_pump);
+  ui::TablesWindow window = fake_.Window(&window_pump);
+  EXPECT_EQ(transfer::SendTablesToPostgres(window).failures, 0);
   EXPECT_EQ(PgCount("TOPG_PUMP"), 3000);
   EXPECT_GE(fake_.counting_pump.count, 1);
   EXPECT_LT(fake_.counting_pump.count, 3000);

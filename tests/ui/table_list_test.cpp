@@ -64,7 +64,12 @@ TEST(TableList, CaseRulesCoverNonAsciiLetters) {
   list.Add("überweisung");
   list.Add("Apfel");
   EXPECT_TRUE(ListContains(list, "ÜBERWEISUNG"));
-  EXPECT_EQ(list.Names(), (std::vector<std::string>{"Apfel", "Zebra", "überweisung"}));
+  list.Add("with space");
+  list.Add("Ünïcödé");
+  list.Add("épée");
+  list.Add("Eve");
+  EXPECT_EQ(list.Names(), (std::vector<std::string>{"Apfel", "épée", "Eve", "überweisung",
+                                                    "Ünïcödé", "with space", "Zebra"}));
 }
 
 }  // namespace

@@ -48,6 +48,12 @@ TEST_F(GuiTest, TableListKeepsNamesSortedIgnoringCaseAndCurrentApartFromSelectio
   ui::RemoveFromList(list, "Orders");  // every exact match goes
   EXPECT_EQ(Names(list), (std::vector<std::string>{"aaa", "Customer"}));
   list.Clear();
+  list.Add("b");
+  list.Add("a");
+  QFocusEvent tab_in(QEvent::FocusIn, Qt::TabFocusReason);
+  QApplication::sendEvent(&widget, &tab_in);  // focus by Tab makes nothing current
+  EXPECT_EQ(list.CurrentIndex(), -1);
+  list.Clear();
   EXPECT_FALSE(ui::ListContains(list, ""));
   ui::SelectAll(list);
   EXPECT_EQ(list.Count(), 0);
@@ -102,7 +108,7 @@ void WhenModal(std::function<void(QWidget*)> answer) {
 }
 
 TEST_F(GuiTest, MessageBoxesUseTheApplicationTitleTheIconAndOneLinePerBreak) {
-  QApplication::setApplicationDisplayName("Corvane");
+  SetApplicationTitle("Corvane");
   QWidget owner;
   QtDialogs boxes(&owner);
   QString title, text;

@@ -1,0 +1,175 @@
+// How often the tables window is served while it works: the real windows
+// (offscreen unless QT_QPA_PLATFORM says otherwise), their own pump, and a
+// zero-interval timer that fires once per event-loop pass. Reports, per
+// action, the longest wait between two passes and the 99th percentile.
+//
+// Actions, in order, on one table of --rows rows: the window's load step
+// (both lists), "Send Table/s To PostgreSQL", "Send Table/s To Paradox"
+// (over the table it came from), "Delete Table/s" on the PostgreSQL side.
+//
+// Usage: pump_bench [--rows N] [--folder DIR]
+// The server comes from CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE.
+#include <QApplication>
+#include <QProgressBar>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/program_folder.h"
+#include "app/settings_store.h"
+#include "connection/connection.h"
+#include "measure.h"
+#include "paradox/table_writer.h"
+#include "ui/memory_surfaces.h"
+#include "windows/flow.h"
+
+namespace {
+
+using namespace corvane;
+using namespace corvane::bench;
+
+constexpr const char* kTable = "PUMPTEST";
+
+bool MakeTable(const std::string& folder, long rows) {
+  using paradox::FieldType;
+  std::vector<paradox::FieldInfo> fields = {
+      {"ID", FieldType::kLong, 4, 0},        {"NAME", FieldType::kAlpha, 30, 0},
+      {"AMOUNT", FieldType::kNumber, 8, 0},  {"BORN", FieldType::kDate, 4, 0},
+      {"ACTIVE", FieldType::kLogical, 1, 0}, {"NOTE", FieldType::kAlpha, 40, 0}};
+  auto w = paradox::TableWriter::Create(folder + "/" + kTable + ".db", fields, 1252,
+                                        static_cast<uint64_t>(rows));
+  if (!w.ok()) return std::fprintf(stderr, "%s\n", w.status().message().c_str()), false;
+  std::vector<paradox::Cell> row(fields.size());
+  for (long i = 0; i < rows; ++i) {
+    const std::string texts[] = {
+        std::to_string(i + 1),
+        "Name " + std::to_string(i % 5000),
+        std::to_string((i % 100000) / 8.0),
+        "1999-0" + std::to_string(1 + i % 9) + "-1" + std::to_string(i % 9),
+        i % 2 ? "True" : "False",
+        "note number " + std::to_string(i)};
+    for (size_t c = 0; c < fields.size(); ++c) row[c] = {false, texts[c]};
+    if (!(*w)->Append(row).ok()) return std::fprintf(stderr, "append failed\n"), false;
+  }
+  return (*w)->Finish(paradox::TableWriter::Replace::kAllowed).ok();
+}
+
+// Times of the event-loop passes while an action runs.
+class PassRecorder {
+ public:
+  explicit PassRecorder(QProgressBar* bar) : bar_(bar) {
+    timer_.setInterval(0);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      passes_.push_back(Clock::now());
+      progress_.push_back(bar_->value());
+    });
+  }
+  void Run(const char* what, const std::function<void()>& action) {
+    passes_.clear();
+    progress_.clear();
+    timer_.start();
+    const auto start = Clock::now();
+    passes_.push_back(start);
+    progress_.push_back(bar_->value());
+    action();
+    passes_.push_back(Clock::now());
+    progress_.push_back(bar_->value());
+    timer_.stop();
+    std::vector<double> gaps;
+    for (size_t i = 1; i < passes_.size(); ++i) {
+      gaps.push_back(
+          std::chrono::duration<double, std::milli>(passes_[i] - passes_[i - 1]).count());
+      // Where a long wait happened: the time into the action and the progress.
+      if (gaps.back() > 50)
+        std::printf("  wait of %.1f ms at %.2f s, progress %d%% -> %d%%\n", gaps.back(),
+                    std::chrono::duration<double>(passes_[i - 1] - start).count(), progress_[i - 1],
+                    progress_[i]);
+    }
+    std::sort(gaps.begin(), gaps.end());
+    const double p99 = gaps[std::min(gaps.size() - 1, gaps.size() * 99 / 100)];
+    std::printf("%-28s %8.2f s %7zu passes  longest %6.1f ms  p99 %5.1f ms\n", what, Seconds(start),
+                passes_.size() - 2, gaps.back(), p99);
+    std::fflush(stdout);
+  }
+
+ private:
+  QProgressBar* bar_;
+  QTimer timer_;
+  std::vector<Clock::time_point> passes_;
+  std::vector<int> progress_;
+};
+
+void Select(ui::TableList& list, const std::string& name) {
+  for (int i = 0; i < list.Count(); ++i) {
+    if (list.Text(i) != name) continue;
+    list.SetSelected(i, true);
+    list.SetCurrentIndex(i);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long rows = 1000000;
+  std::string folder;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--rows")) rows = std::atol(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--folder")) folder = argv[i + 1];
+  }
+  if (!std::getenv("CORVANE_TEST_PGHOST")) {
+    std::fprintf(stderr, "set CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE\n");
+    return 2;
+  }
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  const std::string work = folder.empty() ? std::filesystem::temp_directory_path() /
+                                                ("pump_bench_" + std::to_string(getpid()))
+                                          : std::filesystem::path(folder);
+  std::filesystem::create_directories(work + "/data");
+  std::filesystem::create_directories(work + "/config");
+  if (!MakeTable(work + "/data", rows)) return 1;
+
+  const ConnectionSettings login = SettingsFromEnv(work + "/data");
+  Connection pg;
+  if (!pg.Open(PostgresConnectionString(login)).ok()) return std::fprintf(stderr, "no server\n"), 1;
+  (void)pg.Execute(std::string("DROP TABLE IF EXISTS \"") + kTable + "\"");
+  auto store = app::MakeIniSettingsStore(work + "/config");
+  const std::pair<const char*, std::string> keys[] = {{"ParadoxFolder", login.paradox_folder},
+                                                      {"Server", login.server},
+                                                      {"Port", login.port},
+                                                      {"User", login.user},
+                                                      {"Password", login.password},
+                                                      {"Database", login.database}};
+  for (const auto& [key, value] : keys)
+    (void)store->Write(app::kApplication, app::kSection, key, value);
+
+  ui::ScriptedDialogs dialogs;  // every question answered Yes
+  windows::WorkGate gate;
+  windows::Windows windows({*store, app::ProgramFolder(), gate, &dialogs});
+  windows.Start();
+  windows::Form2& form2 = windows.form2();
+  if (!form2.isVisible()) return std::fprintf(stderr, "the tables window did not open\n"), 1;
+
+  std::printf("table of %ld rows; %s\n", rows, qgetenv("QT_QPA_PLATFORM").constData());
+  PassRecorder recorder(form2.findChild<QProgressBar*>(QStringLiteral("ProgressBar1")));
+  recorder.Run("load (both lists)", [&] { form2.Form_Load(); });
+  Select(form2.paradox_list(), kTable);
+  recorder.Run("send to PostgreSQL", [&] { form2.PushButton4_Click(); });
+  Select(form2.postgres_list(), kTable);
+  recorder.Run("send to Paradox", [&] { form2.PushButton3_Click(); });
+  Select(form2.postgres_list(), kTable);
+  recorder.Run("delete PostgreSQL table", [&] { form2.PushButton1_Click(); });
+
+  const std::vector<std::string> failures = dialogs.Failures();
+  for (const std::string& f : failures) std::fprintf(stderr, "failure: %.300s\n", f.c_str());
+  (void)pg.Execute(std::string("DROP TABLE IF EXISTS \"") + kTable + "\"");
+  if (folder.empty()) std::filesystem::remove_all(work);
+  return failures.empty() ? 0 : 1;
+}
