@@ -38,7 +38,7 @@ constexpr const char* kUsage =
     "Usage: corvane-cli to-paradox --paradox FOLDER [login options]\n"
     "                              [--overwrite | --skip-existing]\n"
     "                              [--trim-long-names | --skip-long-names] [--jobs N]\n"
-    "                              [--quiet] [--report FILE] [--code-page N]\n"
+    "                              [--quiet] [--verbose] [--report FILE] [--code-page N]\n"
     "                              [--keep-types]\n"
     "                              (TABLE... | --all)\n"
     "Copies the named PostgreSQL tables (as the table list shows them), or with\n"
@@ -54,7 +54,8 @@ constexpr const char* kUsage =
     "Paradox's language drivers that holds all of it; --code-page N (or\n"
     "ExportCodePage in the settings) forces one. With --keep-types each\n"
     "column's type chooses the Paradox field where one holds every value, and a\n"
-    "table with a primary key becomes a keyed table.\n";
+    "table with a primary key becomes a keyed table. A failing statement is\n"
+    "shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-paradox: %s\n", problem.c_str());
@@ -231,6 +232,7 @@ int RunToParadox(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;
+  dialogs.verbose = run->verbose;
   ui::MemoryTableList postgres, paradox;
   if (Status s = FillBothLists(settings, dialogs, postgres, paradox); !s.ok()) {
     std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str());
@@ -289,7 +291,7 @@ int RunToParadox(int argc, char** argv) {
   auto key = [](const std::string& name) {
     return ui::LowerCase(transfer::FirstUtf16Units(name, transfer::kParadoxNameUnits));
   };
-  Terminal terminal(run->quiet, run->jobs > 1);
+  Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
   std::vector<TableFigures> figures = RunTables(
       WalkOrder(postgres, chosen), key, run->jobs, terminal,
       PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")),

@@ -27,7 +27,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: corvane-cli to-postgres --paradox FOLDER [login options]\n"
     "                               [--overwrite | --skip-existing] [--jobs N]\n"
-    "                               [--quiet] [--report FILE] [--keep-types]\n"
+    "                               [--quiet] [--verbose] [--report FILE] [--keep-types]\n"
     "                               (TABLE... | --all)\n"
     "Copies the named Paradox tables (as the table list shows them), or with --all\n"
     "every table of the folder, into PostgreSQL. Without --overwrite or\n"
@@ -36,7 +36,8 @@ constexpr const char* kUsage =
     "At the end one line per table gives the rows read, stored and refused;\n"
     "--quiet prints only failures, --report FILE writes the same as JSON.\n"
     "With --keep-types each field gets the column type that holds it (date,\n"
-    "boolean, bytea ...) and a keyed table its primary key.\n";
+    "boolean, bytea ...) and a keyed table its primary key.\n"
+    "A failing statement is shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-postgres: %s\n", problem.c_str());
@@ -123,6 +124,7 @@ int RunToPostgres(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;
+  dialogs.verbose = run->verbose;
   Lists lists;
   if (!FillLists(settings, dialogs, lists)) return 1;
   std::vector<std::string> missing;
@@ -133,7 +135,7 @@ int RunToPostgres(int argc, char** argv) {
                  Printable(settings.paradox_folder).c_str());
   }
 
-  Terminal terminal(run->quiet, run->jobs > 1);
+  Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
   // Each job keeps its own copy of the lists and its own connection for
   // counting; tables of one name run in one job, so no two jobs write the
   // same PostgreSQL table.

@@ -359,6 +359,15 @@ Status TableWriter::PlaceFiles(Replace replace) {
                                      " of a table of that name, which was left as it is");
     }
   }
+  std::vector<std::pair<const TempFile*, fs::path>> companions;
+  if (mb_) companions.emplace_back(&mb_->file(), mb_path_);
+  if (px_file_) companions.emplace_back(px_file_.get(), px_path_);
+  std::unique_ptr<TempFile> record;
+  if (!allowed && !companions.empty()) {
+    auto recorded = RecordCompanions(db_path_, companions);
+    if (!recorded.ok()) return recorded.status();
+    record = std::move(recorded).value();
+  }
   if (mb_) CORVANE_RETURN_IF_ERROR(mb_->file().Publish(mb_path_, allowed));
   Status st = px_file_ ? px_file_->Publish(px_path_, allowed) : Status::Ok();
   const bool px_published = px_file_ && st.ok();
@@ -380,6 +389,7 @@ Status TableWriter::PlaceFiles(Replace replace) {
     if (!fs::remove(p, ec) && ec) left += (left.empty() ? "" : ", ") + p.filename().string();
   }
   Status synced = SyncFolder(folder);
+  if (record) record->Discard();  // the table file stands: its companions are its own
   if (!left.empty()) {
     return Status::IoError("Wrote " + db_path_.string() + " but could not remove the old " + left);
   }

@@ -10,7 +10,10 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
+
+#include "paradox/companion_files.h"
 
 namespace corvane::paradox {
 namespace {
@@ -65,6 +68,35 @@ mode_t CurrentUmask() {
       return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
   }
   return 022;  // the usual one, when /proc cannot say
+}
+
+constexpr std::string_view kCompanionsMagic = "corvane companions\n";
+
+// Removes the companions an orphaned record names, where their table file
+// never came and the file under each name is still the one recorded.
+void RemoveRecordedCompanions(int fd, const fs::path& folder) {
+  std::string text(kCompanionsMagic.size(), '\0');
+  if (::pread(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
+      text != kCompanionsMagic) {
+    return;
+  }
+  char buffer[8192];
+  const ssize_t n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+  if (n <= 0) return;
+  std::istringstream in(std::string(buffer, static_cast<size_t>(n)));
+  std::string table;
+  if (!std::getline(in, table) || table.empty() || FindTableFile(folder, table)) return;
+  uint64_t device = 0, inode = 0;
+  std::string name;
+  while (in >> device >> inode && in.get() == ' ' && std::getline(in, name)) {
+    if (name.empty() || name.find('/') != std::string::npos) continue;
+    const fs::path path = folder / name;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<uint64_t>(st.st_dev) == device && static_cast<uint64_t>(st.st_ino) == inode) {
+      ::unlink(path.c_str());
+    }
+  }
 }
 
 }  // namespace
@@ -134,6 +166,32 @@ void TempFile::Discard() {
   fd_ = -1;
 }
 
+bool TempFile::Identity(uint64_t& device, uint64_t& inode) const {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+  device = static_cast<uint64_t>(st.st_dev);
+  inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+Result<std::unique_ptr<TempFile>> RecordCompanions(
+    const fs::path& table_file,
+    const std::vector<std::pair<const TempFile*, fs::path>>& companions) {
+  std::string text(kCompanionsMagic);
+  text += table_file.stem().string() + "\n";
+  for (const auto& [file, target] : companions) {
+    uint64_t device = 0, inode = 0;
+    if (!file->Identity(device, inode)) return Status::Internal("a companion file is closed");
+    text += std::to_string(device) + " " + std::to_string(inode) + " " +
+            target.filename().string() + "\n";
+  }
+  auto record = TempFile::Create(table_file);
+  if (!record.ok()) return record.status();
+  CORVANE_RETURN_IF_ERROR((*record)->WriteAt(0, text.data(), text.size()));
+  CORVANE_RETURN_IF_ERROR((*record)->Sync());
+  return record;
+}
+
 bool IsScratchName(std::string_view name) {
   if (name.size() != kScratchPrefix.size() + kScratchSuffix) return false;
   if (name.substr(0, kScratchPrefix.size()) != kScratchPrefix) return false;
@@ -154,6 +212,7 @@ bool RemoveOrphanScratch(const fs::path& path) {
                      std::chrono::system_clock::from_time_t(st.st_mtime);
     orphan = age > kNewbornAge;
   }
+  if (orphan) RemoveRecordedCompanions(fd, path.parent_path());
   // Unlinked while locked, so no writer can take it up in between.
   const bool removed = orphan && ::unlink(path.c_str()) == 0;
   ::close(fd);

@@ -95,7 +95,8 @@ class ToParadox {
 };
 
 // A staging failure that every later row would meet too: disk full, I/O,
-// a damaged file, or a rolled-back transaction.
+// a damaged file, or a rolled-back transaction. (A staging database that
+// never opened is one too: its rows end with one dialog, not one each.)
 bool StagingBroken(const Status& s) {
   return s.code() == Status::Code::kIoError || s.code() == Status::Code::kCorruption ||
          s.code() == Status::Code::kPermissionDenied;
@@ -318,7 +319,7 @@ bool ToParadox::StoreRows(const std::string& source, const std::string& head, in
     const Status ran = WithText(head, InsertRow(source));  // 200
     if (ran.ok()) {
       ++stored_;
-    } else if (StagingBroken(ran)) {
+    } else if (StagingBroken(ran) || !staging_.is_open()) {
       return BrokenOff(200, source, r + 1, n, ran);
     } else {
       proc_.Fail(200, ran);
