@@ -66,6 +66,14 @@ Result<std::unique_ptr<TempFile>> RecordCompanions(
     const std::filesystem::path& table_file,
     const std::vector<std::pair<const TempFile*, std::filesystem::path>>& companions);
 
+// A locked scratch file recording the renames (old, new file name) that are
+// about to be made in `folder`. Should the process die before it drops the
+// record, RemoveOrphanScratch moves back every file that went, the last
+// first, so a table renamed file by file is whole under its old name.
+Result<std::unique_ptr<TempFile>> RecordRenames(
+    const std::filesystem::path& folder,
+    const std::vector<std::pair<std::string, std::string>>& renames);
+
 // Makes renames in `folder` durable.
 Status SyncFolder(const std::filesystem::path& folder);
 

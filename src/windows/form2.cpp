@@ -7,6 +7,10 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <cstdio>
+#include <optional>
+#include <utility>
 
 #include "maintenance/maintenance.h"
 #include "transfer/to_paradox.h"
@@ -36,9 +40,17 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int
 
 constexpr const char* kKeepTypesKey = "KeepTypes";
 
-// A typical caption and border height (450 twips) for when the window
-// system has not told us the real one yet.
-constexpr int kAssumedDecorationTwips = 450;
+constexpr int kDesignedWidthTwips = 8040;
+// The client size the user gave the window last, "WIDTHxHEIGHT" in pixels.
+constexpr const char* kSizeKey = "TablesWindowSize";
+
+std::optional<QSize> ParseSize(const std::string& text) {
+  int w = 0, h = 0;
+  char x = 0, rest = 0;
+  if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || x != 'x') return {};
+  if (w <= 0 || h <= 0) return {};
+  return QSize(w, h);
+}
 
 }  // namespace
 
@@ -48,12 +60,14 @@ Form2::Form2(WindowServices services, Form1& login)
       own_dialogs_(services_.dialogs ? nullptr : std::make_unique<QtDialogs>(this)),
       dialogs_(services_.dialogs ? services_.dialogs : own_dialogs_.get()),
       pointer_(this),
-      throttled_pump_(pump_) {
+      throttled_pump_(pump_),
+      outer_height_px_(PxFromTwips(catalog::kTablesWindowHeightTwips)) {
   setObjectName(QStringLiteral("Form2"));
   UseFieldFont(this);
   BuildControls();
-  setFixedSize(PxFromTwips(8040), PxFromTwips(catalog::kTablesWindowHeightTwips) -
-                                      PxFromTwips(kAssumedDecorationTwips));
+  setMinimumSize(DesignedSize());
+  resize(DesignedSize());
+  RestoreSize();
   list1_ = std::make_unique<QtTableList>(List1);
   list2_ = std::make_unique<QtTableList>(List2);
   progress_ = std::make_unique<QtProgressBar>(ProgressBar1);
@@ -89,17 +103,26 @@ void Form2::BuildControls() {
   auto stored = services_.store.Read(app::kApplication, app::kSection, kKeepTypesKey, "0");
   Check1->setChecked(stored.ok() && stored.value() == "1");
   Check1->setFocusPolicy(Qt::ClickFocus);  // the designed tab cycle stays as it is
+  layout_.Add(Check1, {Share::kNone, Share::kAll});  // stays under its side's buttons
   PushButton[2] = MakeButton(this, "PushButton2", "< Back", 120, 4980, 3840);
   PushButton[12] = MakeButton(this, "PushButton12", "Help", 4080, 4980, 3840);
+  // Below the lists everything moves down as the lists grow.
+  layout_.Add(ProgressBar1, {Share::kNone, Share::kAll, Share::kAll});
+  layout_.Add(PushButton[2], {Share::kNone, Share::kAll});
+  layout_.Add(PushButton[12], {Share::kHalf, Share::kAll});
 }
 
 QGroupBox* Form2::BuildSide(const char* frame, const char* title, int left, const char* list,
                             const int buttons[5], const char* send_caption) {
+  // The right side moves by the half of the extra width the left one takes.
+  const Share side = left > 120 ? Share::kHalf : Share::kNone;
   auto* box = Make<QGroupBox>(this, QString::fromLatin1(frame), left, 120, 3840, 4215);
+  layout_.Add(box, {side, Share::kNone, Share::kHalf, Share::kAll});
   box->setTitle(QString::fromLatin1(title));
   auto* names = Make<QListWidget>(box, QString::fromLatin1(list), 240, 360, 3330, 1635);
   names->setSelectionMode(QAbstractItemView::ExtendedSelection);
   names->setSortingEnabled(false);  // entries take their place through the adapter
+  layout_.Add(names, {Share::kNone, Share::kNone, Share::kHalf, Share::kAll});
   const char* captions[5] = {"Select All", "Deselect All", send_caption, "Delete Table/s",
                              "Rename Table"};
   const int lefts[5] = {240, 1960, 240, 240, 240};
@@ -109,6 +132,7 @@ QGroupBox* Form2::BuildSide(const char* frame, const char* title, int left, cons
     const std::string name = "PushButton" + std::to_string(buttons[i]);
     PushButton[buttons[i]] =
         MakeButton(box, name.c_str(), captions[i], lefts[i], tops[i], widths[i]);
+    layout_.Add(PushButton[buttons[i]], {Share::kNone, Share::kAll});
   }
   return box;
 }
@@ -218,17 +242,85 @@ Status Form2::SetCaption(const std::string& caption) {
 }
 
 Status Form2::SetHeight(int twips) {
-  // The height is the outer one: take off the caption and borders.
-  int decoration = frameGeometry().height() - geometry().height();
-  if (!isVisible() || decoration <= 0) decoration = PxFromTwips(kAssumedDecorationTwips);
-  setFixedHeight(PxFromTwips(twips) - decoration);
+  SetDesign(PxFromTwips(twips), frame_height_px_);
   return Status::Ok();
+}
+
+QSize Form2::DesignedSize() const {
+  return QSize(PxFromTwips(kDesignedWidthTwips), outer_height_px_ - frame_height_px_);
+}
+
+// A window at its designed height stays there as the design changes; one
+// the user enlarged keeps its size.
+void Form2::SetDesign(int outer_height, int frame_height) {
+  const bool at_design = height() == DesignedSize().height();
+  outer_height_px_ = outer_height;
+  frame_height_px_ = frame_height;
+  setMinimumSize(DesignedSize());
+  if (at_design) resize(width(), DesignedSize().height());
+}
+
+// The load step's height is the outer one, caption and borders included,
+// which only the window system knows, and only once the window is shown:
+// until then the whole height goes to the client, and it is fitted when
+// the frame is known.
+void Form2::FitDesignedHeight() {
+  if (!isVisible()) return;
+  const int frame = std::max(0, frameGeometry().height() - height());
+  if (frame != frame_height_px_) SetDesign(outer_height_px_, frame);
+}
+
+void Form2::RestoreSize() {
+  Result<std::string> stored = services_.store.Read(app::kApplication, app::kSection, kSizeKey, "");
+  if (!stored.ok()) return;
+  std::optional<QSize> size = ParseSize(stored.value());
+  if (!size) return;
+  // Never below the design, never beyond the screen it opens on.
+  QSize limit = screen() ? screen()->availableGeometry().size() : *size;
+  resize(size->expandedTo(DesignedSize()).boundedTo(limit.expandedTo(DesignedSize())));
+}
+
+void Form2::SaveSize() {
+  const QSize size = isMaximized() ? normalGeometry().size() : this->size();
+  const std::string text = std::to_string(size.width()) + "x" + std::to_string(size.height());
+  Result<std::string> stored = services_.store.Read(app::kApplication, app::kSection, kSizeKey, "");
+  if (stored.ok() && stored.value() == text) return;
+  // A size that cannot be kept costs nothing but the size: say nothing.
+  (void)services_.store.Write(app::kApplication, app::kSection, kSizeKey, text);
+}
+
+bool Form2::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  switch (event->type()) {
+    case QEvent::Show:
+      if (!std::exchange(centred_, true)) CentreOnScreen(this);
+      [[fallthrough]];
+    case QEvent::Move:
+    case QEvent::WindowStateChange:
+      FitDesignedHeight();
+      break;
+    default:
+      break;
+  }
+  return handled;
+}
+
+void Form2::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const QSize designed = DesignedSize();
+  layout_.Apply(QSize(width() - designed.width(), height() - designed.height()));
+}
+
+void Form2::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  if (!event->spontaneous()) SaveSize();
 }
 
 void Form2::closeEvent(QCloseEvent* event) {
   // Closed during work: the handler puts back what it changed and returns
   // at its next row, and the program ends after it.
   if (services_.gate.busy()) RequestStop();
+  SaveSize();
   event->accept();
   QApplication::quit();
 }

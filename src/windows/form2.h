@@ -12,6 +12,10 @@
 //   PushButton2   "< Back"                  PushButton12  "Help"
 //   Check1 (under Frame2's buttons)  "Keep field types and keys", for both
 //                 copies; its state is kept in the settings
+//
+// The window opens at its designed size and can be enlarged: the lists take
+// the extra room, the buttons keep their size below them. The size is kept
+// in the settings.
 #pragma once
 
 #include <QWidget>
@@ -63,8 +67,15 @@ class Form2 : public QWidget, public catalog::TablesFrame {
   Status SetCaption(const std::string& caption) override;
   Status SetHeight(int twips) override;
 
+  // The client size the design gives, with the height of the load step's
+  // rule once the window system has told the frame.
+  QSize DesignedSize() const;
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void BuildControls();
@@ -73,6 +84,10 @@ class Form2 : public QWidget, public catalog::TablesFrame {
   void SetTabOrder();
   void Wire();
   ui::TablesWindow Context();
+  void SetDesign(int outer_height, int frame_height);
+  void FitDesignedHeight();
+  void RestoreSize();
+  void SaveSize();
   template <typename Handler>
   void RunWork(Handler handler);
 
@@ -84,6 +99,10 @@ class Form2 : public QWidget, public catalog::TablesFrame {
   QtEventPump pump_;
   ui::ThrottledPump throttled_pump_;
   bool loaded_ = false;
+  GrowingLayout layout_;
+  int outer_height_px_;      // the load step's height, frame included
+  int frame_height_px_ = 0;  // caption and borders, once known
+  bool centred_ = false;
 
   QGroupBox* Frame1;
   QGroupBox* Frame2;

@@ -192,6 +192,27 @@ void PublishAndDie(const fs::path& dir, const std::string& table, bool with_tabl
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
+// A rename of CUST's files to NEWC killed after its first file.
+void RenameFirstAndDie(const fs::path& dir) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    auto record = RecordRenames(dir, {{"CUST.DB", "NEWC.DB"}, {"CUST.MB", "NEWC.MB"}});
+    if (!record.ok() || ::rename((dir / "CUST.DB").c_str(), (dir / "NEWC.DB").c_str()) != 0)
+      ::_exit(1);
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(TableSetAsideTest, RecoveryUndoesARenameCutShort) {
+  RenameFirstAndDie(dir_);
+  ASSERT_TRUE(fs::exists(dir_ / "NEWC.DB"));
+  EXPECT_TRUE(RecoverInterruptedWrites(dir_).ok());
+  ExpectAsBefore();
+}
+
 TEST_F(TableSetAsideTest, RecoveryRemovesTheCompanionsOfANewTableThatNeverCame) {
   PublishAndDie(dir_, "NEW", false);
   PublishAndDie(dir_, "DONE", true);

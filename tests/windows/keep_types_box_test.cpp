@@ -23,11 +23,15 @@ TEST_F(GuiTest, KeepTypesBoxCoversNothingAndARestartKeepsItsState) {
     auto* frame = qobject_cast<QGroupBox*>(box->parentWidget());
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(frame->objectName(), "Frame2");
-    EXPECT_TRUE(frame->rect().contains(box->geometry()));
-    for (QWidget* other : w.form2().findChildren<QWidget*>()) {
-      if (other == box || other->parentWidget() != frame) continue;
-      EXPECT_FALSE(other->geometry().intersects(box->geometry()))
-          << other->objectName().toStdString();
+    // At the designed size and enlarged, where the lists and buttons move.
+    for (int grow : {0, 300}) {
+      w.form2().resize(w.form2().size() + QSize(grow, grow));
+      EXPECT_TRUE(frame->rect().contains(box->geometry())) << grow;
+      for (QWidget* other : w.form2().findChildren<QWidget*>()) {
+        if (other == box || other->parentWidget() != frame) continue;
+        EXPECT_FALSE(other->geometry().intersects(box->geometry()))
+            << other->objectName().toStdString() << " " << grow;
+      }
     }
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
     EXPECT_TRUE(box->isChecked());
