@@ -3,10 +3,6 @@
 // entry points at the block holding its key, and our checker tells a good
 // index from a damaged one.
 #include <gtest/gtest.h>
-extern "C" {
-#include <paradox.h>
-}
-
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,50 +17,17 @@ extern "C" {
 #include "paradox/primary_index.h"
 #include "paradox/table_reader.h"
 #include "paradox/table_writer.h"
+#include "pxlib_index.h"
 #include "writer_support.h"
 
 namespace corvane::paradox {
 namespace {
 
+using testing::PxlibIndexProblem;
+using testing::ReadWithIndex;
 using testing::ReadWithOurReader;
 using testing::ScratchFolder;
 using testing::Text;
-
-void IgnorePxError(pxdoc_t*, int, const char*, void*) {}
-
-// pxlib with the index attached: its level-1 entries and every record.
-struct PxIndexed {
-  std::string error;
-  std::vector<pxpindex_t> entries;  // level 1 only; data pointers not kept
-  std::vector<std::string> keys;    // key bytes of those entries
-  int records_read = 0;
-};
-
-PxIndexed ReadWithIndex(const std::string& db, const std::string& px, int key_size) {
-  PxIndexed out;
-  pxdoc_t* doc = PX_new2(IgnorePxError, nullptr, nullptr, nullptr);
-  pxdoc_t* index = PX_new2(IgnorePxError, nullptr, nullptr, nullptr);
-  if (PX_open_file(doc, db.c_str()) < 0 || PX_open_file(index, px.c_str()) < 0) {
-    out.error = "open failed";
-  } else if (PX_read_primary_index(index) < 0 || PX_add_primary_index(doc, index) < 0) {
-    out.error = "pxlib refused the index";
-  } else {
-    // pxlib moves the entries to the table once the index is attached.
-    pxdoc_t* owner = index->px_indexdata != nullptr ? index : doc;
-    const auto* e = static_cast<const pxpindex_t*>(owner->px_indexdata);
-    for (int i = 0; i < owner->px_indexdatalen; ++i) {
-      if (e[i].level != 1) continue;
-      out.entries.push_back(e[i]);
-      out.keys.emplace_back(e[i].data, static_cast<size_t>(key_size));
-    }
-    std::vector<char> record(static_cast<size_t>(PX_get_recordsize(doc)));
-    for (int r = 0; r < PX_get_num_records(doc); ++r) {
-      if (PX_get_record(doc, r, record.data()) != nullptr) ++out.records_read;
-    }
-  }
-  PX_delete(doc);
-  return out;
-}
 
 std::string KeyBytes(const FieldInfo& f, const std::string& text) {
   std::string out(static_cast<size_t>(f.size), '\0');
@@ -126,7 +89,8 @@ TEST(PrimaryIndexTest, KeyedTablesAreReadByPxlibThroughTheirIndex) {
     const FieldInfo key_field = (*w)->fields()[0];
     auto px = ReadWithIndex(dir.File("KEYED.DB"), dir.File("KEYED.PX"), key_field.size);
     ASSERT_EQ(px.error, "");
-    EXPECT_EQ(px.records_read, c.rows);
+    EXPECT_EQ(static_cast<int>(px.record_keys.size()), c.rows);
+    EXPECT_EQ(PxlibIndexProblem(dir.File("KEYED.DB"), dir.File("KEYED.PX"), key_field.size), "");
     ASSERT_EQ(px.entries.size(), static_cast<size_t>((c.rows + per_block - 1) / per_block));
     for (size_t b = 0; b < px.entries.size(); ++b) {
       // Block b+1 holds rows from b * per_block on; its entry carries the

@@ -4,7 +4,12 @@
 // that agrees with it; keys the rows cannot keep are dropped with a message.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
 #include "paradox/primary_index.h"
+#include "paradox/pxlib_index.h"
 #include "paradox/table_reader.h"
 #include "paradox/table_writer.h"
 #include "to_paradox_fixture.h"
@@ -12,6 +17,7 @@
 namespace corvane::testing {
 namespace {
 
+namespace fs = std::filesystem;
 using paradox::FieldInfo;
 using paradox::FieldType;
 
@@ -21,6 +27,25 @@ class KeepTypesTest : public ToParadoxTest {
     ui::TablesWindow window = fake_.Window();
     window.program_folder = program_.string();
     return transfer::SendTablesToParadoxWith(window, {true});
+  }
+  // The PostgreSQL columns of `table`: "type comment" each, and its key.
+  std::vector<std::string> ColumnsOf(const std::string& table) {
+    std::vector<std::string> out;
+    for (const auto& r : PgRows("SELECT format_type(atttypid, atttypmod) || ' ' || "
+                                "COALESCE(col_description(attrelid, attnum), '') FROM "
+                                "pg_attribute WHERE attrelid = '\"" + table +
+                                "\"'::regclass AND attnum > 0 ORDER BY attnum")) {
+      out.push_back(r[0].text());
+    }
+    return out;
+  }
+  std::string KeyOf(const std::string& table) {
+    Rows key = PgRows(
+        "SELECT string_agg(a.attname, ',' ORDER BY k.n) FROM pg_index i, "
+        "unnest(i.indkey) WITH ORDINALITY k(att, n), pg_attribute a WHERE i.indrelid = '\"" +
+        table +
+        "\"'::regclass AND i.indisprimary AND a.attrelid = i.indrelid AND a.attnum = k.att");
+    return key.empty() || key[0][0].is_null() ? "" : key[0][0].text();
   }
   std::vector<std::string> Messages() const {
     std::vector<std::string> out;
@@ -65,10 +90,7 @@ TEST_F(KeepTypesTest, AKeyedTableOfEveryTypeTravelsBothWaysUnchanged) {
   on.keep_types = true;
   EXPECT_EQ(Send(on).failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
 
-  Rows types = PgRows(
-      "SELECT format_type(atttypid, atttypmod) || ' ' || "
-      "COALESCE(col_description(attrelid, attnum), '') FROM pg_attribute WHERE attrelid = "
-      "'\"KT_SRC\"'::regclass AND attnum > 0 ORDER BY attnum");
+  const std::vector<std::string> types = ColumnsOf("KT_SRC");
   const std::vector<std::string> expected = {"smallint ",
                                              "character varying(8) ",
                                              "double precision Paradox type $",
@@ -85,13 +107,8 @@ TEST_F(KeepTypesTest, AKeyedTableOfEveryTypeTravelsBothWaysUnchanged) {
                                              "bytea Paradox type Y 4",
                                              "integer Paradox type +"};
   ASSERT_EQ(types.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(types[i][0].text(), expected[i]);
-  Rows key = PgRows(
-      "SELECT string_agg(a.attname, ',' ORDER BY k.n) FROM pg_index i, "
-      "unnest(i.indkey) WITH ORDINALITY k(att, n), pg_attribute a WHERE i.indrelid = "
-      "'\"KT_SRC\"'::regclass AND i.indisprimary AND a.attrelid = i.indrelid AND "
-      "a.attnum = k.att");
-  EXPECT_EQ(key[0][0].text(), "Id,Code");
+  EXPECT_EQ(types, expected);
+  EXPECT_EQ(KeyOf("KT_SRC"), "Id,Code");
   // The next value handed out follows the largest one stored.
   EXPECT_EQ(
       PgRows("SELECT pg_sequence_last_value(pg_get_serial_sequence('\"KT_SRC\"', 'Seq'))")[0][0]
@@ -221,6 +238,103 @@ TEST_F(KeepTypesTest, KeysComeFirstOrAreDroppedWithOneMessageSayingWhy) {
   EXPECT_EQ(ordered.rows[0][1], "x");
   EXPECT_EQ(ordered.rows[1][1], "y");
   EXPECT_EQ(ordered.rows[2][0], "2");
+}
+
+// Keyed tables Paradox and other programs wrote, when the sample folder is
+// given: typed and keyed in PostgreSQL, and back with the same fields, key
+// and records, and an index pxlib follows to the blocks holding the keys.
+TEST_F(KeepTypesTest, RealKeyedTablesKeepTheirFieldsAndKeyBothWays) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  const char* root = std::getenv("CORVANE_PARADOX_SAMPLES");
+  if (root == nullptr || !fs::is_directory(root)) GTEST_SKIP() << "no sample folder";
+  const std::map<FieldType, std::string> pg_type = {
+      {FieldType::kShort, "smallint"},
+      {FieldType::kLong, "integer"},
+      {FieldType::kAutoIncrement, "integer"},
+      {FieldType::kNumber, "double precision"},
+      {FieldType::kMoney, "double precision"},
+      {FieldType::kDate, "date"},
+      {FieldType::kTime, "time(3) without time zone"},
+      {FieldType::kTimestamp, "timestamp(3) without time zone"},
+      {FieldType::kLogical, "boolean"},
+      {FieldType::kMemo, "text"},
+      {FieldType::kFormattedMemo, "bytea"},
+      {FieldType::kBinary, "bytea"},
+      {FieldType::kGraphic, "bytea"},
+      {FieldType::kOle, "bytea"},
+      {FieldType::kBytes, "bytea"}};
+  std::vector<fs::path> keyed;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string ext = entry.path().extension().string();
+    if (ext != ".db" && ext != ".DB") continue;
+    auto info = paradox::TableReader::ReadInfo(entry.path().string());
+    if (info.ok() && info->key_fields > 0 && ReadOurs(entry.path().string()).error.empty()) {
+      keyed.push_back(entry.path());
+    }
+  }
+  std::sort(keyed.begin(), keyed.end());
+  ASSERT_FALSE(keyed.empty());
+  int n = 0;
+  for (const fs::path& sample : keyed) {
+    SCOPED_TRACE(sample.string());
+    // The table and its companions under a name of our own.
+    const std::string name = "KS" + std::to_string(++n), back = "KB" + std::to_string(n);
+    for (const auto& file : fs::directory_iterator(sample.parent_path())) {
+      if (file.path().stem() != sample.stem()) continue;
+      fs::copy_file(file.path(), folder_ / (name + file.path().extension().string()));
+    }
+    const ReadTable before = ReadOurs((folder_ / (name + sample.extension().string())).string());
+    auto info = paradox::TableReader::ReadInfo((folder_ / (name + sample.extension().string())).string());
+    ASSERT_TRUE(info.ok());
+
+    fake_.dialogs.shown.clear();
+    fake_.paradox_list.Clear();
+    SelectParadox({name});
+    transfer::ToPostgresOptions on;
+    on.keep_types = true;
+    ASSERT_EQ(Send(on).failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
+    const std::vector<std::string> columns = ColumnsOf(name);
+    ASSERT_EQ(columns.size(), info->fields.size());
+    std::string key;
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const FieldInfo& f = info->fields[i];
+      std::string want = f.type == FieldType::kAlpha
+                             ? "character varying(" + std::to_string(f.size) + ")"
+                         : f.type == FieldType::kBcd ? "numeric(32," + std::to_string(f.scale) + ")"
+                                                     : pg_type.at(f.type);
+      EXPECT_EQ(columns[i].substr(0, want.size() + 1), want + " ") << f.name;
+      if (static_cast<int>(i) < info->key_fields) key += (key.empty() ? "" : ",") + f.name;
+    }
+    EXPECT_EQ(KeyOf(name), key);
+
+    Pg("ALTER TABLE \"" + name + "\" RENAME TO \"" + back + "\"");
+    drop_after_.push_back(back);
+    fake_.postgres_list.Clear();
+    SelectPostgres({back});
+    ASSERT_EQ(BackToParadox().failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
+    EXPECT_TRUE(Messages().empty()) << ::testing::PrintToString(Messages());
+    const std::string db = (folder_ / (back + ".db")).string();
+    const ReadTable after = ReadOurs(db);
+    ASSERT_EQ(after.error, "");
+    ASSERT_EQ(after.fields.size(), before.fields.size());
+    for (size_t i = 0; i < before.fields.size(); ++i) {
+      const FieldInfo &a = after.fields[i], &b = before.fields[i];
+      EXPECT_EQ(a.name, b.name);
+      EXPECT_EQ(a.type, b.type) << b.name;
+      EXPECT_EQ(a.size, b.size) << b.name;
+      EXPECT_EQ(a.scale, b.scale) << b.name;
+    }
+    EXPECT_EQ(after.rows, before.rows);
+    auto written = paradox::TableReader::ReadInfo(db);
+    ASSERT_TRUE(written.ok());
+    EXPECT_EQ(written->key_fields, info->key_fields);
+    EXPECT_EQ(paradox::CheckPrimaryIndex(*written)->problem, "");
+    int key_size = 0;
+    for (int i = 0; i < written->key_fields; ++i) key_size += written->fields[i].size;
+    EXPECT_EQ(paradox::testing::PxlibIndexProblem(db, (folder_ / (back + ".px")).string(),
+                                                  key_size),
+              "");
+  }
 }
 
 }  // namespace
