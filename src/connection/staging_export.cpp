@@ -4,13 +4,18 @@
 // only if still no table of that name appeared meanwhile.
 // A staging table with a key (its columns' words name Paradox fields and
 // key places) becomes a keyed table: key fields first, and the rows read in
-// the order of their stored key bytes, sorted by SQLite in a temporary
-// table so memory does not grow. Where the key cannot be kept (a blank or
+// the order of their stored key bytes, sorted by SQLite in a scratch file
+// so memory does not grow. Where the key cannot be kept (a blank or
 // repeated key, a key field that became a blob) the table is written
 // without one and the note says why.
 #include "connection/staging_export.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -68,15 +73,57 @@ Status Interrupted(const std::string& table) {
   return Status::IoError("The export of `" + table + "` was stopped; no table file was written.");
 }
 
-constexpr const char* kKeyTable = "temp.corvane_export_key";
-
 std::string SelectInInsertOrder(const std::string& table) {
   return "SELECT * FROM " + QuoteSqliteName(table) + " ORDER BY rowid";
 }
 std::string SelectInKeyOrder(const std::string& table) {
-  return "SELECT t.* FROM " + std::string(kKeyTable) + " k JOIN " + QuoteSqliteName(table) +
-         " t ON t.rowid = k.r ORDER BY k.k";
+  // The key table leads, read in its own order: nothing left to sort.
+  return "SELECT t.* FROM corvane_sort.keys AS k CROSS JOIN main." + QuoteSqliteName(table) +
+         " AS t ON t.rowid = k.r ORDER BY k.k";
 }
+
+// The rows' keys in key order, in a scratch database beside the staging
+// file. The staging connection keeps temporary tables and sorts in memory,
+// which would grow with the table; this stays on disk, and goes when the
+// export ends (or, after a crash, when the staging file is next opened).
+class KeySort {
+ public:
+  explicit KeySort(StagingDb& db) : db_(db), path_(KeySortPath(db.path())) {}
+  ~KeySort() {
+    if (attached_) (void)db_.Exec("DETACH DATABASE corvane_sort");
+    std::error_code ec;
+    fs::remove(path_, ec);
+  }
+  KeySort(const KeySort&) = delete;
+  KeySort& operator=(const KeySort&) = delete;
+
+  Status Open() {
+    // Made empty here: the staging connection may open files, not create them.
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      return Status::IoError("Cannot make a scratch file to sort the rows by their key, " + path_ +
+                             ": " + std::strerror(errno));
+    }
+    ::close(fd);
+    auto attach = db_.Prepare("ATTACH DATABASE ?1 AS corvane_sort");
+    if (!attach.ok()) return attach.status();
+    sqlite3_bind_text(attach->get(), 1, path_.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(attach->get()) != SQLITE_DONE) {
+      return db_.Error("Cannot open a scratch file to sort the rows by their key");
+    }
+    attached_ = true;
+    // Scratch only: no journal, no syncs.
+    CORVANE_RETURN_IF_ERROR(db_.Exec(
+        "PRAGMA corvane_sort.journal_mode=OFF; PRAGMA corvane_sort.synchronous=OFF;"
+        "CREATE TABLE corvane_sort.keys(k BLOB PRIMARY KEY, r INTEGER) WITHOUT ROWID"));
+    return Status::Ok();
+  }
+
+ private:
+  StagingDb& db_;
+  std::string path_;
+  bool attached_ = false;
+};
 
 // Calls `fn` with each row `select` gives; column i of the result goes to
 // place order[i] of the row (all in place when `order` is empty). A
@@ -293,7 +340,7 @@ struct KeyOrder {
 
 Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
                            const std::vector<paradox::FieldInfo>& fields,
-                           const std::vector<size_t>& key, int code_page) {
+                           const std::vector<size_t>& key, int code_page, KeySort& sort) {
   KeyOrder out;
   std::vector<paradox::FieldInfo> key_fields;
   for (size_t k : key) {
@@ -326,26 +373,28 @@ Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
     out.in_order = true;
     return out;
   }
-  CORVANE_RETURN_IF_ERROR(db.Exec("DROP TABLE IF EXISTS temp.corvane_export_key"));
-  CORVANE_RETURN_IF_ERROR(db.Exec("CREATE TEMP TABLE corvane_export_key(k BLOB, r INTEGER)"));
+  CORVANE_RETURN_IF_ERROR(sort.Open());
   CORVANE_RETURN_IF_ERROR(db.BeginIfNeeded());
-  auto insert = db.Prepare("INSERT INTO temp.corvane_export_key VALUES(?1, ?2)");
+  auto insert = db.Prepare("INSERT INTO corvane_sort.keys VALUES(?1, ?2)");
   if (!insert.ok()) return insert.status();
-  Status filled =
-      ForEachKey(db, table, fields, key, code_page, out.why_not, [&](int64_t rowid, const std::string& k) {
+  const std::string twice = "some rows share the same key value";
+  Status filled = ForEachKey(
+      db, table, fields, key, code_page, out.why_not, [&](int64_t rowid, const std::string& k) {
         sqlite3_bind_blob(insert->get(), 1, k.data(), static_cast<int>(k.size()), SQLITE_TRANSIENT);
         sqlite3_bind_int64(insert->get(), 2, rowid);
         const int rc = sqlite3_step(insert->get());
         sqlite3_reset(insert->get());
-        return rc == SQLITE_DONE ? Status::Ok() : db.Error("Cannot sort the rows by their key");
+        if (rc == SQLITE_DONE) return Status::Ok();
+        if (rc == SQLITE_CONSTRAINT) {
+          out.why_not = twice;
+          return Status::Internal(twice);
+        }
+        return db.Error("Cannot sort the rows by their key");
       });
   Status committed = db.Commit();
   if (!out.why_not.empty()) return out;
   CORVANE_RETURN_IF_ERROR(filled);
   CORVANE_RETURN_IF_ERROR(committed);
-  auto twice = db.Prepare("SELECT 1 FROM temp.corvane_export_key GROUP BY k HAVING count(*) > 1");
-  if (!twice.ok()) return twice.status();
-  if (sqlite3_step(twice->get()) == SQLITE_ROW) out.why_not = "some rows share the same key value";
   return out;
 }
 
@@ -406,8 +455,9 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   const std::vector<size_t> key = KeyColumns(*columns);
   std::string select = SelectInInsertOrder(e.source);
   std::vector<size_t> order;  // staging column i -> field order[i]
+  std::optional<KeySort> sort;  // lives until the rows are written
   if (!key.empty()) {
-    auto sorted = SortByKey(db, e.source, fields, key, code_page);
+    auto sorted = SortByKey(db, e.source, fields, key, code_page, sort.emplace(db));
     if (!sorted.ok()) return sorted.status();
     if (sorted->why_not.empty()) {
       // Key fields first, in key order; the others keep theirs.
@@ -444,7 +494,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
                                            "` cannot be written to " + db_path.string() + ": " +
                                            s.message() + " No table file was written.");
       });
-  if (key_fields > 0) (void)db.Exec("DROP TABLE IF EXISTS temp.corvane_export_key");
+  sort.reset();
   if (!written.ok()) {
     (*writer)->Abandon();
     return written;
