@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -28,7 +29,7 @@ namespace corvane::staging {
 namespace {
 
 namespace fs = std::filesystem;
-using RowFn = std::function<Status(const std::vector<paradox::Cell>&)>;
+using RowFn = std::function<Status(std::span<const paradox::CellView>)>;
 
 // The live grants. Tables of different names may be exported side by side
 // on several threads, so every look goes through the lock.
@@ -90,15 +91,15 @@ Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const
     }
     pipe.Finish();
   });
-  std::vector<paradox::Cell> row(columns);
+  // Views into the batch: its texts are not copied again.
+  std::vector<paradox::CellView> row(columns);
   Status done = Status::Ok();
   while (done.ok()) {
     std::optional<RowBatch> batch = pipe.Next(db.serve());
     if (!batch) break;
     for (size_t r = 0; r < batch->rows() && done.ok(); ++r) {
       for (size_t i = 0; i < columns; ++i) {
-        row[i].null = batch->is_null(r, i);
-        row[i].text.assign(batch->text(r, i));
+        row[i] = paradox::CellView(batch->is_null(r, i), batch->text(r, i));
       }
       done = fn(row);
       if (done.ok() && StopRequested()) done = Interrupted(table);
@@ -143,8 +144,10 @@ Result<paradox::SchemaChooser> Learn(StagingDb& db, const std::string& table,
   std::vector<paradox::SchemaChooser::Column> defs;
   for (const ColumnDef& c : columns) defs.push_back({c.name, c.type_word});
   paradox::SchemaChooser chooser(std::move(defs), code_page);
+  std::vector<std::string_view> texts(columns.size());
   CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, columns.size(), [&](const auto& row) {
-    chooser.Observe(row);
+    for (size_t i = 0; i < row.size(); ++i) texts[i] = row[i].null ? std::string_view() : row[i].text;
+    chooser.Observe(std::span<const std::string_view>(texts));
     return Status::Ok();
   }));
   return chooser;
