@@ -38,7 +38,8 @@ constexpr const char* kUsage =
     "Usage: corvane-cli to-paradox --paradox FOLDER [login options]\n"
     "                              [--overwrite | --skip-existing]\n"
     "                              [--trim-long-names | --skip-long-names] [--jobs N]\n"
-    "                              [--quiet] [--report FILE] [--code-page N]\n"
+    "                              [--quiet] [--verbose] [--report FILE] [--code-page N]\n"
+    "                              [--keep-types]\n"
     "                              (TABLE... | --all)\n"
     "Copies the named PostgreSQL tables (as the table list shows them), or with\n"
     "--all every table outside PostgreSQL's own schemas, into the Paradox folder.\n"
@@ -51,7 +52,10 @@ constexpr const char* kUsage =
     "failures, --report FILE writes the same as JSON. A new table's text is\n"
     "written in code page 1252 when it fits, else in the first code page of\n"
     "Paradox's language drivers that holds all of it; --code-page N (or\n"
-    "ExportCodePage in the settings) forces one.\n";
+    "ExportCodePage in the settings) forces one. With --keep-types each\n"
+    "column's type chooses the Paradox field where one holds every value, and a\n"
+    "table with a primary key becomes a keyed table. A failing statement is\n"
+    "shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-paradox: %s\n", problem.c_str());
@@ -93,7 +97,8 @@ Result<Options> ParseToParadox(int argc, char** argv) {
   std::set<std::string> valued = LoginOptionNames(), flags = RunFlagNames();
   valued.insert(RunValuedOptionNames().begin(), RunValuedOptionNames().end());
   valued.insert("code-page");
-  flags.insert({"overwrite", "skip-existing", "trim-long-names", "skip-long-names", "help"});
+  flags.insert(
+      {"overwrite", "skip-existing", "trim-long-names", "skip-long-names", "keep-types", "help"});
   Result<Options> parsed = ParseOptions(argc, argv, valued, flags);
   if (!parsed.ok() || parsed->Has("help")) return parsed;
   if (parsed->Has("overwrite") && parsed->Has("skip-existing")) {
@@ -227,6 +232,7 @@ int RunToParadox(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;
+  dialogs.verbose = run->verbose;
   ui::MemoryTableList postgres, paradox;
   if (Status s = FillBothLists(settings, dialogs, postgres, paradox); !s.ok()) {
     std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str());
@@ -272,7 +278,9 @@ int RunToParadox(int argc, char** argv) {
     source.export_code_page = ExportCodePageFrom(options);
     ui::TablesWindow window{job.postgres, job.paradox, watch,  watch, pointer,
                             pump,         source,      run->jobs > 1 ? staging.Folder(j) : app::ProgramFolder()};
-    transfer::SendTablesToParadox(window);
+    transfer::ToParadoxOptions transfer_options;
+    transfer_options.keep_types = options.Has("keep-types");
+    transfer::SendTablesToParadoxWith(window, transfer_options);
     const std::string target = watch.trimmed() ? cut : table;
     const std::optional<int64_t> stored =
         WrittenRows(watch.trimmed() ? before_cut : before_full,
@@ -283,7 +291,7 @@ int RunToParadox(int argc, char** argv) {
   auto key = [](const std::string& name) {
     return ui::LowerCase(transfer::FirstUtf16Units(name, transfer::kParadoxNameUnits));
   };
-  Terminal terminal(run->quiet, run->jobs > 1);
+  Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
   std::vector<TableFigures> figures = RunTables(
       WalkOrder(postgres, chosen), key, run->jobs, terminal,
       PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")),

@@ -27,13 +27,17 @@ namespace {
 constexpr const char* kUsage =
     "Usage: corvane-cli to-postgres --paradox FOLDER [login options]\n"
     "                               [--overwrite | --skip-existing] [--jobs N]\n"
-    "                               [--quiet] [--report FILE] (TABLE... | --all)\n"
+    "                               [--quiet] [--verbose] [--report FILE] [--keep-types]\n"
+    "                               (TABLE... | --all)\n"
     "Copies the named Paradox tables (as the table list shows them), or with --all\n"
     "every table of the folder, into PostgreSQL. Without --overwrite or\n"
     "--skip-existing an existing table is asked about on a terminal and skipped\n"
     "otherwise. --jobs N copies N tables at a time, each over its own connection.\n"
     "At the end one line per table gives the rows read, stored and refused;\n"
-    "--quiet prints only failures, --report FILE writes the same as JSON.\n";
+    "--quiet prints only failures, --report FILE writes the same as JSON.\n"
+    "With --keep-types each field gets the column type that holds it (date,\n"
+    "boolean, bytea ...) and a keyed table its primary key.\n"
+    "A failing statement is shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-postgres: %s\n", problem.c_str());
@@ -103,7 +107,7 @@ std::optional<int64_t> CountRows(Connection& pg, const ConnectionSettings& setti
 int RunToPostgres(int argc, char** argv) {
   std::set<std::string> valued = LoginOptionNames(), flags = RunFlagNames();
   valued.insert(RunValuedOptionNames().begin(), RunValuedOptionNames().end());
-  flags.insert({"overwrite", "skip-existing", "help"});
+  flags.insert({"overwrite", "skip-existing", "keep-types", "help"});
   Result<Options> parsed = ParseOptions(argc, argv, valued, flags);
   if (!parsed.ok()) return Usage(parsed.status().message());
   const Options& options = parsed.value();
@@ -120,6 +124,7 @@ int RunToPostgres(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;
+  dialogs.verbose = run->verbose;
   Lists lists;
   if (!FillLists(settings, dialogs, lists)) return 1;
   std::vector<std::string> missing;
@@ -130,7 +135,7 @@ int RunToPostgres(int argc, char** argv) {
                  Printable(settings.paradox_folder).c_str());
   }
 
-  Terminal terminal(run->quiet, run->jobs > 1);
+  Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
   // Each job keeps its own copy of the lists and its own connection for
   // counting; tables of one name run in one job, so no two jobs write the
   // same PostgreSQL table.
@@ -159,7 +164,9 @@ int RunToPostgres(int argc, char** argv) {
     ui::FixedSettings source(settings);
     ui::TablesWindow window{job.lists.postgres, job.lists.paradox, watch, watch, pointer, pump,
                             source, ""};
-    transfer::SendTablesToPostgres(window);
+    transfer::ToPostgresOptions transfer_options;
+    transfer_options.keep_types = options.Has("keep-types");
+    transfer::SendTablesToPostgresWith(window, transfer_options);
     std::optional<int64_t> stored;
     if (ui::ListContains(job.lists.postgres, target)) {
       stored = CountRows(job.counter, settings, target);

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "cli/printable.h"
+#include "ui/display_text.h"
 #include "ui/procedure.h"
 
 namespace corvane::cli {
@@ -41,12 +42,13 @@ Policy PolicyFrom(bool yes_flag, bool no_flag) {
 
 void ConsoleDialogs::Message(const std::string& text, std::optional<std::string> title,
                              ui::MessageIcon) {
+  const std::string shown = verbose ? text : ui::ShortenForDisplay(text);
   if (title && *title == ui::kFailureTitle) {
     ++failures;
-    std::cerr << "\n" << ui::kFailureTitle << ": " << ForTerminal(text) << "\n";
+    std::cerr << "\n" << ui::kFailureTitle << ": " << ForTerminal(shown) << "\n";
   } else {
     ++messages;
-    std::cerr << ForTerminal(text) << "\n";
+    std::cerr << ForTerminal(shown) << "\n";
   }
 }
 

@@ -17,6 +17,7 @@ class ConsoleDialogs : public ui::Dialogs {
   Policy overwrite = Policy::kAsk;  // "Overwrite?" questions
   Policy trim = Policy::kAsk;       // "Continue?" questions (long names)
   std::string prompt_answer;        // answer to the rename prompt
+  bool verbose = false;             // texts whole, not shortened
 
   void Message(const std::string& text, std::optional<std::string> title,
                ui::MessageIcon icon) override;

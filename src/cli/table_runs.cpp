@@ -16,6 +16,7 @@
 #include "base/stop_request.h"
 #include "base/utf8.h"
 #include "cli/printable.h"
+#include "ui/display_text.h"
 #include "ui/procedure.h"
 
 namespace corvane::cli {
@@ -154,7 +155,7 @@ const std::set<std::string>& RunValuedOptionNames() {
 }
 
 const std::set<std::string>& RunFlagNames() {
-  static const std::set<std::string> kNames = {"all", "quiet"};
+  static const std::set<std::string> kNames = {"all", "quiet", "verbose"};
   return kNames;
 }
 
@@ -162,6 +163,7 @@ Result<RunOptions> RunOptionsFrom(const Options& options) {
   RunOptions run;
   run.all = options.Has("all");
   run.quiet = options.Has("quiet");
+  run.verbose = options.Has("verbose");
   run.report = options.Get("report");
   if (run.report && run.report->empty()) return Status::InvalidArgument("--report needs a file");
   if (run.report) {
@@ -206,8 +208,8 @@ const char* StateWord(TableState state) {
 
 // ---- Terminal
 
-Terminal::Terminal(bool quiet, bool tag_lines)
-    : quiet_(quiet), tag_lines_(tag_lines), tty_(::isatty(STDERR_FILENO) != 0) {}
+Terminal::Terminal(bool quiet, bool tag_lines, bool verbose)
+    : quiet_(quiet), tag_lines_(tag_lines), verbose_(verbose), tty_(::isatty(STDERR_FILENO) != 0) {}
 
 void Terminal::ClearLocked() {
   if (drawn_ == 0) return;
@@ -234,7 +236,7 @@ void Terminal::Print(const std::string& table, const std::string& text, bool fai
   if (quiet_ && !failure) return;
   std::lock_guard<std::mutex> lock(mu_);
   ClearLocked();
-  std::string out = ForTerminal(text);
+  std::string out = ForTerminal(verbose_ ? text : ui::ShortenForDisplay(text));
   if (tag_lines_ && !table.empty()) out = "[" + Printable(table) + "] " + out;
   std::fprintf(stderr, "%s\n", out.c_str());
   DrawLocked();

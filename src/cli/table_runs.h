@@ -28,10 +28,11 @@ struct RunOptions {
   bool all = false;
   int jobs = 1;
   bool quiet = false;
+  bool verbose = false;  // failure texts whole, statements not shortened
   std::optional<std::string> report;  // JSON file
 };
 const std::set<std::string>& RunValuedOptionNames();  // jobs, report
-const std::set<std::string>& RunFlagNames();          // all, quiet
+const std::set<std::string>& RunFlagNames();          // all, quiet, verbose
 // Bad values and --all beside table names are usage errors.
 Result<RunOptions> RunOptionsFrom(const Options& options);
 
@@ -50,8 +51,9 @@ struct TableFigures {
 // two jobs never mix and the progress line is cleared before each.
 class Terminal {
  public:
-  Terminal(bool quiet, bool tag_lines);
-  // A line on stderr; with --quiet only failures are printed.
+  Terminal(bool quiet, bool tag_lines, bool verbose = false);
+  // A line on stderr; with --quiet only failures are printed. A very long
+  // text (a statement quoting a large memo) is shortened unless verbose.
   void Print(const std::string& table, const std::string& text, bool failure);
   // Asks on a terminal (one question at a time); No without one.
   bool Ask(const std::string& question);
@@ -66,7 +68,7 @@ class Terminal {
   void DrawLocked();
   void ClearLocked();
   std::mutex mu_;
-  bool quiet_, tag_lines_, tty_;
+  bool quiet_, tag_lines_, verbose_, tty_;
   struct Live {
     std::string table;
     int64_t done, total;

@@ -47,8 +47,13 @@ class StagingDriver : public Driver {
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     auto parsed = staging::ParseStagingStatement(sql);
     if (!parsed.ok()) return parsed.status();
+    export_note_.clear();
     Status s = std::visit([this](const auto& st) { return Run(st); }, parsed.value());
     if (!s.ok()) return s;
+    // An export that had to leave something out of the table says so.
+    if (!export_note_.empty()) {
+      return staging::RowsRecordSet({"NOTE"}, {{Value::Text(std::move(export_note_))}});
+    }
     return EmptyRecordSet();
   }
 
@@ -128,6 +133,7 @@ class StagingDriver : public Driver {
   // Set when SQLite rolled back the shared transaction after a failure:
   // rows reported stored are gone, so no export may pretend otherwise.
   bool lost_writes_ = false;
+  std::string export_note_;
 };
 
 Status StagingDriver::RunWrite(const std::string& sql) {
@@ -178,7 +184,7 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
   pages_.insert_or_assign(CacheKey(st.table), pages);
   lost_writes_ = false;
   std::vector<paradox::SchemaChooser::Column> columns;
-  for (const ColumnDef& c : st.columns) columns.push_back({c.name, c.type_word});
+  for (const ColumnDef& c : st.columns) columns.push_back(staging::ChooserColumnOf(c));
   learned_[CacheKey(st.table)] =
       std::make_unique<staging::FieldLearner>(std::move(columns), code_page_);
   return Status::Ok();
@@ -302,7 +308,8 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
   }
   auto learned = learned_.find(CacheKey(st.source));
   return staging::ExportStagingTable(
-      *db_, st, code_page_, learned == learned_.end() ? nullptr : &learned->second->Settled());
+      *db_, st, code_page_, learned == learned_.end() ? nullptr : &learned->second->Settled(),
+      &export_note_);
 }
 
 // Gives the pages of dropped tables back to the file system, so the file

@@ -2,6 +2,12 @@
 // read the staging table once so the schema chooser sees every value; read
 // it again and append each row to the writer; move the files into place
 // only if still no table of that name appeared meanwhile.
+// A staging table with a key (its columns' words name Paradox fields and
+// key places) becomes a keyed table: key fields first, and the rows read in
+// the order of their stored key bytes, sorted by SQLite in a temporary
+// table so memory does not grow. Where the key cannot be kept (a blank or
+// repeated key, a key field that became a blob) the table is written
+// without one and the note says why.
 #include "connection/staging_export.h"
 
 #include <algorithm>
@@ -20,6 +26,8 @@
 #include "base/served_call.h"
 #include "base/stop_request.h"
 #include "paradox/companion_files.h"
+#include "paradox/field_encode.h"
+#include "paradox/header_encode.h"
 #include "paradox/schema_chooser.h"
 #include "paradox/table_lock.h"
 #include "paradox/table_set_aside.h"
@@ -29,7 +37,9 @@ namespace corvane::staging {
 namespace {
 
 namespace fs = std::filesystem;
+// A row as views into the batch it was read into: its texts are not copied again.
 using RowFn = std::function<Status(std::span<const paradox::CellView>)>;
+using CellsFn = std::function<Status(const std::vector<paradox::Cell>&)>;
 
 // The live grants. Tables of different names may be exported side by side
 // on several threads, so every look goes through the lock.
@@ -61,11 +71,23 @@ Status Interrupted(const std::string& table) {
   return Status::IoError("The export of `" + table + "` was stopped; no table file was written.");
 }
 
-// Calls `fn` with each row of `table` in the order it was inserted. A
+constexpr const char* kKeyTable = "temp.corvane_export_key";
+
+std::string SelectInInsertOrder(const std::string& table) {
+  return "SELECT * FROM " + QuoteSqliteName(table) + " ORDER BY rowid";
+}
+std::string SelectInKeyOrder(const std::string& table) {
+  return "SELECT t.* FROM " + std::string(kKeyTable) + " k JOIN " + QuoteSqliteName(table) +
+         " t ON t.rowid = k.r ORDER BY k.k";
+}
+
+// Calls `fn` with each row `select` gives; column i of the result goes to
+// place order[i] of the row (all in place when `order` is empty). A
 // second thread reads the rows from the file while `fn` works on the ones
 // before; only it uses the database until it ends.
-Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const RowFn& fn) {
-  auto stmt = db.Prepare("SELECT * FROM " + QuoteSqliteName(table) + " ORDER BY rowid");
+Status ForEachRow(StagingDb& db, const std::string& table, const std::string& select,
+                  size_t columns, const std::vector<size_t>& order, const RowFn& fn) {
+  auto stmt = db.Prepare(select);
   if (!stmt.ok()) return stmt.status();
   BatchPipe pipe;
   Status read = Status::Ok();  // the reader's; looked at after it ended
@@ -91,7 +113,6 @@ Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const
     }
     pipe.Finish();
   });
-  // Views into the batch: its texts are not copied again.
   std::vector<paradox::CellView> row(columns);
   Status done = Status::Ok();
   while (done.ok()) {
@@ -99,7 +120,8 @@ Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const
     if (!batch) break;
     for (size_t r = 0; r < batch->rows() && done.ok(); ++r) {
       for (size_t i = 0; i < columns; ++i) {
-        row[i] = paradox::CellView(batch->is_null(r, i), batch->text(r, i));
+        row[order.empty() ? i : order[i]] =
+            paradox::CellView(batch->is_null(r, i), batch->text(r, i));
       }
       done = fn(row);
       if (done.ok() && StopRequested()) done = Interrupted(table);
@@ -111,6 +133,29 @@ Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const
   pipe.Cancel();
   reader.join();
   return done.ok() ? read : done;
+}
+
+// The rowid and key columns of each row, read on this thread: the key
+// passes write to the database as they read.
+Status ForEachRowHere(StagingDb& db, const std::string& table, const std::string& select,
+                      size_t columns, const CellsFn& fn) {
+  auto stmt = db.Prepare(select);
+  if (!stmt.ok()) return stmt.status();
+  std::vector<paradox::Cell> row(columns);
+  int rc;
+  while ((rc = sqlite3_step(stmt->get())) == SQLITE_ROW) {
+    for (size_t i = 0; i < columns; ++i) {
+      const int c = static_cast<int>(i);
+      row[i].null = sqlite3_column_type(stmt->get(), c) == SQLITE_NULL;
+      const void* p = sqlite3_column_blob(stmt->get(), c);
+      row[i].text.assign(static_cast<const char*>(p ? p : ""),
+                         static_cast<size_t>(sqlite3_column_bytes(stmt->get(), c)));
+    }
+    CORVANE_RETURN_IF_ERROR(fn(row));
+    if (StopRequested()) return Interrupted(table);
+  }
+  if (rc != SQLITE_DONE) return db.Error("Cannot read staging table `" + table + "`");
+  return Status::Ok();
 }
 
 Status CheckTarget(const fs::path& folder, const std::string& target, bool replace) {
@@ -136,21 +181,176 @@ Status CheckTarget(const fs::path& folder, const std::string& target, bool repla
   return Status::Ok();
 }
 
+// The field a Paradox field word names, and the usual word to fall back on
+// when that field cannot hold every value.
+struct WordMeaning {
+  paradox::FieldType type;
+  const char* fallback;
+};
+std::optional<WordMeaning> MeaningOf(const std::string& word) {
+  using paradox::FieldType;
+  static const std::pair<const char*, WordMeaning> kMeanings[] = {
+      {"ALPHA", {FieldType::kAlpha, "VARCHAR"}},
+      {"SHORT", {FieldType::kShort, "DECIMAL"}},
+      {"LONG", {FieldType::kLong, "DECIMAL"}},
+      {"AUTOINC", {FieldType::kAutoIncrement, "DECIMAL"}},
+      {"NUMBER", {FieldType::kNumber, "FLOAT"}},
+      {"MONEY", {FieldType::kMoney, "FLOAT"}},
+      {"BCD", {FieldType::kBcd, "DECIMAL"}},
+      {"DATE", {FieldType::kDate, "DATETIME"}},
+      {"TIME", {FieldType::kTime, "VARCHAR"}},
+      {"TIMESTAMP", {FieldType::kTimestamp, "DATETIME"}},
+      {"LOGICAL", {FieldType::kLogical, "VARCHAR"}},
+      {"MEMOBLOB", {FieldType::kMemo, "MEMO"}},
+      {"BINARY", {FieldType::kBinary, "OLEOBJECT"}},
+      {"FMTMEMO", {FieldType::kFormattedMemo, "OLEOBJECT"}},
+      {"OLE", {FieldType::kOle, "OLEOBJECT"}},
+      {"GRAPHIC", {FieldType::kGraphic, "OLEOBJECT"}},
+      {"BYTES", {FieldType::kBytes, "OLEOBJECT"}},
+  };
+  for (const auto& [name, meaning] : kMeanings) {
+    if (word == name) return meaning;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+paradox::SchemaChooser::Column ChooserColumnOf(const ColumnDef& c) {
+  const TypeWordParts parts = SplitTypeWord(c.type_word);
+  const std::optional<WordMeaning> meaning = MeaningOf(parts.word);
+  if (!meaning) return {c.name, parts.word};
+  paradox::FieldInfo f{c.name, meaning->type, 0, 0};
+  (f.type == paradox::FieldType::kBcd ? f.scale : f.size) = std::max(parts.size, 0);
+  return {c.name, meaning->fallback, f};
+}
+
+namespace {
+
 // The chooser shown every row: `seen`, or one that reads the table now.
 Result<paradox::SchemaChooser> Learn(StagingDb& db, const std::string& table,
                                      const std::vector<ColumnDef>& columns, int code_page,
                                      const paradox::SchemaChooser* seen) {
   if (seen) return *seen;
   std::vector<paradox::SchemaChooser::Column> defs;
-  for (const ColumnDef& c : columns) defs.push_back({c.name, c.type_word});
+  for (const ColumnDef& c : columns) defs.push_back(ChooserColumnOf(c));
   paradox::SchemaChooser chooser(std::move(defs), code_page);
   std::vector<std::string_view> texts(columns.size());
-  CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, columns.size(), [&](const auto& row) {
-    for (size_t i = 0; i < row.size(); ++i) texts[i] = row[i].null ? std::string_view() : row[i].text;
-    chooser.Observe(std::span<const std::string_view>(texts));
-    return Status::Ok();
-  }));
+  CORVANE_RETURN_IF_ERROR(
+      ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {}, [&](const auto& row) {
+        for (size_t i = 0; i < row.size(); ++i) texts[i] = row[i].null ? "" : row[i].text;
+        chooser.Observe(std::span<const std::string_view>(texts));
+        return Status::Ok();
+      }));
   return chooser;
+}
+
+// The columns of the key in key order; empty for a table without one.
+std::vector<size_t> KeyColumns(const std::vector<ColumnDef>& columns) {
+  std::vector<std::pair<int, size_t>> places;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const int key = SplitTypeWord(columns[i].type_word).key;
+    if (key > 0) places.emplace_back(key, i);
+  }
+  std::sort(places.begin(), places.end());
+  std::vector<size_t> key;
+  for (const auto& p : places) key.push_back(p.second);
+  return key;
+}
+
+using KeyFn = std::function<Status(int64_t rowid, const std::string& key)>;
+
+// Calls `fn` with each row's key bytes, in insert order. A key field that
+// is blank or cannot hold its value ends the walk with `why` set.
+Status ForEachKey(StagingDb& db, const std::string& table,
+                  const std::vector<paradox::FieldInfo>& fields, const std::vector<size_t>& key,
+                  int code_page, std::string& why, const KeyFn& fn) {
+  std::string bytes;
+  return ForEachRowHere(
+      db, table, "SELECT rowid, * FROM " + QuoteSqliteName(table) + " ORDER BY rowid",
+      fields.size() + 1, [&](const std::vector<paradox::Cell>& row) -> Status {
+        bytes.clear();
+        for (size_t k : key) {
+          const paradox::FieldInfo& f = fields[k];
+          const paradox::Cell& cell = row[k + 1];
+          std::string part(static_cast<size_t>(f.size), '\0');
+          Status st = cell.null || cell.text.empty()
+                          ? Status::InvalidArgument("it is blank in some row")
+                          : paradox::EncodeScalar(f, cell, code_page,
+                                                  reinterpret_cast<unsigned char*>(part.data()));
+          if (!st.ok()) {
+            why = "key field \"" + f.name + "\" cannot be a key: " + st.message();
+            return Status::Internal(why);
+          }
+          bytes += part;
+        }
+        return fn(std::stoll(row[0].text), bytes);
+      });
+}
+
+// How the rows stand to their key: why they cannot keep it, or whether
+// they are in key order already (else the temporary key table sorts them).
+struct KeyOrder {
+  std::string why_not;
+  bool in_order = false;
+};
+
+Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
+                           const std::vector<paradox::FieldInfo>& fields,
+                           const std::vector<size_t>& key, int code_page) {
+  KeyOrder out;
+  std::vector<paradox::FieldInfo> key_fields;
+  for (size_t k : key) {
+    const paradox::FieldInfo& f = fields[k];
+    if (paradox::IsBlobType(f.type) || f.type == paradox::FieldType::kBytes) {
+      out.why_not = "key field \"" + f.name + "\" became a " + paradox::TypeLabel(f.type) +
+                    " field, which cannot be part of a key";
+      return out;
+    }
+    key_fields.push_back(f);
+  }
+  Status keyable = paradox::CheckKeyFields(key_fields, static_cast<int>(key.size()), code_page);
+  if (!keyable.ok()) {
+    out.why_not = keyable.message();
+    return out;
+  }
+  // Tables often arrive in key order: one pass tells, with nothing stored.
+  std::string previous;
+  bool first = true, ascending = true;
+  const Status out_of_order = Status::Internal("out of key order");
+  Status walked = ForEachKey(db, table, fields, key, code_page, out.why_not, [&](int64_t, const auto& k) {
+    ascending = first || previous < k;
+    first = false;
+    previous = k;
+    return ascending ? Status::Ok() : out_of_order;
+  });
+  if (!out.why_not.empty()) return out;
+  if (ascending) {
+    if (!walked.ok()) return walked;
+    out.in_order = true;
+    return out;
+  }
+  CORVANE_RETURN_IF_ERROR(db.Exec("DROP TABLE IF EXISTS temp.corvane_export_key"));
+  CORVANE_RETURN_IF_ERROR(db.Exec("CREATE TEMP TABLE corvane_export_key(k BLOB, r INTEGER)"));
+  CORVANE_RETURN_IF_ERROR(db.BeginIfNeeded());
+  auto insert = db.Prepare("INSERT INTO temp.corvane_export_key VALUES(?1, ?2)");
+  if (!insert.ok()) return insert.status();
+  Status filled =
+      ForEachKey(db, table, fields, key, code_page, out.why_not, [&](int64_t rowid, const std::string& k) {
+        sqlite3_bind_blob(insert->get(), 1, k.data(), static_cast<int>(k.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(insert->get(), 2, rowid);
+        const int rc = sqlite3_step(insert->get());
+        sqlite3_reset(insert->get());
+        return rc == SQLITE_DONE ? Status::Ok() : db.Error("Cannot sort the rows by their key");
+      });
+  Status committed = db.Commit();
+  if (!out.why_not.empty()) return out;
+  CORVANE_RETURN_IF_ERROR(filled);
+  CORVANE_RETURN_IF_ERROR(committed);
+  auto twice = db.Prepare("SELECT 1 FROM temp.corvane_export_key GROUP BY k HAVING count(*) > 1");
+  if (!twice.ok()) return twice.status();
+  if (sqlite3_step(twice->get()) == SQLITE_ROW) out.why_not = "some rows share the same key value";
+  return out;
 }
 
 // Moves the new files in, the old table set aside meanwhile: deleted once
@@ -160,7 +360,8 @@ Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
   std::unique_ptr<paradox::TableSetAside> old_table;
   Status placed = writer.Finish([&]() -> Status {
     if (StopRequested()) return Interrupted(target);
-    if (paradox::DroppableTableFiles(folder, target).empty()) return Status::Ok();  // gone meanwhile
+    if (paradox::DroppableTableFiles(folder, target).empty())
+      return Status::Ok();                                                 // gone meanwhile
     CORVANE_RETURN_IF_ERROR(paradox::CheckTableNotInUse(folder, target));  // opened meanwhile
     auto aside = paradox::TableSetAside::Create(folder, target);
     if (!aside.ok()) return aside.status();
@@ -190,7 +391,7 @@ ReplaceGrant::~ReplaceGrant() {
 }
 
 Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page,
-                          const paradox::SchemaChooser* seen) {
+                          const paradox::SchemaChooser* seen, std::string* note) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
   if (columns->empty()) {
@@ -204,21 +405,50 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   chooser->AdmitName(e.target);  // the header holds the table's name too
   const uint64_t rows = chooser->rows_observed();
   code_page = chooser->code_page();
-  auto fields = chooser->Choose();
+  std::vector<paradox::FieldInfo> fields = chooser->Choose();
+
+  const std::vector<size_t> key = KeyColumns(*columns);
+  std::string select = SelectInInsertOrder(e.source);
+  std::vector<size_t> order;  // staging column i -> field order[i]
+  if (!key.empty()) {
+    auto sorted = SortByKey(db, e.source, fields, key, code_page);
+    if (!sorted.ok()) return sorted.status();
+    if (sorted->why_not.empty()) {
+      // Key fields first, in key order; the others keep theirs.
+      std::vector<size_t> fields_from(key);
+      for (size_t i = 0; i < fields.size(); ++i) {
+        if (std::find(key.begin(), key.end(), i) == key.end()) fields_from.push_back(i);
+      }
+      order.resize(fields.size());
+      std::vector<paradox::FieldInfo> reordered;
+      for (size_t place = 0; place < fields_from.size(); ++place) {
+        order[fields_from[place]] = place;
+        reordered.push_back(fields[fields_from[place]]);
+      }
+      fields = std::move(reordered);
+      if (!sorted->in_order) select = SelectInKeyOrder(e.source);
+    } else if (note) {
+      *note = e.target + " was written without a key: " + sorted->why_not + ".";
+    }
+  }
+  const int key_fields = order.empty() ? 0 : static_cast<int>(key.size());
   const fs::path db_path = folder / (e.target + ".db");
-  auto writer =
-      paradox::TableWriter::Create(db_path.string(), std::move(fields), code_page, rows);
+  auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields), code_page,
+                                             rows, key_fields);
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
-  Status written = ForEachRow(db, e.source, columns->size(), [&](const auto& row) -> Status {
-    ++number;
-    Status s = (*writer)->Append(row);
-    if (s.ok()) return s;
-    // The staging database took this row, so leaving it out would lose it.
-    return Status::Error(s.code(), "Row " + std::to_string(number) + " of `" + e.source +
-                                       "` cannot be written to " + db_path.string() + ": " +
-                                       s.message() + " No table file was written.");
-  });
+  Status written =
+      ForEachRow(db, e.source, select, columns->size(), order, [&](const auto& row) -> Status {
+        ++number;
+        Status s = (*writer)->Append(row);
+        if (s.ok()) return s;
+        // The staging database took this row, so leaving it out would
+        // lose it.
+        return Status::Error(s.code(), "Row " + std::to_string(number) + " of `" + e.source +
+                                           "` cannot be written to " + db_path.string() + ": " +
+                                           s.message() + " No table file was written.");
+      });
+  if (key_fields > 0) (void)db.Exec("DROP TABLE IF EXISTS temp.corvane_export_key");
   if (!written.ok()) {
     (*writer)->Abandon();
     return written;

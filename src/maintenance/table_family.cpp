@@ -8,6 +8,8 @@
 #include "maintenance/file_operations.h"
 #include "paradox/companion_files.h"
 #include "paradox/table_lock.h"
+#include "paradox/table_set_aside.h"
+#include "paradox/temp_file.h"
 #include "ui/procedure.h"
 
 namespace corvane::maintenance {
@@ -43,17 +45,29 @@ FamilyDelete DeleteTableFiles(const fs::path& folder, const std::string& name,
   if (!table.ok()) return {table.status(), false};
   Status in_use = paradox::CheckTableNotInUse(table.value());
   if (!in_use.ok()) return {in_use, false};
-  DeleteFileQuietly(table->table_file.string(), pump);
-  if (StillThere(table->table_file)) {
-    // Say why: the quiet delete swallowed it.
-    Status why = ForceDeleteFile(table->table_file.string());
-    if (!why.ok()) return {why, false};
+  // Set aside first, so a process killed part way leaves the whole table
+  // to be put back or the rest of it to be cleared, never half of it.
+  auto aside = paradox::TableSetAside::Create(folder, table->table_file.stem().string());
+  if (!aside.ok()) return {aside.status(), false};
+  const auto& files = (*aside)->files();
+  DeleteFileQuietly(files.front().hidden.string(), pump);
+  if (StillThere(files.front().hidden)) {
+    // Say why: the quiet delete swallowed it. The table stays as it was.
+    Status why = ForceDeleteFile(files.front().hidden.string());
+    if (!why.ok()) {
+      Status back = (*aside)->Restore();
+      return {Status::Error(why.code(), why.message() + (back.ok() ? "" : " " + back.message())),
+              false};
+    }
   }
   std::string left;
-  for (const fs::path& f : table->companions) {
-    DeleteFileQuietly(f.string(), pump);
-    if (StillThere(f)) left += (left.empty() ? "" : ", ") + f.filename().string();
+  for (size_t i = 1; i < files.size(); ++i) {
+    DeleteFileQuietly(files[i].hidden.string(), pump);
+    if (StillThere(files[i].hidden)) {
+      left += (left.empty() ? "" : ", ") + files[i].original.filename().string();
+    }
   }
+  (void)(*aside)->Discard();  // deletes nothing more; lets go of the lock
   if (left.empty()) return {Status::Ok(), true};
   return {Status::IoError("Table " + name + " was deleted, but " + left + " could not be (" +
                           folder.string() + ")."),
@@ -90,15 +104,26 @@ FamilyRename RenameTableFiles(const fs::path& folder, const std::string& old_nam
   Result<paradox::TableFamily> table = paradox::FindTable(folder, old_name);
   out.refused = table.ok() ? paradox::CheckTableNotInUse(table.value()) : table.status();
   if (!out.refused.ok()) return out;
-  Moves moved;
+  // Recorded first, so a process killed part way is undone at the next
+  // listing of the folder instead of leaving the table split.
+  std::vector<std::pair<std::string, std::string>> names;
   for (const fs::path& from : table->Files()) {
-    fs::path to = from.parent_path() / (new_name + from.extension().string());
-    if (!RenameFile(from.string(), to.string(), dialogs, pump)) {
+    names.emplace_back(from.filename().string(), new_name + from.extension().string());
+  }
+  auto record = paradox::RecordRenames(folder, names);
+  if (!record.ok()) {
+    out.refused = record.status();
+    return out;
+  }
+  Moves moved;
+  for (const auto& [from, to] : names) {
+    if (!RenameFile((folder / from).string(), (folder / to).string(), dialogs, pump)) {
       out.failures = 1 + MoveBack(moved, dialogs, pump);
       return out;
     }
-    moved.emplace_back(from, to);
+    moved.emplace_back(folder / from, folder / to);
   }
+  (void)paradox::SyncFolder(folder);
   out.renamed = true;
   return out;
 }

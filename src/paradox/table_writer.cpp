@@ -66,20 +66,6 @@ fs::path CompanionPathFor(const fs::path& db_path, char first, char second) {
   return db_path.parent_path() / name;
 }
 
-Status CheckKeyFields(const std::vector<FieldInfo>& fields, int key_fields) {
-  if (key_fields < 0 || key_fields > static_cast<int>(fields.size())) {
-    return Status::InvalidArgument("a key of " + std::to_string(key_fields) + " fields for " +
-                                   std::to_string(fields.size()) + " fields");
-  }
-  for (int i = 0; i < key_fields; ++i) {
-    const FieldInfo& f = fields[static_cast<size_t>(i)];
-    if (IsBlobType(f.type) || f.type == FieldType::kBytes) {
-      return Status::InvalidArgument("field \"" + f.name + "\" (" + TypeLabel(f.type) +
-                                     ") cannot be a key field");
-    }
-  }
-  return Status::Ok();
-}
 
 Status CheckFields(std::vector<FieldInfo>& fields) {
   if (fields.empty()) return Status::InvalidArgument("a Paradox table needs at least one field");
@@ -132,7 +118,7 @@ Status TableWriter::Setup(const std::string& db_path, std::vector<FieldInfo> fie
   }
   code_page_ = code_page;
   CORVANE_RETURN_IF_ERROR(CheckFields(fields));
-  CORVANE_RETURN_IF_ERROR(CheckKeyFields(fields, key_fields));
+  CORVANE_RETURN_IF_ERROR(CheckKeyFields(fields, key_fields, code_page));
   key_fields_ = key_fields;
   for (int i = 0; i < key_fields; ++i) key_size_ += static_cast<size_t>(fields[i].size);
   fields_ = std::move(fields);
@@ -310,9 +296,9 @@ Status TableWriter::CheckKey(std::span<const CellView> row) const {
 Status TableWriter::FlushBlock(bool last) {
   const uint32_t number = blocks_ + 1;
   if (key_fields_ > 0) {
-    leaves_.push_back({std::string(reinterpret_cast<const char*>(&block_[kBlockHeaderSize]),
-                                   key_size_),
-                       static_cast<uint16_t>(number), static_cast<uint32_t>(in_block_)});
+    leaves_.push_back(
+        {std::string(reinterpret_cast<const char*>(&block_[kBlockHeaderSize]), key_size_),
+         static_cast<uint16_t>(number), static_cast<uint32_t>(in_block_)});
   }
   unsigned char* h = block_.data();
   StoreLe16(h, static_cast<uint16_t>(last ? 0 : number + 1));
@@ -378,6 +364,15 @@ Status TableWriter::PlaceFiles(Replace replace) {
                                      " of a table of that name, which was left as it is");
     }
   }
+  std::vector<std::pair<const TempFile*, fs::path>> companions;
+  if (mb_) companions.emplace_back(&mb_->file(), mb_path_);
+  if (px_file_) companions.emplace_back(px_file_.get(), px_path_);
+  std::unique_ptr<TempFile> record;
+  if (!allowed && !companions.empty()) {
+    auto recorded = RecordCompanions(db_path_, companions);
+    if (!recorded.ok()) return recorded.status();
+    record = std::move(recorded).value();
+  }
   if (mb_) CORVANE_RETURN_IF_ERROR(mb_->file().Publish(mb_path_, allowed));
   Status st = px_file_ ? px_file_->Publish(px_path_, allowed) : Status::Ok();
   const bool px_published = px_file_ && st.ok();
@@ -399,6 +394,7 @@ Status TableWriter::PlaceFiles(Replace replace) {
     if (!fs::remove(p, ec) && ec) left += (left.empty() ? "" : ", ") + p.filename().string();
   }
   Status synced = SyncFolder(folder);
+  if (record) record->Discard();  // the table file stands: its companions are its own
   if (!left.empty()) {
     return Status::IoError("Wrote " + db_path_.string() + " but could not remove the old " + left);
   }

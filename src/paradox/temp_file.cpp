@@ -10,7 +10,10 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
+
+#include "paradox/companion_files.h"
 
 namespace corvane::paradox {
 namespace {
@@ -65,6 +68,69 @@ mode_t CurrentUmask() {
       return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
   }
   return 022;  // the usual one, when /proc cannot say
+}
+
+constexpr std::string_view kCompanionsMagic = "corvane companions\n";
+constexpr std::string_view kRenamesMagic = "corvane renames\n";
+constexpr size_t kMaxRecord = 1 << 16;
+
+bool Is(const struct stat& st, uint64_t device, uint64_t inode) {
+  return S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_dev) == device &&
+         static_cast<uint64_t>(st.st_ino) == inode;
+}
+
+// Companions of a table file that never came: removed where the file under
+// each name is still the one recorded.
+void RemoveRecordedCompanions(std::istringstream in, const fs::path& folder) {
+  std::string table;
+  if (!std::getline(in, table) || table.empty() || FindTableFile(folder, table)) return;
+  uint64_t device = 0, inode = 0;
+  std::string name;
+  while (in >> device >> inode && in.get() == ' ' && std::getline(in, name)) {
+    if (name.empty() || name.find('/') != std::string::npos) continue;
+    const fs::path path = folder / name;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && Is(st, device, inode)) ::unlink(path.c_str());
+  }
+}
+
+// Renames cut short: each file that went goes back, the last first.
+void UndoRecordedRenames(std::istringstream in, const fs::path& folder) {
+  std::vector<std::pair<std::string, std::string>> renames;
+  std::string from, to;
+  while (std::getline(in, from, '\0') && std::getline(in, to, '\0')) {
+    if (from.find('/') == std::string::npos && to.find('/') == std::string::npos)
+      renames.emplace_back(from, to);
+  }
+  for (auto it = renames.rbegin(); it != renames.rend(); ++it) {
+    struct stat st;
+    const fs::path now = folder / it->second, was = folder / it->first;
+    if (::lstat(now.c_str(), &st) == 0 && ::lstat(was.c_str(), &st) != 0) {
+      (void)::renameat2(AT_FDCWD, now.c_str(), AT_FDCWD, was.c_str(), RENAME_NOREPLACE);
+    }
+  }
+}
+
+// What an orphaned record asks to be undone, if it is one.
+void UndoRecorded(int fd, const fs::path& folder) {
+  std::string text(kMaxRecord, '\0');
+  const ssize_t n = ::pread(fd, text.data(), text.size(), 0);
+  if (n <= 0) return;
+  text.resize(static_cast<size_t>(n));
+  if (text.rfind(kCompanionsMagic, 0) == 0) {
+    RemoveRecordedCompanions(std::istringstream(text.substr(kCompanionsMagic.size())), folder);
+  } else if (text.rfind(kRenamesMagic, 0) == 0) {
+    UndoRecordedRenames(std::istringstream(text.substr(kRenamesMagic.size())), folder);
+  }
+}
+
+Result<std::unique_ptr<TempFile>> WriteRecord(const fs::path& folder, const std::string& text) {
+  if (text.size() > kMaxRecord) return Status::InvalidArgument("too many files to record");
+  auto record = TempFile::Create(folder / "record");
+  if (!record.ok()) return record.status();
+  CORVANE_RETURN_IF_ERROR((*record)->WriteAt(0, text.data(), text.size()));
+  CORVANE_RETURN_IF_ERROR((*record)->Sync());
+  return record;
 }
 
 }  // namespace
@@ -134,6 +200,40 @@ void TempFile::Discard() {
   fd_ = -1;
 }
 
+bool TempFile::Identity(uint64_t& device, uint64_t& inode) const {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+  device = static_cast<uint64_t>(st.st_dev);
+  inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+Result<std::unique_ptr<TempFile>> RecordCompanions(
+    const fs::path& table_file,
+    const std::vector<std::pair<const TempFile*, fs::path>>& companions) {
+  std::string text(kCompanionsMagic);
+  text += table_file.stem().string() + "\n";
+  for (const auto& [file, target] : companions) {
+    uint64_t device = 0, inode = 0;
+    if (!file->Identity(device, inode)) return Status::Internal("a companion file is closed");
+    text += std::to_string(device) + " " + std::to_string(inode) + " " +
+            target.filename().string() + "\n";
+  }
+  return WriteRecord(table_file.parent_path(), text);
+}
+
+Result<std::unique_ptr<TempFile>> RecordRenames(
+    const fs::path& folder, const std::vector<std::pair<std::string, std::string>>& renames) {
+  std::string text(kRenamesMagic);
+  for (const auto& [from, to] : renames) {
+    text += from;
+    text += '\0';
+    text += to;
+    text += '\0';
+  }
+  return WriteRecord(folder, text);
+}
+
 bool IsScratchName(std::string_view name) {
   if (name.size() != kScratchPrefix.size() + kScratchSuffix) return false;
   if (name.substr(0, kScratchPrefix.size()) != kScratchPrefix) return false;
@@ -154,6 +254,7 @@ bool RemoveOrphanScratch(const fs::path& path) {
                      std::chrono::system_clock::from_time_t(st.st_mtime);
     orphan = age > kNewbornAge;
   }
+  if (orphan) UndoRecorded(fd, path.parent_path());
   // Unlinked while locked, so no writer can take it up in between.
   const bool removed = orphan && ::unlink(path.c_str()) == 0;
   ::close(fd);

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/status.h"
 
@@ -37,6 +39,8 @@ class TempFile {
   Status Publish(const std::filesystem::path& target, bool replace);
   // Removes the file now (also done by the destructor unless published).
   void Discard();
+  // The file's device and inode, which a rename keeps.
+  bool Identity(uint64_t& device, uint64_t& inode) const;
 
  private:
   TempFile(int fd, std::filesystem::path path, std::filesystem::path target)
@@ -52,6 +56,23 @@ bool IsScratchName(std::string_view name);
 // brand new and empty (its writer may be between creating and locking it).
 // True when it was removed.
 bool RemoveOrphanScratch(const std::filesystem::path& path);
+
+// A locked scratch file naming the companions (by name and inode) that a
+// new table publishes before its table file. Should the writer die in
+// between, RemoveOrphanScratch finds it and removes those companions
+// unless the table file followed, so no stray memo or index file keeps
+// the name from the next write. Drop it once the table file is in place.
+Result<std::unique_ptr<TempFile>> RecordCompanions(
+    const std::filesystem::path& table_file,
+    const std::vector<std::pair<const TempFile*, std::filesystem::path>>& companions);
+
+// A locked scratch file recording the renames (old, new file name) that are
+// about to be made in `folder`. Should the process die before it drops the
+// record, RemoveOrphanScratch moves back every file that went, the last
+// first, so a table renamed file by file is whole under its old name.
+Result<std::unique_ptr<TempFile>> RecordRenames(
+    const std::filesystem::path& folder,
+    const std::vector<std::pair<std::string, std::string>>& renames);
 
 // Makes renames in `folder` durable.
 Status SyncFolder(const std::filesystem::path& folder);

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <filesystem>
+#include <utility>
 
 #include "windows/form2.h"
 #include "windows/window_support.h"
@@ -241,6 +242,12 @@ void Form1::closeEvent(QCloseEvent* event) {
   // Every setting was stored when it changed: nothing to save, nothing to ask.
   event->accept();
   QApplication::quit();
+}
+
+// Centred the first time only: afterwards it stays where the user put it.
+void Form1::showEvent(QShowEvent* event) {
+  if (!std::exchange(centred_, true)) CentreOnScreen(this);
+  QWidget::showEvent(event);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {

@@ -67,6 +67,7 @@ class Form1 : public QWidget, public ui::SettingsSource, public catalog::LoginFr
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -87,6 +88,7 @@ class Form1 : public QWidget, public ui::SettingsSource, public catalog::LoginFr
   ui::ThrottledPump throttled_pump_;
   catalog::FieldStore field_store_;
   Form2* form2_ = nullptr;
+  bool centred_ = false;
 
   QGroupBox* Frame1;
   QGroupBox* Frame2;

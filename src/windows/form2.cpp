@@ -1,11 +1,16 @@
 #include "windows/form2.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <cstdio>
+#include <optional>
+#include <utility>
 
 #include "maintenance/maintenance.h"
 #include "transfer/to_paradox.h"
@@ -33,9 +38,19 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int
   return b;
 }
 
-// A typical caption and border height (450 twips) for when the window
-// system has not told us the real one yet.
-constexpr int kAssumedDecorationTwips = 450;
+constexpr const char* kKeepTypesKey = "KeepTypes";
+
+constexpr int kDesignedWidthTwips = 8040;
+// The client size the user gave the window last, "WIDTHxHEIGHT" in pixels.
+constexpr const char* kSizeKey = "TablesWindowSize";
+
+std::optional<QSize> ParseSize(const std::string& text) {
+  int w = 0, h = 0;
+  char x = 0, rest = 0;
+  if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || x != 'x') return {};
+  if (w <= 0 || h <= 0) return {};
+  return QSize(w, h);
+}
 
 }  // namespace
 
@@ -45,12 +60,14 @@ Form2::Form2(WindowServices services, Form1& login)
       own_dialogs_(services_.dialogs ? nullptr : std::make_unique<QtDialogs>(this)),
       dialogs_(services_.dialogs ? services_.dialogs : own_dialogs_.get()),
       pointer_(this),
-      throttled_pump_(pump_) {
+      throttled_pump_(pump_),
+      outer_height_px_(PxFromTwips(catalog::kTablesWindowHeightTwips)) {
   setObjectName(QStringLiteral("Form2"));
   UseFieldFont(this);
   BuildControls();
-  setFixedSize(PxFromTwips(8040), PxFromTwips(catalog::kTablesWindowHeightTwips) -
-                                      PxFromTwips(kAssumedDecorationTwips));
+  setMinimumSize(DesignedSize());
+  resize(DesignedSize());
+  RestoreSize();
   list1_ = std::make_unique<QtTableList>(List1);
   list2_ = std::make_unique<QtTableList>(List2);
   progress_ = std::make_unique<QtProgressBar>(ProgressBar1);
@@ -76,17 +93,36 @@ void Form2::BuildControls() {
   ProgressBar1->setTextVisible(true);
   ProgressBar1->setAlignment(Qt::AlignCenter);
   ProgressBar1->setFormat(QString::fromLatin1(ui::kProgressRestText));
+  // In the strip under the Paradox side's buttons: no other control moves.
+  Check1 = Make<QCheckBox>(Frame2, QStringLiteral("Check1"), 240, 4020, 3330, 195);
+  Check1->setText(QStringLiteral("Keep field types and keys"));
+  QFont small = Check1->font();
+  small.setBold(false);
+  small.setPointSizeF(7.5);
+  Check1->setFont(small);
+  auto stored = services_.store.Read(app::kApplication, app::kSection, kKeepTypesKey, "0");
+  Check1->setChecked(stored.ok() && stored.value() == "1");
+  Check1->setFocusPolicy(Qt::ClickFocus);  // the designed tab cycle stays as it is
+  layout_.Add(Check1, {Share::kNone, Share::kAll});  // stays under its side's buttons
   PushButton[2] = MakeButton(this, "PushButton2", "< Back", 120, 4980, 3840);
   PushButton[12] = MakeButton(this, "PushButton12", "Help", 4080, 4980, 3840);
+  // Below the lists everything moves down as the lists grow.
+  layout_.Add(ProgressBar1, {Share::kNone, Share::kAll, Share::kAll});
+  layout_.Add(PushButton[2], {Share::kNone, Share::kAll});
+  layout_.Add(PushButton[12], {Share::kHalf, Share::kAll});
 }
 
 QGroupBox* Form2::BuildSide(const char* frame, const char* title, int left, const char* list,
                             const int buttons[5], const char* send_caption) {
+  // The right side moves by the half of the extra width the left one takes.
+  const Share side = left > 120 ? Share::kHalf : Share::kNone;
   auto* box = Make<QGroupBox>(this, QString::fromLatin1(frame), left, 120, 3840, 4215);
+  layout_.Add(box, {side, Share::kNone, Share::kHalf, Share::kAll});
   box->setTitle(QString::fromLatin1(title));
   auto* names = Make<QListWidget>(box, QString::fromLatin1(list), 240, 360, 3330, 1635);
   names->setSelectionMode(QAbstractItemView::ExtendedSelection);
   names->setSortingEnabled(false);  // entries take their place through the adapter
+  layout_.Add(names, {Share::kNone, Share::kNone, Share::kHalf, Share::kAll});
   const char* captions[5] = {"Select All", "Deselect All", send_caption, "Delete Table/s",
                              "Rename Table"};
   const int lefts[5] = {240, 1960, 240, 240, 240};
@@ -96,6 +132,7 @@ QGroupBox* Form2::BuildSide(const char* frame, const char* title, int left, cons
     const std::string name = "PushButton" + std::to_string(buttons[i]);
     PushButton[buttons[i]] =
         MakeButton(box, name.c_str(), captions[i], lefts[i], tops[i], widths[i]);
+    layout_.Add(PushButton[buttons[i]], {Share::kNone, Share::kAll});
   }
   return box;
 }
@@ -119,6 +156,7 @@ void Form2::Wire() {
   on(6, &Form2::PushButton6_Click);
   on(7, &Form2::PushButton7_Click);
   on(12, &Form2::PushButton12_Click);
+  connect(Check1, &QCheckBox::clicked, this, &Form2::Check1_Click);
   // Selecting is no work: it stays possible while a copy runs.
   connect(PushButton[10], &QPushButton::clicked, this, [this] { ui::SelectAll(*list1_); });
   connect(PushButton[11], &QPushButton::clicked, this, [this] { ui::DeselectAll(*list1_); });
@@ -146,8 +184,28 @@ void Form2::RunWork(Handler handler) {
 }
 
 void Form2::PushButton1_Click() { RunWork(maintenance::DeletePostgresTables); }
-void Form2::PushButton3_Click() { RunWork(transfer::SendTablesToParadox); }
-void Form2::PushButton4_Click() { RunWork(transfer::SendTablesToPostgres); }
+void Form2::PushButton3_Click() {
+  transfer::ToParadoxOptions options;
+  options.keep_types = keep_types();
+  RunWork([&](ui::TablesWindow& w) { return transfer::SendTablesToParadoxWith(w, options); });
+}
+void Form2::PushButton4_Click() {
+  transfer::ToPostgresOptions options;
+  options.keep_types = keep_types();
+  RunWork([&](ui::TablesWindow& w) { return transfer::SendTablesToPostgresWith(w, options); });
+}
+
+bool Form2::keep_types() const { return Check1->isChecked(); }
+
+// Stored the moment it changes, like every setting.
+void Form2::Check1_Click() {
+  Status written = services_.store.Write(app::kApplication, app::kSection, kKeepTypesKey,
+                                         Check1->isChecked() ? "1" : "0");
+  if (!written.ok()) {
+    dialogs_->Message("The setting could not be saved: " + written.message(), std::nullopt,
+                      ui::MessageIcon::kExclamation);
+  }
+}
 void Form2::PushButton5_Click() { RunWork(maintenance::DeleteParadoxTables); }
 void Form2::PushButton6_Click() { RunWork(maintenance::RenamePostgresTable); }
 void Form2::PushButton7_Click() { RunWork(maintenance::RenameParadoxTable); }
@@ -184,17 +242,85 @@ Status Form2::SetCaption(const std::string& caption) {
 }
 
 Status Form2::SetHeight(int twips) {
-  // The height is the outer one: take off the caption and borders.
-  int decoration = frameGeometry().height() - geometry().height();
-  if (!isVisible() || decoration <= 0) decoration = PxFromTwips(kAssumedDecorationTwips);
-  setFixedHeight(PxFromTwips(twips) - decoration);
+  SetDesign(PxFromTwips(twips), frame_height_px_);
   return Status::Ok();
+}
+
+QSize Form2::DesignedSize() const {
+  return QSize(PxFromTwips(kDesignedWidthTwips), outer_height_px_ - frame_height_px_);
+}
+
+// A window at its designed height stays there as the design changes; one
+// the user enlarged keeps its size.
+void Form2::SetDesign(int outer_height, int frame_height) {
+  const bool at_design = height() == DesignedSize().height();
+  outer_height_px_ = outer_height;
+  frame_height_px_ = frame_height;
+  setMinimumSize(DesignedSize());
+  if (at_design) resize(width(), DesignedSize().height());
+}
+
+// The load step's height is the outer one, caption and borders included,
+// which only the window system knows, and only once the window is shown:
+// until then the whole height goes to the client, and it is fitted when
+// the frame is known.
+void Form2::FitDesignedHeight() {
+  if (!isVisible()) return;
+  const int frame = std::max(0, frameGeometry().height() - height());
+  if (frame != frame_height_px_) SetDesign(outer_height_px_, frame);
+}
+
+void Form2::RestoreSize() {
+  Result<std::string> stored = services_.store.Read(app::kApplication, app::kSection, kSizeKey, "");
+  if (!stored.ok()) return;
+  std::optional<QSize> size = ParseSize(stored.value());
+  if (!size) return;
+  // Never below the design, never beyond the screen it opens on.
+  QSize limit = screen() ? screen()->availableGeometry().size() : *size;
+  resize(size->expandedTo(DesignedSize()).boundedTo(limit.expandedTo(DesignedSize())));
+}
+
+void Form2::SaveSize() {
+  const QSize size = isMaximized() ? normalGeometry().size() : this->size();
+  const std::string text = std::to_string(size.width()) + "x" + std::to_string(size.height());
+  Result<std::string> stored = services_.store.Read(app::kApplication, app::kSection, kSizeKey, "");
+  if (stored.ok() && stored.value() == text) return;
+  // A size that cannot be kept costs nothing but the size: say nothing.
+  (void)services_.store.Write(app::kApplication, app::kSection, kSizeKey, text);
+}
+
+bool Form2::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  switch (event->type()) {
+    case QEvent::Show:
+      if (!std::exchange(centred_, true)) CentreOnScreen(this);
+      [[fallthrough]];
+    case QEvent::Move:
+    case QEvent::WindowStateChange:
+      FitDesignedHeight();
+      break;
+    default:
+      break;
+  }
+  return handled;
+}
+
+void Form2::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const QSize designed = DesignedSize();
+  layout_.Apply(QSize(width() - designed.width(), height() - designed.height()));
+}
+
+void Form2::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  if (!event->spontaneous()) SaveSize();
 }
 
 void Form2::closeEvent(QCloseEvent* event) {
   // Closed during work: the handler puts back what it changed and returns
   // at its next row, and the program ends after it.
   if (services_.gate.busy()) RequestStop();
+  SaveSize();
   event->accept();
   QApplication::quit();
 }

@@ -10,6 +10,12 @@
 //   PushButton6   "Rename Table"            PushButton7   "Rename Table"
 //   ProgressBar1  the progress of a copy, "Progress Bar" at rest
 //   PushButton2   "< Back"                  PushButton12  "Help"
+//   Check1 (under Frame2's buttons)  "Keep field types and keys", for both
+//                 copies; its state is kept in the settings
+//
+// The window opens at its designed size and can be enlarged: the lists take
+// the extra room, the buttons keep their size below them. The size is kept
+// in the settings.
 #pragma once
 
 #include <QWidget>
@@ -21,6 +27,7 @@
 #include "windows/qt_surfaces.h"
 #include "windows/services.h"
 
+class QCheckBox;
 class QGroupBox;
 class QListWidget;
 class QProgressBar;
@@ -50,6 +57,8 @@ class Form2 : public QWidget, public catalog::TablesFrame {
   void PushButton6_Click();
   void PushButton7_Click();
   void PushButton12_Click();
+  void Check1_Click();
+  bool keep_types() const;
 
   // TablesFrame
   Status ApplyWindowColours() override;
@@ -58,8 +67,15 @@ class Form2 : public QWidget, public catalog::TablesFrame {
   Status SetCaption(const std::string& caption) override;
   Status SetHeight(int twips) override;
 
+  // The client size the design gives, with the height of the load step's
+  // rule once the window system has told the frame.
+  QSize DesignedSize() const;
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void BuildControls();
@@ -68,6 +84,10 @@ class Form2 : public QWidget, public catalog::TablesFrame {
   void SetTabOrder();
   void Wire();
   ui::TablesWindow Context();
+  void SetDesign(int outer_height, int frame_height);
+  void FitDesignedHeight();
+  void RestoreSize();
+  void SaveSize();
   template <typename Handler>
   void RunWork(Handler handler);
 
@@ -79,6 +99,10 @@ class Form2 : public QWidget, public catalog::TablesFrame {
   QtEventPump pump_;
   ui::ThrottledPump throttled_pump_;
   bool loaded_ = false;
+  GrowingLayout layout_;
+  int outer_height_px_;      // the load step's height, frame included
+  int frame_height_px_ = 0;  // caption and borders, once known
+  bool centred_ = false;
 
   QGroupBox* Frame1;
   QGroupBox* Frame2;
@@ -86,6 +110,7 @@ class Form2 : public QWidget, public catalog::TablesFrame {
   QListWidget* List2;
   QProgressBar* ProgressBar1;
   QPushButton* PushButton[13] = {};  // PushButton[1]..PushButton[12]
+  QCheckBox* Check1;
   std::unique_ptr<QtTableList> list1_;
   std::unique_ptr<QtTableList> list2_;
   std::unique_ptr<QtProgressBar> progress_;

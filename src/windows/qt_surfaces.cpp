@@ -2,13 +2,22 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QInputDialog>
+#include <QLabel>
+#include <QScreen>
+#include <QSpacerItem>
+#include <QTextEdit>
 #include <QItemSelectionModel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <algorithm>
 #include <cmath>
+
+#include "ui/display_text.h"
 
 namespace corvane::windows {
 namespace {
@@ -22,6 +31,63 @@ QString& StoredTitle() {
 
 QString TitleOr(const std::optional<std::string>& title) {
   return title ? Q(*title) : StoredTitle();
+}
+
+// Room beside a title for the window system's icon and buttons.
+constexpr int kTitleBarExtraPx = 140;
+// Lines up to this long are not broken.
+constexpr int kWholeLineChars = 100;
+
+QRect AvailableScreen(const QWidget* owner) {
+  const QScreen* screen = owner ? owner->screen() : nullptr;
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+// A message box sizes itself by its text alone: the title bar would cut its
+// title ("Cor\u2026ne"), and a line ending in a web address would be broken
+// at a "/". Reserve width for the title and for every line short enough to
+// stay whole, within what the screen gives.
+void ReserveWidth(QMessageBox& box, const QString& text) {
+  const QRect screen = AvailableScreen(box.parentWidget());
+  QFont title_font = box.font();
+  title_font.setBold(true);
+  int wanted = QFontMetrics(title_font).horizontalAdvance(box.windowTitle()) + kTitleBarExtraPx;
+  auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+  auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"));
+  const QFontMetrics metrics(label ? label->font() : box.font());
+  // The text stands beside the icon's column.
+  const int beside = (icon ? icon->sizeHint().width() : 0) + metrics.averageCharWidth() * 4;
+  for (const QString& line : text.split(QLatin1Char('\n'))) {
+    if (line.size() > kWholeLineChars) continue;
+    wanted = std::max(wanted, metrics.horizontalAdvance(line) + beside);
+  }
+  // Past the widest a box lets itself be, it breaks lines anywhere instead.
+  const int widest = screen.width() <= 1024 ? screen.width() : std::min(screen.width() - 480, 1000);
+  wanted = std::min(wanted, widest - 100);
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+// Title and text of a box. A text too long to read whole (a statement
+// quoting a large memo) is shortened, and the whole of it is one click
+// away under "Show Details...", where it can be selected and copied.
+void Fill(QMessageBox& box, const QString& title, const std::string& text) {
+  box.setWindowTitle(title);
+  box.setTextFormat(Qt::PlainText);
+  const std::string shown = ui::ShortenForDisplay(text);
+  box.setText(DisplayText(shown));
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  if (shown != text) {
+    box.setDetailedText(DisplayText(text));
+    // Looking for word ends in a 300 KB line without any would freeze the
+    // box for seconds; break such lines anywhere.
+    if (auto* details = box.findChild<QTextEdit*>())
+      details->setWordWrapMode(QTextOption::WrapAnywhere);
+  }
+  ReserveWidth(box, box.text());
 }
 
 }  // namespace
@@ -100,20 +166,16 @@ QString DisplayText(const std::string& text) {
 void QtDialogs::Message(const std::string& text, std::optional<std::string> title,
                         ui::MessageIcon icon) {
   QMessageBox box(owner_);
-  box.setWindowTitle(TitleOr(title));
-  box.setTextFormat(Qt::PlainText);
-  box.setText(DisplayText(text));
   box.setIcon(icon == ui::MessageIcon::kExclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
   box.setStandardButtons(QMessageBox::Ok);
+  Fill(box, TitleOr(title), text);
   box.exec();
 }
 
 ui::Answer QtDialogs::Question(const std::string& text, std::optional<std::string> title) {
   QMessageBox box(owner_);
-  box.setWindowTitle(TitleOr(title));
-  box.setTextFormat(Qt::PlainText);
-  box.setText(DisplayText(text));
   box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  Fill(box, TitleOr(title), text);
   box.setDefaultButton(QMessageBox::Yes);
   box.setEscapeButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes ? ui::Answer::kYes : ui::Answer::kNo;

@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QScreen>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -39,7 +41,40 @@ QWidget* ControlOf(QWidget* w, QWidget* window) {
   return w;
 }
 
+int Part(int extra, Share share) {
+  switch (share) {
+    case Share::kNone: return 0;
+    case Share::kHalf: return extra / 2;
+    case Share::kAll: return extra;
+  }
+  return 0;
+}
+
 }  // namespace
+
+void GrowingLayout::Add(QWidget* w, Anchor anchor) { items_.push_back({w, w->geometry(), anchor}); }
+
+void GrowingLayout::Apply(QSize extra) const {
+  const int dx = std::max(0, extra.width()), dy = std::max(0, extra.height());
+  for (const Item& item : items_) {
+    const Anchor& a = item.anchor;
+    item.widget->setGeometry(item.designed.x() + Part(dx, a.move_x),
+                             item.designed.y() + Part(dy, a.move_y),
+                             item.designed.width() + Part(dx, a.grow_x),
+                             item.designed.height() + Part(dy, a.grow_y));
+  }
+}
+
+void CentreOnScreen(QWidget* window) {
+  const QScreen* screen = window->screen();
+  if (screen == nullptr) return;
+  // The frame is not known before the window system has shown the window:
+  // centre what is known.
+  QRect frame = window->frameGeometry();
+  QRect area = screen->availableGeometry();
+  frame.moveCenter(area.center());
+  window->move(std::max(area.left(), frame.left()), std::max(area.top(), frame.top()));
+}
 
 int PxFromTwips(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
 

@@ -6,9 +6,11 @@
 #include <QCursor>
 #include <QIcon>
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/status.h"
 #include "base/stop_request.h"
@@ -23,6 +25,37 @@ class QtPointer;
 int PxFromTwips(int twips);
 // Places `w` at a rectangle given in twips (relative to its parent).
 void PlaceTwips(QWidget* w, int left, int top, int width, int height);
+
+// Where a control goes as its window grows beyond its designed size: how
+// much of the extra width and height moves it and how much widens or
+// heightens it. Half shares split the width between the two sides.
+enum class Share { kNone, kHalf, kAll };
+struct Anchor {
+  Share move_x = Share::kNone, move_y = Share::kNone;
+  Share grow_x = Share::kNone, grow_y = Share::kNone;
+};
+
+// The controls of a window that can grow, each with its designed place.
+class GrowingLayout {
+ public:
+  // Takes `w`'s present geometry as its designed place.
+  void Add(QWidget* w, Anchor anchor);
+  // Places every control for `extra` pixels beyond the designed size
+  // (negative values count as none).
+  void Apply(QSize extra) const;
+
+ private:
+  struct Item {
+    QWidget* widget;
+    QRect designed;
+    Anchor anchor;
+  };
+  std::vector<Item> items_;
+};
+
+// Moves a window, not yet shown, to the middle of the screen it will
+// appear on.
+void CentreOnScreen(QWidget* window);
 
 // Arial 9 pt bold for frames, labels, fields and lists; 11.25 pt for buttons.
 void UseFieldFont(QWidget* w);

@@ -61,6 +61,29 @@ TEST(TableWatchTest, TheFiguresFollowFromWhatTheHandlerShowedAndTheDestinationHo
   }
 }
 
+TEST(TerminalTest, AFailingStatementIsShortenedUnlessVerbose) {
+  const std::string statement = "INSERT INTO \"NOTES\" VALUES (1, '" + std::string(300000, 'm') + "')";
+  const std::string text =
+      ui::FailureText("value too long", ui::kTagPrefix, "Form2.PushButton4_Click", 118, &statement);
+  for (bool verbose : {false, true}) {
+    Terminal terminal(/*quiet=*/false, false, verbose);
+    TableWatch watch(terminal, 0, "NOTES", Policy::kNo, Policy::kNo);
+    ::testing::internal::CaptureStderr();
+    watch.SetValue(100);
+    watch.Message(text, ui::kFailureTitle, ui::MessageIcon::kExclamation);
+    const std::string printed = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(printed.find("value too long\nin Corvane2021/08/31.Form2.PushButton4_Click"),
+              std::string::npos);
+    EXPECT_NE(printed.find("m')"), std::string::npos);
+    if (verbose) {
+      EXPECT_NE(printed.find(statement), std::string::npos);
+    } else {
+      EXPECT_LT(printed.size(), 1000u);
+      EXPECT_NE(printed.find("characters left out"), std::string::npos);
+    }
+  }
+}
+
 TEST(SummaryJsonTest, AnyNameGivesValidJson) {
   const std::pair<std::string, std::string> cases[] = {
       {"Zoë", "\"Zoë\""},

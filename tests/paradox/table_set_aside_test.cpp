@@ -171,5 +171,58 @@ TEST_F(TableSetAsideTest, RecoveryPutsBackOrClearsOnlyWhatTheDeadLeft) {
   EXPECT_EQ(Folder(), (std::vector<std::string>{"CUST.FRM", "CUSTOMER.DB", "Cust.db", "other.db"}));
 }
 
+// A writer that dies after publishing a new table's memo file, before (or
+// after) its table file: the memo of a table that never came goes too.
+void PublishAndDie(const fs::path& dir, const std::string& table, bool with_table_file) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    auto mb = TempFile::Create(dir / (table + ".MB"));
+    auto db = TempFile::Create(dir / (table + ".DB"));
+    if (!mb.ok() || !db.ok() || !(*mb)->WriteAt(0, "memo", 4).ok() ||
+        !(*db)->WriteAt(0, "table", 5).ok()) {
+      ::_exit(1);
+    }
+    auto record = RecordCompanions(dir / (table + ".DB"), {{mb->get(), dir / (table + ".MB")}});
+    if (!record.ok() || !(*mb)->Publish(dir / (table + ".MB"), false).ok()) ::_exit(1);
+    if (with_table_file && !(*db)->Publish(dir / (table + ".DB"), false).ok()) ::_exit(1);
+    ::_exit(0);  // no destructor: the record stays behind, unlocked
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// A rename of CUST's files to NEWC killed after its first file.
+void RenameFirstAndDie(const fs::path& dir) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    auto record = RecordRenames(dir, {{"CUST.DB", "NEWC.DB"}, {"CUST.MB", "NEWC.MB"}});
+    if (!record.ok() || ::rename((dir / "CUST.DB").c_str(), (dir / "NEWC.DB").c_str()) != 0)
+      ::_exit(1);
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(TableSetAsideTest, RecoveryUndoesARenameCutShort) {
+  RenameFirstAndDie(dir_);
+  ASSERT_TRUE(fs::exists(dir_ / "NEWC.DB"));
+  EXPECT_TRUE(RecoverInterruptedWrites(dir_).ok());
+  ExpectAsBefore();
+}
+
+TEST_F(TableSetAsideTest, RecoveryRemovesTheCompanionsOfANewTableThatNeverCame) {
+  PublishAndDie(dir_, "NEW", false);
+  PublishAndDie(dir_, "DONE", true);
+  Write("LONE.MB", "a memo file nobody recorded");
+  ASSERT_TRUE(fs::exists(dir_ / "NEW.MB"));
+  EXPECT_TRUE(RecoverInterruptedWrites(dir_).ok());
+  EXPECT_EQ(Folder(), (std::vector<std::string>{"CUST.DB", "CUST.FRM", "CUST.MB", "CUST.PX",
+                                                "CUST.VAL", "CUST.X02", "CUSTOMER.DB", "DONE.DB",
+                                                "DONE.MB", "LONE.MB", "other.db"}));
+}
+
 }  // namespace
 }  // namespace corvane::paradox

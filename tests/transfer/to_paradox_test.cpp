@@ -160,18 +160,23 @@ TEST_F(ToParadoxHandlerTest, ALeftoverStagingTableIsDroppedFirst) {
   EXPECT_TRUE(StagingTables(program_ / "dbtemp.mdb").empty());
 }
 
-TEST_F(ToParadoxHandlerTest, AMissingStagingDatabaseFailsEveryStatementOnIt) {
+TEST_F(ToParadoxHandlerTest, AMissingStagingDatabaseEndsEachTableWithOneRowDialog) {
   fs::remove(program_ / "dbtemp.mdb");
-  MakePgTable("tx_two", "a int4", {"1", "2"});
-  SelectPostgres({"tx_two"});
-  EXPECT_EQ(SendToParadox().failures, 9);
-  EXPECT_EQ(FailureLines(fake_.dialogs),
-            (std::vector<int>{112, 182, 184, 188, 200, 200, 214, 218, 220}));
+  MakePgTable("tx_two", "a int4", {"1", "2", "3"});
+  MakePgTable("tx_one", "a int4", {"7"});
+  SelectPostgres({"tx_two", "tx_one"});
+  EXPECT_EQ(SendToParadox().failures, 13);
+  // The open fails once; then per table the steps on it, and its rows end
+  // with one dialog saying how far they got instead of one per row.
+  EXPECT_EQ(FailureLines(fake_.dialogs), (std::vector<int>{112, 182, 184, 188, 200, 218, 220, 182,
+                                                           184, 188, 200, 218, 220}));
   const auto statements = fake_.FailureStatements();
   EXPECT_EQ(statements[0], "");
   EXPECT_EQ(statements[3], "CREATE TABLE `tx_two`(`a` INT);");
-  EXPECT_EQ(statements[5], "INSERT INTO `tx_two` VALUES('2')");
-  EXPECT_EQ(statements[8], statements[5]);  // the statement built last, also after the rows
+  EXPECT_EQ(statements[4], "INSERT INTO `tx_two` VALUES('1')");
+  EXPECT_EQ(statements[6], statements[4]);  // the statement built last, also after the rows
+  EXPECT_EQ(statements[10], "INSERT INTO `tx_one` VALUES('7')");
+  EXPECT_NE(fake_.dialogs.Failures()[4].find("broke off after 1 of 3 rows"), std::string::npos);
   EXPECT_NE(FirstFailure().find("dbtemp.mdb"), std::string::npos) << FirstFailure();
   EXPECT_FALSE(fs::exists(program_ / "dbtemp.mdb"));
   EXPECT_TRUE(TableFilesInFolder().empty());

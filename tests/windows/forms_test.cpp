@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include "windows/flow.h"
@@ -134,9 +135,65 @@ TEST_F(GuiTest, TablesWindowControlsSitWhereTheTwipsSay) {
     EXPECT_EQ(l->selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(l->font().family(), "Arial");
   }
-  // The load step's height rule: "< Back" top + height + 580 twips, outside.
+  // The load step's height rule: "< Back" top + height + 580 twips, frame
+  // included, as the window system frames it.
   (void)f.SetHeight(catalog::kTablesWindowHeightTwips);
-  EXPECT_EQ(f.height(), PxFromTwips(5965) - PxFromTwips(450));
+  f.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  EXPECT_GT(f.frameGeometry().height(), f.height());
+  EXPECT_EQ(f.frameGeometry().height(), PxFromTwips(5965));
+  EXPECT_EQ(f.size(), f.DesignedSize());
+  f.hide();
+}
+
+TEST_F(GuiTest, WindowsOpenCentredAndTheTablesWindowGrowsAndKeepsItsSize) {
+  QSize enlarged;
+  {
+    Windows w(Services());
+    for (QWidget* window : {static_cast<QWidget*>(&w.form1()), static_cast<QWidget*>(&w.form2())}) {
+      window->show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+      const QPoint off = window->frameGeometry().center() -
+                         window->screen()->availableGeometry().center();
+      EXPECT_LE(off.manhattanLength(), 4) << window->objectName().toStdString();
+    }
+    Form2& f = w.form2();
+    const QSize designed = f.DesignedSize();
+    auto at = [&](const char* name) { return Find(&f, name)->geometry(); };
+    const QRect list1 = at("List1"), list2 = at("List2"), send = at("PushButton3"),
+                back = at("PushButton2"), help = at("PushButton12"), delete2 = at("PushButton5");
+    f.resize(designed + QSize(201, 300));
+    EXPECT_EQ(at("List1").size(), list1.size() + QSize(100, 300));
+    EXPECT_EQ(at("List2").size(), list2.size() + QSize(100, 300));
+    EXPECT_EQ(Find(&f, "Frame2")->x() + Find(&f, "List2")->x(),
+              Find(&f, "Frame2")->x() + list2.x());  // the list stays in its frame
+    EXPECT_EQ(Find(&f, "Frame2")->geometry().left(), PxFromTwips(4080) + 100);
+    // Buttons keep their size and their distance below their list.
+    for (auto [name, before] : {std::pair{"PushButton3", send}, {"PushButton5", delete2},
+                                {"PushButton2", back}, {"PushButton12", help}}) {
+      EXPECT_EQ(at(name).size(), before.size()) << name;
+      EXPECT_EQ(at(name).top(), before.top() + 300) << name;
+    }
+    EXPECT_LE(Find(&f, "Frame2")->geometry().right(), f.width());
+    EXPECT_LE(Find(&f, "PushButton12")->geometry().bottom(), f.height());
+    f.resize(designed - QSize(50, 50));  // not below the design
+    EXPECT_EQ(f.size(), designed);
+    EXPECT_EQ(at("List1"), list1);
+    enlarged = designed + QSize(120, 80);
+    f.resize(enlarged);
+    f.hide();
+    w.form1().hide();
+  }
+  Windows again(Services());
+  EXPECT_EQ(again.form2().size(), enlarged);
+  (void)again.form2().SetHeight(catalog::kTablesWindowHeightTwips);  // the next load step
+  EXPECT_EQ(again.form2().size(), enlarged);
+  Store("TablesWindowSize", "99999x99999");
+  Windows huge(Services());
+  EXPECT_LE(huge.form2().height(), huge.form2().screen()->availableGeometry().height());
+  Store("TablesWindowSize", "garbage");
+  Windows bad(Services());
+  EXPECT_EQ(bad.form2().width(), PxFromTwips(8040));
 }
 
 TEST_F(GuiTest, TabVisitsTheControlsInTheDesignedOrder) {

@@ -25,7 +25,10 @@ inline QApplication& App() {
   static char* argv[] = {name, nullptr};
   // Lives to the end of the process: widgets of finished tests are gone by then.
   static QApplication* app = [] {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen on a screen of 1280x1024, the smallest a user is likely to have.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty() || platform == "offscreen")
+      qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" CORVANE_TEST_SCREEN_CONFIG);
     auto* a = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     return a;

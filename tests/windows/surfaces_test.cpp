@@ -2,6 +2,8 @@
 // modal boxes answered by a timer standing in for the user.
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
+#include <QScreen>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -10,6 +12,8 @@
 #include <QTimer>
 #include <functional>
 
+#include "catalog/window_handlers.h"
+#include "ui/procedure.h"
 #include "windows/gui_fixture.h"
 #include "windows/qt_surfaces.h"
 
@@ -131,6 +135,83 @@ TEST_F(GuiTest, MessageBoxesUseTheApplicationTitleTheIconAndOneLinePerBreak) {
   boxes.Message("Connection successful.", std::nullopt, ui::MessageIcon::kNone);
   EXPECT_EQ(title, "Corvane");
   EXPECT_EQ(icon, QMessageBox::NoIcon);
+}
+
+// The box and its buttons within the screen, as the user would see them.
+void ExpectOnScreen(QMessageBox* box) {
+  const QRect screen = box->screen()->availableGeometry();
+  EXPECT_LE(box->frameGeometry().width(), screen.width());
+  EXPECT_LE(box->frameGeometry().height(), screen.height());
+  EXPECT_TRUE(screen.contains(box->frameGeometry())) << box->frameGeometry().height();
+  for (QAbstractButton* button : box->buttons()) {
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_TRUE(box->rect().contains(QRect(button->mapTo(box, QPoint()), button->size())));
+  }
+}
+
+TEST_F(GuiTest, AFailingRowWithA300KbMemoGivesABoxThatFitsTheScreen) {
+  QWidget owner;
+  owner.resize(400, 300);
+  owner.show();
+  QtDialogs boxes(&owner);
+  const std::string memo(300 * 1024, 'm');
+  const std::string statement = "INSERT INTO \"NOTES\" VALUES (1, '" + memo + "')";
+  ui::Procedure procedure(boxes, "Form2.PushButton4_Click");
+  procedure.ShowStatement(&statement);
+  QString details, text;
+  WhenModal([&](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->screen()->geometry(), QRect(0, 0, 1280, 1024));
+    ExpectOnScreen(box);
+    text = box->text();
+    details = box->detailedText();
+    // "Show Details..." opens the whole text; the box still fits.
+    for (QAbstractButton* b : box->buttons()) {
+      if (box->buttonRole(b) == QMessageBox::ActionRole) b->click();
+    }
+    QApplication::processEvents();
+    ExpectOnScreen(box);
+    box->button(QMessageBox::Ok)->click();
+  });
+  procedure.Fail(118, Status::InvalidArgument("value too long"));
+  EXPECT_LT(text.size(), 1000);
+  EXPECT_TRUE(text.startsWith("value too long\nin Corvane2021/08/31.Form2.PushButton4_Click"));
+  EXPECT_TRUE(text.contains("characters left out")) << text.toStdString();
+  EXPECT_TRUE(text.endsWith("m')"));
+  EXPECT_TRUE(details.endsWith(QString::fromStdString(statement)));
+}
+
+TEST_F(GuiTest, BoxesAreWideEnoughForTheirTitleAndKeepShortLinesWhole) {
+  QWidget owner;
+  QtDialogs boxes(&owner);
+  struct Case {
+    std::string text, title, whole_line;
+  } cases[] = {
+      {"Connection successful.", "Corvane", ""},
+      {"x", "Application Error", ""},
+      {catalog::LoginHelpText(), "Corvane", catalog::kPgAdminDownload},
+      {catalog::TablesHelpText(), "Corvane", catalog::TablesHelpText()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    WhenModal([&](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      ASSERT_NE(box, nullptr);
+      QFont bold = box->font();
+      bold.setBold(true);
+      EXPECT_GT(box->width(), QFontMetrics(bold).horizontalAdvance(box->windowTitle()) + 100);
+      auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+      ASSERT_NE(label, nullptr);
+      if (!c.whole_line.empty()) {
+        EXPECT_GE(label->width(),
+                  label->fontMetrics().horizontalAdvance(QString::fromStdString(c.whole_line)));
+      }
+      ExpectOnScreen(box);
+      box->button(QMessageBox::Ok)->click();
+    });
+    boxes.Message(c.text, c.title, ui::MessageIcon::kNone);
+  }
 }
 
 TEST_F(GuiTest, QuestionsAnswerSixForYesAndSevenForNoAndPromptsGiveTheText) {
