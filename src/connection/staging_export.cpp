@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -41,7 +42,9 @@ namespace corvane::staging {
 namespace {
 
 namespace fs = std::filesystem;
-using RowFn = std::function<Status(const std::vector<paradox::Cell>&)>;
+// A row as views into the batch it was read into: its texts are not copied again.
+using RowFn = std::function<Status(std::span<const paradox::CellView>)>;
+using CellsFn = std::function<Status(const std::vector<paradox::Cell>&)>;
 
 // The live grants. Tables of different names may be exported side by side
 // on several threads, so every look goes through the lock.
@@ -157,16 +160,15 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
     }
     pipe.Finish();
   });
-  std::vector<paradox::Cell> row(columns);
+  std::vector<paradox::CellView> row(columns);
   Status done = Status::Ok();
   while (done.ok()) {
     std::optional<RowBatch> batch = pipe.Next(db.serve());
     if (!batch) break;
     for (size_t r = 0; r < batch->rows() && done.ok(); ++r) {
       for (size_t i = 0; i < columns; ++i) {
-        paradox::Cell& cell = row[order.empty() ? i : order[i]];
-        cell.null = batch->is_null(r, i);
-        cell.text.assign(batch->text(r, i));
+        row[order.empty() ? i : order[i]] =
+            paradox::CellView(batch->is_null(r, i), batch->text(r, i));
       }
       done = fn(row);
       if (done.ok() && StopRequested()) done = Interrupted(table);
@@ -183,7 +185,7 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
 // The rowid and key columns of each row, read on this thread: the key
 // passes write to the database as they read.
 Status ForEachRowHere(StagingDb& db, const std::string& table, const std::string& select,
-                      size_t columns, const RowFn& fn) {
+                      size_t columns, const CellsFn& fn) {
   auto stmt = db.Prepare(select);
   if (!stmt.ok()) return stmt.status();
   std::vector<paradox::Cell> row(columns);
@@ -280,9 +282,11 @@ Result<paradox::SchemaChooser> Learn(StagingDb& db, const std::string& table,
   std::vector<paradox::SchemaChooser::Column> defs;
   for (const ColumnDef& c : columns) defs.push_back(ChooserColumnOf(c));
   paradox::SchemaChooser chooser(std::move(defs), code_page);
+  std::vector<std::string_view> texts(columns.size());
   CORVANE_RETURN_IF_ERROR(
       ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {}, [&](const auto& row) {
-        chooser.Observe(row);
+        for (size_t i = 0; i < row.size(); ++i) texts[i] = row[i].null ? "" : row[i].text;
+        chooser.Observe(std::span<const std::string_view>(texts));
         return Status::Ok();
       }));
   return chooser;

@@ -45,8 +45,8 @@ int ChooseBlockSize(int record_size, uint64_t rows) {
 }
 
 // The value as shown in a message: quoted, cut on a character boundary.
-std::string Shown(const Cell& cell) {
-  std::string text = cell.text;
+std::string Shown(const CellView& cell) {
+  std::string text(cell.text.substr(0, kShownValueBytes + 1));
   if (text.size() > kShownValueBytes) {
     size_t cut = kShownValueBytes;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
@@ -187,13 +187,13 @@ Status TableWriter::WriteHeader() {
   return db_file_->WriteAt(0, bytes.data(), bytes.size());
 }
 
-Status TableWriter::FieldError(size_t index, const Cell& cell, const Status& why) const {
+Status TableWriter::FieldError(size_t index, const CellView& cell, const Status& why) const {
   return Status::InvalidArgument(db_path_.filename().string() + ": field \"" + fields_[index].name +
                                  "\" (" + TypeLabel(fields_[index].type) + ") cannot hold " +
                                  Shown(cell) + ": " + why.message());
 }
 
-Status TableWriter::EncodeRow(const std::vector<Cell>& row) {
+Status TableWriter::EncodeRow(std::span<const CellView> row) {
   std::fill(record_.begin(), record_.end(), 0);
   for (size_t i = 0; i < fields_.size(); ++i) {
     const FieldInfo& f = fields_[i];
@@ -215,7 +215,7 @@ Status TableWriter::EncodeRow(const std::vector<Cell>& row) {
   return Status::Ok();
 }
 
-Status TableWriter::StoreBlobs(const std::vector<Cell>& row) {
+Status TableWriter::StoreBlobs(std::span<const CellView> row) {
   for (size_t i = 0; i < fields_.size(); ++i) {
     const FieldInfo& f = fields_[i];
     if (!IsBlobType(f.type) || payloads_[i].empty()) continue;
@@ -234,6 +234,11 @@ Status TableWriter::StoreBlobs(const std::vector<Cell>& row) {
 }
 
 Status TableWriter::Append(const std::vector<Cell>& row) {
+  views_.assign(row.begin(), row.end());
+  return Append(std::span<const CellView>(views_));
+}
+
+Status TableWriter::Append(std::span<const CellView> row) {
   if (done_) return Status::Internal("the table writer was already finished");
   if (!broken_.ok()) return broken_;
   if (row.size() != fields_.size()) {
@@ -274,7 +279,7 @@ Status TableWriter::Append(const std::vector<Cell>& row) {
 
 // Keys arrive in ascending order, so the records stay sorted across the
 // chain as a keyed table's must; the encoded bytes sort like the values.
-Status TableWriter::CheckKey(const std::vector<Cell>& row) const {
+Status TableWriter::CheckKey(std::span<const CellView> row) const {
   if (key_fields_ == 0) return Status::Ok();
   for (size_t i = 0; i < static_cast<size_t>(key_fields_); ++i) {
     if (row[i].null || row[i].text.empty()) {

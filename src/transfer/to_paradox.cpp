@@ -366,11 +366,11 @@ bool ToParadox::Reconnect(int index) {
 
 // Takes the values of the current row (there is one).
 Status ToParadox::ReadRow(const std::string& head) {
-  row_.resize(static_cast<size_t>(rows_->FieldCount()));
-  for (int j = 0; j < rows_->FieldCount(); ++j) {
-    w_.pump.Pump();
-    row_[j] = rows_->FieldValue(j);
-  }
+  const int fields = rows_->FieldCount();
+  row_.resize(static_cast<size_t>(fields));
+  w_.pump.Pump();
+  // Taken, not copied: the set refills the buffers it gets back.
+  for (int j = 0; j < fields; ++j) rows_->TakeFieldValue(j, row_[static_cast<size_t>(j)]);
   row_pending_ = true;
   Status read = rows_->CurrentRowStatus();
   if (!read.ok()) BuildInsert(head);
