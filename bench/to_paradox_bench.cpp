@@ -3,7 +3,7 @@
 // rows out of the server at all), in one run against the same server.
 //   ours - the "Send Table/s To Paradox" handler: read, staging database,
 //          export into a .db file
-//   copy - libpq reading COPY output and throwing it away
+//   copy - libpq reading COPY output into a file in the same folder
 // Peak memory is the growth of the resident set while the handler runs.
 //
 // With --memo the table is three columns, one of them a text of about 1 KB
@@ -90,9 +90,11 @@ struct Measured {
   double rate() const { return seconds > 0 ? rows / seconds : 0; }
 };
 
-Measured RunCopy(PGconn* pg, long rows, long& bytes) {
+Measured RunCopy(PGconn* pg, long rows, const fs::path& file, long& bytes) {
   const auto start = Clock::now();
   const double cpu = CpuSeconds();
+  std::FILE* out = std::fopen(file.c_str(), "wb");
+  if (!out) std::perror(file.c_str());
   PGresult* r = PQexec(pg, (std::string("COPY (SELECT * FROM ") + kTable + ") TO STDOUT").c_str());
   if (PQresultStatus(r) != PGRES_COPY_OUT) std::fprintf(stderr, "%s", PQerrorMessage(pg));
   PQclear(r);
@@ -103,9 +105,11 @@ Measured RunCopy(PGconn* pg, long rows, long& bytes) {
   while ((n = PQgetCopyData(pg, &buf, 0)) > 0) {
     bytes += n;
     ++lines;
+    if (out) std::fwrite(buf, 1, static_cast<size_t>(n), out);
     PQfreemem(buf);
   }
   while ((r = PQgetResult(pg)) != nullptr) PQclear(r);
+  if (out) std::fclose(out);
   if (lines != rows) std::fprintf(stderr, "copy: %ld rows, expected %ld\n", lines, rows);
   return {rows, Seconds(start), CpuSeconds() - cpu};
 }
@@ -191,7 +195,8 @@ int main(int argc, char** argv) {
 
   long copy_bytes = 0, peak = 0;
   double staging = 0;
-  const Measured copy = RunCopy(pg, args.rows, copy_bytes);
+  const Measured copy = RunCopy(pg, args.rows, fs::path(args.folder) / "copy.out", copy_bytes);
+  fs::remove(fs::path(args.folder) / "copy.out");
   const Measured ours = RunOurs(settings, program, args.rows, peak, staging);
   const fs::path out = px / (std::string(kTable).substr(0, 8) + ".db");
   std::error_code ec;

@@ -138,8 +138,7 @@ bool PrintIndexCheck(const TableInfo& info) {
     return false;
   }
   std::printf("Primary index: %s, %d level%s, %u entries, agrees with the table\n",
-              check->file.c_str(), check->levels, check->levels == 1 ? "" : "s",
-              check->entries);
+              check->file.c_str(), check->levels, check->levels == 1 ? "" : "s", check->entries);
   return true;
 }
 

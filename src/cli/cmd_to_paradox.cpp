@@ -39,6 +39,7 @@ constexpr const char* kUsage =
     "                              [--overwrite | --skip-existing]\n"
     "                              [--trim-long-names | --skip-long-names] [--jobs N]\n"
     "                              [--quiet] [--verbose] [--report FILE] [--code-page N]\n"
+    "                              [--keep-types]\n"
     "                              (TABLE... | --all)\n"
     "Copies the named PostgreSQL tables (as the table list shows them), or with\n"
     "--all every table outside PostgreSQL's own schemas, into the Paradox folder.\n"
@@ -51,8 +52,10 @@ constexpr const char* kUsage =
     "failures, --report FILE writes the same as JSON. A new table's text is\n"
     "written in code page 1252 when it fits, else in the first code page of\n"
     "Paradox's language drivers that holds all of it; --code-page N (or\n"
-    "ExportCodePage in the settings) forces one. A failing statement is shown by\n"
-    "its start and end; --verbose shows it whole.\n";
+    "ExportCodePage in the settings) forces one. With --keep-types each\n"
+    "column's type chooses the Paradox field where one holds every value, and a\n"
+    "table with a primary key becomes a keyed table. A failing statement is\n"
+    "shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-paradox: %s\n", problem.c_str());
@@ -94,7 +97,8 @@ Result<Options> ParseToParadox(int argc, char** argv) {
   std::set<std::string> valued = LoginOptionNames(), flags = RunFlagNames();
   valued.insert(RunValuedOptionNames().begin(), RunValuedOptionNames().end());
   valued.insert("code-page");
-  flags.insert({"overwrite", "skip-existing", "trim-long-names", "skip-long-names", "help"});
+  flags.insert(
+      {"overwrite", "skip-existing", "trim-long-names", "skip-long-names", "keep-types", "help"});
   Result<Options> parsed = ParseOptions(argc, argv, valued, flags);
   if (!parsed.ok() || parsed->Has("help")) return parsed;
   if (parsed->Has("overwrite") && parsed->Has("skip-existing")) {
@@ -274,7 +278,9 @@ int RunToParadox(int argc, char** argv) {
     source.export_code_page = ExportCodePageFrom(options);
     ui::TablesWindow window{job.postgres, job.paradox, watch,  watch, pointer,
                             pump,         source,      run->jobs > 1 ? staging.Folder(j) : app::ProgramFolder()};
-    transfer::SendTablesToParadox(window);
+    transfer::ToParadoxOptions transfer_options;
+    transfer_options.keep_types = options.Has("keep-types");
+    transfer::SendTablesToParadoxWith(window, transfer_options);
     const std::string target = watch.trimmed() ? cut : table;
     const std::optional<int64_t> stored =
         WrittenRows(watch.trimmed() ? before_cut : before_full,

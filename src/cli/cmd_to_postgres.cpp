@@ -27,7 +27,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: corvane-cli to-postgres --paradox FOLDER [login options]\n"
     "                               [--overwrite | --skip-existing] [--jobs N]\n"
-    "                               [--quiet] [--verbose] [--report FILE]\n"
+    "                               [--quiet] [--verbose] [--report FILE] [--keep-types]\n"
     "                               (TABLE... | --all)\n"
     "Copies the named Paradox tables (as the table list shows them), or with --all\n"
     "every table of the folder, into PostgreSQL. Without --overwrite or\n"
@@ -35,6 +35,8 @@ constexpr const char* kUsage =
     "otherwise. --jobs N copies N tables at a time, each over its own connection.\n"
     "At the end one line per table gives the rows read, stored and refused;\n"
     "--quiet prints only failures, --report FILE writes the same as JSON.\n"
+    "With --keep-types each field gets the column type that holds it (date,\n"
+    "boolean, bytea ...) and a keyed table its primary key.\n"
     "A failing statement is shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
@@ -105,7 +107,7 @@ std::optional<int64_t> CountRows(Connection& pg, const ConnectionSettings& setti
 int RunToPostgres(int argc, char** argv) {
   std::set<std::string> valued = LoginOptionNames(), flags = RunFlagNames();
   valued.insert(RunValuedOptionNames().begin(), RunValuedOptionNames().end());
-  flags.insert({"overwrite", "skip-existing", "help"});
+  flags.insert({"overwrite", "skip-existing", "keep-types", "help"});
   Result<Options> parsed = ParseOptions(argc, argv, valued, flags);
   if (!parsed.ok()) return Usage(parsed.status().message());
   const Options& options = parsed.value();
@@ -162,7 +164,9 @@ int RunToPostgres(int argc, char** argv) {
     ui::FixedSettings source(settings);
     ui::TablesWindow window{job.lists.postgres, job.lists.paradox, watch, watch, pointer, pump,
                             source, ""};
-    transfer::SendTablesToPostgres(window);
+    transfer::ToPostgresOptions transfer_options;
+    transfer_options.keep_types = options.Has("keep-types");
+    transfer::SendTablesToPostgresWith(window, transfer_options);
     std::optional<int64_t> stored;
     if (ui::ListContains(job.lists.postgres, target)) {
       stored = CountRows(job.counter, settings, target);

@@ -27,6 +27,8 @@ std::string QuoteSqliteName(std::string_view name) {
   return out;
 }
 
+std::string KeySortPath(const std::string& staging_path) { return staging_path + "-keysort"; }
+
 namespace {
 
 constexpr auto kWaitStep = std::chrono::milliseconds(20);  // a window waits no longer
@@ -86,6 +88,7 @@ Result<std::unique_ptr<StagingDb>> StagingDb::Open(const std::string& path, cons
   auto fd = LockFile(path, wait);
   if (!fd.ok()) return fd.status();
   std::unique_ptr<StagingDb> db(new StagingDb(*fd, path));
+  std::filesystem::remove(KeySortPath(path), ec);  // left by a run that was killed
   Status s = db->Connect();
   if (s.code() == Status::Code::kCorruption && MayRebuild(db->lock_fd_)) s = db->Rebuild();
   if (!s.ok()) {

@@ -44,6 +44,10 @@ class Stmt {
 // A SQLite name between double quotes, embedded quotes doubled.
 std::string QuoteSqliteName(std::string_view name);
 
+// The scratch file a keyed export sorts its rows in, beside the staging
+// file; only the holder of the staging file's lock uses it.
+std::string KeySortPath(const std::string& staging_path);
+
 // Called about every 50 ms while another process holds the staging
 // database; `first` on the first call. Returning false stops waiting.
 using WaitHook = std::function<bool(bool first)>;

@@ -47,8 +47,13 @@ class StagingDriver : public Driver {
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     auto parsed = staging::ParseStagingStatement(sql);
     if (!parsed.ok()) return parsed.status();
+    export_note_.clear();
     Status s = std::visit([this](const auto& st) { return Run(st); }, parsed.value());
     if (!s.ok()) return s;
+    // An export that had to leave something out of the table says so.
+    if (!export_note_.empty()) {
+      return staging::RowsRecordSet({"NOTE"}, {{Value::Text(std::move(export_note_))}});
+    }
     return EmptyRecordSet();
   }
 
@@ -67,6 +72,7 @@ class StagingDriver : public Driver {
   Result<std::unique_ptr<RecordSet>> OpenSchemaTables() override;
 
   void Close() override {
+    ForgetRowTarget();
     inserts_.clear();
     learned_.clear();
     if (db_) {
@@ -90,6 +96,16 @@ class StagingDriver : public Driver {
   Result<InsertTarget*> Target(const std::string& table);
   using Row = std::span<const std::optional<std::string_view>>;
   Status InsertValues(const std::string& table, Row values);
+  // Where the rows of `table` go; the table of the last row is kept at hand,
+  // so a long run of rows costs no name lookups.
+  struct RowTarget {
+    std::string table;
+    InsertTarget* insert = nullptr;
+    paradox::CodePageChoice* pages = nullptr;
+    staging::FieldLearner* learner = nullptr;
+  };
+  Result<RowTarget*> RowTargetOf(const std::string& table);
+  void ForgetRowTarget() { row_target_.insert = nullptr; }
   Status Bind(InsertTarget& target, const std::string& table, Row values,
               paradox::CodePageChoice& pages);
   paradox::CodePageChoice& PagesOf(const std::string& table);
@@ -112,10 +128,12 @@ class StagingDriver : public Driver {
   // row only fails when no single code page could hold the whole table.
   std::unordered_map<std::string, paradox::CodePageChoice> pages_;
   std::vector<std::optional<std::string_view>> views_;
+  RowTarget row_target_;
   std::vector<std::string_view> stored_;
   // Set when SQLite rolled back the shared transaction after a failure:
   // rows reported stored are gone, so no export may pretend otherwise.
   bool lost_writes_ = false;
+  std::string export_note_;
 };
 
 Status StagingDriver::RunWrite(const std::string& sql) {
@@ -132,6 +150,7 @@ Status StagingDriver::RunWrite(const std::string& sql) {
 
 void StagingDriver::NoteFailure() {
   if (db_->LostTransaction()) {
+    ForgetRowTarget();
     learned_.clear();
     lost_writes_ = true;
     db_->ForgetTransaction();
@@ -143,6 +162,7 @@ paradox::CodePageChoice& StagingDriver::PagesOf(const std::string& table) {
 }
 
 Status StagingDriver::Run(const staging::CreateStatement& st) {
+  ForgetRowTarget();
   inserts_.clear();
   paradox::CodePageChoice pages(code_page_);
   for (const ColumnDef& c : st.columns) {
@@ -164,13 +184,14 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
   pages_.insert_or_assign(CacheKey(st.table), pages);
   lost_writes_ = false;
   std::vector<paradox::SchemaChooser::Column> columns;
-  for (const ColumnDef& c : st.columns) columns.push_back({c.name, c.type_word});
+  for (const ColumnDef& c : st.columns) columns.push_back(staging::ChooserColumnOf(c));
   learned_[CacheKey(st.table)] =
       std::make_unique<staging::FieldLearner>(std::move(columns), code_page_);
   return Status::Ok();
 }
 
 Status StagingDriver::Run(const staging::DropStatement& st) {
+  ForgetRowTarget();
   inserts_.clear();  // an open statement on the table would block the drop
   learned_.erase(CacheKey(st.table));
   // Freeing a large table's pages is one step SQLite does not interrupt.
@@ -237,12 +258,25 @@ Status StagingDriver::Run(const staging::InsertStatement& st) {
   return InsertValues(st.table, views_);
 }
 
-Status StagingDriver::InsertValues(const std::string& table, Row values) {
+Result<StagingDriver::RowTarget*> StagingDriver::RowTargetOf(const std::string& table) {
+  if (row_target_.insert && row_target_.table == table) return &row_target_;
   auto target = Target(table);
   if (!target.ok()) return target.status();
-  sqlite3_stmt* stmt = (*target)->stmt.get();
-  paradox::CodePageChoice pages = PagesOf(table);
-  Status bound = Bind(**target, table, values, pages);
+  row_target_.table = table;
+  row_target_.insert = target.value();
+  row_target_.pages = &PagesOf(table);
+  auto learner = learned_.find(CacheKey(table));
+  row_target_.learner = learner == learned_.end() ? nullptr : learner->second.get();
+  return &row_target_;
+}
+
+Status StagingDriver::InsertValues(const std::string& table, Row values) {
+  auto target = RowTargetOf(table);
+  if (!target.ok()) return target.status();
+  RowTarget& to = **target;
+  sqlite3_stmt* stmt = to.insert->stmt.get();
+  paradox::CodePageChoice pages = *to.pages;
+  Status bound = Bind(*to.insert, table, values, pages);
   if (!bound.ok()) {
     sqlite3_clear_bindings(stmt);
     return bound;
@@ -250,18 +284,21 @@ Status StagingDriver::InsertValues(const std::string& table, Row values) {
   CORVANE_RETURN_IF_ERROR(db_->BeginIfNeeded());
   const int rc = sqlite3_step(stmt);
   Status s = rc == SQLITE_DONE ? Status::Ok() : db_->Error("The staging database refused the row");
+  // Every parameter is bound afresh for each row, so the texts bound now
+  // are never read again.
   sqlite3_reset(stmt);
-  sqlite3_clear_bindings(stmt);  // the bound texts belong to the statement
   if (!s.ok()) {
+    sqlite3_clear_bindings(stmt);
     NoteFailure();
     return s;
   }
-  PagesOf(table) = pages;
-  if (auto it = learned_.find(CacheKey(table)); it != learned_.end()) it->second->Observe(stored_);
+  *to.pages = pages;
+  if (to.learner) to.learner->Observe(stored_);
   return s;
 }
 
 Status StagingDriver::Run(const staging::ExportStatement& st) {
+  ForgetRowTarget();
   inserts_.clear();
   CORVANE_RETURN_IF_ERROR(db_->Commit());
   if (lost_writes_) {
@@ -271,7 +308,8 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
   }
   auto learned = learned_.find(CacheKey(st.source));
   return staging::ExportStagingTable(
-      *db_, st, code_page_, learned == learned_.end() ? nullptr : &learned->second->Settled());
+      *db_, st, code_page_, learned == learned_.end() ? nullptr : &learned->second->Settled(),
+      &export_note_);
 }
 
 // Gives the pages of dropped tables back to the file system, so the file

@@ -2,14 +2,26 @@
 // read the staging table once so the schema chooser sees every value; read
 // it again and append each row to the writer; move the files into place
 // only if still no table of that name appeared meanwhile.
+// A staging table with a key (its columns' words name Paradox fields and
+// key places) becomes a keyed table: key fields first, and the rows read in
+// the order of their stored key bytes, sorted by SQLite in a scratch file
+// so memory does not grow. Where the key cannot be kept (a blank or
+// repeated key, a key field that became a blob) the table is written
+// without one and the note says why.
 #include "connection/staging_export.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -19,6 +31,8 @@
 #include "base/served_call.h"
 #include "base/stop_request.h"
 #include "paradox/companion_files.h"
+#include "paradox/field_encode.h"
+#include "paradox/header_encode.h"
 #include "paradox/schema_chooser.h"
 #include "paradox/table_lock.h"
 #include "paradox/table_set_aside.h"
@@ -28,7 +42,9 @@ namespace corvane::staging {
 namespace {
 
 namespace fs = std::filesystem;
-using RowFn = std::function<Status(const std::vector<paradox::Cell>&)>;
+// A row as views into the batch it was read into: its texts are not copied again.
+using RowFn = std::function<Status(std::span<const paradox::CellView>)>;
+using CellsFn = std::function<Status(const std::vector<paradox::Cell>&)>;
 
 // The live grants. Tables of different names may be exported side by side
 // on several threads, so every look goes through the lock.
@@ -60,11 +76,65 @@ Status Interrupted(const std::string& table) {
   return Status::IoError("The export of `" + table + "` was stopped; no table file was written.");
 }
 
-// Calls `fn` with each row of `table` in the order it was inserted. A
+std::string SelectInInsertOrder(const std::string& table) {
+  return "SELECT * FROM " + QuoteSqliteName(table) + " ORDER BY rowid";
+}
+std::string SelectInKeyOrder(const std::string& table) {
+  // The key table leads, read in its own order: nothing left to sort.
+  return "SELECT t.* FROM corvane_sort.keys AS k CROSS JOIN main." + QuoteSqliteName(table) +
+         " AS t ON t.rowid = k.r ORDER BY k.k";
+}
+
+// The rows' keys in key order, in a scratch database beside the staging
+// file. The staging connection keeps temporary tables and sorts in memory,
+// which would grow with the table; this stays on disk, and goes when the
+// export ends (or, after a crash, when the staging file is next opened).
+class KeySort {
+ public:
+  explicit KeySort(StagingDb& db) : db_(db), path_(KeySortPath(db.path())) {}
+  ~KeySort() {
+    if (attached_) (void)db_.Exec("DETACH DATABASE corvane_sort");
+    std::error_code ec;
+    fs::remove(path_, ec);
+  }
+  KeySort(const KeySort&) = delete;
+  KeySort& operator=(const KeySort&) = delete;
+
+  Status Open() {
+    // Made empty here: the staging connection may open files, not create them.
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      return Status::IoError("Cannot make a scratch file to sort the rows by their key, " + path_ +
+                             ": " + std::strerror(errno));
+    }
+    ::close(fd);
+    auto attach = db_.Prepare("ATTACH DATABASE ?1 AS corvane_sort");
+    if (!attach.ok()) return attach.status();
+    sqlite3_bind_text(attach->get(), 1, path_.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(attach->get()) != SQLITE_DONE) {
+      return db_.Error("Cannot open a scratch file to sort the rows by their key");
+    }
+    attached_ = true;
+    // Scratch only: no journal, no syncs.
+    CORVANE_RETURN_IF_ERROR(db_.Exec(
+        "PRAGMA corvane_sort.journal_mode=OFF; PRAGMA corvane_sort.synchronous=OFF;"
+        "CREATE TABLE corvane_sort.keys(k BLOB PRIMARY KEY, r INTEGER) WITHOUT ROWID"));
+    return Status::Ok();
+  }
+
+ private:
+  StagingDb& db_;
+  std::string path_;
+  bool attached_ = false;
+};
+
+// Calls `fn` with each row `select` gives; column i of the result goes to
+// place order[i] of the row (all in place when `order` is empty). A
 // second thread reads the rows from the file while `fn` works on the ones
 // before; only it uses the database until it ends.
-Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const RowFn& fn) {
-  auto stmt = db.Prepare("SELECT * FROM " + QuoteSqliteName(table) + " ORDER BY rowid");
+Status ForEachRow(StagingDb& db, const std::string& table, const std::string& select,
+                  size_t columns, const std::vector<size_t>& order, const RowFn& fn) {
+  auto stmt = db.Prepare(select);
   if (!stmt.ok()) return stmt.status();
   BatchPipe pipe;
   Status read = Status::Ok();  // the reader's; looked at after it ended
@@ -90,15 +160,15 @@ Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const
     }
     pipe.Finish();
   });
-  std::vector<paradox::Cell> row(columns);
+  std::vector<paradox::CellView> row(columns);
   Status done = Status::Ok();
   while (done.ok()) {
     std::optional<RowBatch> batch = pipe.Next(db.serve());
     if (!batch) break;
     for (size_t r = 0; r < batch->rows() && done.ok(); ++r) {
       for (size_t i = 0; i < columns; ++i) {
-        row[i].null = batch->is_null(r, i);
-        row[i].text.assign(batch->text(r, i));
+        row[order.empty() ? i : order[i]] =
+            paradox::CellView(batch->is_null(r, i), batch->text(r, i));
       }
       done = fn(row);
       if (done.ok() && StopRequested()) done = Interrupted(table);
@@ -110,6 +180,29 @@ Status ForEachRow(StagingDb& db, const std::string& table, size_t columns, const
   pipe.Cancel();
   reader.join();
   return done.ok() ? read : done;
+}
+
+// The rowid and key columns of each row, read on this thread: the key
+// passes write to the database as they read.
+Status ForEachRowHere(StagingDb& db, const std::string& table, const std::string& select,
+                      size_t columns, const CellsFn& fn) {
+  auto stmt = db.Prepare(select);
+  if (!stmt.ok()) return stmt.status();
+  std::vector<paradox::Cell> row(columns);
+  int rc;
+  while ((rc = sqlite3_step(stmt->get())) == SQLITE_ROW) {
+    for (size_t i = 0; i < columns; ++i) {
+      const int c = static_cast<int>(i);
+      row[i].null = sqlite3_column_type(stmt->get(), c) == SQLITE_NULL;
+      const void* p = sqlite3_column_blob(stmt->get(), c);
+      row[i].text.assign(static_cast<const char*>(p ? p : ""),
+                         static_cast<size_t>(sqlite3_column_bytes(stmt->get(), c)));
+    }
+    CORVANE_RETURN_IF_ERROR(fn(row));
+    if (StopRequested()) return Interrupted(table);
+  }
+  if (rc != SQLITE_DONE) return db.Error("Cannot read staging table `" + table + "`");
+  return Status::Ok();
 }
 
 Status CheckTarget(const fs::path& folder, const std::string& target, bool replace) {
@@ -135,19 +228,178 @@ Status CheckTarget(const fs::path& folder, const std::string& target, bool repla
   return Status::Ok();
 }
 
+// The field a Paradox field word names, and the usual word to fall back on
+// when that field cannot hold every value.
+struct WordMeaning {
+  paradox::FieldType type;
+  const char* fallback;
+};
+std::optional<WordMeaning> MeaningOf(const std::string& word) {
+  using paradox::FieldType;
+  static const std::pair<const char*, WordMeaning> kMeanings[] = {
+      {"ALPHA", {FieldType::kAlpha, "VARCHAR"}},
+      {"SHORT", {FieldType::kShort, "DECIMAL"}},
+      {"LONG", {FieldType::kLong, "DECIMAL"}},
+      {"AUTOINC", {FieldType::kAutoIncrement, "DECIMAL"}},
+      {"NUMBER", {FieldType::kNumber, "FLOAT"}},
+      {"MONEY", {FieldType::kMoney, "FLOAT"}},
+      {"BCD", {FieldType::kBcd, "DECIMAL"}},
+      {"DATE", {FieldType::kDate, "DATETIME"}},
+      {"TIME", {FieldType::kTime, "VARCHAR"}},
+      {"TIMESTAMP", {FieldType::kTimestamp, "DATETIME"}},
+      {"LOGICAL", {FieldType::kLogical, "VARCHAR"}},
+      {"MEMOBLOB", {FieldType::kMemo, "MEMO"}},
+      {"BINARY", {FieldType::kBinary, "OLEOBJECT"}},
+      {"FMTMEMO", {FieldType::kFormattedMemo, "OLEOBJECT"}},
+      {"OLE", {FieldType::kOle, "OLEOBJECT"}},
+      {"GRAPHIC", {FieldType::kGraphic, "OLEOBJECT"}},
+      {"BYTES", {FieldType::kBytes, "OLEOBJECT"}},
+  };
+  for (const auto& [name, meaning] : kMeanings) {
+    if (word == name) return meaning;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+paradox::SchemaChooser::Column ChooserColumnOf(const ColumnDef& c) {
+  const TypeWordParts parts = SplitTypeWord(c.type_word);
+  const std::optional<WordMeaning> meaning = MeaningOf(parts.word);
+  if (!meaning) return {c.name, parts.word};
+  paradox::FieldInfo f{c.name, meaning->type, 0, 0};
+  (f.type == paradox::FieldType::kBcd ? f.scale : f.size) = std::max(parts.size, 0);
+  return {c.name, meaning->fallback, f};
+}
+
+namespace {
+
 // The chooser shown every row: `seen`, or one that reads the table now.
 Result<paradox::SchemaChooser> Learn(StagingDb& db, const std::string& table,
                                      const std::vector<ColumnDef>& columns, int code_page,
                                      const paradox::SchemaChooser* seen) {
   if (seen) return *seen;
   std::vector<paradox::SchemaChooser::Column> defs;
-  for (const ColumnDef& c : columns) defs.push_back({c.name, c.type_word});
+  for (const ColumnDef& c : columns) defs.push_back(ChooserColumnOf(c));
   paradox::SchemaChooser chooser(std::move(defs), code_page);
-  CORVANE_RETURN_IF_ERROR(ForEachRow(db, table, columns.size(), [&](const auto& row) {
-    chooser.Observe(row);
-    return Status::Ok();
-  }));
+  std::vector<std::string_view> texts(columns.size());
+  CORVANE_RETURN_IF_ERROR(
+      ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {}, [&](const auto& row) {
+        for (size_t i = 0; i < row.size(); ++i) texts[i] = row[i].null ? "" : row[i].text;
+        chooser.Observe(std::span<const std::string_view>(texts));
+        return Status::Ok();
+      }));
   return chooser;
+}
+
+// The columns of the key in key order; empty for a table without one.
+std::vector<size_t> KeyColumns(const std::vector<ColumnDef>& columns) {
+  std::vector<std::pair<int, size_t>> places;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const int key = SplitTypeWord(columns[i].type_word).key;
+    if (key > 0) places.emplace_back(key, i);
+  }
+  std::sort(places.begin(), places.end());
+  std::vector<size_t> key;
+  for (const auto& p : places) key.push_back(p.second);
+  return key;
+}
+
+using KeyFn = std::function<Status(int64_t rowid, const std::string& key)>;
+
+// Calls `fn` with each row's key bytes, in insert order. A key field that
+// is blank or cannot hold its value ends the walk with `why` set.
+Status ForEachKey(StagingDb& db, const std::string& table,
+                  const std::vector<paradox::FieldInfo>& fields, const std::vector<size_t>& key,
+                  int code_page, std::string& why, const KeyFn& fn) {
+  std::string bytes;
+  return ForEachRowHere(
+      db, table, "SELECT rowid, * FROM " + QuoteSqliteName(table) + " ORDER BY rowid",
+      fields.size() + 1, [&](const std::vector<paradox::Cell>& row) -> Status {
+        bytes.clear();
+        for (size_t k : key) {
+          const paradox::FieldInfo& f = fields[k];
+          const paradox::Cell& cell = row[k + 1];
+          std::string part(static_cast<size_t>(f.size), '\0');
+          Status st = cell.null || cell.text.empty()
+                          ? Status::InvalidArgument("it is blank in some row")
+                          : paradox::EncodeScalar(f, cell, code_page,
+                                                  reinterpret_cast<unsigned char*>(part.data()));
+          if (!st.ok()) {
+            why = "key field \"" + f.name + "\" cannot be a key: " + st.message();
+            return Status::Internal(why);
+          }
+          bytes += part;
+        }
+        return fn(std::stoll(row[0].text), bytes);
+      });
+}
+
+// How the rows stand to their key: why they cannot keep it, or whether
+// they are in key order already (else the temporary key table sorts them).
+struct KeyOrder {
+  std::string why_not;
+  bool in_order = false;
+};
+
+Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
+                           const std::vector<paradox::FieldInfo>& fields,
+                           const std::vector<size_t>& key, int code_page, KeySort& sort) {
+  KeyOrder out;
+  std::vector<paradox::FieldInfo> key_fields;
+  for (size_t k : key) {
+    const paradox::FieldInfo& f = fields[k];
+    if (paradox::IsBlobType(f.type) || f.type == paradox::FieldType::kBytes) {
+      out.why_not = "key field \"" + f.name + "\" became a " + paradox::TypeLabel(f.type) +
+                    " field, which cannot be part of a key";
+      return out;
+    }
+    key_fields.push_back(f);
+  }
+  Status keyable = paradox::CheckKeyFields(key_fields, static_cast<int>(key.size()), code_page);
+  if (!keyable.ok()) {
+    out.why_not = keyable.message();
+    return out;
+  }
+  // Tables often arrive in key order: one pass tells, with nothing stored.
+  std::string previous;
+  bool first = true, ascending = true;
+  const Status out_of_order = Status::Internal("out of key order");
+  Status walked = ForEachKey(db, table, fields, key, code_page, out.why_not, [&](int64_t, const auto& k) {
+    ascending = first || previous < k;
+    first = false;
+    previous = k;
+    return ascending ? Status::Ok() : out_of_order;
+  });
+  if (!out.why_not.empty()) return out;
+  if (ascending) {
+    if (!walked.ok()) return walked;
+    out.in_order = true;
+    return out;
+  }
+  CORVANE_RETURN_IF_ERROR(sort.Open());
+  CORVANE_RETURN_IF_ERROR(db.BeginIfNeeded());
+  auto insert = db.Prepare("INSERT INTO corvane_sort.keys VALUES(?1, ?2)");
+  if (!insert.ok()) return insert.status();
+  const std::string twice = "some rows share the same key value";
+  Status filled = ForEachKey(
+      db, table, fields, key, code_page, out.why_not, [&](int64_t rowid, const std::string& k) {
+        sqlite3_bind_blob(insert->get(), 1, k.data(), static_cast<int>(k.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(insert->get(), 2, rowid);
+        const int rc = sqlite3_step(insert->get());
+        sqlite3_reset(insert->get());
+        if (rc == SQLITE_DONE) return Status::Ok();
+        if (rc == SQLITE_CONSTRAINT) {
+          out.why_not = twice;
+          return Status::Internal(twice);
+        }
+        return db.Error("Cannot sort the rows by their key");
+      });
+  Status committed = db.Commit();
+  if (!out.why_not.empty()) return out;
+  CORVANE_RETURN_IF_ERROR(filled);
+  CORVANE_RETURN_IF_ERROR(committed);
+  return out;
 }
 
 // Moves the new files in, the old table set aside meanwhile: deleted once
@@ -157,7 +409,8 @@ Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
   std::unique_ptr<paradox::TableSetAside> old_table;
   Status placed = writer.Finish([&]() -> Status {
     if (StopRequested()) return Interrupted(target);
-    if (paradox::DroppableTableFiles(folder, target).empty()) return Status::Ok();  // gone meanwhile
+    if (paradox::DroppableTableFiles(folder, target).empty())
+      return Status::Ok();                                                 // gone meanwhile
     CORVANE_RETURN_IF_ERROR(paradox::CheckTableNotInUse(folder, target));  // opened meanwhile
     auto aside = paradox::TableSetAside::Create(folder, target);
     if (!aside.ok()) return aside.status();
@@ -187,7 +440,7 @@ ReplaceGrant::~ReplaceGrant() {
 }
 
 Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page,
-                          const paradox::SchemaChooser* seen) {
+                          const paradox::SchemaChooser* seen, std::string* note) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
   if (columns->empty()) {
@@ -201,21 +454,51 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   chooser->AdmitName(e.target);  // the header holds the table's name too
   const uint64_t rows = chooser->rows_observed();
   code_page = chooser->code_page();
-  auto fields = chooser->Choose();
+  std::vector<paradox::FieldInfo> fields = chooser->Choose();
+
+  const std::vector<size_t> key = KeyColumns(*columns);
+  std::string select = SelectInInsertOrder(e.source);
+  std::vector<size_t> order;  // staging column i -> field order[i]
+  std::optional<KeySort> sort;  // lives until the rows are written
+  if (!key.empty()) {
+    auto sorted = SortByKey(db, e.source, fields, key, code_page, sort.emplace(db));
+    if (!sorted.ok()) return sorted.status();
+    if (sorted->why_not.empty()) {
+      // Key fields first, in key order; the others keep theirs.
+      std::vector<size_t> fields_from(key);
+      for (size_t i = 0; i < fields.size(); ++i) {
+        if (std::find(key.begin(), key.end(), i) == key.end()) fields_from.push_back(i);
+      }
+      order.resize(fields.size());
+      std::vector<paradox::FieldInfo> reordered;
+      for (size_t place = 0; place < fields_from.size(); ++place) {
+        order[fields_from[place]] = place;
+        reordered.push_back(fields[fields_from[place]]);
+      }
+      fields = std::move(reordered);
+      if (!sorted->in_order) select = SelectInKeyOrder(e.source);
+    } else if (note) {
+      *note = e.target + " was written without a key: " + sorted->why_not + ".";
+    }
+  }
+  const int key_fields = order.empty() ? 0 : static_cast<int>(key.size());
   const fs::path db_path = folder / (e.target + ".db");
-  auto writer =
-      paradox::TableWriter::Create(db_path.string(), std::move(fields), code_page, rows);
+  auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields), code_page,
+                                             rows, key_fields);
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
-  Status written = ForEachRow(db, e.source, columns->size(), [&](const auto& row) -> Status {
-    ++number;
-    Status s = (*writer)->Append(row);
-    if (s.ok()) return s;
-    // The staging database took this row, so leaving it out would lose it.
-    return Status::Error(s.code(), "Row " + std::to_string(number) + " of `" + e.source +
-                                       "` cannot be written to " + db_path.string() + ": " +
-                                       s.message() + " No table file was written.");
-  });
+  Status written =
+      ForEachRow(db, e.source, select, columns->size(), order, [&](const auto& row) -> Status {
+        ++number;
+        Status s = (*writer)->Append(row);
+        if (s.ok()) return s;
+        // The staging database took this row, so leaving it out would
+        // lose it.
+        return Status::Error(s.code(), "Row " + std::to_string(number) + " of `" + e.source +
+                                           "` cannot be written to " + db_path.string() + ": " +
+                                           s.message() + " No table file was written.");
+      });
+  sort.reset();
   if (!written.ok()) {
     (*writer)->Abandon();
     return written;

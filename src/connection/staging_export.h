@@ -9,10 +9,7 @@
 #include "connection/staging_db.h"
 #include "connection/staging_statements.h"
 #include "paradox/code_page.h"
-
-namespace corvane::paradox {
-class SchemaChooser;
-}
+#include "paradox/schema_chooser.h"
 
 namespace corvane::staging {
 
@@ -51,7 +48,14 @@ class ReplaceGrant {
 // move in, and is deleted after (or put back should that fail). A stop
 // request (StopRequested) ends the export with nothing written. The
 // staging table is left in place.
+// A staging table with a key gives a keyed table, or, when its rows cannot
+// keep the key, one without, and `note` (if given) says why.
 Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page = 0,
-                          const paradox::SchemaChooser* seen = nullptr);
+                          const paradox::SchemaChooser* seen = nullptr,
+                          std::string* note = nullptr);
+
+// How the schema chooser sees column `c`: its word, and the exact Paradox
+// field its word names, if any ("KEY1 ALPHA(20)" -> Alpha 20, else VARCHAR).
+paradox::SchemaChooser::Column ChooserColumnOf(const ColumnDef& c);
 
 }  // namespace corvane::staging

@@ -1,6 +1,7 @@
 #include "connection/staging_statements.h"
 
 #include <cctype>
+#include <cstdlib>
 
 namespace corvane::staging {
 namespace {
@@ -75,6 +76,13 @@ class Scanner {
     if (auto n = Quoted('`', '`')) return n;
     return Quoted('[', ']');
   }
+  bool Digits(std::string& out) {
+    SkipSpace();
+    const size_t start = pos_;
+    while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    out.assign(text_.substr(start, pos_ - start));
+    return pos_ > start;
+  }
   std::optional<std::string> Word() {
     SkipSpace();
     const size_t start = pos_;
@@ -130,7 +138,37 @@ std::optional<std::string> TypeWord(Scanner& s) {
   for (std::string_view known : kStagingTypeWords) {
     if (IEquals(*word, known)) return std::string(known);
   }
+  for (const FieldWord& known : kParadoxFieldWords) {
+    if (!IEquals(*word, known.word)) continue;
+    if (!known.sized) return std::string(known.word);
+    std::string size;
+    if (!s.Punct('(') || !s.Digits(size) || !s.Punct(')') || size.size() > 3) return std::nullopt;
+    return std::string(known.word) + "(" + size + ")";
+  }
   return std::nullopt;
+}
+
+// PRIMARY KEY(`a`,`b`) after the columns: each named column's type word
+// gets "KEYn " in front.
+Status ReadPrimaryKey(Scanner& s, CreateStatement& create) {
+  if (!s.Keyword("KEY") || !s.Punct('(')) return SyntaxError("CREATE TABLE");
+  int place = 0;
+  do {
+    auto name = s.Quoted('`', '`');
+    if (!name) return SyntaxError("CREATE TABLE");
+    bool found = false;
+    for (ColumnDef& c : create.columns) {
+      if (c.name != *name || c.type_word.rfind("KEY", 0) == 0) continue;
+      c.type_word = "KEY" + std::to_string(++place) + " " + c.type_word;
+      found = true;
+      break;
+    }
+    if (!found) {
+      return Status::InvalidArgument("The key of staging table `" + create.table + "` names `" +
+                                     *name + "`, which is no column or named twice.");
+    }
+  } while (s.Punct(','));
+  return s.Punct(')') ? Status::Ok() : SyntaxError("CREATE TABLE");
 }
 
 Result<Statement> ParseCreate(Scanner& s) {
@@ -139,6 +177,10 @@ Result<Statement> ParseCreate(Scanner& s) {
   if (!table || !s.Punct('(')) return SyntaxError("CREATE TABLE");
   create.table = std::move(*table);
   do {
+    if (!create.columns.empty() && s.Keyword("PRIMARY")) {
+      CORVANE_RETURN_IF_ERROR(ReadPrimaryKey(s, create));
+      break;
+    }
     ColumnDef column;
     auto name = s.Quoted('`', '`');
     if (!name) return SyntaxError("CREATE TABLE");
@@ -241,6 +283,21 @@ Result<Statement> ParseExport(std::string_view sql) {
 }
 
 }  // namespace
+
+TypeWordParts SplitTypeWord(std::string_view type_word) {
+  TypeWordParts parts;
+  if (type_word.rfind("KEY", 0) == 0) {
+    const size_t space = type_word.find(' ');
+    parts.key = std::atoi(std::string(type_word.substr(3, space - 3)).c_str());
+    type_word.remove_prefix(space == std::string_view::npos ? type_word.size() : space + 1);
+  }
+  const size_t open = type_word.find('(');
+  parts.word = std::string(type_word.substr(0, open));
+  if (open != std::string_view::npos) {
+    parts.size = std::atoi(std::string(type_word.substr(open + 1)).c_str());
+  }
+  return parts;
+}
 
 Status CheckInsertTableName(std::string_view table) {
   if (table.empty()) return SyntaxError("INSERT INTO");

@@ -2,6 +2,9 @@
 //
 // The staging database takes only what the transfer sends it:
 //   CREATE TABLE `S`(`c1` WORD,`c2` WORD);      WORD one of kStagingTypeWords
+//   CREATE TABLE `S`(`c1` LONG,`c2` ALPHA(20),PRIMARY KEY(`c1`));
+//                                                a Paradox field word (below),
+//                                                with the key that goes with it
 //   INSERT INTO `S` VALUES('v', NULL, 'O''Brien')
 //   DROP TABLE [S]                               (`S` also accepted)
 //   select * into [Paradox 5.x;Database=F].[P.db] from [S]
@@ -25,10 +28,35 @@ inline constexpr std::string_view kStagingTypeWords[] = {
     "VARCHAR", "DECIMAL", "INT", "OLEOBJECT", "MEMO", "DATETIME", "FLOAT",
 };
 
+// Words naming one Paradox field exactly, for tables whose field types and
+// key are kept; those marked sized take "(n)": the Alpha, Bytes or blob
+// size, or the BCD scale.
+struct FieldWord {
+  std::string_view word;
+  bool sized;
+};
+inline constexpr FieldWord kParadoxFieldWords[] = {
+    {"ALPHA", true},    {"SHORT", false},     {"LONG", false},    {"AUTOINC", false},
+    {"NUMBER", false},  {"MONEY", false},     {"BCD", true},      {"DATE", false},
+    {"TIME", false},    {"TIMESTAMP", false}, {"LOGICAL", false}, {"ALPHAMEMO", false},
+    {"MEMOBLOB", true}, {"BINARY", true},     {"FMTMEMO", true},  {"OLE", true},
+    {"GRAPHIC", true},  {"BYTES", true},
+};
+
 struct ColumnDef {
   std::string name;
-  std::string type_word;  // upper case, one of kStagingTypeWords
+  // Upper case: one of kStagingTypeWords, or a Paradox field word with its
+  // size ("ALPHA(20)"), led by "KEYn " for the n-th key field.
+  std::string type_word;
 };
+
+// A column's type word taken apart: the word, its size, its key place.
+struct TypeWordParts {
+  std::string word;  // "ALPHA"
+  int size = -1;     // -1 when unsized
+  int key = 0;       // 1-based place in the key, 0 outside it
+};
+TypeWordParts SplitTypeWord(std::string_view type_word);
 
 struct CreateStatement {
   std::string table;

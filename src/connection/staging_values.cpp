@@ -52,7 +52,7 @@ Result<std::string_view> StagingValue(const std::string& table, const ColumnDef&
                                      admitted.message() + ".");
     }
   }
-  if (column.type_word != "DATETIME") return value;
+  if (SplitTypeWord(column.type_word).word != "DATETIME") return value;
   const std::string_view local = WithoutUtcOffset(value);
   if (!IsDateOrDateTime(local)) {
     return Status::InvalidArgument("Column `" + column.name + "` of `" + table + "`: '" +

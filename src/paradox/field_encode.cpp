@@ -51,7 +51,11 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 Status EncodeInteger(std::string_view text, int64_t max, int bytes, unsigned char* out) {
-  auto d = ParseDecimal(text);
+  if (auto plain = ParsePlainInteger(text); plain && *plain >= -max && *plain <= max) {
+    EncodeFlippedInt(out, bytes, *plain);
+    return Status::Ok();
+  }
+  auto d = ParseDecimal(text);  // other forms, and the message for a value out of range
   if (!d) return Refuse("it is not a number");
   if (!d->frac_digits.empty()) return Refuse("it is not a whole number");
   int64_t v = 0;
@@ -199,7 +203,8 @@ Status NormalizeField(FieldInfo& field) {
                 " cannot be written");
 }
 
-Status EncodeScalar(const FieldInfo& field, const Cell& cell, int code_page, unsigned char* out) {
+Status EncodeScalar(const FieldInfo& field, const CellView& cell, int code_page,
+                    unsigned char* out) {
   if (cell.null || cell.text.empty()) return Status::Ok();  // all zero bytes: NULL
   const std::string_view text = cell.text;
   switch (field.type) {
@@ -228,7 +233,7 @@ Status EncodeScalar(const FieldInfo& field, const Cell& cell, int code_page, uns
   }
 }
 
-Result<std::string> BlobPayload(const FieldInfo& field, const Cell& cell, int code_page) {
+Result<std::string> BlobPayload(const FieldInfo& field, const CellView& cell, int code_page) {
   if (cell.null || cell.text.empty()) return std::string();
   if (field.type == FieldType::kMemo) return FromUtf8(cell.text, code_page);
   auto bytes = ParseHex(cell.text);

@@ -23,12 +23,12 @@ Status NormalizeField(FieldInfo& field);
 
 // Encodes a non-blob value into `out` (field.size bytes, zeroed by the
 // caller). Errors (kInvalidArgument) give the reason only.
-Status EncodeScalar(const FieldInfo& field, const Cell& cell, int code_page, unsigned char* out);
+Status EncodeScalar(const FieldInfo& field, const CellView& cell, int code_page, unsigned char* out);
 
 // The bytes a blob field stores for `cell`: Memo text converted to the code
 // page; Binary, Formatted memo, Graphic and OLE from "\x…" hex, Graphic and
 // OLE with Paradox's 8-byte prefix in front. Empty means NULL.
-Result<std::string> BlobPayload(const FieldInfo& field, const Cell& cell, int code_page);
+Result<std::string> BlobPayload(const FieldInfo& field, const CellView& cell, int code_page);
 
 // True when a payload goes to the .mb file rather than fitting the leader.
 bool BlobNeedsMbFile(const FieldInfo& field, std::string_view payload);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvane::paradox {
@@ -74,6 +75,15 @@ struct TableInfo {
 struct Cell {
   bool null = true;
   std::string text;
+};
+
+// A Cell whose text lives elsewhere (a batch of rows, a Cell).
+struct CellView {
+  CellView() = default;
+  CellView(bool is_null, std::string_view t) : null(is_null), text(t) {}
+  CellView(const Cell& cell) : null(cell.null), text(cell.text) {}  // NOLINT: a view of it
+  bool null = true;
+  std::string_view text;
 };
 
 // --- byte order -----------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "paradox/code_page.h"
 
@@ -67,14 +68,53 @@ SortOrder SortOrderFor(int code_page) {
   return {d.sort_byte, d.name};
 }
 
-SortOrder SortOrderFor(int code_page, const std::vector<FieldInfo>& fields, int key_fields) {
-  bool text_key = false;
+namespace {
+
+bool HasTextKey(const std::vector<FieldInfo>& fields, int key_fields) {
   for (int i = 0; i < key_fields && i < static_cast<int>(fields.size()); ++i) {
-    text_key |= fields[static_cast<size_t>(i)].type == FieldType::kAlpha;
+    if (fields[static_cast<size_t>(i)].type == FieldType::kAlpha) return true;
   }
-  if (text_key && code_page == 1252) return {0x4C, "DBWINUS0"};
-  if (text_key && code_page == 437) return {0x00, "ascii"};
+  return false;
+}
+
+}  // namespace
+
+std::optional<SortOrder> ByteOrderFor(int code_page) {
+  if (code_page == 1252) return SortOrder{0x4C, "DBWINUS0"};
+  if (code_page == 437) return SortOrder{0x00, "ascii"};
+  const SortOrder own = SortOrderFor(code_page);
+  if (std::string_view(own.name) == "ascii") return own;
+  return std::nullopt;
+}
+
+SortOrder SortOrderFor(int code_page, const std::vector<FieldInfo>& fields, int key_fields) {
+  if (HasTextKey(fields, key_fields)) {
+    if (auto bytes = ByteOrderFor(code_page)) return *bytes;
+  }
   return SortOrderFor(code_page);
+}
+
+Status CheckKeyFields(const std::vector<FieldInfo>& fields, int key_fields, int code_page) {
+  if (key_fields < 0 || key_fields > static_cast<int>(fields.size())) {
+    return Status::InvalidArgument("a key of " + std::to_string(key_fields) + " fields for " +
+                                   std::to_string(fields.size()) + " fields");
+  }
+  for (int i = 0; i < key_fields; ++i) {
+    const FieldInfo& f = fields[static_cast<size_t>(i)];
+    if (IsBlobType(f.type) || f.type == FieldType::kBytes) {
+      return Status::InvalidArgument("field \"" + f.name + "\" (" + TypeLabel(f.type) +
+                                     ") cannot be a key field");
+    }
+    // Records go in the order of their key bytes; a driver that collates
+    // text otherwise would find them out of order.
+    if (f.type == FieldType::kAlpha && !ByteOrderFor(code_page)) {
+      return Status::InvalidArgument("text field \"" + f.name + "\" cannot be a key in code page " +
+                                     std::to_string(code_page) +
+                                     ": no Paradox language driver known for it sorts text by "
+                                     "byte value");
+    }
+  }
+  return Status::Ok();
 }
 
 int RecordSize(const std::vector<FieldInfo>& fields) {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "paradox/format.h"
 
 namespace corvane::paradox {
@@ -35,6 +37,13 @@ struct DbHeader {
 // The language driver of a table: keyed tables with a text key are sorted
 // by their key bytes, which is the order of the 'ascii' drivers.
 SortOrder SortOrderFor(int code_page, const std::vector<FieldInfo>& fields, int key_fields);
+// The 'ascii' driver of `code_page`, whose text order is byte order, if
+// one is known.
+std::optional<SortOrder> ByteOrderFor(int code_page);
+// Whether the leading `key_fields` of `fields` can be a table's key in
+// `code_page`: no blob or Bytes field, and text only where a driver sorts
+// it by its bytes.
+Status CheckKeyFields(const std::vector<FieldInfo>& fields, int key_fields, int code_page);
 
 int RecordSize(const std::vector<FieldInfo>& fields);
 

@@ -35,9 +35,7 @@ int KeySize(const std::vector<FieldInfo>& fields) {
   return size;
 }
 
-size_t BlocksFor(size_t entries, size_t per_block) {
-  return (entries + per_block - 1) / per_block;
-}
+size_t BlocksFor(size_t entries, size_t per_block) { return (entries + per_block - 1) / per_block; }
 
 // Entries per block, count of index blocks per level (leaves first).
 struct Shape {
@@ -252,7 +250,7 @@ class IndexChecker {
     out_.entries = LoadLe32(h + kHdrRecordCount);
     if (LoadLe16(h + kHdrFieldCount) != key_fields_.size() || record_size_ != key_size_ + 6) {
       return Fail("its key is not the table's " + std::to_string(key_fields_.size()) +
-                     " leading fields");
+                  " leading fields");
     }
     std::string descriptors(2 * key_fields_.size(), '\0');
     auto n = px_.ReadAt(kHdrFixedEnd, descriptors.size(), descriptors.data());
@@ -261,8 +259,7 @@ class IndexChecker {
       const int size = f.type == FieldType::kBcd ? f.scale : f.size;
       if (static_cast<uint8_t>(descriptors[2 * i]) != static_cast<uint8_t>(f.type) ||
           static_cast<uint8_t>(descriptors[2 * i + 1]) != size) {
-        return Fail("its key field " + std::to_string(i + 1) + " differs from \"" + f.name +
-                       "\"");
+        return Fail("its key field " + std::to_string(i + 1) + " differs from \"" + f.name + "\"");
       }
     }
     if (!n.ok() || *n != descriptors.size()) return Fail("its header is cut short");
@@ -303,18 +300,18 @@ class IndexChecker {
       } else {
         if (next_leaf_ >= chain_.size() || chain_[next_leaf_].number != target) {
           return Fail("an entry points at block " + std::to_string(target) +
-                         " out of the table's block order");
+                      " out of the table's block order");
         }
         below = chain_[next_leaf_].records;
         below_key = chain_[next_leaf_++].first_key;
       }
       if (key != below_key) {
         return Fail("the entry for block " + std::to_string(target) +
-                       " does not hold that block's first key");
+                    " does not hold that block's first key");
       }
       if (count != std::min<uint32_t>(below, 32767)) {
         return Fail("the entry for block " + std::to_string(target) + " counts " +
-                       std::to_string(count) + " records, not " + std::to_string(below));
+                    std::to_string(count) + " records, not " + std::to_string(below));
       }
       records += below;
     }

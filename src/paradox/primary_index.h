@@ -43,10 +43,10 @@ Result<std::string> EncodePrimaryIndex(const PrimaryIndexSpec& spec,
 
 // What CheckPrimaryIndex found.
 struct IndexCheck {
-  std::string file;     // the .px file name, empty when there is none
+  std::string file;  // the .px file name, empty when there is none
   int levels = 0;
   uint32_t entries = 0;  // index records, all levels
-  std::string problem;  // empty when the index agrees with the table
+  std::string problem;   // empty when the index agrees with the table
 };
 
 // Checks the primary index beside the keyed table `info` (as read by

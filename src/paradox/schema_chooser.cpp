@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "base/utf8.h"
+#include "paradox/blob_writer.h"
 #include "paradox/code_page.h"
 #include "paradox/field_encode.h"
 #include "paradox/value_parse.h"
@@ -87,6 +88,24 @@ SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
     if (word == "MEMO") kind = Kind::kMemo;
     kinds_.push_back(kind);
   }
+  for (Column& c : columns_) {
+    if (c.exact && !NormalizeField(*c.exact).ok()) c.exact.reset();
+    if (c.exact) c.exact->name = c.name;
+  }
+}
+
+// Encoding the value is the test: the writer stores exactly what encodes.
+// Text depends on the code page, chosen only at the end: an Alpha is
+// measured then, and a Memo holds any text.
+bool SchemaChooser::ExactHolds(const FieldInfo& f, std::string_view text) const {
+  if (f.type == FieldType::kAlpha || f.type == FieldType::kMemo) return true;
+  const Cell cell{false, std::string(text)};
+  if (IsBlobType(f.type)) {
+    auto payload = BlobPayload(f, cell, kDefaultCodePage);
+    return payload.ok() && payload->size() <= BlobWriter::kMaxBlobSize;
+  }
+  scratch_.assign(static_cast<size_t>(f.size), 0);
+  return EncodeScalar(f, cell, kDefaultCodePage, scratch_.data()).ok();
 }
 
 void SchemaChooser::AdmitName(const std::string& name) {
@@ -114,6 +133,8 @@ void SchemaChooser::ObserveValue(size_t column, std::string_view text) {
   if (text.empty()) return;  // stored as NULL whatever the field
   Stats& s = stats_[column];
   ++s.values;
+  const std::optional<FieldInfo>& exact = columns_[column].exact;
+  if (s.exact_fits && exact) s.exact_fits = ExactHolds(*exact, text);
   // Text no code page left can hold is refused by the writer, with the reason.
   if (std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })) {
     (void)pages_.Admit(text);
@@ -177,6 +198,12 @@ void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
   if (s.scale != places) s.scale = 0;
 }
 
+bool SchemaChooser::AlphaHolds(const FieldInfo& f, const Stats& s) const {
+  if (f.type != FieldType::kAlpha) return true;
+  const size_t bytes = IsDoubleByteCodePage(code_page()) ? s.max_wide : s.max_chars;
+  return !s.has_nul && bytes <= static_cast<size_t>(f.size);
+}
+
 FieldInfo SchemaChooser::AsText(const std::string& name, const Stats& s) const {
   if (s.values > 0 && s.all_logical) return Field(name, FieldType::kLogical);
   const size_t bytes = IsDoubleByteCodePage(code_page()) ? s.max_wide : s.max_chars;
@@ -185,9 +212,15 @@ FieldInfo SchemaChooser::AsText(const std::string& name, const Stats& s) const {
 }
 
 FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {
+  if (column.exact && s.exact_fits && AlphaHolds(*column.exact, s)) return *column.exact;
   const std::string word = Upper(column.type_word);
   const std::string& name = column.name;
   const bool empty = s.values == 0;
+  if (word == "ALPHAMEMO") {
+    Stats text = s;
+    text.all_logical = false;
+    return AsText(name, text);
+  }
   if (word == "INT" || word == "DECIMAL" || word == "FLOAT") {
     if (empty) return Field(name, word == "INT" ? FieldType::kLong : FieldType::kNumber);
     if (word != "FLOAT" && s.all_decimal && s.scale > 0 &&

@@ -22,6 +22,9 @@
 //                        least 1), Memo beyond 255 bytes or for values with
 //                        a NUL. Texts such as "007", "1.50", money amounts or
 //                        uuids stay text: a number field would change them.
+//   ALPHAMEMO            Alpha or Memo as for VARCHAR, never Logical.
+// A column may name the exact field it wants; it gets it when that field
+// stores every value of the column, else the field its word gives.
 // A column without any value gets the usual field of its word: Long
 // integer, Number, Timestamp, Binary, Memo, or Alpha of width 1.
 // Alpha fields become Memo, widest first, while the record would not fit a
@@ -33,6 +36,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,7 +51,8 @@ class SchemaChooser {
  public:
   struct Column {
     std::string name;
-    std::string type_word;  // as in CREATE TABLE, any case
+    std::string type_word;                          // as in CREATE TABLE, any case
+    std::optional<FieldInfo> exact = std::nullopt;  // wanted when it holds every value
   };
   // `code_page` 0: chosen by the names and the text.
   explicit SchemaChooser(std::vector<Column> columns, int code_page = 0);
@@ -83,7 +88,10 @@ class SchemaChooser {
     bool all_date = true;
     bool all_timestamp = true;
     bool all_hex = true;
+    bool exact_fits = true;
   };
+  bool ExactHolds(const FieldInfo& f, std::string_view text) const;
+  bool AlphaHolds(const FieldInfo& f, const Stats& s) const;
   // What a column's values are checked for: only what its word can become.
   enum class Kind { kNumber, kDateTime, kBinary, kMemo, kText };
   void ObserveValue(size_t column, std::string_view text);
@@ -95,6 +103,7 @@ class SchemaChooser {
   std::vector<Column> columns_;
   std::vector<Kind> kinds_;
   std::vector<Stats> stats_;
+  mutable std::vector<unsigned char> scratch_;
   CodePageChoice pages_;
   uint64_t rows_ = 0;
 };

@@ -45,8 +45,8 @@ int ChooseBlockSize(int record_size, uint64_t rows) {
 }
 
 // The value as shown in a message: quoted, cut on a character boundary.
-std::string Shown(const Cell& cell) {
-  std::string text = cell.text;
+std::string Shown(const CellView& cell) {
+  std::string text(cell.text.substr(0, kShownValueBytes + 1));
   if (text.size() > kShownValueBytes) {
     size_t cut = kShownValueBytes;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
@@ -66,20 +66,6 @@ fs::path CompanionPathFor(const fs::path& db_path, char first, char second) {
   return db_path.parent_path() / name;
 }
 
-Status CheckKeyFields(const std::vector<FieldInfo>& fields, int key_fields) {
-  if (key_fields < 0 || key_fields > static_cast<int>(fields.size())) {
-    return Status::InvalidArgument("a key of " + std::to_string(key_fields) + " fields for " +
-                                   std::to_string(fields.size()) + " fields");
-  }
-  for (int i = 0; i < key_fields; ++i) {
-    const FieldInfo& f = fields[static_cast<size_t>(i)];
-    if (IsBlobType(f.type) || f.type == FieldType::kBytes) {
-      return Status::InvalidArgument("field \"" + f.name + "\" (" + TypeLabel(f.type) +
-                                     ") cannot be a key field");
-    }
-  }
-  return Status::Ok();
-}
 
 Status CheckFields(std::vector<FieldInfo>& fields) {
   if (fields.empty()) return Status::InvalidArgument("a Paradox table needs at least one field");
@@ -132,7 +118,7 @@ Status TableWriter::Setup(const std::string& db_path, std::vector<FieldInfo> fie
   }
   code_page_ = code_page;
   CORVANE_RETURN_IF_ERROR(CheckFields(fields));
-  CORVANE_RETURN_IF_ERROR(CheckKeyFields(fields, key_fields));
+  CORVANE_RETURN_IF_ERROR(CheckKeyFields(fields, key_fields, code_page));
   key_fields_ = key_fields;
   for (int i = 0; i < key_fields; ++i) key_size_ += static_cast<size_t>(fields[i].size);
   fields_ = std::move(fields);
@@ -201,13 +187,13 @@ Status TableWriter::WriteHeader() {
   return db_file_->WriteAt(0, bytes.data(), bytes.size());
 }
 
-Status TableWriter::FieldError(size_t index, const Cell& cell, const Status& why) const {
+Status TableWriter::FieldError(size_t index, const CellView& cell, const Status& why) const {
   return Status::InvalidArgument(db_path_.filename().string() + ": field \"" + fields_[index].name +
                                  "\" (" + TypeLabel(fields_[index].type) + ") cannot hold " +
                                  Shown(cell) + ": " + why.message());
 }
 
-Status TableWriter::EncodeRow(const std::vector<Cell>& row) {
+Status TableWriter::EncodeRow(std::span<const CellView> row) {
   std::fill(record_.begin(), record_.end(), 0);
   for (size_t i = 0; i < fields_.size(); ++i) {
     const FieldInfo& f = fields_[i];
@@ -229,7 +215,7 @@ Status TableWriter::EncodeRow(const std::vector<Cell>& row) {
   return Status::Ok();
 }
 
-Status TableWriter::StoreBlobs(const std::vector<Cell>& row) {
+Status TableWriter::StoreBlobs(std::span<const CellView> row) {
   for (size_t i = 0; i < fields_.size(); ++i) {
     const FieldInfo& f = fields_[i];
     if (!IsBlobType(f.type) || payloads_[i].empty()) continue;
@@ -248,6 +234,11 @@ Status TableWriter::StoreBlobs(const std::vector<Cell>& row) {
 }
 
 Status TableWriter::Append(const std::vector<Cell>& row) {
+  views_.assign(row.begin(), row.end());
+  return Append(std::span<const CellView>(views_));
+}
+
+Status TableWriter::Append(std::span<const CellView> row) {
   if (done_) return Status::Internal("the table writer was already finished");
   if (!broken_.ok()) return broken_;
   if (row.size() != fields_.size()) {
@@ -288,7 +279,7 @@ Status TableWriter::Append(const std::vector<Cell>& row) {
 
 // Keys arrive in ascending order, so the records stay sorted across the
 // chain as a keyed table's must; the encoded bytes sort like the values.
-Status TableWriter::CheckKey(const std::vector<Cell>& row) const {
+Status TableWriter::CheckKey(std::span<const CellView> row) const {
   if (key_fields_ == 0) return Status::Ok();
   for (size_t i = 0; i < static_cast<size_t>(key_fields_); ++i) {
     if (row[i].null || row[i].text.empty()) {
@@ -305,9 +296,9 @@ Status TableWriter::CheckKey(const std::vector<Cell>& row) const {
 Status TableWriter::FlushBlock(bool last) {
   const uint32_t number = blocks_ + 1;
   if (key_fields_ > 0) {
-    leaves_.push_back({std::string(reinterpret_cast<const char*>(&block_[kBlockHeaderSize]),
-                                   key_size_),
-                       static_cast<uint16_t>(number), static_cast<uint32_t>(in_block_)});
+    leaves_.push_back(
+        {std::string(reinterpret_cast<const char*>(&block_[kBlockHeaderSize]), key_size_),
+         static_cast<uint16_t>(number), static_cast<uint32_t>(in_block_)});
   }
   unsigned char* h = block_.data();
   StoreLe16(h, static_cast<uint16_t>(last ? 0 : number + 1));

@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,8 @@ class TableWriter {
   // written (message names the field and why), later rows may be. Any other
   // error (writing failed) is final: every later call returns it.
   Status Append(const std::vector<Cell>& row);
+  // The same for a row whose texts live elsewhere (no copy is made).
+  Status Append(std::span<const CellView> row);
 
   enum class Replace { kNever, kAllowed };
   // Completes the files and moves them into place. kNever refuses, leaving
@@ -83,15 +86,15 @@ class TableWriter {
   TableWriter() = default;
   Status Setup(const std::string& db_path, std::vector<FieldInfo> fields, int code_page,
                uint64_t expected_rows, int key_fields);
-  Status CheckKey(const std::vector<Cell>& row) const;
+  Status CheckKey(std::span<const CellView> row) const;
   Status WriteIndex();
-  Status EncodeRow(const std::vector<Cell>& row);
-  Status StoreBlobs(const std::vector<Cell>& row);
+  Status EncodeRow(std::span<const CellView> row);
+  Status StoreBlobs(std::span<const CellView> row);
   Status FlushBlock(bool last);
   Status WriteHeader();
   Status Finish(Replace replace, const std::function<Status()>& before_place);
   Status PlaceFiles(Replace replace);
-  Status FieldError(size_t index, const Cell& cell, const Status& why) const;
+  Status FieldError(size_t index, const CellView& cell, const Status& why) const;
 
   std::filesystem::path db_path_, mb_path_, px_path_;
   std::vector<FieldInfo> fields_;
@@ -109,6 +112,7 @@ class TableWriter {
   std::vector<IndexEntry> leaves_;  // one per written block
   std::vector<unsigned char> block_, record_;
   std::vector<std::string> payloads_;
+  std::vector<CellView> views_;  // Append(vector<Cell>)'s row
   int in_block_ = 0;
   uint32_t blocks_ = 0;  // blocks already written
   uint64_t rows_ = 0;

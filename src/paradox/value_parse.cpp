@@ -121,7 +121,44 @@ std::optional<double> ShortestFormValue(std::string_view text) {
   return value;
 }
 
+// [-]digits[.digits] with at most 15 significant digits: the double
+// nearest to such a decimal prints as the same decimal again (any two
+// decimals of 15 digits lie further apart than a double's step), so it
+// needs no reading back. Longer texts than this are left to the full check.
+bool ShortPlainDecimal(std::string_view s) {
+  constexpr size_t kDigits = 15, kLongest = 40;
+  if (s.size() > kLongest) return false;
+  size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
+  const size_t int_len = CountDigits(s, i);
+  if (int_len == 0) return false;
+  size_t end = i + int_len;  // past the last significant digit
+  if (end < s.size()) {
+    if (s[end] != '.') return false;
+    const size_t frac_len = CountDigits(s, end + 1);
+    if (frac_len == 0 || end + 1 + frac_len != s.size()) return false;
+    size_t last = s.size();
+    while (s[last - 1] == '0') --last;  // trailing fraction zeros do not count
+    if (s[last - 1] != '.') end = last;
+  }
+  size_t first = i;
+  while (first < end && (s[first] == '0' || s[first] == '.')) ++first;
+  size_t digits = 0;
+  for (size_t k = first; k < end; ++k) digits += s[k] != '.';
+  return digits <= kDigits;
+}
+
 }  // namespace
+
+std::optional<int64_t> ParsePlainInteger(std::string_view text) {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (digits.empty() || digits.size() > 18 || CountDigits(digits, 0) != digits.size()) {
+    return std::nullopt;
+  }
+  int64_t v = 0;
+  for (char c : digits) v = v * 10 + (c - '0');
+  return negative ? -v : v;
+}
 
 std::optional<Decimal> ParseDecimal(std::string_view text) {
   std::string_view s = text;
@@ -153,6 +190,11 @@ std::string CanonicalDecimal(const Decimal& d) {
 }
 
 std::optional<double> ParseFiniteDouble(std::string_view text) {
+  if (ShortPlainDecimal(text)) {
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+  }
   if (auto v = ShortestFormValue(text)) return v;
   if (!ParseDecimal(text)) return std::nullopt;  // refuses inf, nan, hex floats
   if (!text.empty() && text[0] == '+') text.remove_prefix(1);
@@ -175,7 +217,7 @@ bool IsNegativeZero(std::string_view text) {
 }
 
 bool DoubleHoldsExactly(std::string_view text) {
-  if (ShortestFormValue(text)) return true;
+  if (ShortPlainDecimal(text) || ShortestFormValue(text)) return true;
   auto dec = ParseDecimal(text);
   auto value = ParseFiniteDouble(text);
   if (!dec || !value) return false;

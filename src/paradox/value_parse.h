@@ -27,6 +27,10 @@ struct Decimal {
 };
 
 std::optional<Decimal> ParseDecimal(std::string_view text);
+// [-]digits with at most 18 digits, the common form of integers, read
+// without building a Decimal; nullopt for any other text (which may still
+// be a decimal).
+std::optional<int64_t> ParsePlainInteger(std::string_view text);
 // "-12.5", "0", "100000000000000000000": the canonical plain form.
 std::string CanonicalDecimal(const Decimal& d);
 

@@ -32,6 +32,7 @@
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/staging_names.h"
+#include "transfer/typed_columns.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
 
@@ -46,7 +47,8 @@ enum class Decision { kNone = 0, kOverwrite = 6, kSkip = 7 };
 
 class ToParadox {
  public:
-  explicit ToParadox(ui::TablesWindow& w) : w_(w), proc_(w.dialogs, "Form2.PushButton3_Click") {
+  ToParadox(ui::TablesWindow& w, const ToParadoxOptions& options)
+      : w_(w), options_(options), proc_(w.dialogs, "Form2.PushButton3_Click") {
     proc_.ShowStatement(&sql_);
   }
   int Run();
@@ -59,6 +61,10 @@ class ToParadox {
   Decision DecideOverwrite(const std::string& target, Decision decision);
   void OpenSource(const std::string& source);
   void BuildCreate(const std::string& source);
+  void ReadColumnTypes(const std::string& source);
+  std::string TypeText(int column);
+  void AppendPrimaryKey();
+  Status Export(const std::string& statement);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
   bool CopyRows(const std::string& source);
   bool StoreRows(const std::string& source, const std::string& head, int64_t n);
@@ -73,7 +79,10 @@ class ToParadox {
   Status Exec(Connection& c, const std::string& sql) { return c.Execute(sql).status(); }
 
   ui::TablesWindow& w_;
+  ToParadoxOptions options_;
   ui::Procedure proc_;
+  std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
+  std::string note_;                     // what the export left out, if anything
   std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
   std::vector<Value> row_;    // the values of the row being copied
   bool row_pending_ = false;  // sql_ does not yet hold row_'s statement
@@ -162,6 +171,7 @@ void ToParadox::TransferEntry(int index) {
     proc_.Step(160, [&] { return DropForOverwrite(target); });
     ui::RemoveFromList(w_.paradox_list, target);  // 162
   }
+  ReadColumnTypes(source);
   OpenSource(source);
   if (source_lost_) {  // its one dialog was shown; the rest would only repeat it
     replace_.reset();
@@ -216,12 +226,56 @@ void ToParadox::BuildCreate(const std::string& source) {
     for (int j = 0; j < rows_->FieldCount(); ++j) {
       w_.pump.Pump();
       sql_ += "`" + DoubleBackquotes(rows_->FieldName(j));
-      sql_ += StagingColumnTypeText(ColumnClassOf(rows_->FieldType(j)));
+      sql_ += TypeText(j);
     }
+    AppendPrimaryKey();
     return Status::Ok();
   });
   sql_.pop_back();  // 180: the comma after the last column
   sql_ += ");";
+}
+
+// With the option on, the source's column types and key from its catalog,
+// read before its rows are (the connection runs one query at a time).
+void ToParadox::ReadColumnTypes(const std::string& source) {
+  columns_.clear();
+  if (!options_.keep_types) return;
+  proc_.Step(166, [&]() -> Status {
+    auto columns = ReadPostgresColumns(postgres_, source);
+    if (!columns.ok()) return columns.status();
+    columns_ = std::move(columns).value();
+    return Status::Ok();
+  });
+}
+
+// "` WORD," after column `column`'s name: the word of its column class, or
+// with the option on the Paradox field its type names.
+std::string ToParadox::TypeText(int column) {
+  const std::string usual(StagingColumnTypeText(ColumnClassOf(rows_->FieldType(column))));
+  const auto j = static_cast<size_t>(column);
+  if (columns_.size() != static_cast<size_t>(rows_->FieldCount()) ||
+      columns_[j].name != rows_->FieldName(column)) {
+    return usual;
+  }
+  return "` " + StagingTypeWordOf(columns_[j], usual.substr(2, usual.size() - 3)) + ",";
+}
+
+// "PRIMARY KEY(`a`,`b`)," in key order, when the source has one.
+void ToParadox::AppendPrimaryKey() {
+  if (columns_.size() != static_cast<size_t>(rows_->FieldCount())) return;
+  std::vector<const PostgresColumn*> key(columns_.size(), nullptr);
+  for (const PostgresColumn& c : columns_) {
+    if (c.key_position > 0 && c.key_position <= static_cast<int>(key.size())) {
+      key[static_cast<size_t>(c.key_position - 1)] = &c;
+    }
+  }
+  if (key.empty() || key[0] == nullptr) return;
+  sql_ += "PRIMARY KEY(";
+  for (const PostgresColumn* c : key) {
+    if (c != nullptr) sql_ += "`" + DoubleBackquotes(c->name) + "`,";
+  }
+  sql_.back() = ')';
+  sql_ += ',';
 }
 
 // If ExistTable finds the staging table: DROP TABLE [S]. A failing test
@@ -312,11 +366,11 @@ bool ToParadox::Reconnect(int index) {
 
 // Takes the values of the current row (there is one).
 Status ToParadox::ReadRow(const std::string& head) {
-  row_.resize(static_cast<size_t>(rows_->FieldCount()));
-  for (int j = 0; j < rows_->FieldCount(); ++j) {
-    w_.pump.Pump();
-    row_[j] = rows_->FieldValue(j);
-  }
+  const int fields = rows_->FieldCount();
+  row_.resize(static_cast<size_t>(fields));
+  w_.pump.Pump();
+  // Taken, not copied: the set refills the buffers it gets back.
+  for (int j = 0; j < fields; ++j) rows_->TakeFieldValue(j, row_[static_cast<size_t>(j)]);
   row_pending_ = true;
   Status read = rows_->CurrentRowStatus();
   if (!read.ok()) BuildInsert(head);
@@ -354,10 +408,22 @@ void ToParadox::FinishTable(const std::string& source, const std::string& target
   });
   if (complete) {
     const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
-    proc_.Step(214, [&] { return Exec(staging_, ExportStatementText(folder, target, source)); });
+    note_.clear();
+    proc_.Step(214, [&] { return Export(ExportStatementText(folder, target, source)); });
+    if (!note_.empty()) w_.dialogs.Message(note_);
   }
   w_.pump.Pump();  // 216
   ReplaceStagingTable(source, 218, 220);
+}
+
+// The export; a table written without the key it was meant to have comes
+// with a note saying why.
+Status ToParadox::Export(const std::string& statement) {
+  auto result = staging_.Execute(statement);
+  if (result.ok() && (*result)->FieldCount() == 1 && !(*result)->Eof()) {
+    note_ = (*result)->FieldValue(0).text();
+  }
+  return result.status();
 }
 
 // The overwrite drop. Where the Paradox connection would delete a table, the
@@ -377,7 +443,11 @@ Status ToParadox::DropForOverwrite(const std::string& target) {
 }  // namespace
 
 TransferOutcome SendTablesToParadox(ui::TablesWindow& window) {
-  ToParadox run(window);
+  return SendTablesToParadoxWith(window, ToParadoxOptions{});
+}
+
+TransferOutcome SendTablesToParadoxWith(ui::TablesWindow& window, const ToParadoxOptions& options) {
+  ToParadox run(window, options);
   return TransferOutcome{run.Run()};
 }
 

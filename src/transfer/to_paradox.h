@@ -8,6 +8,14 @@
 
 namespace corvane::transfer {
 
+struct ToParadoxOptions {
+  // "Keep field types and keys": each column's PostgreSQL type (and the
+  // note on it left by the other direction) names the Paradox field where
+  // that field holds every value; a primary key makes a keyed table.
+  bool keep_types = false;
+};
+
 TransferOutcome SendTablesToParadox(ui::TablesWindow& window);
+TransferOutcome SendTablesToParadoxWith(ui::TablesWindow& window, const ToParadoxOptions& options);
 
 }  // namespace corvane::transfer

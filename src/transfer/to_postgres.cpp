@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +39,7 @@
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/set_insert.h"
+#include "transfer/typed_columns.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
 
@@ -85,6 +87,8 @@ class ToPostgres {
   void RefreshStatement();
   ui::Answer AskOverwrite(std::string& table);
   void CreateTable(const std::string& table, RecordSet* rows);
+  bool ReadLayout(const std::string& table, RecordSet* rows);
+  void FinishTypedTable(const std::string& table);
   void SendRows(const std::string& table, RecordSet* rows);
   bool Bulk() const { return options_.multi_row && created_ && !numeric_.empty(); }
   bool FillBatch(RecordSet& rows, int64_t first, int64_t end);
@@ -124,7 +128,8 @@ class ToPostgres {
   };
   std::vector<Slot> slots_;
   Status last_move_;
-  bool created_ = false;  // this click's CREATE TABLE succeeded
+  bool created_ = false;                      // this click's CREATE TABLE succeeded
+  std::optional<paradox::TableInfo> layout_;  // the table was created typed
   Status read_failure_;
   size_t batch_bytes_ = 0;  // the byte budget of the batches of this table
   // The COPY of the batch being read, fed row by row; copy_status_ holds
@@ -311,14 +316,20 @@ void ToPostgres::CopyLockedTable(std::string table) {
     return;
   }
   SendRows(table, rows.get());
+  FinishTypedTable(table);
   FinishTable(table, std::move(rows), true);
 }
 
 void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
-  statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // 158
+  if (ReadLayout(table, rows)) {
+    statement_ = TypedCreateStatement(table, *layout_);
+    numeric_.assign(layout_->fields.size(), false);
+  } else {
+    statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // 158
+    numeric_.clear();
+  }
   statement_stale_ = false;
-  numeric_.clear();
-  for (int c = 0; c < rows->FieldCount(); ++c) {
+  for (int c = 0; c < rows->FieldCount() && !layout_; ++c) {
     pump_.Pump();
     const std::string quoted = QuotePostgresName(rows->FieldName(c));
     statement_.append(quoted, 0, quoted.size() - 1);  // the type text closes it
@@ -326,8 +337,10 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
     statement_ += type;
     numeric_.push_back(type.find("NUMERIC") != std::string_view::npos);
   }
-  statement_.pop_back();  // 168: the comma after the last column
-  statement_ += ");";
+  if (!layout_) {
+    statement_.pop_back();  // 168: the comma after the last column
+    statement_ += ");";
+  }
   created_ = false;
   StepOnServer(170, [&] {
     Status st = CheckPostgresTableNames(table, *rows);
@@ -366,6 +379,35 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
       proc_.Fail(184, Stopped(read_failure_, first));
       return;
     }
+  }
+}
+
+// With the option on, the Paradox table's own layout; a layout that cannot
+// be read is shown and the table goes as without the option.
+bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
+  layout_.reset();
+  if (!options_.keep_types) return false;
+  proc_.Step(166, [&]() -> Status {
+    auto layout = ReadParadoxLayout(w_.settings.Current().paradox_folder, table);
+    if (!layout.ok()) return layout.status();
+    if (static_cast<int>(layout->fields.size()) != rows->FieldCount()) {
+      return Status::Corruption("The fields of Paradox table " + table +
+                                " changed while it was being read.");
+    }
+    layout_ = std::move(layout).value();
+    return Status::Ok();
+  });
+  return layout_.has_value();
+}
+
+// The primary key, the notes on columns and the sequence, once the rows
+// are in: a key the rows break is one dialog, and the rows stay.
+void ToPostgres::FinishTypedTable(const std::string& table) {
+  if (!layout_ || !created_) return;
+  for (const std::string& sql : TypedFinishStatements(table, *layout_)) {
+    statement_ = sql;
+    statement_stale_ = false;
+    proc_.Step(186, [&] { return postgres_.Execute(sql).status(); });
   }
 }
 
@@ -477,7 +519,8 @@ std::vector<Status> ToPostgres::RunBatch() {
   if (copied.ok()) return std::vector<Status>(batch_used_);
   // Nothing of the batch was stored, and replaying it would only fail again.
   if (IsConnectionLost(copied)) return std::vector<Status>(batch_used_, copied);
-  if (Bulk() && batch_used_ > 1 && !driver_copies_) {
+  // The set-based form passes text, which typed columns do not take.
+  if (Bulk() && batch_used_ > 1 && !driver_copies_ && !layout_) {
     // All or nothing; on failure nothing of it is stored and the rows are
     // replayed on their own, which gives each its own status.
     const std::string sql = SetInsertStatement(table_, numeric_, values_, batch_used_);

@@ -26,6 +26,9 @@ struct ToPostgresOptions {
   // by row if it fails; otherwise, or when false, as single-row INSERTs
   // through ExecuteEach.
   bool multi_row = true;
+  // "Keep field types and keys": typed columns, the primary key and the
+  // notes on columns, from the Paradox table's layout.
+  bool keep_types = false;
 };
 
 // Runs the handler on the window's surfaces. Every failure is shown as a

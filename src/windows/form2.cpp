@@ -1,6 +1,7 @@
 #include "windows/form2.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QListWidget>
@@ -37,6 +38,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int
   UseButtonFont(b);
   return b;
 }
+
+constexpr const char* kKeepTypesKey = "KeepTypes";
 
 constexpr int kDesignedWidthTwips = 8040;
 // The client size the user gave the window last, "WIDTHxHEIGHT" in pixels.
@@ -91,6 +94,17 @@ void Form2::BuildControls() {
   ProgressBar1->setTextVisible(true);
   ProgressBar1->setAlignment(Qt::AlignCenter);
   ProgressBar1->setFormat(QString::fromLatin1(ui::kProgressRestText));
+  // In the strip under the Paradox side's buttons: no other control moves.
+  Check1 = Make<QCheckBox>(Frame2, QStringLiteral("Check1"), 240, 4020, 3330, 195);
+  Check1->setText(QStringLiteral("Keep field types and keys"));
+  QFont small = Check1->font();
+  small.setBold(false);
+  small.setPointSizeF(7.5);
+  Check1->setFont(small);
+  auto stored = services_.store.Read(app::kApplication, app::kSection, kKeepTypesKey, "0");
+  Check1->setChecked(stored.ok() && stored.value() == "1");
+  Check1->setFocusPolicy(Qt::ClickFocus);  // the designed tab cycle stays as it is
+  layout_.Add(Check1, {Share::kNone, Share::kAll});  // stays under its side's buttons
   PushButton[2] = MakeButton(this, "PushButton2", "< Back", 120, 4980, 3840);
   PushButton[12] = MakeButton(this, "PushButton12", "Help", 4080, 4980, 3840);
   // Below the lists everything moves down as the lists grow.
@@ -143,6 +157,7 @@ void Form2::Wire() {
   on(6, &Form2::PushButton6_Click);
   on(7, &Form2::PushButton7_Click);
   on(12, &Form2::PushButton12_Click);
+  connect(Check1, &QCheckBox::clicked, this, &Form2::Check1_Click);
   // Selecting is no work: it stays possible while a copy runs.
   connect(PushButton[10], &QPushButton::clicked, this, [this] { ui::SelectAll(*list1_); });
   connect(PushButton[11], &QPushButton::clicked, this, [this] { ui::DeselectAll(*list1_); });
@@ -170,8 +185,28 @@ void Form2::RunWork(Handler handler) {
 }
 
 void Form2::PushButton1_Click() { RunWork(maintenance::DeletePostgresTables); }
-void Form2::PushButton3_Click() { RunWork(transfer::SendTablesToParadox); }
-void Form2::PushButton4_Click() { RunWork(transfer::SendTablesToPostgres); }
+void Form2::PushButton3_Click() {
+  transfer::ToParadoxOptions options;
+  options.keep_types = keep_types();
+  RunWork([&](ui::TablesWindow& w) { return transfer::SendTablesToParadoxWith(w, options); });
+}
+void Form2::PushButton4_Click() {
+  transfer::ToPostgresOptions options;
+  options.keep_types = keep_types();
+  RunWork([&](ui::TablesWindow& w) { return transfer::SendTablesToPostgresWith(w, options); });
+}
+
+bool Form2::keep_types() const { return Check1->isChecked(); }
+
+// Stored the moment it changes, like every setting.
+void Form2::Check1_Click() {
+  Status written = services_.store.Write(app::kApplication, app::kSection, kKeepTypesKey,
+                                         Check1->isChecked() ? "1" : "0");
+  if (!written.ok()) {
+    dialogs_->Message("The setting could not be saved: " + written.message(), std::nullopt,
+                      ui::MessageIcon::kExclamation);
+  }
+}
 void Form2::PushButton5_Click() { RunWork(maintenance::DeleteParadoxTables); }
 void Form2::PushButton6_Click() { RunWork(maintenance::RenamePostgresTable); }
 void Form2::PushButton7_Click() { RunWork(maintenance::RenameParadoxTable); }

@@ -10,6 +10,8 @@
 //   PushButton6   "Rename Table"            PushButton7   "Rename Table"
 //   ProgressBar1  the progress of a copy, "Progress Bar" at rest
 //   PushButton2   "< Back"                  PushButton12  "Help"
+//   Check1 (under Frame2's buttons)  "Keep field types and keys", for both
+//                 copies; its state is kept in the settings
 //
 // The window opens at its designed size and can be enlarged: the lists take
 // the extra room, the buttons keep their size below them. The size is kept
@@ -25,6 +27,7 @@
 #include "windows/qt_surfaces.h"
 #include "windows/services.h"
 
+class QCheckBox;
 class QGroupBox;
 class QListWidget;
 class QProgressBar;
@@ -54,6 +57,8 @@ class Form2 : public QWidget, public catalog::TablesFrame {
   void PushButton6_Click();
   void PushButton7_Click();
   void PushButton12_Click();
+  void Check1_Click();
+  bool keep_types() const;
 
   // TablesFrame
   Status ApplyWindowColours() override;
@@ -105,6 +110,7 @@ class Form2 : public QWidget, public catalog::TablesFrame {
   QListWidget* List2;
   QProgressBar* ProgressBar1;
   QPushButton* PushButton[13] = {};  // PushButton[1]..PushButton[12]
+  QCheckBox* Check1;
   std::unique_ptr<QtTableList> list1_;
   std::unique_ptr<QtTableList> list2_;
   std::unique_ptr<QtProgressBar> progress_;

@@ -193,5 +193,50 @@ TEST_F(StagingExportTest, ATableFilledHereExportsAsOneReadFromTheFileWould) {
   for (size_t r = 0; r < 3; ++r) EXPECT_EQ(Texts(here.rows[r]), Texts(file.rows[r])) << r;
 }
 
+// A keyed export puts its rows in key order through a scratch file beside
+// the staging file. The file is gone after every export, with the key kept
+// or not, and one a killed run left goes when the staging file is opened.
+TEST_F(StagingExportTest, KeyedExportsSortInAScratchFileThatNeverStays) {
+  struct Case {
+    const char* name;
+    std::vector<const char*> keys;  // in insert order
+    std::vector<std::string> written;
+    int key_fields;
+    const char* note;  // part of it; "" for none
+  };
+  const Case cases[] = {
+      {"sorted", {"30", "-1", "2"}, {"-1", "2", "30"}, 1, ""},
+      {"inorder", {"1", "2"}, {"1", "2"}, 1, ""},
+      {"twice", {"2", "1", "2"}, {"2", "1", "2"}, 0, "share the same key"},
+  };
+  const fs::path sort_file = scratch_.File("dbtemp.mdb-keysort");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Run(std::string("CREATE TABLE `") + c.name + "`(`v` ALPHA(4),`k` LONG,PRIMARY KEY(`k`))");
+    for (const char* k : c.keys) {
+      Run(std::string("INSERT INTO `") + c.name + "` VALUES('v" + k + "', '" + k + "')");
+    }
+    auto result = conn_.Execute("select * into [Paradox 5.x;Database=" + px_.string() + "/].[" +
+                                c.name + ".db] from [" + c.name + "]");
+    ASSERT_TRUE(result.ok()) << result.status().message();
+    const std::string note =
+        (*result)->FieldCount() == 1 && !(*result)->Eof() ? (*result)->FieldValue(0).text() : "";
+    EXPECT_EQ(note.empty(), !*c.note) << note;
+    EXPECT_NE(note.find(c.note), std::string::npos) << note;
+    auto back = ReadWithOurReader((px_ / (std::string(c.name) + ".db")).string());
+    ASSERT_EQ(back.error, "");
+    EXPECT_EQ(back.info.key_fields, c.key_fields);
+    const size_t k_at = c.key_fields > 0 ? 0 : 1;  // the key field comes first
+    std::vector<std::string> written;
+    for (const auto& row : back.rows) written.push_back(row[k_at].text);
+    EXPECT_EQ(written, c.written);
+    EXPECT_FALSE(fs::exists(sort_file));
+  }
+  conn_.Close();
+  std::ofstream(sort_file) << "left by a run that was killed";
+  ASSERT_TRUE(conn_.Open(StagingConnectionString(scratch_.File("dbtemp.mdb"))).ok());
+  EXPECT_FALSE(fs::exists(sort_file));
+}
+
 }  // namespace
 }  // namespace corvane

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "paradox/fixture_builder.h"
+#include "paradox/table_writer.h"
 
 namespace corvane::paradox::testing {
 namespace {
@@ -96,6 +97,32 @@ TEST_F(DumpCliTest, SchemaShowsTheLayout) {
                          "  1  Name  A (Alpha)  size 30\n"
                          "  2  Amount  # (BCD)  size 17  scale 2\n"
                          "  3  Picture  G (Graphic)  size 10\n");
+}
+
+TEST_F(DumpCliTest, SchemaMarksTheKeyAndChecksThePrimaryIndex) {
+  const std::string db = dir_ + "/k.db";
+  auto w = TableWriter::Create(db, {{"Id", FieldType::kLong, 0, 0}, {"N", FieldType::kAlpha, 5, 0}},
+                               1252, 0, 1);
+  ASSERT_TRUE(w.ok());
+  ASSERT_TRUE((*w)->Append({{false, "7"}, {false, "x"}}).ok());
+  ASSERT_TRUE((*w)->Finish(TableWriter::Replace::kNever).ok());
+  CliRun good = RunCli("schema " + db);
+  EXPECT_EQ(good.exit_code, 0);
+  for (const char* line :
+       {"Keyed: yes, on the first 1 field\n", "  1  Id  I (Long integer)  size 4  key\n",
+        "  2  N  A (Alpha)  size 5\n",
+        "Primary index: k.px, 1 level, 1 entries, agrees with the table\n"}) {
+    EXPECT_NE(good.out.find(line), std::string::npos) << line << good.out;
+  }
+  std::FILE* px = std::fopen((dir_ + "/k.px").c_str(), "r+b");
+  ASSERT_NE(px, nullptr);
+  std::fseek(px, 2048 + 6, SEEK_SET);  // the first entry's key
+  std::fputc(0x7F, px);
+  std::fclose(px);
+  CliRun bad = RunCli("schema " + db);
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.out.find("Primary index: k.px does not agree with the table"), std::string::npos)
+      << bad.out;
 }
 
 TEST_F(DumpCliTest, BadUsageAndMissingFiles) {

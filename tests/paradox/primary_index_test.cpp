@@ -3,9 +3,9 @@
 // entry points at the block holding its key, and our checker tells a good
 // index from a damaged one.
 #include <gtest/gtest.h>
-extern "C" {
-#include <paradox.h>
-}
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -17,55 +17,21 @@ extern "C" {
 #include "paradox/primary_index.h"
 #include "paradox/table_reader.h"
 #include "paradox/table_writer.h"
+#include "pxlib_index.h"
 #include "writer_support.h"
 
 namespace corvane::paradox {
 namespace {
 
+using testing::PxlibIndexProblem;
+using testing::ReadWithIndex;
 using testing::ReadWithOurReader;
 using testing::ScratchFolder;
 using testing::Text;
 
-void IgnorePxError(pxdoc_t*, int, const char*, void*) {}
-
-// pxlib with the index attached: its level-1 entries and every record.
-struct PxIndexed {
-  std::string error;
-  std::vector<pxpindex_t> entries;  // level 1 only; data pointers not kept
-  std::vector<std::string> keys;    // key bytes of those entries
-  int records_read = 0;
-};
-
-PxIndexed ReadWithIndex(const std::string& db, const std::string& px, int key_size) {
-  PxIndexed out;
-  pxdoc_t* doc = PX_new2(IgnorePxError, nullptr, nullptr, nullptr);
-  pxdoc_t* index = PX_new2(IgnorePxError, nullptr, nullptr, nullptr);
-  if (PX_open_file(doc, db.c_str()) < 0 || PX_open_file(index, px.c_str()) < 0) {
-    out.error = "open failed";
-  } else if (PX_read_primary_index(index) < 0 || PX_add_primary_index(doc, index) < 0) {
-    out.error = "pxlib refused the index";
-  } else {
-    // pxlib moves the entries to the table once the index is attached.
-    pxdoc_t* owner = index->px_indexdata != nullptr ? index : doc;
-    const auto* e = static_cast<const pxpindex_t*>(owner->px_indexdata);
-    for (int i = 0; i < owner->px_indexdatalen; ++i) {
-      if (e[i].level != 1) continue;
-      out.entries.push_back(e[i]);
-      out.keys.emplace_back(e[i].data, static_cast<size_t>(key_size));
-    }
-    std::vector<char> record(static_cast<size_t>(PX_get_recordsize(doc)));
-    for (int r = 0; r < PX_get_num_records(doc); ++r) {
-      if (PX_get_record(doc, r, record.data()) != nullptr) ++out.records_read;
-    }
-  }
-  PX_delete(doc);
-  return out;
-}
-
 std::string KeyBytes(const FieldInfo& f, const std::string& text) {
   std::string out(static_cast<size_t>(f.size), '\0');
-  EXPECT_TRUE(
-      EncodeScalar(f, Text(text), 1252, reinterpret_cast<unsigned char*>(out.data())).ok());
+  EXPECT_TRUE(EncodeScalar(f, Text(text), 1252, reinterpret_cast<unsigned char*>(out.data())).ok());
   return out;
 }
 
@@ -91,8 +57,8 @@ TEST(PrimaryIndexTest, KeyedTablesAreReadByPxlibThroughTheirIndex) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchFolder dir;
-    std::vector<FieldInfo> fields = {c.key, {"Pad", FieldType::kAlpha, c.filler, 0},
-                                     {"Pad2", FieldType::kAlpha, c.filler, 0}};
+    std::vector<FieldInfo> fields = {
+        c.key, {"Pad", FieldType::kAlpha, c.filler, 0}, {"Pad2", FieldType::kAlpha, c.filler, 0}};
     auto w = TableWriter::Create(dir.File("KEYED.DB"), fields, 1252, 0, 1);
     ASSERT_TRUE(w.ok()) << w.status().message();
     std::vector<std::string> keys;
@@ -123,7 +89,8 @@ TEST(PrimaryIndexTest, KeyedTablesAreReadByPxlibThroughTheirIndex) {
     const FieldInfo key_field = (*w)->fields()[0];
     auto px = ReadWithIndex(dir.File("KEYED.DB"), dir.File("KEYED.PX"), key_field.size);
     ASSERT_EQ(px.error, "");
-    EXPECT_EQ(px.records_read, c.rows);
+    EXPECT_EQ(static_cast<int>(px.record_keys.size()), c.rows);
+    EXPECT_EQ(PxlibIndexProblem(dir.File("KEYED.DB"), dir.File("KEYED.PX"), key_field.size), "");
     ASSERT_EQ(px.entries.size(), static_cast<size_t>((c.rows + per_block - 1) / per_block));
     for (size_t b = 0; b < px.entries.size(); ++b) {
       // Block b+1 holds rows from b * per_block on; its entry carries the
@@ -132,8 +99,8 @@ TEST(PrimaryIndexTest, KeyedTablesAreReadByPxlibThroughTheirIndex) {
       const size_t first = b * static_cast<size_t>(per_block);
       EXPECT_EQ(px.keys[b], KeyBytes(key_field, keys[first])) << "block " << b + 1;
       EXPECT_EQ(ours.rows[first][0].text, keys[first]);
-      const int expect_records = static_cast<int>(
-          std::min<size_t>(static_cast<size_t>(per_block), keys.size() - first));
+      const int expect_records =
+          static_cast<int>(std::min<size_t>(static_cast<size_t>(per_block), keys.size() - first));
       EXPECT_EQ(px.entries[b].numrecords, expect_records);
     }
   }
@@ -141,16 +108,23 @@ TEST(PrimaryIndexTest, KeyedTablesAreReadByPxlibThroughTheirIndex) {
 
 TEST(PrimaryIndexTest, RowsOutOfKeyOrderOrWithBlankKeysAreRefused) {
   ScratchFolder dir;
+  // Text keys go in byte order, which only the 'ascii' drivers keep.
+  for (int cp : {1251, 850}) {
+    EXPECT_FALSE(
+        TableWriter::Create(dir.File("t.db"), {{"B", FieldType::kAlpha, 5, 0}}, cp, 0, 1).ok());
+  }
+  EXPECT_TRUE(dir.Entries().empty());
   auto w = TableWriter::Create(dir.File("k.db"),
-                               {{"A", FieldType::kShort, 0, 0}, {"B", FieldType::kAlpha, 5, 0},
+                               {{"A", FieldType::kShort, 0, 0},
+                                {"B", FieldType::kAlpha, 5, 0},
                                 {"C", FieldType::kNumber, 0, 0}},
                                1252, 0, 2);
   ASSERT_TRUE(w.ok()) << w.status().message();
   EXPECT_TRUE((*w)->Append({Text("1"), Text("b"), Text("1.5")}).ok());
   EXPECT_TRUE((*w)->Append({Text("1"), Text("c"), Text("2")}).ok());
-  EXPECT_FALSE((*w)->Append({Text("1"), Text("c"), Text("3")}).ok());   // duplicate
-  EXPECT_FALSE((*w)->Append({Text("1"), Text("a"), Text("3")}).ok());   // below
-  EXPECT_FALSE((*w)->Append({Text("2"), Text(""), Text("3")}).ok());    // blank
+  EXPECT_FALSE((*w)->Append({Text("1"), Text("c"), Text("3")}).ok());      // duplicate
+  EXPECT_FALSE((*w)->Append({Text("1"), Text("a"), Text("3")}).ok());      // below
+  EXPECT_FALSE((*w)->Append({Text("2"), Text(""), Text("3")}).ok());       // blank
   EXPECT_FALSE((*w)->Append({Text("-1000"), Text("a"), Text("3")}).ok());  // below
   EXPECT_TRUE((*w)->Append({Text("2"), Text("a"), Text("")}).ok());
   ASSERT_TRUE((*w)->Finish(TableWriter::Replace::kNever).ok());
@@ -171,7 +145,8 @@ TEST(PrimaryIndexTest, TheCheckerFindsAnIndexThatNoLongerFits) {
                                {{"Id", FieldType::kLong, 0, 0}, {"P", FieldType::kAlpha, 250, 0}},
                                1252, 0, 1);
   ASSERT_TRUE(w.ok());
-  for (int i = 1; i <= 40; ++i) ASSERT_TRUE((*w)->Append({Text(std::to_string(i)), Text("x")}).ok());
+  for (int i = 1; i <= 40; ++i)
+    ASSERT_TRUE((*w)->Append({Text(std::to_string(i)), Text("x")}).ok());
   ASSERT_TRUE((*w)->Finish(TableWriter::Replace::kNever).ok());
   const std::string good = Slurp(dir.File("t.px"));
   auto info = ReadWithOurReader(dir.File("t.db")).info;
@@ -199,6 +174,42 @@ TEST(PrimaryIndexTest, TheCheckerFindsAnIndexThatNoLongerFits) {
   }
   std::remove(dir.File("t.px").c_str());
   EXPECT_EQ(CheckPrimaryIndex(info)->problem, "there is no .px file");
+}
+
+// The index is the last file written: when it cannot be (here no file
+// descriptor is left, as with a full disk) nothing is published, and a
+// process killed before Finish leaves no table either.
+TEST(PrimaryIndexTest, AKeyedWriteThatCannotWriteItsIndexLeavesNoTable) {
+  ScratchFolder dir;
+  for (bool kill : {false, true}) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      auto w = TableWriter::Create(dir.File("k.db"), {{"Id", FieldType::kLong, 0, 0}}, 1252, 0, 1);
+      if (!w.ok()) _exit(10);
+      for (int i = 1; i <= 5000; ++i) {
+        if (!(*w)->Append({Text(std::to_string(i))}).ok()) _exit(11);
+      }
+      if (kill) _exit(0);  // no destructors, no Finish
+      const int free_fd = dup(0);
+      close(free_fd);
+      rlimit limit{static_cast<rlim_t>(free_fd), static_cast<rlim_t>(free_fd)};
+      setrlimit(RLIMIT_NOFILE, &limit);
+      Status finished = (*w)->Finish(TableWriter::Replace::kNever);
+      _exit(finished.ok() ? 12 : 0);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (!kill) {
+      EXPECT_TRUE(dir.Entries().empty());  // the scratch files went too
+    }
+    for (const std::string& name : dir.Entries()) {
+      EXPECT_EQ(name.rfind(".corvane-", 0), 0u) << name;  // scratch only, never a table
+      std::remove(dir.File(name).c_str());
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -161,6 +164,41 @@ TEST(SchemaChooserTest, DoublesHoldExactlyWhatReadsBackAsTheSameDecimal) {
                                                        std::string(text) == "0.10000000000000001")
         << text;
   }
+}
+
+// The quick answers for short plain decimals against the definition (the
+// double read back prints as the same decimal), on decimals of every
+// length around the 15 digits a double always keeps.
+TEST(SchemaChooserTest, ShortDecimalsAnswerAsTheFullCheck) {
+  std::mt19937_64 rng(20261207);
+  auto digit = [&](bool nonzero) {
+    return static_cast<char>('0' + (nonzero ? 1 + rng() % 9 : rng() % 10));
+  };
+  for (int n = 0; n < 200000; ++n) {
+    const int int_len = 1 + static_cast<int>(rng() % 18);
+    const int frac_len = rng() % 3 == 0 ? 0 : 1 + static_cast<int>(rng() % 18);
+    std::string text = rng() % 2 ? "-" : "";
+    for (int i = 0; i < int_len; ++i) text += rng() % 4 == 0 ? '0' : digit(i == 0 && rng() % 2);
+    if (frac_len > 0) text += '.';
+    for (int i = 0; i < frac_len; ++i) text += rng() % 5 == 0 ? '0' : digit(false);
+    double read = 0;
+    std::from_chars(text.data(), text.data() + text.size(), read);
+    char buf[64];
+    const auto printed = std::to_chars(buf, buf + sizeof buf, read);
+    const auto back = ParseDecimal(std::string_view(buf, printed.ptr));
+    const auto d = ParseDecimal(text);
+    ASSERT_TRUE(d && back) << text;
+    EXPECT_EQ(DoubleHoldsExactly(text), CanonicalDecimal(*back) == CanonicalDecimal(*d)) << text;
+    const auto parsed = ParseFiniteDouble(text);
+    ASSERT_TRUE(parsed) << text;
+    EXPECT_EQ(std::memcmp(&*parsed, &read, sizeof read), 0) << text;  // -0 keeps its sign
+    if (frac_len == 0 && int_len <= 18) {
+      EXPECT_EQ(ParsePlainInteger(text), std::stoll(text)) << text;
+    }
+  }
+  EXPECT_FALSE(ParsePlainInteger("+1"));
+  EXPECT_FALSE(ParsePlainInteger("1e3"));
+  EXPECT_FALSE(ParsePlainInteger("1234567890123456789"));
 }
 
 }  // namespace

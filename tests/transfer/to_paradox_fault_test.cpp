@@ -326,5 +326,27 @@ TEST_F(ToParadoxFaultTest, AFullDiskFailsTheTableOnceAndKeepsTheOldOne) {
   EXPECT_EQ(Version("txfull_x", 20), "a");
 }
 
+// A keyed table sorts its rows in a scratch file beside the staging file;
+// a disk with room for the staged rows but not for that fails the table
+// with one message and leaves neither scratch file nor table behind.
+TEST_F(ToParadoxFaultTest, AFullDiskDuringTheKeySortLeavesNothingBehind) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  const fs::path small_program = program_.parent_path() / (program_.filename().string() + "-key");
+  if (!MountTmpfs(small_program, "18m")) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  fs::copy_file(program_ / "dbtemp.mdb", small_program / "dbtemp.mdb");
+  MakePgTable("txkfull", "k varchar(40) PRIMARY KEY, v int4");
+  // Keys out of order, some 10 MB staged and as much again to sort.
+  Pg("INSERT INTO txkfull SELECT md5(g::text) || 'abcdefgh', g FROM "
+     "generate_series(1, 200000) g");
+  std::string out;
+  EXPECT_EQ(Run({"--keep-types", "txkfull"}, &out, small_program), 1) << out;
+  EXPECT_EQ(Count(out, "disk is full"), 2) << out;  // its dialog and its line in the summary
+  EXPECT_EQ(TableFilesInFolder(), std::vector<std::string>{});
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(small_program)) left.push_back(e.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"dbtemp.mdb"});
+  EXPECT_LT(fs::file_size(small_program / "dbtemp.mdb"), 1u << 20);  // the staged rows went
+}
+
 }  // namespace
 }  // namespace corvane::testing

@@ -1,0 +1,48 @@
+// The tables window's "Keep field types and keys" box: it sits in free
+// room without covering any control, and its state outlives the program.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "windows/flow.h"
+#include "windows/gui_fixture.h"
+
+namespace corvane::windows {
+namespace {
+
+using testing::GuiTest;
+
+TEST_F(GuiTest, KeepTypesBoxCoversNothingAndARestartKeepsItsState) {
+  {
+    Windows w(Services());
+    auto* box = w.form2().findChild<QCheckBox*>(QStringLiteral("Check1"));
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Keep field types and keys");
+    EXPECT_FALSE(box->isChecked());  // off by default
+    auto* frame = qobject_cast<QGroupBox*>(box->parentWidget());
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->objectName(), "Frame2");
+    // At the designed size and enlarged, where the lists and buttons move.
+    for (int grow : {0, 300}) {
+      w.form2().resize(w.form2().size() + QSize(grow, grow));
+      EXPECT_TRUE(frame->rect().contains(box->geometry())) << grow;
+      for (QWidget* other : w.form2().findChildren<QWidget*>()) {
+        if (other == box || other->parentWidget() != frame) continue;
+        EXPECT_FALSE(other->geometry().intersects(box->geometry()))
+            << other->objectName().toStdString() << " " << grow;
+      }
+    }
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_EQ(Stored("KeepTypes"), "1");
+  }
+  Windows again(Services());
+  auto* box = again.form2().findChild<QCheckBox*>(QStringLiteral("Check1"));
+  EXPECT_TRUE(box->isChecked());
+  box->click();
+  EXPECT_EQ(Stored("KeepTypes"), "0");
+}
+
+}  // namespace
+}  // namespace corvane::windows
