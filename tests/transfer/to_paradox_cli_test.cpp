@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "paradox/table_reader.h"
 #include "to_paradox_fixture.h"
 
 namespace corvane::testing {
@@ -78,6 +79,21 @@ TEST_F(ToParadoxCliTest, OptionsAnswerTheQuestionsAndTheExitStatusTellsFailures)
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("`name`"), std::string::npos) << out;
   EXPECT_NE(out.find("U+00EB"), std::string::npos) << out;
+
+  // --keep-types, two tables side by side: a keyed table, and one whose
+  // blank key is left off with one line saying why; both count as copied.
+  MakePgTable("tx_k", "k text PRIMARY KEY, d date", {"'b', '2020-01-02'", "'a', NULL"});
+  MakePgTable("tx_kb", "k text PRIMARY KEY", {"''", "'a'"});
+  std::tie(status, out) = Cli("--keep-types --jobs 2 tx_k tx_kb");
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("tx_kb was written without a key"), std::string::npos) << out;
+  EXPECT_EQ(out.find("tx_k was written without"), std::string::npos) << out;
+  auto keyed = paradox::TableReader::ReadInfo((folder_ / "tx_k.db").string());
+  ASSERT_TRUE(keyed.ok()) << keyed.status().message();
+  EXPECT_EQ(keyed->key_fields, 1);
+  EXPECT_EQ(keyed->fields[1].type, paradox::FieldType::kDate);
+  EXPECT_EQ(ReadOurs((folder_ / "tx_k.db").string()).rows,
+            (std::vector<Cells>{{"a", std::nullopt}, {"b", "2020-01-02"}}));
 
   std::filesystem::remove(program_ / "dbtemp.mdb");
   std::tie(status, out) = Cli("--trim-long-names --overwrite tx_cli_customers");

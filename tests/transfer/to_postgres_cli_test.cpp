@@ -70,6 +70,16 @@ TEST_F(ToPostgresCliTest, CopiesThenSkipsOrOverwritesAnExistingTable) {
   Outcome replaced = Run("--overwrite TOPG_CLI");
   EXPECT_EQ(replaced.status, 0) << replaced.output;
   EXPECT_EQ(Count("TOPG_CLI"), "3");
+
+  // --keep-types gives the Long integer field its own column type.
+  const std::string type_sql =
+      "SELECT format_type(atttypid, atttypmod) FROM pg_attribute WHERE attrelid = "
+      "'\"TOPG_CLI\"'::regclass AND attname = 'ID'";
+  EXPECT_EQ(PgRows(type_sql)[0][0].text(), "numeric");
+  Outcome typed = Run("--overwrite --keep-types TOPG_CLI");
+  EXPECT_EQ(typed.status, 0) << typed.output;
+  EXPECT_EQ(PgRows(type_sql)[0][0].text(), "integer");
+  EXPECT_EQ(Count("TOPG_CLI"), "3");
 }
 
 TEST_F(ToPostgresCliTest, BadUsageExitsTwoAndAnUnknownTableOne) {
