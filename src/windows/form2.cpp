@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <cstdio>
 #include <optional>
 #include <utility>
@@ -294,6 +295,9 @@ bool Form2::event(QEvent* event) {
   switch (event->type()) {
     case QEvent::Show:
       if (!std::exchange(centred_, true)) CentreOnScreen(this);
+      // A window manager frames the window some time after it is shown,
+      // and says nothing to the window when it has.
+      for (int ms : {50, 250, 1000}) QTimer::singleShot(ms, this, [this] { FitDesignedHeight(); });
       [[fallthrough]];
     case QEvent::Move:
     case QEvent::WindowStateChange:
