@@ -25,6 +25,7 @@
 #include "app/settings_store.h"
 #include "connection/connection.h"
 #include "measure.h"
+#include "paradox/table_reader.h"
 #include "paradox/table_writer.h"
 #include "ui/memory_surfaces.h"
 #include "windows/flow.h"
@@ -162,8 +163,24 @@ int main(int argc, char** argv) {
   recorder.Run("load (both lists)", [&] { form2.Form_Load(); });
   Select(form2.paradox_list(), kTable);
   recorder.Run("send to PostgreSQL", [&] { form2.PushButton4_Click(); });
+  // A copy that stored less would make its gaps meaningless.
+  long arrived = -1;
+  {  // the result set holds the table until it is gone
+    auto counted = pg.Execute(std::string("SELECT count(*) FROM \"") + kTable + "\"");
+    if (counted.ok() && !(*counted)->Eof())
+      arrived = std::atol((*counted)->FieldValue(0).text().c_str());
+  }
+  std::printf("rows in PostgreSQL: %ld\n", arrived);
+  if (arrived != rows) return std::fprintf(stderr, "the copy stored %ld of %ld rows\n", arrived, rows), 1;
   Select(form2.postgres_list(), kTable);
   recorder.Run("send to Paradox", [&] { form2.PushButton3_Click(); });
+  auto back = paradox::TableReader::Open(login.paradox_folder + "/" + kTable + ".db");
+  const long written = back.ok() && (*back)->count_status().ok()
+                           ? static_cast<long>((*back)->info().record_count)
+                           : -1;
+  back = Status::NotFound("closed");
+  std::printf("rows in Paradox: %ld\n", written);
+  if (written != rows) return std::fprintf(stderr, "the export wrote %ld of %ld rows\n", written, rows), 1;
   Select(form2.postgres_list(), kTable);
   recorder.Run("delete PostgreSQL table", [&] { form2.PushButton1_Click(); });
 

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Takes the pictures of docs/screenshots again, as a user sees the windows:
 # on a 1280x1024 Xvfb screen with a light window manager (openbox), so
-# title bars and frames show. Each picture starts the program with its own
+# title bars and frames show. On the way it checks what only a window
+# manager shows: the tables window's outer height, the message for an empty
+# selection, the folder chooser's title, a failure dialog within the screen;
+# it exits non-zero when one of them is wrong. Each picture starts the program with its own
 # throwaway settings folder; your own settings stay untouched.
 # Needs a build (scripts/build.sh) and a PostgreSQL to reach through
 # CORVANE_TEST_PG* (scripts/test.sh exports them for its cluster); the
@@ -19,7 +22,8 @@ fi
 
 # The tools, from Debian's archive when missing.
 need=()
-for tool in openbox:openbox xdotool:xdotool import:imagemagick xvfb-run:xvfb psql:postgresql-client; do
+for tool in openbox:openbox xdotool:xdotool xprop:x11-utils import:imagemagick xvfb-run:xvfb \
+  psql:postgresql-client; do
   command -v "${tool%%:*}" >/dev/null || need+=("${tool#*:}")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -75,8 +79,24 @@ stop() {
   wait "$app" 2>/dev/null || true
   app=""
 }
-# The visible window titled exactly TITLE.
-window() { xdotool search --sync --onlyvisible --name "^$1\$" | tail -1; }
+# The visible window titled exactly TITLE (the newest, when several are).
+window() {
+  timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | tail -1 ||
+    fail "no window titled \"$1\" appeared"
+}
+# How many visible windows are titled exactly TITLE.
+count() { xdotool search --onlyvisible --name "^$1\$" | wc -l; }
+fail() {
+  echo "screenshots: $*" >&2
+  exit 1
+}
+# The outer size of a window, frame and title bar included: "W H".
+outer_size() {
+  local w h left right top bottom
+  eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=')"
+  read -r left right top bottom < <(xprop -id "$1" _NET_FRAME_EXTENTS | tr -d ',' | awk '{print $3, $4, $5, $6}')
+  echo "$((WIDTH + left + right)) $((HEIGHT + top + bottom))"
+}
 # shoot TITLE FILE: the window with its frame and title bar.
 shoot() {
   local id
@@ -94,6 +114,10 @@ xdotool mousemove --window "$(window Corvane)" 392 274 click 1
 sleep 0.5
 import -frame -window "$(xdotool getactivewindow)" "$out/help-box.png"
 echo "$out/help-box.png"
+xdotool key Return
+# The folder button's chooser carries exactly its title.
+xdotool mousemove --window "$(window Corvane)" 482 42 click 1
+window "Please select folder:" >/dev/null
 stop
 plain="$scratch/plain"
 mkdir -p "$plain"
@@ -105,6 +129,16 @@ stop
 # The tables window by the quick path, at its designed size and enlarged.
 start "$(settings "${login[@]}")"
 shoot Corvane tables-window.png
+tables=$(window Corvane)
+read -r tw th < <(outer_size "$tables")
+[ "$th" -eq 398 ] || fail "the tables window is $th pixels high with its frame, not 398 (5965 twips)"
+# Nothing clicked yet: "Send Table/s To Paradox" must say that nothing is selected.
+xdotool mousemove --window "$tables" 135 194 click 1
+sleep 1
+[ "$(count Corvane)" -eq 2 ] || fail "Send Table/s To Paradox with nothing selected showed no message"
+import -frame -window "$(window Corvane)" "$out/nothing-selected.png"
+echo "$out/nothing-selected.png"
+xdotool key Return
 stop
 start "$(settings "${login[@]}" "TablesWindowSize=860x620")"
 shoot Corvane tables-window-enlarged.png
@@ -126,4 +160,6 @@ xdotool mousemove --window "$tables" 40 40 click 1
 sleep 0.5
 xdotool mousemove --window "$tables" 135 194 click 1
 shoot "Application Error" failure-dialog.png
+read -r bw bh < <(outer_size "$(window "Application Error")")
+[ "$bw" -le 1280 ] && [ "$bh" -le 1024 ] || fail "the failure dialog is ${bw}x${bh}, beyond the screen"
 stop

@@ -404,6 +404,8 @@ bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
 // are in: a key the rows break is one dialog, and the rows stay.
 void ToPostgres::FinishTypedTable(const std::string& table) {
   if (!layout_ || !created_) return;
+  // The rows are done: what fails from here fails the table, not a row.
+  w_.progress.SetValue(0);
   for (const std::string& sql : TypedFinishStatements(table, *layout_)) {
     statement_ = sql;
     statement_stale_ = false;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 extern "C" {
@@ -102,6 +103,21 @@ TEST_F(ToPostgresCliTest, AFailureShownMakesTheExitStatusOne) {
   Outcome refused = Run("TOPG_CLI3", "wrong password");
   EXPECT_EQ(refused.status, 1) << refused.output;
   EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_CLI3\"").ok());
+
+  // A keyed table with a blank key value: the rows arrive, the primary key
+  // cannot be made, and that fails the table.
+  const std::string keyed = (folder_ / "TOPG_CLI4.db").string();
+  ASSERT_EQ(MakePxTable(keyed, {{"ID", pxfLong, 4}}, {{PxNull()}, {PxInt(2)}}), "");
+  drop_after_.push_back("TOPG_CLI4");
+  {
+    std::fstream db(keyed, std::ios::in | std::ios::out | std::ios::binary);
+    db.seekp(0x04).put(0);  // keyed
+    db.seekp(0x23).put(1);  // on its first field
+  }
+  Outcome unkeyed = Run("--keep-types TOPG_CLI4");
+  EXPECT_EQ(unkeyed.status, 1) << unkeyed.output;
+  EXPECT_NE(unkeyed.output.find("PRIMARY KEY"), std::string::npos) << unkeyed.output;
+  EXPECT_EQ(Count("TOPG_CLI4"), "2");
 }
 
 }  // namespace

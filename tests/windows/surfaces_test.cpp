@@ -12,7 +12,13 @@
 #include <QTimer>
 #include <functional>
 
+#include <QListWidget>
+
 #include "catalog/window_handlers.h"
+#include "connection/connection.h"
+#include "paradox/pxlib_maker.h"
+#include "support/pg_env.h"
+#include "windows/flow.h"
 #include "ui/procedure.h"
 #include "windows/gui_fixture.h"
 #include "windows/qt_surfaces.h"
@@ -21,6 +27,7 @@ namespace corvane::windows {
 namespace {
 
 using testing::GuiTest;
+using testing::TempDir;
 
 std::vector<std::string> Names(const ui::TableList& list) {
   std::vector<std::string> out;
@@ -182,6 +189,57 @@ TEST_F(GuiTest, AFailingRowWithA300KbMemoGivesABoxThatFitsTheScreen) {
   EXPECT_TRUE(details.endsWith(QString::fromStdString(statement)));
 }
 
+// The whole way: the tables window's own boxes, a row the export refuses
+// beside a 300 KB memo.
+TEST_F(GuiTest, ARowRefusedBesideA300KbMemoGivesAWindowBoxThatFitsTheScreen) {
+  CORVANE_REQUIRE_POSTGRES(pg);
+  const std::string table = "MEM" + std::to_string(::getpid() % 10000);
+  Connection server;
+  ASSERT_TRUE(server.Open(PostgresConnectionString(pg)).ok());
+  const std::string memo(300 * 1024, 'm');
+  for (const std::string& sql :
+       {"DROP TABLE IF EXISTS \"" + table + "\"",
+        "CREATE TABLE \"" + table + "\" (id int, due date, body text)",
+        "INSERT INTO \"" + table + "\" VALUES (1, 'infinity', '" + memo + "')"}) {
+    ASSERT_TRUE(server.Execute(sql).ok()) << sql.substr(0, 80);
+  }
+  TempDir folder;
+  ASSERT_EQ(paradox::testing::PxlibTable().Field("Code", 0x04, 4).Row({7L}).Write(
+                folder.Put("orders.db")),
+            "");
+  for (auto [key, value] : {std::pair{"ParadoxFolder", folder.path()}, {"Server", pg.server},
+                            {"Port", pg.port}, {"User", pg.user}, {"Password", pg.password},
+                            {"Database", pg.database}})
+    Store(key, value);
+  Windows w({*store, app::ProgramFolder(), gate, nullptr});  // the window's own boxes
+  w.Start();
+  ASSERT_TRUE(w.form2().isVisible());
+  auto* list = w.form2().findChild<QListWidget*>("List1");
+  auto found = list->findItems(QString::fromStdString(table), Qt::MatchExactly);
+  ASSERT_EQ(found.size(), 1);
+  found[0]->setSelected(true);
+  list->setCurrentItem(found[0], QItemSelectionModel::NoUpdate);
+  std::vector<std::string> titles;
+  QString details;
+  QTimer answer;  // stands in for the user at every box
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    titles.push_back(box->windowTitle().toStdString());
+    ExpectOnScreen(box);
+    EXPECT_LT(box->text().size(), 1500);
+    details = box->detailedText();
+    box->button(QMessageBox::Ok)->click();
+  });
+  answer.start(20);
+  QTest::mouseClick(w.form2().findChild<QPushButton*>("PushButton3"), Qt::LeftButton);
+  answer.stop();
+  EXPECT_EQ(titles, std::vector<std::string>{"Application Error"});
+  EXPECT_TRUE(details.endsWith(QString::fromStdString(memo + "')"))) << details.size();
+  EXPECT_TRUE(server.Execute("DROP TABLE \"" + table + "\"").ok());
+  w.form2().hide();
+}
+
 TEST_F(GuiTest, BoxesAreWideEnoughForTheirTitleAndKeepShortLinesWhole) {
   QWidget owner;
   QtDialogs boxes(&owner);
@@ -238,7 +296,7 @@ TEST_F(GuiTest, QuestionsAnswerSixForYesAndSevenForNoAndPromptsGiveTheText) {
 }
 
 TEST_F(GuiTest, FolderChooserOpensAtTheStartFolderWithItsTitleAndCancelGivesNothing) {
-  testing::TempDir start;
+  TempDir start;
   QWidget owner;
   QtDialogs boxes(&owner);
   WhenModal([&](QWidget* w) {
