@@ -313,13 +313,15 @@ Status ForEachKey(StagingDb& db, const std::string& table,
                   const std::vector<paradox::FieldInfo>& fields, const std::vector<size_t>& key,
                   int code_page, std::string& why, const KeyFn& fn) {
   std::string bytes;
+  std::string select = "SELECT rowid";
+  for (size_t k : key) select += ", " + QuoteSqliteName(fields[k].name);
+  select += " FROM " + QuoteSqliteName(table) + " ORDER BY rowid";
   return ForEachRowHere(
-      db, table, "SELECT rowid, * FROM " + QuoteSqliteName(table) + " ORDER BY rowid",
-      fields.size() + 1, [&](const std::vector<paradox::Cell>& row) -> Status {
+      db, table, select, key.size() + 1, [&](const std::vector<paradox::Cell>& row) -> Status {
         bytes.clear();
-        for (size_t k : key) {
-          const paradox::FieldInfo& f = fields[k];
-          const paradox::Cell& cell = row[k + 1];
+        for (size_t i = 0; i < key.size(); ++i) {
+          const paradox::FieldInfo& f = fields[key[i]];
+          const paradox::Cell& cell = row[i + 1];
           std::string part(static_cast<size_t>(f.size), '\0');
           Status st = cell.null || cell.text.empty()
                           ? Status::InvalidArgument("it is blank in some row")
@@ -382,19 +384,39 @@ Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
   auto insert = db.Prepare("INSERT INTO corvane_sort.keys VALUES(?1, ?2)");
   if (!insert.ok()) return insert.status();
   const std::string twice = "some rows share the same key value";
+  // Keys are sorted here in batches of bounded size, so each batch goes
+  // into the key table in one ordered sweep rather than a random page a row.
+  constexpr size_t kBatchBytes = size_t{16} << 20;
+  std::vector<std::pair<std::string, int64_t>> batch;
+  size_t batch_bytes = 0;
+  auto flush = [&]() -> Status {
+    std::sort(batch.begin(), batch.end());
+    for (size_t i = 0; i < batch.size(); ++i) {
+      const auto& [k, rowid] = batch[i];
+      int rc = SQLITE_CONSTRAINT;
+      if (i == 0 || k != batch[i - 1].first) {
+        sqlite3_bind_blob(insert->get(), 1, k.data(), static_cast<int>(k.size()), SQLITE_STATIC);
+        sqlite3_bind_int64(insert->get(), 2, rowid);
+        rc = sqlite3_step(insert->get());
+        sqlite3_reset(insert->get());
+      }
+      if (rc == SQLITE_CONSTRAINT) {
+        out.why_not = twice;
+        return Status::Internal(twice);
+      }
+      if (rc != SQLITE_DONE) return db.Error("Cannot sort the rows by their key");
+    }
+    batch.clear();
+    batch_bytes = 0;
+    return Status::Ok();
+  };
   Status filled = ForEachKey(
       db, table, fields, key, code_page, out.why_not, [&](int64_t rowid, const std::string& k) {
-        sqlite3_bind_blob(insert->get(), 1, k.data(), static_cast<int>(k.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_int64(insert->get(), 2, rowid);
-        const int rc = sqlite3_step(insert->get());
-        sqlite3_reset(insert->get());
-        if (rc == SQLITE_DONE) return Status::Ok();
-        if (rc == SQLITE_CONSTRAINT) {
-          out.why_not = twice;
-          return Status::Internal(twice);
-        }
-        return db.Error("Cannot sort the rows by their key");
+        batch.emplace_back(k, rowid);
+        batch_bytes += k.size() + sizeof(batch[0]);
+        return batch_bytes >= kBatchBytes ? flush() : Status::Ok();
       });
+  if (filled.ok() && out.why_not.empty()) filled = flush();
   Status committed = db.Commit();
   if (!out.why_not.empty()) return out;
   CORVANE_RETURN_IF_ERROR(filled);
