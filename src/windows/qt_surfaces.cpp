@@ -185,7 +185,7 @@ std::string QtDialogs::Prompt(const std::string& text, std::optional<std::string
                               const std::string& default_answer) {
   QInputDialog dialog(owner_);
   dialog.setWindowTitle(TitleOr(title));
-  dialog.setLabelText(DisplayText(text));
+  dialog.setLabelText(DisplayText(ui::ShortenForDisplay(text)));
   dialog.setTextValue(Q(default_answer));
   if (dialog.exec() != QDialog::Accepted) return {};
   return dialog.textValue().toStdString();
