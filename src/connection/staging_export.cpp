@@ -93,7 +93,10 @@ class KeySort {
  public:
   explicit KeySort(StagingDb& db) : db_(db), path_(KeySortPath(db.path())) {}
   ~KeySort() {
-    if (attached_) (void)db_.Exec("DETACH DATABASE corvane_sort");
+    if (attached_) {
+      (void)db_.Commit();  // the export holds no transaction of its own; a detach needs none
+      (void)db_.Exec("DETACH DATABASE corvane_sort");
+    }
     std::error_code ec;
     fs::remove(path_, ec);
   }
@@ -380,9 +383,9 @@ Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
     return out;
   }
   CORVANE_RETURN_IF_ERROR(sort.Open());
-  CORVANE_RETURN_IF_ERROR(db.BeginIfNeeded());
   auto insert = db.Prepare("INSERT INTO corvane_sort.keys VALUES(?1, ?2)");
   if (!insert.ok()) return insert.status();
+  CORVANE_RETURN_IF_ERROR(db.BeginIfNeeded());
   const std::string twice = "some rows share the same key value";
   // Keys are sorted here in batches of bounded size, so each batch goes
   // into the key table in one ordered sweep rather than a random page a row.
