@@ -14,40 +14,85 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvane {
 
-// Rows of a fixed number of values, each a text or null.
+// Rows of a fixed number of values, each a text or null. A large value is
+// kept in a string of its own, which the consumer may take without a copy,
+// and a batch that held large values gives their memory back when reused.
 class RowBatch {
  public:
+  // From this size on a value is kept on its own.
+  static constexpr size_t kLargeValue = size_t{1} << 20;
+
   explicit RowBatch(size_t columns = 0) : columns_(columns) {}
   void Reset(size_t columns) {
     columns_ = columns;
+    if (bytes_.capacity() > kKeptCapacity) std::string().swap(bytes_);
     bytes_.clear();
     ends_.clear();
     nulls_.clear();
+    large_.clear();
+    large_bytes_ = 0;
   }
   void Add(std::string_view text, bool null) {
     bytes_.append(text);
     ends_.push_back(bytes_.size());
     nulls_.push_back(null ? 1 : 0);
   }
+  // A value given whole: large ones are kept as they are, not copied.
+  void Add(std::string&& text) {
+    if (text.size() < kLargeValue) return Add(std::string_view(text), false);
+    large_bytes_ += text.size();
+    large_.push_back({ends_.size(), std::move(text)});
+    Add(std::string_view(), false);
+  }
   size_t columns() const { return columns_; }
   size_t rows() const { return columns_ == 0 ? 0 : ends_.size() / columns_; }
-  size_t bytes() const { return bytes_.size(); }
+  size_t bytes() const { return bytes_.size() + large_bytes_; }
   bool is_null(size_t row, size_t column) const { return nulls_[row * columns_ + column] != 0; }
   std::string_view text(size_t row, size_t column) const {
     const size_t i = row * columns_ + column;
+    if (const std::string* large = Large(i)) return *large;
     const size_t start = i == 0 ? 0 : ends_[i - 1];
     return std::string_view(bytes_).substr(start, ends_[i] - start);
   }
+  // The value into `out`: moved when it is kept on its own (the batch then
+  // holds `out`'s old text there), copied otherwise.
+  void Take(size_t row, size_t column, std::string& out) {
+    const size_t i = row * columns_ + column;
+    if (std::string* large = Large(i)) {
+      out.swap(*large);
+      std::string().swap(*large);
+      return;
+    }
+    out.assign(text(row, column));
+  }
 
  private:
+  static constexpr size_t kKeptCapacity = size_t{4} << 20;
+  struct LargeValue {
+    size_t index;
+    std::string text;
+  };
+  const std::string* Large(size_t i) const {
+    for (const LargeValue& l : large_) {
+      if (l.index == i) return &l.text;
+    }
+    return nullptr;
+  }
+  std::string* Large(size_t i) {
+    return const_cast<std::string*>(std::as_const(*this).Large(i));
+  }
+
   size_t columns_;
   std::string bytes_;
   std::vector<size_t> ends_;
   std::vector<unsigned char> nulls_;
+  std::vector<LargeValue> large_;  // few, and usually none
+  size_t large_bytes_ = 0;
 };
 
 // One producer, one consumer. Batches go back to the producer once used,

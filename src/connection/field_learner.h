@@ -30,10 +30,13 @@ class FieldLearner {
 
  private:
   void Work();
+  // Shows the worker's chooser `row` on this thread: a row with a large
+  // value is not copied for it.
+  void ObserveHere(std::span<const std::string_view> row);
 
   paradox::SchemaChooser chooser_;
   size_t columns_;
-  BatchPipe pipe_;
+  std::unique_ptr<BatchPipe> pipe_ = std::make_unique<BatchPipe>();
   std::optional<RowBatch> batch_;
   std::thread worker_;
   bool settled_ = false;

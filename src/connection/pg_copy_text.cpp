@@ -69,6 +69,17 @@ void Unescape(std::string_view in, std::string& out) {
 
 }  // namespace
 
+std::string CopyTextRow::TakeField(size_t i) {
+  std::string out;
+  if (i < decoded_.size() && fields_[i].data() == decoded_[i].data()) {
+    out.swap(decoded_[i]);
+    fields_[i] = std::string_view();
+  } else {
+    out.assign(fields_[i]);
+  }
+  return out;
+}
+
 bool CopyTextRow::Decode(std::string_view line, size_t columns) {
   if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
   fields_.clear();

@@ -18,6 +18,9 @@ class CopyTextRow {
   bool Decode(std::string_view line, size_t columns);
   bool is_null(size_t i) const { return nulls_[i]; }
   std::string_view field(size_t i) const { return fields_[i]; }
+  // Field `i` as a string of its own: a decoded one is moved out (its
+  // view then ends), any other copied.
+  std::string TakeField(size_t i);
 
  private:
   std::vector<std::string_view> fields_;

@@ -118,6 +118,19 @@ int PgTypeCode(unsigned int type_oid) {
   }
 }
 
+bool PgValueTextIsServerText(unsigned int type_oid) {
+  switch (type_oid) {
+    case kBoolOid:
+    case kMoneyOid:
+    case kFloat4Oid:
+    case kFloat8Oid:
+    case kTimestamptzOid:
+      return false;
+    default:
+      return true;
+  }
+}
+
 void PgValueText(unsigned int type_oid, std::string_view server_text, std::string& out) {
   switch (type_oid) {
     case kBoolOid:

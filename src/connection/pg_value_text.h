@@ -23,5 +23,8 @@ int PgTypeCode(unsigned int type_oid);
 //                   Paradox field holds no zone
 //   everything else unchanged (bytea arrives as \x hex: bytea_output hex)
 void PgValueText(unsigned int type_oid, std::string_view server_text, std::string& out);
+// True for the types whose value text is the server's text as it stands
+// (PgValueText only copies it).
+bool PgValueTextIsServerText(unsigned int type_oid);
 
 }  // namespace corvane

@@ -224,10 +224,14 @@ class PgCopyRecordSet : public RecordSet {
       for (size_t i = 0; whole && i < columns; ++i) {
         if (row.is_null(i)) {
           batch->Add(std::string_view(), true);
-          continue;
+        } else if (!PgValueTextIsServerText(oids_[i])) {
+          PgValueText(oids_[i], row.field(i), text);
+          batch->Add(text, false);
+        } else if (row.field(i).size() >= RowBatch::kLargeValue) {
+          batch->Add(row.TakeField(i));  // one copy at most, handed on whole
+        } else {
+          batch->Add(row.field(i), false);
         }
-        PgValueText(oids_[i], row.field(i), text);
-        batch->Add(text, false);
       }
       PQfreemem(buf);
       if (!whole) {
@@ -272,7 +276,14 @@ class PgCopyRecordSet : public RecordSet {
       if (batch_->is_null(row_, i)) {
         values_[i].SetNull();
       } else {
-        values_[i].SetText(batch_->text(row_, i));
+        const std::string_view text = batch_->text(row_, i);
+        if (text.size() < RowBatch::kLargeValue) {
+          values_[i].SetText(text);
+          continue;
+        }
+        std::string whole;
+        batch_->Take(row_, i, whole);
+        values_[i].TakeText(whole);
       }
     }
     has_row_ = true;

@@ -206,6 +206,23 @@ Result<std::vector<ColumnDef>> StagingDb::Columns(const std::string& table) {
   return columns;
 }
 
+Result<std::string> StagingDb::ReadValue(const std::string& table, const std::string& column,
+                                         int64_t rowid) {
+  sqlite3_blob* blob = nullptr;
+  const std::string what = "Cannot read a value of staging table `" + table + "`";
+  if (sqlite3_blob_open(db_, "main", table.c_str(), column.c_str(), rowid, 0, &blob) != SQLITE_OK) {
+    Status s = Error(what);
+    sqlite3_blob_close(blob);
+    return s;
+  }
+  std::string out(static_cast<size_t>(sqlite3_blob_bytes(blob)), '\0');
+  const int rc = sqlite3_blob_read(blob, out.data(), static_cast<int>(out.size()), 0);
+  Status s = rc == SQLITE_OK ? Status::Ok() : Error(what);
+  sqlite3_blob_close(blob);
+  if (!s.ok()) return s;
+  return out;
+}
+
 Status StagingDb::Error(const std::string& what) const {
   std::string message = what + ": " + sqlite3_errmsg(db_);
   const int code = sqlite3_errcode(db_) & 0xFF;

@@ -81,6 +81,10 @@ class StagingDb {
   // Declared columns of `table`, in order; an empty list when there is no
   // such table.
   Result<std::vector<ColumnDef>> Columns(const std::string& table);
+  // The whole value of `column` in row `rowid` of `table`, read through a
+  // blob handle: SQLite holds no copy of it meanwhile.
+  Result<std::string> ReadValue(const std::string& table, const std::string& column,
+                                int64_t rowid);
   // The error SQLite reports for the last call, with `what` in front.
   Status Error(const std::string& what) const;
 

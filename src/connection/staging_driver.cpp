@@ -9,8 +9,10 @@
 #include <optional>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 #include <variant>
 
+#include "base/row_batches.h"
 #include "base/served_call.h"
 #include "connection/drivers.h"
 #include "connection/field_learner.h"
@@ -129,6 +131,8 @@ class StagingDriver : public Driver {
   std::unordered_map<std::string, paradox::CodePageChoice> pages_;
   std::vector<std::optional<std::string_view>> views_;
   RowTarget row_target_;
+  // Staged tables that took a value of a megabyte or more on this connection.
+  std::unordered_set<std::string> large_;
   std::vector<std::string_view> stored_;
   // Set when SQLite rolled back the shared transaction after a failure:
   // rows reported stored are gone, so no export may pretend otherwise.
@@ -180,6 +184,7 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
   }
   sql += ")";
   learned_.erase(CacheKey(st.table));
+  large_.erase(CacheKey(st.table));
   CORVANE_RETURN_IF_ERROR(RunWrite(sql));
   pages_.insert_or_assign(CacheKey(st.table), pages);
   lost_writes_ = false;
@@ -194,6 +199,7 @@ Status StagingDriver::Run(const staging::DropStatement& st) {
   ForgetRowTarget();
   inserts_.clear();  // an open statement on the table would block the drop
   learned_.erase(CacheKey(st.table));
+  large_.erase(CacheKey(st.table));
   // Freeing a large table's pages is one step SQLite does not interrupt.
   CORVANE_RETURN_IF_ERROR(CallServed(
       [&] { return RunWrite("DROP TABLE " + QuoteSqliteName(st.table)); }, db_->serve()));
@@ -294,6 +300,9 @@ Status StagingDriver::InsertValues(const std::string& table, Row values) {
   }
   *to.pages = pages;
   if (to.learner) to.learner->Observe(stored_);
+  for (std::string_view v : stored_) {
+    if (v.size() >= RowBatch::kLargeValue) large_.insert(CacheKey(table));
+  }
   return s;
 }
 
@@ -307,9 +316,11 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
                            "exported.");
   }
   auto learned = learned_.find(CacheKey(st.source));
-  return staging::ExportStagingTable(
-      *db_, st, code_page_, learned == learned_.end() ? nullptr : &learned->second->Settled(),
-      &export_note_);
+  // A table this connection did not fill may hold anything.
+  const bool filled_here = learned != learned_.end();
+  return staging::ExportStagingTable(*db_, st, code_page_,
+                                     filled_here ? &learned->second->Settled() : nullptr,
+                                     &export_note_, !filled_here || large_.count(CacheKey(st.source)) > 0);
 }
 
 // Gives the pages of dropped tables back to the file system, so the file

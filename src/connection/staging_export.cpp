@@ -76,13 +76,68 @@ Status Interrupted(const std::string& table) {
   return Status::IoError("The export of `" + table + "` was stopped; no table file was written.");
 }
 
-std::string SelectInInsertOrder(const std::string& table) {
-  return "SELECT * FROM " + QuoteSqliteName(table) + " ORDER BY rowid";
+// How rows are read. Plainly, every column as it is. Where values of a
+// megabyte or more may be, each column comes as its value unless it is that
+// large (NULL then) and its length, and the rowid last: a large value is
+// then read whole through a blob handle, instead of SQLite loading it and
+// the reader copying it.
+struct RowShape {
+  std::vector<std::string> large_columns;  // the columns' names; empty: plainly
+  std::string Text() const {
+    if (large_columns.empty()) return "t.*";
+    std::string out;
+    for (const std::string& name : large_columns) {
+      const std::string c = "t." + QuoteSqliteName(name);
+      out += "iif(length(" + c + ") < " + std::to_string(RowBatch::kLargeValue) + ", " + c +
+             ", NULL), length(" + c + "), ";
+    }
+    return out + "t.rowid";
+  }
+};
+
+RowShape ShapeFor(const std::vector<ColumnDef>& columns, bool large_values) {
+  RowShape shape;
+  if (!large_values) return shape;
+  for (const ColumnDef& c : columns) {
+    std::string lower = c.name;
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (lower == "rowid") return RowShape{};  // the name would hide the row's own
+    shape.large_columns.push_back(c.name);
+  }
+  return shape;
 }
-std::string SelectInKeyOrder(const std::string& table) {
+
+std::string SelectInInsertOrder(const std::string& table, const RowShape& shape = {}) {
+  return "SELECT " + shape.Text() + " FROM " + QuoteSqliteName(table) + " AS t ORDER BY t.rowid";
+}
+std::string SelectInKeyOrder(const std::string& table, const RowShape& shape) {
   // The key table leads, read in its own order: nothing left to sort.
-  return "SELECT t.* FROM corvane_sort.keys AS k CROSS JOIN main." + QuoteSqliteName(table) +
-         " AS t ON t.rowid = k.r ORDER BY k.k";
+  return "SELECT " + shape.Text() + " FROM corvane_sort.keys AS k CROSS JOIN main." +
+         QuoteSqliteName(table) + " AS t ON t.rowid = k.r ORDER BY k.k";
+}
+
+// Appends the value of column `c` of the current row of `st` to `batch`.
+Status AddValue(StagingDb& db, const std::string& table, const RowShape& shape,
+                sqlite3_stmt* st, size_t columns, size_t c, RowBatch& batch) {
+  const int at = static_cast<int>(shape.large_columns.empty() ? c : 2 * c);
+  if (!shape.large_columns.empty()) {
+    if (sqlite3_column_type(st, at + 1) == SQLITE_NULL) {
+      batch.Add(std::string_view(), true);
+      return Status::Ok();
+    }
+    if (sqlite3_column_type(st, at) == SQLITE_NULL) {  // large
+      auto whole = db.ReadValue(table, shape.large_columns[c],
+                                sqlite3_column_int64(st, static_cast<int>(2 * columns)));
+      if (!whole.ok()) return whole.status();
+      batch.Add(std::move(whole).value());
+      return Status::Ok();
+    }
+  }
+  const void* p = sqlite3_column_blob(st, at);
+  const auto n = static_cast<size_t>(sqlite3_column_bytes(st, at));
+  batch.Add(std::string_view(static_cast<const char*>(p ? p : ""), n),
+            sqlite3_column_type(st, at) == SQLITE_NULL);
+  return Status::Ok();
 }
 
 // The rows' keys in key order, in a scratch database beside the staging
@@ -136,7 +191,8 @@ class KeySort {
 // second thread reads the rows from the file while `fn` works on the ones
 // before; only it uses the database until it ends.
 Status ForEachRow(StagingDb& db, const std::string& table, const std::string& select,
-                  size_t columns, const std::vector<size_t>& order, const RowFn& fn) {
+                  const RowShape& shape, size_t columns, const std::vector<size_t>& order,
+                  const RowFn& fn) {
   auto stmt = db.Prepare(select);
   if (!stmt.ok()) return stmt.status();
   BatchPipe pipe;
@@ -145,19 +201,17 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
     sqlite3_stmt* st = stmt->get();
     int rc = SQLITE_DONE;
     std::optional<RowBatch> batch = pipe.Empty(columns);
-    while (batch && (rc = sqlite3_step(st)) == SQLITE_ROW) {
-      for (int c = 0; c < static_cast<int>(columns); ++c) {
-        const void* p = sqlite3_column_blob(st, c);
-        const auto n = static_cast<size_t>(sqlite3_column_bytes(st, c));
-        batch->Add(std::string_view(static_cast<const char*>(p ? p : ""), n),
-                   sqlite3_column_type(st, c) == SQLITE_NULL);
+    while (batch && read.ok() && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+      for (size_t c = 0; c < columns && read.ok(); ++c) {
+        read = AddValue(db, table, shape, st, columns, c, *batch);
       }
+      if (!read.ok()) break;
       if (BatchPipe::IsFull(*batch)) {
         pipe.Send(std::move(*batch));
         batch = pipe.Empty(columns);
       }
     }
-    if (batch) {
+    if (batch && read.ok()) {
       if (rc != SQLITE_DONE) read = db.Error("Cannot read staging table `" + table + "`");
       if (batch->rows() > 0) pipe.Send(std::move(*batch));
     }
@@ -286,8 +340,10 @@ Result<paradox::SchemaChooser> Learn(StagingDb& db, const std::string& table,
   for (const ColumnDef& c : columns) defs.push_back(ChooserColumnOf(c));
   paradox::SchemaChooser chooser(std::move(defs), code_page);
   std::vector<std::string_view> texts(columns.size());
+  const RowShape shape = ShapeFor(columns, true);  // filled elsewhere: any value may be large
   CORVANE_RETURN_IF_ERROR(
-      ForEachRow(db, table, SelectInInsertOrder(table), columns.size(), {}, [&](const auto& row) {
+      ForEachRow(db, table, SelectInInsertOrder(table, shape), shape, columns.size(), {},
+                 [&](const auto& row) {
         for (size_t i = 0; i < row.size(); ++i) texts[i] = row[i].null ? "" : row[i].text;
         chooser.Observe(std::span<const std::string_view>(texts));
         return Status::Ok();
@@ -465,7 +521,8 @@ ReplaceGrant::~ReplaceGrant() {
 }
 
 Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page,
-                          const paradox::SchemaChooser* seen, std::string* note) {
+                          const paradox::SchemaChooser* seen, std::string* note,
+                          bool large_values) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
   if (columns->empty()) {
@@ -482,7 +539,8 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   std::vector<paradox::FieldInfo> fields = chooser->Choose();
 
   const std::vector<size_t> key = KeyColumns(*columns);
-  std::string select = SelectInInsertOrder(e.source);
+  const RowShape shape = ShapeFor(*columns, large_values);
+  std::string select = SelectInInsertOrder(e.source, shape);
   std::vector<size_t> order;  // staging column i -> field order[i]
   std::optional<KeySort> sort;  // lives until the rows are written
   if (!key.empty()) {
@@ -501,7 +559,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
         reordered.push_back(fields[fields_from[place]]);
       }
       fields = std::move(reordered);
-      if (!sorted->in_order) select = SelectInKeyOrder(e.source);
+      if (!sorted->in_order) select = SelectInKeyOrder(e.source, shape);
     } else if (note) {
       *note = e.target + " was written without a key: " + sorted->why_not + ".";
     }
@@ -513,7 +571,8 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
   Status written =
-      ForEachRow(db, e.source, select, columns->size(), order, [&](const auto& row) -> Status {
+      ForEachRow(db, e.source, select, shape, columns->size(), order,
+                 [&](const auto& row) -> Status {
         ++number;
         Status s = (*writer)->Append(row);
         if (s.ok()) return s;

@@ -50,9 +50,11 @@ class ReplaceGrant {
 // staging table is left in place.
 // A staging table with a key gives a keyed table, or, when its rows cannot
 // keep the key, one without, and `note` (if given) says why.
+// `large_values` false says no value reaches a megabyte, so the rows are
+// read plainly.
 Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page = 0,
                           const paradox::SchemaChooser* seen = nullptr,
-                          std::string* note = nullptr);
+                          std::string* note = nullptr, bool large_values = true);
 
 // How the schema chooser sees column `c`: its word, and the exact Paradox
 // field its word names, if any ("KEY1 ALPHA(20)" -> Alpha 20, else VARCHAR).

@@ -23,10 +23,13 @@ class Value {
   const std::string& text() const { return text_; }
   void SetNull() {
     null_ = true;
+    if (text_.capacity() > kKeptCapacity) std::string().swap(text_);
     text_.clear();
   }
   void SetText(std::string_view t) {
     null_ = false;
+    // A buffer a large value left behind is not kept for small ones.
+    if (text_.capacity() > kKeptCapacity && t.size() <= kKeptCapacity / 4) std::string().swap(text_);
     text_.assign(t);
   }
   // Takes `t` without copying it; `t` gets this value's old buffer, so
@@ -43,6 +46,7 @@ class Value {
   bool operator==(const Value& o) const { return null_ == o.null_ && text_ == o.text_; }
 
  private:
+  static constexpr size_t kKeptCapacity = size_t{4} << 20;
   bool null_ = true;
   std::string text_;
 };

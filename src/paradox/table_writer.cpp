@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/utf8.h"
 #include "paradox/blob_writer.h"
 #include "paradox/code_page.h"
 #include "paradox/companion_files.h"
@@ -147,6 +148,7 @@ Status TableWriter::Setup(const std::string& db_path, std::vector<FieldInfo> fie
   block_.assign(static_cast<size_t>(block_size_), 0);
   record_.assign(static_cast<size_t>(record_size_), 0);
   payloads_.resize(fields_.size());
+  payload_views_.resize(fields_.size());
   return Status::Ok();
 }
 
@@ -202,15 +204,23 @@ Status TableWriter::EncodeRow(std::span<const CellView> row) {
       if (!st.ok()) return FieldError(i, row[i], st);
       continue;
     }
-    auto payload = BlobPayload(f, row[i], code_page_);
-    if (!payload.ok()) return FieldError(i, row[i], payload.status());
-    if (payload->size() > BlobWriter::kMaxBlobSize) {
+    if (f.type == FieldType::kMemo && !row[i].null && utf8::IsAscii(row[i].text)) {
+      // ASCII is itself in every code page: a memo, however large, is not copied.
+      payloads_[i].clear();
+      payload_views_[i] = row[i].text;
+    } else {
+      auto payload = BlobPayload(f, row[i], code_page_);
+      if (!payload.ok()) return FieldError(i, row[i], payload.status());
+      payloads_[i] = std::move(payload.value());
+      payload_views_[i] = payloads_[i];
+    }
+    if (payload_views_[i].size() > BlobWriter::kMaxBlobSize) {
       return FieldError(i, row[i],
-                        Status::InvalidArgument("it is " + std::to_string(payload->size()) +
+                        Status::InvalidArgument("it is " +
+                                                std::to_string(payload_views_[i].size()) +
                                                 " bytes and a Paradox blob holds at most " +
                                                 std::to_string(BlobWriter::kMaxBlobSize)));
     }
-    payloads_[i] = std::move(payload.value());
   }
   return Status::Ok();
 }
@@ -218,17 +228,18 @@ Status TableWriter::EncodeRow(std::span<const CellView> row) {
 Status TableWriter::StoreBlobs(std::span<const CellView> row) {
   for (size_t i = 0; i < fields_.size(); ++i) {
     const FieldInfo& f = fields_[i];
-    if (!IsBlobType(f.type) || payloads_[i].empty()) continue;
+    const std::string_view payload = payload_views_[i];
+    if (!IsBlobType(f.type) || payload.empty()) continue;
     uint32_t pointer = 0;
-    if (BlobNeedsMbFile(f, payloads_[i])) {
-      auto added = mb_->Add(payloads_[i]);
+    if (BlobNeedsMbFile(f, payload)) {
+      auto added = mb_->Add(payload);
       if (!added.ok()) {
         if (added.status().code() != Status::Code::kInvalidArgument) return added.status();
         return FieldError(i, row[i], added.status());
       }
       pointer = *added;
     }
-    EncodeBlobReference(f, payloads_[i], pointer, record_.data() + offsets_[i]);
+    EncodeBlobReference(f, payload, pointer, record_.data() + offsets_[i]);
   }
   return Status::Ok();
 }

@@ -111,7 +111,8 @@ class TableWriter {
   std::string last_key_;            // key bytes of the row appended last
   std::vector<IndexEntry> leaves_;  // one per written block
   std::vector<unsigned char> block_, record_;
-  std::vector<std::string> payloads_;
+  std::vector<std::string> payloads_;          // converted blob values
+  std::vector<std::string_view> payload_views_;  // this row's: a payload or the cell's text
   std::vector<CellView> views_;  // Append(vector<Cell>)'s row
   int in_block_ = 0;
   uint32_t blocks_ = 0;  // blocks already written

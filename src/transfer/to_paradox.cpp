@@ -50,6 +50,9 @@ class ToParadox {
   ToParadox(ui::TablesWindow& w, const ToParadoxOptions& options)
       : w_(w), options_(options), proc_(w.dialogs, "Form2.PushButton3_Click") {
     proc_.ShowStatement(&sql_);
+    proc_.BeforeShowing([this] {
+      if (row_pending_) BuildInsert(head_);
+    });
   }
   int Run();
 
@@ -86,6 +89,7 @@ class ToParadox {
   std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
   std::vector<Value> row_;    // the values of the row being copied
   bool row_pending_ = false;  // sql_ does not yet hold row_'s statement
+  std::string head_;          // the start of that statement
   Connection staging_, paradox_, postgres_;
   std::unique_ptr<RecordSet> rows_;
   std::unique_ptr<staging::ReplaceGrant> replace_;  // the overwrite agreed for this table
@@ -220,6 +224,7 @@ void ToParadox::OpenSource(const std::string& source) {
 
 // CREATE TABLE `S`(`c` WORD,...); with the word of each column's class.
 void ToParadox::BuildCreate(const std::string& source) {
+  row_pending_ = false;
   sql_ = "CREATE TABLE `" + DoubleBackquotes(source) + "`(";  // 170
   proc_.Step(172, [&]() -> Status {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
@@ -291,19 +296,17 @@ void ToParadox::ReplaceStagingTable(const std::string& source, int test_line, in
 // (its dialog, then the next row). A failure that every later row would
 // meet too ends the table with one dialog; false then, and on a stop.
 // A row goes in as values; its statement text is built only when a dialog
-// may quote it (its failure, or any later step of this table), so the user
-// sees the same text as if it had been run.
+// quotes it (its failure, or that of any later step), so the user sees the
+// same text as if it had been run, and a large row is not held twice.
 bool ToParadox::CopyRows(const std::string& source) {
   auto count = proc_.Get<int64_t>(190, [&]() -> Result<int64_t> {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     return rows_->RecordCount();
   });
   const int64_t n = count.value_or(0);
-  const std::string head = "INSERT INTO `" + DoubleBackquotes(source) + "` VALUES('";
+  head_ = "INSERT INTO `" + DoubleBackquotes(source) + "` VALUES('";
   stored_ = 0;
-  const bool complete = StoreRows(source, head, n);
-  if (row_pending_) BuildInsert(head);
-  return complete;
+  return StoreRows(source, head_, n);
 }
 
 bool ToParadox::StoreRows(const std::string& source, const std::string& head, int64_t n) {

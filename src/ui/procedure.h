@@ -36,6 +36,9 @@ class Procedure {
   // From now on every dialog ends with "sql: " and the text `*statement`
   // holds when the failure is shown. The pointee must outlive the procedure.
   void ShowStatement(const std::string* statement) { statement_ = statement; }
+  // Called before each dialog, so that a statement built only when it is
+  // quoted (a large row's, say) is complete by then.
+  void BeforeShowing(std::function<void()> settle) { settle_ = std::move(settle); }
 
   // Runs one step; a failure shows the dialog and is then forgotten.
   void Step(int line, const std::function<Status()>& step);
@@ -61,6 +64,7 @@ class Procedure {
   std::string tag_;
   std::string prefix_;
   const std::string* statement_ = nullptr;
+  std::function<void()> settle_;
   int failures_ = 0;
 };
 

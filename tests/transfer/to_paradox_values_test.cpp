@@ -112,6 +112,27 @@ TEST_F(ToParadoxValuesTest, LongTextsBinaryAndEmptyValues) {
   EXPECT_EQ(ours.fields[1].type, paradox::FieldType::kBinary);
 }
 
+// Values of a megabyte and more are handed on whole rather than copied at
+// each step; they must arrive like any other, beside small ones, wherever
+// their column stands (also one named rowid, which hides the row's own).
+TEST_F(ToParadoxValuesTest, ValuesOfMegabytesArriveWhole) {
+  const std::string mb = "1100000";
+  MakePgTable("tx_huge", "id int4, t text, by bytea, tail text",
+              {"1, repeat('x', " + mb + ") || 'end', decode(repeat('5a00', " + mb + "), 'hex'), 'a'",
+               "2, 'small', '\\x01', NULL",
+               "3, repeat('é', " + mb + "), NULL, repeat('t', " + mb + ")",
+               "4, NULL, decode(repeat('ff', 10), 'hex'), ''"});
+  MakePgTable("tx_rowid", "rowid int4, v text", {"7, repeat('r', " + mb + ")", "8, 'r'"});
+  SelectPostgres({"tx_huge", "tx_rowid"});
+  EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
+  const std::string huge = (folder_ / "tx_huge.db").string();
+  const Rows source = PgRows("SELECT * FROM tx_huge");
+  ExpectSameValues(ReadOurs(huge), source);
+  EXPECT_EQ(ReadOurs(huge).fields[1].type, paradox::FieldType::kMemo);
+  ExpectSameValues(ReadOurs((folder_ / "tx_rowid.db").string()),
+                   PgRows("SELECT * FROM tx_rowid"));
+}
+
 TEST_F(ToParadoxValuesTest, ARowNoFieldCanHoldFailsAloneWithItsColumnNamed) {
   MakePgTable("tx_cp", "id int4, name text", {"1, 'Grüße'", "2, '漢字'", "3, 'ok'"});
   SelectPostgres({"tx_cp"});
