@@ -21,15 +21,19 @@ namespace corvane::cli {
 namespace {
 
 constexpr const char* kDropUsage =
-    "Usage: corvane-cli drop (--postgres | --paradox FOLDER) [login options] TABLE...\n"
+    "Usage: corvane-cli drop (--postgres | --paradox FOLDER) [login options] [--verbose]\n"
+    "                        TABLE...\n"
     "Deletes the named tables. A Paradox name means the table file spelled so, else\n"
     "the one table whose name matches ignoring case; the table goes with its memo,\n"
     "index, form, report and other family files. A name that means several tables,\n"
-    "or none, is refused (exit 2); a table another program has open is left alone.\n";
+    "or none, is refused (exit 2); a table another program has open is left alone.\n"
+    "A very long failure text is shown by its start and end; --verbose shows it whole.\n";
 constexpr const char* kRenameUsage =
-    "Usage: corvane-cli rename (--postgres | --paradox FOLDER) [login options] OLD NEW\n"
+    "Usage: corvane-cli rename (--postgres | --paradox FOLDER) [login options] [--verbose]\n"
+    "                          OLD NEW\n"
     "Renames one table. A Paradox table takes its family files along; a name\n"
-    "another table already has is refused, as is a table another program has open.\n";
+    "another table already has is refused, as is a table another program has open.\n"
+    "A very long failure text is shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const char* command, const char* usage, const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli %s: %s\n", command, problem.c_str());
@@ -39,17 +43,20 @@ int Usage(const char* command, const char* usage, const std::string& problem) {
 
 struct Request {
   bool postgres = false;
+  bool verbose = false;  // failure texts whole
   ConnectionSettings settings;
   std::vector<std::string> names;  // the positional words
 };
 
 // The side and the names; an error text for bad usage.
 Result<Request> ParseRequest(int argc, char** argv) {
-  Result<Options> parsed = ParseOptions(argc, argv, LoginOptionNames(), {"postgres", "help"});
+  Result<Options> parsed =
+      ParseOptions(argc, argv, LoginOptionNames(), {"postgres", "help", "verbose"});
   if (!parsed.ok()) return parsed.status();
   const Options& options = parsed.value();
   Request r;
   r.postgres = options.Has("postgres");
+  r.verbose = options.Has("verbose");
   if (r.postgres == options.Get("paradox").has_value()) {
     return Status::InvalidArgument("give exactly one of --postgres and --paradox FOLDER");
   }
@@ -152,6 +159,7 @@ int FillAndSelect(const Request& r, const std::vector<std::string>& names,
 int Run(const Request& r, const std::vector<std::string>& names, const std::string& answer) {
   ConsoleDialogs dialogs;
   dialogs.prompt_answer = answer;
+  dialogs.verbose = r.verbose;
   ui::MemoryTableList postgres, paradox;
   ui::MemoryTableList& list = r.postgres ? postgres : paradox;
   if (int refused = FillAndSelect(r, names, list); refused != 0) return refused;
