@@ -107,13 +107,33 @@ RowShape ShapeFor(const std::vector<ColumnDef>& columns, bool large_values) {
   return shape;
 }
 
-std::string SelectInInsertOrder(const std::string& table, const RowShape& shape = {}) {
-  return "SELECT " + shape.Text() + " FROM " + QuoteSqliteName(table) + " AS t ORDER BY t.rowid";
+// The name a row's number goes by in a table of `names`: each of SQLite's
+// names for it yields to a column of that name. "" when columns take all.
+template <typename Names>
+std::string RowNumberName(const Names& names) {
+  for (std::string_view alias : {"rowid", "_rowid_", "oid"}) {
+    const bool taken = std::any_of(names.begin(), names.end(), [&](const auto& n) {
+      const std::string& name = n.name;
+      return std::equal(name.begin(), name.end(), alias.begin(), alias.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+      });
+    });
+    if (!taken) return std::string(alias);
+  }
+  return "";
 }
-std::string SelectInKeyOrder(const std::string& table, const RowShape& shape) {
+
+// A rowid table scanned whole comes in row number order anyway.
+std::string SelectInInsertOrder(const std::string& table, const std::string& row,
+                                const RowShape& shape = {}) {
+  return "SELECT " + shape.Text() + " FROM " + QuoteSqliteName(table) + " AS t" +
+         (row.empty() ? "" : " ORDER BY t." + row);
+}
+std::string SelectInKeyOrder(const std::string& table, const std::string& row,
+                             const RowShape& shape) {
   // The key table leads, read in its own order: nothing left to sort.
   return "SELECT " + shape.Text() + " FROM corvane_sort.keys AS k CROSS JOIN main." +
-         QuoteSqliteName(table) + " AS t ON t.rowid = k.r ORDER BY k.k";
+         QuoteSqliteName(table) + " AS t ON t." + row + " = k.r ORDER BY k.k";
 }
 
 // Appends the value of column `c` of the current row of `st` to `batch`.
@@ -148,7 +168,10 @@ class KeySort {
  public:
   explicit KeySort(StagingDb& db) : db_(db), path_(KeySortPath(db.path())) {}
   ~KeySort() {
-    if (attached_) (void)db_.Exec("DETACH DATABASE corvane_sort");
+    if (attached_) {
+      (void)db_.Commit();  // the export holds no transaction of its own; a detach needs none
+      (void)db_.Exec("DETACH DATABASE corvane_sort");
+    }
     std::error_code ec;
     fs::remove(path_, ec);
   }
@@ -339,7 +362,7 @@ Result<paradox::SchemaChooser> Learn(StagingDb& db, const std::string& table,
   std::vector<std::string_view> texts(columns.size());
   const RowShape shape = ShapeFor(columns, true);  // filled elsewhere: any value may be large
   CORVANE_RETURN_IF_ERROR(
-      ForEachRow(db, table, SelectInInsertOrder(table, shape), shape, columns.size(), {},
+      ForEachRow(db, table, SelectInInsertOrder(table, RowNumberName(columns), shape), shape, columns.size(), {},
                  [&](const auto& row) {
         for (size_t i = 0; i < row.size(); ++i) texts[i] = row[i].null ? "" : row[i].text;
         chooser.Observe(std::span<const std::string_view>(texts));
@@ -369,9 +392,10 @@ Status ForEachKey(StagingDb& db, const std::string& table,
                   const std::vector<paradox::FieldInfo>& fields, const std::vector<size_t>& key,
                   int code_page, std::string& why, const KeyFn& fn) {
   std::string bytes;
-  std::string select = "SELECT rowid";
+  const std::string row_number = RowNumberName(fields);
+  std::string select = "SELECT " + row_number;
   for (size_t k : key) select += ", " + QuoteSqliteName(fields[k].name);
-  select += " FROM " + QuoteSqliteName(table) + " ORDER BY rowid";
+  select += " FROM " + QuoteSqliteName(table) + " ORDER BY " + row_number;
   return ForEachRowHere(
       db, table, select, key.size() + 1, [&](const std::vector<paradox::Cell>& row) -> Status {
         bytes.clear();
@@ -389,7 +413,7 @@ Status ForEachKey(StagingDb& db, const std::string& table,
           }
           bytes += part;
         }
-        return fn(std::stoll(row[0].text), bytes);
+        return fn(std::strtoll(row[0].text.c_str(), nullptr, 10), bytes);
       });
 }
 
@@ -419,6 +443,10 @@ Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
     out.why_not = keyable.message();
     return out;
   }
+  if (RowNumberName(fields).empty()) {
+    out.why_not = "its columns named rowid, _rowid_ and oid leave the rows no number to sort by";
+    return out;
+  }
   // Tables often arrive in key order: one pass tells, with nothing stored.
   std::string previous;
   bool first = true, ascending = true;
@@ -436,9 +464,9 @@ Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
     return out;
   }
   CORVANE_RETURN_IF_ERROR(sort.Open());
-  CORVANE_RETURN_IF_ERROR(db.BeginIfNeeded());
   auto insert = db.Prepare("INSERT INTO corvane_sort.keys VALUES(?1, ?2)");
   if (!insert.ok()) return insert.status();
+  CORVANE_RETURN_IF_ERROR(db.BeginIfNeeded());
   const std::string twice = "some rows share the same key value";
   // Keys are sorted here in batches of bounded size, so each batch goes
   // into the key table in one ordered sweep rather than a random page a row.
@@ -537,7 +565,8 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
 
   const std::vector<size_t> key = KeyColumns(*columns);
   const RowShape shape = ShapeFor(*columns, large_values);
-  std::string select = SelectInInsertOrder(e.source, shape);
+  const std::string row_number = RowNumberName(*columns);
+  std::string select = SelectInInsertOrder(e.source, row_number, shape);
   std::vector<size_t> order;  // staging column i -> field order[i]
   std::optional<KeySort> sort;  // lives until the rows are written
   if (!key.empty()) {
@@ -556,7 +585,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
         reordered.push_back(fields[fields_from[place]]);
       }
       fields = std::move(reordered);
-      if (!sorted->in_order) select = SelectInKeyOrder(e.source, shape);
+      if (!sorted->in_order) select = SelectInKeyOrder(e.source, row_number, shape);
     } else if (note) {
       *note = e.target + " was written without a key: " + sorted->why_not + ".";
     }

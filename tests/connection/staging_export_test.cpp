@@ -202,17 +202,23 @@ TEST_F(StagingExportTest, KeyedExportsSortInAScratchFileThatNeverStays) {
     std::vector<const char*> keys;  // in insert order
     std::vector<std::string> written;
     int key_fields;
-    const char* note;  // part of it; "" for none
+    const char* note;         // part of it; "" for none
+    const char* other = "v";  // the other column's name
+    bool keyed = true;
   };
   const Case cases[] = {
       {"sorted", {"30", "-1", "2"}, {"-1", "2", "30"}, 1, ""},
       {"inorder", {"1", "2"}, {"1", "2"}, 1, ""},
       {"twice", {"2", "1", "2"}, {"2", "1", "2"}, 0, "share the same key"},
+      // A column may take the name SQLite gives the row number.
+      {"hidden", {"3", "1", "2"}, {"1", "2", "3"}, 1, "", "rowid"},
+      {"unkeyed", {"3", "1", "2"}, {"3", "1", "2"}, 0, "", "RowId", false},
   };
   const fs::path sort_file = scratch_.File("dbtemp.mdb-keysort");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Run(std::string("CREATE TABLE `") + c.name + "`(`v` ALPHA(4),`k` LONG,PRIMARY KEY(`k`))");
+    Run(std::string("CREATE TABLE `") + c.name + "`(`" + c.other + "` ALPHA(4),`k` LONG" +
+        (c.keyed ? ",PRIMARY KEY(`k`))" : ")"));
     for (const char* k : c.keys) {
       Run(std::string("INSERT INTO `") + c.name + "` VALUES('v" + k + "', '" + k + "')");
     }
