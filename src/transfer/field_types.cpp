@@ -1,5 +1,6 @@
 #include "transfer/field_types.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -132,6 +133,9 @@ const Value& IfNull(const Value& value, const Value& replacement) {
 
 const std::string& ValueText(const Value& value) { return IfNull(value, EmptyText()).text(); }
 
+// From this size on a value's quotes are counted to size its statement.
+constexpr size_t kCountedQuotes = size_t{1} << 20;
+
 std::string QuotePostgresName(std::string_view name) {
   std::string quoted;
   quoted.reserve(name.size() + 2);
@@ -190,6 +194,18 @@ std::string RowStatement(std::string_view head, const RecordSet& rows) {
 }
 
 void BuildRowStatement(std::string& out, std::string_view head, const std::vector<Value>& values) {
+  // Sized once: growing by doubling would hold a large value's text twice
+  // (and reserve room for a third) while it is copied over.
+  size_t size = head.size() + 1;
+  for (const Value& v : values) {
+    const std::string& text = ValueText(v);
+    size += text.size() + 8;
+    if (text.size() >= kCountedQuotes) size += static_cast<size_t>(std::count(text.begin(), text.end(), '\''));
+  }
+  if (size > out.capacity()) {
+    out.clear();
+    out.reserve(size);
+  }
   RowStatementBuilder builder(out);
   builder.Begin(head);
   for (const Value& v : values) builder.Add(v);

@@ -48,6 +48,7 @@ namespace corvane::transfer {
 namespace {
 
 constexpr const char* kTag = "Form2.PushButton4_Click";
+constexpr size_t kLargeValue = size_t{1} << 20;
 constexpr int kCommandTimeoutS = 5000;
 constexpr int kConnectionTimeoutS = 5000;
 const Status kNoResult = Status::Internal("The server gave no result for the statement.");
@@ -92,7 +93,7 @@ class ToPostgres {
   void SendRows(const std::string& table, RecordSet* rows);
   bool Bulk() const { return options_.multi_row && created_ && !numeric_.empty(); }
   bool FillBatch(RecordSet& rows, int64_t first, int64_t end);
-  void StartCopy(size_t planned_rows);
+  void StartCopy(size_t planned_rows, bool large_row = false);
   size_t SendBatch(int64_t first, int64_t total);
   std::vector<Status> RunBatch();
   Status EndCopy();
@@ -439,10 +440,13 @@ bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
       if (batch_used_ == values_.size()) values_.emplace_back();
       std::vector<Value>& row = values_[batch_used_];
       row.resize(static_cast<size_t>(columns));
+      bool large = false;
       for (int c = 0; c < columns; ++c) {
         rows.TakeFieldValue(c, row[static_cast<size_t>(c)]);
         bytes += row[static_cast<size_t>(c)].text().size() + sizeof(Value);
+        large = large || row[static_cast<size_t>(c)].text().size() >= kLargeValue;
       }
+      if (large && !copy_ && copy_status_.ok() && end - first == 1) StartCopy(1, true);
       if (copy_ && copy_status_.ok()) copy_status_ = copy_->Add(row);
       slots_.push_back({static_cast<int>(batch_used_++), Status::Ok()});
     }
@@ -453,11 +457,14 @@ bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
   return true;
 }
 
-// A batch of one row goes as its own statement, as the reference does.
-void ToPostgres::StartCopy(size_t planned_rows) {
+// A batch of one row goes as its own statement, as the reference does,
+// unless a value of it is large: its statement text would hold the value
+// again, and libpq another two copies, where a copy streams it in pieces.
+// Should the copy fail, the row is replayed as its statement all the same.
+void ToPostgres::StartCopy(size_t planned_rows, bool large_row) {
   copy_.reset();
   copy_status_ = Status::Ok();
-  if (!Bulk() || !driver_copies_ || planned_rows < 2) return;
+  if (!Bulk() || !driver_copies_ || (planned_rows < 2 && !large_row)) return;
   auto copy = postgres_.BeginCopy(QuotePostgresName(table_), static_cast<int>(numeric_.size()),
                                   CopyEmpty::kNull);
   if (copy.ok()) {

@@ -132,6 +132,32 @@ TEST_F(ValuesTest, WriterTablesArriveInTheirTextForms) {
   }
 }
 
+// A table of one row whose values run to megabytes goes by COPY, which
+// streams them, rather than as one INSERT: what arrives is the same.
+TEST_F(ValuesTest, OneRowOfMegabytesArrivesWhole) {
+  using paradox::FieldType;
+  const std::vector<paradox::FieldInfo> fields = {{"MEMO", FieldType::kMemo, 20, 0},
+                                                  {"BINARY", FieldType::kBinary, 20, 0},
+                                                  {"ALPHA", FieldType::kAlpha, 10, 0}};
+  std::string memo = std::string(3 << 19, 'm') + "\t'\\\r\n\xC3\xA9";
+  std::string hex = "\\x";
+  for (int i = 0; i < (1 << 20) + 3; ++i) hex += "00ff275c"[(i % 4) * 2], hex += "00ff275c"[(i % 4) * 2 + 1];
+  const std::vector<std::string> texts = {memo, hex, "it's"};
+  auto writer = paradox::TableWriter::Create((folder_ / "TOPG_BIG.db").string(), fields);
+  ASSERT_TRUE(writer.ok()) << writer.status().message();
+  std::vector<paradox::Cell> row;
+  for (const std::string& t : texts) row.push_back({false, t});
+  ASSERT_TRUE((*writer)->Append(row).ok());
+  ASSERT_TRUE((*writer)->Finish(paradox::TableWriter::Replace::kNever).ok());
+
+  SelectParadox({"TOPG_BIG"});
+  EXPECT_EQ(Send().failures, 0) << (fake_.dialogs.Failures().empty() ? ""
+                                                                     : fake_.dialogs.Failures()[0]);
+  Rows stored = PgRows("SELECT * FROM \"TOPG_BIG\"");
+  ASSERT_EQ(stored.size(), 1u);
+  for (size_t c = 0; c < texts.size(); ++c) EXPECT_TRUE(stored[0][c].text() == texts[c]) << c;
+}
+
 // The set-based INSERT stores what single-row INSERTs store, value for value.
 TEST_F(ValuesTest, SetInsertStoresWhatRowStatementsStore) {
   const std::vector<std::string> tables = {"TOPG_SET_A", "TOPG_SET_B"};
