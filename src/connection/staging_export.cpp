@@ -361,13 +361,14 @@ Result<paradox::SchemaChooser> Learn(StagingDb& db, const std::string& table,
   paradox::SchemaChooser chooser(std::move(defs), code_page);
   std::vector<std::string_view> texts(columns.size());
   const RowShape shape = ShapeFor(columns, true);  // filled elsewhere: any value may be large
-  CORVANE_RETURN_IF_ERROR(
-      ForEachRow(db, table, SelectInInsertOrder(table, RowNumberName(columns), shape), shape, columns.size(), {},
-                 [&](const auto& row) {
-        for (size_t i = 0; i < row.size(); ++i) texts[i] = row[i].null ? "" : row[i].text;
-        chooser.Observe(std::span<const std::string_view>(texts));
-        return Status::Ok();
-      }));
+  CORVANE_RETURN_IF_ERROR(ForEachRow(db, table,
+                                     SelectInInsertOrder(table, RowNumberName(columns), shape),
+                                     shape, columns.size(), {}, [&](const auto& row) {
+                                       for (size_t i = 0; i < row.size(); ++i)
+                                         texts[i] = row[i].null ? "" : row[i].text;
+                                       chooser.Observe(std::span<const std::string_view>(texts));
+                                       return Status::Ok();
+                                     }));
   return chooser;
 }
 
@@ -494,12 +495,12 @@ Result<KeyOrder> SortByKey(StagingDb& db, const std::string& table,
     batch_bytes = 0;
     return Status::Ok();
   };
-  Status filled = ForEachKey(
-      db, table, fields, key, code_page, out.why_not, [&](int64_t rowid, const std::string& k) {
-        batch.emplace_back(k, rowid);
-        batch_bytes += k.size() + sizeof(batch[0]);
-        return batch_bytes >= kBatchBytes ? flush() : Status::Ok();
-      });
+  Status filled = ForEachKey(db, table, fields, key, code_page, out.why_not,
+                             [&](int64_t rowid, const std::string& k) {
+                               batch.emplace_back(k, rowid);
+                               batch_bytes += k.size() + sizeof(batch[0]);
+                               return batch_bytes >= kBatchBytes ? flush() : Status::Ok();
+                             });
   if (filled.ok() && out.why_not.empty()) filled = flush();
   Status committed = db.Commit();
   if (!out.why_not.empty()) return out;

@@ -2,6 +2,8 @@
 // (an independent implementation) with the index in use, every level-1
 // entry points at the block holding its key, and our checker tells a good
 // index from a damaged one.
+#include "paradox/primary_index.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -14,7 +16,6 @@
 #include <vector>
 
 #include "paradox/field_encode.h"
-#include "paradox/primary_index.h"
 #include "paradox/table_reader.h"
 #include "paradox/table_writer.h"
 #include "pxlib_index.h"

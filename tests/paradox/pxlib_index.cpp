@@ -47,15 +47,15 @@ std::string PxlibIndexProblem(const std::string& db, const std::string& px, int 
   size_t first = 0;
   for (size_t i = 0; i < read.entries.size(); ++i) {
     const pxpindex_t& e = read.entries[i];
-    const std::string where = "entry " + std::to_string(i + 1) + " (block " +
-                              std::to_string(e.blocknumber) + ")";
+    const std::string where =
+        "entry " + std::to_string(i + 1) + " (block " + std::to_string(e.blocknumber) + ")";
     if (e.blocknumber != static_cast<int>(i + 1)) return where + " is out of block order";
     if (first >= read.record_keys.size()) return where + " lies past the last record";
     if (read.keys[i] != read.record_keys[first]) return where + " does not hold its block's key";
     first += static_cast<size_t>(e.numrecords);
   }
-  if (first != read.record_keys.size()) return "the entries count " + std::to_string(first) +
-                                               " records";
+  if (first != read.record_keys.size())
+    return "the entries count " + std::to_string(first) + " records";
   return "";
 }
 

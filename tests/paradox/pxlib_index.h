@@ -13,8 +13,8 @@ namespace corvane::paradox::testing {
 
 struct PxIndexed {
   std::string error;
-  std::vector<pxpindex_t> entries;  // level 1 only; data pointers not kept
-  std::vector<std::string> keys;    // key bytes of those entries
+  std::vector<pxpindex_t> entries;       // level 1 only; data pointers not kept
+  std::vector<std::string> keys;         // key bytes of those entries
   std::vector<std::string> record_keys;  // the key bytes of every record read
   int records = 0;                       // as its header counts them
 };

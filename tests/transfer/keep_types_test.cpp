@@ -33,8 +33,8 @@ class KeepTypesTest : public ToParadoxTest {
     std::vector<std::string> out;
     for (const auto& r : PgRows("SELECT format_type(atttypid, atttypmod) || ' ' || "
                                 "COALESCE(col_description(attrelid, attnum), '') FROM "
-                                "pg_attribute WHERE attrelid = '\"" + table +
-                                "\"'::regclass AND attnum > 0 ORDER BY attnum")) {
+                                "pg_attribute WHERE attrelid = '\"" +
+                                table + "\"'::regclass AND attnum > 0 ORDER BY attnum")) {
       out.push_back(r[0].text());
     }
     return out;
@@ -284,7 +284,8 @@ TEST_F(KeepTypesTest, RealTablesKeepTheirFieldsAndKeyBothWays) {
       fs::copy_file(file.path(), folder_ / (name + file.path().extension().string()));
     }
     const ReadTable before = ReadOurs((folder_ / (name + sample.extension().string())).string());
-    auto info = paradox::TableReader::ReadInfo((folder_ / (name + sample.extension().string())).string());
+    auto info =
+        paradox::TableReader::ReadInfo((folder_ / (name + sample.extension().string())).string());
     ASSERT_TRUE(info.ok());
 
     fake_.dialogs.shown.clear();
@@ -332,9 +333,8 @@ TEST_F(KeepTypesTest, RealTablesKeepTheirFieldsAndKeyBothWays) {
     EXPECT_EQ(paradox::CheckPrimaryIndex(*written)->problem, "");
     int key_size = 0;
     for (int i = 0; i < written->key_fields; ++i) key_size += written->fields[i].size;
-    EXPECT_EQ(paradox::testing::PxlibIndexProblem(db, (folder_ / (back + ".px")).string(),
-                                                  key_size),
-              "");
+    EXPECT_EQ(
+        paradox::testing::PxlibIndexProblem(db, (folder_ / (back + ".px")).string(), key_size), "");
   }
 }
 

@@ -18,6 +18,8 @@
 
 #include "catalog/paradox_catalog.h"
 #include "connection/connection_strings.h"
+#include "paradox/primary_index.h"
+#include "paradox/table_reader.h"
 #include "to_paradox_fixture.h"
 
 extern char** environ;
@@ -324,6 +326,65 @@ TEST_F(ToParadoxFaultTest, AFullDiskFailsTheTableOnceAndKeepsTheOldOne) {
   // Both still work once there is room.
   EXPECT_EQ(Run({"--trim-long-names", "--overwrite", "txfull_xa"}, &out, small_program), 0) << out;
   EXPECT_EQ(Version("txfull_x", 20), "a");
+}
+
+// Keyed copies killed or stopped at random moments, their rows sorted on
+// the way: the table stays whole, old or new, with an index that agrees,
+// and no scratch file stays once a run ends or the next one starts.
+TEST_F(ToParadoxFaultTest, KeyedCopiesKilledAtRandomMomentsLeaveWholeKeyedTables) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  constexpr int kKeyedRows = 60000;
+  for (char v : {'a', 'b'}) {
+    const std::string name = std::string("txkkill_") + v;
+    MakePgTable(name, "id int4 PRIMARY KEY, memo text, label text");
+    Pg("INSERT INTO " + name + " SELECT g, '" + std::string(1, v) +
+       "' || repeat('m', 300) || g, 'row ' || g FROM generate_series(1, " +
+       std::to_string(kKeyedRows) + ") g ORDER BY md5(g::text)");
+  }
+  auto args = [](char v) {
+    return std::vector<std::string>{"--keep-types", "--trim-long-names", "--overwrite",
+                                    std::string("txkkill_") + v};
+  };
+  const fs::path scratch = program_ / "dbtemp.mdb-keysort";
+  auto whole = [&]() -> std::string {
+    auto info = paradox::TableReader::ReadInfo((folder_ / "txkkill_.db").string());
+    if (!info.ok()) return info.status().message();
+    if (info->key_fields != 1) return "not keyed";
+    auto index = paradox::CheckPrimaryIndex(*info);
+    if (!index.ok() || !index->problem.empty()) return "index: " + index->problem;
+    return Version("txkkill_", kKeyedRows);
+  };
+  const auto t0 = Clock::now();
+  std::string out;
+  ASSERT_EQ(Run(args('a'), &out), 0) << out;
+  const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+  ASSERT_EQ(whole(), "a");
+  EXPECT_FALSE(fs::exists(scratch));
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int64_t> moment(0, full.count());
+  char now = 'a';
+  for (int signal : {SIGTERM, SIGTERM, SIGKILL, SIGKILL}) {  // stopped ones first: nothing left yet
+    const pid_t pid = Start(args(now == 'a' ? 'b' : 'a'), program_ / "killed.log");
+    const auto at = std::chrono::milliseconds(moment(random));
+    std::this_thread::sleep_for(at);
+    ::kill(pid, signal);
+    Wait(pid);
+    SCOPED_TRACE("signal " + std::to_string(signal) + " after " + std::to_string(at.count()) +
+                 " ms: " + Text(program_ / "killed.log"));
+    if (signal == SIGTERM) {
+      EXPECT_FALSE(fs::exists(scratch));
+    }
+    Listed();  // puts back what a killed run set aside
+    EXPECT_EQ(Hidden(), std::vector<std::string>{});
+    const std::string version = whole();
+    ASSERT_TRUE(version == "a" || version == "b") << version;
+    now = version[0];
+  }
+  ASSERT_EQ(Run(args(now == 'a' ? 'b' : 'a'), &out), 0) << out;
+  EXPECT_EQ(whole(), std::string(1, now == 'a' ? 'b' : 'a'));
+  EXPECT_FALSE(fs::exists(scratch));
 }
 
 // A keyed table sorts its rows in a scratch file beside the staging file;
