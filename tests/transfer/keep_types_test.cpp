@@ -163,6 +163,16 @@ TEST_F(KeepTypesTest, KeysComeFirstOrAreDroppedWithOneMessageSayingWhy) {
        "",
        1252,
        "DBWINUS0"},
+      // Text keys go by their bytes: past 0x7F too.
+      {"KT_ACC",
+       "k text PRIMARY KEY",
+       {"'\u00e9'", "'z'", "'a'"},
+       1,
+       "k",
+       FieldType::kAlpha,
+       "",
+       1252,
+       "DBWINUS0"},
       // The code page the text needs is the one the key is compared in.
       {"KT_CYR",
        "n integer PRIMARY KEY, t text",
