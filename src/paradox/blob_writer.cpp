@@ -64,8 +64,8 @@ Result<uint32_t> BlobWriter::AddSingle(std::string_view blob) {
   StoreLe32(head + 3, static_cast<uint32_t>(blob.size()));
   StoreLe16(head + 7, kFreshModification);
   const uint64_t offset = end_;
-  CORVANE_RETURN_IF_ERROR(file_->WriteAt(offset, head, sizeof head));
-  CORVANE_RETURN_IF_ERROR(file_->WriteAt(offset + kMbSingleHeader, blob.data(), blob.size()));
+  CORVANE_RETURN_IF_ERROR(writes_.Write(offset, head, sizeof head));
+  CORVANE_RETURN_IF_ERROR(writes_.Write(offset + kMbSingleHeader, blob.data(), blob.size()));
   end_ += units * kMbUnit;  // the padding is made by Finish's resize or later writes
   return static_cast<uint32_t>(offset) | kMbSingleSlotIndex;
 }
@@ -106,11 +106,12 @@ Status BlobWriter::OpenSubBlock() {
 Status BlobWriter::FlushSubBlock() {
   if (!sub_open_) return Status::Ok();
   sub_open_ = false;
-  return file_->WriteAt(sub_offset_, sub_.data(), sub_.size());
+  return writes_.Write(sub_offset_, sub_.data(), sub_.size());
 }
 
 Status BlobWriter::Finish() {
   CORVANE_RETURN_IF_ERROR(FlushSubBlock());
+  CORVANE_RETURN_IF_ERROR(writes_.Flush());
   return file_->Resize(end_);
 }
 

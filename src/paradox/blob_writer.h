@@ -8,10 +8,12 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "base/status.h"
 #include "paradox/format.h"
+#include "paradox/gathered_writes.h"
 #include "paradox/temp_file.h"
 
 namespace corvane::paradox {
@@ -50,6 +52,7 @@ class BlobWriter {
   uint64_t sub_offset_ = 0;
   int sub_slots_used_ = 0;
   int sub_next_chunk_ = 0;
+  GatheredWrites writes_{*file_};  // a failed write may surface at a later Add
 };
 
 // The 4096-byte header block of a fresh .mb file.

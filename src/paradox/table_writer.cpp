@@ -15,6 +15,7 @@
 #include "paradox/code_page.h"
 #include "paradox/companion_files.h"
 #include "paradox/field_encode.h"
+#include "paradox/gathered_writes.h"
 #include "paradox/header_encode.h"
 #include "paradox/temp_file.h"
 
@@ -177,6 +178,7 @@ Status TableWriter::WriteHeader() {
     auto file = TempFile::Create(db_path_);
     if (!file.ok()) return file.status();
     db_file_ = std::move(file.value());
+    db_writes_ = std::make_unique<GatheredWrites>(*db_file_);
     if (std::any_of(fields_.begin(), fields_.end(),
                     [](const FieldInfo& f) { return IsBlobType(f.type); })) {
       auto mb_file = TempFile::Create(mb_path_);
@@ -186,7 +188,7 @@ Status TableWriter::WriteHeader() {
       mb_ = std::move(mb.value());
     }
   }
-  return db_file_->WriteAt(0, bytes.data(), bytes.size());
+  return db_writes_->Write(0, bytes.data(), bytes.size());
 }
 
 Status TableWriter::FieldError(size_t index, const CellView& cell, const Status& why) const {
@@ -319,7 +321,7 @@ Status TableWriter::FlushBlock(bool last) {
   std::fill(block_.begin() + kBlockHeaderSize + static_cast<size_t>(in_block_) * record_size_,
             block_.end(), 0);
   const uint64_t at = static_cast<uint64_t>(header_size_) + uint64_t{blocks_} * block_size_;
-  CORVANE_RETURN_IF_ERROR(db_file_->WriteAt(at, block_.data(), block_.size()));
+  CORVANE_RETURN_IF_ERROR(db_writes_->Write(at, block_.data(), block_.size()));
   ++blocks_;
   in_block_ = 0;
   return Status::Ok();
@@ -336,6 +338,7 @@ Status TableWriter::Finish(Replace replace, const std::function<Status()>& befor
   Status st = broken_;
   if (st.ok() && in_block_ > 0) st = FlushBlock(true);
   if (st.ok()) st = WriteHeader();
+  if (st.ok()) st = db_writes_->Flush();
   if (st.ok() && mb_) st = mb_->Finish();
   if (st.ok() && key_fields_ > 0) st = WriteIndex();
   if (st.ok()) st = db_file_->Sync();
@@ -416,6 +419,7 @@ void TableWriter::Abandon() {
   done_ = true;
   mb_.reset();
   px_file_.reset();
+  db_writes_.reset();  // writes to db_file_
   db_file_.reset();
 }
 

@@ -35,6 +35,7 @@
 namespace corvane::paradox {
 
 class BlobWriter;
+class GatheredWrites;
 class TempFile;
 
 class TableWriter {
@@ -104,6 +105,7 @@ class TableWriter {
   int code_page_ = 1252;
   int record_size_ = 0, block_size_ = 0, per_block_ = 0, header_size_ = 0;
   std::unique_ptr<TempFile> db_file_;
+  std::unique_ptr<GatheredWrites> db_writes_;  // of db_file_; flushed before it is synced
   std::unique_ptr<BlobWriter> mb_;
   std::unique_ptr<TempFile> px_file_;
   int key_fields_ = 0;
