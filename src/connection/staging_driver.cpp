@@ -87,6 +87,7 @@ class StagingDriver : public Driver {
  private:
   struct InsertTarget {
     std::vector<ColumnDef> columns;
+    std::vector<char> datetime;  // per column: IsDateTimeColumn
     Stmt stmt;
   };
 
@@ -225,6 +226,7 @@ Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& ta
   if (!stmt.ok()) return stmt.status();
   InsertTarget& target = inserts_[key];
   target.columns = std::move(columns).value();
+  for (const ColumnDef& c : target.columns) target.datetime.push_back(staging::IsDateTimeColumn(c));
   target.stmt = std::move(stmt).value();
   return &target;
 }
@@ -245,7 +247,8 @@ Status StagingDriver::Bind(InsertTarget& target, const std::string& table, Row v
       sqlite3_bind_null(stmt, index);
       continue;
     }
-    auto stored = staging::StagingValue(table, target.columns[i], *values[i], pages);
+    auto stored = staging::StagingValue(table, target.columns[i], target.datetime[i] != 0,
+                                        *values[i], pages);
     if (!stored.ok()) return stored.status();
     const std::string_view v = stored.value();
     stored_[i] = v;

@@ -21,6 +21,12 @@ namespace corvane::staging {
 // date or date and time.
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
                                       std::string_view value, paradox::CodePageChoice& pages);
+// The same with the column's kind told once (IsDateTimeColumn) rather than
+// read from its type word for every value.
+Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
+                                      bool datetime, std::string_view value,
+                                      paradox::CodePageChoice& pages);
+bool IsDateTimeColumn(const ColumnDef& column);
 
 // The user's agreement, for as long as this object lives, that an export
 // may replace table `table` of `folder`. Until then an export never

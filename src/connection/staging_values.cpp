@@ -42,8 +42,18 @@ bool IsDateOrDateTime(std::string_view value) {
 
 }  // namespace
 
+bool IsDateTimeColumn(const ColumnDef& column) {
+  return SplitTypeWord(column.type_word).word == "DATETIME";
+}
+
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
                                       std::string_view value, paradox::CodePageChoice& pages) {
+  return StagingValue(table, column, IsDateTimeColumn(column), value, pages);
+}
+
+Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
+                                      bool datetime, std::string_view value,
+                                      paradox::CodePageChoice& pages) {
   if (!utf8::IsAscii(value)) {
     Status admitted = pages.Admit(value);
     if (!admitted.ok()) {
@@ -52,7 +62,7 @@ Result<std::string_view> StagingValue(const std::string& table, const ColumnDef&
                                      admitted.message() + ".");
     }
   }
-  if (SplitTypeWord(column.type_word).word != "DATETIME") return value;
+  if (!datetime) return value;
   const std::string_view local = WithoutUtcOffset(value);
   if (!IsDateOrDateTime(local)) {
     return Status::InvalidArgument("Column `" + column.name + "` of `" + table + "`: '" +

@@ -183,6 +183,17 @@ void SchemaChooser::ObserveText(Stats& s, std::string_view text) const {
 
 void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
   if (!s.all_decimal) return;
+  // Most numbers are plain integers: the same findings without a Decimal.
+  if (auto v = ParsePlainInteger(text); v && !(text[0] == '-' && *v == 0)) {
+    uint64_t magnitude = *v < 0 ? 0 - static_cast<uint64_t>(*v) : static_cast<uint64_t>(*v);
+    if (s.all_long && magnitude > static_cast<uint64_t>(kLongMax)) s.all_long = false;
+    if (s.all_double && !DoubleHoldsExactly(text)) s.all_double = false;
+    size_t digits = 0;  // without leading zeros, as a Decimal counts them
+    for (; magnitude > 0; magnitude /= 10) ++digits;
+    s.max_int_digits = std::max(s.max_int_digits, digits);
+    s.scale = 0;  // no places
+    return;
+  }
   auto d = ParseDecimal(text);
   if (!d) {
     s.all_decimal = false;
