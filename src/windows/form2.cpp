@@ -94,17 +94,21 @@ void Form2::BuildControls() {
   ProgressBar1->setTextVisible(true);
   ProgressBar1->setAlignment(Qt::AlignCenter);
   ProgressBar1->setFormat(QString::fromLatin1(ui::kProgressRestText));
-  // In the strip under the Paradox side's buttons: no other control moves.
-  Check1 = Make<QCheckBox>(Frame2, QStringLiteral("Check1"), 240, 4020, 3330, 195);
+  // On the Paradox frame's bottom edge, like a caption, in the gap above
+  // the progress bar: no other control moves, and the frame cannot clip it.
+  Check1 = Make<QCheckBox>(this, QStringLiteral("Check1"), 4320, 4155, 3330, 300);
   Check1->setText(QStringLiteral("Keep field types and keys"));
   QFont small = Check1->font();
   small.setBold(false);
   small.setPointSizeF(7.5);
   Check1->setFont(small);
+  Check1->setAutoFillBackground(true);  // the edge stops at its sides
+  Check1->resize(Check1->sizeHint().width() + 4, Check1->height());
+  Check1->raise();
   auto stored = services_.store.Read(app::kApplication, app::kSection, kKeepTypesKey, "0");
   Check1->setChecked(stored.ok() && stored.value() == "1");
   Check1->setFocusPolicy(Qt::ClickFocus);  // the designed tab cycle stays as it is
-  layout_.Add(Check1, {Share::kNone, Share::kAll});  // stays under its side's buttons
+  layout_.Add(Check1, {Share::kHalf, Share::kAll});  // moves with the Paradox frame's edge
   PushButton[2] = MakeButton(this, "PushButton2", "< Back", 120, 4980, 3840);
   PushButton[12] = MakeButton(this, "PushButton12", "Help", 4080, 4980, 3840);
   // Below the lists everything moves down as the lists grow.

@@ -2,7 +2,6 @@
 // room without covering any control, and its state outlives the program.
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QPushButton>
 #include <QTest>
 
 #include "windows/flow.h"
@@ -20,17 +19,21 @@ TEST_F(GuiTest, KeepTypesBoxCoversNothingAndARestartKeepsItsState) {
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->text(), "Keep field types and keys");
     EXPECT_FALSE(box->isChecked());  // off by default
-    auto* frame = qobject_cast<QGroupBox*>(box->parentWidget());
-    ASSERT_NE(frame, nullptr);
-    EXPECT_EQ(frame->objectName(), "Frame2");
-    // At the designed size and enlarged, where the lists and buttons move.
+    // At the designed size and enlarged, where the lists and buttons move:
+    // whole (nothing clips it) and over no other control.
     for (int grow : {0, 300}) {
       w.form2().resize(w.form2().size() + QSize(grow, grow));
-      EXPECT_TRUE(frame->rect().contains(box->geometry())) << grow;
+      const QRect at(box->mapTo(&w.form2(), QPoint(0, 0)), box->size());
+      EXPECT_TRUE(w.form2().rect().contains(at)) << grow;
+      EXPECT_GE(box->width(), box->sizeHint().width());
+      EXPECT_GE(box->height(), box->sizeHint().height());
       for (QWidget* other : w.form2().findChildren<QWidget*>()) {
-        if (other == box || other->parentWidget() != frame) continue;
-        EXPECT_FALSE(other->geometry().intersects(box->geometry()))
-            << other->objectName().toStdString() << " " << grow;
+        if (other == box || other->isWindow() || qobject_cast<QGroupBox*>(other) ||
+            !other->isVisibleTo(&w.form2()) || other->parentWidget() == box) {
+          continue;
+        }
+        const QRect there(other->mapTo(&w.form2(), QPoint(0, 0)), other->size());
+        EXPECT_FALSE(there.intersects(at)) << other->objectName().toStdString() << " " << grow;
       }
     }
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
