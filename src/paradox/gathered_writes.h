@@ -23,7 +23,9 @@ class GatheredWrites {
     }
     if (size >= kMostGathered) {  // large: written as it is, never copied
       CORVANE_RETURN_IF_ERROR(Flush());
-      return file_.WriteAt(offset, data, size);
+      Status written = file_.WriteAt(offset, data, size);
+      Written(size);
+      return written;
     }
     if (pending_.empty()) offset_ = offset;
     pending_.append(static_cast<const char*>(data), size);
@@ -33,12 +35,24 @@ class GatheredWrites {
   Status Flush() {
     if (pending_.empty()) return Status::Ok();
     Status written = file_.WriteAt(offset_, pending_.data(), pending_.size());
+    Written(pending_.size());
     pending_.clear();
     return written;
   }
 
  private:
+  // The file is synced before it is placed: its writing to disk starts as
+  // it grows, so the sync at the end does not wait for all of it at once.
+  static constexpr uint64_t kWritebackBytes = uint64_t{8} << 20;
+  void Written(size_t size) {
+    unsynced_ += size;
+    if (unsynced_ < kWritebackBytes) return;
+    file_.StartWriteback();
+    unsynced_ = 0;
+  }
+
   TempFile& file_;
+  uint64_t unsynced_ = 0;
   std::string pending_;  // bytes to be written at offset_
   uint64_t offset_ = 0;
 };

@@ -169,6 +169,12 @@ Status TempFile::Resize(uint64_t size) {
   return Status::Ok();
 }
 
+void TempFile::StartWriteback() {
+#ifdef __linux__
+  (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 Status TempFile::Sync() {
   if (::fsync(fd_) != 0) return ErrnoStatus("Cannot write", target_, errno);
   return Status::Ok();

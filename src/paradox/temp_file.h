@@ -32,6 +32,10 @@ class TempFile {
   Status WriteAt(uint64_t offset, const void* data, size_t size);
   Status Resize(uint64_t size);
   Status Sync();
+  // Asks the system to start writing what was written so far to disk,
+  // without waiting, so that Sync later has little left to do. Only a
+  // hint: where there is no such call it does nothing.
+  void StartWriteback();
 
   // Renames the file to `target`. With `replace` false the rename fails
   // (leaving `target` as it was) when `target` exists, without a window in
