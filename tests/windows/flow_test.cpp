@@ -2,12 +2,14 @@
 // lists the load step fills, the buttons that work on them, closing.
 #include "windows/flow.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include "connection/connection.h"
 #include "paradox/pxlib_maker.h"
 #include "support/pg_env.h"
 #include "windows/gui_fixture.h"
@@ -259,8 +261,18 @@ TEST_F(FlowTest, TheSideButtonsReachTheirHandlers) {
   EXPECT_TRUE(dialogs.Failures().empty());
 
   ClickEntry(f.findChild<QListWidget*>("List2"), name);
+  f.findChild<QCheckBox*>("Check1")->click();  // keep field types and keys
   Click(&f, "PushButton4");  // "Send Table/s To PostgreSQL"
   EXPECT_TRUE(ui::ListContains(f.postgres_list(), name));
+  // The box reached the transfer: a Long field became integer, not numeric.
+  Connection c;
+  ASSERT_TRUE(c.Open(PostgresConnectionString(pg)).ok());
+  auto r = c.Execute("SELECT data_type FROM information_schema.columns WHERE table_name = '" +
+                     name + "' AND column_name = 'Code'");
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  ASSERT_FALSE((*r)->Eof());
+  EXPECT_EQ((*r)->FieldValue(0).text(), "integer");
+  c.Close();
   ClickEntry(f.findChild<QListWidget*>("List1"), name);
   Click(&f, "PushButton1");  // "Delete Table/s" on the PostgreSQL side
   EXPECT_FALSE(ui::ListContains(f.postgres_list(), name));
