@@ -353,9 +353,11 @@ class ConnectionKiller : public ui::ProgressBar {
     done_ = true;
     Connection c;
     if (!c.Open(connection_string_).ok()) return;
-    // The session that holds the copy's advisory lock on the table's name.
+    // The session that holds the copy's advisory lock on the table's name,
+    // waited for until it is gone, so the handler meets a dead session
+    // however busy the machine is.
     (void)c.Execute(
-        "SELECT pg_terminate_backend(pid) FROM pg_locks WHERE locktype = 'advisory' AND "
+        "SELECT pg_terminate_backend(pid, 10000) FROM pg_locks WHERE locktype = 'advisory' AND "
         "database = (SELECT oid FROM pg_database WHERE datname = current_database()) AND "
         "objid::bigint = (hashtext('topg_lost')::bigint & 4294967295)");
   }
