@@ -1,5 +1,6 @@
 // The handler's visible behaviour: questions, lists, progress, pointer and
 // failure dialogs, against the test PostgreSQL.
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -344,8 +345,11 @@ TEST_F(SendToPostgresTest, BatchingIsInvisibleInATableItCreated) {
 // Cuts the handler's PostgreSQL session once the bar passes 30%.
 class ConnectionKiller : public ui::ProgressBar {
  public:
-  ConnectionKiller(ui::MemoryProgressBar& progress, std::string connection_string)
-      : progress_(progress), connection_string_(std::move(connection_string)) {}
+  ConnectionKiller(ui::MemoryProgressBar& progress, std::string connection_string,
+                   std::string table)
+      : progress_(progress),
+        connection_string_(std::move(connection_string)),
+        table_(std::move(table)) {}
   void SetText(const std::string& text) override { progress_.SetText(text); }
   void SetValue(double percent) override {
     progress_.SetValue(percent);
@@ -359,36 +363,41 @@ class ConnectionKiller : public ui::ProgressBar {
     (void)c.Execute(
         "SELECT pg_terminate_backend(pid, 10000) FROM pg_locks WHERE locktype = 'advisory' AND "
         "database = (SELECT oid FROM pg_database WHERE datname = current_database()) AND "
-        "objid::bigint = (hashtext('topg_lost')::bigint & 4294967295)");
+        "objid::bigint = (hashtext('" + table_ + "')::bigint & 4294967295)");
   }
   bool done_ = false;
 
  private:
   ui::MemoryProgressBar& progress_;
-  std::string connection_string_;
+  std::string connection_string_, table_;
 };
 
 // The session cut mid-table ends that table with one dialog that counts the
 // rows stored; the next table goes on a new connection. Both ways rows
-// travel: COPY, and single INSERTs.
+// travel: COPY, and single INSERTs (tables of their own, as the two run at
+// the same time).
 class LostConnectionTest : public SendToPostgresTest,
                            public ::testing::WithParamInterface<bool> {};
 
 TEST_P(LostConnectionTest, EndsTheTableWithOneDialog) {
-  MakeNumbered("TOPG_LOST", 400);
-  MakeNumbered("TOPG_AFTER", 30);
-  drop_after_ = {"TOPG_LOST", "TOPG_AFTER"};
-  (void)PgTry("DROP TABLE IF EXISTS \"TOPG_AFTER\"");
-  (void)PgTry("DROP TABLE IF EXISTS \"TOPG_LOST\"");
-  SelectParadox({"TOPG_AFTER", "TOPG_LOST"});
-  ConnectionKiller killer(fake_.progress, PostgresConnectionString(fake_.settings.settings));
+  const std::string lost = GetParam() ? "TOPG_LOST_R" : "TOPG_LOST_B";
+  const std::string after = GetParam() ? "TOPG_AFTER_R" : "TOPG_AFTER_B";
+  MakeNumbered(lost, 400);
+  MakeNumbered(after, 30);
+  drop_after_ = {lost, after};
+  (void)PgTry("DROP TABLE IF EXISTS \"" + after + "\"");
+  (void)PgTry("DROP TABLE IF EXISTS \"" + lost + "\"");
+  SelectParadox({after, lost});
+  std::string key = lost;
+  for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  ConnectionKiller killer(fake_.progress, PostgresConnectionString(fake_.settings.settings), key);
   transfer::ToPostgresOptions options;
   options.batch_rows = 50;
   options.copy_rows = 50;
   options.multi_row = GetParam();
   EXPECT_EQ(Send(options, &killer).failures, 1);
   ASSERT_TRUE(killer.done_);
-  const int64_t stored = PgCount("TOPG_LOST");
+  const int64_t stored = PgCount(lost);
   EXPECT_GT(stored, 0);
   EXPECT_LT(stored, 400);
   const std::vector<std::string> failures = fake_.dialogs.Failures();
@@ -397,10 +406,10 @@ TEST_P(LostConnectionTest, EndsTheTableWithOneDialog) {
       << failures[0];
   const std::string next = std::to_string(stored + 1);
   EXPECT_EQ(fake_.FailureStatements(),
-            std::vector<std::string>{"INSERT INTO \"TOPG_LOST\" VALUES('" + next + "', 'row" +
-                                     next + "')"});
-  EXPECT_EQ(PgCount("TOPG_AFTER"), 30);
-  EXPECT_EQ(fake_.postgres_list.Names(), (std::vector<std::string>{"TOPG_AFTER", "TOPG_LOST"}));
+            std::vector<std::string>{"INSERT INTO \"" + lost + "\" VALUES('" + next +
+                                     "', 'row" + next + "')"});
+  EXPECT_EQ(PgCount(after), 30);
+  EXPECT_EQ(fake_.postgres_list.Names(), (std::vector<std::string>{after, lost}));
 }
 
 INSTANTIATE_TEST_SUITE_P(InBulkAndRowByRow, LostConnectionTest, ::testing::Bool());
