@@ -32,6 +32,7 @@ PxIndexed ReadWithIndex(const std::string& db, const std::string& px, int key_si
     }
   }
   PX_delete(doc);
+  PX_delete(index);
   return out;
 }
 
