@@ -14,19 +14,9 @@ set -euo pipefail
 build=${1:-build}
 rows=${2:-1000000}
 bin="$build/bin"
-if [ -z "${CORVANE_TEST_PGHOST:-}" ]; then
-  echo "set CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE (see scripts/test.sh)" >&2
-  exit 2
-fi
-export PGHOST=$CORVANE_TEST_PGHOST PGPORT=$CORVANE_TEST_PGPORT PGUSER=$CORVANE_TEST_PGUSER
-export PGPASSWORD=${CORVANE_TEST_PGPASSWORD:-}
-db="corvane_keyed_bench_$$"
-work=$(mktemp -d)
-cleanup() {
-  psql -d "$CORVANE_TEST_PGDATABASE" -qc "DROP DATABASE IF EXISTS $db" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/bench_pg.sh"
+bench_need_postgres
+bench_own_database corvane_keyed_bench
 
 if [ "${BENCH_NO_BUILD:-0}" != 1 ]; then
   cmake --build "$build" --target corvane-cli >/dev/null

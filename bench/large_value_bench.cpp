@@ -28,14 +28,6 @@ using namespace corvane;
 using namespace corvane::bench;
 namespace fs = std::filesystem;
 
-bool Exec(PGconn* pg, const std::string& sql) {
-  PGresult* r = PQexec(pg, sql.c_str());
-  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
-  if (!ok) std::fprintf(stderr, "%.60s: %s", sql.c_str(), PQerrorMessage(pg));
-  PQclear(r);
-  return ok;
-}
-
 // One row: the value of `bytes` bytes in a field of `type`.
 bool WriteParadox(const fs::path& db, paradox::FieldType type, size_t bytes) {
   auto w = paradox::TableWriter::Create(db.string(), {{"V", type, 11, 0}});
@@ -134,21 +126,21 @@ int main(int argc, char** argv) {
       !WriteParadox(px / "BIGBIN.db", paradox::FieldType::kBinary, bytes)) {
     return std::fprintf(stderr, "cannot write the Paradox tables\n"), 1;
   }
-  Exec(pg, "DROP TABLE IF EXISTS \"BIGMEMO\"");
-  Exec(pg, "DROP TABLE IF EXISTS \"BIGBIN\"");
+  testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGMEMO\"");
+  testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGBIN\"");
   Report("memo to PostgreSQL", mb, ToPostgres(s, "BIGMEMO"), 0);
   Report("binary to PostgreSQL", mb, ToPostgres(s, "BIGBIN"), 0);
 
   const std::string n = std::to_string(bytes);
-  if (!Exec(pg, "DROP TABLE IF EXISTS bigtext; DROP TABLE IF EXISTS bigbytea") ||
-      !Exec(pg, "CREATE TABLE bigtext AS SELECT repeat('t', " + n + ") AS v") ||
-      !Exec(pg, "CREATE TABLE bigbytea AS SELECT decode(repeat('5a', " + n + "), 'hex') AS v")) {
+  if (!testing::ExecLibpq(pg, "DROP TABLE IF EXISTS bigtext; DROP TABLE IF EXISTS bigbytea") ||
+      !testing::ExecLibpq(pg, "CREATE TABLE bigtext AS SELECT repeat('t', " + n + ") AS v") ||
+      !testing::ExecLibpq(pg, "CREATE TABLE bigbytea AS SELECT decode(repeat('5a', " + n + "), 'hex') AS v")) {
     return 1;
   }
   Report("text to Paradox", mb, ToParadox(s, program, "bigtext"), PlainSelect(pg, "bigtext"));
   Report("bytea to Paradox", mb, ToParadox(s, program, "bigbytea"), PlainSelect(pg, "bigbytea"));
-  Exec(pg, "DROP TABLE IF EXISTS bigtext; DROP TABLE IF EXISTS bigbytea");
-  Exec(pg, "DROP TABLE IF EXISTS \"BIGMEMO\"; DROP TABLE IF EXISTS \"BIGBIN\"");
+  testing::ExecLibpq(pg, "DROP TABLE IF EXISTS bigtext; DROP TABLE IF EXISTS bigbytea");
+  testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGMEMO\"; DROP TABLE IF EXISTS \"BIGBIN\"");
   PQfinish(pg);
   return 0;
 }

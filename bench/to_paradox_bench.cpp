@@ -45,20 +45,12 @@ struct Args {
 
 PGconn* Connect(const ConnectionSettings& s) { return testing::ConnectLibpq(s); }
 
-bool Exec(PGconn* pg, const std::string& sql) {
-  PGresult* r = PQexec(pg, sql.c_str());
-  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
-  if (!ok) std::fprintf(stderr, "%.60s: %s", sql.c_str(), PQerrorMessage(pg));
-  PQclear(r);
-  return ok;
-}
-
 // An id, a name and a text of 1000 to 1100 characters that differs per row.
 bool MakeMemoTable(PGconn* pg, long rows) {
-  return Exec(pg, std::string("DROP TABLE IF EXISTS ") + kTable) &&
-         Exec(pg,
+  return testing::ExecLibpq(pg, std::string("DROP TABLE IF EXISTS ") + kTable) &&
+         testing::ExecLibpq(pg,
               std::string("CREATE TABLE ") + kTable + " (id int4, name varchar(20), memo text)") &&
-         Exec(pg, std::string("INSERT INTO ") + kTable +
+         testing::ExecLibpq(pg, std::string("INSERT INTO ") + kTable +
                       " SELECT i, 'Name ' || (i % 5000), "
                       "repeat(md5(i::text) || ' it''s a long note \\ ', 20 + i % 3) "
                       "FROM generate_series(1, " +
@@ -67,11 +59,11 @@ bool MakeMemoTable(PGconn* pg, long rows) {
 
 // Ten columns of the common kinds, with quotes, NULLs and empty texts.
 bool MakeTable(PGconn* pg, long rows) {
-  return Exec(pg, std::string("DROP TABLE IF EXISTS ") + kTable) &&
-         Exec(pg, std::string("CREATE TABLE ") + kTable +
+  return testing::ExecLibpq(pg, std::string("DROP TABLE IF EXISTS ") + kTable) &&
+         testing::ExecLibpq(pg, std::string("CREATE TABLE ") + kTable +
                       " (id int4, name varchar(20), amount float8, born date, qty int2, "
                       "note text, price numeric(10,2), active bool, stamp timestamp, ref int8)") &&
-         Exec(pg, std::string("INSERT INTO ") + kTable +
+         testing::ExecLibpq(pg, std::string("INSERT INTO ") + kTable +
                       " SELECT i, 'Name ' || (i % 5000), (i % 100000) / 8.0, "
                       "date '1950-01-01' + (i % 20000), i % 30000, "
                       "CASE WHEN i % 7 = 0 THEN 'O''Neil & sons \\ branch ' || i "
@@ -191,7 +183,7 @@ int main(int argc, char** argv) {
   PGconn* pg = Connect(settings);
   if (PQstatus(pg) != CONNECTION_OK) return std::fprintf(stderr, "%s", PQerrorMessage(pg)), 1;
   if (!(args.memo ? MakeMemoTable(pg, args.rows) : MakeTable(pg, args.rows))) return 1;
-  Exec(pg, std::string("VACUUM ANALYZE ") + kTable);
+  testing::ExecLibpq(pg, std::string("VACUUM ANALYZE ") + kTable);
 
   long copy_bytes = 0, peak = 0;
   double staging = 0;
@@ -217,7 +209,7 @@ int main(int argc, char** argv) {
   std::printf("       reading and staging %.2f s, export %.2f s\n", staging,
               ours.seconds - staging);
   std::printf("ratio  ours/copy %.3f\n", copy.rate() > 0 ? ours.rate() / copy.rate() : 0.0);
-  if (!args.keep_table) Exec(pg, std::string("DROP TABLE ") + kTable);
+  if (!args.keep_table) testing::ExecLibpq(pg, std::string("DROP TABLE ") + kTable);
   PQfinish(pg);
   return 0;
 }

@@ -10,10 +10,8 @@ set -euo pipefail
 
 build=${1:-build}
 rows=${2:-1000000}
-if [ -z "${CORVANE_TEST_PGHOST:-}" ]; then
-  echo "set CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE (see scripts/test.sh)" >&2
-  exit 2
-fi
+. "$(dirname "$0")/bench_pg.sh"
+bench_need_postgres
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --build "$build" --target to_paradox_bench >/dev/null

@@ -18,11 +18,8 @@ namespace corvane::staging {
 // PostgreSQL driver reads every timestamptz in UTC) the value without its
 // "+00", as a Paradox field has no time zone. Fails, naming the column,
 // for text the export code page cannot hold and for a DATETIME that is no
-// date or date and time.
-Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
-                                      std::string_view value, paradox::CodePageChoice& pages);
-// The same with the column's kind told once (IsDateTimeColumn) rather than
-// read from its type word for every value.
+// date or date and time. `datetime` is IsDateTimeColumn(column), told once
+// rather than read from the type word for every value.
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
                                       bool datetime, std::string_view value,
                                       paradox::CodePageChoice& pages);

@@ -47,11 +47,6 @@ bool IsDateTimeColumn(const ColumnDef& column) {
 }
 
 Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
-                                      std::string_view value, paradox::CodePageChoice& pages) {
-  return StagingValue(table, column, IsDateTimeColumn(column), value, pages);
-}
-
-Result<std::string_view> StagingValue(const std::string& table, const ColumnDef& column,
                                       bool datetime, std::string_view value,
                                       paradox::CodePageChoice& pages) {
   if (!utf8::IsAscii(value)) {

@@ -1,12 +1,10 @@
 #include "maintenance/file_operations.h"
 
-#include <fcntl.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "paradox/temp_file.h"
 #include "ui/procedure.h"
 
 namespace corvane::maintenance {
@@ -30,20 +28,6 @@ std::string RenameWhat(const std::string& s, const std::string& d) {
 bool SameFile(const fs::path& a, const fs::path& b) {
   std::error_code ec;
   return fs::equivalent(a, b, ec) && !ec;
-}
-
-// rename(2) that never replaces an existing destination. Where the kernel
-// can refuse atomically we let it; elsewhere we check first.
-std::error_code RenameNoReplace(const fs::path& s, const fs::path& d) {
-#ifdef RENAME_NOREPLACE
-  if (::renameat2(AT_FDCWD, s.c_str(), AT_FDCWD, d.c_str(), RENAME_NOREPLACE) == 0) return {};
-  int err = errno;
-  if (err != EINVAL && err != ENOSYS) return {err, std::generic_category()};
-#endif
-  std::error_code ec;
-  if (fs::exists(fs::symlink_status(d, ec))) return std::make_error_code(std::errc::file_exists);
-  fs::rename(s, d, ec);
-  return ec;
 }
 
 // Across file systems: copy, and delete the source only once the copy is
@@ -71,8 +55,9 @@ Status MoveFileNoReplace(const std::string& source, const std::string& destinati
     return FromError(std::make_error_code(std::errc::no_such_file_or_directory), source);
   }
   if (source == destination) return Status::Ok();
-  ec = RenameNoReplace(source, destination);
-  if (!ec) return Status::Ok();
+  const int err = paradox::RenameNoReplace(source, destination);
+  if (err == 0) return Status::Ok();
+  ec = std::error_code(err, std::generic_category());
   if (ec == std::errc::file_exists && SameFile(source, destination)) {
     // Another spelling of the same file (a case change on a file system that
     // ignores case): a plain rename cannot lose it.

@@ -75,17 +75,6 @@ bool IsDbFile(const std::string& name) {
   return name.size() > 3 && SameNameIgnoringCase(name.substr(name.size() - 3), ".db");
 }
 
-// rename(2) that never replaces `to`: 0, or the errno (EEXIST when taken).
-int RenameNoReplace(const fs::path& from, const fs::path& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  // File systems without RENAME_NOREPLACE (FAT, some network shares):
-  // check, then rename; nothing else writes these names.
-  std::error_code ec;
-  if (fs::exists(fs::symlink_status(to, ec))) return EEXIST;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
 }  // namespace
 
 Result<std::unique_ptr<TableSetAside>> TableSetAside::Create(const fs::path& folder,

@@ -106,7 +106,7 @@ void UndoRecordedRenames(std::istringstream in, const fs::path& folder) {
     struct stat st;
     const fs::path now = folder / it->second, was = folder / it->first;
     if (::lstat(now.c_str(), &st) == 0 && ::lstat(was.c_str(), &st) != 0) {
-      (void)::renameat2(AT_FDCWD, now.c_str(), AT_FDCWD, was.c_str(), RENAME_NOREPLACE);
+      (void)RenameNoReplace(now, was);
     }
   }
 }
@@ -265,6 +265,14 @@ bool RemoveOrphanScratch(const fs::path& path) {
   const bool removed = orphan && ::unlink(path.c_str()) == 0;
   ::close(fd);
   return removed;
+}
+
+int RenameNoReplace(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(to, ec))) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 Status SyncFolder(const fs::path& folder) {

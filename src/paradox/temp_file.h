@@ -78,6 +78,11 @@ Result<std::unique_ptr<TempFile>> RecordRenames(
     const std::filesystem::path& folder,
     const std::vector<std::pair<std::string, std::string>>& renames);
 
+// rename(2) that never replaces `to`: 0, or the errno (EEXIST when taken).
+// Where the file system cannot refuse atomically (FAT, some network
+// shares) it checks first.
+int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Makes renames in `folder` durable.
 Status SyncFolder(const std::filesystem::path& folder);
 

@@ -159,6 +159,12 @@ void AppendQuotedText(std::string& out, std::string_view text) {
   out.append(text, start, std::string_view::npos);
 }
 
+std::string QuotedText(std::string_view text) {
+  std::string out = "'";
+  AppendQuotedText(out, text);
+  return out + "'";
+}
+
 void RowStatementBuilder::Begin(std::string_view head) { out_.assign(head); }
 
 void RowStatementBuilder::Add(const Value& value) {

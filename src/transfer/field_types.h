@@ -59,6 +59,8 @@ std::string QuotePostgresName(std::string_view name);
 // quote doubled, nothing else escaped (the server runs with
 // standard_conforming_strings, so a backslash stands for itself).
 void AppendQuotedText(std::string& out, std::string_view text);
+// The same, in quotes: a whole text literal.
+std::string QuotedText(std::string_view text);
 
 // Builds one INSERT statement: `head` must end in "VALUES('". Each empty
 // value text becomes NULL, every other one a quoted literal; values are

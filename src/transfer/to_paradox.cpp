@@ -51,7 +51,7 @@ class ToParadox {
       : w_(w), options_(options), proc_(w.dialogs, "Form2.PushButton3_Click") {
     proc_.ShowStatement(&sql_);
     proc_.BeforeShowing([this] {
-      if (row_pending_) BuildInsert(head_);
+      if (row_pending_) BuildInsert();
     });
   }
   int Run();
@@ -70,12 +70,12 @@ class ToParadox {
   Status Export(const std::string& statement);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
   bool CopyRows(const std::string& source);
-  bool StoreRows(const std::string& source, const std::string& head, int64_t n);
+  bool StoreRows(const std::string& source, int64_t n);
   bool BrokenOff(int line, const std::string& source, int64_t read, int64_t n, const Status& why);
-  Status ReadRow(const std::string& head);
+  Status ReadRow();
   Status InsertRow(const std::string& source);
-  Status WithText(const std::string& head, Status status);
-  void BuildInsert(const std::string& head);
+  Status WithText(Status status);
+  void BuildInsert();
   void FinishTable(const std::string& source, const std::string& target, bool complete);
   Status DropForOverwrite(const std::string& target);
   bool Reconnect(int index);
@@ -306,20 +306,20 @@ bool ToParadox::CopyRows(const std::string& source) {
   const int64_t n = count.value_or(0);
   head_ = "INSERT INTO `" + DoubleBackquotes(source) + "` VALUES('";
   stored_ = 0;
-  return StoreRows(source, head_, n);
+  return StoreRows(source, n);
 }
 
-bool ToParadox::StoreRows(const std::string& source, const std::string& head, int64_t n) {
+bool ToParadox::StoreRows(const std::string& source, int64_t n) {
   for (int64_t r = 0; r < n; ++r) {
     w_.pump.Pump();  // 194
     if (StopRequested()) return false;
     w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // 196
     if (rows_->Eof()) {
-      if (row_pending_) BuildInsert(head);
+      if (row_pending_) BuildInsert();
       return BrokenOff(198, source, r, n, Status::IoError("the source ended early."));
     }
-    proc_.Step(198, [&] { return ReadRow(head); });
-    const Status ran = WithText(head, InsertRow(source));  // 200
+    proc_.Step(198, [&] { return ReadRow(); });
+    const Status ran = WithText(InsertRow(source));  // 200
     if (ran.ok()) {
       ++stored_;
     } else if (StagingBroken(ran) || !staging_.is_open()) {
@@ -327,7 +327,7 @@ bool ToParadox::StoreRows(const std::string& source, const std::string& head, in
     } else {
       proc_.Fail(200, ran);
     }
-    const Status moved = WithText(head, rows_->MoveNext());  // 202
+    const Status moved = WithText(rows_->MoveNext());  // 202
     if (!moved.ok() && r + 1 < n) return BrokenOff(202, source, r + 1, n, moved);
     if (!moved.ok()) proc_.Fail(202, moved);
   }
@@ -368,7 +368,7 @@ bool ToParadox::Reconnect(int index) {
 }
 
 // Takes the values of the current row (there is one).
-Status ToParadox::ReadRow(const std::string& head) {
+Status ToParadox::ReadRow() {
   const int fields = rows_->FieldCount();
   row_.resize(static_cast<size_t>(fields));
   w_.pump.Pump();
@@ -376,7 +376,7 @@ Status ToParadox::ReadRow(const std::string& head) {
   for (int j = 0; j < fields; ++j) rows_->TakeFieldValue(j, row_[static_cast<size_t>(j)]);
   row_pending_ = true;
   Status read = rows_->CurrentRowStatus();
-  if (!read.ok()) BuildInsert(head);
+  if (!read.ok()) BuildInsert();
   return read;
 }
 
@@ -384,18 +384,18 @@ Status ToParadox::InsertRow(const std::string& source) {
   if (!row_pending_) return Exec(staging_, sql_);
   Status s = staging_.InsertRow(source, row_);
   if (s.code() != Status::Code::kNotSupported) return s;
-  BuildInsert("INSERT INTO `" + source + "` VALUES('");
+  BuildInsert();
   return Exec(staging_, sql_);
 }
 
 // `status`, with the statement text of the row built first when it failed.
-Status ToParadox::WithText(const std::string& head, Status status) {
-  if (!status.ok() && row_pending_) BuildInsert(head);
+Status ToParadox::WithText(Status status) {
+  if (!status.ok() && row_pending_) BuildInsert();
   return status;
 }
 
-void ToParadox::BuildInsert(const std::string& head) {
-  BuildRowStatement(sql_, head, row_);
+void ToParadox::BuildInsert() {
+  BuildRowStatement(sql_, head_, row_);
   row_pending_ = false;
 }
 

@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/row_batches.h"
 #include "connection/connection.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
@@ -48,7 +49,6 @@ namespace corvane::transfer {
 namespace {
 
 constexpr const char* kTag = "Form2.PushButton4_Click";
-constexpr size_t kLargeValue = size_t{1} << 20;
 constexpr int kCommandTimeoutS = 5000;
 constexpr int kConnectionTimeoutS = 5000;
 const Status kNoResult = Status::Internal("The server gave no result for the statement.");
@@ -57,14 +57,9 @@ const Status kNoResult = Status::Internal("The server gave no result for the sta
 constexpr int kLockClass = 0x436F7276;
 constexpr auto kLockPoll = std::chrono::milliseconds(100);
 
-// A text literal: quotes doubled (the session has standard strings).
-std::string Literal(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += c;
-  }
-  return out + "'";
+// The two keys of a table's advisory lock, as arguments.
+std::string LockKey(const std::string& table) {
+  return std::to_string(kLockClass) + ", hashtext(" + QuotedText(ui::LowerCase(table)) + ")";
 }
 
 class ToPostgres {
@@ -209,8 +204,7 @@ bool ToPostgres::StepOnServer(int line, const std::function<Status()>& step) {
 // Waits while another copy holds the table's name; the window keeps being
 // served and says what it waits for.
 bool ToPostgres::LockTarget(const std::string& table, bool& waited) {
-  const std::string key =
-      std::to_string(kLockClass) + ", hashtext(" + Literal(ui::LowerCase(table)) + ")";
+  const std::string key = LockKey(table);
   waited = false;
   for (;;) {
     bool got = false;
@@ -238,8 +232,7 @@ bool ToPostgres::LockTarget(const std::string& table, bool& waited) {
 
 void ToPostgres::UnlockTarget(const std::string& table) {
   if (lost_) return;  // the lock went with the session
-  (void)postgres_.Execute("SELECT pg_advisory_unlock(" + std::to_string(kLockClass) +
-                          ", hashtext(" + Literal(ui::LowerCase(table)) + "))");
+  (void)postgres_.Execute("SELECT pg_advisory_unlock(" + LockKey(table) + ")");
 }
 
 // A table another copy created while this one waited is asked about like
@@ -247,7 +240,7 @@ void ToPostgres::UnlockTarget(const std::string& table) {
 void ToPostgres::NoteTableOnServer(const std::string& table) {
   if (ui::ListContains(w_.postgres_list, table)) return;
   auto r = postgres_.Execute("SELECT tablename FROM pg_tables WHERE lower(tablename) = lower(" +
-                             Literal(table) + ")");
+                             QuotedText(table) + ")");
   if (!r.ok()) return;  // the steps that follow meet the same trouble
   for (RecordSet& rs = *r.value(); !rs.Eof(); (void)rs.MoveNext()) {
     w_.postgres_list.Add(rs.FieldValue(0).text());
@@ -444,7 +437,7 @@ bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
       for (int c = 0; c < columns; ++c) {
         rows.TakeFieldValue(c, row[static_cast<size_t>(c)]);
         bytes += row[static_cast<size_t>(c)].text().size() + sizeof(Value);
-        large = large || row[static_cast<size_t>(c)].text().size() >= kLargeValue;
+        large = large || row[static_cast<size_t>(c)].text().size() >= RowBatch::kLargeValue;
       }
       if (large && !copy_ && copy_status_.ok() && end - first == 1) StartCopy(1, true);
       if (copy_ && copy_status_.ok()) copy_status_ = copy_->Add(row);

@@ -19,12 +19,6 @@ constexpr const char* kCommentHead = "Paradox type ";
 // numeric(p,s) becomes BCD only where its 32 digits hold every value.
 constexpr int kBcdDigits = 32;
 
-std::string Literal(std::string_view text) {
-  std::string out = "'";
-  AppendQuotedText(out, text);
-  return out + "'";
-}
-
 bool HasSizeInComment(FieldType type) {
   return paradox::IsBlobType(type) || type == FieldType::kBytes;
 }
@@ -200,7 +194,7 @@ std::vector<std::string> TypedFinishStatements(const std::string& table,
     const std::string comment = ParadoxTypeComment(f);
     if (comment.empty()) continue;
     out.push_back("COMMENT ON COLUMN " + quoted + "." + QuotePostgresName(f.name) + " IS " +
-                  Literal(comment));
+                  QuotedText(comment));
   }
   for (const FieldInfo& f : layout.fields) {
     if (f.type != FieldType::kAutoIncrement) continue;
@@ -209,8 +203,8 @@ std::vector<std::string> TypedFinishStatements(const std::string& table,
     const std::string column = QuotePostgresName(f.name);
     const std::string last =
         "GREATEST(COALESCE(MAX(" + column + "),0)," + std::to_string(layout.auto_increment) + ")";
-    out.push_back("SELECT setval(pg_get_serial_sequence(" + Literal(quoted) + "," +
-                  Literal(f.name) + ")," + last + ") FROM " + quoted + " HAVING " + last + ">0");
+    out.push_back("SELECT setval(pg_get_serial_sequence(" + QuotedText(quoted) + "," +
+                  QuotedText(f.name) + ")," + last + ") FROM " + quoted + " HAVING " + last + ">0");
   }
   return out;
 }
@@ -223,7 +217,7 @@ Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
       "COALESCE((SELECT k.n FROM pg_index i, unnest(i.indkey) WITH ORDINALITY AS k(att, n) "
       "WHERE i.indrelid = a.attrelid AND i.indisprimary AND k.att = a.attnum), 0) "
       "FROM pg_attribute a WHERE a.attrelid = " +
-      Literal(QuotePostgresName(table)) +
+      QuotedText(QuotePostgresName(table)) +
       "::regclass AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum";
   auto rows = postgres.Execute(sql);
   if (!rows.ok()) return rows.status();

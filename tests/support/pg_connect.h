@@ -5,6 +5,9 @@
 
 #include <libpq-fe.h>
 
+#include <cstdio>
+#include <string>
+
 #include "connection/connection_strings.h"
 
 namespace corvane::testing {
@@ -15,6 +18,15 @@ inline PGconn* ConnectLibpq(const ConnectionSettings& s, const char* options = n
                           s.database.c_str(), options,        nullptr};
   if (options == nullptr) keys[5] = nullptr;
   return PQconnectdbParams(keys, values, 0);
+}
+
+// Runs `sql`; on failure says so on stderr with the statement's start.
+inline bool ExecLibpq(PGconn* pg, const std::string& sql) {
+  PGresult* r = PQexec(pg, sql.c_str());
+  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+  if (!ok) std::fprintf(stderr, "%.60s: %s", sql.c_str(), PQerrorMessage(pg));
+  PQclear(r);
+  return ok;
 }
 
 }  // namespace corvane::testing
