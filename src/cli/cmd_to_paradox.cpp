@@ -265,17 +265,19 @@ int RunToParadox(int argc, char** argv) {
     ui::MemoryTableList postgres, paradox;
   };
   std::vector<Job> jobs(static_cast<size_t>(run->jobs), Job{postgres, paradox});
+  const auto export_code_page = ExportCodePageFrom(options);  // the settings file, read once
   auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
     Job& job = jobs[static_cast<size_t>(j)];
     ui::DeselectAll(job.postgres);
     job.postgres.SelectNames({table});
     const std::string cut = transfer::FirstUtf16Units(table, transfer::kParadoxNameUnits);
     const std::vector<FileMark> before_full = TableFiles(settings.paradox_folder, table);
-    const std::vector<FileMark> before_cut = TableFiles(settings.paradox_folder, cut);
+    const std::vector<FileMark> before_cut =
+        cut == table ? before_full : TableFiles(settings.paradox_folder, cut);
     ConsolePointer pointer;
     NullPump pump;
     ui::FixedSettings source(settings);
-    source.export_code_page = ExportCodePageFrom(options);
+    source.export_code_page = export_code_page;
     ui::TablesWindow window{job.postgres, job.paradox, watch,  watch, pointer,
                             pump,         source,      run->jobs > 1 ? staging.Folder(j) : app::ProgramFolder()};
     transfer::ToParadoxOptions transfer_options;

@@ -99,7 +99,7 @@ SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
 // measured then, and a Memo holds any text.
 bool SchemaChooser::ExactHolds(const FieldInfo& f, std::string_view text) const {
   if (f.type == FieldType::kAlpha || f.type == FieldType::kMemo) return true;
-  const Cell cell{false, std::string(text)};
+  const CellView cell{false, text};
   if (IsBlobType(f.type)) {
     auto payload = BlobPayload(f, cell, kDefaultCodePage);
     return payload.ok() && payload->size() <= BlobWriter::kMaxBlobSize;
