@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -22,9 +21,6 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kScratchPrefix = ".corvane-";
 constexpr size_t kScratchSuffix = 6;  // mkstemp's XXXXXX
-// How long a scratch file may stay empty and unlocked before it counts as
-// left behind: its writer creates it, then locks it at once.
-constexpr auto kNewbornAge = std::chrono::seconds(5);
 
 Status ErrnoStatus(const std::string& what, const fs::path& path, int err) {
   std::string message = what + " " + path.string() + ": " + std::strerror(err);
@@ -137,15 +133,24 @@ Result<std::unique_ptr<TempFile>> WriteRecord(const fs::path& folder, const std:
 
 Result<std::unique_ptr<TempFile>> TempFile::Create(const fs::path& target) {
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string name = (folder / (std::string(kScratchPrefix) + "XXXXXX")).string();
-  int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return ErrnoStatus("Cannot create", target, errno);
-  // Held until the file is published or removed; file systems without
-  // flock go unlocked, and their leftovers are simply kept.
-  (void)::flock(fd, LOCK_EX | LOCK_NB);
-  // mkstemp makes 0600; a table must be readable like any file the user makes.
-  ::fchmod(fd, 0666 & ~CurrentUmask());
-  return std::unique_ptr<TempFile>(new TempFile(fd, fs::path(name), target));
+  for (;;) {
+    std::string name = (folder / (std::string(kScratchPrefix) + "XXXXXX")).string();
+    int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return ErrnoStatus("Cannot create", target, errno);
+    // Held until the file is published or removed. Recovery may take a
+    // file between its creation and this lock for a dead one's: then the
+    // lock is refused or the file is gone, and another name is taken.
+    // File systems without flock go unlocked; their leftovers are kept.
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    struct stat st;
+    if ((!locked && errno == EWOULDBLOCK) || (::fstat(fd, &st) == 0 && st.st_nlink == 0)) {
+      ::close(fd);
+      continue;
+    }
+    // mkstemp makes 0600; a table must be readable like any file the user makes.
+    ::fchmod(fd, 0666 & ~CurrentUmask());
+    return std::unique_ptr<TempFile>(new TempFile(fd, fs::path(name), target));
+  }
 }
 
 TempFile::~TempFile() { Discard(); }
@@ -254,12 +259,10 @@ bool RemoveOrphanScratch(const fs::path& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
-  bool orphan = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  if (orphan && st.st_size == 0) {
-    const auto age = std::chrono::system_clock::now() -
-                     std::chrono::system_clock::from_time_t(st.st_mtime);
-    orphan = age > kNewbornAge;
-  }
+  // A writer locks its file at once and checks it is still there, so an
+  // unlocked one is never live work, however new.
+  const bool orphan =
+      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
   if (orphan) UndoRecorded(fd, path.parent_path());
   // Unlinked while locked, so no writer can take it up in between.
   const bool removed = orphan && ::unlink(path.c_str()) == 0;

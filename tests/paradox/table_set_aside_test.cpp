@@ -150,10 +150,12 @@ TEST_F(TableSetAsideTest, RecoveryPutsBackOrClearsOnlyWhatTheDeadLeft) {
     ASSERT_TRUE(scratch.ok());
     ASSERT_TRUE((*scratch)->WriteAt(0, "x", 1).ok());
     Write(".corvane-Ab12Zz", "left by a writer that died");
+    Write(".corvane-Em9ty0", "");  // died before writing: no lock, so no live work
     Write(".corvane-Ab12Z", "not one of our names");
     EXPECT_TRUE(RecoverInterruptedWrites(dir_).ok());
     EXPECT_TRUE(fs::exists((*scratch)->path()));
     EXPECT_FALSE(fs::exists(dir_ / ".corvane-Ab12Zz"));
+    EXPECT_FALSE(fs::exists(dir_ / ".corvane-Em9ty0"));
     EXPECT_TRUE(fs::exists(dir_ / ".corvane-Ab12Z"));
     fs::remove(dir_ / ".corvane-Ab12Z");
     EXPECT_FALSE(FindTableFile(dir_, "cust").has_value());  // the live one was left alone
