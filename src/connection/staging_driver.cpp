@@ -88,6 +88,7 @@ class StagingDriver : public Driver {
   struct InsertTarget {
     std::vector<ColumnDef> columns;
     std::vector<char> datetime;  // per column: IsDateTimeColumn
+    std::vector<char> indexed;   // per column: part of an index (a key)
     Stmt stmt;
   };
 
@@ -111,6 +112,7 @@ class StagingDriver : public Driver {
   void ForgetRowTarget() { row_target_.insert = nullptr; }
   Status Bind(InsertTarget& target, const std::string& table, Row values,
               paradox::CodePageChoice& pages);
+  Status WriteLargeValues(InsertTarget& target, const std::string& table, Status inserted);
   paradox::CodePageChoice& PagesOf(const std::string& table);
   void NoteFailure();
   int64_t Number(const char* query);
@@ -135,6 +137,7 @@ class StagingDriver : public Driver {
   // Staged tables that took a value of a megabyte or more on this connection.
   std::unordered_set<std::string> large_;
   std::vector<std::string_view> stored_;
+  std::vector<size_t> large_values_;  // columns of the row bound as zeroblobs
   // Set when SQLite rolled back the shared transaction after a failure:
   // rows reported stored are gone, so no export may pretend otherwise.
   bool lost_writes_ = false;
@@ -227,6 +230,16 @@ Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& ta
   InsertTarget& target = inserts_[key];
   target.columns = std::move(columns).value();
   for (const ColumnDef& c : target.columns) target.datetime.push_back(staging::IsDateTimeColumn(c));
+  target.indexed.assign(target.columns.size(), 0);
+  // A blob handle cannot write an indexed column; its large values are bound whole.
+  auto indexed = db_->Prepare(
+      "SELECT i.cid FROM pragma_index_list(?1) AS l, pragma_index_info(l.name) AS i");
+  if (!indexed.ok()) return indexed.status();
+  sqlite3_bind_text(indexed->get(), 1, table.c_str(), -1, SQLITE_STATIC);
+  while (sqlite3_step(indexed->get()) == SQLITE_ROW) {
+    const int cid = sqlite3_column_int(indexed->get(), 0);
+    if (cid >= 0 && static_cast<size_t>(cid) < target.indexed.size()) target.indexed[cid] = 1;
+  }
   target.stmt = std::move(stmt).value();
   return &target;
 }
@@ -241,6 +254,7 @@ Status StagingDriver::Bind(InsertTarget& target, const std::string& table, Row v
   sqlite3_stmt* stmt = target.stmt.get();
   sqlite3_reset(stmt);
   stored_.assign(values.size(), std::string_view());
+  large_values_.clear();
   for (size_t i = 0; i < values.size(); ++i) {
     const int index = static_cast<int>(i) + 1;
     if (!values[i]) {
@@ -252,6 +266,12 @@ Status StagingDriver::Bind(InsertTarget& target, const std::string& table, Row v
     if (!stored.ok()) return stored.status();
     const std::string_view v = stored.value();
     stored_[i] = v;
+    if (v.size() >= RowBatch::kLargeValue && !target.indexed[i]) {
+      // Room now, the bytes once the row stands (WriteLargeValues).
+      sqlite3_bind_zeroblob64(stmt, index, v.size());
+      large_values_.push_back(i);
+      continue;
+    }
     // A blob keeps the text's bytes away from type affinity; "" is not NULL.
     sqlite3_bind_blob(stmt, index, v.empty() ? "" : v.data(), static_cast<int>(v.size()),
                       SQLITE_STATIC);
@@ -291,11 +311,14 @@ Status StagingDriver::InsertValues(const std::string& table, Row values) {
     return bound;
   }
   CORVANE_RETURN_IF_ERROR(db_->BeginIfNeeded());
+  const bool large = !large_values_.empty();
+  if (large) CORVANE_RETURN_IF_ERROR(db_->Exec("SAVEPOINT corvane_row"));
   const int rc = sqlite3_step(stmt);
   Status s = rc == SQLITE_DONE ? Status::Ok() : db_->Error("The staging database refused the row");
   // Every parameter is bound afresh for each row, so the texts bound now
   // are never read again.
   sqlite3_reset(stmt);
+  if (large) s = WriteLargeValues(*to.insert, table, s);
   if (!s.ok()) {
     sqlite3_clear_bindings(stmt);
     NoteFailure();
@@ -307,6 +330,25 @@ Status StagingDriver::InsertValues(const std::string& table, Row values) {
     if (v.size() >= RowBatch::kLargeValue) large_.insert(CacheKey(table));
   }
   return s;
+}
+
+// The large values of the row just inserted (`inserted` says whether it
+// was), over their zeroblobs. A row whose values could not all be written
+// is taken out again: its zeros are no value of the user's.
+Status StagingDriver::WriteLargeValues(InsertTarget& target, const std::string& table,
+                                       Status inserted) {
+  const int64_t rowid = db_->LastRowid();
+  for (size_t i = 0; inserted.ok() && i < large_values_.size(); ++i) {
+    const size_t c = large_values_[i];
+    inserted = db_->WriteValue(table, target.columns[c].name, rowid, stored_[c]);
+  }
+  if (inserted.ok()) {
+    inserted = db_->Exec("RELEASE corvane_row");
+  } else if (!db_->LostTransaction() &&
+             !db_->Exec("ROLLBACK TO corvane_row; RELEASE corvane_row").ok()) {
+    lost_writes_ = true;  // a row of zeros may stand: no export may use it
+  }
+  return inserted;
 }
 
 Status StagingDriver::Run(const staging::ExportStatement& st) {
