@@ -49,6 +49,17 @@ namespace corvane::transfer {
 namespace {
 
 constexpr const char* kTag = "Form2.PushButton4_Click";
+
+// A row refused for what every later row shares rather than for its own
+// values: the connection or the server's disk is gone, the statement does
+// not fit the target (SQLSTATE class 42: no such table, a view, too many
+// values, no right to insert), or the server takes no writes (25006, a
+// standby). The rest of the table would only repeat it, row by row.
+bool EndsTheRows(const Status& s) {
+  const std::string& state = s.sqlstate();
+  return IsConnectionLost(s) || IsServerStorageFailure(s) ||
+         (!s.ok() && (state.rfind("42", 0) == 0 || state == "25006"));
+}
 constexpr int kCommandTimeoutS = 5000;
 constexpr int kConnectionTimeoutS = 5000;
 const Status kNoResult = Status::Internal("The server gave no result for the statement.");
@@ -502,7 +513,7 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
       ++failed;
       statement_ = RowStatement(head_, values_[index]);
       statement_stale_ = false;
-      if (IsConnectionLost(status) || IsServerStorageFailure(status)) {
+      if (EndsTheRows(status)) {
         // One dialog for the rest of the table; a row the replay still
         // stored after this one is counted, so the figure stays true.
         for (size_t later = k + 1; later < slots_.size(); ++later) {
