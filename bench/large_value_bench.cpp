@@ -5,7 +5,7 @@
 // libpq fetching the same PostgreSQL value with one plain SELECT (the least
 // any libpq client pays for it) in the same run.
 //
-// Usage: large_value_bench --folder DIR [--mb N]
+// Usage: large_value_bench --folder DIR [--mb N] [--only memo|binary|text|bytea]
 // The server comes from CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE.
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -102,10 +102,12 @@ double PlainSelect(PGconn* pg, const std::string& table) {
 int main(int argc, char** argv) {
   std::string folder;
   size_t mb = 100;
+  std::string only;  // one case alone, e.g. under a heap profiler
   for (int i = 1; i + 1 < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--folder") folder = argv[++i];
     if (arg == "--mb") mb = std::strtoul(argv[++i], nullptr, 10);
+    if (arg == "--only") only = argv[++i];
   }
   if (folder.empty()) return std::fprintf(stderr, "--folder DIR is required\n"), 2;
   const fs::path px = fs::path(folder) / "px", program = fs::path(folder) / "program";
@@ -128,8 +130,9 @@ int main(int argc, char** argv) {
   }
   testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGMEMO\"");
   testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGBIN\"");
-  Report("memo to PostgreSQL", mb, ToPostgres(s, "BIGMEMO"), 0);
-  Report("binary to PostgreSQL", mb, ToPostgres(s, "BIGBIN"), 0);
+  auto wanted = [&](const char* name) { return only.empty() || only == name; };
+  if (wanted("memo")) Report("memo to PostgreSQL", mb, ToPostgres(s, "BIGMEMO"), 0);
+  if (wanted("binary")) Report("binary to PostgreSQL", mb, ToPostgres(s, "BIGBIN"), 0);
 
   const std::string n = std::to_string(bytes);
   if (!testing::ExecLibpq(pg, "DROP TABLE IF EXISTS bigtext; DROP TABLE IF EXISTS bigbytea") ||
@@ -137,8 +140,12 @@ int main(int argc, char** argv) {
       !testing::ExecLibpq(pg, "CREATE TABLE bigbytea AS SELECT decode(repeat('5a', " + n + "), 'hex') AS v")) {
     return 1;
   }
-  Report("text to Paradox", mb, ToParadox(s, program, "bigtext"), PlainSelect(pg, "bigtext"));
-  Report("bytea to Paradox", mb, ToParadox(s, program, "bigbytea"), PlainSelect(pg, "bigbytea"));
+  if (wanted("text")) {
+    Report("text to Paradox", mb, ToParadox(s, program, "bigtext"), PlainSelect(pg, "bigtext"));
+  }
+  if (wanted("bytea")) {
+    Report("bytea to Paradox", mb, ToParadox(s, program, "bigbytea"), PlainSelect(pg, "bigbytea"));
+  }
   testing::ExecLibpq(pg, "DROP TABLE IF EXISTS bigtext; DROP TABLE IF EXISTS bigbytea");
   testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGMEMO\"; DROP TABLE IF EXISTS \"BIGBIN\"");
   PQfinish(pg);

@@ -1,17 +1,13 @@
 #include "app/settings_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "base/whole_file.h"
 
 namespace corvane::app {
 namespace {
@@ -108,42 +104,11 @@ class IniSettingsStore : public SettingsStore {
       out << '[' << name << "]\n";
       for (const auto& [k, v] : pairs) out << k << '=' << Escape(v) << '\n';
     }
-    return WriteFileAtomically(path, out.str());
+    return WriteWholeFile(path, out.str(), 0600, "settings file");
   }
 
  private:
   std::string PathFor(const std::string& app) const { return root_ + "/" + app + "/settings.ini"; }
-
-  // Write beside, flush, then rename: a crash never leaves half a file.
-  static Status WriteFileAtomically(const std::string& path, const std::string& text) {
-    const std::string tmp = path + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-      return Status::IoError("Cannot write settings file " + path + ": " + std::strerror(errno));
-    ::fchmod(fd, 0600);
-    size_t done = 0;
-    while (done < text.size()) {
-      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        int err = errno;
-        ::close(fd);
-        ::unlink(tmp.c_str());
-        return Status::IoError("Cannot write settings file " + path + ": " + std::strerror(err));
-      }
-      done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-      ::unlink(tmp.c_str());
-      return Status::IoError("Cannot flush settings file " + path);
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-      int err = errno;
-      ::unlink(tmp.c_str());
-      return Status::IoError("Cannot replace settings file " + path + ": " + std::strerror(err));
-    }
-    return Status::Ok();
-  }
 
   std::string root_;
 };

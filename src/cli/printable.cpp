@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/utf8.h"
+
 namespace corvane::cli {
 namespace {
 
@@ -11,30 +13,17 @@ void Hex(std::string& out, unsigned char b) {
   out += buf;
 }
 
-// Length of the well-formed UTF-8 sequence at `i`, or 0.
-size_t SequenceLength(const std::string& s, size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-  if (n == 0 || i + n > s.size() || (n == 2 && b < 0xC2)) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  return n;
-}
-
+// Control characters (C0, DEL, C1) and bytes that are not UTF-8 become
+// escapes, so a name or value cannot move the cursor or recolour a terminal.
 std::string Escaped(const std::string& text, bool keep_layout) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const auto b = static_cast<unsigned char>(text[i]);
-    const size_t n = SequenceLength(text, i);
-    if (n == 0) {
-      Hex(out, b);
-      ++i;
-    } else if (n == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-      Hex(out, b);  // a C1 control: both bytes as escapes
-      Hex(out, static_cast<unsigned char>(text[i + 1]));
-      i += 2;
+    size_t next = i;
+    const long c = utf8::NextCodePoint(text, next);
+    if (c < 0 || (c >= 0x80 && c < 0xA0)) {
+      for (; i < next; ++i) Hex(out, static_cast<unsigned char>(text[i]));
     } else if (keep_layout && (b == '\\' || b == '\n' || b == '\t')) {
       out += static_cast<char>(b);
       ++i;
@@ -48,8 +37,8 @@ std::string Escaped(const std::string& text, bool keep_layout) {
       Hex(out, b);
       ++i;
     } else {
-      out.append(text, i, n);
-      i += n;
+      out.append(text, i, next - i);
+      i = next;
     }
   }
   return out;

@@ -15,6 +15,7 @@
 
 #include "base/stop_request.h"
 #include "base/utf8.h"
+#include "base/whole_file.h"
 #include "cli/printable.h"
 #include "ui/display_text.h"
 #include "ui/procedure.h"
@@ -123,28 +124,6 @@ Totals Sum(const std::vector<TableFigures>& figures) {
 
 bool Started(const TableFigures& f) {
   return f.state == TableState::kCopied || f.state == TableState::kFailed;
-}
-
-// Writes `text` to `path` whole or not at all.
-Status WriteWhole(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".part";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) {
-      std::error_code ec;
-      std::filesystem::remove(temp, ec);
-      return Status::IoError("cannot write the report " + path);
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
-    return Status::IoError("cannot write the report " + path + ": " + ec.message());
-  }
-  return Status::Ok();
 }
 
 }  // namespace
@@ -522,7 +501,8 @@ int EndOfRun(const std::string& command, const RunOptions& run,
     std::fflush(stdout);
   }
   if (run.report) {
-    Status written = WriteWhole(*run.report, SummaryJson(command, figures, wall_seconds, status));
+    Status written = WriteWholeFile(*run.report, SummaryJson(command, figures, wall_seconds, status),
+                                    static_cast<mode_t>(-1), "the report");
     if (!written.ok()) {
       std::fprintf(stderr, "corvane-cli: %s\n", written.message().c_str());
       status = 1;

@@ -1,5 +1,9 @@
 #include "connection/pg_copy_text.h"
 
+#include <cstring>
+
+#include "base/moved_bytes.h"
+
 namespace corvane {
 namespace {
 
@@ -12,93 +16,85 @@ int HexDigit(char c) {
 
 // The server writes \b \f \n \r \t \v and \\; it reads back octal (\123),
 // hex (\x4F) and any other escaped character as itself, so we do too.
-void Unescape(std::string_view in, std::string& out) {
-  out.clear();
-  out.reserve(in.size());
-  for (size_t i = 0; i < in.size(); ++i) {
-    const size_t slash = in.find('\\', i);
-    if (slash == std::string_view::npos || slash + 1 == in.size()) {
-      out.append(in.substr(i));
-      return;
+// Decodes `in[0, size)` into its own start and returns the decoded size:
+// each escape is at least as long as the byte it stands for.
+size_t Unescape(char* in, size_t size) {
+  size_t out = 0;
+  for (size_t i = 0; i < size; ++i) {
+    const char* slash = static_cast<const char*>(std::memchr(in + i, '\\', size - i));
+    const size_t at = slash ? static_cast<size_t>(slash - in) : size;
+    if (at + 1 >= size) {  // no escape left (a lone trailing backslash stays)
+      std::memmove(in + out, in + i, size - i);
+      return out + size - i;
     }
-    out.append(in.substr(i, slash - i));
-    i = slash + 1;
+    std::memmove(in + out, in + i, at - i);
+    out += at - i;
+    i = at + 1;
     const char c = in[i];
+    char v = c;
     switch (c) {
       case 'b':
-        out.push_back('\b');
+        v = '\b';
         break;
       case 'f':
-        out.push_back('\f');
+        v = '\f';
         break;
       case 'n':
-        out.push_back('\n');
+        v = '\n';
         break;
       case 'r':
-        out.push_back('\r');
+        v = '\r';
         break;
       case 't':
-        out.push_back('\t');
+        v = '\t';
         break;
       case 'v':
-        out.push_back('\v');
+        v = '\v';
         break;
       case 'x': {
-        int v = i + 1 < in.size() ? HexDigit(in[i + 1]) : -1;
-        if (v < 0) {
-          out.push_back('x');
-          break;
-        }
+        int h = i + 1 < size ? HexDigit(in[i + 1]) : -1;
+        if (h < 0) break;
         ++i;
-        if (i + 1 < in.size() && HexDigit(in[i + 1]) >= 0) v = v * 16 + HexDigit(in[++i]);
-        out.push_back(static_cast<char>(v));
+        if (i + 1 < size && HexDigit(in[i + 1]) >= 0) h = h * 16 + HexDigit(in[++i]);
+        v = static_cast<char>(h);
         break;
       }
       default:
         if (c >= '0' && c <= '7') {
-          int v = c - '0';
-          for (int k = 0; k < 2 && i + 1 < in.size() && in[i + 1] >= '0' && in[i + 1] <= '7'; ++k)
-            v = v * 8 + (in[++i] - '0');
-          out.push_back(static_cast<char>(v));
-        } else {
-          out.push_back(c);
+          int o = c - '0';
+          for (int k = 0; k < 2 && i + 1 < size && in[i + 1] >= '0' && in[i + 1] <= '7'; ++k)
+            o = o * 8 + (in[++i] - '0');
+          v = static_cast<char>(o);
         }
     }
+    in[out++] = v;
   }
+  return out;
 }
 
 }  // namespace
 
 std::string CopyTextRow::TakeField(size_t i) {
-  std::string out;
-  if (i < decoded_.size() && fields_[i].data() == decoded_[i].data()) {
-    out.swap(decoded_[i]);
-    fields_[i] = std::string_view();
-  } else {
-    out.assign(fields_[i]);
-  }
-  return out;
+  const std::string_view f = fields_[i];
+  fields_[i] = std::string_view();
+  return MoveOutOf(const_cast<char*>(f.data()), f.size());
 }
 
-bool CopyTextRow::Decode(std::string_view line, size_t columns) {
-  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+bool CopyTextRow::Decode(char* line, size_t size, size_t columns) {
+  if (size > 0 && line[size - 1] == '\n') --size;
   fields_.clear();
   nulls_.clear();
-  if (columns == 0) return line.empty();  // a row of no columns is one empty line
-  if (decoded_.size() < columns) decoded_.resize(columns);
+  if (columns == 0) return size == 0;  // a row of no columns is one empty line
   size_t start = 0;
   for (;;) {
-    size_t end = line.find('\t', start);
-    const bool last = end == std::string_view::npos;
-    if (last) end = line.size();
+    const char* tab = static_cast<const char*>(std::memchr(line + start, '\t', size - start));
+    const bool last = tab == nullptr;
+    const size_t end = last ? size : static_cast<size_t>(tab - line);
     if (fields_.size() == columns) return false;
-    std::string_view f = line.substr(start, end - start);
-    const bool null = f == "\\N";
-    if (!null && f.find('\\') != std::string_view::npos) {
-      Unescape(f, decoded_[fields_.size()]);
-      f = decoded_[fields_.size()];
-    }
-    fields_.push_back(null ? std::string_view() : f);
+    size_t n = end - start;
+    const bool null = n == 2 && line[start] == '\\' && line[start + 1] == 'N';
+    if (!null && std::memchr(line + start, '\\', n) != nullptr) n = Unescape(line + start, n);
+    fields_.push_back(null ? std::string_view() : std::string_view(line + start, n));
     nulls_.push_back(null);
     if (last) break;
     start = end + 1;

@@ -203,7 +203,7 @@ class PgCopyRecordSet : public RecordSet {
   // wants no more.
   void ReadAll(PGconn* conn) {
     const size_t columns = names_.size();
-    CopyTextRow row;
+    CopyTextRow row;  // decodes each row in libpq's buffer of it
     std::string text;
     std::optional<RowBatch> batch = pipe_.Empty(columns);
     while (batch) {
@@ -220,7 +220,7 @@ class PgCopyRecordSet : public RecordSet {
         copy_ended_ = true;
         break;
       }
-      const bool whole = row.Decode(std::string_view(buf, static_cast<size_t>(n)), columns);
+      const bool whole = row.Decode(buf, static_cast<size_t>(n), columns);
       for (size_t i = 0; whole && i < columns; ++i) {
         if (row.is_null(i)) {
           batch->Add(std::string_view(), true);
@@ -228,7 +228,7 @@ class PgCopyRecordSet : public RecordSet {
           PgValueText(oids_[i], row.field(i), text);
           batch->Add(text, false);
         } else if (row.field(i).size() >= RowBatch::kLargeValue) {
-          batch->Add(row.TakeField(i));  // one copy at most, handed on whole
+          batch->Add(row.TakeField(i));  // handed on whole, never resident twice
         } else {
           batch->Add(row.field(i), false);
         }

@@ -223,6 +223,21 @@ Result<std::string> StagingDb::ReadValue(const std::string& table, const std::st
   return out;
 }
 
+Status StagingDb::WriteValue(const std::string& table, const std::string& column, int64_t rowid,
+                             std::string_view value) {
+  constexpr size_t kPiece = size_t{1} << 20;
+  sqlite3_blob* blob = nullptr;
+  const std::string what = "Cannot store a value in staging table `" + table + "`";
+  int rc = sqlite3_blob_open(db_, "main", table.c_str(), column.c_str(), rowid, 1, &blob);
+  for (size_t at = 0; rc == SQLITE_OK && at < value.size(); at += kPiece) {
+    const size_t n = std::min(kPiece, value.size() - at);
+    rc = sqlite3_blob_write(blob, value.data() + at, static_cast<int>(n), static_cast<int>(at));
+  }
+  Status s = rc == SQLITE_OK ? Status::Ok() : Error(what);
+  sqlite3_blob_close(blob);
+  return s;
+}
+
 Status StagingDb::Error(const std::string& what) const {
   std::string message = what + ": " + sqlite3_errmsg(db_);
   const int code = sqlite3_errcode(db_) & 0xFF;

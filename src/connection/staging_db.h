@@ -85,6 +85,13 @@ class StagingDb {
   // blob handle: SQLite holds no copy of it meanwhile.
   Result<std::string> ReadValue(const std::string& table, const std::string& column,
                                 int64_t rowid);
+  int64_t LastRowid() const { return sqlite3_last_insert_rowid(db_); }
+  // Writes `value` over the zeroblob of the same size that row `rowid`
+  // holds in `column`, through a blob handle in pieces: a row bound whole
+  // would be copied once more into SQLite's record of it. The column may
+  // not be part of an index.
+  Status WriteValue(const std::string& table, const std::string& column, int64_t rowid,
+                    std::string_view value);
   // The error SQLite reports for the last call, with `what` in front.
   Status Error(const std::string& what) const;
 

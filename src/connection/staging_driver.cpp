@@ -99,6 +99,7 @@ class StagingDriver : public Driver {
   struct InsertTarget {
     std::vector<ColumnDef> columns;
     std::vector<char> datetime;  // per column: IsDateTimeColumn
+    std::vector<char> indexed;   // per column: part of an index (a key)
     Stmt stmt;
   };
 
@@ -125,6 +126,7 @@ class StagingDriver : public Driver {
   void ForgetRowTarget() { row_target_.insert = nullptr; }
   Status Check(InsertTarget& target, const std::string& table, Row values,
                paradox::CodePageChoice& pages);
+  Status WriteLargeValues(InsertTarget& target, const std::string& table, Status inserted);
   paradox::CodePageChoice& PagesOf(const std::string& table);
   void NoteFailure();
   int64_t Number(const char* query);
@@ -149,6 +151,7 @@ class StagingDriver : public Driver {
   // Staged tables that took a value of a megabyte or more on this connection.
   std::unordered_set<std::string> large_;
   std::vector<std::string_view> stored_;
+  std::vector<size_t> large_values_;  // columns of the row bound as zeroblobs
   // Set when SQLite rolled back the shared transaction after a failure:
   // rows reported stored are gone, so no export may pretend otherwise.
   bool lost_writes_ = false;
@@ -266,6 +269,16 @@ Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& ta
   InsertTarget& target = inserts_[key];
   target.columns = std::move(columns).value();
   for (const ColumnDef& c : target.columns) target.datetime.push_back(staging::IsDateTimeColumn(c));
+  target.indexed.assign(target.columns.size(), 0);
+  // A blob handle cannot write an indexed column; its large values are bound whole.
+  auto indexed = db_->Prepare(
+      "SELECT i.cid FROM pragma_index_list(?1) AS l, pragma_index_info(l.name) AS i");
+  if (!indexed.ok()) return indexed.status();
+  sqlite3_bind_text(indexed->get(), 1, table.c_str(), -1, SQLITE_STATIC);
+  while (sqlite3_step(indexed->get()) == SQLITE_ROW) {
+    const int cid = sqlite3_column_int(indexed->get(), 0);
+    if (cid >= 0 && static_cast<size_t>(cid) < target.indexed.size()) target.indexed[cid] = 1;
+  }
   target.stmt = std::move(stmt).value();
   return &target;
 }
@@ -354,6 +367,7 @@ Status StagingDriver::InsertNow(const std::string& table, Row values,
   RowTarget& to = row_target_;
   sqlite3_stmt* stmt = to.insert->stmt.get();
   sqlite3_reset(stmt);
+  large_values_.clear();
   for (size_t i = 0; i < values.size(); ++i) {
     const int index = static_cast<int>(i) + 1;
     if (!values[i]) {
@@ -361,16 +375,25 @@ Status StagingDriver::InsertNow(const std::string& table, Row values,
       continue;
     }
     const std::string_view v = stored_[i];
+    if (v.size() >= RowBatch::kLargeValue && !to.insert->indexed[i]) {
+      // Room now, the bytes once the row stands (WriteLargeValues).
+      sqlite3_bind_zeroblob64(stmt, index, v.size());
+      large_values_.push_back(i);
+      continue;
+    }
     // A blob keeps the text's bytes away from type affinity; "" is not NULL.
     sqlite3_bind_blob(stmt, index, v.empty() ? "" : v.data(), static_cast<int>(v.size()),
                       SQLITE_STATIC);
   }
   CORVANE_RETURN_IF_ERROR(db_->BeginIfNeeded());
+  const bool large = !large_values_.empty();
+  if (large) CORVANE_RETURN_IF_ERROR(db_->Exec("SAVEPOINT corvane_row"));
   const int rc = sqlite3_step(stmt);
   Status s = rc == SQLITE_DONE ? Status::Ok() : db_->Error("The staging database refused the row");
   // Every parameter is bound afresh for each row, so the texts bound now
   // are never read again.
   sqlite3_reset(stmt);
+  if (large) s = WriteLargeValues(*to.insert, table, s);
   if (!s.ok()) {
     sqlite3_clear_bindings(stmt);
     NoteFailure();
@@ -382,6 +405,25 @@ Status StagingDriver::InsertNow(const std::string& table, Row values,
     if (v.size() >= RowBatch::kLargeValue) large_.insert(CacheKey(table));
   }
   return s;
+}
+
+// The large values of the row just inserted (`inserted` says whether it
+// was), over their zeroblobs. A row whose values could not all be written
+// is taken out again: its zeros are no value of the user's.
+Status StagingDriver::WriteLargeValues(InsertTarget& target, const std::string& table,
+                                       Status inserted) {
+  const int64_t rowid = db_->LastRowid();
+  for (size_t i = 0; inserted.ok() && i < large_values_.size(); ++i) {
+    const size_t c = large_values_[i];
+    inserted = db_->WriteValue(table, target.columns[c].name, rowid, stored_[c]);
+  }
+  if (inserted.ok()) {
+    inserted = db_->Exec("RELEASE corvane_row");
+  } else if (!db_->LostTransaction() &&
+             !db_->Exec("ROLLBACK TO corvane_row; RELEASE corvane_row").ok()) {
+    lost_writes_ = true;  // a row of zeros may stand: no export may use it
+  }
+  return inserted;
 }
 
 Status StagingDriver::Run(const staging::ExportStatement& st) {

@@ -82,6 +82,10 @@ int CodePageOfDriver(std::string_view name) {
   for (const CodePageName& c : kDriverCodePages) {
     if (SameName(name, c.name)) return c.code_page;
   }
+  // Every driver our writer names reads back, whatever the list above lacks.
+  for (int cp : ExportCodePages()) {
+    if (SameName(name, LanguageDriverFor(cp).name)) return cp;
+  }
   return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/printable.h"
 #include "ui/procedure.h"
 
 namespace corvane::cli {
@@ -12,6 +13,25 @@ namespace {
 
 std::string Failure(int line) {
   return ui::FailureText("it failed", ui::kTagPrefix, "Form2.X", line, nullptr);
+}
+
+// Names reach the terminal escaped: controls and bytes that are not UTF-8
+// (also overlong forms and surrogates) as escapes, letters of any script kept.
+TEST(PrintableTest, ControlsAndBrokenUtf8BecomeEscapes) {
+  const std::pair<std::string, std::string> kCases[] = {
+      {"Grüße Мир 表", "Grüße Мир 表"},
+      {"a\tb\nc\\d\re", "a\\tb\\nc\\\\d\\re"},
+      {"\x1b[31mred", "\\x1b[31mred"},
+      {"del\x7f", "del\\x7f"},
+      {"c1\xc2\x9b", "c1\\xc2\\x9b"},
+      {"latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9"},
+      {"overlong \xc0\xaf \xe0\x80\xaf", "overlong \\xc0\\xaf \\xe0\\x80\\xaf"},
+      {"surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80"},
+      {"past \xf4\x90\x80\x80", "past \\xf4\\x90\\x80\\x80"},
+      {"cut \xe2\x82", "cut \\xe2\\x82"},
+  };
+  for (const auto& [in, want] : kCases) EXPECT_EQ(Printable(in), want) << want;
+  EXPECT_EQ(SafeForTerminal("line\n\tC:\\x \x1b]0;t\x07"), "line\n\tC:\\x \\x1b]0;t\\x07");
 }
 
 TEST(TableWatchTest, TheFiguresFollowFromWhatTheHandlerShowedAndTheDestinationHolds) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "paradox/code_page.h"
 #include "paradox/crypt.h"
 #include "paradox/fixture_builder.h"
 #include "paradox/read_all.h"
@@ -92,6 +93,23 @@ TEST_F(ReaderFixtureTest, HeaderFactsOfEveryLevel) {
     Result<std::vector<Row>> rows = ReadAll(path);
     ASSERT_TRUE(rows.ok()) << rows.status().message();
     EXPECT_EQ(*rows, (std::vector<Row>{{"Мир", "5", "2.5"}}));
+  }
+}
+
+// A header without a usable code page falls back on its sort order's
+// driver; every driver the writer names must lead back to its code page.
+TEST_F(ReaderFixtureTest, EveryDriverTheWriterNamesGivesItsCodePageBack) {
+  for (int cp : ExportCodePages()) {
+    const LanguageDriver driver = LanguageDriverFor(cp);
+    FixtureTable t;
+    t.code_page = 0;
+    t.sort_id = driver.name;
+    t.fields = {{0x03, 2, "Qty"}};
+    t.records = {FlipInt(2, 5)};
+    Result<std::unique_ptr<TableReader>> r = TableReader::Open(Write(t));
+    ASSERT_TRUE(r.ok()) << r.status().message();
+    const bool named = std::string_view(driver.name) != "ascii";
+    EXPECT_EQ((*r)->info().code_page, named ? cp : 437) << driver.name;
   }
 }
 

@@ -114,11 +114,16 @@ TEST_F(ToParadoxValuesTest, LongTextsBinaryAndEmptyValues) {
 
 // Values of a megabyte and more are handed on whole rather than copied at
 // each step; they must arrive like any other, beside small ones, wherever
-// their column stands (also one named rowid, which hides the row's own).
+// their column stands (also one named rowid, which hides the row's own),
+// escapes and every byte value included.
 TEST_F(ToParadoxValuesTest, ValuesOfMegabytesArriveWhole) {
   const std::string mb = "1100000";
+  const std::string every_byte =
+      "(SELECT string_agg(lpad(to_hex(b), 2, '0'), '') FROM generate_series(0, 255) b)";
   MakePgTable("tx_huge", "id int4, t text, by bytea, tail text",
-              {"1, repeat('x', " + mb + ") || 'end', decode(repeat('5a00', " + mb + "), 'hex'), 'a'",
+              {"1, repeat(E'x\\t\\\\\\n\\r\\u00e9', 300000) || 'end', decode(repeat(" +
+                   every_byte + ", 5000), 'hex'), 'a'",
+               "5, repeat('x', " + mb + "), decode(repeat('5a00', " + mb + "), 'hex'), 'b'",
                "2, 'small', '\\x01', NULL",
                "3, repeat('é', " + mb + "), NULL, repeat('t', " + mb + ")",
                "4, NULL, decode(repeat('ff', 10), 'hex'), ''"});

@@ -1,0 +1,17 @@
+// Moving a large value out of a buffer that is about to be freed (one that
+// a library allocated and we cannot adopt), without the value being
+// resident twice meanwhile.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace corvane {
+
+// A copy of [data, data + size) in a string of its own. The source pages
+// already copied are given back to the system as the copy goes, so memory
+// grows by little more than one piece; the source must only be freed
+// afterwards, never read (what was given back reads as zeros).
+std::string MoveOutOf(char* data, size_t size);
+
+}  // namespace corvane
