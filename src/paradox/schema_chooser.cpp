@@ -150,7 +150,7 @@ void SchemaChooser::ObserveValue(size_t column, std::string_view text) {
       if (s.all_timestamp && !ParseTimestampMs(text)) s.all_timestamp = false;
       break;
     case Kind::kBinary:
-      if (s.all_hex && !ParseHex(text)) s.all_hex = false;
+      if (s.all_hex && !IsHex(text)) s.all_hex = false;
       break;
     case Kind::kText:
       break;
