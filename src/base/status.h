@@ -90,6 +90,14 @@ inline bool IsConnectionLost(const Status& s) {
   return !s.ok() && (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0);
 }
 
+// True when the server could not store the data: its disk is full (53100)
+// or failing (58030). The connection still serves, but every later row
+// would meet the same error.
+inline bool IsServerStorageFailure(const Status& s) {
+  const std::string& state = s.sqlstate();
+  return !s.ok() && (state == "53100" || state == "58030");
+}
+
 }  // namespace corvane
 
 #define CORVANE_RETURN_IF_ERROR(expr) \

@@ -223,6 +223,26 @@ Result<std::string> StagingDb::ReadValue(const std::string& table, const std::st
   return out;
 }
 
+Result<std::unique_ptr<StagingDb::ValueReader>> StagingDb::OpenValue(const std::string& table,
+                                                                     const std::string& column,
+                                                                     int64_t rowid) {
+  std::unique_ptr<ValueReader> reader(
+      new ValueReader(*this, "Cannot read a value of staging table `" + table + "`"));
+  if (sqlite3_blob_open(db_, "main", table.c_str(), column.c_str(), rowid, 0, &reader->blob_) !=
+      SQLITE_OK) {
+    return Error(reader->what_);
+  }
+  return reader;
+}
+
+Status StagingDb::ValueReader::Read(uint64_t offset, size_t n, char* out) const {
+  if (offset + n > size()) return Status::Internal(what_ + ": a read past its end.");
+  if (sqlite3_blob_read(blob_, out, static_cast<int>(n), static_cast<int>(offset)) != SQLITE_OK) {
+    return db_.Error(what_);
+  }
+  return Status::Ok();
+}
+
 Status StagingDb::WriteValue(const std::string& table, const std::string& column, int64_t rowid,
                              std::string_view value) {
   constexpr size_t kPiece = size_t{1} << 20;

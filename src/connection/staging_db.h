@@ -19,6 +19,7 @@
 
 #include "base/status.h"
 #include "connection/staging_statements.h"
+#include "paradox/format.h"
 
 namespace corvane::staging {
 
@@ -86,6 +87,25 @@ class StagingDb {
   Result<std::string> ReadValue(const std::string& table, const std::string& column,
                                 int64_t rowid);
   int64_t LastRowid() const { return sqlite3_last_insert_rowid(db_); }
+  // A value of a row read in pieces through a blob handle. No other
+  // statement may use the connection while it lives.
+  class ValueReader : public paradox::ValuePieces {
+   public:
+    ~ValueReader() override { sqlite3_blob_close(blob_); }
+    ValueReader(const ValueReader&) = delete;
+    ValueReader& operator=(const ValueReader&) = delete;
+    uint64_t size() const override { return static_cast<uint64_t>(sqlite3_blob_bytes(blob_)); }
+    Status Read(uint64_t offset, size_t n, char* out) const override;
+
+   private:
+    friend class StagingDb;
+    ValueReader(const StagingDb& db, std::string what) : db_(db), what_(std::move(what)) {}
+    const StagingDb& db_;
+    std::string what_;  // the start of its error messages
+    sqlite3_blob* blob_ = nullptr;
+  };
+  Result<std::unique_ptr<ValueReader>> OpenValue(const std::string& table,
+                                                 const std::string& column, int64_t rowid);
   // Writes `value` over the zeroblob of the same size that row `rowid`
   // holds in `column`, through a blob handle in pieces: a row bound whole
   // would be copied once more into SQLite's record of it. The column may

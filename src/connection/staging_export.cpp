@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -136,9 +137,18 @@ std::string SelectInKeyOrder(const std::string& table, const std::string& row,
          QuoteSqliteName(table) + " AS t ON t." + row + " = k.r ORDER BY k.k";
 }
 
-// Appends the value of column `c` of the current row of `st` to `batch`.
+// A value of a megabyte or more that the row's user reads in pieces.
+struct LargeValue {
+  size_t column;
+  int64_t rowid;
+};
+
+// Appends the value of column `c` of the current row of `st` to `batch`. A
+// large one is read whole, or when `large` is given, left to be read in
+// pieces: an empty text stands in for it, and `large` says where it is.
 Status AddValue(StagingDb& db, const std::string& table, const RowShape& shape,
-                sqlite3_stmt* st, size_t columns, size_t c, RowBatch& batch) {
+                sqlite3_stmt* st, size_t columns, size_t c, RowBatch& batch,
+                std::vector<LargeValue>* large) {
   const int at = static_cast<int>(shape.large_columns.empty() ? c : 2 * c);
   if (!shape.large_columns.empty()) {
     if (sqlite3_column_type(st, at + 1) == SQLITE_NULL) {
@@ -146,8 +156,13 @@ Status AddValue(StagingDb& db, const std::string& table, const RowShape& shape,
       return Status::Ok();
     }
     if (sqlite3_column_type(st, at) == SQLITE_NULL) {  // large
-      auto whole = db.ReadValue(table, shape.large_columns[c],
-                                sqlite3_column_int64(st, static_cast<int>(2 * columns)));
+      const int64_t rowid = sqlite3_column_int64(st, static_cast<int>(2 * columns));
+      if (large) {
+        large->push_back({c, rowid});
+        batch.Add(std::string_view(), false);
+        return Status::Ok();
+      }
+      auto whole = db.ReadValue(table, shape.large_columns[c], rowid);
       if (!whole.ok()) return whole.status();
       batch.Add(std::move(whole).value());
       return Status::Ok();
@@ -209,23 +224,48 @@ class KeySort {
 // Calls `fn` with each row `select` gives; column i of the result goes to
 // place order[i] of the row (all in place when `order` is empty). A
 // second thread reads the rows from the file while `fn` works on the ones
-// before; only it uses the database until it ends.
+// before; only it uses the database until it ends, except where `pieces`
+// lets `fn` read the large values of a row in pieces itself: such a row
+// ends its batch, and the reading thread waits until `fn` is done with it,
+// so that no value is ever whole in memory.
 Status ForEachRow(StagingDb& db, const std::string& table, const std::string& select,
                   const RowShape& shape, size_t columns, const std::vector<size_t>& order,
-                  const RowFn& fn) {
+                  bool pieces, const RowFn& fn) {
   auto stmt = db.Prepare(select);
   if (!stmt.ok()) return stmt.status();
   BatchPipe pipe;
   Status read = Status::Ok();  // the reader's; looked at after it ended
+  // The handing over of the connection for a row with large values.
+  std::mutex turn;
+  std::condition_variable turned;
+  std::vector<LargeValue> large;  // of row number large_row; 0: none waits
+  uint64_t large_row = 0;
+  bool stopped = false;  // the writer wants no more rows
   std::thread reader([&] {
     sqlite3_stmt* st = stmt->get();
     int rc = SQLITE_DONE;
+    std::vector<LargeValue> found;
+    uint64_t number = 0;
     std::optional<RowBatch> batch = pipe.Empty(columns);
     while (batch && read.ok() && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+      ++number;
+      found.clear();
       for (size_t c = 0; c < columns && read.ok(); ++c) {
-        read = AddValue(db, table, shape, st, columns, c, *batch);
+        read = AddValue(db, table, shape, st, columns, c, *batch, pieces ? &found : nullptr);
       }
       if (!read.ok()) break;
+      if (!found.empty()) {
+        std::unique_lock lock(turn);
+        large.swap(found);
+        large_row = number;
+        lock.unlock();
+        pipe.Send(std::move(*batch));
+        lock.lock();
+        turned.wait(lock, [&] { return large_row == 0 || stopped; });
+        lock.unlock();
+        batch = pipe.Empty(columns);
+        continue;
+      }
       if (BatchPipe::IsFull(*batch)) {
         pipe.Send(std::move(*batch));
         batch = pipe.Empty(columns);
@@ -238,6 +278,8 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
     pipe.Finish();
   });
   std::vector<paradox::CellView> row(columns);
+  std::vector<std::unique_ptr<StagingDb::ValueReader>> readers;
+  uint64_t number = 0;
   Status done = Status::Ok();
   while (done.ok()) {
     std::optional<RowBatch> batch = pipe.Next(db.serve());
@@ -247,12 +289,35 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
         row[order.empty() ? i : order[i]] =
             paradox::CellView(batch->is_null(r, i), batch->text(r, i));
       }
-      done = fn(row);
+      std::unique_lock lock(turn);
+      const bool has_large = ++number == large_row;
+      lock.unlock();
+      for (size_t k = 0; has_large && k < large.size() && done.ok(); ++k) {
+        const LargeValue& v = large[k];
+        auto opened = db.OpenValue(table, shape.large_columns[v.column], v.rowid);
+        if (!opened.ok()) {
+          done = opened.status();
+          break;
+        }
+        readers.push_back(std::move(opened).value());
+        row[order.empty() ? v.column : order[v.column]].pieces = readers.back().get();
+      }
+      if (done.ok()) done = fn(row);
       if (done.ok() && StopRequested()) done = Interrupted(table);
+      if (!has_large) continue;
+      readers.clear();  // the connection goes back to the reading thread
+      lock.lock();
+      large_row = 0;
+      turned.notify_all();
     }
     pipe.Recycle(std::move(*batch));
     // The reading thread cannot serve the window; this one does, per batch.
     if (db.serve()) db.serve()();
+  }
+  {
+    std::lock_guard lock(turn);
+    stopped = true;
+    turned.notify_all();
   }
   pipe.Cancel();
   reader.join();
@@ -363,7 +428,7 @@ Result<paradox::SchemaChooser> Learn(StagingDb& db, const std::string& table,
   const RowShape shape = ShapeFor(columns, true);  // filled elsewhere: any value may be large
   CORVANE_RETURN_IF_ERROR(ForEachRow(db, table,
                                      SelectInInsertOrder(table, RowNumberName(columns), shape),
-                                     shape, columns.size(), {}, [&](const auto& row) {
+                                     shape, columns.size(), {}, false, [&](const auto& row) {
                                        for (size_t i = 0; i < row.size(); ++i)
                                          texts[i] = row[i].null ? "" : row[i].text;
                                        chooser.Observe(std::span<const std::string_view>(texts));
@@ -598,7 +663,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   if (!writer.ok()) return writer.status();
   uint64_t number = 0;
   Status written =
-      ForEachRow(db, e.source, select, shape, columns->size(), order,
+      ForEachRow(db, e.source, select, shape, columns->size(), order, true,
                  [&](const auto& row) -> Status {
         ++number;
         Status s = (*writer)->Append(row);

@@ -64,6 +64,14 @@ Status BlobFile::EnsureOpen() {
 }
 
 Status BlobFile::Read(uint32_t pointer, uint32_t length, std::string& out) {
+  out.clear();
+  out.reserve(length);
+  return ReadPieces(pointer, length, [&out](const unsigned char* data, size_t n) {
+    out.append(reinterpret_cast<const char*>(data), n);
+  });
+}
+
+Status BlobFile::ReadPieces(uint32_t pointer, uint32_t length, const PieceSink& piece) {
   CORVANE_RETURN_IF_ERROR(EnsureOpen());
   const uint64_t offset = pointer & 0xFFFFFF00u;
   const uint32_t index = pointer & 0xFFu;
@@ -75,14 +83,14 @@ Status BlobFile::Read(uint32_t pointer, uint32_t length, std::string& out) {
   Result<size_t> got = ReadAt(offset, sizeof head, head);
   if (!got.ok()) return got.status();
   const uint8_t type = head[0];
-  if (type == kMbSingleBlob) return ReadSingle(offset, head, *got, index, length, out);
-  if (type == kMbSubAllocated) return ReadSubAllocated(offset, head, *got, index, length, out);
+  if (type == kMbSingleBlob) return ReadSingle(offset, head, *got, index, length, piece);
+  if (type == kMbSubAllocated) return ReadSubAllocated(offset, head, *got, index, length, piece);
   return Bad("holds a block of type " + std::to_string(type) + " at offset " +
              std::to_string(offset) + " where a blob was expected");
 }
 
 Status BlobFile::ReadSingle(uint64_t offset, const unsigned char* head, size_t head_len,
-                            uint32_t index, uint32_t length, std::string& out) {
+                            uint32_t index, uint32_t length, const PieceSink& piece) {
   if (head_len < static_cast<size_t>(kMbSingleHeader)) return Bad("is cut short");
   if (index != kMbSingleSlotIndex) {
     return Bad("is referred to with slot " + std::to_string(index) + " of a single-blob block");
@@ -96,11 +104,11 @@ Status BlobFile::ReadSingle(uint64_t offset, const unsigned char* head, size_t h
   if (kMbSingleHeader + uint64_t{length} > units * kMbUnit) {
     return Bad("has a blob block at offset " + std::to_string(offset) + " too small for its blob");
   }
-  return ReadData(offset + kMbSingleHeader, length, out);
+  return ReadData(offset + kMbSingleHeader, length, piece);
 }
 
 Status BlobFile::ReadSubAllocated(uint64_t offset, const unsigned char* head, size_t head_len,
-                                  uint32_t index, uint32_t length, std::string& out) {
+                                  uint32_t index, uint32_t length, const PieceSink& piece) {
   if (index >= static_cast<uint32_t>(kMbSlotCount)) {
     return Bad("is referred to with slot " + std::to_string(index) + " of a shared block");
   }
@@ -123,7 +131,7 @@ Status BlobFile::ReadSubAllocated(uint64_t offset, const unsigned char* head, si
   if (start + stored > static_cast<uint32_t>(kMbUnit)) {
     return Bad("has a slot reaching past its block at offset " + std::to_string(offset));
   }
-  return ReadData(offset + start, length, out);
+  return ReadData(offset + start, length, piece);
 }
 
 // Fewer bytes than the file held when it was opened means another program
@@ -155,15 +163,22 @@ Result<size_t> BlobFile::ReadDecrypted(uint64_t offset, size_t n, unsigned char*
   return have;
 }
 
-Status BlobFile::ReadData(uint64_t offset, uint32_t length, std::string& out) {
+Status BlobFile::ReadData(uint64_t offset, uint32_t length, const PieceSink& piece) {
+  constexpr uint32_t kPiece = uint32_t{1} << 20;
   if (offset > file_.size() || length > file_.size() - offset) {
     return Bad("is cut short: a blob at offset " + std::to_string(offset) + " of " +
                std::to_string(length) + " bytes lies past its end");
   }
-  out.resize(length);
-  Result<size_t> got = ReadAt(offset, length, reinterpret_cast<unsigned char*>(out.data()));
-  if (!got.ok()) return got.status();
-  if (*got != length) return Bad("is cut short");
+  piece_.resize(std::min(length, kPiece));
+  auto* buf = reinterpret_cast<unsigned char*>(piece_.data());
+  for (uint32_t at = 0; at < length;) {
+    const uint32_t n = std::min(length - at, kPiece);
+    Result<size_t> got = ReadAt(offset + at, n, buf);
+    if (!got.ok()) return got.status();
+    if (*got != n) return Bad("is cut short");
+    piece(buf, n);
+    at += n;
+  }
   return Status::Ok();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -25,6 +26,10 @@ class BlobFile {
   // with the .mb (missing, cut short, reference to the wrong kind of block,
   // length that does not match) and name the .mb file.
   Status Read(uint32_t pointer, uint32_t length, std::string& out);
+  // The same bytes handed to `piece` in order, at most a mebibyte at a
+  // time, so a large blob is never whole in memory.
+  using PieceSink = std::function<void(const unsigned char* data, size_t n)>;
+  Status ReadPieces(uint32_t pointer, uint32_t length, const PieceSink& piece);
 
   // The .mb path beside `db_path`, matched case-insensitively; empty if none.
   static std::string Find(const std::string& db_path);
@@ -32,10 +37,10 @@ class BlobFile {
  private:
   Status EnsureOpen();
   Status ReadSingle(uint64_t offset, const unsigned char* head, size_t head_len, uint32_t index,
-                    uint32_t length, std::string& out);
+                    uint32_t length, const PieceSink& piece);
   Status ReadSubAllocated(uint64_t offset, const unsigned char* head, size_t head_len,
-                          uint32_t index, uint32_t length, std::string& out);
-  Status ReadData(uint64_t offset, uint32_t length, std::string& out);
+                          uint32_t index, uint32_t length, const PieceSink& piece);
+  Status ReadData(uint64_t offset, uint32_t length, const PieceSink& piece);
   Status Bad(const std::string& what) const;
   // Reads like ReadOnlyFile::ReadAt, decrypting when the table is encrypted;
   // fails when the file no longer holds what it held at open.
@@ -46,6 +51,7 @@ class BlobFile {
   uint32_t key_ = 0;
   std::optional<Status> open_status_;
   ReadOnlyFile file_;
+  std::string piece_;  // ReadData's buffer
 };
 
 }  // namespace corvane::paradox

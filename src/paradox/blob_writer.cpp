@@ -45,14 +45,21 @@ Result<std::unique_ptr<BlobWriter>> BlobWriter::Create(std::unique_ptr<TempFile>
 
 Result<uint32_t> BlobWriter::Add(std::string_view blob) {
   if (blob.empty()) return Status::Internal("empty blobs are stored as NULL, not in the .mb");
-  return blob.size() > static_cast<size_t>(kSubAllocLimit) ? AddSingle(blob)
-                                                           : AddSubAllocated(blob);
+  if (blob.size() <= static_cast<size_t>(kSubAllocLimit)) return AddSubAllocated(blob);
+  return AddSingle(blob.size(), [&](const auto& write) { return write(blob); });
 }
 
-Result<uint32_t> BlobWriter::AddSingle(std::string_view blob) {
-  const uint64_t units = (kMbSingleHeader + blob.size() + kMbUnit - 1) / kMbUnit;
+Result<uint32_t> BlobWriter::AddPieces(uint64_t size, const Producer& produce) {
+  if (size <= static_cast<uint64_t>(kSubAllocLimit)) {
+    return Status::Internal("a blob given in pieces is larger than a shared block holds");
+  }
+  return AddSingle(size, produce);
+}
+
+Result<uint32_t> BlobWriter::AddSingle(uint64_t size, const Producer& produce) {
+  const uint64_t units = (kMbSingleHeader + size + kMbUnit - 1) / kMbUnit;
   if (units > kMaxUnits) {
-    return Status::InvalidArgument("it is " + std::to_string(blob.size()) +
+    return Status::InvalidArgument("it is " + std::to_string(size) +
                                    " bytes and a Paradox blob holds at most " +
                                    std::to_string(kMaxUnits * kMbUnit - kMbSingleHeader));
   }
@@ -61,11 +68,18 @@ Result<uint32_t> BlobWriter::AddSingle(std::string_view blob) {
   }
   unsigned char head[kMbSingleHeader] = {kMbSingleBlob};
   StoreLe16(head + 1, static_cast<uint16_t>(units));
-  StoreLe32(head + 3, static_cast<uint32_t>(blob.size()));
+  StoreLe32(head + 3, static_cast<uint32_t>(size));
   StoreLe16(head + 7, kFreshModification);
   const uint64_t offset = end_;
   CORVANE_RETURN_IF_ERROR(writes_.Write(offset, head, sizeof head));
-  CORVANE_RETURN_IF_ERROR(writes_.Write(offset + kMbSingleHeader, blob.data(), blob.size()));
+  uint64_t written = 0;
+  CORVANE_RETURN_IF_ERROR(produce([&](std::string_view piece) -> Status {
+    if (written + piece.size() > size) return Status::Internal("a blob outgrew its measured size");
+    const uint64_t at = offset + kMbSingleHeader + written;
+    written += piece.size();
+    return writes_.Write(at, piece.data(), piece.size());
+  }));
+  if (written != size) return Status::Internal("a blob fell short of its measured size");
   end_ += units * kMbUnit;  // the padding is made by Finish's resize or later writes
   return static_cast<uint32_t>(offset) | kMbSingleSlotIndex;
 }

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,6 +34,10 @@ class BlobWriter {
   // would outgrow what the format can address (nothing is written then);
   // kIoError when writing fails.
   Result<uint32_t> Add(std::string_view blob);
+  // The same for a blob of `size` bytes (more than fit a shared block) that
+  // `produce` hands to its writer in order, piece by piece.
+  using Producer = std::function<Status(const std::function<Status(std::string_view)>&)>;
+  Result<uint32_t> AddPieces(uint64_t size, const Producer& produce);
   // Writes the block being filled and pads the file to whole blocks.
   Status Finish();
 
@@ -40,7 +45,7 @@ class BlobWriter {
 
  private:
   explicit BlobWriter(std::unique_ptr<TempFile> file) : file_(std::move(file)) {}
-  Result<uint32_t> AddSingle(std::string_view blob);
+  Result<uint32_t> AddSingle(uint64_t size, const Producer& produce);
   Result<uint32_t> AddSubAllocated(std::string_view blob);
   Status FlushSubBlock();
   Status OpenSubBlock();

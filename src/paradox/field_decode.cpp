@@ -172,12 +172,15 @@ void AppendTime(int64_t ms, std::string& out) {
 }
 
 void AppendHex(const unsigned char* p, size_t n, std::string& out) {
+  out += "\\x";
+  AppendHexDigits(p, n, out);
+}
+
+void AppendHexDigits(const unsigned char* p, size_t n, std::string& out) {
   static constexpr char kDigits[] = "0123456789abcdef";
   const size_t at = out.size();
-  out.resize(at + 2 + 2 * n);
+  out.resize(at + 2 * n);
   char* o = out.data() + at;
-  *o++ = '\\';
-  *o++ = 'x';
   for (size_t i = 0; i < n; ++i) {
     *o++ = kDigits[p[i] >> 4];
     *o++ = kDigits[p[i] & 0x0F];

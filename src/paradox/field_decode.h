@@ -25,5 +25,7 @@ bool AppendDateDigits(int64_t day, std::string& out);
 void AppendTime(int64_t ms, std::string& out);
 // "\x" and lower-case hex, PostgreSQL's bytea form.
 void AppendHex(const unsigned char* p, size_t n, std::string& out);
+// The same without the "\\x" in front: the digits of a further piece.
+void AppendHexDigits(const unsigned char* p, size_t n, std::string& out);
 
 }  // namespace corvane::paradox

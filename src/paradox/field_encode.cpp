@@ -245,21 +245,126 @@ Result<std::string> BlobPayload(const FieldInfo& field, const CellView& cell, in
   return *std::move(bytes);
 }
 
+namespace {
+
+constexpr size_t kPiece = size_t{1} << 20;
+constexpr size_t kHeadBytes = kMaxBlobLeader + kBlobPrefixSize;
+
+// Where `text` may be cut so that no character is split: before its last
+// byte that starts one (no UTF-8 sequence is longer than four bytes). A
+// cut there decodes as the whole text would.
+size_t CharacterCut(std::string_view text) {
+  for (size_t back = 1; back <= 4 && back <= text.size(); ++back) {
+    const size_t at = text.size() - back;
+    if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) return at;
+  }
+  return text.size();
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Memo text converted to the code page, a piece at a time.
+Status MemoPieces(const ValuePieces& value, int code_page,
+                  const std::function<Status(std::string_view)>& write) {
+  std::string in;
+  for (uint64_t at = 0, total = value.size(); at < total;) {
+    const size_t carried = in.size();
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, total - at));
+    in.resize(carried + n);
+    CORVANE_RETURN_IF_ERROR(value.Read(at, n, in.data() + carried));
+    at += n;
+    const size_t cut = at == total ? in.size() : CharacterCut(in);
+    auto converted = FromUtf8(std::string_view(in).substr(0, cut), code_page);
+    if (!converted.ok()) return converted.status();
+    CORVANE_RETURN_IF_ERROR(write(*converted));
+    in.erase(0, cut);
+  }
+  return Status::Ok();
+}
+
+// "\x" hex turned into bytes, a piece at a time, after `prefix`.
+Status HexPieces(const ValuePieces& value, std::string_view prefix,
+                 const std::function<Status(std::string_view)>& write) {
+  const Status not_hex = Refuse("it is not binary data in \\x hex form");
+  const uint64_t total = value.size();
+  char start[2] = {};
+  if (total < 2 || total % 2 != 0) return not_hex;
+  CORVANE_RETURN_IF_ERROR(value.Read(0, 2, start));
+  if (start[0] != '\\' || start[1] != 'x') return not_hex;
+  if (total == 2) return Status::Ok();  // no bytes: NULL
+  if (!prefix.empty()) CORVANE_RETURN_IF_ERROR(write(prefix));
+  std::string in, out;
+  for (uint64_t at = 2; at < total;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, total - at));
+    in.resize(n);
+    CORVANE_RETURN_IF_ERROR(value.Read(at, n, in.data()));
+    at += n;
+    out.resize(n / 2);
+    for (size_t i = 0; i < out.size(); ++i) {
+      const int hi = HexValue(in[2 * i]), lo = HexValue(in[2 * i + 1]);
+      if (hi < 0 || lo < 0) return not_hex;
+      out[i] = static_cast<char>(hi * 16 + lo);
+    }
+    CORVANE_RETURN_IF_ERROR(write(out));
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Result<PiecewisePayload> PiecewisePayload::Measure(const FieldInfo& field,
+                                                   const ValuePieces& value, int code_page) {
+  PiecewisePayload p(field, value, code_page);
+  CORVANE_RETURN_IF_ERROR(p.Produce([&p](std::string_view piece) {
+    p.size_ += piece.size();
+    if (p.head_.size() < kHeadBytes) p.head_.append(piece.substr(0, kHeadBytes - p.head_.size()));
+    return Status::Ok();
+  }));
+  if (p.size_ > UINT32_MAX) return Refuse("it is larger than 4 GiB");
+  return p;
+}
+
+Status PiecewisePayload::Produce(const std::function<Status(std::string_view)>& write) const {
+  if (type_ == FieldType::kMemo) return MemoPieces(*value_, code_page_, write);
+  std::string prefix;
+  if (type_ == FieldType::kGraphic || type_ == FieldType::kOle) {
+    // The data's length is the payload's less the prefix.
+    prefix = Prefixed(type_ == FieldType::kGraphic ? kGraphicKind : kOleKind, std::string());
+    StoreLe32(reinterpret_cast<unsigned char*>(prefix.data()) + 4,
+              static_cast<uint32_t>((value_->size() - 2) / 2));
+  }
+  return HexPieces(*value_, prefix, write);
+}
+
 bool BlobNeedsMbFile(const FieldInfo& field, std::string_view payload) {
+  return BlobNeedsMbFile(field, uint64_t{payload.size()});
+}
+
+bool BlobNeedsMbFile(const FieldInfo& field, uint64_t payload_size) {
   // Graphic and OLE always go to the .mb: readers expect their prefix there.
   if (field.type == FieldType::kGraphic || field.type == FieldType::kOle) return true;
-  return payload.size() > static_cast<size_t>(field.size - kBlobRefSize);
+  return payload_size > static_cast<uint64_t>(field.size - kBlobRefSize);
 }
 
 void EncodeBlobReference(const FieldInfo& field, std::string_view payload, uint32_t pointer,
                          unsigned char* out) {
+  EncodeBlobReference(field, payload, payload.size(), pointer, out);
+}
+
+void EncodeBlobReference(const FieldInfo& field, std::string_view head, uint64_t size,
+                         uint32_t pointer, unsigned char* out) {
   const size_t leader = static_cast<size_t>(field.size - kBlobRefSize);
-  std::string_view copy = payload;
-  if (field.type == FieldType::kGraphic) copy.remove_prefix(kBlobPrefixSize);
+  std::string_view copy = head;
+  if (field.type == FieldType::kGraphic) copy.remove_prefix(std::min<size_t>(kBlobPrefixSize, copy.size()));
   std::memcpy(out, copy.data(), std::min(leader, copy.size()));
   unsigned char* ref = out + leader;
   StoreLe32(ref, pointer);
-  StoreLe32(ref + 4, static_cast<uint32_t>(payload.size()));
+  StoreLe32(ref + 4, static_cast<uint32_t>(size));
   StoreLe16(ref + 8, pointer == 0 ? 0 : 1);  // modification number of a fresh .mb
 }
 

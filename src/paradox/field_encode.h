@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -30,14 +31,42 @@ Status EncodeScalar(const FieldInfo& field, const CellView& cell, int code_page,
 // OLE with Paradox's 8-byte prefix in front. Empty means NULL.
 Result<std::string> BlobPayload(const FieldInfo& field, const CellView& cell, int code_page);
 
+// BlobPayload of a value that comes in pieces: the same checks and bytes,
+// measured in one pass over the value and produced piece by piece in a
+// second, so neither the value nor its payload is ever whole in memory.
+class PiecewisePayload {
+ public:
+  // Fails as BlobPayload would.
+  static Result<PiecewisePayload> Measure(const FieldInfo& field, const ValuePieces& value,
+                                          int code_page);
+  uint64_t size() const { return size_; }  // 0: NULL
+  // The payload's first bytes, as many as a record's leader may copy.
+  std::string_view head() const { return head_; }
+  // Calls `write` with the payload's bytes in order.
+  Status Produce(const std::function<Status(std::string_view)>& write) const;
+
+ private:
+  PiecewisePayload(const FieldInfo& field, const ValuePieces& value, int code_page)
+      : type_(field.type), value_(&value), code_page_(code_page) {}
+  FieldType type_;
+  const ValuePieces* value_;
+  int code_page_;
+  uint64_t size_ = 0;
+  std::string head_;
+};
+
 // True when a payload goes to the .mb file rather than fitting the leader.
 bool BlobNeedsMbFile(const FieldInfo& field, std::string_view payload);
+bool BlobNeedsMbFile(const FieldInfo& field, uint64_t payload_size);
 
 // The record part of a blob field: the leader copy of the first bytes (for
 // Graphic, of the image after its prefix) and the 10-byte reference.
 // `pointer` is 0 for an inline value, else the .mb block offset | index.
 void EncodeBlobReference(const FieldInfo& field, std::string_view payload, uint32_t pointer,
                          unsigned char* out);
+// The same for a payload of `size` bytes that begins with `head`.
+void EncodeBlobReference(const FieldInfo& field, std::string_view head, uint64_t size,
+                         uint32_t pointer, unsigned char* out);
 
 // 17 bytes of a BCD field of `scale` decimals; false when the value needs
 // more digits than the field has.

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
+
 namespace corvane::paradox {
 
 // Field type codes, byte 0 of a field descriptor.
@@ -77,13 +79,25 @@ struct Cell {
   std::string text;
 };
 
-// A Cell whose text lives elsewhere (a batch of rows, a Cell).
+// A value of many megabytes read in pieces where it is kept, so that it
+// is never held whole on its way into a table.
+class ValuePieces {
+ public:
+  virtual ~ValuePieces() = default;
+  virtual uint64_t size() const = 0;
+  // Bytes [offset, offset + n) of the value into `out`.
+  virtual Status Read(uint64_t offset, size_t n, char* out) const = 0;
+};
+
+// A Cell whose text lives elsewhere (a batch of rows, a Cell), or, when
+// `pieces` is set, a value read in pieces (`text` is then empty).
 struct CellView {
   CellView() = default;
   CellView(bool is_null, std::string_view t) : null(is_null), text(t) {}
   CellView(const Cell& cell) : null(cell.null), text(cell.text) {}  // NOLINT: a view of it
   bool null = true;
   std::string_view text;
+  const ValuePieces* pieces = nullptr;
 };
 
 // --- byte order -----------------------------------------------------------

@@ -150,7 +150,7 @@ void SchemaChooser::ObserveValue(size_t column, std::string_view text) {
       if (s.all_timestamp && !ParseTimestampMs(text)) s.all_timestamp = false;
       break;
     case Kind::kBinary:
-      if (s.all_hex && !ParseHex(text)) s.all_hex = false;
+      if (s.all_hex && !IsHex(text)) s.all_hex = false;
       break;
     case Kind::kText:
       break;
@@ -238,9 +238,9 @@ FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {
         s.max_int_digits + static_cast<size_t>(s.scale) <= kBcdDigits) {
       return Field(name, FieldType::kBcd, 0, s.scale);
     }
-    // A float's -0 needs a Number: a Long integer has no negative zero.
-    const bool float_zero = word == "FLOAT" && s.negative_zero;
-    if (s.all_decimal && s.all_long && !float_zero) return Field(name, FieldType::kLong);
+    // -0 needs a Number: a Long integer has no negative zero. Single floats
+    // come as INT columns, so the column's word does not tell.
+    if (s.all_decimal && s.all_long && !s.negative_zero) return Field(name, FieldType::kLong);
     if (s.all_decimal && s.all_double) return Field(name, FieldType::kNumber);
     if (s.all_decimal && s.max_int_digits + s.max_frac_digits <= kBcdDigits) {
       return Field(name, FieldType::kBcd, 0, static_cast<int>(s.max_frac_digits));

@@ -240,6 +240,23 @@ Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p,
                                 " bytes is marked as held in its " + std::to_string(leader) +
                                 "-byte leader");
     }
+  } else if (f.type != FieldType::kMemo) {
+    // Hex a piece at a time: the raw bytes are never whole beside their text.
+    size_t skip = 0;
+    bool first = true;
+    Status read = blobs_->ReadPieces(pointer, length, [&](const unsigned char* piece, size_t n) {
+      if (first) {
+        skip = PrefixToStrip(f.type, piece, length);
+        cell.text.reserve(2 + 2 * (length - skip));
+        cell.text = "\\x";
+        first = false;
+      }
+      AppendHexDigits(piece + skip, n - skip, cell.text);
+      skip = 0;
+    });
+    if (!read.ok()) cell.text.clear();
+    cell.null = !read.ok();
+    return read;
   } else {
     CORVANE_RETURN_IF_ERROR(blobs_->Read(pointer, length, blob_bytes_));
     data = reinterpret_cast<const unsigned char*>(blob_bytes_.data());

@@ -28,6 +28,9 @@ constexpr int kMaxFields = 255;
 constexpr uint32_t kMaxBlocks = 0xFFFF;  // block numbers are u16
 constexpr size_t kMaxHeaderSize = 0xFFFF;
 constexpr size_t kShownValueBytes = 60;
+// A value given in pieces whose payload is no larger is made whole: it may
+// share a block of the .mb or fit the record.
+constexpr uint64_t kSmallPayload = 64 << 10;
 // Level 5 allows these block sizes; 2 and 4 KiB are what tools expect, the
 // larger ones only serve records or tables that need them.
 constexpr int kBlockSizesKiB[] = {2, 4, 16, 32};
@@ -49,6 +52,10 @@ int ChooseBlockSize(int record_size, uint64_t rows) {
 // The value as shown in a message: quoted, cut on a character boundary.
 std::string Shown(const CellView& cell) {
   std::string text(cell.text.substr(0, kShownValueBytes + 1));
+  if (cell.pieces) {
+    text.resize(static_cast<size_t>(std::min<uint64_t>(kShownValueBytes + 1, cell.pieces->size())));
+    if (!cell.pieces->Read(0, text.size(), text.data()).ok()) text.clear();
+  }
   if (text.size() > kShownValueBytes) {
     size_t cut = kShownValueBytes;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
@@ -150,6 +157,7 @@ Status TableWriter::Setup(const std::string& db_path, std::vector<FieldInfo> fie
   record_.assign(static_cast<size_t>(record_size_), 0);
   payloads_.resize(fields_.size());
   payload_views_.resize(fields_.size());
+  piecewise_.resize(fields_.size());
   return Status::Ok();
 }
 
@@ -201,9 +209,37 @@ Status TableWriter::EncodeRow(std::span<const CellView> row) {
   std::fill(record_.begin(), record_.end(), 0);
   for (size_t i = 0; i < fields_.size(); ++i) {
     const FieldInfo& f = fields_[i];
+    piecewise_[i].reset();
     if (!IsBlobType(f.type)) {
-      Status st = EncodeScalar(f, row[i], code_page_, record_.data() + offsets_[i]);
+      Status st = EncodeScalar(f, Whole(row[i]), code_page_, record_.data() + offsets_[i]);
       if (!st.ok()) return FieldError(i, row[i], st);
+      continue;
+    }
+    if (row[i].pieces && !row[i].null) {
+      auto measured = PiecewisePayload::Measure(f, *row[i].pieces, code_page_);
+      if (!measured.ok()) {
+        if (measured.status().code() != Status::Code::kInvalidArgument) return measured.status();
+        return FieldError(i, row[i], measured.status());
+      }
+      piecewise_[i].emplace(std::move(measured).value());
+      payloads_[i].clear();
+      payload_views_[i] = std::string_view();
+      if (piecewise_[i]->size() <= kSmallPayload) {  // stored like any other
+        Status made = piecewise_[i]->Produce([&](std::string_view piece) {
+          payloads_[i].append(piece);
+          return Status::Ok();
+        });
+        if (!made.ok()) return made;
+        payload_views_[i] = payloads_[i];
+        piecewise_[i].reset();
+        continue;
+      }
+      if (piecewise_[i]->size() > BlobWriter::kMaxBlobSize) {
+        return FieldError(i, row[i], Status::InvalidArgument(
+                                         "it is " + std::to_string(piecewise_[i]->size()) +
+                                         " bytes and a Paradox blob holds at most " +
+                                         std::to_string(BlobWriter::kMaxBlobSize)));
+      }
       continue;
     }
     if (f.type == FieldType::kMemo && !row[i].null && utf8::IsAscii(row[i].text)) {
@@ -227,9 +263,27 @@ Status TableWriter::EncodeRow(std::span<const CellView> row) {
   return Status::Ok();
 }
 
+// A value in pieces for a field that is no blob (it cannot fit one, but
+// says so as any other value would): read whole.
+CellView TableWriter::Whole(const CellView& cell) {
+  if (!cell.pieces || cell.null) return cell;
+  whole_.resize(static_cast<size_t>(cell.pieces->size()));
+  if (!cell.pieces->Read(0, whole_.size(), whole_.data()).ok()) whole_.clear();
+  return CellView(false, whole_);
+}
+
 Status TableWriter::StoreBlobs(std::span<const CellView> row) {
   for (size_t i = 0; i < fields_.size(); ++i) {
     const FieldInfo& f = fields_[i];
+    if (const auto& p = piecewise_[i]; p && p->size() > 0) {
+      auto added = mb_->AddPieces(p->size(), [&](const auto& write) { return p->Produce(write); });
+      if (!added.ok()) {
+        if (added.status().code() != Status::Code::kInvalidArgument) return added.status();
+        return FieldError(i, row[i], added.status());
+      }
+      EncodeBlobReference(f, p->head(), p->size(), *added, record_.data() + offsets_[i]);
+      continue;
+    }
     const std::string_view payload = payload_views_[i];
     if (!IsBlobType(f.type) || payload.empty()) continue;
     uint32_t pointer = 0;

@@ -24,11 +24,13 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "base/status.h"
+#include "paradox/field_encode.h"
 #include "paradox/format.h"
 #include "paradox/primary_index.h"
 
@@ -96,6 +98,7 @@ class TableWriter {
   Status Finish(Replace replace, const std::function<Status()>& before_place);
   Status PlaceFiles(Replace replace);
   Status FieldError(size_t index, const CellView& cell, const Status& why) const;
+  CellView Whole(const CellView& cell);
 
   std::filesystem::path db_path_, mb_path_, px_path_;
   std::vector<FieldInfo> fields_;
@@ -115,6 +118,8 @@ class TableWriter {
   std::vector<unsigned char> block_, record_;
   std::vector<std::string> payloads_;          // converted blob values
   std::vector<std::string_view> payload_views_;  // this row's: a payload or the cell's text
+  std::vector<std::optional<PiecewisePayload>> piecewise_;  // this row's values in pieces
+  std::string whole_;  // a value in pieces read whole for a field that is no blob
   std::vector<CellView> views_;  // Append(vector<Cell>)'s row
   int in_block_ = 0;
   uint32_t blocks_ = 0;  // blocks already written

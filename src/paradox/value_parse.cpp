@@ -1,5 +1,6 @@
 #include "paradox/value_parse.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -254,6 +255,13 @@ std::optional<int64_t> ParseTimestampMs(std::string_view text) {
   auto ms = ParseTimeMs(text.substr(11));
   if (!day || !ms) return std::nullopt;
   return *day * kMsPerDayValue + *ms;
+}
+
+bool IsHex(std::string_view text) {
+  if (text.size() < 2 || text[0] != '\\' || text[1] != 'x' || text.size() % 2 != 0) return false;
+  return std::all_of(text.begin() + 2, text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  });
 }
 
 std::optional<std::string> ParseHex(std::string_view text) {

@@ -57,5 +57,7 @@ std::optional<int64_t> ParseTimestampMs(std::string_view text);
 
 // Bytes of a "\x…" text; nullopt when it is not in that form.
 std::optional<std::string> ParseHex(std::string_view text);
+// True when ParseHex would give bytes, found without making them.
+bool IsHex(std::string_view text);
 
 }  // namespace corvane::paradox

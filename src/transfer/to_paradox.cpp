@@ -109,8 +109,9 @@ class ToParadox {
 // a damaged file, or a rolled-back transaction. (A staging database that
 // never opened is one too: its rows end with one dialog, not one each.)
 bool StagingBroken(const Status& s) {
+  // kNotFound: the staging table is not there (its CREATE was refused).
   return s.code() == Status::Code::kIoError || s.code() == Status::Code::kCorruption ||
-         s.code() == Status::Code::kPermissionDenied;
+         s.code() == Status::Code::kPermissionDenied || s.code() == Status::Code::kNotFound;
 }
 
 int ToParadox::Run() {

@@ -49,6 +49,17 @@ namespace corvane::transfer {
 namespace {
 
 constexpr const char* kTag = "Form2.PushButton4_Click";
+
+// A row refused for what every later row shares rather than for its own
+// values: the connection or the server's disk is gone, the statement does
+// not fit the target (SQLSTATE class 42: no such table, a view, too many
+// values, no right to insert), or the server takes no writes (25006, a
+// standby). The rest of the table would only repeat it, row by row.
+bool EndsTheRows(const Status& s) {
+  const std::string& state = s.sqlstate();
+  return IsConnectionLost(s) || IsServerStorageFailure(s) ||
+         (!s.ok() && (state.rfind("42", 0) == 0 || state == "25006"));
+}
 constexpr int kCommandTimeoutS = 5000;
 constexpr int kConnectionTimeoutS = 5000;
 const Status kNoResult = Status::Internal("The server gave no result for the statement.");
@@ -139,6 +150,8 @@ class ToPostgres {
   // The PostgreSQL connection was lost; nothing more goes to it until it
   // opens again.
   bool lost_ = false;
+  // The table's rows ended early (the server lost or full); the walk goes on.
+  bool rows_ended_ = false;
 };
 
 TransferOutcome ToPostgres::Run() {
@@ -354,6 +367,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   head_ = PostgresInsertHead(table);
   read_failure_ = Status::Ok();
   last_move_ = Status::Ok();
+  rows_ended_ = false;
   const bool bulk = Bulk();
   batch_bytes_ = bulk ? options_.copy_bytes : options_.batch_bytes;
   const size_t most = std::max<size_t>(bulk ? options_.copy_rows : options_.batch_rows, 1);
@@ -362,7 +376,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
     const int64_t end = std::min<int64_t>(total, first + static_cast<int64_t>(size));
     const bool read_ok = FillBatch(*rows, first, end);
     const size_t failed = SendBatch(first, total);
-    if (lost_) return;  // SendBatch said so
+    if (lost_ || rows_ended_) return;  // SendBatch said so
     first += static_cast<int64_t>(slots_.size());
     // A failing row costs its batch a replay; while rows fail (a table that
     // does not exist, a column that refuses them) send smaller batches.
@@ -371,6 +385,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
       // The rest of the table cannot be read; one dialog says so.
       RefreshStatement();
       proc_.Fail(184, Stopped(read_failure_, first));
+      rows_ended_ = true;
       return;
     }
   }
@@ -397,7 +412,7 @@ bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
 // The primary key, the notes on columns and the sequence, once the rows
 // are in: a key the rows break is one dialog, and the rows stay.
 void ToPostgres::FinishTypedTable(const std::string& table) {
-  if (!layout_ || !created_) return;
+  if (!layout_ || !created_ || rows_ended_) return;  // a key on part of the rows says nothing
   // The rows are done: what fails from here fails the table, not a row.
   w_.progress.SetValue(0);
   for (const std::string& sql : TypedFinishStatements(table, *layout_)) {
@@ -498,9 +513,16 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
       ++failed;
       statement_ = RowStatement(head_, values_[index]);
       statement_stale_ = false;
-      if (IsConnectionLost(status)) {
+      if (EndsTheRows(status)) {
+        // One dialog for the rest of the table; a row the replay still
+        // stored after this one is counted, so the figure stays true.
+        for (size_t later = k + 1; later < slots_.size(); ++later) {
+          const auto at = static_cast<size_t>(slots_[later].row);
+          if (slots_[later].row >= 0 && at < results.size() && results[at].ok()) ++stored_;
+        }
         proc_.Fail(182, Stopped(status, first + static_cast<int64_t>(k) + 1));
-        lost_ = true;
+        lost_ = lost_ || IsConnectionLost(status);
+        rows_ended_ = true;
         return failed;
       }
       proc_.Fail(182, status);
@@ -520,7 +542,9 @@ std::vector<Status> ToPostgres::RunBatch() {
   const Status copied = EndCopy();
   if (copied.ok()) return std::vector<Status>(batch_used_);
   // Nothing of the batch was stored, and replaying it would only fail again.
-  if (IsConnectionLost(copied)) return std::vector<Status>(batch_used_, copied);
+  if (IsConnectionLost(copied) || IsServerStorageFailure(copied)) {
+    return std::vector<Status>(batch_used_, copied);
+  }
   // The set-based form passes text, which typed columns do not take.
   if (Bulk() && batch_used_ > 1 && !driver_copies_ && !layout_) {
     // All or nothing; on failure nothing of it is stored and the rows are

@@ -66,7 +66,8 @@ TEST(SchemaChooserTest, DecimalsWithOnePlaceCountKeepItInBcd) {
   EXPECT_EQ(ChooseFor("INT", {V("01.50")}).type, FieldType::kNumber);
   EXPECT_EQ(ChooseFor("INT", {V("+1.50")}).type, FieldType::kNumber);
   EXPECT_EQ(ChooseFor("INT", {V("1.55e1")}).type, FieldType::kNumber);
-  EXPECT_EQ(ChooseFor("INT", {V("-0.00")}).type, FieldType::kLong);
+  EXPECT_EQ(ChooseFor("INT", {V("-0.00")}).type, FieldType::kNumber);
+  EXPECT_EQ(ChooseFor("INT", {V("-0"), V("3")}).type, FieldType::kNumber);  // a real's -0
   EXPECT_EQ(ChooseFor("FLOAT", {V("1.25"), V("3.75")}).type, FieldType::kNumber);
   // Whole numbers stay Long integer.
   EXPECT_EQ(ChooseFor("INT", {V("5"), V("-7")}).type, FieldType::kLong);

@@ -181,6 +181,64 @@ TEST(TableWriterBlobTest, GraphicAndOleCarryTheirPrefixInTheMbFile) {
   EXPECT_EQ(back.rows[0][1].text, "\\xabcd");
 }
 
+// A value too large to hold whole comes in pieces: the files must be the
+// very ones the value given whole makes, also where a piece ends inside a
+// character, and a value the field cannot hold fails its row alike.
+TEST(TableWriterBlobTest, ValuesInPiecesWriteTheSameFilesAsWholeOnes) {
+  struct Pieces : ValuePieces {
+    explicit Pieces(std::string t) : text(std::move(t)) {}
+    uint64_t size() const override { return text.size(); }
+    Status Read(uint64_t offset, size_t n, char* out) const override {
+      text.copy(out, n, offset);
+      return Status::Ok();
+    }
+    std::string text;
+  };
+  std::string accented;  // pieces of 1 MiB end inside its characters
+  while (accented.size() < (5u << 19)) accented += "a\xC3\xA9\xE2\x82\xAC";
+  std::string bytes;
+  for (size_t i = 0; i < (3u << 19); ++i) bytes.push_back(static_cast<char>(i * 131 % 256));
+  const std::vector<FieldInfo> fields = {{"M", FieldType::kMemo, 20, 0},
+                                         {"B", FieldType::kBinary, 10, 0},
+                                         {"G", FieldType::kGraphic, 10, 0},
+                                         {"O", FieldType::kOle, 10, 0}};
+  const std::vector<std::vector<std::string>> rows = {
+      {Pattern(5u << 19), Hex(bytes), Hex(bytes.substr(7)), Hex(bytes.substr(1))},
+      {accented, Hex(bytes.substr(3)), "\\x", Hex("x")},
+      {accented + "\xCE\xA9", Hex(bytes), "", ""},      // no Ω in code page 1252
+      {"m", Hex(bytes).substr(1), Hex(bytes), Hex(bytes)},  // no hex
+  };
+  ScratchFolder whole, pieced;
+  for (const bool in_pieces : {false, true}) {
+    auto w = TableWriter::Create((in_pieces ? pieced : whole).File("big.db"), fields);
+    ASSERT_TRUE(w.ok()) << w.status().message();
+    for (size_t r = 0; r < rows.size(); ++r) {
+      std::vector<Pieces> values;
+      for (const std::string& v : rows[r]) values.emplace_back(v);
+      std::vector<CellView> row;
+      for (const Pieces& v : values) {
+        row.emplace_back(false, in_pieces ? std::string_view() : v.text);
+        if (in_pieces) row.back().pieces = &v;
+      }
+      EXPECT_EQ(w.value()->Append(row).ok(), r < 2) << "row " << r << (in_pieces ? " in pieces" : "");
+    }
+    ASSERT_TRUE(w.value()->Finish(TableWriter::Replace::kNever).ok());
+  }
+  for (const char* file : {"big.db", "big.mb"}) {
+    EXPECT_TRUE(Slurp(whole.File(file)) == Slurp(pieced.File(file))) << file;
+  }
+  // Read back a piece at a time too, prefixes and all.
+  const auto back = ReadWithOurReader(pieced.File("big.db"));
+  ASSERT_EQ(back.rows.size(), 2u);
+  for (size_t r = 0; r < 2; ++r) {
+    for (size_t c = 0; c < fields.size(); ++c) {
+      const bool null = rows[r][c] == "\\x";
+      EXPECT_EQ(back.rows[r][c].null, null) << r << " " << c;
+      EXPECT_TRUE(null || back.rows[r][c].text == rows[r][c]) << r << " " << c;
+    }
+  }
+}
+
 TEST(TableWriterBlobTest, BlobValuesTheFieldCannotHoldFailTheirRow) {
   ScratchFolder dir;
   const std::string db = dir.File("bad.db");

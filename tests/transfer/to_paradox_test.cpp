@@ -182,6 +182,18 @@ TEST_F(ToParadoxHandlerTest, AMissingStagingDatabaseEndsEachTableWithOneRowDialo
   EXPECT_TRUE(TableFilesInFolder().empty());
 }
 
+// Columns whose names differ only in case: the staging table is refused,
+// and its rows end with one dialog instead of one per row.
+TEST_F(ToParadoxHandlerTest, ARefusedStagingTableEndsItsRowsWithOneDialog) {
+  MakePgTable("tx_case", "\"a\" int4, \"A\" int4", {"1, 2", "3, 4", "5, 6"});
+  SelectPostgres({"tx_case"});
+  EXPECT_EQ(SendToParadox().failures, 2);
+  EXPECT_EQ(FailureLines(fake_.dialogs), (std::vector<int>{188, 200}));
+  EXPECT_NE(fake_.dialogs.Failures()[1].find("broke off after 1 of 3 rows"), std::string::npos)
+      << fake_.dialogs.Failures()[1];
+  EXPECT_TRUE(TableFilesInFolder().empty());
+}
+
 TEST_F(ToParadoxHandlerTest, ProgressPerRowAndPointerAfterEveryTable) {
   MakePgTable("tx_four", "a int4", {"1", "2", "3", "4"});
   MakePgTable("tx_none", "a int4");

@@ -1,10 +1,12 @@
 // corvane-cli to-postgres under faults: killed at random moments, its server
-// session ended, two copies of one table at once, a table file cut while it
-// is read. Whatever happens, PostgreSQL holds nothing of the table, a
+// session ended or its disk full, two copies of one table at once, a table
+// file cut while it is read. Whatever happens, PostgreSQL holds nothing of the table, a
 // prefix of its rows without duplicates, or all of it; failures exit 1.
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -191,7 +194,10 @@ TEST_F(ToPostgresFaultsTest, BackendEndedMidCopyIsOneFailureAndExitOne) {
   const pid_t cli = Start("to-postgres", "--overwrite " + big_, folder_ / "t.log");
   const std::string backend = CopyingBackend(cli);
   ASSERT_NE(backend, "") << Slurp(folder_ / "t.log");
-  Pg("SELECT pg_terminate_backend(" + backend + ")");
+  // Held still meanwhile, so that a loaded machine cannot let it finish first.
+  kill(cli, SIGSTOP);
+  Pg("SELECT pg_terminate_backend(" + backend + ", 10000)");
+  kill(cli, SIGCONT);
   EXPECT_EQ(Wait(cli), 1);
   const std::string out = Slurp(folder_ / "t.log");
   EXPECT_EQ(Occurrences(out, "Application Error"), 1) << out;
@@ -237,6 +243,56 @@ TEST_F(ToPostgresFaultsTest, HeaderCountingOtherRowsIsWarnedAbout) {
   const std::string out = Slurp(folder_ / "run.log");
   EXPECT_NE(out.find("the header counts"), std::string::npos) << out;
   EXPECT_EQ(CheckPrefix(), kBigRows);  // what the blocks hold is all sent
+}
+
+// The server's disk fills mid-copy (a database on a small tmpfs): one
+// failure that tells how many rows were stored, not one per remaining row.
+TEST_F(ToPostgresFaultsTest, AFullServerDiskEndsTheTableWithOneFailure) {
+  Rows data_dir = PgRows("SELECT setting FROM pg_settings WHERE name = 'data_directory'");
+  struct stat server {};
+  ASSERT_FALSE(data_dir.empty());
+  ASSERT_EQ(::stat(data_dir[0][0].text().c_str(), &server), 0);
+  std::string space = (fs::temp_directory_path() / "corvane-space.XXXXXX").string();
+  ASSERT_NE(mkdtemp(space.data()), nullptr);
+  const std::string mount_options = "mode=700,uid=" + std::to_string(server.st_uid) +
+                                    ",gid=" + std::to_string(server.st_gid);
+  if (::mount("tmpfs", space.c_str(), "tmpfs", 0, ("size=64m," + mount_options).c_str()) != 0) {
+    ::rmdir(space.c_str());
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+  }
+  const std::string name = "topg_full_" + std::to_string(::getpid());
+  const std::string home = fake_.settings.settings.database;
+  struct AtExit {
+    std::function<void()> run;
+    ~AtExit() { run(); }
+  } cleanup{[&] {
+    fake_.settings.settings.database = home;
+    (void)PgTry("DROP DATABASE IF EXISTS " + name);
+    (void)PgTry("DROP TABLESPACE IF EXISTS " + name);
+    ::umount2(space.c_str(), MNT_DETACH);
+    ::rmdir(space.c_str());
+  }};
+  Pg("CREATE TABLESPACE " + name + " LOCATION '" + space + "'");
+  // Copied file by file and checkpointed: no page of the new catalogs is left
+  // in shared buffers for some other session to fail writing once it is full.
+  if (!PgTry("CREATE DATABASE " + name + " TABLESPACE " + name + " STRATEGY FILE_COPY").ok()) {
+    Pg("CREATE DATABASE " + name + " TABLESPACE " + name);  // before 15: always so
+  }
+  // Room for some 4 MB of rows beside the new database's catalogs.
+  struct statvfs fs {};
+  ASSERT_EQ(::statvfs(space.c_str(), &fs), 0);
+  const uint64_t used = (fs.f_blocks - fs.f_bfree) * fs.f_frsize;
+  const std::string size = "size=" + std::to_string(used + (4u << 20)) + ",";
+  ASSERT_EQ(::mount("tmpfs", space.c_str(), "tmpfs", MS_REMOUNT, (size + mount_options).c_str()), 0);
+  fake_.settings.settings.database = name;
+  EXPECT_EQ(Copy(big_), 1);
+  const std::string out = Slurp(folder_ / "run.log");
+  EXPECT_EQ(Occurrences(out, "Application Error"), 1) << out.substr(0, 2000);
+  const int64_t stored = CheckPrefix();
+  EXPECT_GT(stored, 0);
+  EXPECT_LT(stored, kBigRows);
+  EXPECT_NE(out.find("; " + std::to_string(stored) + " rows were stored."), std::string::npos)
+      << out.substr(0, 2000);
 }
 
 TEST_F(ToPostgresFaultsTest, DumpOfAFifoReturnsAtOnce) {

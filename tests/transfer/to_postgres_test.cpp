@@ -144,6 +144,22 @@ TEST_F(SendToPostgresTest, FailingDropStillTakesTheEntryAndSendsTheRows) {
   EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"TOPG_GHOST"});
 }
 
+// Rows that cannot go where the name leads (a view the list does not show,
+// too few columns) end with one dialog, not one per row.
+TEST_F(SendToPostgresTest, RowsNoneOfWhichFitTheTargetEndWithOneDialog) {
+  MakeNumbered("TOPG_VIEW", 5);
+  (void)PgTry("DROP VIEW IF EXISTS \"TOPG_VIEW\"");
+  Pg("CREATE VIEW \"TOPG_VIEW\" AS SELECT 1 AS x");
+  SelectParadox({"TOPG_VIEW"});
+  EXPECT_EQ(Send().failures, 2);
+  const std::vector<std::string> failures = fake_.dialogs.Failures();
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_NE(failures[0].find("already exists"), std::string::npos) << failures[0];
+  EXPECT_NE(failures[1].find("stopped after row 1 of 5; 0 rows were stored."), std::string::npos)
+      << failures[1];
+  Pg("DROP VIEW \"TOPG_VIEW\"");
+}
+
 // Without a PostgreSQL connection nothing is tried: one dialog, not one
 // per statement.
 TEST_F(SendToPostgresTest, AnUnopenedConnectionIsOneFailure) {
