@@ -125,6 +125,16 @@ class BatchPipe {
     full_.push_back(std::move(b));
     changed_.notify_all();
   }
+  // For a producer whose batches come from elsewhere (another pipe):
+  // waits for room, then sends. False when the consumer gave up.
+  bool SendWhenRoom(RowBatch b) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return cancelled_ || full_.size() < kBatchesInFlight; });
+    if (cancelled_) return false;
+    full_.push_back(std::move(b));
+    changed_.notify_all();
+    return true;
+  }
   // The producer is done.
   void Finish() {
     std::lock_guard lock(mutex_);

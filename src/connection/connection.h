@@ -108,6 +108,13 @@ class RowCopy {
   virtual Status End(const std::function<void()>& while_waiting) = 0;
 };
 
+// What became of the rows a driver took from InsertRow to store later.
+struct DeferredRows {
+  Status failure;          // ok when every row taken is stored
+  int64_t lost = 0;        // rows taken but not stored: the failing one and all after it
+  std::vector<Value> row;  // the failing one's values
+};
+
 // What a connection string's driver implements.
 class Driver {
  public:
@@ -133,10 +140,15 @@ class Driver {
   // null or empty one as NULL) without its text being built and read back:
   // the same effect and the same failure as Execute of that text. Drivers
   // that cannot answer NotSupported, and the caller runs the text instead.
+  // A driver may take a row once it is checked and store it later: a row
+  // that cannot be stored then fails every later InsertRow (taking nothing)
+  // and FinishRows tells which it was.
   virtual Status InsertRow(const std::string& table, const std::vector<Value>& values) {
     (void)table, (void)values;
     return Status::NotSupported("This data source takes rows as statement text only.");
   }
+  // Waits until every row InsertRow took is stored, or one failed.
+  virtual DeferredRows FinishRows() { return {}; }
   // The table list: columns TABLE_TYPE and TABLE_NAME.
   virtual Result<std::unique_ptr<RecordSet>> OpenSchemaTables() {
     return Status::NotSupported(
@@ -166,6 +178,7 @@ class Connection {
                   std::span<const std::vector<Value>> rows, CopyEmpty empty);
   // See Driver::InsertRow. On a closed connection it fails as Execute does.
   Status InsertRow(const std::string& table, const std::vector<Value>& values);
+  DeferredRows FinishRows() { return driver_ ? driver_->FinishRows() : DeferredRows{}; }
   // OpenSchema(20): the tables of the database.
   Result<std::unique_ptr<RecordSet>> OpenSchema(int schema);
   void Close();

@@ -1,14 +1,11 @@
-// The field chooser of a staging table, shown each row as it is stored. It
-// works on its own thread, so choosing the fields costs the rows' way in
-// nothing but a copy of their texts; the export then needs only one read
-// of the table.
+// The field chooser of a staging table, shown each row as it is stored, so
+// that the export needs only one read of the table. Rows stored on the
+// staging writer's threads are shown there (ObserveBatch), the others on
+// the caller's; never two at once.
 #pragma once
 
-#include <memory>
-#include <optional>
 #include <span>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "base/row_batches.h"
@@ -18,28 +15,25 @@ namespace corvane::staging {
 
 class FieldLearner {
  public:
-  FieldLearner(std::vector<paradox::SchemaChooser::Column> columns, int code_page);
-  ~FieldLearner();
+  // `datetime` flags the DATETIME columns, whose texts are stored without
+  // a UTC offset.
+  FieldLearner(std::vector<paradox::SchemaChooser::Column> columns, int code_page,
+               std::vector<char> datetime);
   FieldLearner(const FieldLearner&) = delete;
   FieldLearner& operator=(const FieldLearner&) = delete;
 
   // One stored row, a text per column, the empty text for NULL.
   void Observe(std::span<const std::string_view> row);
-  // The chooser once it has seen every row given so far.
-  const paradox::SchemaChooser& Settled();
+  // The rows of `batch` as handed to the staging driver (texts before the
+  // DATETIME ones lose their offset).
+  void ObserveBatch(const RowBatch& batch);
+  // The chooser, which has seen every row given so far.
+  const paradox::SchemaChooser& Settled() const { return chooser_; }
 
  private:
-  void Work();
-  // Shows the worker's chooser `row` on this thread: a row with a large
-  // value is not copied for it.
-  void ObserveHere(std::span<const std::string_view> row);
-
   paradox::SchemaChooser chooser_;
-  size_t columns_;
-  std::unique_ptr<BatchPipe> pipe_ = std::make_unique<BatchPipe>();
-  std::optional<RowBatch> batch_;
-  std::thread worker_;
-  bool settled_ = false;
+  std::vector<char> datetime_;
+  std::vector<std::string_view> row_;
 };
 
 }  // namespace corvane::staging

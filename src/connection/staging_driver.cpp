@@ -6,6 +6,9 @@
 // own, names quoted the SQLite way and values bound as parameters. Writes
 // share one transaction, committed before an export and on close; each
 // statement still succeeds or fails on its own, as if run alone.
+// Rows handed over as values (InsertRow) into a table created here are
+// checked at once and stored by a writer on threads of its own
+// (staging_writer.h); every other statement first waits for it.
 #include <optional>
 #include <span>
 #include <unordered_map>
@@ -20,6 +23,7 @@
 #include "connection/staging_export.h"
 #include "connection/staging_rows.h"
 #include "connection/staging_statements.h"
+#include "connection/staging_writer.h"
 
 namespace corvane {
 namespace {
@@ -49,6 +53,7 @@ class StagingDriver : public Driver {
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     auto parsed = staging::ParseStagingStatement(sql);
     if (!parsed.ok()) return parsed.status();
+    Drain();
     export_note_.clear();
     Status s = std::visit([this](const auto& st) { return Run(st); }, parsed.value());
     if (!s.ok()) return s;
@@ -68,12 +73,18 @@ class StagingDriver : public Driver {
       views_.push_back(v.is_null() || v.text().empty() ? std::nullopt
                                                        : std::optional<std::string_view>(v.text()));
     }
-    return InsertValues(table, views_);
+    return InsertValues(table, views_, true);
+  }
+
+  DeferredRows FinishRows() override {
+    Drain();
+    return std::exchange(deferred_, DeferredRows{});
   }
 
   Result<std::unique_ptr<RecordSet>> OpenSchemaTables() override;
 
   void Close() override {
+    Drain();
     ForgetRowTarget();
     inserts_.clear();
     learned_.clear();
@@ -99,7 +110,10 @@ class StagingDriver : public Driver {
   Status RunWrite(const std::string& sql);
   Result<InsertTarget*> Target(const std::string& table);
   using Row = std::span<const std::optional<std::string_view>>;
-  Status InsertValues(const std::string& table, Row values);
+  // `defer`: the row may be stored later, by the writer.
+  Status InsertValues(const std::string& table, Row values, bool defer);
+  Status InsertNow(const std::string& table, Row values, paradox::CodePageChoice& pages);
+  void Drain();
   // Where the rows of `table` go; the table of the last row is kept at hand,
   // so a long run of rows costs no name lookups.
   struct RowTarget {
@@ -110,8 +124,8 @@ class StagingDriver : public Driver {
   };
   Result<RowTarget*> RowTargetOf(const std::string& table);
   void ForgetRowTarget() { row_target_.insert = nullptr; }
-  Status Bind(InsertTarget& target, const std::string& table, Row values,
-              paradox::CodePageChoice& pages);
+  Status Check(InsertTarget& target, const std::string& table, Row values,
+               paradox::CodePageChoice& pages);
   Status WriteLargeValues(InsertTarget& target, const std::string& table, Status inserted);
   paradox::CodePageChoice& PagesOf(const std::string& table);
   void NoteFailure();
@@ -142,7 +156,24 @@ class StagingDriver : public Driver {
   // rows reported stored are gone, so no export may pretend otherwise.
   bool lost_writes_ = false;
   std::string export_note_;
+  // The writer of the rows handed over for table `writer_table_`, while it
+  // holds any; what became of them once it ended with a failure; and the
+  // tables that lost rows so, which are not exported.
+  std::unique_ptr<staging::RowWriter> writer_;
+  std::string writer_table_;
+  DeferredRows deferred_;
+  std::unordered_set<std::string> broken_;
 };
+
+void StagingDriver::Drain() {
+  if (!writer_) return;
+  staging::RowWriter::Outcome out = writer_->Finish(db_->serve());
+  writer_.reset();
+  if (out.failure.ok()) return;
+  broken_.insert(CacheKey(writer_table_));
+  deferred_ = DeferredRows{std::move(out.failure), out.lost, std::move(out.row)};
+  NoteFailure();
+}
 
 Status StagingDriver::RunWrite(const std::string& sql) {
   CORVANE_RETURN_IF_ERROR(db_->BeginIfNeeded());
@@ -189,13 +220,19 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
   sql += ")";
   learned_.erase(CacheKey(st.table));
   large_.erase(CacheKey(st.table));
+  deferred_ = DeferredRows{};
   CORVANE_RETURN_IF_ERROR(RunWrite(sql));
+  broken_.erase(CacheKey(st.table));
   pages_.insert_or_assign(CacheKey(st.table), pages);
   lost_writes_ = false;
   std::vector<paradox::SchemaChooser::Column> columns;
-  for (const ColumnDef& c : st.columns) columns.push_back(staging::ChooserColumnOf(c));
-  learned_[CacheKey(st.table)] =
-      std::make_unique<staging::FieldLearner>(std::move(columns), code_page_);
+  std::vector<char> datetime;
+  for (const ColumnDef& c : st.columns) {
+    columns.push_back(staging::ChooserColumnOf(c));
+    datetime.push_back(staging::IsDateTimeColumn(c) ? 1 : 0);
+  }
+  learned_[CacheKey(st.table)] = std::make_unique<staging::FieldLearner>(
+      std::move(columns), code_page_, std::move(datetime));
   return Status::Ok();
 }
 
@@ -204,10 +241,12 @@ Status StagingDriver::Run(const staging::DropStatement& st) {
   inserts_.clear();  // an open statement on the table would block the drop
   learned_.erase(CacheKey(st.table));
   large_.erase(CacheKey(st.table));
+  deferred_ = DeferredRows{};
   // Freeing a large table's pages is one step SQLite does not interrupt.
   CORVANE_RETURN_IF_ERROR(CallServed(
       [&] { return RunWrite("DROP TABLE " + QuoteSqliteName(st.table)); }, db_->serve()));
   pages_.erase(CacheKey(st.table));
+  broken_.erase(CacheKey(st.table));
   return Status::Ok();
 }
 
@@ -244,37 +283,22 @@ Result<StagingDriver::InsertTarget*> StagingDriver::Target(const std::string& ta
   return &target;
 }
 
-Status StagingDriver::Bind(InsertTarget& target, const std::string& table, Row values,
-                           paradox::CodePageChoice& pages) {
+// Whether the staging table can take the row, and what it would store of
+// each value (in stored_).
+Status StagingDriver::Check(InsertTarget& target, const std::string& table, Row values,
+                            paradox::CodePageChoice& pages) {
   if (values.size() != target.columns.size()) {
     return Status::InvalidArgument("The row has " + std::to_string(values.size()) +
                                    " values, but staging table `" + table + "` has " +
                                    std::to_string(target.columns.size()) + " columns.");
   }
-  sqlite3_stmt* stmt = target.stmt.get();
-  sqlite3_reset(stmt);
   stored_.assign(values.size(), std::string_view());
-  large_values_.clear();
   for (size_t i = 0; i < values.size(); ++i) {
-    const int index = static_cast<int>(i) + 1;
-    if (!values[i]) {
-      sqlite3_bind_null(stmt, index);
-      continue;
-    }
+    if (!values[i]) continue;
     auto stored = staging::StagingValue(table, target.columns[i], target.datetime[i] != 0,
                                         *values[i], pages);
     if (!stored.ok()) return stored.status();
-    const std::string_view v = stored.value();
-    stored_[i] = v;
-    if (v.size() >= RowBatch::kLargeValue && !target.indexed[i]) {
-      // Room now, the bytes once the row stands (WriteLargeValues).
-      sqlite3_bind_zeroblob64(stmt, index, v.size());
-      large_values_.push_back(i);
-      continue;
-    }
-    // A blob keeps the text's bytes away from type affinity; "" is not NULL.
-    sqlite3_bind_blob(stmt, index, v.empty() ? "" : v.data(), static_cast<int>(v.size()),
-                      SQLITE_STATIC);
+    stored_[i] = stored.value();
   }
   return Status::Ok();
 }
@@ -284,11 +308,12 @@ Status StagingDriver::Run(const staging::InsertStatement& st) {
   for (const auto& v : st.values) {
     views_.push_back(v ? std::optional<std::string_view>(*v) : std::nullopt);
   }
-  return InsertValues(st.table, views_);
+  return InsertValues(st.table, views_, false);
 }
 
 Result<StagingDriver::RowTarget*> StagingDriver::RowTargetOf(const std::string& table) {
   if (row_target_.insert && row_target_.table == table) return &row_target_;
+  Drain();
   auto target = Target(table);
   if (!target.ok()) return target.status();
   row_target_.table = table;
@@ -299,16 +324,66 @@ Result<StagingDriver::RowTarget*> StagingDriver::RowTargetOf(const std::string& 
   return &row_target_;
 }
 
-Status StagingDriver::InsertValues(const std::string& table, Row values) {
+// A row of at least this size is stored at once, on this thread: the
+// writer would copy it, and the chooser looks at a large value in place.
+constexpr size_t kRowStoredAtOnce = RowBatch::kLargeValue;
+
+size_t RowBytes(std::span<const std::optional<std::string_view>> values) {
+  size_t bytes = 0;
+  for (const auto& v : values) bytes += v ? v->size() : 0;
+  return bytes;
+}
+
+Status StagingDriver::InsertValues(const std::string& table, Row values, bool defer) {
+  if (writer_ && (writer_->failed() || writer_table_ != table)) Drain();
+  if (!deferred_.failure.ok()) return deferred_.failure;  // an earlier row broke off
   auto target = RowTargetOf(table);
   if (!target.ok()) return target.status();
+  if (!deferred_.failure.ok()) return deferred_.failure;
   RowTarget& to = **target;
-  sqlite3_stmt* stmt = to.insert->stmt.get();
   paradox::CodePageChoice pages = *to.pages;
-  Status bound = Bind(*to.insert, table, values, pages);
-  if (!bound.ok()) {
-    sqlite3_clear_bindings(stmt);
-    return bound;
+  CORVANE_RETURN_IF_ERROR(Check(*to.insert, table, values, pages));
+  // Only a table created here goes to the writer: it has no constraints,
+  // so no row can fail there on its own.
+  if (defer && to.learner && RowBytes(values) < kRowStoredAtOnce) {
+    if (!writer_) {
+      auto writer = staging::RowWriter::Start(*db_, table, to.insert->datetime, to.learner);
+      if (!writer.ok()) return writer.status();
+      writer_ = std::move(writer).value();
+      writer_table_ = table;
+    }
+    writer_->Add(values);
+    *to.pages = pages;
+    return Status::Ok();
+  }
+  Drain();
+  if (!deferred_.failure.ok()) return deferred_.failure;
+  return InsertNow(table, values, pages);
+}
+
+// The row checked into stored_, inserted on this thread.
+Status StagingDriver::InsertNow(const std::string& table, Row values,
+                                paradox::CodePageChoice& pages) {
+  RowTarget& to = row_target_;
+  sqlite3_stmt* stmt = to.insert->stmt.get();
+  sqlite3_reset(stmt);
+  large_values_.clear();
+  for (size_t i = 0; i < values.size(); ++i) {
+    const int index = static_cast<int>(i) + 1;
+    if (!values[i]) {
+      sqlite3_bind_null(stmt, index);
+      continue;
+    }
+    const std::string_view v = stored_[i];
+    if (v.size() >= RowBatch::kLargeValue && !to.insert->indexed[i]) {
+      // Room now, the bytes once the row stands (WriteLargeValues).
+      sqlite3_bind_zeroblob64(stmt, index, v.size());
+      large_values_.push_back(i);
+      continue;
+    }
+    // A blob keeps the text's bytes away from type affinity; "" is not NULL.
+    sqlite3_bind_blob(stmt, index, v.empty() ? "" : v.data(), static_cast<int>(v.size()),
+                      SQLITE_STATIC);
   }
   CORVANE_RETURN_IF_ERROR(db_->BeginIfNeeded());
   const bool large = !large_values_.empty();
@@ -355,6 +430,10 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
   ForgetRowTarget();
   inserts_.clear();
   CORVANE_RETURN_IF_ERROR(db_->Commit());
+  if (broken_.count(CacheKey(st.source)) > 0) {
+    return Status::IoError("Rows of staging table `" + st.source +
+                           "` could not all be stored; the table is not exported.");
+  }
   if (lost_writes_) {
     return Status::IoError("Rows of staging table `" + st.source +
                            "` were lost when the staging database failed; the table is not "
@@ -396,6 +475,7 @@ void StagingDriver::UseLargePages() {
 }
 
 Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
+  Drain();
   auto stmt = db_->Prepare(
       "SELECT CASE type WHEN 'view' THEN 'VIEW' ELSE 'TABLE' END, name FROM sqlite_schema "
       "WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "

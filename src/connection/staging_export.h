@@ -24,6 +24,8 @@ Result<std::string_view> StagingValue(const std::string& table, const ColumnDef&
                                       bool datetime, std::string_view value,
                                       paradox::CodePageChoice& pages);
 bool IsDateTimeColumn(const ColumnDef& column);
+// What a DATETIME column stores of a value StagingValue took.
+std::string_view StoredDateTime(std::string_view value);
 
 // The user's agreement, for as long as this object lives, that an export
 // may replace table `table` of `folder`. Until then an export never

@@ -13,16 +13,6 @@ std::string Shown(std::string_view value) {
   return out;
 }
 
-// "…+00" (the form of a timestamptz read in UTC) without the offset.
-std::string_view WithoutUtcOffset(std::string_view value) {
-  for (std::string_view suffix : {"+00", "+00:00"}) {
-    if (value.size() > 19 && value.ends_with(suffix)) {
-      return value.substr(0, value.size() - suffix.size());
-    }
-  }
-  return value;
-}
-
 // A date or a date and time, also one finer than the millisecond, which a
 // Timestamp field cannot hold but a text field can (the export decides).
 bool IsDateOrDateTime(std::string_view value) {
@@ -42,6 +32,16 @@ bool IsDateOrDateTime(std::string_view value) {
 
 }  // namespace
 
+// "…+00" (the form of a timestamptz read in UTC) without the offset.
+std::string_view StoredDateTime(std::string_view value) {
+  for (std::string_view suffix : {"+00", "+00:00"}) {
+    if (value.size() > 19 && value.ends_with(suffix)) {
+      return value.substr(0, value.size() - suffix.size());
+    }
+  }
+  return value;
+}
+
 bool IsDateTimeColumn(const ColumnDef& column) {
   return SplitTypeWord(column.type_word).word == "DATETIME";
 }
@@ -58,7 +58,7 @@ Result<std::string_view> StagingValue(const std::string& table, const ColumnDef&
     }
   }
   if (!datetime) return value;
-  const std::string_view local = WithoutUtcOffset(value);
+  const std::string_view local = StoredDateTime(value);
   if (!IsDateOrDateTime(local)) {
     return Status::InvalidArgument("Column `" + column.name + "` of `" + table + "`: '" +
                                    Shown(value) + "' is not a date or a date and time.");

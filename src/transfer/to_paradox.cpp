@@ -16,6 +16,9 @@
 // connection, full disk) is not exported at all: one dialog says how far it
 // got, and the next table follows only if PostgreSQL answers again. A stop
 // request (a signal, the window closed) ends the walk at the next row.
+// The staging connection may store rows after taking them (on threads of
+// its own); a row it then fails to store is reported as if it had failed
+// when handed over, before anything that came after it.
 #include "transfer/to_paradox.h"
 
 #include <filesystem>
@@ -72,6 +75,9 @@ class ToParadox {
   bool CopyRows(const std::string& source);
   bool StoreRows(const std::string& source, int64_t n);
   bool BrokenOff(int line, const std::string& source, int64_t read, int64_t n, const Status& why);
+  bool FailedBehind(const std::string& source, int64_t n);
+  void ReportBrokenOff(int line, const std::string& source, int64_t read, int64_t n,
+                       const Status& why);
   Status ReadRow();
   Status InsertRow(const std::string& source);
   Status WithText(Status status);
@@ -94,6 +100,7 @@ class ToParadox {
   std::unique_ptr<RecordSet> rows_;
   std::unique_ptr<staging::ReplaceGrant> replace_;  // the overwrite agreed for this table
   int64_t stored_ = 0;                              // rows of this table the staging database took
+  std::vector<int64_t> not_taken_;                  // and those of its rows it did not take
   bool source_lost_ = false;                        // the PostgreSQL connection broke off
   bool walk_ended_ = false;                         // and could not be opened again
 };
@@ -307,6 +314,7 @@ bool ToParadox::CopyRows(const std::string& source) {
   const int64_t n = count.value_or(0);
   head_ = "INSERT INTO `" + DoubleBackquotes(source) + "` VALUES('";
   stored_ = 0;
+  not_taken_.clear();
   return StoreRows(source, n);
 }
 
@@ -319,26 +327,54 @@ bool ToParadox::StoreRows(const std::string& source, int64_t n) {
       if (row_pending_) BuildInsert();
       return BrokenOff(198, source, r, n, Status::IoError("the source ended early."));
     }
-    proc_.Step(198, [&] { return ReadRow(); });
+    const Status read = ReadRow();  // 198
+    if (!read.ok()) {
+      if (FailedBehind(source, n)) return false;
+      proc_.Fail(198, read);
+    }
     const Status ran = WithText(InsertRow(source));  // 200
     if (ran.ok()) {
       ++stored_;
-    } else if (StagingBroken(ran) || !staging_.is_open()) {
-      return BrokenOff(200, source, r + 1, n, ran);
     } else {
+      not_taken_.push_back(r);
+      if (FailedBehind(source, n)) return false;
+      if (StagingBroken(ran) || !staging_.is_open()) return BrokenOff(200, source, r + 1, n, ran);
       proc_.Fail(200, ran);
     }
     const Status moved = WithText(rows_->MoveNext());  // 202
     if (!moved.ok() && r + 1 < n) return BrokenOff(202, source, r + 1, n, moved);
+    if (!moved.ok() && FailedBehind(source, n)) return false;
     if (!moved.ok()) proc_.Fail(202, moved);
   }
+  return !FailedBehind(source, n);
+}
+
+// Whether a row the staging connection took could not be stored after
+// all; its dialog is then shown, with that row's statement and the rows
+// truly stored, as if the table had broken off there.
+bool ToParadox::FailedBehind(const std::string& source, int64_t n) {
+  DeferredRows behind = staging_.FinishRows();
+  if (behind.failure.ok()) return false;
+  stored_ -= behind.lost;
+  int64_t at = stored_;  // its place among the rows taken; then among all
+  for (int64_t skipped : not_taken_) at += skipped <= at ? 1 : 0;
+  BuildRowStatement(sql_, head_, behind.row);
+  row_pending_ = false;
+  ReportBrokenOff(200, source, at + 1, n, behind.failure);
   return true;
 }
 
-// The one dialog of a table that broke off after `read` of `n` rows.
+// The one dialog of a table that broke off after `read` of `n` rows
+// (or at an earlier row the staging connection could not store).
 bool ToParadox::BrokenOff(int line, const std::string& source, int64_t read, int64_t n,
                           const Status& why) {
   if (line != 200) source_lost_ = source_lost_ || IsConnectionLost(why);
+  if (!FailedBehind(source, n)) ReportBrokenOff(line, source, read, n, why);
+  return false;
+}
+
+void ToParadox::ReportBrokenOff(int line, const std::string& source, int64_t read, int64_t n,
+                                const Status& why) {
   std::string text = "Table " + source + " broke off after " + std::to_string(read) + " of " +
                      std::to_string(n) + " rows were read (" + std::to_string(stored_) +
                      " stored): " + why.message();
@@ -346,7 +382,6 @@ bool ToParadox::BrokenOff(int line, const std::string& source, int64_t read, int
   text += replace_ ? " Nothing was written to Paradox; the existing table was kept as it was."
                    : " Nothing was written to Paradox.";
   proc_.Fail(line, Status::Error(why.code(), text, why.sqlstate()));
-  return false;
 }
 
 // After a lost connection the walk goes on only when PostgreSQL answers

@@ -194,7 +194,10 @@ TEST_F(ToPostgresFaultsTest, BackendEndedMidCopyIsOneFailureAndExitOne) {
   const pid_t cli = Start("to-postgres", "--overwrite " + big_, folder_ / "t.log");
   const std::string backend = CopyingBackend(cli);
   ASSERT_NE(backend, "") << Slurp(folder_ / "t.log");
-  Pg("SELECT pg_terminate_backend(" + backend + ")");
+  // Held still meanwhile, so that a loaded machine cannot let it finish first.
+  kill(cli, SIGSTOP);
+  Pg("SELECT pg_terminate_backend(" + backend + ", 10000)");
+  kill(cli, SIGCONT);
   EXPECT_EQ(Wait(cli), 1);
   const std::string out = Slurp(folder_ / "t.log");
   EXPECT_EQ(Occurrences(out, "Application Error"), 1) << out;
