@@ -10,10 +10,13 @@
 
 namespace corvane {
 
-std::string MoveOutOf(char* data, size_t size) {
+namespace {
+
+// Hands `data` to `append` a piece at a time, giving each piece's whole
+// pages back to the system once it is used.
+template <typename Append>
+void UseAndRelease(char* data, size_t size, Append append) {
   constexpr size_t kPiece = size_t{1} << 20;
-  std::string out;
-  out.reserve(size);  // untouched pages cost nothing until written
 #if defined(__linux__)
   const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   // Only whole pages inside the source go: the allocator's own bytes
@@ -22,7 +25,7 @@ std::string MoveOutOf(char* data, size_t size) {
 #endif
   for (size_t at = 0; at < size; at += kPiece) {
     const size_t n = std::min(kPiece, size - at);
-    out.append(data + at, n);
+    append(data + at, n);
 #if defined(__linux__)
     const uintptr_t end = reinterpret_cast<uintptr_t>(data + at + n) / page * page;
     if (end > released) {
@@ -31,6 +34,31 @@ std::string MoveOutOf(char* data, size_t size) {
     }
 #endif
   }
+}
+
+}  // namespace
+
+std::string MoveOutOf(char* data, size_t size) {
+  std::string out;
+  out.reserve(size);  // untouched pages cost nothing until written
+  UseAndRelease(data, size, [&](const char* p, size_t n) { out.append(p, n); });
+  return out;
+}
+
+std::string HexOutOf(char* data, size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(2 + 2 * size);
+  out = "\\x";
+  UseAndRelease(data, size, [&](const char* p, size_t n) {
+    const size_t at = out.size();
+    out.resize(at + 2 * n);
+    for (size_t i = 0; i < n; ++i) {
+      const auto b = static_cast<unsigned char>(p[i]);
+      out[at + 2 * i] = kDigits[b >> 4];
+      out[at + 2 * i + 1] = kDigits[b & 0x0F];
+    }
+  });
   return out;
 }
 

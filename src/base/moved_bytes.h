@@ -13,5 +13,7 @@ namespace corvane {
 // grows by little more than one piece; the source must only be freed
 // afterwards, never read (what was given back reads as zeros).
 std::string MoveOutOf(char* data, size_t size);
+// The same, the bytes written as "\\x" and lower-case hex (bytea's text).
+std::string HexOutOf(char* data, size_t size);
 
 }  // namespace corvane

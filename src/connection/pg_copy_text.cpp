@@ -1,5 +1,6 @@
 #include "connection/pg_copy_text.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "base/moved_bytes.h"
@@ -74,13 +75,59 @@ size_t Unescape(char* in, size_t size) {
 
 }  // namespace
 
-std::string CopyTextRow::TakeField(size_t i) {
+std::string CopyRow::TakeField(size_t i) {
   const std::string_view f = fields_[i];
   fields_[i] = std::string_view();
   return MoveOutOf(const_cast<char*>(f.data()), f.size());
 }
 
-bool CopyTextRow::Decode(char* line, size_t size, size_t columns) {
+std::string CopyRow::TakeFieldAsHex(size_t i) {
+  const std::string_view f = fields_[i];
+  fields_[i] = std::string_view();
+  return HexOutOf(const_cast<char*>(f.data()), f.size());
+}
+
+bool CopyRow::DecodeBinary(char* message, size_t size, size_t columns, bool& trailer) {
+  static constexpr char kSignature[] = "PGCOPY\n\377\r\n";  // and its NUL: 11 bytes
+  fields_.clear();
+  nulls_.clear();
+  trailer = false;
+  size_t at = 0;
+  auto take = [&](size_t n, uint32_t& v) {
+    if (size - at < n) return false;
+    v = 0;
+    for (size_t k = 0; k < n; ++k) v = v << 8 | static_cast<unsigned char>(message[at++]);
+    return true;
+  };
+  uint32_t v = 0;
+  if (!header_seen_) {
+    if (size < sizeof kSignature || std::memcmp(message, kSignature, sizeof kSignature) != 0) {
+      return false;
+    }
+    at = sizeof kSignature;
+    uint32_t extension = 0;
+    if (!take(4, v) || !take(4, extension) || size - at < extension) return false;
+    at += extension;
+    header_seen_ = true;
+  }
+  if (!take(2, v)) return false;
+  if (v == 0xFFFF) {
+    trailer = true;
+    return at == size;
+  }
+  if (v != columns) return false;
+  for (size_t i = 0; i < columns; ++i) {
+    if (!take(4, v)) return false;
+    const bool null = v == 0xFFFFFFFF;
+    if (!null && size - at < v) return false;
+    fields_.push_back(null ? std::string_view() : std::string_view(message + at, v));
+    nulls_.push_back(null);
+    if (!null) at += v;
+  }
+  return at == size;
+}
+
+bool CopyRow::Decode(char* line, size_t size, size_t columns) {
   if (size > 0 && line[size - 1] == '\n') --size;
   fields_.clear();
   nulls_.clear();

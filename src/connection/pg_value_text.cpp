@@ -10,7 +10,7 @@ namespace {
 
 // Built-in type OIDs (pg_type.dat); stable across server versions.
 constexpr unsigned kBoolOid = 16;
-constexpr unsigned kByteaOid = 17;
+constexpr unsigned kByteaOid = kPgByteaOid;
 constexpr unsigned kNameOid = 19;
 constexpr unsigned kInt8Oid = 20;
 constexpr unsigned kInt2Oid = 21;
@@ -128,6 +128,16 @@ bool PgValueTextIsServerText(unsigned int type_oid) {
       return false;
     default:
       return true;
+  }
+}
+
+void PgByteaText(std::string_view bytes, std::string& out) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  out.assign("\\x");
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 0x0F]);
   }
 }
 

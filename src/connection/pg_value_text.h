@@ -27,4 +27,8 @@ void PgValueText(unsigned int type_oid, std::string_view server_text, std::strin
 // (PgValueText only copies it).
 bool PgValueTextIsServerText(unsigned int type_oid);
 
+inline constexpr unsigned int kPgByteaOid = 17;
+// bytea's value text from its raw bytes: "\\x" and lower-case hex.
+void PgByteaText(std::string_view bytes, std::string& out);
+
 }  // namespace corvane

@@ -147,6 +147,42 @@ TEST_F(PostgresDriverTest, TypeCodesAndValueForms) {
   EXPECT_FALSE(rs.MoveNext().ok());
 }
 
+// A query with a bytea column is copied in the binary format, its other
+// columns as text their types print: every value must read as it does
+// from the text format, a null composite's fields and all, and the bytea
+// (a large one with every byte value too) as its hex.
+TEST_F(PostgresDriverTest, ABinaryCopyGivesTheValuesATextCopyGives) {
+  const std::string pair = "drv_pair_" + std::to_string(::getpid());
+  Exec(*conn_, "DROP TYPE IF EXISTS " + pair + " CASCADE");
+  Exec(*conn_, "CREATE TYPE " + pair + " AS (x int, y text)");
+  Exec(*conn_, "CREATE TABLE " + Q() +
+                   "(i int4, f float8, m money, l bool, c char(3), t text, tz timestamptz,"
+                   " iv interval, j jsonb, a text[], p point, ip inet, rc " + pair + ", by bytea)");
+  Exec(*conn_, "INSERT INTO " + Q() +
+                   " VALUES (-7, 1e-300, -0.5, true, 'x', E'a\\tb\\n\\\\c\\u00e9\\r', "
+                   "'2024-02-29 12:00:00.5+02', '-1 day 02:00', '{\"k\": [1, \"é\"]}', "
+                   "'{\"a b\",NULL,\"\\\\\"}', '(1.5,2)', '10.0.0.1', ROW(NULL, NULL), "
+                   "decode(repeat((SELECT string_agg(lpad(to_hex(b), 2, '0'), '') "
+                   "FROM generate_series(0, 255) b), 3000), 'hex'))");
+  Exec(*conn_, "INSERT INTO " + Q() + " (i, t, rc, by) VALUES (NULL, '', ROW(1, 'y'), '')");
+  Exec(*conn_, "INSERT INTO " + Q() + " (i) VALUES (3)");
+  const std::string others = "i, f, m, l, c, t, tz, iv, j, a, p, ip, rc";
+  const auto text = Rows(*conn_, "SELECT " + others + ", encode(by, 'hex') FROM " + Q());
+  const auto binary = Rows(*conn_, "SELECT " + others + ", by FROM " + Q());
+  ASSERT_EQ(binary.size(), 3u);
+  ASSERT_EQ(text.size(), 3u);
+  for (size_t r = 0; r < 3; ++r) {
+    for (size_t c = 0; c + 1 < text[r].size(); ++c) {
+      EXPECT_EQ(binary[r][c], text[r][c]) << r << " " << c;
+    }
+    const std::string hex = text[r].back() == "<null>" ? "<null>" : "\\x" + text[r].back();
+    EXPECT_TRUE(binary[r].back() == hex) << r;
+  }
+  EXPECT_EQ(binary[0][12], "(,)");
+  Exec(*conn_, "DROP TABLE " + Q());
+  Exec(*conn_, "DROP TYPE " + pair);
+}
+
 TEST_F(PostgresDriverTest, RowsStreamWithTheirCountKnownFirst) {
   Exec(*conn_, "CREATE TABLE " + Q() + " AS SELECT g AS n FROM generate_series(1, 2500) g");
   auto r = conn_->Execute("SELECT n FROM " + Q() + " ORDER BY n;");

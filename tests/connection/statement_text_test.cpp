@@ -144,7 +144,7 @@ TEST(PgValueText, TypeCodes) {
 // Rows of COPY's text format back into fields: the escapes the server
 // writes and those it reads back, \N against a text that reads "\N", and a
 // row of the wrong width refused.
-TEST(CopyTextRow, FieldsComeBackAsTheServerHadThem) {
+TEST(CopyRow, FieldsComeBackAsTheServerHadThem) {
   struct Case {
     std::string line;
     size_t columns;
@@ -161,7 +161,7 @@ TEST(CopyTextRow, FieldsComeBackAsTheServerHadThem) {
       {"1", 2, {}},
       {"", 0, {}},
   };
-  CopyTextRow row;
+  CopyRow row;
   for (const Case& c : cases) {
     std::string line = c.line;  // decoded in place
     const bool whole = row.Decode(line.data(), line.size(), c.columns);
@@ -177,13 +177,13 @@ TEST(CopyTextRow, FieldsComeBackAsTheServerHadThem) {
 
 // A large field taken out of the row gives up its pages in the row buffer;
 // the fields beside it, on pages it shares with them, stay as they were.
-TEST(CopyTextRow, ALargeFieldTakenOutLeavesItsNeighboursIntact) {
+TEST(CopyRow, ALargeFieldTakenOutLeavesItsNeighboursIntact) {
   std::string large;
   for (int i = 0; i < 300000; ++i) large += "ab\\\\\\tc\\n\\303\\251";  // as COPY writes it
   std::string expected;
   for (int i = 0; i < 300000; ++i) expected += "ab\\\tc\n\xc3\xa9";
   std::string line = "left\t" + large + "\tright\n";
-  CopyTextRow row;
+  CopyRow row;
   ASSERT_TRUE(row.Decode(line.data(), line.size(), 3));
   EXPECT_TRUE(row.TakeField(1) == expected);
   EXPECT_EQ(row.field(0), "left");

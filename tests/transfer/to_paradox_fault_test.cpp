@@ -314,18 +314,23 @@ TEST_F(ToParadoxFaultTest, AFullDiskFailsTheTableOnceAndKeepsTheOldOne) {
   fs::copy_file(program_ / "dbtemp.mdb", small_program / "dbtemp.mdb");
   MakeVersion("txfull_xa", 'a', 20);
   MakeVersion("txfull_xb", 'b', 50000);  // some 16 MB of memos
+  MakeVersion("txfull_xc", 'c', 1);
+  Pg("UPDATE txfull_xc SET memo = repeat('c', 8000000)");  // one value larger than the disk
   std::string out;
   ASSERT_EQ(Run({"--trim-long-names", "txfull_xa"}, &out), 0) << out;
-  // The Paradox folder fills up, then the staging database's.
-  for (const fs::path& program : {program_, small_program}) {
-    SCOPED_TRACE(program.string());
-    EXPECT_EQ(Run({"--trim-long-names", "--overwrite", "txfull_xb"}, &out, program), 1);
+  // The Paradox folder fills up, then the staging database's, also with
+  // one value written there in pieces.
+  for (const auto& [program, table] : {std::pair{program_, "txfull_xb"},
+                                       {small_program, "txfull_xb"},
+                                       {small_program, "txfull_xc"}}) {
+    SCOPED_TRACE(program.string() + " " + table);
+    EXPECT_EQ(Run({"--trim-long-names", "--overwrite", table}, &out, program), 1);
     EXPECT_EQ(Count(out, "Application Error"), 1) << out;
     if (program == small_program) {
       // Rows are stored behind the handler's back, yet the dialog names and
       // quotes the first row that was not stored, and counts those before.
       std::smatch m;
-      ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(after (\d+) of 50000 rows were read \((\d+) stored\))")))
+      ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(after (\d+) of \d+ rows were read \((\d+) stored\))")))
           << out;
       EXPECT_EQ(std::stol(m[1]), std::stol(m[2]) + 1) << out;
       EXPECT_NE(out.find("VALUES('" + m[1].str() + "', "), std::string::npos) << out;
