@@ -168,10 +168,15 @@ Status AddValue(StagingDb& db, const std::string& table, const RowShape& shape,
       return Status::Ok();
     }
   }
-  const void* p = sqlite3_column_blob(st, at);
-  const auto n = static_cast<size_t>(sqlite3_column_bytes(st, at));
-  batch.Add(std::string_view(static_cast<const char*>(p ? p : ""), n),
-            sqlite3_column_type(st, at) == SQLITE_NULL);
+  // One column call, not three: the reading thread is the export's busier one.
+  sqlite3_value* v = sqlite3_column_value(st, at);
+  if (sqlite3_value_type(v) == SQLITE_NULL) {
+    batch.Add(std::string_view(), true);
+    return Status::Ok();
+  }
+  const void* p = sqlite3_value_blob(v);
+  const auto n = static_cast<size_t>(sqlite3_value_bytes(v));
+  batch.Add(std::string_view(static_cast<const char*>(p ? p : ""), n), false);
   return Status::Ok();
 }
 
@@ -278,6 +283,7 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
     pipe.Finish();
   });
   std::vector<paradox::CellView> row(columns);
+  const bool may_be_large = pieces && !shape.large_columns.empty();
   std::vector<std::unique_ptr<StagingDb::ValueReader>> readers;
   uint64_t number = 0;
   Status done = Status::Ok();
@@ -289,9 +295,10 @@ Status ForEachRow(StagingDb& db, const std::string& table, const std::string& se
         row[order.empty() ? i : order[i]] =
             paradox::CellView(batch->is_null(r, i), batch->text(r, i));
       }
-      std::unique_lock lock(turn);
-      const bool has_large = ++number == large_row;
-      lock.unlock();
+      std::unique_lock lock(turn, std::defer_lock);
+      if (may_be_large) lock.lock();
+      const bool has_large = may_be_large && ++number == large_row;
+      if (may_be_large) lock.unlock();
       for (size_t k = 0; has_large && k < large.size() && done.ok(); ++k) {
         const LargeValue& v = large[k];
         auto opened = db.OpenValue(table, shape.large_columns[v.column], v.rowid);
