@@ -136,8 +136,11 @@ int main(int argc, char** argv) {
 
   const std::string n = std::to_string(bytes);
   if (!testing::ExecLibpq(pg, "DROP TABLE IF EXISTS bigtext; DROP TABLE IF EXISTS bigbytea") ||
-      !testing::ExecLibpq(pg, "CREATE TABLE bigtext AS SELECT repeat('t', " + n + ") AS v") ||
-      !testing::ExecLibpq(pg, "CREATE TABLE bigbytea AS SELECT decode(repeat('5a', " + n + "), 'hex') AS v")) {
+      // A column after the value, as in most tables: SQLite then cannot leave
+      // a placeholder for it unmade.
+      !testing::ExecLibpq(pg, "CREATE TABLE bigtext AS SELECT repeat('t', " + n + ") AS v, 1 AS n") ||
+      !testing::ExecLibpq(pg, "CREATE TABLE bigbytea AS SELECT decode(repeat('5a', " + n +
+                                  "), 'hex') AS v, 1 AS n")) {
     return 1;
   }
   // Ours first, then the peer's, each from where the other left memory.

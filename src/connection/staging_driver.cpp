@@ -368,6 +368,18 @@ Status StagingDriver::InsertNow(const std::string& table, Row values,
   sqlite3_stmt* stmt = to.insert->stmt.get();
   sqlite3_reset(stmt);
   large_values_.clear();
+  // A large value goes in as room (a zeroblob) and its bytes once the row
+  // stands (WriteLargeValues). SQLite leaves the zeros unmade only when
+  // nothing but zeroblobs and NULLs follows them in the row, so from the
+  // first large value on every value goes so, unless one of them is
+  // indexed (a blob handle cannot write it): then all are bound whole.
+  size_t lazy_from = values.size();
+  for (size_t i = 0; i < values.size() && lazy_from == values.size(); ++i) {
+    if (values[i] && stored_[i].size() >= RowBatch::kLargeValue) lazy_from = i;
+  }
+  for (size_t i = lazy_from; i < values.size(); ++i) {
+    if (values[i] && !stored_[i].empty() && to.insert->indexed[i]) lazy_from = values.size();
+  }
   for (size_t i = 0; i < values.size(); ++i) {
     const int index = static_cast<int>(i) + 1;
     if (!values[i]) {
@@ -375,10 +387,9 @@ Status StagingDriver::InsertNow(const std::string& table, Row values,
       continue;
     }
     const std::string_view v = stored_[i];
-    if (v.size() >= RowBatch::kLargeValue && !to.insert->indexed[i]) {
-      // Room now, the bytes once the row stands (WriteLargeValues).
+    if (i >= lazy_from) {
       sqlite3_bind_zeroblob64(stmt, index, v.size());
-      large_values_.push_back(i);
+      if (!v.empty()) large_values_.push_back(i);
       continue;
     }
     // A blob keeps the text's bytes away from type affinity; "" is not NULL.

@@ -199,6 +199,14 @@ TEST_F(KeepTypesTest, KeysComeFirstOrAreDroppedWithOneMessageSayingWhy) {
        "n",
        FieldType::kNumber,
        ""},
+      // A large value before the key field, read in pieces in key order.
+      {"KT_BIG",
+       "t text, b integer, PRIMARY KEY (b)",
+       {"repeat('x', 1100000) || 'end', 2", "'y', 1"},
+       1,
+       "b",
+       FieldType::kLong,
+       ""},
       {"KT_BLANK",
        "k text PRIMARY KEY, v integer",
        {"'', 1", "'b', 2"},
@@ -248,6 +256,9 @@ TEST_F(KeepTypesTest, KeysComeFirstOrAreDroppedWithOneMessageSayingWhy) {
   EXPECT_EQ(ordered.rows[0][1], "x");
   EXPECT_EQ(ordered.rows[1][1], "y");
   EXPECT_EQ(ordered.rows[2][0], "2");
+  const ReadTable big = ReadOurs((folder_ / "KT_BIG.db").string());
+  ASSERT_EQ(big.rows.size(), 2u);
+  EXPECT_TRUE(big.rows[1][1] == std::string(1100000, 'x') + "end");
 }
 
 // Tables Paradox and other programs wrote, when the sample folder is given:
