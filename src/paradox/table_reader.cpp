@@ -257,6 +257,27 @@ Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p,
     if (!read.ok()) cell.text.clear();
     cell.null = !read.ok();
     return read;
+  } else if (const int cp = h_.info.code_page;
+             IsSupportedCodePage(cp) && !IsDoubleByteCodePage(cp)) {
+    // A byte per character: converted a piece at a time, so the raw text is
+    // never whole beside its UTF-8. NUL bytes wait until text follows them,
+    // as trailing ones are terminators.
+    size_t nuls = 0;
+    cell.text.reserve(length);
+    Status read = blobs_->ReadPieces(pointer, length, [&](const unsigned char* piece, size_t n) {
+      const std::string_view bytes(reinterpret_cast<const char*>(piece), n);
+      const size_t last = bytes.find_last_not_of('\0');
+      if (last == std::string_view::npos) {
+        nuls += n;
+        return;
+      }
+      cell.text.append(nuls, '\0');
+      (void)AppendUtf8(bytes.substr(0, last + 1), cp, cell.text);  // the code page is supported
+      nuls = n - last - 1;
+    });
+    if (!read.ok()) cell.text.clear();
+    cell.null = !read.ok();
+    return read;
   } else {
     CORVANE_RETURN_IF_ERROR(blobs_->Read(pointer, length, blob_bytes_));
     data = reinterpret_cast<const unsigned char*>(blob_bytes_.data());

@@ -175,6 +175,42 @@ TEST(CopyRow, FieldsComeBackAsTheServerHadThem) {
   }
 }
 
+// Messages of the binary format: the header before the first row, a null,
+// an empty and a raw field, the trailer; any length that reaches past the
+// message, a wrong field count or bytes left over refuse the message.
+TEST(CopyRow, BinaryMessagesAndEveryWayTheyCanBeCutShort) {
+  const std::string header("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
+  const std::string row("\0\3\xff\xff\xff\xff\0\0\0\0\0\0\0\2\0\xfe", 16);
+  CopyRow first;
+  std::string m = header + row;
+  bool trailer = true;
+  ASSERT_TRUE(first.DecodeBinary(m.data(), m.size(), 3, trailer));
+  EXPECT_FALSE(trailer);
+  EXPECT_TRUE(first.is_null(0));
+  EXPECT_FALSE(first.is_null(1));
+  EXPECT_EQ(first.field(1), "");
+  EXPECT_EQ(first.field(2), std::string("\0\xfe", 2));
+  m = row;  // the header comes once
+  ASSERT_TRUE(first.DecodeBinary(m.data(), m.size(), 3, trailer));
+  m = "\xff\xff";
+  ASSERT_TRUE(first.DecodeBinary(m.data(), m.size(), 3, trailer));
+  EXPECT_TRUE(trailer);
+  for (size_t cut = 0; cut < header.size() + row.size(); ++cut) {
+    CopyRow fresh;
+    std::string part = (header + row).substr(0, cut);
+    EXPECT_FALSE(fresh.DecodeBinary(part.data(), part.size(), 3, trailer)) << cut;
+  }
+  for (const std::string& bad : {header + row + "x", header + row.substr(0, 10) + "\0\0\0\3\0\xfe",
+                                 std::string("PGCOPY\n\377\r\n\1") + header.substr(11) + row}) {
+    CopyRow fresh;
+    std::string copy = bad;
+    EXPECT_FALSE(fresh.DecodeBinary(copy.data(), copy.size(), 3, trailer)) << bad.size();
+  }
+  CopyRow fresh;
+  m = header + row;
+  EXPECT_FALSE(fresh.DecodeBinary(m.data(), m.size(), 2, trailer));
+}
+
 // A large field taken out of the row gives up its pages in the row buffer;
 // the fields beside it, on pages it shares with them, stay as they were.
 TEST(CopyRow, ALargeFieldTakenOutLeavesItsNeighboursIntact) {

@@ -187,12 +187,17 @@ struct BlobTable {
   std::string long_memo;
 };
 
+constexpr int kMemoRepeats = (1 << 20) / 5;
+
 BlobTable MakeBlobTable() {
   BlobTable b;
   FixtureTable& t = b.table;
   t.fields = {{0x03, 2, "Id"},   {0x0C, 15, "Note"}, {0x0D, 10, "Data"},
               {0x10, 10, "Pic"}, {0x0F, 10, "Obj"},  {0x0E, 10, "Fmt"}};
-  for (int i = 0; i < 600; ++i) b.long_memo += "caf\xe9 ";
+  // Read a mebibyte at a time: NUL bytes across the first piece's end are
+  // text, those at the end terminators.
+  for (int i = 0; i < kMemoRepeats; ++i) b.long_memo += "caf\xe9 ";
+  b.long_memo += std::string("\0\0\0end\0\0", 8);
   MbBuilder mb;
   const std::string small_memo = "line1\r\nline2, \"q\"";
   const std::string pic = Prefixed(1, "BMxy");
@@ -216,7 +221,7 @@ BlobTable MakeBlobTable() {
 std::string Utf8Memo(int repeats) {
   std::string s;
   for (int i = 0; i < repeats; ++i) s += "café ";
-  return s;
+  return s + std::string("\0\0\0end", 6);
 }
 
 TEST_F(ReaderFixtureTest, BlobsInTheRecordAndInBothMbBlockKinds) {
@@ -227,7 +232,7 @@ TEST_F(ReaderFixtureTest, BlobsInTheRecordAndInBothMbBlockKinds) {
   ASSERT_TRUE(rows.ok()) << rows.status().message();
   const std::vector<Row> want = {
       {"1", "hi", "\\x000102", "\\x424d7879", "\\x6f6c65", "\\x72696368"},
-      {"2", Utf8Memo(600), kNull, kNull, "\\x7a7a", kNull},
+      {"2", Utf8Memo(kMemoRepeats), kNull, kNull, "\\x7a7a", kNull},
       {"3", "line1\r\nline2, \"q\"", kNull, kNull, kNull, kNull},
   };
   EXPECT_EQ(*rows, want);
@@ -264,7 +269,7 @@ TEST_F(ReaderFixtureTest, EncryptedMbIsDecryptedToo) {
   Result<std::vector<Row>> rows = ReadAll(Write(b.table));
   ASSERT_TRUE(rows.ok()) << rows.status().message();
   ASSERT_EQ(rows->size(), 3u);
-  EXPECT_EQ((*rows)[1][1], Utf8Memo(600));
+  EXPECT_EQ((*rows)[1][1], Utf8Memo(kMemoRepeats));
   EXPECT_EQ((*rows)[2][1], "line1\r\nline2, \"q\"");
 }
 

@@ -185,6 +185,7 @@ TEST(TableWriterBlobTest, GraphicAndOleCarryTheirPrefixInTheMbFile) {
 // very ones the value given whole makes, also where a piece ends inside a
 // character, and a value the field cannot hold fails its row alike.
 TEST(TableWriterBlobTest, ValuesInPiecesWriteTheSameFilesAsWholeOnes) {
+  constexpr size_t kUpdateTime = 0x60;  // the header's time of writing
   struct Pieces : ValuePieces {
     explicit Pieces(std::string t) : text(std::move(t)) {}
     uint64_t size() const override { return text.size(); }
@@ -225,7 +226,11 @@ TEST(TableWriterBlobTest, ValuesInPiecesWriteTheSameFilesAsWholeOnes) {
     ASSERT_TRUE(w.value()->Finish(TableWriter::Replace::kNever).ok());
   }
   for (const char* file : {"big.db", "big.mb"}) {
-    EXPECT_TRUE(Slurp(whole.File(file)) == Slurp(pieced.File(file))) << file;
+    std::string a = Slurp(whole.File(file)), b = Slurp(pieced.File(file));
+    if (std::string(file) == "big.db" && a.size() > kUpdateTime + 4 && b.size() == a.size()) {
+      b.replace(kUpdateTime, 4, a, kUpdateTime, 4);  // the time of writing may differ
+    }
+    EXPECT_TRUE(a == b) << file;
   }
   // Read back a piece at a time too, prefixes and all.
   const auto back = ReadWithOurReader(pieced.File("big.db"));
