@@ -103,11 +103,14 @@ class BatchPipe {
   static constexpr size_t kBytesPerBatch = 1 << 20;
   static constexpr size_t kBatchesInFlight = 3;
 
+  // `in_flight`: how many full batches may wait for the consumer.
+  explicit BatchPipe(size_t in_flight = kBatchesInFlight) : in_flight_(in_flight) {}
+
   // The producer: a batch to fill (a used one when there is one). Empty
   // when the consumer gave up.
   std::optional<RowBatch> Empty(size_t columns) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return cancelled_ || full_.size() < kBatchesInFlight; });
+    changed_.wait(lock, [&] { return cancelled_ || full_.size() < in_flight_; });
     if (cancelled_) return std::nullopt;
     RowBatch b;
     if (!spare_.empty()) {
@@ -129,7 +132,7 @@ class BatchPipe {
   // waits for room, then sends. False when the consumer gave up.
   bool SendWhenRoom(RowBatch b) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return cancelled_ || full_.size() < kBatchesInFlight; });
+    changed_.wait(lock, [&] { return cancelled_ || full_.size() < in_flight_; });
     if (cancelled_) return false;
     full_.push_back(std::move(b));
     changed_.notify_all();
@@ -172,6 +175,7 @@ class BatchPipe {
   }
 
  private:
+  const size_t in_flight_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<RowBatch> full_;

@@ -72,7 +72,8 @@ class RowWriter {
   FieldLearner* learner_;
   size_t group_rows_ = 1;  // rows per statement of `group_`
   Stmt group_, single_;
-  BatchPipe to_writer_, to_learner_;
+  // Few batches wait at each stage: three stages hold them.
+  BatchPipe to_writer_{2}, to_learner_{1};
   std::optional<RowBatch> batch_;  // the one being filled
   std::thread writer_, learner_thread_;
   bool finished_ = false;
