@@ -387,14 +387,20 @@ Status StagingDriver::InsertNow(const std::string& table, Row values,
       continue;
     }
     const std::string_view v = stored_[i];
-    if (i >= lazy_from) {
-      sqlite3_bind_zeroblob64(stmt, index, v.size());
-      if (!v.empty()) large_values_.push_back(i);
-      continue;
-    }
     // A blob keeps the text's bytes away from type affinity; "" is not NULL.
-    sqlite3_bind_blob(stmt, index, v.empty() ? "" : v.data(), static_cast<int>(v.size()),
-                      SQLITE_STATIC);
+    const int bound = i >= lazy_from ? sqlite3_bind_zeroblob64(stmt, index, v.size())
+                                     : sqlite3_bind_blob64(stmt, index, v.empty() ? "" : v.data(),
+                                                           v.size(), SQLITE_STATIC);
+    if (bound != SQLITE_OK) {
+      // A refused binding leaves NULL in its place: the row must not go in.
+      sqlite3_clear_bindings(stmt);
+      return Status::InvalidArgument("Column `" + to.insert->columns[i].name + "` of `" + table +
+                                     "`: a value of " + std::to_string(v.size()) +
+                                     " bytes is more than the staging database can hold (" +
+                                     std::to_string(sqlite3_limit(sqlite3_db_handle(stmt), SQLITE_LIMIT_LENGTH, -1)) +
+                                     " bytes).");
+    }
+    if (i >= lazy_from && !v.empty()) large_values_.push_back(i);
   }
   CORVANE_RETURN_IF_ERROR(db_->BeginIfNeeded());
   const bool large = !large_values_.empty();

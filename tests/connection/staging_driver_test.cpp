@@ -175,6 +175,19 @@ TEST_F(StagingDriverTest, LargeValuesArriveWholeBeforeIndexedColumnsToo) {
     EXPECT_EQ(rows[0][2], std::nullopt);
     OpenStaging();
   }
+  // More than SQLite holds in one value: the row fails, never a NULL in its place.
+  std::vector<Value> huge;
+  huge.push_back(Value::Text(std::string(1000000001, 'h')));
+  huge.push_back(Value::Text("n"));
+  huge.push_back(Value());
+  for (const char* t : {"plain", "indexed"}) {
+    const Status refused = conn_.InsertRow(t, huge);
+    EXPECT_EQ(refused.code(), Status::Code::kInvalidArgument) << t;
+    EXPECT_NE(refused.message().find("1000000001 bytes"), std::string::npos) << refused.message();
+    EXPECT_EQ(Stored(std::string("SELECT count(*) FROM ") + t),
+              (std::vector<std::vector<std::optional<std::string>>>{{"1"}}));
+    OpenStaging();
+  }
 }
 
 // The file gives back the room of dropped tables when the connection ends,
