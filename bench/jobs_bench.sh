@@ -23,8 +23,6 @@ mkdir "$work/px" "$work/out1" "$work/out2"
 for i in $(seq 1 "$tables"); do
   "$bin/paradox_bench_gen" "$work/px/JOBS$i.db" "$rows"
 done
-psql -d "$CORVANE_TEST_PGDATABASE" -qc "CREATE DATABASE $db" >/dev/null
-export PGDATABASE=$db
 # An installed-looking program folder is not needed: dbtemp.mdb comes from the build.
 export CORVANE_PROGRAM_DIR=${CORVANE_PROGRAM_DIR:-$(cd "$bin" && pwd)}
 echo "tables: $tables of $rows rows, 10 columns, $(du -sh "$work/px" | cut -f1) of Paradox files"

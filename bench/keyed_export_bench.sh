@@ -21,8 +21,6 @@ bench_own_database corvane_keyed_bench
 if [ "${BENCH_NO_BUILD:-0}" != 1 ]; then
   cmake --build "$build" --target corvane-cli >/dev/null
 fi
-psql -d "$CORVANE_TEST_PGDATABASE" -qc "CREATE DATABASE $db" >/dev/null
-export PGDATABASE=$db
 export CORVANE_PROGRAM_DIR=${CORVANE_PROGRAM_DIR:-$(cd "$bin" && pwd)}
 psql -q <<SQL
 CREATE TABLE keyrand(k varchar(40) PRIMARY KEY, v integer, t text);

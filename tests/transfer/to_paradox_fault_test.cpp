@@ -94,6 +94,17 @@ class ToParadoxFaultTest : public ToParadoxTest {
     if (output) *output = Text(log);
     return status;
   }
+  // Starts a run, kills it with `signal` after `ms`, waits for it, and says
+  // what happened, for a trace.
+  std::string KillAfter(const std::vector<std::string>& args, int signal, int64_t ms) {
+    const fs::path log = program_ / "killed.log";
+    const pid_t pid = Start(args, log);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    ::kill(pid, signal);
+    Wait(pid);
+    return "signal " + std::to_string(signal) + " after " + std::to_string(ms) +
+           " ms: " + Text(log);
+  }
   static std::string Text(const fs::path& p) {
     std::stringstream s;
     s << std::ifstream(p).rdbuf();
@@ -186,13 +197,7 @@ TEST_F(ToParadoxFaultTest, KilledAtRandomMomentsTheTableIsWholeOldOrNewAndNothin
   for (int signal : {SIGKILL, SIGTERM}) {
     for (int i = 0; i < 10; ++i) {
       const char other = now == 'a' ? 'b' : 'a';
-      const pid_t pid = Start(args(other), program_ / "killed.log");
-      const auto at = std::chrono::milliseconds(moment(random));
-      std::this_thread::sleep_for(at);
-      ::kill(pid, signal);
-      Wait(pid);
-      SCOPED_TRACE("signal " + std::to_string(signal) + " after " + std::to_string(at.count()) +
-                   " ms: " + Text(program_ / "killed.log"));
+      SCOPED_TRACE(KillAfter(args(other), signal, moment(random)));
       if (signal == SIGTERM) {
         EXPECT_EQ(Hidden(), std::vector<std::string>{});  // it cleaned up itself
       }
@@ -241,11 +246,7 @@ TEST_F(ToParadoxFaultTest, TwoJobsStoppedOrKilledLeaveWholeTablesAndNoStagingFil
   std::uniform_int_distribution<int64_t> moment(0, full.count());
   for (int signal : {SIGTERM, SIGKILL}) {
     for (int i = 0; i < 3; ++i) {
-      const pid_t pid = Start(args, program_ / "killed.log");
-      std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
-      ::kill(pid, signal);
-      Wait(pid);
-      SCOPED_TRACE("signal " + std::to_string(signal) + ": " + Text(program_ / "killed.log"));
+      SCOPED_TRACE(KillAfter(args, signal, moment(random)));
       if (signal == SIGTERM) {
         EXPECT_EQ(staging_left(), 0);
       }
@@ -385,13 +386,7 @@ TEST_F(ToParadoxFaultTest, KeyedCopiesKilledAtRandomMomentsLeaveWholeKeyedTables
   std::uniform_int_distribution<int64_t> moment(0, full.count());
   char now = 'a';
   for (int signal : {SIGTERM, SIGTERM, SIGKILL, SIGKILL}) {  // stopped ones first: nothing left yet
-    const pid_t pid = Start(args(now == 'a' ? 'b' : 'a'), program_ / "killed.log");
-    const auto at = std::chrono::milliseconds(moment(random));
-    std::this_thread::sleep_for(at);
-    ::kill(pid, signal);
-    Wait(pid);
-    SCOPED_TRACE("signal " + std::to_string(signal) + " after " + std::to_string(at.count()) +
-                 " ms: " + Text(program_ / "killed.log"));
+    SCOPED_TRACE(KillAfter(args(now == 'a' ? 'b' : 'a'), signal, moment(random)));
     if (signal == SIGTERM) {
       EXPECT_FALSE(fs::exists(scratch));
     }
