@@ -8,7 +8,9 @@ FieldLearner::FieldLearner(std::vector<paradox::SchemaChooser::Column> columns, 
                            std::vector<char> datetime)
     : chooser_(columns, code_page), datetime_(std::move(datetime)), row_(columns.size()) {}
 
-void FieldLearner::Observe(std::span<const std::string_view> row) { chooser_.Observe(row); }
+void FieldLearner::Observe(std::span<const std::string_view> row, std::span<const char> bytes) {
+  chooser_.Observe(row, bytes);
+}
 
 void FieldLearner::ObserveBatch(const RowBatch& batch) {
   const size_t columns = std::min(batch.columns(), row_.size());

@@ -22,8 +22,9 @@ class FieldLearner {
   FieldLearner(const FieldLearner&) = delete;
   FieldLearner& operator=(const FieldLearner&) = delete;
 
-  // One stored row, a text per column, the empty text for NULL.
-  void Observe(std::span<const std::string_view> row);
+  // One stored row, a text per column, the empty text for NULL; `bytes`
+  // flags binary values given as their bytes.
+  void Observe(std::span<const std::string_view> row, std::span<const char> bytes = {});
   // The rows of `batch` as handed to the staging driver (texts before the
   // DATETIME ones lose their offset).
   void ObserveBatch(const RowBatch& batch);
