@@ -3,7 +3,6 @@
 // window fills them, the named tables selected, and the same handler run.
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,16 +91,6 @@ bool FillLists(const ConnectionSettings& settings, ConsoleDialogs& dialogs, List
   return true;
 }
 
-// How many rows the PostgreSQL table holds; nullopt when it cannot be
-// counted (it was not created).
-std::optional<int64_t> CountRows(Connection& pg, const ConnectionSettings& settings,
-                                 const std::string& table) {
-  if (!pg.is_open() && !pg.Open(PostgresConnectionString(settings)).ok()) return std::nullopt;
-  auto rows = pg.Execute("SELECT count(*) FROM " + transfer::QuotePostgresName(table));
-  if (!rows.ok() || (*rows)->Eof()) return std::nullopt;
-  return std::strtoll((*rows)->FieldValue(0).text().c_str(), nullptr, 10);
-}
-
 }  // namespace
 
 int RunToPostgres(int argc, char** argv) {
@@ -136,12 +125,10 @@ int RunToPostgres(int argc, char** argv) {
   }
 
   Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
-  // Each job keeps its own copy of the lists and its own connection for
-  // counting; tables of one name run in one job, so no two jobs write the
-  // same PostgreSQL table.
+  // Each job keeps its own copy of the lists; tables of one name run in
+  // one job, so no two jobs write the same PostgreSQL table.
   struct Job {
     Lists lists;
-    Connection counter;
   };
   std::vector<std::unique_ptr<Job>> jobs;
   for (int j = 0; j < run->jobs; ++j) {
@@ -166,10 +153,13 @@ int RunToPostgres(int argc, char** argv) {
                             source, ""};
     transfer::ToPostgresOptions transfer_options;
     transfer_options.keep_types = options.Has("keep-types");
-    transfer::SendTablesToPostgresWith(window, transfer_options);
+    const transfer::TransferOutcome outcome =
+        transfer::SendTablesToPostgresWith(window, transfer_options);
     std::optional<int64_t> stored;
     if (ui::ListContains(job.lists.postgres, target)) {
-      stored = CountRows(job.counter, settings, target);
+      for (const auto& [name, rows] : outcome.rows_stored) {
+        if (ui::LowerCase(name) == ui::LowerCase(target)) stored = rows;
+      }
     }
     return watch.Finish(stored, "the table was not created");
   };
@@ -180,7 +170,6 @@ int RunToPostgres(int argc, char** argv) {
   for (const std::string& m : missing) {
     figures.push_back(TableFigures{m, TableState::kNotFound, "no such table", 0, 0, 0, 0, 0});
   }
-  for (auto& job : jobs) job->counter.Close();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   // A folder listed in part was reported; --all would have missed tables.

@@ -123,7 +123,14 @@ void UndoRecorded(int fd, const fs::path& folder) {
 Result<std::unique_ptr<TempFile>> WriteRecord(const fs::path& folder, const std::string& text) {
   if (text.size() > kMaxRecord) return Status::InvalidArgument("too many files to record");
   auto record = TempFile::Create(folder / "record");
-  if (!record.ok()) return record.status();
+  if (!record.ok()) {
+    // The scratch name means nothing to the user; the folder does.
+    const std::string& m = record.status().message();
+    const size_t why = m.rfind(": ");
+    return Status::Error(record.status().code(),
+                         "Cannot write in " + folder.string() +
+                             (why == std::string::npos ? "" : m.substr(why)));
+  }
   CORVANE_RETURN_IF_ERROR((*record)->WriteAt(0, text.data(), text.size()));
   CORVANE_RETURN_IF_ERROR((*record)->Sync());
   return record;

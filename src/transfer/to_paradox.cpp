@@ -487,7 +487,9 @@ TransferOutcome SendTablesToParadox(ui::TablesWindow& window) {
 
 TransferOutcome SendTablesToParadoxWith(ui::TablesWindow& window, const ToParadoxOptions& options) {
   ToParadox run(window, options);
-  return TransferOutcome{run.Run()};
+  TransferOutcome outcome;
+  outcome.failures = run.Run();
+  return outcome;
 }
 
 }  // namespace corvane::transfer

@@ -146,6 +146,7 @@ class ToPostgres {
   bool driver_copies_ = true;
   // Rows of the current table stored so far, for the dialog that ends it.
   int64_t stored_ = 0;
+  std::vector<std::pair<std::string, int64_t>> rows_stored_;
   int64_t total_ = 0;
   // The PostgreSQL connection was lost; nothing more goes to it until it
   // opens again.
@@ -173,7 +174,7 @@ TransferOutcome ToPostgres::Run() {
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
   paradox_.Close();
-  return {proc_.failures()};
+  return {proc_.failures(), std::move(rows_stored_)};
 }
 
 void ToPostgres::OpenConnections() {
@@ -323,6 +324,7 @@ void ToPostgres::CopyLockedTable(std::string table) {
     return;
   }
   SendRows(table, rows.get());
+  rows_stored_.emplace_back(table, stored_);
   FinishTypedTable(table);
   FinishTable(table, std::move(rows), true);
 }

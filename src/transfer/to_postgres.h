@@ -3,6 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "ui/windows.h"
 
@@ -10,6 +14,10 @@ namespace corvane::transfer {
 
 struct TransferOutcome {
   int failures = 0;  // failure dialogs shown
+  // Rows each written table got from this run, as the server confirmed
+  // them, under the name the table was written as. A count made after the
+  // run could meet another program's copy of the table.
+  std::vector<std::pair<std::string, int64_t>> rows_stored;
 };
 
 // How rows travel. What the user sees (rows stored, dialogs, progress, list)
