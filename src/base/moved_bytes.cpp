@@ -45,20 +45,23 @@ std::string MoveOutOf(char* data, size_t size) {
   return out;
 }
 
-std::string HexOutOf(char* data, size_t size) {
+void AppendHex(std::string& out, std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
+  const size_t at = out.size();
+  out.resize(at + 2 * bytes.size());
+  char* to = out.data() + at;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    *to++ = kDigits[b >> 4];
+    *to++ = kDigits[b & 0x0F];
+  }
+}
+
+std::string HexOutOf(char* data, size_t size) {
   std::string out;
   out.reserve(2 + 2 * size);
   out = "\\x";
-  UseAndRelease(data, size, [&](const char* p, size_t n) {
-    const size_t at = out.size();
-    out.resize(at + 2 * n);
-    for (size_t i = 0; i < n; ++i) {
-      const auto b = static_cast<unsigned char>(p[i]);
-      out[at + 2 * i] = kDigits[b >> 4];
-      out[at + 2 * i + 1] = kDigits[b & 0x0F];
-    }
-  });
+  UseAndRelease(data, size, [&](const char* p, size_t n) { AppendHex(out, std::string_view(p, n)); });
   return out;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace corvane {
 
@@ -15,5 +16,7 @@ namespace corvane {
 std::string MoveOutOf(char* data, size_t size);
 // The same, the bytes written as "\\x" and lower-case hex (bytea's text).
 std::string HexOutOf(char* data, size_t size);
+// `bytes` as lower-case hex, after what `out` holds.
+void AppendHex(std::string& out, std::string_view bytes);
 
 }  // namespace corvane

@@ -22,6 +22,8 @@ namespace corvane {
 // Rows of a fixed number of values, each a text or null. A large value is
 // kept in a string of its own, which the consumer may take without a copy,
 // and a batch that held large values gives their memory back when reused.
+// A large binary value may be kept as its bytes rather than its text
+// (is_bytes says which).
 class RowBatch {
  public:
   // From this size on a value is kept on its own.
@@ -46,16 +48,27 @@ class RowBatch {
   void Add(std::string&& text) {
     if (text.size() < kLargeValue) return Add(std::string_view(text), false);
     large_bytes_ += text.size();
-    large_.push_back({ends_.size(), std::move(text)});
+    large_.push_back({ends_.size(), std::move(text), false});
+    Add(std::string_view(), false);
+  }
+  // A binary value of kLargeValue bytes or more, given as its bytes.
+  void AddBytes(std::string&& bytes) {
+    large_bytes_ += bytes.size();
+    large_.push_back({ends_.size(), std::move(bytes), true});
     Add(std::string_view(), false);
   }
   size_t columns() const { return columns_; }
   size_t rows() const { return columns_ == 0 ? 0 : ends_.size() / columns_; }
   size_t bytes() const { return bytes_.size() + large_bytes_; }
   bool is_null(size_t row, size_t column) const { return nulls_[row * columns_ + column] != 0; }
+  bool is_bytes(size_t row, size_t column) const {
+    const LargeValue* large = Large(row * columns_ + column);
+    return large != nullptr && large->bytes;
+  }
+  // The value's text, or its bytes when is_bytes.
   std::string_view text(size_t row, size_t column) const {
     const size_t i = row * columns_ + column;
-    if (const std::string* large = Large(i)) return *large;
+    if (const LargeValue* large = Large(i)) return large->text;
     const size_t start = i == 0 ? 0 : ends_[i - 1];
     return std::string_view(bytes_).substr(start, ends_[i] - start);
   }
@@ -63,9 +76,9 @@ class RowBatch {
   // holds `out`'s old text there), copied otherwise.
   void Take(size_t row, size_t column, std::string& out) {
     const size_t i = row * columns_ + column;
-    if (std::string* large = Large(i)) {
-      out.swap(*large);
-      std::string().swap(*large);
+    if (LargeValue* large = Large(i)) {
+      out.swap(large->text);
+      std::string().swap(large->text);
       return;
     }
     out.assign(text(row, column));
@@ -76,15 +89,16 @@ class RowBatch {
   struct LargeValue {
     size_t index;
     std::string text;
+    bool bytes;
   };
-  const std::string* Large(size_t i) const {
+  const LargeValue* Large(size_t i) const {
     for (const LargeValue& l : large_) {
-      if (l.index == i) return &l.text;
+      if (l.index == i) return &l;
     }
     return nullptr;
   }
-  std::string* Large(size_t i) {
-    return const_cast<std::string*>(std::as_const(*this).Large(i));
+  LargeValue* Large(size_t i) {
+    return const_cast<LargeValue*>(std::as_const(*this).Large(i));
   }
 
   size_t columns_;

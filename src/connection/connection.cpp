@@ -1,5 +1,6 @@
 #include "connection/connection.h"
 
+#include "base/moved_bytes.h"
 #include "connection/connection_strings.h"
 #include "connection/drivers.h"
 
@@ -33,6 +34,15 @@ std::string Lower(std::string s) {
 }
 
 }  // namespace
+
+void Value::ToHex() const {
+  std::string hex;
+  hex.reserve(2 + 2 * text_.size());
+  hex = "\\x";
+  AppendHex(hex, text_);
+  text_.swap(hex);
+  bytes_ = false;
+}
 
 std::unique_ptr<RecordSet> EmptyRecordSet() { return std::make_unique<EmptySet>(); }
 

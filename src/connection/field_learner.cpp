@@ -14,8 +14,8 @@ FieldLearner::FieldLearner(std::vector<paradox::SchemaChooser::Column> columns, 
   }
 }
 
-void FieldLearner::Observe(std::span<const std::string_view> row) {
-  chooser_.Observe(row);
+void FieldLearner::Observe(std::span<const std::string_view> row, std::span<const char> bytes) {
+  chooser_.Observe(row, bytes);
   started_ = true;
   if (encoded_) encoded_->Drop();  // it never saw this row
 }

@@ -20,15 +20,16 @@ namespace corvane::staging {
 class FieldLearner {
  public:
   // `datetime` flags the DATETIME columns, whose texts are stored without
-  // a UTC offset. Encoded rows past a megabyte go to `scratch_folder`;
-  // none are kept when it is empty.
+  // a UTC offset. Encoded rows beyond a few hundred KiB go to a file in
+  // `scratch_folder`; none are kept when it is empty.
   FieldLearner(std::vector<paradox::SchemaChooser::Column> columns, int code_page,
                std::vector<char> datetime, std::string scratch_folder = {});
   FieldLearner(const FieldLearner&) = delete;
   FieldLearner& operator=(const FieldLearner&) = delete;
 
-  // One stored row, a text per column, the empty text for NULL.
-  void Observe(std::span<const std::string_view> row);
+  // One stored row, a text per column, the empty text for NULL; `bytes`
+  // flags binary values given as their bytes.
+  void Observe(std::span<const std::string_view> row, std::span<const char> bytes = {});
   // The rows of `batch` as handed to the staging driver (texts before the
   // DATETIME ones lose their offset).
   void ObserveBatch(const RowBatch& batch);

@@ -236,7 +236,9 @@ class PgCopyRecordSet : public RecordSet {
         if (row.is_null(i)) {
           batch->Add(std::string_view(), true);
         } else if (binary_ && oids_[i] == kPgByteaOid) {
-          if (2 * row.field(i).size() >= RowBatch::kLargeValue) {
+          if (row.field(i).size() >= RowBatch::kLargeValue) {
+            batch->AddBytes(row.TakeField(i));  // its bytes: half its hex
+          } else if (2 * row.field(i).size() >= RowBatch::kLargeValue) {
             batch->Add(row.TakeFieldAsHex(i));  // never whole beside its hex
           } else {
             PgByteaText(row.field(i), text);
@@ -300,8 +302,13 @@ class PgCopyRecordSet : public RecordSet {
           continue;
         }
         std::string whole;
+        const bool bytes = batch_->is_bytes(row_, i);
         batch_->Take(row_, i, whole);
-        values_[i].TakeText(whole);
+        if (bytes) {
+          values_[i].TakeBytes(whole);
+        } else {
+          values_[i].TakeText(whole);
+        }
       }
     }
     has_row_ = true;

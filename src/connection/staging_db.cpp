@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/moved_bytes.h"
 #include "base/served_call.h"
 
 namespace corvane::staging {
@@ -206,20 +207,27 @@ Result<std::vector<ColumnDef>> StagingDb::Columns(const std::string& table) {
   return columns;
 }
 
+bool IsStoredBytes(std::string_view stored) { return stored.starts_with(kBytesMark); }
+
+std::string HexOfStoredBytes(std::string_view stored) {
+  stored.remove_prefix(kBytesMark.size());
+  std::string hex;
+  hex.reserve(2 + 2 * stored.size());
+  hex = "\\x";
+  AppendHex(hex, stored);
+  return hex;
+}
+
 Result<std::string> StagingDb::ReadValue(const std::string& table, const std::string& column,
                                          int64_t rowid) {
-  sqlite3_blob* blob = nullptr;
-  const std::string what = "Cannot read a value of staging table `" + table + "`";
-  if (sqlite3_blob_open(db_, "main", table.c_str(), column.c_str(), rowid, 0, &blob) != SQLITE_OK) {
-    Status s = Error(what);
-    sqlite3_blob_close(blob);
-    return s;
+  auto reader = OpenValue(table, column, rowid);
+  if (!reader.ok()) return reader.status();
+  constexpr size_t kPiece = size_t{1} << 20;
+  const ValueReader& r = **reader;
+  std::string out(static_cast<size_t>(r.size()), '\0');
+  for (size_t at = 0; at < out.size(); at += kPiece) {
+    CORVANE_RETURN_IF_ERROR(r.Read(at, std::min(kPiece, out.size() - at), out.data() + at));
   }
-  std::string out(static_cast<size_t>(sqlite3_blob_bytes(blob)), '\0');
-  const int rc = sqlite3_blob_read(blob, out.data(), static_cast<int>(out.size()), 0);
-  Status s = rc == SQLITE_OK ? Status::Ok() : Error(what);
-  sqlite3_blob_close(blob);
-  if (!s.ok()) return s;
   return out;
 }
 
@@ -232,26 +240,66 @@ Result<std::unique_ptr<StagingDb::ValueReader>> StagingDb::OpenValue(const std::
       SQLITE_OK) {
     return Error(reader->what_);
   }
+  const auto stored = static_cast<size_t>(sqlite3_blob_bytes(reader->blob_));
+  if (stored >= kBytesMark.size()) {
+    char head[kBytesMark.size()];
+    CORVANE_RETURN_IF_ERROR(reader->ReadStored(0, sizeof head, head));
+    reader->bytes_ = std::string_view(head, sizeof head) == kBytesMark;
+  }
   return reader;
 }
 
-Status StagingDb::ValueReader::Read(uint64_t offset, size_t n, char* out) const {
-  if (offset + n > size()) return Status::Internal(what_ + ": a read past its end.");
+Status StagingDb::ValueReader::ReadStored(uint64_t offset, size_t n, char* out) const {
+  if (offset + n > static_cast<uint64_t>(sqlite3_blob_bytes(blob_))) {
+    return Status::Internal(what_ + ": a read past its end.");
+  }
   if (sqlite3_blob_read(blob_, out, static_cast<int>(n), static_cast<int>(offset)) != SQLITE_OK) {
     return db_.Error(what_);
   }
   return Status::Ok();
 }
 
+uint64_t StagingDb::ValueReader::size() const {
+  const auto stored = static_cast<uint64_t>(sqlite3_blob_bytes(blob_));
+  return bytes_ ? 2 + 2 * (stored - kBytesMark.size()) : stored;
+}
+
+Status StagingDb::ValueReader::Read(uint64_t offset, size_t n, char* out) const {
+  if (!bytes_) return ReadStored(offset, n, out);
+  if (offset + n > size()) return Status::Internal(what_ + ": a read past its end.");
+  // Text position p >= 2 is a digit of byte (p - 2) / 2.
+  for (; n > 0 && offset < 2; --n) *out++ = "\\x"[offset++];
+  if (n == 0) return Status::Ok();
+  const uint64_t first = (offset - 2) / 2, last = (offset - 2 + n - 1) / 2;
+  piece_.resize(static_cast<size_t>(last - first + 1));
+  CORVANE_RETURN_IF_ERROR(bytes_reader_.Read(first, piece_.size(), piece_.data()));
+  hex_.clear();
+  AppendHex(hex_, piece_);
+  std::memcpy(out, hex_.data() + (offset - 2) % 2, n);
+  return Status::Ok();
+}
+
+uint64_t StagingDb::ValueReader::Bytes::size() const {
+  return static_cast<uint64_t>(sqlite3_blob_bytes(r_.blob_)) - kBytesMark.size();
+}
+
+Status StagingDb::ValueReader::Bytes::Read(uint64_t offset, size_t n, char* out) const {
+  return r_.ReadStored(offset + kBytesMark.size(), n, out);
+}
+
 Status StagingDb::WriteValue(const std::string& table, const std::string& column, int64_t rowid,
-                             std::string_view value) {
+                             std::string_view head, std::string_view value) {
   constexpr size_t kPiece = size_t{1} << 20;
   sqlite3_blob* blob = nullptr;
   const std::string what = "Cannot store a value in staging table `" + table + "`";
   int rc = sqlite3_blob_open(db_, "main", table.c_str(), column.c_str(), rowid, 1, &blob);
+  if (rc == SQLITE_OK && !head.empty()) {
+    rc = sqlite3_blob_write(blob, head.data(), static_cast<int>(head.size()), 0);
+  }
   for (size_t at = 0; rc == SQLITE_OK && at < value.size(); at += kPiece) {
     const size_t n = std::min(kPiece, value.size() - at);
-    rc = sqlite3_blob_write(blob, value.data() + at, static_cast<int>(n), static_cast<int>(at));
+    rc = sqlite3_blob_write(blob, value.data() + at, static_cast<int>(n),
+                            static_cast<int>(head.size() + at));
   }
   Status s = rc == SQLITE_OK ? Status::Ok() : Error(what);
   sqlite3_blob_close(blob);

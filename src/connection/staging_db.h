@@ -4,7 +4,9 @@
 // Tables are stored under their own names (quoted the SQLite way) with the
 // declared type words as column types. Values are stored as blobs holding
 // their text, so SQLite's type affinity never rewrites one ('007' stays
-// '007', '1.50' stays '1.50'); NULL stays NULL.
+// '007', '1.50' stays '1.50'); NULL stays NULL. A large binary value may be
+// stored as its bytes behind kBytesMark, at half the size of its hex; it
+// reads back as its "\\x" hex text.
 #pragma once
 
 #include <sqlite3.h>
@@ -53,6 +55,13 @@ std::string KeySortPath(const std::string& staging_path);
 // database; `first` on the first call. Returning false stops waiting.
 using WaitHook = std::function<bool(bool first)>;
 
+// Starts a binary value stored as its bytes. No stored text starts so:
+// texts are valid UTF-8, where 0xFF never appears.
+inline constexpr std::string_view kBytesMark{"\xFF" "BYTES" "\xFF\xFF", 8};
+// Whether `stored` is such a value, and its "\\x" hex text.
+bool IsStoredBytes(std::string_view stored);
+std::string HexOfStoredBytes(std::string_view stored);
+
 class StagingDb {
  public:
   // Opens an existing file read-write; never creates one. A missing file,
@@ -83,35 +92,53 @@ class StagingDb {
   // such table.
   Result<std::vector<ColumnDef>> Columns(const std::string& table);
   // The whole value of `column` in row `rowid` of `table`, read through a
-  // blob handle: SQLite holds no copy of it meanwhile.
+  // blob handle: SQLite holds no copy of it meanwhile. Bytes behind the
+  // mark come as their hex text.
   Result<std::string> ReadValue(const std::string& table, const std::string& column,
                                 int64_t rowid);
   int64_t LastRowid() const { return sqlite3_last_insert_rowid(db_); }
   // A value of a row read in pieces through a blob handle. No other
-  // statement may use the connection while it lives.
+  // statement may use the connection while it lives. Bytes behind the mark
+  // read as their hex text, made a piece at a time; HexBytes gives the
+  // bytes themselves.
   class ValueReader : public paradox::ValuePieces {
    public:
     ~ValueReader() override { sqlite3_blob_close(blob_); }
     ValueReader(const ValueReader&) = delete;
     ValueReader& operator=(const ValueReader&) = delete;
-    uint64_t size() const override { return static_cast<uint64_t>(sqlite3_blob_bytes(blob_)); }
+    uint64_t size() const override;
     Status Read(uint64_t offset, size_t n, char* out) const override;
+    const ValuePieces* HexBytes() const override { return bytes_ ? &bytes_reader_ : nullptr; }
 
    private:
     friend class StagingDb;
+    // The bytes behind the mark.
+    class Bytes : public paradox::ValuePieces {
+     public:
+      explicit Bytes(const ValueReader& r) : r_(r) {}
+      uint64_t size() const override;
+      Status Read(uint64_t offset, size_t n, char* out) const override;
+
+     private:
+      const ValueReader& r_;
+    };
     ValueReader(const StagingDb& db, std::string what) : db_(db), what_(std::move(what)) {}
+    Status ReadStored(uint64_t offset, size_t n, char* out) const;
     const StagingDb& db_;
     std::string what_;  // the start of its error messages
     sqlite3_blob* blob_ = nullptr;
+    bool bytes_ = false;  // stored as bytes behind the mark
+    Bytes bytes_reader_{*this};
+    mutable std::string piece_, hex_;  // bytes being turned into hex
   };
   Result<std::unique_ptr<ValueReader>> OpenValue(const std::string& table,
                                                  const std::string& column, int64_t rowid);
-  // Writes `value` over the zeroblob of the same size that row `rowid`
-  // holds in `column`, through a blob handle in pieces: a row bound whole
-  // would be copied once more into SQLite's record of it. The column may
-  // not be part of an index.
+  // Writes `head` and `value` over the zeroblob of their size that row
+  // `rowid` holds in `column`, through a blob handle in pieces: a row bound
+  // whole would be copied once more into SQLite's record of it. The column
+  // may not be part of an index.
   Status WriteValue(const std::string& table, const std::string& column, int64_t rowid,
-                    std::string_view value);
+                    std::string_view head, std::string_view value);
   // The error SQLite reports for the last call, with `what` in front.
   Status Error(const std::string& what) const;
 

@@ -9,6 +9,7 @@
 // Rows handed over as values (InsertRow) into a table created here are
 // checked at once and stored by a writer on threads of its own
 // (staging_writer.h); every other statement first waits for it.
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -16,6 +17,7 @@
 #include <unordered_set>
 #include <variant>
 
+#include "base/moved_bytes.h"
 #include "base/row_batches.h"
 #include "base/served_call.h"
 #include "connection/drivers.h"
@@ -70,7 +72,15 @@ class StagingDriver : public Driver {
   Status InsertRow(const std::string& table, const std::vector<Value>& values) override {
     CORVANE_RETURN_IF_ERROR(staging::CheckInsertTableName(table));
     views_.clear();
+    bytes_.clear();
     for (const Value& v : values) {
+      // A large binary value goes in as its bytes, not its hex.
+      const bool bytes = v.is_bytes() && !v.bytes().empty();
+      bytes_.push_back(bytes ? 1 : 0);
+      if (bytes) {
+        views_.emplace_back(v.bytes());
+        continue;
+      }
       views_.push_back(v.is_null() || v.text().empty() ? std::nullopt
                                                        : std::optional<std::string_view>(v.text()));
     }
@@ -148,6 +158,10 @@ class StagingDriver : public Driver {
   // row only fails when no single code page could hold the whole table.
   std::unordered_map<std::string, paradox::CodePageChoice> pages_;
   std::vector<std::optional<std::string_view>> views_;
+  // Per value of the row being inserted: given as the bytes of a binary
+  // value, stored so behind kBytesMark (or, bound whole, as its hex).
+  std::vector<char> bytes_;
+  std::vector<std::string> hex_;  // the hex of such values bound whole
   RowTarget row_target_;
   // Staged tables that took a value of a megabyte or more on this connection.
   std::unordered_set<std::string> large_;
@@ -297,6 +311,16 @@ Status StagingDriver::Check(InsertTarget& target, const std::string& table, Row 
   stored_.assign(values.size(), std::string_view());
   for (size_t i = 0; i < values.size(); ++i) {
     if (!values[i]) continue;
+    if (bytes_[i] != 0) {
+      stored_[i] = *values[i];
+      if (!target.datetime[i]) continue;  // hex text needs no code page
+      // Refused as its hex text would be, which is no date: its start shows.
+      std::string head = "\\x";
+      AppendHex(head, values[i]->substr(0, 32));
+      auto refused = staging::StagingValue(table, target.columns[i], true, head, pages);
+      if (!refused.ok()) return refused.status();
+      continue;
+    }
     auto stored = staging::StagingValue(table, target.columns[i], target.datetime[i] != 0,
                                         *values[i], pages);
     if (!stored.ok()) return stored.status();
@@ -310,6 +334,7 @@ Status StagingDriver::Run(const staging::InsertStatement& st) {
   for (const auto& v : st.values) {
     views_.push_back(v ? std::optional<std::string_view>(*v) : std::nullopt);
   }
+  bytes_.assign(views_.size(), 0);
   return InsertValues(st.table, views_, false);
 }
 
@@ -347,7 +372,9 @@ Status StagingDriver::InsertValues(const std::string& table, Row values, bool de
   CORVANE_RETURN_IF_ERROR(Check(*to.insert, table, values, pages));
   // Only a table created here goes to the writer: it has no constraints,
   // so no row can fail there on its own.
-  if (defer && to.learner && RowBytes(values) < kRowStoredAtOnce) {
+  // The writer takes texts only: a row with a value given as bytes goes now.
+  const bool has_bytes = std::find(bytes_.begin(), bytes_.end(), 1) != bytes_.end();
+  if (defer && to.learner && !has_bytes && RowBytes(values) < kRowStoredAtOnce) {
     if (!writer_) {
       auto writer = staging::RowWriter::Start(*db_, table, to.insert->datetime, to.learner);
       if (!writer.ok()) return writer.status();
@@ -382,22 +409,33 @@ Status StagingDriver::InsertNow(const std::string& table, Row values,
   for (size_t i = lazy_from; i < values.size(); ++i) {
     if (values[i] && !stored_[i].empty() && to.insert->indexed[i]) lazy_from = values.size();
   }
+  hex_.clear();
+  hex_.reserve(values.size());  // bound in place: never moved
   for (size_t i = 0; i < values.size(); ++i) {
     const int index = static_cast<int>(i) + 1;
     if (!values[i]) {
       sqlite3_bind_null(stmt, index);
       continue;
     }
-    const std::string_view v = stored_[i];
+    std::string_view v = stored_[i];
+    const bool bytes = bytes_[i] != 0;
+    if (bytes && i < lazy_from) {
+      // Bound whole, it is stored as its text, as any value read plainly is.
+      hex_.emplace_back("\\x");
+      AppendHex(hex_.back(), v);
+      v = hex_.back();
+    }
+    const uint64_t size = v.size() + (bytes && i >= lazy_from ? staging::kBytesMark.size() : 0);
     // A blob keeps the text's bytes away from type affinity; "" is not NULL.
-    const int bound = i >= lazy_from ? sqlite3_bind_zeroblob64(stmt, index, v.size())
+    const int bound = i >= lazy_from ? sqlite3_bind_zeroblob64(stmt, index, size)
                                      : sqlite3_bind_blob64(stmt, index, v.empty() ? "" : v.data(),
                                                            v.size(), SQLITE_STATIC);
     if (bound != SQLITE_OK) {
       // A refused binding leaves NULL in its place: the row must not go in.
       sqlite3_clear_bindings(stmt);
+      hex_.clear();
       return Status::InvalidArgument("Column `" + to.insert->columns[i].name + "` of `" + table +
-                                     "`: a value of " + std::to_string(v.size()) +
+                                     "`: a value of " + std::to_string(size) +
                                      " bytes is more than the staging database can hold (" +
                                      std::to_string(sqlite3_limit(sqlite3_db_handle(stmt), SQLITE_LIMIT_LENGTH, -1)) +
                                      " bytes).");
@@ -412,6 +450,7 @@ Status StagingDriver::InsertNow(const std::string& table, Row values,
   // Every parameter is bound afresh for each row, so the texts bound now
   // are never read again.
   sqlite3_reset(stmt);
+  hex_.clear();
   if (large) s = WriteLargeValues(*to.insert, table, s);
   if (!s.ok()) {
     sqlite3_clear_bindings(stmt);
@@ -419,7 +458,7 @@ Status StagingDriver::InsertNow(const std::string& table, Row values,
     return s;
   }
   *to.pages = pages;
-  if (to.learner) to.learner->Observe(stored_);
+  if (to.learner) to.learner->Observe(stored_, bytes_);
   for (std::string_view v : stored_) {
     if (v.size() >= RowBatch::kLargeValue) large_.insert(CacheKey(table));
   }
@@ -434,7 +473,8 @@ Status StagingDriver::WriteLargeValues(InsertTarget& target, const std::string& 
   const int64_t rowid = db_->LastRowid();
   for (size_t i = 0; inserted.ok() && i < large_values_.size(); ++i) {
     const size_t c = large_values_[i];
-    inserted = db_->WriteValue(table, target.columns[c].name, rowid, stored_[c]);
+    inserted = db_->WriteValue(table, target.columns[c].name, rowid,
+                               bytes_[c] != 0 ? staging::kBytesMark : std::string_view(), stored_[c]);
   }
   if (inserted.ok()) {
     inserted = db_->Exec("RELEASE corvane_row");

@@ -176,7 +176,12 @@ Status AddValue(StagingDb& db, const std::string& table, const RowShape& shape,
   }
   const void* p = sqlite3_value_blob(v);
   const auto n = static_cast<size_t>(sqlite3_value_bytes(v));
-  batch.Add(std::string_view(static_cast<const char*>(p ? p : ""), n), false);
+  const std::string_view stored(static_cast<const char*>(p ? p : ""), n);
+  if (n >= RowBatch::kLargeValue && IsStoredBytes(stored)) {
+    batch.Add(HexOfStoredBytes(stored));  // read plainly, as when a column is named rowid
+    return Status::Ok();
+  }
+  batch.Add(stored, false);
   return Status::Ok();
 }
 

@@ -18,16 +18,31 @@ class Value {
     v.text_ = std::move(text);
     return v;
   }
+  static Value Bytes(std::string bytes) {
+    Value v;
+    v.TakeBytes(bytes);
+    return v;
+  }
   bool is_null() const { return null_; }
-  // The empty text for null.
-  const std::string& text() const { return text_; }
+  // The empty text for null. A value kept as bytes becomes its "\\x" hex
+  // here, once: only a caller that cannot take the bytes pays for the text.
+  const std::string& text() const {
+    if (bytes_) ToHex();
+    return text_;
+  }
+  // A large binary value may be kept as its bytes rather than its hex
+  // text (half the memory); bytes() then holds them.
+  bool is_bytes() const { return bytes_; }
+  const std::string& bytes() const { return text_; }
   void SetNull() {
     null_ = true;
+    bytes_ = false;
     if (text_.capacity() > kKeptCapacity) std::string().swap(text_);
     text_.clear();
   }
   void SetText(std::string_view t) {
     null_ = false;
+    bytes_ = false;
     // A buffer a large value left behind is not kept for small ones.
     if (text_.capacity() > kKeptCapacity && t.size() <= kKeptCapacity / 4) std::string().swap(text_);
     text_.assign(t);
@@ -36,19 +51,33 @@ class Value {
   // a large value costs its size once, not once per layer it passes.
   void TakeText(std::string& t) {
     null_ = false;
+    bytes_ = false;
     text_.swap(t);
+  }
+  // The same for a binary value given as its bytes.
+  void TakeBytes(std::string& b) {
+    TakeText(b);
+    bytes_ = true;
   }
   void Swap(Value& o) {
     std::swap(null_, o.null_);
+    std::swap(bytes_, o.bytes_);
     text_.swap(o.text_);
   }
 
-  bool operator==(const Value& o) const { return null_ == o.null_ && text_ == o.text_; }
+  bool operator==(const Value& o) const {
+    if (null_ != o.null_) return false;
+    if (bytes_ == o.bytes_) return text_ == o.text_;
+    return text() == o.text();
+  }
 
  private:
+  void ToHex() const;
+
   static constexpr size_t kKeptCapacity = size_t{4} << 20;
   bool null_ = true;
-  std::string text_;
+  mutable bool bytes_ = false;
+  mutable std::string text_;
 };
 
 // ADO data type codes the drivers report (Type of a field).

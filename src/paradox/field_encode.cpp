@@ -291,6 +291,18 @@ Status MemoPieces(const ValuePieces& value, int code_page,
 // "\x" hex turned into bytes, a piece at a time, after `prefix`.
 Status HexPieces(const ValuePieces& value, std::string_view prefix,
                  const std::function<Status(std::string_view)>& write) {
+  if (const ValuePieces* bytes = value.HexBytes()) {
+    if (bytes->size() == 0) return Status::Ok();  // no bytes: NULL
+    if (!prefix.empty()) CORVANE_RETURN_IF_ERROR(write(prefix));
+    std::string piece;
+    for (uint64_t at = 0, total = bytes->size(); at < total;) {
+      piece.resize(static_cast<size_t>(std::min<uint64_t>(kPiece, total - at)));
+      CORVANE_RETURN_IF_ERROR(bytes->Read(at, piece.size(), piece.data()));
+      at += piece.size();
+      CORVANE_RETURN_IF_ERROR(write(piece));
+    }
+    return Status::Ok();
+  }
   const Status not_hex = Refuse("it is not binary data in \\x hex form");
   const uint64_t total = value.size();
   char start[2] = {};

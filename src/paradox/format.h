@@ -87,6 +87,9 @@ class ValuePieces {
   virtual uint64_t size() const = 0;
   // Bytes [offset, offset + n) of the value into `out`.
   virtual Status Read(uint64_t offset, size_t n, char* out) const = 0;
+  // For "\\x" hex text kept as the bytes it stands for: those bytes, so
+  // that the hex need not be made only to be read back.
+  virtual const ValuePieces* HexBytes() const { return nullptr; }
 };
 
 // A Cell whose text lives elsewhere (a batch of rows, a Cell), or, when

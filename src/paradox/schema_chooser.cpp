@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/moved_bytes.h"
 #include "base/utf8.h"
 #include "paradox/blob_writer.h"
 #include "paradox/code_page.h"
@@ -129,6 +130,56 @@ void SchemaChooser::Observe(const std::vector<Cell>& row) {
 void SchemaChooser::Observe(std::span<const std::string_view> row) {
   ++rows_;
   for (size_t i = 0; i < columns_.size() && i < row.size(); ++i) ObserveValue(i, row[i]);
+}
+
+void SchemaChooser::Observe(std::span<const std::string_view> row, std::span<const char> bytes) {
+  ++rows_;
+  for (size_t i = 0; i < columns_.size() && i < row.size(); ++i) {
+    if (i < bytes.size() && bytes[i] != 0) {
+      ObserveBytes(i, row[i]);
+    } else {
+      ObserveValue(i, row[i]);
+    }
+  }
+}
+
+// What the value's hex text would show, without making it: a text of
+// 2 + 2n ASCII characters that is hex, no number, no date, neither True
+// nor False. Only its length and the payload's size depend on the bytes.
+void SchemaChooser::ObserveBytes(size_t column, std::string_view bytes) {
+  constexpr size_t kScalarBytes = 255;  // no field but a blob holds more
+  const uint64_t chars = 2 + 2 * uint64_t{bytes.size()};
+  if (bytes.size() <= kScalarBytes) {
+    std::string hex = "\\x";
+    AppendHex(hex, bytes);
+    return ObserveValue(column, hex);
+  }
+  Stats& s = stats_[column];
+  ++s.values;
+  if (const std::optional<FieldInfo>& exact = columns_[column].exact; s.exact_fits && exact) {
+    const FieldInfo& f = *exact;
+    const bool prefixed = f.type == FieldType::kGraphic || f.type == FieldType::kOle;
+    const uint64_t payload = bytes.size() + (prefixed ? kBlobPrefixSize : 0);
+    s.exact_fits = f.type == FieldType::kAlpha || f.type == FieldType::kMemo ||
+                   (IsBlobType(f.type) && bytes.size() <= UINT32_MAX - kBlobPrefixSize &&
+                    payload <= BlobWriter::kMaxBlobSize);
+  }
+  switch (kinds_[column]) {
+    case Kind::kMemo:
+      return;
+    case Kind::kNumber:
+      s.all_decimal = false;
+      break;
+    case Kind::kDateTime:
+      s.all_date = s.all_timestamp = false;
+      break;
+    case Kind::kBinary:
+    case Kind::kText:
+      break;
+  }
+  s.all_logical = false;
+  s.max_chars = std::max<size_t>(s.max_chars, static_cast<size_t>(chars));
+  s.max_wide = std::max<size_t>(s.max_wide, static_cast<size_t>(chars));
 }
 
 void SchemaChooser::ObserveValue(size_t column, std::string_view text) {

@@ -64,6 +64,9 @@ class SchemaChooser {
   void Observe(const std::vector<Cell>& row);
   // The same for a row given as texts, the empty text for NULL.
   void Observe(std::span<const std::string_view> row);
+  // The same, where `bytes` flags binary values given as their bytes
+  // rather than their "\\x" hex text; they count as that text would.
+  void Observe(std::span<const std::string_view> row, std::span<const char> bytes);
   uint64_t rows_observed() const { return rows_; }
 
   // The fields, in column order, ready for TableWriter::Create.
@@ -95,6 +98,7 @@ class SchemaChooser {
   // What a column's values are checked for: only what its word can become.
   enum class Kind { kNumber, kDateTime, kBinary, kMemo, kText };
   void ObserveValue(size_t column, std::string_view text);
+  void ObserveBytes(size_t column, std::string_view bytes);
   void ObserveText(Stats& s, std::string_view text) const;
   void ObserveNumber(Stats& s, std::string_view text) const;
   FieldInfo ChooseOne(const Column& column, const Stats& s) const;
