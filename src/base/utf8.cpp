@@ -3,6 +3,8 @@
 #include <unicode/uchar.h>
 #include <unicode/ucol.h>
 
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace corvane::utf8 {
@@ -152,6 +154,12 @@ bool IsAscii(std::string_view text) {
     unsigned char any = 0;  // no early exit inside a block, so it is vectorized
     for (size_t k = 0; k < kBlock; ++k) any |= static_cast<unsigned char>(text[i + k]);
     if (any & 0x80) return false;
+  }
+  // The short rest (most values are short) a word at a time.
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    if (word & 0x8080808080808080ull) return false;
   }
   for (; i < text.size(); ++i) {
     if (static_cast<unsigned char>(text[i]) & 0x80) return false;

@@ -10,6 +10,7 @@
 // checked at once and stored by a writer on threads of its own
 // (staging_writer.h); every other statement first waits for it.
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <unordered_map>
@@ -246,7 +247,8 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
     datetime.push_back(staging::IsDateTimeColumn(c) ? 1 : 0);
   }
   learned_[CacheKey(st.table)] = std::make_unique<staging::FieldLearner>(
-      std::move(columns), code_page_, std::move(datetime));
+      std::move(columns), code_page_, std::move(datetime),
+      std::filesystem::path(db_->path()).parent_path().string());
   return Status::Ok();
 }
 
@@ -499,9 +501,10 @@ Status StagingDriver::Run(const staging::ExportStatement& st) {
   auto learned = learned_.find(CacheKey(st.source));
   // A table this connection did not fill may hold anything.
   const bool filled_here = learned != learned_.end();
-  return staging::ExportStagingTable(*db_, st, code_page_,
-                                     filled_here ? &learned->second->Settled() : nullptr,
-                                     &export_note_, !filled_here || large_.count(CacheKey(st.source)) > 0);
+  return staging::ExportStagingTable(
+      *db_, st, code_page_, filled_here ? &learned->second->Settled() : nullptr, &export_note_,
+      !filled_here || large_.count(CacheKey(st.source)) > 0,
+      filled_here ? learned->second->Encoded() : nullptr);
 }
 
 // Gives the pages of dropped tables back to the file system, so the file

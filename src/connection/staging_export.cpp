@@ -623,9 +623,50 @@ ReplaceGrant::~ReplaceGrant() {
   if (it != grants.end()) grants.erase(it);
 }
 
+// The failure of row `number`, which the staging database took, so that
+// leaving it out would lose it.
+Status RowNotWritten(const Status& why, uint64_t number, const std::string& source,
+                     const fs::path& db_path) {
+  return Status::Error(why.code(), "Row " + std::to_string(number) + " of `" + source +
+                                       "` cannot be written to " + db_path.string() + ": " +
+                                       why.message() + " No table file was written.");
+}
+
+// The rows kept encoded into a new table file. Not ok with `redo` set when
+// they could not all go in as they are: the table is then written from the
+// staging table, which says which row and why as it always does.
+Status WriteEncoded(StagingDb& db, const ExportStatement& e, const fs::path& db_path,
+                    const std::vector<paradox::FieldInfo>& fields, int code_page, uint64_t rows,
+                    const EncodedRows& encoded,
+                    std::unique_ptr<paradox::TableWriter>& writer, bool& redo) {
+  redo = false;
+  auto made = paradox::TableWriter::Create(db_path.string(), fields, code_page, rows, 0);
+  if (!made.ok()) return made.status();
+  writer = std::move(made).value();
+  uint64_t number = 0;
+  Status final_failure = Status::Ok();
+  Status written = encoded.ForEach([&](std::span<const paradox::CellView> row) -> Status {
+    ++number;
+    Status s = writer->Append(row);
+    if (!s.ok()) {
+      if (s.code() == Status::Code::kInvalidArgument) return s;
+      return final_failure = RowNotWritten(s, number, e.source, db_path);
+    }
+    if (StopRequested()) return final_failure = Interrupted(e.source);
+    // As often as the rows read from the file would serve it.
+    if (number % BatchPipe::kRowsPerBatch == 0 && db.serve()) db.serve()();
+    return Status::Ok();
+  });
+  if (written.ok()) return written;
+  writer->Abandon();
+  writer.reset();
+  redo = final_failure.ok();
+  return final_failure.ok() ? written : final_failure;
+}
+
 Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page,
                           const paradox::SchemaChooser* seen, std::string* note,
-                          bool large_values) {
+                          bool large_values, const EncodedRows* encoded) {
   auto columns = db.Columns(e.source);
   if (!columns.ok()) return columns.status();
   if (columns->empty()) {
@@ -670,6 +711,21 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   }
   const int key_fields = order.empty() ? 0 : static_cast<int>(key.size());
   const fs::path db_path = folder / (e.target + ".db");
+  auto finish = [&](paradox::TableWriter& writer) {
+    // Placing the files syncs them to disk first.
+    if (replace) {
+      return CallServed([&] { return PlaceReplacing(writer, folder, e.target); }, db.serve());
+    }
+    return CallServed([&] { return writer.Finish(paradox::TableWriter::Replace::kNever); },
+                      db.serve());
+  };
+  if (key.empty() && encoded && encoded->Serves(fields, rows)) {
+    std::unique_ptr<paradox::TableWriter> writer;
+    bool redo = false;
+    Status written = WriteEncoded(db, e, db_path, fields, code_page, rows, *encoded, writer, redo);
+    if (written.ok()) return finish(*writer);
+    if (!redo) return written;
+  }
   auto writer = paradox::TableWriter::Create(db_path.string(), std::move(fields), code_page,
                                              rows, key_fields);
   if (!writer.ok()) return writer.status();
@@ -679,24 +735,14 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
                  [&](const auto& row) -> Status {
         ++number;
         Status s = (*writer)->Append(row);
-        if (s.ok()) return s;
-        // The staging database took this row, so leaving it out would
-        // lose it.
-        return Status::Error(s.code(), "Row " + std::to_string(number) + " of `" + e.source +
-                                           "` cannot be written to " + db_path.string() + ": " +
-                                           s.message() + " No table file was written.");
+        return s.ok() ? s : RowNotWritten(s, number, e.source, db_path);
       });
   sort.reset();
   if (!written.ok()) {
     (*writer)->Abandon();
     return written;
   }
-  // Placing the files syncs them to disk first.
-  if (replace) {
-    return CallServed([&] { return PlaceReplacing(**writer, folder, e.target); }, db.serve());
-  }
-  return CallServed([&] { return (*writer)->Finish(paradox::TableWriter::Replace::kNever); },
-                    db.serve());
+  return finish(**writer);
 }
 
 }  // namespace corvane::staging

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/status.h"
+#include "connection/encoded_rows.h"
 #include "connection/staging_db.h"
 #include "connection/staging_statements.h"
 #include "paradox/code_page.h"
@@ -56,10 +57,12 @@ class ReplaceGrant {
 // A staging table with a key gives a keyed table, or, when its rows cannot
 // keep the key, one without, and `note` (if given) says why.
 // `large_values` false says no value reaches a megabyte, so the rows are
-// read plainly.
+// read plainly. `encoded`, when given, holds every row encoded as `seen`
+// saw them: when they suit the fields chosen, the table is not read again.
 Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page = 0,
                           const paradox::SchemaChooser* seen = nullptr,
-                          std::string* note = nullptr, bool large_values = true);
+                          std::string* note = nullptr, bool large_values = true,
+                          const EncodedRows* encoded = nullptr);
 
 // How the schema chooser sees column `c`: its word, and the exact Paradox
 // field its word names, if any ("KEY1 ALPHA(20)" -> Alpha 20, else VARCHAR).

@@ -71,13 +71,13 @@ Status EncodeInteger(std::string_view text, int64_t max, int bytes, unsigned cha
 }
 
 Status EncodeDouble(std::string_view text, unsigned char* out) {
-  auto v = ParseFiniteDouble(text);
+  auto v = ReadDouble(text);
   if (!v) return Refuse("it is not a finite number");
-  if (!DoubleHoldsExactly(text)) {
+  if (!v->exact) {
     return Refuse("it has more digits than the field's floating-point number holds exactly");
   }
   // A zero keeps its sign: "-0" reads back as "-0", "0" as "0".
-  EncodeFlippedDouble(out, *v == 0 && !IsNegativeZero(text) ? 0.0 : *v);
+  EncodeFlippedDouble(out, v->value == 0 && !IsNegativeZero(text) ? 0.0 : v->value);
   return Status::Ok();
 }
 
@@ -115,7 +115,8 @@ Status EncodeBytes(const FieldInfo& field, std::string_view text, unsigned char*
 }
 
 Status EncodeBcdText(const FieldInfo& field, std::string_view text, unsigned char* out) {
-  auto d = ParseDecimal(text);
+  Decimal made;
+  const std::optional<DecimalView> d = ParseDecimalDigits(text, made);
   if (!d) return Refuse("it is not a number");
   if (d->frac_digits.size() > static_cast<size_t>(field.scale)) {
     return Refuse("it has more than " + std::to_string(field.scale) + " decimal places");
@@ -381,6 +382,10 @@ void EncodeBlobReference(const FieldInfo& field, std::string_view head, uint64_t
 }
 
 bool EncodeBcd(const Decimal& value, int scale, unsigned char* out) {
+  return EncodeBcd(DecimalView{value.negative, value.int_digits, value.frac_digits}, scale, out);
+}
+
+bool EncodeBcd(const DecimalView& value, int scale, unsigned char* out) {
   const size_t int_room = static_cast<size_t>(kBcdDigits - scale);
   if (value.int_digits.size() > int_room || value.frac_digits.size() > static_cast<size_t>(scale)) {
     return false;

@@ -71,5 +71,6 @@ void EncodeBlobReference(const FieldInfo& field, std::string_view head, uint64_t
 // 17 bytes of a BCD field of `scale` decimals; false when the value needs
 // more digits than the field has.
 bool EncodeBcd(const Decimal& value, int scale, unsigned char* out);
+bool EncodeBcd(const DecimalView& value, int scale, unsigned char* out);
 
 }  // namespace corvane::paradox

@@ -96,7 +96,8 @@ class ValuePieces {
 };
 
 // A Cell whose text lives elsewhere (a batch of rows, a Cell), or, when
-// `pieces` is set, a value read in pieces (`text` is then empty).
+// `pieces` is set, a value read in pieces (`text` is then empty), or when
+// `encoded` is set, a value already encoded for its (non-blob) field.
 struct CellView {
   CellView() = default;
   CellView(bool is_null, std::string_view t) : null(is_null), text(t) {}
@@ -104,6 +105,7 @@ struct CellView {
   bool null = true;
   std::string_view text;
   const ValuePieces* pieces = nullptr;
+  const unsigned char* encoded = nullptr;  // the field's size in bytes
 };
 
 // --- byte order -----------------------------------------------------------

@@ -26,9 +26,11 @@ std::string Upper(std::string s) {
   return s;
 }
 
-bool FitsLong(const Decimal& d) {
+bool FitsLong(const DecimalView& d) {
   if (!d.frac_digits.empty() || d.int_digits.size() > kLongDigits) return false;
-  return d.int_digits.empty() || std::stoll(d.int_digits) <= kLongMax;
+  int64_t v = 0;
+  for (char c : d.int_digits) v = v * 10 + (c - '0');
+  return v <= kLongMax;
 }
 
 // The places of a plain decimal that a BCD field of that scale prints back
@@ -238,14 +240,17 @@ void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
   if (auto v = ParsePlainInteger(text); v && !(text[0] == '-' && *v == 0)) {
     uint64_t magnitude = *v < 0 ? 0 - static_cast<uint64_t>(*v) : static_cast<uint64_t>(*v);
     if (s.all_long && magnitude > static_cast<uint64_t>(kLongMax)) s.all_long = false;
-    if (s.all_double && !DoubleHoldsExactly(text)) s.all_double = false;
+    // Up to 15 digits every integer is a double exactly.
+    constexpr uint64_t kExactBelow = 1000000000000000;
+    if (s.all_double && magnitude >= kExactBelow && !DoubleHoldsExactly(text)) s.all_double = false;
     size_t digits = 0;  // without leading zeros, as a Decimal counts them
     for (; magnitude > 0; magnitude /= 10) ++digits;
     s.max_int_digits = std::max(s.max_int_digits, digits);
     s.scale = 0;  // no places
     return;
   }
-  auto d = ParseDecimal(text);
+  Decimal made;
+  const std::optional<DecimalView> d = ParseDecimalDigits(text, made);
   if (!d) {
     s.all_decimal = false;
     return;

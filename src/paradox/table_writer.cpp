@@ -211,6 +211,10 @@ Status TableWriter::EncodeRow(std::span<const CellView> row) {
     const FieldInfo& f = fields_[i];
     piecewise_[i].reset();
     if (!IsBlobType(f.type)) {
+      if (row[i].encoded) {
+        std::memcpy(record_.data() + offsets_[i], row[i].encoded, static_cast<size_t>(f.size));
+        continue;
+      }
       Status st = EncodeScalar(f, Whole(row[i]), code_page_, record_.data() + offsets_[i]);
       if (!st.ok()) return FieldError(i, row[i], st);
       continue;

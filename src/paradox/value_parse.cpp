@@ -57,16 +57,6 @@ Decimal Normalize(bool negative, const std::string& digits, long point) {
   return d;
 }
 
-int DigitsAt(std::string_view s, size_t pos, size_t count) {
-  int v = 0;
-  for (size_t i = pos; i < pos + count; ++i) v = v * 10 + (s[i] - '0');
-  return v;
-}
-
-bool AllDigits(std::string_view s, size_t pos, size_t count) {
-  return pos + count <= s.size() && CountDigits(s, pos) >= count;
-}
-
 // Days from 1970-01-01 to y-m-d, proleptic Gregorian, astronomical years.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
@@ -83,13 +73,21 @@ int DaysInMonth(int64_t y, int m) {
   return m == 2 && leap ? 29 : kDays[m - 1];
 }
 
+// The number `count` digits at `pos` make, or -1 when one is no digit.
+int FixedDigits(std::string_view s, size_t pos, size_t count) {
+  int v = 0;
+  for (size_t i = pos; i < pos + count; ++i) {
+    const unsigned d = static_cast<unsigned char>(s[i]) - unsigned{'0'};
+    if (d > 9) return -1;
+    v = v * 10 + static_cast<int>(d);
+  }
+  return v;
+}
+
 // "YYYY-MM-DD" at the start of s; the era is given separately.
 std::optional<int64_t> DayNumber(std::string_view s, bool bc) {
-  if (s.size() != 10 || s[4] != '-' || s[7] != '-' || !AllDigits(s, 0, 4) || !AllDigits(s, 5, 2) ||
-      !AllDigits(s, 8, 2)) {
-    return std::nullopt;
-  }
-  int year = DigitsAt(s, 0, 4), month = DigitsAt(s, 5, 2), day = DigitsAt(s, 8, 2);
+  if (s.size() != 10 || s[4] != '-' || s[7] != '-') return std::nullopt;
+  const int year = FixedDigits(s, 0, 4), month = FixedDigits(s, 5, 2), day = FixedDigits(s, 8, 2);
   if (year < 1 || month < 1 || month > 12) return std::nullopt;
   int64_t astronomical = bc ? 1 - year : year;
   if (day < 1 || day > DaysInMonth(astronomical, month)) return std::nullopt;
@@ -161,7 +159,43 @@ std::optional<int64_t> ParsePlainInteger(std::string_view text) {
   return negative ? -v : v;
 }
 
+std::optional<DecimalView> ParsePlainDecimal(std::string_view text) {
+  std::string_view s = text;
+  bool negative = false;
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  const size_t int_len = CountDigits(s, 0);
+  if (int_len == 0) return std::nullopt;
+  DecimalView d;
+  d.int_digits = s.substr(0, int_len);
+  if (int_len < s.size()) {
+    const size_t frac_len = CountDigits(s, int_len + 1);
+    if (s[int_len] != '.' || frac_len == 0 || int_len + 1 + frac_len != s.size()) {
+      return std::nullopt;
+    }
+    d.frac_digits = s.substr(int_len + 1);
+  }
+  while (!d.int_digits.empty() && d.int_digits.front() == '0') d.int_digits.remove_prefix(1);
+  while (!d.frac_digits.empty() && d.frac_digits.back() == '0') d.frac_digits.remove_suffix(1);
+  d.negative = negative && !(d.int_digits.empty() && d.frac_digits.empty());
+  return d;
+}
+
+std::optional<DecimalView> ParseDecimalDigits(std::string_view text, Decimal& made) {
+  if (auto plain = ParsePlainDecimal(text)) return plain;
+  auto d = ParseDecimal(text);
+  if (!d) return std::nullopt;
+  made = std::move(*d);
+  return DecimalView{made.negative, made.int_digits, made.frac_digits};
+}
+
 std::optional<Decimal> ParseDecimal(std::string_view text) {
+  if (auto plain = ParsePlainDecimal(text)) {
+    return Decimal{plain->negative, std::string(plain->int_digits),
+                   std::string(plain->frac_digits)};
+  }
   std::string_view s = text;
   bool negative = false;
   if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
@@ -213,6 +247,9 @@ std::string ShortestDoubleText(double value) {
 
 bool IsNegativeZero(std::string_view text) {
   if (text.empty() || text[0] != '-') return false;
+  if (auto plain = ParsePlainDecimal(text)) {
+    return plain->int_digits.empty() && plain->frac_digits.empty();
+  }
   auto d = ParseDecimal(text);
   return d && d->int_digits.empty() && d->frac_digits.empty();
 }
@@ -226,26 +263,37 @@ bool DoubleHoldsExactly(std::string_view text) {
   return back && CanonicalDecimal(*back) == CanonicalDecimal(*dec);
 }
 
+std::optional<DoubleReading> ReadDouble(std::string_view text) {
+  if (ShortPlainDecimal(text)) {
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return DoubleReading{value, true};
+  }
+  auto value = ParseFiniteDouble(text);
+  if (!value) return std::nullopt;
+  return DoubleReading{*value, DoubleHoldsExactly(text)};
+}
+
 std::optional<int64_t> ParseDate(std::string_view text) {
   bool bc = StripEra(text);
   return DayNumber(text, bc);
 }
 
 std::optional<int64_t> ParseTimeMs(std::string_view s) {
-  if (s.size() < 8 || s[2] != ':' || s[5] != ':' || !AllDigits(s, 0, 2) || !AllDigits(s, 3, 2) ||
-      !AllDigits(s, 6, 2)) {
-    return std::nullopt;
-  }
-  int h = DigitsAt(s, 0, 2), m = DigitsAt(s, 3, 2), sec = DigitsAt(s, 6, 2);
-  if (h > 23 || m > 59 || sec > 59) return std::nullopt;
+  if (s.size() < 8 || s[2] != ':' || s[5] != ':') return std::nullopt;
+  const int h = FixedDigits(s, 0, 2), m = FixedDigits(s, 3, 2), sec = FixedDigits(s, 6, 2);
+  if (h < 0 || m < 0 || sec < 0 || h > 23 || m > 59 || sec > 59) return std::nullopt;
   int64_t ms = ((h * 60 + m) * 60 + sec) * int64_t{1000};
   if (s.size() == 8) return ms;
-  size_t frac_len = CountDigits(s, 9);
+  const size_t frac_len = CountDigits(s, 9);
   if (s[8] != '.' || frac_len == 0 || 9 + frac_len != s.size()) return std::nullopt;
-  std::string frac(s.substr(9));
-  frac.resize(std::max<size_t>(frac.size(), 3), '0');
-  if (frac.find_first_not_of('0', 3) != std::string::npos) return std::nullopt;  // sub-ms
-  return ms + DigitsAt(frac, 0, 3);
+  // Milliseconds: the first three places; any further one must be zero.
+  int millis = 0;
+  for (size_t i = 0; i < 3; ++i) millis = millis * 10 + (i < frac_len ? s[9 + i] - '0' : 0);
+  for (size_t i = 12; i < s.size(); ++i) {
+    if (s[i] != '0') return std::nullopt;  // finer than a millisecond
+  }
+  return ms + millis;
 }
 
 std::optional<int64_t> ParseTimestampMs(std::string_view text) {

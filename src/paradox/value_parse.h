@@ -27,6 +27,17 @@ struct Decimal {
 };
 
 std::optional<Decimal> ParseDecimal(std::string_view text);
+// The same digits as views into the text, for the plain form without an
+// exponent ([-|+]digits[.digits]), the common one: nothing is copied.
+struct DecimalView {
+  bool negative = false;
+  std::string_view int_digits;
+  std::string_view frac_digits;
+};
+std::optional<DecimalView> ParsePlainDecimal(std::string_view text);
+// ParsePlainDecimal, or for any other form ParseDecimal, whose digits are
+// then kept in `made`.
+std::optional<DecimalView> ParseDecimalDigits(std::string_view text, Decimal& made);
 // [-]digits with at most 18 digits, the common form of integers, read
 // without building a Decimal; nullopt for any other text (which may still
 // be a decimal).
@@ -47,6 +58,12 @@ bool IsNegativeZero(std::string_view text);
 // True when `text` is a decimal whose value a double holds exactly, i.e. the
 // double read from it prints as the same canonical decimal.
 bool DoubleHoldsExactly(std::string_view text);
+// ParseFiniteDouble and DoubleHoldsExactly in one reading of the text.
+struct DoubleReading {
+  double value = 0;
+  bool exact = false;
+};
+std::optional<DoubleReading> ReadDouble(std::string_view text);
 
 // Day number with 0001-01-01 = 1 (proleptic Gregorian, 1 BC = year 0).
 std::optional<int64_t> ParseDate(std::string_view text);

@@ -12,6 +12,8 @@
 
 #include "connection/connection.h"
 #include "connection/connection_strings.h"
+#include "connection/field_learner.h"
+#include "connection/staging_export.h"
 #include "paradox/writer_support.h"
 
 namespace corvane {
@@ -93,6 +95,94 @@ TEST_F(StagingExportTest, WritesEveryValueExactlyWithFittingFields) {
   ASSERT_EQ(px.rows.size(), 3u);
   EXPECT_EQ(Texts(px.rows[1])[0], "-2147483647");
   EXPECT_EQ(Texts(px.rows[0])[5], "O'Brien");
+}
+
+// Rows staged here are kept encoded for the fields the first of them call
+// for; the export writes those when the final fields are the same ones.
+// Either way the file is byte for byte the one written from the staging
+// table alone (after reopening, when nothing was kept).
+TEST_F(StagingExportTest, RowsKeptEncodedWriteTheSameFileAsTheStagingTable) {
+  constexpr int kRows = 6000, kLate = 5000;  // kept in a scratch file past 256 KiB
+  const std::vector<staging::ColumnDef> defs = {
+      {"n", "INT"},      {"f", "FLOAT"},      {"p", "DECIMAL"},   {"d", "DATETIME"},
+      {"s", "DATETIME"}, {"name", "VARCHAR"}, {"yes", "VARCHAR"}, {"city", "VARCHAR"}};
+  struct Case {
+    const char* name;
+    size_t column;      // the value of row kLate that changes
+    std::string value;  // "" for none
+    bool kept;          // the export can use the rows kept
+  } cases[] = {
+      {"same", 0, "", true},
+      {"wider", 0, "3000000000", false},             // Long becomes Number
+      {"time", 3, "1990-01-01 10:00:00", false},     // Date becomes Timestamp
+      {"maybe", 6, "maybe", false},                  // Logical becomes Alpha
+      {"long", 5, std::string(300, 'x'), false},     // Alpha becomes Memo
+      {"places", 2, "1.5", false},                   // BCD becomes Number
+      {"pages", 7, "\xc5\x81\xc3\xb3\x64\xc5\xba", true},  // another code page
+  };
+  auto value = [](int i, size_t c) -> std::optional<std::string> {
+    char date[32];
+    switch (c) {
+      case 0: return i % 13 == 0 ? std::nullopt : std::optional(std::to_string(i));
+      case 1: return std::to_string(i) + ".125";
+      case 2: return std::to_string(i % 1000) + ".25";
+      case 3: std::snprintf(date, sizeof date, "1990-01-%02d", 1 + i % 28); return date;
+      case 4:
+        std::snprintf(date, sizeof date, "2020-05-17 10:11:%02d%s", i % 60, i % 2 ? "+00" : "");
+        return date;
+      case 5: return i % 11 == 0 ? "" : "Name " + std::to_string(i);
+      case 6: return i % 2 ? "True" : "False";
+      default: return i % 3 ? "Zurich" : "Oslo";
+    }
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<paradox::SchemaChooser::Column> columns;
+    std::vector<char> datetime;
+    for (const auto& d : defs) {
+      columns.push_back(staging::ChooserColumnOf(d));
+      datetime.push_back(staging::IsDateTimeColumn(d));
+    }
+    staging::FieldLearner learner(columns, 0, datetime, scratch_.path().string());
+    std::string create = std::string("CREATE TABLE `") + c.name + "`(";
+    for (const auto& d : defs) create += "`" + d.name + "` " + d.type_word + ",";
+    create.back() = ')';
+    Run(create);
+    RowBatch batch(defs.size());
+    for (int i = 0; i < kRows; ++i) {
+      std::vector<Value> row;
+      for (size_t k = 0; k < defs.size(); ++k) {
+        auto v = i == kLate && k == c.column && !c.value.empty() ? c.value : value(i, k);
+        row.push_back(v ? Value::Text(*v) : Value::Null());
+        batch.Add(row.back().text(), row.back().is_null());
+      }
+      ASSERT_TRUE(conn_.InsertRow(c.name, row).ok()) << i;
+      if (BatchPipe::IsFull(batch) || i + 1 == kRows) {
+        learner.ObserveBatch(batch);
+        batch.Reset(defs.size());
+      }
+    }
+    const auto* kept = learner.Encoded();
+    EXPECT_EQ(kept && kept->Serves(learner.Settled().Choose(), kRows), c.kept);
+    for (const char* folder : {"here", "file"}) {
+      fs::create_directories(px_ / folder);
+      Status s = conn_.Execute("select * into [Paradox 5.x;Database=" + (px_ / folder).string() +
+                               "/].[t.db] from [" + c.name + "]").status();
+      ASSERT_TRUE(s.ok()) << s.message();
+      conn_.Close();  // what is read next was not filled on this connection
+      ASSERT_TRUE(conn_.Open(StagingConnectionString(scratch_.File("dbtemp.mdb"))).ok());
+    }
+    const std::string here = Slurp(px_ / "here" / "t.db");
+    EXPECT_GT(here.size(), size_t{kRows} * 40);
+    EXPECT_TRUE(here == Slurp(px_ / "file" / "t.db"));
+    fs::remove_all(px_ / "here");
+    fs::remove_all(px_ / "file");
+  }
+  // The scratch file has no name: nothing of it stays.
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(scratch_.path())) left.push_back(e.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"dbtemp.mdb", "px"}));
 }
 
 TEST_F(StagingExportTest, LongTextsAndBlobsGoToTheMemoFile) {

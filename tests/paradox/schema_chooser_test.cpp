@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -196,10 +197,50 @@ TEST(SchemaChooserTest, ShortDecimalsAnswerAsTheFullCheck) {
     if (frac_len == 0 && int_len <= 18) {
       EXPECT_EQ(ParsePlainInteger(text), std::stoll(text)) << text;
     }
+    const auto once = ReadDouble(text);
+    ASSERT_TRUE(once) << text;
+    EXPECT_EQ(once->exact, DoubleHoldsExactly(text)) << text;
+    EXPECT_EQ(std::memcmp(&once->value, &read, sizeof read), 0) << text;
+    // The digits as views, against the text taken apart by hand.
+    const auto view = ParsePlainDecimal(text);
+    ASSERT_TRUE(view) << text;
+    std::string whole = text.substr(text[0] == '-' ? 1 : 0), frac;
+    if (const size_t dot = whole.find('.'); dot != std::string::npos) {
+      frac = whole.substr(dot + 1);
+      whole.resize(dot);
+    }
+    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+    frac.erase(frac.find_last_not_of('0') + 1);
+    EXPECT_EQ(view->int_digits, whole) << text;
+    EXPECT_EQ(view->frac_digits, frac) << text;
+    EXPECT_EQ(view->negative, text[0] == '-' && !(whole.empty() && frac.empty())) << text;
+  }
+  for (const char* not_plain : {"1e3", "1.", ".5", "1.5e-2", "--1", "1,5", ""}) {
+    EXPECT_FALSE(ParsePlainDecimal(not_plain)) << not_plain;
   }
   EXPECT_FALSE(ParsePlainInteger("+1"));
   EXPECT_FALSE(ParsePlainInteger("1e3"));
   EXPECT_FALSE(ParsePlainInteger("1234567890123456789"));
+}
+
+// Dates and times as the fields store them; anything else is refused.
+TEST(SchemaChooserTest, DatesAndTimesReadAsTheirDayAndMillisecond) {
+  const struct {
+    const char* text;
+    std::optional<int64_t> day, ms;  // ParseDate, ParseTimeMs
+  } cases[] = {
+      {"0001-01-01", 1, {}},         {"2024-02-29", 738945, {}},  {"2023-02-29", {}, {}},
+      {"0001-12-31 BC", 0, {}},      {"2024-13-01", {}, {}},      {"2024-1a-01", {}, {}},
+      {"10:11:12", {}, 36672000},    {"10:11:12.5", {}, 36672500}, {"23:59:59.999000", {}, 86399999},
+      {"10:11:12.0001", {}, {}},     {"24:00:00", {}, {}},        {"10:11:1x", {}, {}},
+      {"10:11:12.", {}, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseDate(c.text), c.day) << c.text;
+    EXPECT_EQ(ParseTimeMs(c.text), c.ms) << c.text;
+  }
+  EXPECT_EQ(ParseTimestampMs("2024-02-29 10:11:12.5"), 738945 * int64_t{86400000} + 36672500);
+  EXPECT_FALSE(ParseTimestampMs("2024-02-29 10:11:12.5+02"));
 }
 
 }  // namespace

@@ -1,0 +1,64 @@
+// The rows of a staging table, encoded as they are stored for the Paradox
+// fields the chooser picks from the first of them, so that an export whose
+// fields turn out the same writes them as they are, without reading the
+// staging table and encoding every value again.
+//
+// A value the field it was meant for cannot hold, a field whose encoding
+// depends on what comes later (memos, blobs, bytes) or a disk growing short
+// drops them all: the export then reads the table as it always does. Alpha
+// values are kept as their texts, since the field's width and code page
+// are only known at the end. Past a megabyte the rows go to a scratch file
+// beside the staging file that no name leads to, so nothing of it stays
+// after a kill.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/status.h"
+#include "paradox/format.h"
+
+namespace corvane::staging {
+
+class EncodedRows {
+ public:
+  // The scratch file, if one is needed, goes into `folder`.
+  explicit EncodedRows(std::string folder) : folder_(std::move(folder)) {}
+  ~EncodedRows();
+  EncodedRows(const EncodedRows&) = delete;
+  EncodedRows& operator=(const EncodedRows&) = delete;
+
+  // Rows from now on are encoded for `fields`; false (and nothing kept)
+  // when one of them is a field that cannot be encoded ahead.
+  bool Start(std::vector<paradox::FieldInfo> fields);
+  bool active() const { return active_; }
+  // One row as stored, a text per column, the empty text for NULL.
+  void Add(std::span<const std::string_view> row);
+  // Gives up: every row kept so far goes.
+  void Drop();
+
+  // Whether the export of `rows` rows to `fields` can use the rows kept:
+  // each of them was kept, for the same fields (an Alpha of any width).
+  bool Serves(const std::vector<paradox::FieldInfo>& fields, uint64_t rows) const;
+  // Calls `fn` with each row kept, in order: a cell per field, an Alpha
+  // one with its text, any other with its encoded bytes (`encoded`).
+  Status ForEach(const std::function<Status(std::span<const paradox::CellView>)>& fn) const;
+
+ private:
+  bool Flush();
+  bool Decode(std::string_view& bytes, std::vector<paradox::CellView>& row) const;
+
+  std::string folder_;
+  std::vector<paradox::FieldInfo> fields_;
+  bool active_ = false;
+  uint64_t rows_ = 0;
+  std::string pending_;    // rows not yet in the file
+  int fd_ = -1;            // the scratch file, once one is needed
+  uint64_t in_file_ = 0;   // bytes written to it
+};
+
+}  // namespace corvane::staging
