@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/row_batches.h"
 #include "base/served_call.h"
 #include "connection/drivers.h"
 #include "connection/paradox_statement.h"
@@ -110,7 +111,9 @@ class TableRecordSet : public RecordSet {
     row_status_ = next.ok() ? Status::Ok() : next.status();
     if (next.ok() && next.value()) {
       for (size_t i = 0; i < values_.size(); ++i) {
-        if (i < row_.size() && !row_[i].null) {
+        if (i < row_.size() && !row_[i].null && row_[i].bytes) {
+          values_[i].TakeBytes(row_[i].text);
+        } else if (i < row_.size() && !row_[i].null) {
           if (row_status_.ok() && row_[i].text.find('\0') != std::string::npos) {
             row_status_ = NulInside(i);
           }
@@ -165,6 +168,8 @@ class ParadoxFolderDriver : public Driver {
     // Opening walks the whole block chain to count the rows.
     auto reader = CallServed([&] { return paradox::TableReader::Open(file->string()); }, serve_);
     if (!reader.ok()) return reader.status();
+    // A large binary value is handed on as its bytes: half its hex text.
+    (*reader)->BinaryAsBytesFrom(RowBatch::kLargeValue);
     return std::unique_ptr<RecordSet>(new TableRecordSet(std::move(reader).value()));
   }
 

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include "base/moved_bytes.h"
 #include "connection/pg_session.h"
 
 namespace corvane {
@@ -89,7 +90,15 @@ class PgRowCopy : public RowCopy {
     for (size_t c = 0; c < row.size(); ++c) {
       if (c > 0) buffer_ += '\t';
       const Value& v = row[c];
-      if (v.is_null() || (empty_ == CopyEmpty::kNull && v.text().empty())) {
+      if (v.is_bytes()) {
+        // Its hex text, made a piece at a time: the backslash escaped.
+        buffer_ += "\\\\x";
+        const std::string_view bytes = v.bytes();
+        for (size_t at = 0; at < bytes.size(); at += kChunkBytes / 2) {
+          AppendHex(buffer_, bytes.substr(at, kChunkBytes / 2));
+          if (buffer_.size() >= kChunkBytes) CORVANE_RETURN_IF_ERROR(Flush());
+        }
+      } else if (v.is_null() || (empty_ == CopyEmpty::kNull && v.text().empty())) {
         buffer_ += "\\N";
       } else {
         // A large value goes out in pieces, so it is never held twice.

@@ -34,6 +34,8 @@ class Value {
   // text (half the memory); bytes() then holds them.
   bool is_bytes() const { return bytes_; }
   const std::string& bytes() const { return text_; }
+  // The size of text(), without making it.
+  size_t text_size() const { return bytes_ ? 2 + 2 * text_.size() : text_.size(); }
   void SetNull() {
     null_ = true;
     bytes_ = false;

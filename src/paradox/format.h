@@ -74,9 +74,12 @@ struct TableInfo {
 };
 
 // One field of one row: NULL, or the text in the fixed form of its kind.
+// A reader asked to may give a large binary value as its bytes instead
+// (`bytes` set); nothing that takes Cells expects that.
 struct Cell {
   bool null = true;
   std::string text;
+  bool bytes = false;
 };
 
 // A value of many megabytes read in pieces where it is kept, so that it

@@ -30,6 +30,7 @@ class TableReader::Impl {
   uint64_t records_read() const { return records_read_; }
   bool broken() const { return fatal_.has_value(); }
   const Status& count_status() const { return count_status_; }
+  size_t bytes_from_ = 0;  // binary blobs this large come as bytes
 
  private:
   Status ReadHeader();
@@ -228,6 +229,7 @@ size_t PrefixToStrip(FieldType type, const unsigned char* p, size_t n) {
 
 Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p, Cell& cell) {
   cell.null = true;
+  cell.bytes = false;
   cell.text.clear();
   const uint32_t leader = f.size - kBlobRefSize;
   const uint32_t pointer = LoadLe32(p + leader);
@@ -247,14 +249,19 @@ Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p,
     Status read = blobs_->ReadPieces(pointer, length, [&](const unsigned char* piece, size_t n) {
       if (first) {
         skip = PrefixToStrip(f.type, piece, length);
-        cell.text.reserve(2 + 2 * (length - skip));
-        cell.text = "\\x";
+        cell.bytes = bytes_from_ > 0 && length - skip >= bytes_from_;
+        cell.text.reserve(cell.bytes ? length - skip : 2 + 2 * (length - skip));
+        if (!cell.bytes) cell.text = "\\x";
         first = false;
       }
-      AppendHexDigits(piece + skip, n - skip, cell.text);
+      if (cell.bytes) {
+        cell.text.append(reinterpret_cast<const char*>(piece) + skip, n - skip);
+      } else {
+        AppendHexDigits(piece + skip, n - skip, cell.text);
+      }
       skip = 0;
     });
-    if (!read.ok()) cell.text.clear();
+    if (!read.ok()) cell.text.clear(), cell.bytes = false;
     cell.null = !read.ok();
     return read;
   } else if (const int cp = h_.info.code_page;
@@ -320,6 +327,7 @@ Result<TableInfo> TableReader::ReadInfo(const std::string& db_path) {
 const TableInfo& TableReader::info() const { return impl_->info(); }
 Result<bool> TableReader::Next(std::vector<Cell>& row) { return impl_->Next(row); }
 uint64_t TableReader::records_read() const { return impl_->records_read(); }
+void TableReader::BinaryAsBytesFrom(size_t from) { impl_->bytes_from_ = from; }
 bool TableReader::broken() const { return impl_->broken(); }
 const Status& TableReader::count_status() const { return impl_->count_status(); }
 

@@ -48,6 +48,11 @@ class TableReader {
   //    table cannot be trusted). Records are never made up of zeros.
   Result<bool> Next(std::vector<Cell>& row);
 
+  // From now on a binary blob (not a memo) of at least `from` bytes comes
+  // as its bytes, Cell::bytes set, rather than as its "\\x" hex text,
+  // which is twice the size. 0: never (the default).
+  void BinaryAsBytesFrom(size_t from);
+
   // True once Next() has met an error that ends the reading (as opposed
   // to one that only cost a record).
   bool broken() const;

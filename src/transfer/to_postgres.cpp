@@ -453,8 +453,8 @@ bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
       bool large = false;
       for (int c = 0; c < columns; ++c) {
         rows.TakeFieldValue(c, row[static_cast<size_t>(c)]);
-        bytes += row[static_cast<size_t>(c)].text().size() + sizeof(Value);
-        large = large || row[static_cast<size_t>(c)].text().size() >= RowBatch::kLargeValue;
+        bytes += row[static_cast<size_t>(c)].text_size() + sizeof(Value);
+        large = large || row[static_cast<size_t>(c)].text_size() >= RowBatch::kLargeValue;
       }
       if (large && !copy_ && copy_status_.ok() && end - first == 1) StartCopy(1, true);
       if (copy_ && copy_status_.ok()) copy_status_ = copy_->Add(row);

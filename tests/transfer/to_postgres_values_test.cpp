@@ -138,11 +138,12 @@ TEST_F(ValuesTest, OneRowOfMegabytesArrivesWhole) {
   using paradox::FieldType;
   const std::vector<paradox::FieldInfo> fields = {{"MEMO", FieldType::kMemo, 20, 0},
                                                   {"BINARY", FieldType::kBinary, 20, 0},
-                                                  {"ALPHA", FieldType::kAlpha, 10, 0}};
+                                                  {"ALPHA", FieldType::kAlpha, 10, 0},
+                                                  {"GRAPHIC", FieldType::kGraphic, 10, 0}};
   std::string memo = std::string(3 << 19, 'm') + "\t'\\\r\n\xC3\xA9";
   std::string hex = "\\x";
   for (int i = 0; i < (1 << 20) + 3; ++i) hex += "00ff275c"[(i % 4) * 2], hex += "00ff275c"[(i % 4) * 2 + 1];
-  const std::vector<std::string> texts = {memo, hex, "it's"};
+  const std::vector<std::string> texts = {memo, hex, "it's", hex};
   auto writer = paradox::TableWriter::Create((folder_ / "TOPG_BIG.db").string(), fields);
   ASSERT_TRUE(writer.ok()) << writer.status().message();
   std::vector<paradox::Cell> row;
@@ -202,6 +203,8 @@ TEST_F(ValuesTest, CopyStoresWhatRowStatementsStore) {
       {Value::Text("0044"), Value::Text("a\tb\\tc\r\n\nd\\"), Value::Text("\\")},
       {Value::Text("-7"), Value::Text("\x01\x7F\xC3\xA9\xF0\x9F\x98\x80 "), Value::Text(long_memo)},
       {Value::Text("3.25"), Value::Text(kMemoUtf8), Value::Text("\\x00ff")},
+      // A large binary value given as its bytes goes as its hex text.
+      {Value::Text("5"), Value::Bytes(std::string(1 << 20, '\\') + std::string("\0\t", 2)), Value()},
   };
   Connection pg;
   ASSERT_TRUE(pg.Open(PostgresConnectionString(fake_.settings.settings)).ok());
@@ -217,6 +220,9 @@ TEST_F(ValuesTest, CopyStoresWhatRowStatementsStore) {
   EXPECT_EQ(a, b);
   EXPECT_EQ(a[2][1].text(), "\\N");
   EXPECT_EQ(a[4][2].text(), long_memo);
+  std::string hex = "\\x";
+  for (int i = 0; i < (1 << 20); ++i) hex += "5c";
+  EXPECT_TRUE(a[6][1].text() == hex + "0009");
   EXPECT_TRUE(a[1][1].is_null());
 }
 
