@@ -255,9 +255,10 @@ bool SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
     // Up to 15 digits every integer is a double exactly.
     constexpr uint64_t kExactBelow = 1000000000000000;
     if (s.all_double && magnitude >= kExactBelow && !DoubleHoldsExactly(text)) s.all_double = false;
-    size_t digits = 0;  // without leading zeros, as a Decimal counts them
-    for (; magnitude > 0; magnitude /= 10) ++digits;
-    s.max_int_digits = std::max(s.max_int_digits, digits);
+    // Digits without leading zeros, as a Decimal counts them.
+    const size_t sign = text[0] == '-' ? 1 : 0;
+    const size_t first = std::min(text.find_first_not_of('0', sign), text.size());
+    s.max_int_digits = std::max(s.max_int_digits, text.size() - first);
     s.scale = 0;  // no places
     return true;
   }

@@ -151,11 +151,13 @@ bool ShortPlainDecimal(std::string_view s) {
 std::optional<int64_t> ParsePlainInteger(std::string_view text) {
   const bool negative = !text.empty() && text[0] == '-';
   const std::string_view digits = text.substr(negative ? 1 : 0);
-  if (digits.empty() || digits.size() > 18 || CountDigits(digits, 0) != digits.size()) {
-    return std::nullopt;
-  }
+  if (digits.empty() || digits.size() > 18) return std::nullopt;
   int64_t v = 0;
-  for (char c : digits) v = v * 10 + (c - '0');
+  for (char c : digits) {
+    const unsigned d = static_cast<unsigned char>(c) - unsigned{'0'};
+    if (d > 9) return std::nullopt;
+    v = v * 10 + static_cast<int64_t>(d);
+  }
   return negative ? -v : v;
 }
 
