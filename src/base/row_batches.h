@@ -117,14 +117,16 @@ class BatchPipe {
   static constexpr size_t kBytesPerBatch = 1 << 20;
   static constexpr size_t kBatchesInFlight = 3;
 
-  // `in_flight`: how many full batches may wait for the consumer.
-  explicit BatchPipe(size_t in_flight = kBatchesInFlight) : in_flight_(in_flight) {}
+  // `in_flight`: how many full batches may wait for the consumer; past
+  // `bytes_in_flight` of them, only one more.
+  explicit BatchPipe(size_t in_flight = kBatchesInFlight, size_t bytes_in_flight = SIZE_MAX)
+      : in_flight_(in_flight), bytes_in_flight_(bytes_in_flight) {}
 
   // The producer: a batch to fill (a used one when there is one). Empty
   // when the consumer gave up.
   std::optional<RowBatch> Empty(size_t columns) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return cancelled_ || full_.size() < in_flight_; });
+    changed_.wait(lock, [&] { return cancelled_ || Room(); });
     if (cancelled_) return std::nullopt;
     RowBatch b;
     if (!spare_.empty()) {
@@ -139,6 +141,7 @@ class BatchPipe {
   }
   void Send(RowBatch b) {
     std::lock_guard lock(mutex_);
+    full_bytes_ += b.bytes();
     full_.push_back(std::move(b));
     changed_.notify_all();
   }
@@ -146,8 +149,9 @@ class BatchPipe {
   // waits for room, then sends. False when the consumer gave up.
   bool SendWhenRoom(RowBatch b) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return cancelled_ || full_.size() < in_flight_; });
+    changed_.wait(lock, [&] { return cancelled_ || Room(); });
     if (cancelled_) return false;
+    full_bytes_ += b.bytes();
     full_.push_back(std::move(b));
     changed_.notify_all();
     return true;
@@ -174,6 +178,7 @@ class BatchPipe {
     if (full_.empty()) return std::nullopt;
     RowBatch b = std::move(full_.front());
     full_.pop_front();
+    full_bytes_ -= b.bytes();
     changed_.notify_all();
     return b;
   }
@@ -189,7 +194,12 @@ class BatchPipe {
   }
 
  private:
-  const size_t in_flight_;
+  bool Room() const {
+    return full_.size() < in_flight_ && (full_.empty() || full_bytes_ < bytes_in_flight_);
+  }
+
+  const size_t in_flight_, bytes_in_flight_;
+  size_t full_bytes_ = 0;  // of the batches in full_
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<RowBatch> full_;

@@ -72,8 +72,11 @@ class RowWriter {
   FieldLearner* learner_;
   size_t group_rows_ = 1;  // rows per statement of `group_`
   Stmt group_, single_;
-  // Few batches wait at each stage: three stages hold them.
-  BatchPipe to_writer_{2}, to_learner_{1};
+  // Batches of narrow rows wait several to a stage, so that a thread that
+  // falls behind for a moment does not hold up the others; wide rows, which
+  // fill a batch with fewer of them, about a megabyte's worth.
+  static constexpr size_t kBytesWaiting = size_t{1} << 20;
+  BatchPipe to_writer_{8, kBytesWaiting}, to_learner_{6, kBytesWaiting};
   std::optional<RowBatch> batch_;  // the one being filled
   std::thread writer_, learner_thread_;
   bool finished_ = false;
