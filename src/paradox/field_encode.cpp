@@ -84,8 +84,9 @@ Status EncodeDouble(std::string_view text, unsigned char* out) {
 Status EncodeAlpha(const FieldInfo& field, std::string_view text, int code_page,
                    unsigned char* out) {
   // ASCII is itself in every code page: no converted copy needed.
-  if (utf8::IsAscii(text) && text.size() <= static_cast<size_t>(field.size) &&
-      text.find('\0') == std::string_view::npos && IsSupportedCodePage(code_page)) {
+  if (text.size() <= static_cast<size_t>(field.size) && utf8::IsAscii(text) &&
+      text.find('\0') == std::string_view::npos &&
+      (code_page == kDefaultCodePage || IsSupportedCodePage(code_page))) {
     std::memcpy(out, text.data(), text.size());
     return Status::Ok();
   }

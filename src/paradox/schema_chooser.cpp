@@ -188,36 +188,48 @@ void SchemaChooser::ObserveValue(size_t column, std::string_view text) {
   ++s.values;
   const std::optional<FieldInfo>& exact = columns_[column].exact;
   if (s.exact_fits && exact) s.exact_fits = ExactHolds(*exact, text);
-  // Text no code page left can hold is refused by the writer, with the reason.
-  if (std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })) {
-    (void)pages_.Admit(text);
-  }
+  // A number or a date read as one is ASCII without NUL, and no True or False.
+  bool read = false;
   switch (kinds_[column]) {
     case Kind::kMemo:
-      return;  // a Memo whatever it holds
+      break;
     case Kind::kNumber:
-      ObserveNumber(s, text);
+      read = ObserveNumber(s, text);
       break;
-    case Kind::kDateTime:
-      if (s.all_date && !ParseDate(text)) s.all_date = false;
-      if (s.all_timestamp && !ParseTimestampMs(text)) s.all_timestamp = false;
+    case Kind::kDateTime: {
+      const bool date = s.all_date && ParseDate(text);
+      const bool timestamp = s.all_timestamp && !date && ParseTimestampMs(text);
+      // A date is no timestamp, and a timestamp no date.
+      s.all_date = date;
+      s.all_timestamp = timestamp;
+      read = date || timestamp;
       break;
+    }
     case Kind::kBinary:
       if (s.all_hex && !IsHex(text)) s.all_hex = false;
       break;
     case Kind::kText:
       break;
   }
-  ObserveText(s, text);
+  if (read) {
+    s.all_logical = false;
+    s.max_chars = std::max(s.max_chars, text.size());
+    s.max_wide = std::max(s.max_wide, text.size());
+    return;
+  }
+  const bool ascii = utf8::IsAscii(text);
+  // Text no code page left can hold is refused by the writer, with the reason.
+  if (!ascii) (void)pages_.Admit(text);
+  if (kinds_[column] != Kind::kMemo) ObserveText(s, text, ascii);  // a Memo whatever it holds
 }
 
-void SchemaChooser::ObserveText(Stats& s, std::string_view text) const {
+void SchemaChooser::ObserveText(Stats& s, std::string_view text, bool ascii) const {
   if (s.all_logical && text != "True" && text != "False") s.all_logical = false;
   if (text.find('\0') != std::string_view::npos) s.has_nul = true;
   // Bytes in the code page chosen at the end: one per character in a
   // single-byte one, at most two in a double-byte one.
   size_t chars = text.size(), wide = text.size();
-  if (!utf8::IsAscii(text)) {
+  if (!ascii) {
     chars = wide = 0;
     for (char c : text) {
       const auto b = static_cast<unsigned char>(c);
@@ -234,8 +246,8 @@ void SchemaChooser::ObserveText(Stats& s, std::string_view text) const {
   s.max_wide = std::max(s.max_wide, wide);
 }
 
-void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
-  if (!s.all_decimal) return;
+bool SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
+  if (!s.all_decimal) return false;
   // Most numbers are plain integers: the same findings without a Decimal.
   if (auto v = ParsePlainInteger(text); v && !(text[0] == '-' && *v == 0)) {
     uint64_t magnitude = *v < 0 ? 0 - static_cast<uint64_t>(*v) : static_cast<uint64_t>(*v);
@@ -247,22 +259,23 @@ void SchemaChooser::ObserveNumber(Stats& s, std::string_view text) const {
     for (; magnitude > 0; magnitude /= 10) ++digits;
     s.max_int_digits = std::max(s.max_int_digits, digits);
     s.scale = 0;  // no places
-    return;
+    return true;
   }
   Decimal made;
   const std::optional<DecimalView> d = ParseDecimalDigits(text, made);
   if (!d) {
     s.all_decimal = false;
-    return;
+    return false;
   }
   if (s.all_long && !FitsLong(*d)) s.all_long = false;
-  if (IsNegativeZero(text)) s.negative_zero = true;
+  if (text[0] == '-' && d->int_digits.empty() && d->frac_digits.empty()) s.negative_zero = true;
   if (s.all_double && !DoubleHoldsExactly(text)) s.all_double = false;
   s.max_int_digits = std::max(s.max_int_digits, d->int_digits.size());
   s.max_frac_digits = std::max(s.max_frac_digits, d->frac_digits.size());
   const int places = PlainScale(text);
   if (s.scale == -1) s.scale = places;
   if (s.scale != places) s.scale = 0;
+  return true;
 }
 
 bool SchemaChooser::AlphaHolds(const FieldInfo& f, const Stats& s) const {

@@ -99,8 +99,9 @@ class SchemaChooser {
   enum class Kind { kNumber, kDateTime, kBinary, kMemo, kText };
   void ObserveValue(size_t column, std::string_view text);
   void ObserveBytes(size_t column, std::string_view bytes);
-  void ObserveText(Stats& s, std::string_view text) const;
-  void ObserveNumber(Stats& s, std::string_view text) const;
+  void ObserveText(Stats& s, std::string_view text, bool ascii) const;
+  // True when `text` read as a number.
+  bool ObserveNumber(Stats& s, std::string_view text) const;
   FieldInfo ChooseOne(const Column& column, const Stats& s) const;
   FieldInfo AsText(const std::string& name, const Stats& s) const;
 

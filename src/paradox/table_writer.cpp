@@ -137,6 +137,8 @@ Status TableWriter::Setup(const std::string& db_path, std::vector<FieldInfo> fie
       return Status::InvalidArgument("field name \"" + f.name + "\": " + name.status().message());
     offsets_.push_back(record_size_);
     record_size_ += f.size;
+    has_blobs_ = has_blobs_ || IsBlobType(f.type);
+    has_auto_increment_ = has_auto_increment_ || f.type == FieldType::kAutoIncrement;
     names_cp_.push_back(std::move(name.value()));
   }
   auto table_name = FromUtf8(db_path_.filename().string(), code_page_);
@@ -209,7 +211,6 @@ Status TableWriter::EncodeRow(std::span<const CellView> row) {
   std::fill(record_.begin(), record_.end(), 0);
   for (size_t i = 0; i < fields_.size(); ++i) {
     const FieldInfo& f = fields_[i];
-    piecewise_[i].reset();
     if (!IsBlobType(f.type)) {
       if (row[i].encoded) {
         std::memcpy(record_.data() + offsets_[i], row[i].encoded, static_cast<size_t>(f.size));
@@ -219,6 +220,7 @@ Status TableWriter::EncodeRow(std::span<const CellView> row) {
       if (!st.ok()) return FieldError(i, row[i], st);
       continue;
     }
+    piecewise_[i].reset();
     if (row[i].pieces && !row[i].null) {
       auto measured = PiecewisePayload::Measure(f, *row[i].pieces, code_page_);
       if (!measured.ok()) {
@@ -329,7 +331,7 @@ Status TableWriter::Append(std::span<const CellView> row) {
     broken_ = FlushBlock(false);
     if (!broken_.ok()) return broken_;
   }
-  Status st = StoreBlobs(row);
+  Status st = has_blobs_ ? StoreBlobs(row) : Status::Ok();
   if (!st.ok()) {
     if (st.code() != Status::Code::kInvalidArgument) broken_ = st;
     return st;
@@ -339,7 +341,7 @@ Status TableWriter::Append(std::span<const CellView> row) {
   ++in_block_;
   ++rows_;
   if (key_fields_ > 0) last_key_.assign(reinterpret_cast<const char*>(record_.data()), key_size_);
-  for (size_t i = 0; i < fields_.size(); ++i) {
+  for (size_t i = 0; has_auto_increment_ && i < fields_.size(); ++i) {
     if (fields_[i].type != FieldType::kAutoIncrement || row[i].null || row[i].text.empty())
       continue;
     int64_t v = DecodeFlippedInt(record_.data() + offsets_[i], 4);

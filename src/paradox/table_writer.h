@@ -111,6 +111,7 @@ class TableWriter {
   std::unique_ptr<GatheredWrites> db_writes_;  // of db_file_; flushed before it is synced
   std::unique_ptr<BlobWriter> mb_;
   std::unique_ptr<TempFile> px_file_;
+  bool has_blobs_ = false, has_auto_increment_ = false;
   int key_fields_ = 0;
   size_t key_size_ = 0;
   std::string last_key_;            // key bytes of the row appended last
