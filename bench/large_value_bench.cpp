@@ -1,11 +1,12 @@
-// Memory for one large value, each way: a 100 MB memo and a 100 MB binary
-// value sent from Paradox to PostgreSQL, and a 100 MB text and a 100 MB
-// bytea sent from PostgreSQL to Paradox. Reported as the growth of the
+// Memory for one large value, each way: a 100 MB memo (also one in a
+// double-byte code page) and a 100 MB binary value sent from Paradox to
+// PostgreSQL, and a 100 MB text and a 100 MB bytea sent from PostgreSQL
+// to Paradox. Reported as the growth of the
 // resident set while the handler runs, divided by the value's size, beside
 // libpq fetching the same PostgreSQL value with one plain SELECT (the least
 // any libpq client pays for it) in the same run.
 //
-// Usage: large_value_bench --folder DIR [--mb N] [--only memo|binary|text|bytea]
+// Usage: large_value_bench --folder DIR [--mb N] [--only memo|sjis|binary|text|bytea]
 // The server comes from CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE.
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -28,12 +29,17 @@ using namespace corvane;
 using namespace corvane::bench;
 namespace fs = std::filesystem;
 
-// One row: the value of `bytes` bytes in a field of `type`.
-bool WriteParadox(const fs::path& db, paradox::FieldType type, size_t bytes) {
-  auto w = paradox::TableWriter::Create(db.string(), {{"V", type, 11, 0}});
+// One row: the value of `bytes` bytes in a field of `type`; a memo in
+// `code_page` 932 has a double-byte character in every hundred bytes.
+bool WriteParadox(const fs::path& db, paradox::FieldType type, size_t bytes,
+                  int code_page = 1252) {
+  auto w = paradox::TableWriter::Create(db.string(), {{"V", type, 11, 0}}, code_page);
   if (!w.ok()) return false;
   std::string value;
-  if (type == paradox::FieldType::kMemo) {
+  if (type == paradox::FieldType::kMemo && code_page == 932) {
+    value.reserve(bytes + bytes / 100);
+    while (value.size() < bytes) value += std::string(98, 'm') + "\xE6\x97\xA5";  // 日
+  } else if (type == paradox::FieldType::kMemo) {
     value.assign(bytes, 'm');
   } else {
     value = "\\x";
@@ -126,12 +132,16 @@ int main(int argc, char** argv) {
 
   auto wanted = [&](const char* name) { return only.empty() || only == name; };
   if ((wanted("memo") && !WriteParadox(px / "BIGMEMO.db", paradox::FieldType::kMemo, bytes)) ||
+      (wanted("sjis") &&
+       !WriteParadox(px / "BIGSJIS.db", paradox::FieldType::kMemo, bytes, 932)) ||
       (wanted("binary") && !WriteParadox(px / "BIGBIN.db", paradox::FieldType::kBinary, bytes))) {
     return std::fprintf(stderr, "cannot write the Paradox tables\n"), 1;
   }
   testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGMEMO\"");
   testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGBIN\"");
+  testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGSJIS\"");
   if (wanted("memo")) Report("memo to PostgreSQL", mb, ToPostgres(s, "BIGMEMO"), 0);
+  if (wanted("sjis")) Report("memo (cp 932) to PostgreSQL", mb, ToPostgres(s, "BIGSJIS"), 0);
   if (wanted("binary")) Report("binary to PostgreSQL", mb, ToPostgres(s, "BIGBIN"), 0);
 
   const std::string n = std::to_string(bytes);
@@ -154,6 +164,7 @@ int main(int argc, char** argv) {
   }
   testing::ExecLibpq(pg, "DROP TABLE IF EXISTS bigtext; DROP TABLE IF EXISTS bigbytea");
   testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGMEMO\"; DROP TABLE IF EXISTS \"BIGBIN\"");
+  testing::ExecLibpq(pg, "DROP TABLE IF EXISTS \"BIGSJIS\"");
   PQfinish(pg);
   return 0;
 }

@@ -59,7 +59,9 @@ class Iconv {
       char* o = buf;
       size_t o_left = sizeof buf;
       const size_t r = iconv(cd_, const_cast<char**>(&in), &in_left, &o, &o_left);
+      const int why = errno;
       out.append(buf, o - buf);
+      errno = why;
       if (r == static_cast<size_t>(-1) && errno != E2BIG) return false;
     }
     return true;
@@ -156,16 +158,21 @@ Status Unsupported(int cp) {
 }
 
 // Multi-byte decode: a byte that starts no valid sequence reads as U+00XX.
-void AppendMultiByte(Iconv& cd, std::string_view bytes, std::string& out) {
+// A byte that is no character reads as U+00XX. With `left_over`, a
+// character cut off at the end is left, and its bytes counted there.
+void AppendMultiByte(Iconv& cd, std::string_view bytes, std::string& out,
+                     size_t* left_over = nullptr) {
   const char* in = bytes.data();
   size_t left = bytes.size();
   cd.Reset();
   while (!cd.Convert(in, left, out)) {
+    if (left_over && errno == EINVAL) break;
     AppendCodePoint(static_cast<unsigned char>(*in), out);
     ++in;
     --left;
     cd.Reset();
   }
+  if (left_over) *left_over = left;
 }
 
 std::string CharacterName(std::string_view utf8, size_t i) {
@@ -410,6 +417,17 @@ Status AppendUtf8(std::string_view bytes, int code_page, std::string& out) {
   Iconv* cd = ConverterFor(code_page, true);
   if (!cd) return Unsupported(code_page);
   AppendMultiByte(*cd, bytes, out);
+  return Status::Ok();
+}
+
+Status AppendUtf8Part(std::string_view bytes, int code_page, std::string& out, size_t& used) {
+  used = bytes.size();
+  if (!IsMultiByte(code_page) || IsAscii(bytes)) return AppendUtf8(bytes, code_page, out);
+  Iconv* cd = ConverterFor(code_page, true);
+  if (!cd) return Unsupported(code_page);
+  size_t left = 0;
+  AppendMultiByte(*cd, bytes, out, &left);
+  used = bytes.size() - left;
   return Status::Ok();
 }
 

@@ -34,6 +34,10 @@ bool IsDoubleByteCodePage(int code_page);
 Result<std::string> ToUtf8(std::string_view bytes, int code_page);
 // Appends instead of returning: the reader's hot path reuses `out`.
 Status AppendUtf8(std::string_view bytes, int code_page, std::string& out);
+// The same for a part of a longer text: a character cut at the end of
+// `bytes` is left unconverted, and `used` says how far it got, so that the
+// rest, given with what follows, converts as the whole text would.
+Status AppendUtf8Part(std::string_view bytes, int code_page, std::string& out, size_t& used);
 
 // UTF-8 to bytes in `code_page`. Fails (kInvalidArgument) naming the first
 // character the code page cannot represent, or on invalid UTF-8; never

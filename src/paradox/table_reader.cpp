@@ -6,6 +6,7 @@
 #include "paradox/table_reader.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
 
 #include "paradox/blob_file.h"
@@ -264,24 +265,45 @@ Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p,
     if (!read.ok()) cell.text.clear(), cell.bytes = false;
     cell.null = !read.ok();
     return read;
-  } else if (const int cp = h_.info.code_page;
-             IsSupportedCodePage(cp) && !IsDoubleByteCodePage(cp)) {
-    // A byte per character: converted a piece at a time, so the raw text is
-    // never whole beside its UTF-8. NUL bytes wait until text follows them,
-    // as trailing ones are terminators.
+  } else if (const int cp = h_.info.code_page; IsSupportedCodePage(cp)) {
+    // Converted a piece at a time, so the raw text is never whole beside
+    // its UTF-8; a double-byte character cut at a piece's end waits for
+    // the rest of it. NUL bytes wait until text follows them, as trailing
+    // ones are terminators. (The code page is supported: no conversion fails.)
     size_t nuls = 0;
-    cell.text.reserve(length);
+    std::string cut;
+    // A large one gets room for the longest UTF-8 it can become, of which
+    // only what is written is ever resident: growing would copy it whole.
+    // Where even the room cannot be had, it grows as it must.
+    const size_t most = IsDoubleByteCodePage(cp) ? 2 : 3;  // UTF-8 bytes per byte
+    try {
+      cell.text.reserve(length >= kKeepBlobBuffer ? most * size_t{length} : length);
+    } catch (const std::bad_alloc&) {
+      cell.text.reserve(length);
+    }
     Status read = blobs_->ReadPieces(pointer, length, [&](const unsigned char* piece, size_t n) {
-      const std::string_view bytes(reinterpret_cast<const char*>(piece), n);
+      std::string_view bytes(reinterpret_cast<const char*>(piece), n);
       const size_t last = bytes.find_last_not_of('\0');
       if (last == std::string_view::npos) {
         nuls += n;
         return;
       }
-      cell.text.append(nuls, '\0');
-      (void)AppendUtf8(bytes.substr(0, last + 1), cp, cell.text);  // the code page is supported
+      if (nuls > 0) {
+        (void)AppendUtf8(cut, cp, cell.text);  // no character goes on past a NUL
+        cut.clear();
+        cell.text.append(nuls, '\0');
+      }
+      bytes = bytes.substr(0, last + 1);
+      if (!cut.empty()) {
+        cut.append(bytes);
+        bytes = cut;
+      }
+      size_t used = 0;
+      (void)AppendUtf8Part(bytes, cp, cell.text, used);
+      cut = std::string(bytes.substr(used));
       nuls = n - last - 1;
     });
+    (void)AppendUtf8(cut, cp, cell.text);
     if (!read.ok()) cell.text.clear();
     cell.null = !read.ok();
     return read;

@@ -317,13 +317,17 @@ TEST_F(ToParadoxFaultTest, AFullDiskFailsTheTableOnceAndKeepsTheOldOne) {
   MakeVersion("txfull_xb", 'b', 50000);  // some 16 MB of memos
   MakeVersion("txfull_xc", 'c', 1);
   Pg("UPDATE txfull_xc SET memo = repeat('c', 8000000)");  // one value larger than the disk
+  MakeVersion("txfull_xd", 'd', 1);  // the same as bytes, which travel as they are
+  Pg("ALTER TABLE txfull_xd ADD COLUMN b bytea");
+  Pg("UPDATE txfull_xd SET b = decode(repeat('ab', 8000000), 'hex')");
   std::string out;
   ASSERT_EQ(Run({"--trim-long-names", "txfull_xa"}, &out), 0) << out;
   // The Paradox folder fills up, then the staging database's, also with
   // one value written there in pieces.
   for (const auto& [program, table] : {std::pair{program_, "txfull_xb"},
                                        {small_program, "txfull_xb"},
-                                       {small_program, "txfull_xc"}}) {
+                                       {small_program, "txfull_xc"},
+                                       {small_program, "txfull_xd"}}) {
     SCOPED_TRACE(program.string() + " " + table);
     EXPECT_EQ(Run({"--trim-long-names", "--overwrite", table}, &out, program), 1);
     EXPECT_EQ(Count(out, "Application Error"), 1) << out;
