@@ -427,5 +427,56 @@ TEST_F(ToParadoxFaultTest, AFullDiskDuringTheKeySortLeavesNothingBehind) {
   EXPECT_LT(fs::file_size(small_program / "dbtemp.mdb"), 1u << 20);  // the staged rows went
 }
 
+// Staged rows are also kept encoded, in a file of their own beside the
+// staging file: killed runs leave nothing of it, and on a disk short of
+// room it gives way, so a table the staging database alone has room for
+// still goes.
+TEST_F(ToParadoxFaultTest, RowsKeptEncodedLeaveNothingWhenKilledAndGiveWayOnAFullDisk) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  constexpr int kPlainRows = 150000;
+  MakePgTable("txplain", "id int4, label varchar(20), born date");
+  Pg("INSERT INTO txplain SELECT g, 'row ' || g, date '2000-01-01' + g % 9000 FROM "
+     "generate_series(1, " + std::to_string(kPlainRows) + ") g");
+  auto written = [&]() -> int64_t {
+    Connection px;
+    if (!px.Open(ParadoxConnectionString(fake_.settings.settings)).ok()) return -1;
+    auto rs = px.Execute("SELECT * FROM \"txplain\"");
+    int64_t n = 0;
+    for (; rs.ok() && !(*rs)->Eof() && (*rs)->MoveNext().ok();) ++n;
+    return rs.ok() ? n : -1;
+  };
+  auto others = [](const fs::path& program) {  // beside the staging file and its journal
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(program)) {
+      const std::string n = e.path().filename();
+      if (n.rfind("dbtemp.mdb", 0) != 0 && n != "run.log" && n != "killed.log") names.push_back(n);
+    }
+    return names;
+  };
+  const auto t0 = Clock::now();
+  std::string out;
+  ASSERT_EQ(Run({"txplain"}, &out), 0) << out;
+  const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+  EXPECT_EQ(written(), kPlainRows);
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int64_t> moment(full.count() / 4, full.count());
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(KillAfter({"--overwrite", "txplain"}, SIGKILL, moment(random)));
+    EXPECT_EQ(others(program_), std::vector<std::string>{});
+  }
+  ASSERT_EQ(Run({"--overwrite", "txplain"}, &out), 0) << out;
+  EXPECT_EQ(written(), kPlainRows);
+
+  const fs::path small_program = program_.parent_path() / (program_.filename().string() + "-enc");
+  // Room for the staged rows (some 6 MB), not for them and their encoded copy.
+  if (!MountTmpfs(small_program, "7m")) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  fs::copy_file(program_ / "dbtemp.mdb", small_program / "dbtemp.mdb");
+  EXPECT_EQ(Run({"--overwrite", "txplain"}, &out, small_program), 0) << out;
+  EXPECT_EQ(written(), kPlainRows);
+  EXPECT_EQ(others(small_program), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace corvane::testing
