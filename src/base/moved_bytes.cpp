@@ -57,6 +57,14 @@ void AppendHex(std::string& out, std::string_view bytes) {
   }
 }
 
+std::string HexText(std::string_view bytes) {
+  std::string out;
+  out.reserve(2 + 2 * bytes.size());
+  out = "\\x";
+  AppendHex(out, bytes);
+  return out;
+}
+
 std::string HexOutOf(char* data, size_t size) {
   std::string out;
   out.reserve(2 + 2 * size);

@@ -18,5 +18,7 @@ std::string MoveOutOf(char* data, size_t size);
 std::string HexOutOf(char* data, size_t size);
 // `bytes` as lower-case hex, after what `out` holds.
 void AppendHex(std::string& out, std::string_view bytes);
+// `bytes` as bytea's text: "\\x" and lower-case hex.
+std::string HexText(std::string_view bytes);
 
 }  // namespace corvane

@@ -36,11 +36,7 @@ std::string Lower(std::string s) {
 }  // namespace
 
 void Value::ToHex() const {
-  std::string hex;
-  hex.reserve(2 + 2 * text_.size());
-  hex = "\\x";
-  AppendHex(hex, text_);
-  text_.swap(hex);
+  text_ = HexText(text_);
   bytes_ = false;
 }
 

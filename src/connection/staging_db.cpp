@@ -210,12 +210,7 @@ Result<std::vector<ColumnDef>> StagingDb::Columns(const std::string& table) {
 bool IsStoredBytes(std::string_view stored) { return stored.starts_with(kBytesMark); }
 
 std::string HexOfStoredBytes(std::string_view stored) {
-  stored.remove_prefix(kBytesMark.size());
-  std::string hex;
-  hex.reserve(2 + 2 * stored.size());
-  hex = "\\x";
-  AppendHex(hex, stored);
-  return hex;
+  return HexText(stored.substr(kBytesMark.size()));
 }
 
 Result<std::string> StagingDb::ReadValue(const std::string& table, const std::string& column,

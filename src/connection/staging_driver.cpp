@@ -315,8 +315,7 @@ Status StagingDriver::Check(InsertTarget& target, const std::string& table, Row 
       stored_[i] = *values[i];
       if (!target.datetime[i]) continue;  // hex text needs no code page
       // Refused as its hex text would be, which is no date: its start shows.
-      std::string head = "\\x";
-      AppendHex(head, values[i]->substr(0, 32));
+      const std::string head = HexText(values[i]->substr(0, 32));
       auto refused = staging::StagingValue(table, target.columns[i], true, head, pages);
       if (!refused.ok()) return refused.status();
       continue;
@@ -421,9 +420,7 @@ Status StagingDriver::InsertNow(const std::string& table, Row values,
     const bool bytes = bytes_[i] != 0;
     if (bytes && i < lazy_from) {
       // Bound whole, it is stored as its text, as any value read plainly is.
-      hex_.emplace_back("\\x");
-      AppendHex(hex_.back(), v);
-      v = hex_.back();
+      v = hex_.emplace_back(HexText(v));
     }
     const uint64_t size = v.size() + (bytes && i >= lazy_from ? staging::kBytesMark.size() : 0);
     // A blob keeps the text's bytes away from type affinity; "" is not NULL.

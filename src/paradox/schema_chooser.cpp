@@ -149,11 +149,7 @@ void SchemaChooser::Observe(std::span<const std::string_view> row, std::span<con
 void SchemaChooser::ObserveBytes(size_t column, std::string_view bytes) {
   constexpr size_t kScalarBytes = 255;  // no field but a blob holds more
   const uint64_t chars = 2 + 2 * uint64_t{bytes.size()};
-  if (bytes.size() <= kScalarBytes) {
-    std::string hex = "\\x";
-    AppendHex(hex, bytes);
-    return ObserveValue(column, hex);
-  }
+  if (bytes.size() <= kScalarBytes) return ObserveValue(column, HexText(bytes));
   Stats& s = stats_[column];
   ++s.values;
   if (const std::optional<FieldInfo>& exact = columns_[column].exact; s.exact_fits && exact) {
