@@ -3,7 +3,6 @@
 // window fills them, the named tables selected, and the same handler run.
 #include <chrono>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -127,36 +126,28 @@ int RunToPostgres(int argc, char** argv) {
   Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
   // Each job keeps its own copy of the lists; tables of one name run in
   // one job, so no two jobs write the same PostgreSQL table.
-  struct Job {
-    Lists lists;
-  };
-  std::vector<std::unique_ptr<Job>> jobs;
-  for (int j = 0; j < run->jobs; ++j) {
-    jobs.push_back(std::make_unique<Job>());
-    jobs.back()->lists.paradox = lists.paradox;
-    jobs.back()->lists.postgres = lists.postgres;
-  }
+  std::vector<Lists> jobs(static_cast<size_t>(run->jobs), lists);
   auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
-    Job& job = *jobs[static_cast<size_t>(j)];
-    ui::DeselectAll(job.lists.paradox);
-    job.lists.paradox.SelectNames({table});
+    Lists& job = jobs[static_cast<size_t>(j)];
+    ui::DeselectAll(job.paradox);
+    job.paradox.SelectNames({table});
     // An existing table is replaced under its own spelling (the last of the
     // list's that match ignoring case); a new one gets the Paradox name.
     std::string target = table;
-    for (const std::string& n : job.lists.postgres.Names()) {
+    for (const std::string& n : job.postgres.Names()) {
       if (ui::LowerCase(n) == ui::LowerCase(table)) target = n;
     }
     ConsolePointer pointer;
     NullPump pump;
     ui::FixedSettings source(settings);
-    ui::TablesWindow window{job.lists.postgres, job.lists.paradox, watch, watch, pointer, pump,
+    ui::TablesWindow window{job.postgres, job.paradox, watch, watch, pointer, pump,
                             source, ""};
     transfer::ToPostgresOptions transfer_options;
     transfer_options.keep_types = options.Has("keep-types");
     const transfer::TransferOutcome outcome =
         transfer::SendTablesToPostgresWith(window, transfer_options);
     std::optional<int64_t> stored;
-    if (ui::ListContains(job.lists.postgres, target)) {
+    if (ui::ListContains(job.postgres, target)) {
       for (const auto& [name, rows] : outcome.rows_stored) {
         if (ui::LowerCase(name) == ui::LowerCase(target)) stored = rows;
       }

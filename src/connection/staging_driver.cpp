@@ -182,11 +182,11 @@ class StagingDriver : public Driver {
 
 void StagingDriver::Drain() {
   if (!writer_) return;
-  staging::RowWriter::Outcome out = writer_->Finish(db_->serve());
+  DeferredRows out = writer_->Finish(db_->serve());
   writer_.reset();
   if (out.failure.ok()) return;
   broken_.insert(CacheKey(writer_table_));
-  deferred_ = DeferredRows{std::move(out.failure), out.lost, std::move(out.row)};
+  deferred_ = std::move(out);
   NoteFailure();
 }
 

@@ -57,7 +57,7 @@ void RowWriter::Add(std::span<const std::optional<std::string_view>> row) {
   }
 }
 
-RowWriter::Outcome RowWriter::Finish(const std::function<void()>& serve) {
+DeferredRows RowWriter::Finish(const std::function<void()>& serve) {
   if (finished_) return {};
   finished_ = true;
   if (batch_ && batch_->rows() > 0) to_writer_.Send(std::move(*batch_));

@@ -28,6 +28,7 @@
 
 #include "base/row_batches.h"
 #include "base/status.h"
+#include "connection/connection.h"
 #include "connection/field_learner.h"
 #include "connection/staging_db.h"
 #include "connection/value.h"
@@ -50,14 +51,10 @@ class RowWriter {
   // Hands over one checked row, a value per column (nullopt: NULL).
   void Add(std::span<const std::optional<std::string_view>> row);
 
-  struct Outcome {
-    Status failure;          // ok when every row handed over was stored
-    int64_t lost = 0;        // rows handed over but not stored
-    std::vector<Value> row;  // the first of them, as handed over
-  };
   // Stores what it holds and ends the threads, calling `serve` (if set)
-  // every few milliseconds meanwhile.
-  Outcome Finish(const std::function<void()>& serve);
+  // every few milliseconds meanwhile. A failure names the rows handed
+  // over but not stored, and the first of them as handed over.
+  DeferredRows Finish(const std::function<void()>& serve);
 
  private:
   RowWriter(StagingDb& db, std::vector<char> datetime, FieldLearner* learner)
@@ -85,7 +82,7 @@ class RowWriter {
   std::mutex mutex_;
   std::condition_variable ended_;
   int running_ = 0;  // threads not yet ended
-  Outcome outcome_;  // the writer's, read once it ended
+  DeferredRows outcome_;  // the writer's, read once it ended
 };
 
 }  // namespace corvane::staging
