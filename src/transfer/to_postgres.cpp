@@ -85,7 +85,8 @@ class ToPostgres {
   void OpenConnections();
   bool Reconnect();
   void CopyTable(int index);
-  void CopyLockedTable(std::string table);
+  void CopyLockedTable(std::string table, const std::string& sub_folder);
+  std::unique_ptr<RecordSet> OpenSource(const std::string& table, const std::string& sub_folder);
   bool LockTarget(const std::string& table, bool& waited);
   void UnlockTarget(const std::string& table);
   void NoteTableOnServer(const std::string& table);
@@ -113,6 +114,11 @@ class ToPostgres {
   ui::Procedure proc_;
   Connection postgres_;
   Connection paradox_;
+  // A table listed from a sub-folder is read there, over a connection of
+  // its own kept for the next table of the same sub-folder.
+  Connection sub_source_;
+  std::string sub_source_folder_;
+  std::string source_folder_;  // the folder of the table being copied
   // The CREATE TABLE or INSERT built last; every failure dialog shows it.
   // After a batch it is the INSERT of last_row_, built only when shown
   // (statement_stale_): a large row is not held twice.
@@ -174,6 +180,7 @@ TransferOutcome ToPostgres::Run() {
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
   paradox_.Close();
+  sub_source_.Close();
   return {proc_.failures(), std::move(rows_stored_)};
 }
 
@@ -288,14 +295,51 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
 
 void ToPostgres::CopyTable(int index) {
   std::string table = w_.paradox_list.Text(index);  // 128
+  const std::string sub_folder = w_.paradox_list.Folder(index);
   bool waited = false;
   if (!LockTarget(table, waited)) return;
   if (waited) NoteTableOnServer(table);
-  CopyLockedTable(table);
+  CopyLockedTable(table, sub_folder);
   UnlockTarget(table);
 }
 
-void ToPostgres::CopyLockedTable(std::string table) {
+// The table's rows from the folder the list found it in; null once a
+// failure dialog said why not.
+std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
+                                                  const std::string& sub_folder) {
+  ConnectionSettings settings = w_.settings.Current();
+  Connection* source = &paradox_;
+  if (!sub_folder.empty()) {
+    settings.paradox_folder += "/" + sub_folder;
+    if (sub_source_folder_ != settings.paradox_folder || !sub_source_.is_open()) {
+      sub_source_.Close();
+      sub_source_.options() = paradox_.options();
+      sub_source_folder_ = settings.paradox_folder;
+      proc_.Step(114, [&] { return sub_source_.Open(ParadoxConnectionString(settings)); });
+    }
+    source = &sub_source_;
+  }
+  source_folder_ = settings.paradox_folder;
+  std::unique_ptr<RecordSet> rows;
+  RefreshStatement();
+  proc_.Step(156, [&] {
+    auto r = source->Execute("SELECT * FROM " + QuotePostgresName(table));
+    if (r.ok()) rows = std::move(r).value();
+    return r.status();
+  });
+  return rows;
+}
+
+void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folder) {
+  // The source is found before the target is touched: a name that means no
+  // table here must not cost the PostgreSQL table of that name.
+  std::unique_ptr<RecordSet> rows = OpenSource(table, sub_folder);
+  if (rows == nullptr) {
+    // Nothing could be read: creating an empty table or listing the name
+    // would report a copy that did not happen.
+    FinishTable(table, nullptr, false);
+    return;
+  }
   if (ui::ListContains(w_.postgres_list, table)) {
     if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
     const bool alive = StepOnServer(150, [&] {
@@ -304,19 +348,6 @@ void ToPostgres::CopyLockedTable(std::string table) {
     });
     if (!alive) return;  // whether it was dropped is unknown: the list keeps it
     ui::RemoveFromList(w_.postgres_list, table);  // 152
-  }
-  std::unique_ptr<RecordSet> rows;
-  RefreshStatement();
-  proc_.Step(156, [&] {
-    auto r = paradox_.Execute("SELECT * FROM " + QuotePostgresName(table));
-    if (r.ok()) rows = std::move(r).value();
-    return r.status();
-  });
-  if (rows == nullptr) {
-    // Nothing could be read: creating an empty table or listing the name
-    // would report a copy that did not happen.
-    FinishTable(table, nullptr, false);
-    return;
   }
   CreateTable(table, rows.get());
   if (lost_) {
@@ -399,7 +430,7 @@ bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
   layout_.reset();
   if (!options_.keep_types) return false;
   proc_.Step(166, [&]() -> Status {
-    auto layout = ReadParadoxLayout(w_.settings.Current().paradox_folder, table);
+    auto layout = ReadParadoxLayout(source_folder_, table);
     if (!layout.ok()) return layout.status();
     if (static_cast<int>(layout->fields.size()) != rows->FieldCount()) {
       return Status::Corruption("The fields of Paradox table " + table +

@@ -24,8 +24,30 @@ void MemoryTableList::RemoveAt(int index) {
 
 void MemoryTableList::Add(const std::string& name) {
   int at = SortedInsertIndex(*this, name);
-  entries_.insert(entries_.begin() + at, Entry{name, false});
+  entries_.insert(entries_.begin() + at, Entry{name, false, {}});
   if (current_ >= at) ++current_;
+}
+
+void MemoryTableList::AddAll(std::vector<ListEntry> entries) {
+  SortEntries(entries);
+  std::vector<Entry> merged;
+  merged.reserve(entries_.size() + entries.size());
+  size_t old = 0;
+  int current = current_;
+  for (ListEntry& e : entries) {
+    // Existing equal names stay first, as Add puts a name after them.
+    while (old < entries_.size() && !ListOrderLess(e.name, entries_[old].name)) {
+      if (static_cast<int>(old) == current_) current = static_cast<int>(merged.size());
+      merged.push_back(std::move(entries_[old++]));
+    }
+    merged.push_back(Entry{std::move(e.name), false, std::move(e.folder)});
+  }
+  for (; old < entries_.size(); ++old) {
+    if (static_cast<int>(old) == current_) current = static_cast<int>(merged.size());
+    merged.push_back(std::move(entries_[old]));
+  }
+  entries_ = std::move(merged);
+  current_ = current;
 }
 
 void MemoryTableList::Clear() {

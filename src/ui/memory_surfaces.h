@@ -21,6 +21,8 @@ class MemoryTableList : public TableList {
   void SetCurrentIndex(int index) override;
   void RemoveAt(int index) override;
   void Add(const std::string& name) override;
+  void AddAll(std::vector<ListEntry> entries) override;
+  std::string Folder(int index) const override { return entries_.at(index).folder; }
   void Clear() override;
 
   std::vector<std::string> Names() const;
@@ -31,6 +33,7 @@ class MemoryTableList : public TableList {
   struct Entry {
     std::string name;
     bool selected = false;
+    std::string folder;
   };
   std::vector<Entry> entries_;
   int current_ = -1;

@@ -1,5 +1,7 @@
 #include "ui/surfaces.h"
 
+#include <algorithm>
+
 #include "base/utf8.h"
 
 namespace corvane::ui {
@@ -21,6 +23,11 @@ int SortedInsertIndex(const TableList& list, const std::string& name) {
       lo = mid + 1;
   }
   return lo;
+}
+
+void SortEntries(std::vector<ListEntry>& entries) {
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const ListEntry& a, const ListEntry& b) { return ListOrderLess(a.name, b.name); });
 }
 
 bool ListContains(const TableList& list, const std::string& text) {

@@ -34,6 +34,8 @@ class QtTableList : public ui::TableList {
   void SetCurrentIndex(int index) override;
   void RemoveAt(int index) override;
   void Add(const std::string& name) override;
+  void AddAll(std::vector<ui::ListEntry> entries) override;
+  std::string Folder(int index) const override;
   void Clear() override;
 
  private:

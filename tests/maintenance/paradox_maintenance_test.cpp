@@ -261,6 +261,21 @@ TEST_F(ParadoxMaintenanceTest, RenameOfATableOnlyInASubFolderReplacesTheEntryOnl
   EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"MOVED"}));
 }
 
+// An entry listed from a sub-folder means that table: a table of the same
+// name in the folder itself is another one, and neither delete nor rename
+// touches it.
+TEST_F(ParadoxMaintenanceTest, ASubFolderEntryLeavesItsNamesakeHereAlone) {
+  Make({"TWIN.DB", "TWIN.MB"});
+  w_.paradox.AddAll({{"TWIN", "sub"}});
+  w_.paradox.SelectNames({"TWIN"});
+  (void)DeleteParadoxTables(w_.window);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"TWIN.DB", "TWIN.MB"}));
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"TWIN"}));
+  w_.dialogs.prompt_answers = {"MOVED"};
+  EXPECT_EQ(RenameParadoxTable(w_.window).failures, 0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"TWIN.DB", "TWIN.MB"}));
+}
+
 TEST_F(ParadoxMaintenanceTest, AFailedMoveMidwayPutsTheTableBackWhole) {
   Make({"ORDERS.DB", "ORDERS.MB", "ORDERS.PX", "NEW.PX"});
   auto before = Snapshot();

@@ -8,6 +8,7 @@ extern "C" {
 #include <paradox.h>
 }
 
+#include "catalog/paradox_catalog.h"
 #include "paradox/table_writer.h"
 #include "pxlib_table.h"
 #include "transfer_fixture.h"
@@ -184,6 +185,45 @@ TEST_F(SendToPostgresTest, TableOnlyInASubFolderFailsToOpenAndIsNotListed) {
   EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_SUB\"").ok());
   EXPECT_EQ(fake_.postgres_list.Count(), 0);
   EXPECT_EQ(fake_.progress.values, std::vector<double>{0});
+}
+
+// The list's entry is the table copied: a sub-folder's table goes over the
+// PostgreSQL table of its name, not its namesake in the folder itself; an
+// entry whose file has gone fails before anything is dropped.
+TEST_F(SendToPostgresTest, ASubFolderEntryCopiesFromThereAndAMissingSourceDropsNothing) {
+  MakeNumbered("TOPG_TWIN", 2);
+  std::filesystem::create_directories(folder_ / "sub" / "deep");
+  std::vector<PxRow> five;
+  for (int i = 1; i <= 5; ++i) five.push_back({PxInt(i)});
+  ASSERT_EQ(MakePxTable((folder_ / "sub" / "deep" / "TOPG_TWIN.db").string(), {{"ID", pxfLong, 4}}, five), "");
+  ASSERT_EQ(MakePxTable((folder_ / "sub" / "TOPG_GONE.db").string(), {{"ID", pxfLong, 4}}, five), "");
+  for (const std::string t : {"TOPG_TWIN", "TOPG_GONE"}) {
+    (void)PgTry("DROP TABLE IF EXISTS \"" + t + "\"");
+    Pg("CREATE TABLE \"" + t + "\"(old text)");
+    Pg("INSERT INTO \"" + t + "\" VALUES ('old')");
+    drop_after_.push_back(t);
+    fake_.postgres_list.Add(t);
+  }
+  ASSERT_TRUE(catalog::ListParadoxTables(folder_.string(), fake_.paradox_list, fake_.counting_pump,
+                                         fake_.dialogs).ok());
+  std::vector<std::string> places;
+  for (int i = 0; i < fake_.paradox_list.Count(); ++i) {
+    places.push_back(fake_.paradox_list.Text(i) + "@" + fake_.paradox_list.Folder(i));
+    if (!fake_.paradox_list.Folder(i).empty()) fake_.paradox_list.SetSelected(i, true);
+  }
+  ASSERT_EQ(places, (std::vector<std::string>{"TOPG_GONE@sub", "TOPG_TWIN@", "TOPG_TWIN@sub/deep"}));
+  fake_.paradox_list.SetCurrentIndex(2);
+  std::filesystem::remove(folder_ / "sub" / "TOPG_GONE.db");
+  fake_.dialogs.answers = {Answer::kYes, Answer::kYes};
+
+  EXPECT_EQ(Send().failures, 1);
+  EXPECT_EQ(PgCount("TOPG_TWIN"), 5);
+  EXPECT_EQ(PgRows("SELECT old FROM \"TOPG_GONE\"").at(0).at(0).text(), "old");
+  EXPECT_TRUE(ui::ListContains(fake_.postgres_list, "TOPG_GONE"));
+  EXPECT_EQ(fake_.dialogs.Failures().size(), 1u);
+  EXPECT_NE(fake_.dialogs.Failures()[0].find("TOPG_GONE"), std::string::npos);
+  // Only the table that could be read was asked about.
+  EXPECT_EQ(fake_.dialogs.answers.size(), 1u);
 }
 
 // Rows whose memo cannot be read (its .mb is gone) are reported in their
