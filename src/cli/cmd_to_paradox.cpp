@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@
 #include "cli/printable.h"
 #include "cli/table_runs.h"
 #include "connection/connection.h"
+#include "paradox/companion_files.h"
 #include "paradox/table_reader.h"
 #include "transfer/long_names.h"
 #include "transfer/to_paradox.h"
@@ -69,11 +72,19 @@ std::vector<std::string> SelectWanted(ui::MemoryTableList& list,
                                       const std::vector<std::string>& wanted,
                                       std::vector<std::string>& chosen) {
   std::vector<std::string> unknown;
-  const std::vector<std::string> entries = list.Names();
+  // Looked up, not searched: --all names every entry.
+  std::set<std::string> exact;
+  std::map<std::string, std::string> first_by_lower;
+  for (const std::string& e : list.Names()) {
+    exact.insert(e);
+    first_by_lower.emplace(ui::LowerCase(e), e);
+  }
   for (const std::string& name : wanted) {
     std::string hit;
-    for (const std::string& e : entries) {
-      if (e == name || (hit.empty() && ui::LowerCase(e) == ui::LowerCase(name))) hit = e;
+    if (exact.count(name) != 0) {
+      hit = name;
+    } else if (auto it = first_by_lower.find(ui::LowerCase(name)); it != first_by_lower.end()) {
+      hit = it->second;
     }
     (hit.empty() ? unknown : chosen).push_back(hit.empty() ? name : hit);
   }
@@ -140,18 +151,23 @@ struct FileMark {
   bool operator==(const FileMark&) const = default;
 };
 
-// The files `<name>.db` of the folder itself, any case.
+// The files `<name>.db` of the folder itself, any case. The folder's kept
+// family list is asked, not the folder: a run of thousands of tables must
+// not list it twice per table. The spellings the writer gives are looked
+// at as well, in case a letter's case is one that list does not fold.
 std::vector<FileMark> TableFiles(const std::string& folder, const std::string& name) {
   std::vector<FileMark> out;
   const std::string wanted = ui::LowerCase(name + ".db");
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    if (ui::LowerCase(entry.path().filename().string()) != wanted) continue;
+  std::vector<std::filesystem::path> paths = paradox::TableFiles(folder, name);
+  for (const char* ext : {".db", ".DB"}) paths.push_back(std::filesystem::path(folder) / (name + ext));
+  for (const std::filesystem::path& p : paths) {
+    if (ui::LowerCase(p.filename().string()) != wanted) continue;
     struct stat st {};
-    if (::stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    out.push_back({entry.path().string(), static_cast<uint64_t>(st.st_ino),
-                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-                   static_cast<int64_t>(st.st_size)});
+    if (::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    FileMark mark{p.string(), static_cast<uint64_t>(st.st_ino),
+                  static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                  static_cast<int64_t>(st.st_size)};
+    if (std::find(out.begin(), out.end(), mark) == out.end()) out.push_back(std::move(mark));
   }
   return out;
 }
