@@ -1,4 +1,4 @@
-#include "catalog/window_handlers.h"
+#include "frame/window_handlers.h"
 
 #include <memory>
 

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "base/moved_bytes.h"
-#include "connection/pg_session.h"
+#include "postgres/pg_session.h"
 
 namespace corvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "connection/pg_copy_text.h"
+#include "postgres/pg_copy_text.h"
 
 #include <cstdint>
 #include <cstring>

@@ -13,8 +13,8 @@
 
 #include <cerrno>
 
-#include "connection/pg_session.h"
-#include "connection/pg_statement_scan.h"
+#include "postgres/pg_session.h"
+#include "postgres/pg_statement_scan.h"
 
 namespace corvane {
 namespace {

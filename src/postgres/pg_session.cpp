@@ -1,4 +1,4 @@
-#include "connection/pg_session.h"
+#include "postgres/pg_session.h"
 
 #include <poll.h>
 

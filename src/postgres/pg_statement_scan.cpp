@@ -2,7 +2,7 @@
 // quoted or commented stretch, or look at one character. The first ";"
 // outside those ends the first statement; any token after it makes the text
 // hold a second one.
-#include "connection/pg_statement_scan.h"
+#include "postgres/pg_statement_scan.h"
 
 namespace corvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "connection/pg_value_text.h"
+#include "postgres/pg_value_text.h"
 
 #include <charconv>
 #include <cmath>

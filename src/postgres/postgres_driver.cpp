@@ -21,10 +21,10 @@
 
 #include "base/row_batches.h"
 #include "connection/drivers.h"
-#include "connection/pg_copy_text.h"
-#include "connection/pg_session.h"
-#include "connection/pg_statement_scan.h"
-#include "connection/pg_value_text.h"
+#include "postgres/pg_copy_text.h"
+#include "postgres/pg_session.h"
+#include "postgres/pg_statement_scan.h"
+#include "postgres/pg_value_text.h"
 
 namespace corvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "connection/encoded_rows.h"
+#include "staging/encoded_rows.h"
 
 #include <fcntl.h>
 #include <sys/statvfs.h>

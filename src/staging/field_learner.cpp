@@ -1,6 +1,6 @@
-#include "connection/field_learner.h"
+#include "staging/field_learner.h"
 
-#include "connection/staging_export.h"
+#include "staging/staging_export.h"
 
 namespace corvane::staging {
 

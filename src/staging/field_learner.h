@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/row_batches.h"
-#include "connection/encoded_rows.h"
+#include "staging/encoded_rows.h"
 #include "paradox/schema_chooser.h"
 
 namespace corvane::staging {

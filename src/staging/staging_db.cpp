@@ -1,4 +1,4 @@
-#include "connection/staging_db.h"
+#include "staging/staging_db.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

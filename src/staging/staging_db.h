@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "base/status.h"
-#include "connection/staging_statements.h"
+#include "staging/staging_statements.h"
 #include "paradox/format.h"
 
 namespace corvane::staging {

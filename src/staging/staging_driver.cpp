@@ -21,12 +21,12 @@
 #include "base/row_batches.h"
 #include "base/served_call.h"
 #include "connection/drivers.h"
-#include "connection/field_learner.h"
-#include "connection/staging_db.h"
-#include "connection/staging_export.h"
-#include "connection/staging_rows.h"
-#include "connection/staging_statements.h"
-#include "connection/staging_writer.h"
+#include "staging/field_learner.h"
+#include "staging/staging_db.h"
+#include "staging/staging_export.h"
+#include "staging/staging_rows.h"
+#include "staging/staging_statements.h"
+#include "staging/staging_writer.h"
 
 namespace corvane {
 namespace {

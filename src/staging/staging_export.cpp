@@ -8,7 +8,7 @@
 // so memory does not grow. Where the key cannot be kept (a blank or
 // repeated key, a key field that became a blob) the table is written
 // without one and the note says why.
-#include "connection/staging_export.h"
+#include "staging/staging_export.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "base/status.h"
-#include "connection/encoded_rows.h"
-#include "connection/staging_db.h"
-#include "connection/staging_statements.h"
+#include "staging/encoded_rows.h"
+#include "staging/staging_db.h"
+#include "staging/staging_statements.h"
 #include "paradox/code_page.h"
 #include "paradox/schema_chooser.h"
 

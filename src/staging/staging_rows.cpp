@@ -1,4 +1,4 @@
-#include "connection/staging_rows.h"
+#include "staging/staging_rows.h"
 
 namespace corvane::staging {
 namespace {

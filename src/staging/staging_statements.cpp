@@ -1,4 +1,4 @@
-#include "connection/staging_statements.h"
+#include "staging/staging_statements.h"
 
 #include <cctype>
 #include <cstdlib>

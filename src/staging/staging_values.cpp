@@ -1,5 +1,5 @@
 #include "base/utf8.h"
-#include "connection/staging_export.h"
+#include "staging/staging_export.h"
 #include "paradox/code_page.h"
 #include "paradox/value_parse.h"
 

@@ -1,9 +1,9 @@
-#include "connection/staging_writer.h"
+#include "staging/staging_writer.h"
 
 #include <algorithm>
 #include <chrono>
 
-#include "connection/staging_export.h"
+#include "staging/staging_export.h"
 
 namespace corvane::staging {
 namespace {

@@ -29,8 +29,8 @@
 #include "base/row_batches.h"
 #include "base/status.h"
 #include "connection/connection.h"
-#include "connection/field_learner.h"
-#include "connection/staging_db.h"
+#include "staging/field_learner.h"
+#include "staging/staging_db.h"
 #include "connection/value.h"
 
 namespace corvane::staging {

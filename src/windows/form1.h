@@ -17,7 +17,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "catalog/window_handlers.h"
+#include "frame/window_handlers.h"
 #include "ui/pump.h"
 #include "ui/surfaces.h"
 #include "ui/windows.h"

@@ -21,7 +21,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "catalog/window_handlers.h"
+#include "frame/window_handlers.h"
 #include "ui/pump.h"
 #include "ui/windows.h"
 #include "windows/qt_surfaces.h"

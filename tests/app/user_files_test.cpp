@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "app/program_folder.h"
-#include "catalog/window_handlers.h"
+#include "frame/window_handlers.h"
 #include "support/pg_connect.h"
 #include "support/pg_env.h"
 #include "support/scoped_env.h"

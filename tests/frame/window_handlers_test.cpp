@@ -1,7 +1,7 @@
 // The frame handlers of the two windows on in-memory surfaces: load steps,
 // the ways into the tables window, the login window's buttons, the field
 // store and the hover rule.
-#include "catalog/window_handlers.h"
+#include "frame/window_handlers.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // connection stays usable after any failure.
 #include <gtest/gtest.h>
 
-#include "connection/pg_test_support.h"
+#include "postgres/pg_test_support.h"
 
 namespace corvane::testing {
 namespace {

@@ -7,7 +7,7 @@
 #include <random>
 #include <thread>
 
-#include "connection/pg_test_support.h"
+#include "postgres/pg_test_support.h"
 
 namespace corvane::testing {
 namespace {

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <functional>
 
-#include "connection/pg_test_support.h"
+#include "postgres/pg_test_support.h"
 
 namespace corvane::testing {
 namespace {

@@ -1,6 +1,6 @@
 // The staging file as scratch space: a kill mid-write, a damaged file and a
 // second user at once all leave it usable.
-#include "connection/staging_db.h"
+#include "staging/staging_db.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -12,8 +12,8 @@
 
 #include "connection/connection.h"
 #include "connection/connection_strings.h"
-#include "connection/field_learner.h"
-#include "connection/staging_export.h"
+#include "staging/field_learner.h"
+#include "staging/staging_export.h"
 #include "paradox/writer_support.h"
 
 namespace corvane {

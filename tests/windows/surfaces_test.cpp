@@ -14,7 +14,7 @@
 
 #include <QListWidget>
 
-#include "catalog/window_handlers.h"
+#include "frame/window_handlers.h"
 #include "connection/connection.h"
 #include "paradox/pxlib_maker.h"
 #include "support/pg_env.h"
