@@ -1,8 +1,8 @@
-#include "app/hover.h"
+#include "frame/hover.h"
 
 #include <array>
 
-namespace corvane::app {
+namespace corvane::frame {
 namespace {
 
 bool IsPushButton(std::string_view control) {
@@ -44,4 +44,4 @@ ui::PointerShape HoverPointer(ui::PointerShape current, HoverSurface surface) {
   return current;
 }
 
-}  // namespace corvane::app
+}  // namespace corvane::frame

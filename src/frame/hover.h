@@ -8,7 +8,7 @@
 
 #include "ui/surfaces.h"
 
-namespace corvane::app {
+namespace corvane::frame {
 
 enum class HoverSurface {
   kPushButton,  // sets the hand cursor
@@ -23,4 +23,4 @@ HoverSurface HoverSurfaceOf(std::string_view window, std::string_view control);
 // The window's new pointer setting when the mouse moves over `surface`.
 ui::PointerShape HoverPointer(ui::PointerShape current, HoverSurface surface);
 
-}  // namespace corvane::app
+}  // namespace corvane::frame

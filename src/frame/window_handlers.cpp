@@ -9,18 +9,18 @@
 #include "connection/connection_strings.h"
 #include "ui/pump.h"
 
-namespace corvane::catalog {
+namespace corvane::frame {
 namespace {
 
 using ui::PointerShape;
 using ui::Procedure;
 
 Result<bool> FolderHoldsTables(const ui::SettingsSource& settings) {
-  return TestParadoxFolder(settings.Current().paradox_folder);
+  return catalog::TestParadoxFolder(settings.Current().paradox_folder);
 }
 
 Result<bool> LoginOpens(const ui::SettingsSource& settings, ui::EventPump& pump) {
-  return TestPostgreSQLConnection(settings.Current(), ui::ServeWith(pump));
+  return catalog::TestPostgreSQLConnection(settings.Current(), ui::ServeWith(pump));
 }
 
 // Both ways into the tables window make the same two tests in this order;
@@ -147,11 +147,12 @@ void LoadTablesWindow(TablesFrame& frame, ui::TablesWindow& window) {
   window.postgres_list.Clear();
   window.paradox_list.Clear();
   proc.Step(116, [&] {
-    return ListPostgreSQLTables(window.settings.Current(), window.postgres_list, window.pump);
+    return catalog::ListPostgreSQLTables(window.settings.Current(), window.postgres_list,
+                                         window.pump);
   });
   proc.Step(118, [&] {
-    return ListParadoxTables(window.settings.Current().paradox_folder, window.paradox_list,
-                             window.pump, window.dialogs);
+    return catalog::ListParadoxTables(window.settings.Current().paradox_folder, window.paradox_list,
+                                      window.pump, window.dialogs);
   });
   proc.Step(120, [&] { return frame.SetHeight(kTablesWindowHeightTwips); });
 }
@@ -171,4 +172,4 @@ void FieldStore::Changed(int number, const std::string& text) {
                    std::nullopt, ui::MessageIcon::kExclamation);
 }
 
-}  // namespace corvane::catalog
+}  // namespace corvane::frame

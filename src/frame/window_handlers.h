@@ -16,7 +16,7 @@
 #include "ui/procedure.h"
 #include "ui/windows.h"
 
-namespace corvane::catalog {
+namespace corvane::frame {
 
 inline constexpr const char* kCaption = "Corvane";
 inline constexpr const char* kConnectionSuccessful = "Connection successful.";
@@ -125,4 +125,4 @@ class FieldStore {
   bool failure_reported_ = false;
 };
 
-}  // namespace corvane::catalog
+}  // namespace corvane::frame

@@ -7,7 +7,7 @@
 
 #include <map>
 
-#include "app/hover.h"
+#include "frame/hover.h"
 #include "paradox/pxlib_maker.h"
 #include "support/pg_env.h"
 #include "ui/memory_surfaces.h"
@@ -16,8 +16,8 @@
 namespace corvane {
 namespace {
 
-using catalog::LoginFrame;
-using catalog::TablesFrame;
+using frame::LoginFrame;
+using frame::TablesFrame;
 using testing::TempDir;
 using ui::PointerShape;
 
@@ -60,7 +60,7 @@ struct LoginFixture {
   ui::LoginWindow window{dialogs, pointer, pump, settings, ""};
   FakeLoginFrame frame;
   std::map<std::string, std::string> store;
-  catalog::ReadSetting read = [this](const std::string& key,
+  frame::ReadSetting read = [this](const std::string& key,
                                      const std::string& fallback) -> Result<std::string> {
     auto it = store.find(key);
     return it == store.end() ? fallback : it->second;
@@ -73,7 +73,7 @@ TEST(LoginLoad, RunsItsStepsInOrderAndFillsTheFieldsWithDefaults) {
   LoginFixture f;
   f.window.program_folder = program.path();
   f.store["User"] = "ann";
-  EXPECT_FALSE(catalog::LoadLoginWindow(f.frame, f.window, f.read));
+  EXPECT_FALSE(frame::LoadLoginWindow(f.frame, f.window, f.read));
   std::vector<std::string> want = {"skin",
                                    "caption Corvane",
                                    "icon",
@@ -96,7 +96,7 @@ TEST(LoginLoad, AFailingStepIsReportedAndTheLoadGoesOn) {
     if (key == "Port") return Status::IoError("store unreadable");
     return fallback;
   };
-  catalog::LoadLoginWindow(f.frame, f.window, f.read);
+  frame::LoadLoginWindow(f.frame, f.window, f.read);
   ASSERT_EQ(f.dialogs.Failures().size(), 2u);
   EXPECT_EQ(f.dialogs.Failures()[0],
             ui::FailureText("Cannot read the skin file x/o.cjs", ui::kTagPrefix, "Form1.Form_Load",
@@ -115,7 +115,7 @@ TEST(LoginLoad, QuickPathNeedsATableInTheFolderItselfAndTriesNoServerOtherwise) 
   LoginFixture f;
   f.store = {{"ParadoxFolder", folder.path()}, {"Server", "127.0.0.1"}, {"Port", server.port()}};
   f.settings.settings = {folder.path(), "127.0.0.1", server.port(), "u", "p", "d"};
-  EXPECT_FALSE(catalog::LoadLoginWindow(f.frame, f.window, f.read));
+  EXPECT_FALSE(frame::LoadLoginWindow(f.frame, f.window, f.read));
   EXPECT_FALSE(server.Contacted());
   EXPECT_TRUE(f.dialogs.shown.empty());
   EXPECT_EQ(std::count(f.frame.calls.begin(), f.frame.calls.end(), "show tables"), 0);
@@ -128,7 +128,7 @@ TEST(LoginLoad, QuickPathShowsTheTablesWindowWhenBothSidesAnswer) {
   LoginFixture f;
   f.settings.settings = pg;
   f.settings.settings.paradox_folder = folder.path();
-  EXPECT_TRUE(catalog::LoadLoginWindow(f.frame, f.window, f.read));
+  EXPECT_TRUE(frame::LoadLoginWindow(f.frame, f.window, f.read));
   EXPECT_EQ(f.frame.calls.back(), "show tables");
   EXPECT_TRUE(f.dialogs.shown.empty());
 }
@@ -140,7 +140,7 @@ TEST(NextPage, HourglassThenTestsThenLoadShowAndDefaultPointer) {
   LoginFixture f;
   f.settings.settings = pg;
   f.settings.settings.paradox_folder = folder.path();
-  EXPECT_TRUE(catalog::NextPage(f.frame, f.window));
+  EXPECT_TRUE(frame::NextPage(f.frame, f.window));
   EXPECT_EQ(f.frame.calls, (std::vector<std::string>{"load tables", "show tables"}));
   EXPECT_EQ(f.pointer.history,
             (std::vector<PointerShape>{PointerShape::kHourglass, PointerShape::kDefault}));
@@ -151,7 +151,7 @@ TEST(NextPage, AnUnreachableServerKeepsTheLoginWindowSilently) {
   MakeTable(folder, "items.db");
   LoginFixture f;
   f.settings.settings = {folder.path(), "127.0.0.1", testing::ClosedPort(), "u", "p", "d"};
-  EXPECT_FALSE(catalog::NextPage(f.frame, f.window));
+  EXPECT_FALSE(frame::NextPage(f.frame, f.window));
   EXPECT_TRUE(f.frame.calls.empty());
   EXPECT_TRUE(f.dialogs.shown.empty());
   EXPECT_EQ(f.pointer.shape, PointerShape::kDefault);
@@ -160,7 +160,7 @@ TEST(NextPage, AnUnreachableServerKeepsTheLoginWindowSilently) {
 TEST(LoginButtons, PostgresTestSaysWhetherTheLoginOpens) {
   LoginFixture f;
   f.settings.settings = {"", "127.0.0.1", testing::ClosedPort(), "u", "p", "d"};
-  catalog::TestLogin(f.window);
+  frame::TestLogin(f.window);
   ASSERT_EQ(f.dialogs.shown.size(), 1u);
   EXPECT_EQ(f.dialogs.shown[0].text, "Could not connect. Please check with your administrator.");
   EXPECT_EQ(f.dialogs.shown[0].title, "");  // the application title
@@ -169,7 +169,7 @@ TEST(LoginButtons, PostgresTestSaysWhetherTheLoginOpens) {
 
   CORVANE_REQUIRE_POSTGRES(pg);
   f.settings.settings = pg;
-  catalog::TestLogin(f.window);
+  frame::TestLogin(f.window);
   ASSERT_EQ(f.dialogs.shown.size(), 2u);
   EXPECT_EQ(f.dialogs.shown[1].text, "Connection successful.");
 }
@@ -177,12 +177,12 @@ TEST(LoginButtons, PostgresTestSaysWhetherTheLoginOpens) {
 TEST(LoginButtons, FolderTestLooksForTablesInTheFolderOnly) {
   TempDir folder;
   LoginFixture f;
-  catalog::TestFolder(f.window);  // empty folder field
+  frame::TestFolder(f.window);  // empty folder field
   MakeTable(folder, "deep/er/ORDERS.DB");
   f.settings.settings.paradox_folder = folder.path();
-  catalog::TestFolder(f.window);
+  frame::TestFolder(f.window);
   MakeTable(folder, "Orders.Db");
-  catalog::TestFolder(f.window);
+  frame::TestFolder(f.window);
   ASSERT_EQ(f.dialogs.shown.size(), 3u);
   EXPECT_EQ(f.dialogs.shown[0].text, "Could not connect.");
   EXPECT_EQ(f.dialogs.shown[1].text, "Could not connect.");
@@ -191,14 +191,14 @@ TEST(LoginButtons, FolderTestLooksForTablesInTheFolderOnly) {
 }
 
 TEST(LoginButtons, SampleFolderAndHelpTexts) {
-  EXPECT_EQ(catalog::SampleFolder("/opt/corvane"), "/opt/corvane/Samples");
-  EXPECT_EQ(catalog::SampleFolder("/"), "/Samples");
-  EXPECT_EQ(catalog::LoginHelpText(),
+  EXPECT_EQ(frame::SampleFolder("/opt/corvane"), "/opt/corvane/Samples");
+  EXPECT_EQ(frame::SampleFolder("/"), "/Samples");
+  EXPECT_EQ(frame::LoginHelpText(),
             "If you can not connect, please try downloading pgAdmin III. If you can not connect "
             "with that software, you know the login information you are providing here is "
             "incorrect.\r\n\r\nhttps://www.postgresql.org/ftp/pgadmin/pgadmin3/");
   ui::ScriptedDialogs dialogs;
-  catalog::ShowTablesHelp(dialogs);
+  frame::ShowTablesHelp(dialogs);
   ASSERT_EQ(dialogs.shown.size(), 1u);
   EXPECT_EQ(dialogs.shown[0].text,
             "Questions? Please contact Team Vantorel at https://www.vantorel.com/contact");
@@ -209,8 +209,8 @@ TEST(LoginButtons, FolderChooserStartsAtLastFolderDotAndCancelKeepsTheField) {
   LoginFixture f;
   f.store["LastFolderDot"] = "/srv/paradox";
   f.dialogs.folder_answers = {"", "/data/tables"};
-  EXPECT_EQ(catalog::ChooseParadoxFolder(f.dialogs, f.read), std::nullopt);
-  EXPECT_EQ(catalog::ChooseParadoxFolder(f.dialogs, f.read), "/data/tables");
+  EXPECT_EQ(frame::ChooseParadoxFolder(f.dialogs, f.read), std::nullopt);
+  EXPECT_EQ(frame::ChooseParadoxFolder(f.dialogs, f.read), "/data/tables");
   ASSERT_EQ(f.dialogs.shown.size(), 2u);
   EXPECT_EQ(f.dialogs.shown[0].kind, "folder");
   EXPECT_EQ(f.dialogs.shown[0].title, "Please select folder:");
@@ -220,7 +220,7 @@ TEST(LoginButtons, FolderChooserStartsAtLastFolderDotAndCancelKeepsTheField) {
   f.read = [](const std::string&, const std::string&) -> Result<std::string> {
     return Status::IoError("store unreadable");
   };
-  catalog::ChooseParadoxFolder(f.dialogs, f.read).reset();
+  frame::ChooseParadoxFolder(f.dialogs, f.read).reset();
   ASSERT_EQ(f.dialogs.Failures().size(), 1u);
   EXPECT_NE(f.dialogs.Failures()[0].find("Form1.PushButton5_Click at line 100"), std::string::npos);
   EXPECT_EQ(f.dialogs.shown.back().text, "");  // opened at its default place
@@ -258,7 +258,7 @@ TEST(TablesLoad, AFailingCatalogIsReportedAndTheOtherListStillFills) {
   ui::TablesWindow window{postgres, paradox, progress, dialogs, pointer, pump, settings, ""};
   FakeTablesFrame frame;
   frame.colours = Status::Internal("no colours");
-  catalog::LoadTablesWindow(frame, window);
+  frame::LoadTablesWindow(frame, window);
 
   ASSERT_EQ(dialogs.Failures().size(), 2u);
   EXPECT_NE(dialogs.Failures()[0].find("Form2.Form_Load at line 100"), std::string::npos);
@@ -273,7 +273,7 @@ TEST(FieldStore, WritesEveryChangeAndReportsAFailingStoreOnce) {
   std::vector<std::pair<std::string, std::string>> writes;
   bool fail = false;
   ui::ScriptedDialogs dialogs;
-  catalog::FieldStore store(
+  frame::FieldStore store(
       [&](const std::string& key, const std::string& value) {
         writes.emplace_back(key, value);
         return fail ? Status::IoError("Cannot write settings file s.ini: Read-only file system")
@@ -301,23 +301,24 @@ TEST(FieldStore, WritesEveryChangeAndReportsAFailingStoreOnce) {
 }
 
 TEST(HoverRule, ButtonsShowTheHandListedSurfacesTheDefaultOthersNothing) {
-  using app::HoverSurface;
-  EXPECT_EQ(app::HoverSurfaceOf("Form1", "PushButton6"), HoverSurface::kPushButton);
-  EXPECT_EQ(app::HoverSurfaceOf("Form2", "PushButton12"), HoverSurface::kPushButton);
+  using frame::HoverSurface;
+  EXPECT_EQ(frame::HoverSurfaceOf("Form1", "PushButton6"), HoverSurface::kPushButton);
+  EXPECT_EQ(frame::HoverSurfaceOf("Form2", "PushButton12"), HoverSurface::kPushButton);
   for (const char* plain : {"Form1", "Text1", "Text6", "Frame1", "Frame2"})
-    EXPECT_EQ(app::HoverSurfaceOf("Form1", plain), HoverSurface::kPlain) << plain;
+    EXPECT_EQ(frame::HoverSurfaceOf("Form1", plain), HoverSurface::kPlain) << plain;
   for (const char* plain : {"Form2", "List2", "Frame1", "Frame2"})
-    EXPECT_EQ(app::HoverSurfaceOf("Form2", plain), HoverSurface::kPlain) << plain;
+    EXPECT_EQ(frame::HoverSurfaceOf("Form2", plain), HoverSurface::kPlain) << plain;
   for (const char* none : {"List1", "ProgressBar1", "Text1"})
-    EXPECT_EQ(app::HoverSurfaceOf("Form2", none), HoverSurface::kNone) << none;
-  EXPECT_EQ(app::HoverSurfaceOf("Form1", "Label2"), HoverSurface::kNone);
+    EXPECT_EQ(frame::HoverSurfaceOf("Form2", none), HoverSurface::kNone) << none;
+  EXPECT_EQ(frame::HoverSurfaceOf("Form1", "Label2"), HoverSurface::kNone);
 
-  EXPECT_EQ(app::HoverPointer(PointerShape::kDefault, HoverSurface::kPushButton),
+  EXPECT_EQ(frame::HoverPointer(PointerShape::kDefault, HoverSurface::kPushButton),
             PointerShape::kCustom);
-  EXPECT_EQ(app::HoverPointer(PointerShape::kCustom, HoverSurface::kPlain), PointerShape::kDefault);
-  EXPECT_EQ(app::HoverPointer(PointerShape::kCustom, HoverSurface::kNone), PointerShape::kCustom);
+  EXPECT_EQ(frame::HoverPointer(PointerShape::kCustom, HoverSurface::kPlain),
+            PointerShape::kDefault);
+  EXPECT_EQ(frame::HoverPointer(PointerShape::kCustom, HoverSurface::kNone), PointerShape::kCustom);
   for (HoverSurface s : {HoverSurface::kPushButton, HoverSurface::kPlain, HoverSurface::kNone})
-    EXPECT_EQ(app::HoverPointer(PointerShape::kHourglass, s), PointerShape::kHourglass);
+    EXPECT_EQ(frame::HoverPointer(PointerShape::kHourglass, s), PointerShape::kHourglass);
 }
 
 }  // namespace

@@ -248,8 +248,8 @@ TEST_F(GuiTest, BoxesAreWideEnoughForTheirTitleAndKeepShortLinesWhole) {
   } cases[] = {
       {"Connection successful.", "Corvane", ""},
       {"x", "Application Error", ""},
-      {catalog::LoginHelpText(), "Corvane", catalog::kPgAdminDownload},
-      {catalog::TablesHelpText(), "Corvane", catalog::TablesHelpText()},
+      {frame::LoginHelpText(), "Corvane", frame::kPgAdminDownload},
+      {frame::TablesHelpText(), "Corvane", frame::TablesHelpText()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
