@@ -18,16 +18,6 @@
 
 namespace corvane::staging {
 
-std::string QuoteSqliteName(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
-}
-
 std::string KeySortPath(const std::string& staging_path) { return staging_path + "-keysort"; }
 
 namespace {

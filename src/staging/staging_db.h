@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "connection/sql_names.h"
 #include "staging/staging_statements.h"
 #include "paradox/format.h"
 
@@ -44,8 +45,7 @@ class Stmt {
   sqlite3_stmt* s_ = nullptr;
 };
 
-// A SQLite name between double quotes, embedded quotes doubled.
-std::string QuoteSqliteName(std::string_view name);
+using corvane::QuoteSqliteName;
 
 // The scratch file a keyed export sorts its rows in, beside the staging
 // file; only the holder of the staging file's lock uses it.
