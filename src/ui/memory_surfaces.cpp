@@ -1,5 +1,7 @@
 #include "ui/memory_surfaces.h"
 
+#include <set>
+
 #include "ui/procedure.h"
 
 namespace corvane::ui {
@@ -62,12 +64,11 @@ std::vector<std::string> MemoryTableList::Names() const {
 }
 
 void MemoryTableList::SelectNames(const std::vector<std::string>& names) {
+  const std::set<std::string> wanted(names.begin(), names.end());
   for (int i = 0; i < Count(); ++i) {
-    for (const auto& n : names) {
-      if (entries_[i].name == n) {
-        entries_[i].selected = true;
-        current_ = i;
-      }
+    if (wanted.count(entries_[i].name) != 0) {
+      entries_[i].selected = true;
+      current_ = i;
     }
   }
 }

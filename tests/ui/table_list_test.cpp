@@ -16,7 +16,9 @@ TEST(TableList, AddKeepsCaseInsensitiveOrder) {
 // entry's folder and the current entry.
 TEST(TableList, AddAllPlacesEntriesAsAddDoes) {
   const std::vector<ListEntry> batch = {
-      {"orders", "a"}, {"Customer", ""}, {"ORDERS", "b"}, {"Zeta", "c"}, {"alpha", "d"}};
+      {"orders", "a"}, {"Customer", ""}, {"ORDERS", "b"}, {"Zeta", "c"}, {"alpha", "d"},
+      {"Über", "e"},   {"éclair", "f"},  {"ECLAIR", "g"}, {"eclair", "h"}, {"", "i"},
+      {"ß", "j"},      {"Σ", "k"},       {"a_b", "l"},    {"a b", "m"},   {"AB", "n"}};
   for (const std::vector<std::string>& before :
        {std::vector<std::string>{}, {"Orders", "beta", "zz"}, {"ORDERs"}}) {
     MemoryTableList one_by_one, batched;
