@@ -215,6 +215,7 @@ std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
       sub_source_.options() = paradox_.options();
       sub_source_folder_ = settings.paradox_folder;
       proc_.Step(114, [&] { return sub_source_.Open(ParadoxConnectionString(settings)); });
+      if (!sub_source_.is_open()) return nullptr;  // its dialog said why
     }
     source = &sub_source_;
   }
