@@ -40,7 +40,9 @@ constexpr const char* kExitStatuses =
 // Commands that poll the stop request: on SIGINT, SIGTERM or SIGHUP they
 // put back what they had changed and remove their scratch files before the
 // program ends. A second signal ends the program at once.
-bool StopsCleanly(const char* command) { return std::strcmp(command, "to-paradox") == 0; }
+bool StopsCleanly(const char* command) {
+  return std::strcmp(command, "to-paradox") == 0 || std::strcmp(command, "to-postgres") == 0;
+}
 
 void OnStopSignal(int signal) { corvane::RequestStop(signal); }
 

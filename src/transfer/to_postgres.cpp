@@ -19,9 +19,16 @@
 // it is run on its own or shown.
 // Progress and failure dialogs are then given row by row in row order, so
 // the batching cannot be seen.
+// A new table is filled under a scratch name (scratch_tables.h) and takes
+// its name, in place of the table it replaces, in one transaction once its
+// rows are in: other sessions see the old table or the new one, whole, and
+// a copy that ends early (a lost connection, a source that cannot be read
+// further, a stop request) drops its scratch table and leaves the old one
+// as it was. The old table is only tried for dropping before its rows go,
+// so a refusal comes where it always did.
 // A lost connection (or a source that cannot be read further) ends the
-// table with one dialog that says how many rows were stored; the walk goes
-// on only once the connection opens again. While a table is copied a
+// table with one dialog; the walk goes on only once the connection opens
+// again. While a table is copied a
 // session-level advisory lock on its name keeps a second copy of the same
 // table (another window, another corvane-cli) waiting, so the two never
 // drop each other's table or store the rows twice.
@@ -36,9 +43,11 @@
 #include <vector>
 
 #include "base/row_batches.h"
+#include "base/stop_request.h"
 #include "connection/connection.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
+#include "transfer/scratch_tables.h"
 #include "transfer/set_insert.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
@@ -83,14 +92,21 @@ class ToPostgres {
 
  private:
   void OpenConnections();
+  Status OpenPostgres(const ConnectionSettings& settings);
   bool Reconnect();
   void CopyTable(int index);
   void CopyLockedTable(std::string table);
+  bool ChooseTarget(const std::string& table, bool asked, bool replace);
+  Status TryDrop(const std::string& table);
+  bool PutInPlace(const std::string& table, bool replace);
+  Status NameAfterTable(const std::string& table);
+  void DropScratch();
   bool LockTarget(const std::string& table, bool& waited);
   void UnlockTarget(const std::string& table);
   void NoteTableOnServer(const std::string& table);
   bool StepOnServer(int line, const std::function<Status()>& step);
   Status Stopped(const Status& why, int64_t reached) const;
+  Status AsShown(const Status& st) const;
   void RefreshStatement();
   ui::Answer AskOverwrite(std::string& table);
   void CreateTable(const std::string& table, RecordSet* rows);
@@ -121,6 +137,13 @@ class ToPostgres {
   bool statement_stale_ = false;
   std::string table_;
   std::string head_;           // INSERT INTO "T" VALUES('
+  // The table the statements run on: T itself, or its scratch table while
+  // T is being made or replaced (shown statements name T all the same).
+  std::string target_;
+  std::string run_head_;  // INSERT INTO "target" VALUES('
+  bool scratch_ = false;
+  bool replace_ = false;
+  int scratch_pid_ = 0;  // the session's, for the scratch tables' names
   std::vector<bool> numeric_;  // per column: created NUMERIC
   // The readable rows of the batch (buffers reused from batch to batch) and
   // the single-row statements of those being run on their own.
@@ -165,7 +188,8 @@ TransferOutcome ToPostgres::Run() {
   // Re-read the count and the selection as the walk goes: the user may
   // change them while the pump runs. Without a PostgreSQL connection every
   // statement would fail on its own; the one dialog of the open says it.
-  for (int i = w_.paradox_list.Count() - 1; i >= 0 && postgres_.is_open(); --i) {
+  for (int i = w_.paradox_list.Count() - 1; i >= 0 && postgres_.is_open() && !StopRequested();
+       --i) {
     if (i >= w_.paradox_list.Count()) continue;
     if (!w_.paradox_list.Selected(i)) continue;
     if (lost_ && !Reconnect()) break;
@@ -187,7 +211,20 @@ void ToPostgres::OpenConnections() {
   pg.command_timeout_s = kCommandTimeoutS;
   pg.connection_timeout_s = kConnectionTimeoutS;
   pg.serve = ui::ServeWith(pump_);
-  proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
+  proc_.Step(122, [&] { return OpenPostgres(settings); });
+}
+
+// Opens the PostgreSQL side and takes this session's scratch tables (a
+// connection that cannot have them is of no use: it is closed again).
+Status ToPostgres::OpenPostgres(const ConnectionSettings& settings) {
+  CORVANE_RETURN_IF_ERROR(postgres_.Open(PostgresConnectionString(settings)));
+  Result<int> pid = ClaimScratchTables(postgres_);
+  if (!pid.ok()) {
+    postgres_.Close();
+    return pid.status();
+  }
+  scratch_pid_ = pid.value();
+  return Status::Ok();
 }
 
 // After a lost connection: a new one, with the login as it stands now. One
@@ -196,7 +233,7 @@ bool ToPostgres::Reconnect() {
   postgres_.Close();
   RefreshStatement();
   const ConnectionSettings settings = w_.settings.Current();
-  proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
+  proc_.Step(122, [&] { return OpenPostgres(settings); });
   lost_ = !postgres_.is_open();
   return !lost_;
 }
@@ -209,7 +246,7 @@ bool ToPostgres::StepOnServer(int line, const std::function<Status()>& step) {
   proc_.Step(line, [&] {
     Status st = step();
     gone = IsConnectionLost(st);
-    return st;
+    return AsShown(st);
   });
   lost_ = lost_ || gone;
   return !gone;
@@ -230,7 +267,7 @@ bool ToPostgres::LockTarget(const std::string& table, bool& waited) {
       got = !r.value()->Eof() && r.value()->FieldValue(0).text() == "True";
       return Status::Ok();
     });
-    if (!alive) return false;
+    if (!alive || StopRequested()) return false;
     if (got || refused) break;  // refused: shown once, and the copy goes on
     if (!waited) w_.progress.SetText("Waiting for another copy of " + table + " to finish...");
     waited = true;
@@ -261,11 +298,30 @@ void ToPostgres::NoteTableOnServer(const std::string& table) {
   }
 }
 
+// The server names the scratch table in its messages (a constraint too,
+// named after it); the user is shown the table's own name.
+Status ToPostgres::AsShown(const Status& st) const {
+  if (st.ok() || !scratch_ || target_.empty()) return st;
+  std::string text = st.message();
+  for (size_t at = text.find(target_); at != std::string::npos; at = text.find(target_, at)) {
+    text.replace(at, target_.size(), table_);
+    at += table_.size();
+  }
+  return Status::Error(st.code(), text, st.sqlstate());
+}
+
 Status ToPostgres::Stopped(const Status& why, int64_t reached) const {
-  std::string text = why.message();
+  std::string text = AsShown(why).message();
   if (!text.empty() && text.back() != '.') text += '.';
   text += " Copying " + table_ + " stopped after row " + std::to_string(reached) + " of " +
-          std::to_string(total_) + "; " + std::to_string(stored_) + " rows were stored.";
+          std::to_string(total_) + "; ";
+  if (!scratch_) {
+    text += std::to_string(stored_) + " rows were stored.";
+  } else if (replace_) {
+    text += "no row was stored, and PostgreSQL keeps " + table_ + " as it was.";
+  } else {
+    text += "no row was stored, and no table " + table_ + " was made.";
+  }
   return Status::Error(why.code(), text, why.sqlstate());
 }
 
@@ -296,14 +352,16 @@ void ToPostgres::CopyTable(int index) {
 }
 
 void ToPostgres::CopyLockedTable(std::string table) {
-  if (ui::ListContains(w_.postgres_list, table)) {
+  const bool asked = ui::ListContains(w_.postgres_list, table);
+  bool replace = false;
+  if (asked) {
     if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
     const bool alive = StepOnServer(150, [&] {
-      auto r = postgres_.Execute("DROP TABLE " + QuotePostgresName(table));
-      return r.status();
+      Status dropped = TryDrop(table);
+      replace = dropped.ok();
+      return dropped;
     });
-    if (!alive) return;  // whether it was dropped is unknown: the list keeps it
-    ui::RemoveFromList(w_.postgres_list, table);  // 152
+    if (!alive) return;  // 152: the list keeps the table, which is still there
   }
   std::unique_ptr<RecordSet> rows;
   RefreshStatement();
@@ -312,10 +370,10 @@ void ToPostgres::CopyLockedTable(std::string table) {
     if (r.ok()) rows = std::move(r).value();
     return r.status();
   });
-  if (rows == nullptr) {
-    // Nothing could be read: creating an empty table or listing the name
-    // would report a copy that did not happen.
-    FinishTable(table, nullptr, false);
+  if (rows == nullptr || !ChooseTarget(table, asked, replace)) {
+    // Nothing could be read, or nothing may be written: creating an empty
+    // table or listing the name would report a copy that did not happen.
+    FinishTable(table, std::move(rows), false);
     return;
   }
   CreateTable(table, rows.get());
@@ -324,9 +382,129 @@ void ToPostgres::CopyLockedTable(std::string table) {
     return;
   }
   SendRows(table, rows.get());
-  rows_stored_.emplace_back(table, stored_);
   FinishTypedTable(table);
+  if (scratch_) {
+    // A table whose rows ended early, or a stopped copy, is not put in place.
+    const bool whole = created_ && !rows_ended_ && !StopRequested();
+    if (!whole || !PutInPlace(table, replace)) {
+      DropScratch();
+      FinishTable(table, std::move(rows), false);
+      return;
+    }
+    ui::RemoveFromList(w_.postgres_list, table);
+  }
+  rows_stored_.emplace_back(table, stored_);
   FinishTable(table, std::move(rows), true);
+}
+
+// Where the rows go: a scratch table for a new table or one the user
+// agreed to replace; the existing table itself when the list did not show
+// it (its CREATE fails, and the rows go where its columns take them).
+// False, with the table left alone, when nothing may be written: a table
+// that could not be dropped, or a name that is not a table at all.
+bool ToPostgres::ChooseTarget(const std::string& table, bool asked, bool replace) {
+  table_ = table;
+  scratch_ = true;
+  replace_ = replace;
+  target_ = ScratchTableName(scratch_pid_, table);
+  if (replace) return true;
+  std::string kind;
+  const bool alive = StepOnServer(170, [&]() -> Status {
+    auto r = postgres_.Execute(
+        "SELECT relkind::text FROM pg_class WHERE relnamespace = current_schema()::regnamespace "
+        "AND relname = " + QuotedText(table));
+    if (!r.ok()) return r.status();
+    if (!r.value()->Eof()) kind = r.value()->FieldValue(0).text();
+    r.value()->Close();
+    if (kind.empty() || kind == "r" || kind == "p") return Status::Ok();
+    const std::string what = kind == "v"   ? "a view"
+                             : kind == "m" ? "a materialized view"
+                             : kind == "f" ? "a foreign table"
+                             : kind == "S" ? "a sequence"
+                                           : "not a table";
+    return Status::InvalidArgument("PostgreSQL's " + table + " is " + what +
+                                   ", not a table: no row was sent to it.");
+  });
+  if (!alive || (kind != "" && kind != "r" && kind != "p")) return false;
+  if (kind.empty()) return true;
+  if (asked) return false;  // its drop was refused and said so; it stays as it was
+  scratch_ = false;
+  target_ = table;
+  return true;
+}
+
+// Whether the table can be dropped, found by dropping it in a transaction
+// that is rolled back: the old table stays until the new one is whole.
+Status ToPostgres::TryDrop(const std::string& table) {
+  CORVANE_RETURN_IF_ERROR(postgres_.Execute("BEGIN").status());
+  Status dropped = postgres_.Execute("DROP TABLE " + QuotePostgresName(table)).status();
+  Status back = postgres_.Execute("ROLLBACK").status();
+  return dropped.ok() ? back : dropped;
+}
+
+// The new table takes its name, in place of the old one, in one
+// transaction: another session sees the old table or the new one.
+bool ToPostgres::PutInPlace(const std::string& table, bool replace) {
+  int line = 170;  // a refusal is shown where the drop's or the create's was
+  Status st = postgres_.Execute("BEGIN").status();
+  if (st.ok() && replace) {
+    st = postgres_.Execute("DROP TABLE " + QuotePostgresName(table)).status();
+    if (!st.ok()) line = 150;
+  }
+  if (st.ok()) {
+    st = postgres_
+             .Execute("ALTER TABLE " + QuotePostgresName(target_) + " RENAME TO " +
+                      QuotePostgresName(table))
+             .status();
+  }
+  // Names are a nicety: a clash keeps the scratch table's own.
+  if (st.ok() && layout_ && postgres_.Execute("SAVEPOINT corvane_names").ok()) {
+    const Status named = NameAfterTable(table);
+    (void)postgres_.Execute(named.ok() ? "RELEASE SAVEPOINT corvane_names"
+                                       : "ROLLBACK TO SAVEPOINT corvane_names");
+  }
+  if (st.ok()) st = postgres_.Execute("COMMIT").status();
+  if (!st.ok() && !IsConnectionLost(st)) (void)postgres_.Execute("ROLLBACK");
+  RefreshStatement();
+  StepOnServer(line, [&] { return st; });
+  return st.ok();
+}
+
+// A key or an identity column made on the scratch table was named after
+// it; they take the names they would have had under the table's own.
+Status ToPostgres::NameAfterTable(const std::string& table) {
+  const std::string quoted = QuotePostgresName(table);
+  const std::string relation = QuotedText(quoted) + "::regclass";
+  std::vector<std::string> renames;
+  auto keys = postgres_.Execute(
+      "SELECT conname FROM pg_constraint WHERE contype = 'p' AND conrelid = " + relation);
+  if (!keys.ok()) return keys.status();
+  for (RecordSet& rs = *keys.value(); !rs.Eof(); (void)rs.MoveNext()) {
+    renames.push_back("ALTER TABLE " + quoted + " RENAME CONSTRAINT " +
+                      QuotePostgresName(rs.FieldValue(0).text()) + " TO " +
+                      QuotePostgresName(PostgresDerivedName(table, "", "pkey")));
+  }
+  keys.value()->Close();
+  const std::string sequence = "pg_get_serial_sequence(" + QuotedText(quoted) + ", attname)";
+  auto sequences = postgres_.Execute("SELECT attname, " + sequence +
+                                     " FROM pg_attribute WHERE attrelid = " + relation +
+                                     " AND attnum > 0 AND NOT attisdropped AND " + sequence +
+                                     " IS NOT NULL");
+  if (!sequences.ok()) return sequences.status();
+  for (RecordSet& rs = *sequences.value(); !rs.Eof(); (void)rs.MoveNext()) {
+    renames.push_back("ALTER SEQUENCE " + rs.FieldValue(1).text() + " RENAME TO " +
+                      QuotePostgresName(PostgresDerivedName(table, rs.FieldValue(0).text(), "seq")));
+  }
+  sequences.value()->Close();
+  for (const std::string& sql : renames) CORVANE_RETURN_IF_ERROR(postgres_.Execute(sql).status());
+  return Status::Ok();
+}
+
+// Without a connection the scratch table stays, and the next copy to find
+// its session gone drops it.
+void ToPostgres::DropScratch() {
+  if (lost_ || !created_) return;
+  (void)postgres_.Execute("DROP TABLE IF EXISTS " + QuotePostgresName(target_));
 }
 
 void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
@@ -353,7 +531,12 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
   created_ = false;
   StepOnServer(170, [&] {
     Status st = CheckPostgresTableNames(table, *rows);
-    if (st.ok()) st = postgres_.Execute(statement_).status();
+    // The statement shown names the table; the one run, its target.
+    const size_t named = std::string("CREATE TABLE ").size() + QuotePostgresName(table).size();
+    if (st.ok()) {
+      st = postgres_.Execute("CREATE TABLE " + QuotePostgresName(target_) + statement_.substr(named))
+               .status();
+    }
     created_ = st.ok();
     return st;
   });
@@ -367,6 +550,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   total_ = total;
   stored_ = 0;
   head_ = PostgresInsertHead(table);
+  run_head_ = PostgresInsertHead(target_);
   read_failure_ = Status::Ok();
   last_move_ = Status::Ok();
   rows_ended_ = false;
@@ -379,6 +563,10 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
     const bool read_ok = FillBatch(*rows, first, end);
     const size_t failed = SendBatch(first, total);
     if (lost_ || rows_ended_) return;  // SendBatch said so
+    if (StopRequested()) {
+      rows_ended_ = true;  // the stop is said where it was asked
+      return;
+    }
     first += static_cast<int64_t>(slots_.size());
     // A failing row costs its batch a replay; while rows fail (a table that
     // does not exist, a column that refuses them) send smaller batches.
@@ -417,10 +605,12 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
   if (!layout_ || !created_ || rows_ended_) return;  // a key on part of the rows says nothing
   // The rows are done: what fails from here fails the table, not a row.
   w_.progress.SetValue(0);
-  for (const std::string& sql : TypedFinishStatements(table, *layout_)) {
-    statement_ = sql;
+  const std::vector<std::string> shown = TypedFinishStatements(table, *layout_);
+  const std::vector<std::string> run = TypedFinishStatements(target_, *layout_);
+  for (size_t i = 0; i < run.size() && i < shown.size(); ++i) {
+    statement_ = shown[i];
     statement_stale_ = false;
-    proc_.Step(186, [&] { return postgres_.Execute(sql).status(); });
+    proc_.Step(186, [&] { return postgres_.Execute(run[i]).status(); });
   }
 }
 
@@ -434,7 +624,7 @@ bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
   size_t bytes = 0;
   const int columns = rows.FieldCount();
   StartCopy(static_cast<size_t>(end - first));
-  for (int64_t r = first; r < end && bytes < batch_bytes_; ++r) {
+  for (int64_t r = first; r < end && bytes < batch_bytes_ && !StopRequested(); ++r) {
     pump_.Pump();
     if (rows.Eof()) {
       read_failure_ = !last_move_.ok()
@@ -475,7 +665,7 @@ void ToPostgres::StartCopy(size_t planned_rows, bool large_row) {
   copy_.reset();
   copy_status_ = Status::Ok();
   if (!Bulk() || !driver_copies_ || (planned_rows < 2 && !large_row)) return;
-  auto copy = postgres_.BeginCopy(QuotePostgresName(table_), static_cast<int>(numeric_.size()),
+  auto copy = postgres_.BeginCopy(QuotePostgresName(target_), static_cast<int>(numeric_.size()),
                                   CopyEmpty::kNull);
   if (copy.ok()) {
     copy_ = std::move(copy).value();
@@ -527,7 +717,7 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
         rows_ended_ = true;
         return failed;
       }
-      proc_.Fail(182, status);
+      proc_.Fail(182, AsShown(status));
     } else {
       ++stored_;
     }
@@ -551,7 +741,7 @@ std::vector<Status> ToPostgres::RunBatch() {
   if (Bulk() && batch_used_ > 1 && !driver_copies_ && !layout_) {
     // All or nothing; on failure nothing of it is stored and the rows are
     // replayed on their own, which gives each its own status.
-    const std::string sql = SetInsertStatement(table_, numeric_, values_, batch_used_);
+    const std::string sql = SetInsertStatement(target_, numeric_, values_, batch_used_);
     if (postgres_.Execute(sql).ok()) return std::vector<Status>(batch_used_);
   }
   return RunRowByRow();
@@ -585,7 +775,7 @@ void ToPostgres::BuildRowStatements(size_t begin, size_t end) {
   statements_.resize(end - begin);
   for (size_t k = begin; k < end; ++k) {
     pump_.Pump();
-    BuildRowStatement(statements_[k - begin], head_, values_[k]);
+    BuildRowStatement(statements_[k - begin], run_head_, values_[k]);
   }
 }
 
