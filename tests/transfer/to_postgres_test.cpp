@@ -12,6 +12,7 @@ extern "C" {
 #include "paradox/table_writer.h"
 #include "pxlib_table.h"
 #include "transfer_fixture.h"
+#include "base/stop_request.h"
 #include "ui/pump.h"
 
 namespace corvane::testing {
@@ -473,6 +474,51 @@ TEST_P(LostConnectionTest, EndsTheTableWithOneDialog) {
 }
 
 INSTANTIATE_TEST_SUITE_P(InBulkAndRowByRow, LostConnectionTest, ::testing::Bool());
+
+// Asks the handler to stop (as closing the window does) once the bar
+// passes 30%.
+class StopAt30 : public ui::ProgressBar {
+ public:
+  explicit StopAt30(ui::MemoryProgressBar& progress) : progress_(progress) {}
+  void SetText(const std::string& text) override { progress_.SetText(text); }
+  void SetValue(double percent) override {
+    progress_.SetValue(percent);
+    if (percent >= 30) RequestStop();
+  }
+
+ private:
+  ui::MemoryProgressBar& progress_;
+};
+
+// A copy stopped midway leaves the table it was to replace as it was, or
+// no table where there was none, and no scratch table; nothing more is
+// copied and no failure is claimed.
+TEST_F(SendToPostgresTest, AStoppedCopyLeavesTheOldTableOrNone) {
+  MakeNumbered("TOPG_STOP", 400);
+  for (const bool overwrite : {false, true}) {
+    SCOPED_TRACE(overwrite ? "overwrite" : "new table");
+    fake_.paradox_list.Clear();
+    fake_.postgres_list.Clear();
+    SelectParadox({"TOPG_STOP"});
+    if (overwrite) {
+      Pg("CREATE TABLE \"TOPG_STOP\" AS SELECT 1 AS old");
+      fake_.postgres_list.Add("TOPG_STOP");
+      fake_.dialogs.answers = {Answer::kYes};
+    }
+    StopAt30 stopper(fake_.progress);
+    transfer::ToPostgresOptions options;
+    options.batch_rows = options.copy_rows = 50;
+    EXPECT_EQ(Send(options, &stopper).failures, 0);
+    ClearStopRequest();
+    if (overwrite) {
+      EXPECT_EQ(PgCount("TOPG_STOP"), 1);
+    } else {
+      EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_STOP\"").ok());
+    }
+    EXPECT_EQ(fake_.postgres_list.Count(), overwrite ? 1 : 0);
+    EXPECT_TRUE(PgRows("SELECT 1 FROM pg_class WHERE relname LIKE 'corvane~%~TOPG_STOP'").empty());
+  }
+}
 
 }  // namespace
 }  // namespace corvane::testing
