@@ -114,6 +114,13 @@ TEST_F(KeepTypesTest, AKeyedTableOfEveryTypeTravelsBothWaysUnchanged) {
       PgRows("SELECT pg_sequence_last_value(pg_get_serial_sequence('\"KT_SRC\"', 'Seq'))")[0][0]
           .text(),
       "44");
+  // Named as if the table had been made under its own name, not the
+  // scratch name it was filled under.
+  EXPECT_EQ(PgRows("SELECT conname::text || ' ' || pg_get_serial_sequence('\"KT_SRC\"', 'Seq') "
+                   "FROM pg_constraint WHERE contype = 'p' AND conrelid = '\"KT_SRC\"'::regclass")
+                .at(0)[0]
+                .text(),
+            "KT_SRC_pkey public.\"KT_SRC_Seq_seq\"");
 
   Pg("ALTER TABLE \"KT_SRC\" RENAME TO \"KT_BACK\"");
   drop_after_.push_back("KT_BACK");
