@@ -79,9 +79,9 @@ Result<int> ClaimScratchTables(Connection& postgres) {
     const std::string text = r.value()->FieldValue(0).text();
     std::from_chars(text.data(), text.data() + text.size(), pid);
   }
-  if (!TakeOwnersLock(postgres, pid)) {
-    return Status::Internal("Another session holds this session's scratch lock.");
-  }
+  // Another run clearing a dead namesake's table holds it for a moment.
+  CORVANE_RETURN_IF_ERROR(
+      postgres.Execute("SELECT pg_advisory_lock(" + LockArguments(pid) + ")").status());
   auto leftovers = ListScratchTables(postgres);
   if (!leftovers.ok()) return leftovers.status();
   for (const Leftover& t : leftovers.value()) {
