@@ -3,14 +3,13 @@
 #include <charconv>
 #include <vector>
 
-#include "transfer/field_types.h"
+#include "connection/sql_names.h"
 
 namespace corvane::transfer {
 
 namespace {
 
 constexpr std::string_view kMarker = "corvane~";
-constexpr size_t kMaxNameBytes = 63;  // PostgreSQL's NAMEDATALEN - 1
 // The advisory lock space of the scratch tables' owners ("CvSc"); the
 // backend pid is the second key.
 constexpr int kScratchLockClass = 0x43765363;
@@ -56,7 +55,7 @@ bool TakeOwnersLock(Connection& postgres, int pid) {
 
 std::string ScratchTableName(int pid, std::string_view table) {
   std::string name = std::string(kMarker) + std::to_string(pid) + "~";
-  name += ClipUtf8(table, kMaxNameBytes - name.size());
+  name += ClipUtf8(table, kPostgresNameBytes - name.size());
   return name;
 }
 
@@ -99,7 +98,7 @@ Result<int> ClaimScratchTables(Connection& postgres) {
 std::string PostgresDerivedName(std::string_view table, std::string_view column,
                                 std::string_view label) {
   size_t overhead = label.size() + 1 + (column.empty() ? 0 : 1);
-  const size_t room = kMaxNameBytes - overhead;
+  const size_t room = kPostgresNameBytes - overhead;
   size_t a = table.size(), b = column.size();
   while (a + b > room) {
     if (a > b) {
