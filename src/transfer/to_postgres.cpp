@@ -243,6 +243,7 @@ void ToPostgres::CopyTable(int index) {
 }
 
 void ToPostgres::CopyLockedTable(std::string table) {
+  scratch_ = false;  // until ChooseTarget says where the rows go
   const bool asked = ui::ListContains(w_.postgres_list, table);
   bool replace = false;
   if (asked) {
