@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -129,16 +130,19 @@ class ToPostgresFaultsTest : public ToPostgresTest {
     return n;
   }
   int Copy() { return Copy("--overwrite " + big_); }
-  // TOPG_F_SMALL: three rows, beside the big table.
+  // small_: three rows, beside the big table.
   void MakeSmall() {
     using paradox::FieldType;
-    auto w = paradox::TableWriter::Create((folder_ / "TOPG_F_SMALL.db").string(),
+    small_ = big_ + "_S";
+    (void)PgTry("DROP TABLE IF EXISTS \"" + small_ + "\"");
+    auto w = paradox::TableWriter::Create((folder_ / (small_ + ".db")).string(),
                                           {{"ID", FieldType::kLong, 4, 0}}, 1252, 3);
     ASSERT_TRUE(w.ok());
     for (int id = 1; id <= 3; ++id) ASSERT_TRUE((*w)->Append({{false, std::to_string(id)}}).ok());
     ASSERT_TRUE((*w)->Finish(paradox::TableWriter::Replace::kNever).ok());
-    drop_after_.push_back("TOPG_F_SMALL");
+    drop_after_.push_back(small_);
   }
+  std::string small_;
   int Copy(const std::string& args) {
     return Wait(Start("to-postgres", args, folder_ / "run.log"));
   }
@@ -167,10 +171,11 @@ class ToPostgresFaultsTest : public ToPostgresTest {
   }
   // Scratch tables of copies of the table, and the server processes that
   // own them (from their names).
-  std::vector<std::string> ScratchOwners() {
+  std::vector<std::string> ScratchOwners() { return ScratchOwners(big_); }
+  std::vector<std::string> ScratchOwners(const std::string& table) {
     std::vector<std::string> owners;
     for (const auto& row : PgRows("SELECT split_part(relname, '~', 2) FROM pg_class WHERE "
-                                  "relname LIKE 'corvane~%~" + big_ + "'")) {
+                                  "relname LIKE 'corvane~%~" + table + "'")) {
       owners.push_back(row[0].text());
     }
     return owners;
@@ -212,14 +217,18 @@ unsigned TestSeed() {
 }
 
 // Killed at 20 random moments each (SIGKILL, SIGTERM, SIGINT in turn), a
-// new table and an overwrite: the old table or the new one, whole, and no
-// scratch table but one a SIGKILL left, which the next run clears.
+// new table and an overwrite, every other time with a second table beside
+// it (--jobs 2): each table is the old one or the new one, whole, and no
+// scratch table is left but one a SIGKILL left, which the next run clears.
 TEST_F(ToPostgresFaultsTest, KilledAtRandomMomentsLeavesTheOldTableOrTheNewOne) {
+  MakeSmall();
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(Copy(), 0) << Slurp(folder_ / "run.log");
   const auto full = std::chrono::steady_clock::now() - start;
   ASSERT_EQ(CheckPrefix(), kBigRows);
-  const std::string whole = Contents(big_);
+  ASSERT_EQ(Copy("--overwrite " + small_), 0) << Slurp(folder_ / "run.log");
+  const std::map<std::string, std::string> whole = {{big_, Contents(big_)},
+                                                    {small_, Contents(small_)}};
   const unsigned seed = TestSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
@@ -227,15 +236,22 @@ TEST_F(ToPostgresFaultsTest, KilledAtRandomMomentsLeavesTheOldTableOrTheNewOne) 
   std::uniform_int_distribution<long> moment(0, std::max<long>(span, 1));
   const std::string old_rows = "SELECT g AS \"ID\", 'old' AS \"MEMO\" FROM generate_series(1, 7) g";
   for (const bool overwrite : {false, true}) {
-    std::string old;  // what was there before each run: nothing, or the old table
     for (int k = 0; k < 20; ++k) {
       SCOPED_TRACE((overwrite ? "overwrite, kill " : "new table, kill ") + std::to_string(k));
-      (void)PgTry("DROP TABLE IF EXISTS \"" + big_ + "\"");
-      if (overwrite) Pg("CREATE TABLE \"" + big_ + "\" AS " + old_rows);
-      old = Contents(big_);
-      const std::vector<std::string> before = ScratchOwners();  // a SIGKILL's
+      const std::vector<std::string> tables =
+          k % 2 == 0 ? std::vector<std::string>{big_} : std::vector<std::string>{big_, small_};
+      std::map<std::string, std::string> old;  // before the run: nothing, or the old table
+      std::map<std::string, std::vector<std::string>> before;  // a SIGKILL's leftovers
+      std::string args = "--overwrite --jobs " + std::to_string(tables.size());
+      for (const std::string& t : tables) {
+        (void)PgTry("DROP TABLE IF EXISTS \"" + t + "\"");
+        if (overwrite) Pg("CREATE TABLE \"" + t + "\" AS " + old_rows);
+        old[t] = Contents(t);
+        before[t] = ScratchOwners(t);
+        args += " " + t;
+      }
       const int sig = k % 3 == 0 ? SIGKILL : k % 3 == 1 ? SIGTERM : SIGINT;
-      const pid_t cli = Start("to-postgres", "--overwrite " + big_, folder_ / "k.log");
+      const pid_t cli = Start("to-postgres", args, folder_ / "k.log");
       std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
       kill(cli, sig);
       const int status = Wait(cli);
@@ -243,22 +259,26 @@ TEST_F(ToPostgresFaultsTest, KilledAtRandomMomentsLeavesTheOldTableOrTheNewOne) 
       if (status < 128) {
         EXPECT_EQ(status, 0) << Slurp(folder_ / "k.log");
       }
-      const std::string now = Contents(big_);
-      EXPECT_TRUE(now == old || now == whole) << now << "\n" << Slurp(folder_ / "k.log");
-      // Only a run that could not clean up leaves a scratch table.
-      const std::vector<std::string> left = ScratchOwners();
-      for (const std::string& owner : left) {
-        if (sig == SIGKILL) break;
-        EXPECT_NE(std::find(before.begin(), before.end(), owner), before.end())
-            << Slurp(folder_ / "k.log");
+      for (const std::string& t : tables) {
+        const std::string now = Contents(t);
+        EXPECT_TRUE(now == old[t] || now == whole.at(t)) << t << ": " << now << "\n"
+                                                         << Slurp(folder_ / "k.log");
+        // Only a run that could not clean up leaves a scratch table.
+        const std::vector<std::string> left = ScratchOwners(t);
+        for (const std::string& owner : left) {
+          if (sig == SIGKILL) break;
+          EXPECT_NE(std::find(before[t].begin(), before[t].end(), owner), before[t].end())
+              << Slurp(folder_ / "k.log");
+        }
+        ASSERT_TRUE(BackendsGone(left));
       }
-      ASSERT_TRUE(BackendsGone(left));
     }
   }
   // The next run clears what the last SIGKILL left.
   ASSERT_EQ(Copy(), 0) << Slurp(folder_ / "run.log");
-  EXPECT_EQ(Contents(big_), whole);
+  EXPECT_EQ(Contents(big_), whole.at(big_));
   EXPECT_TRUE(ScratchOwners().empty());
+  EXPECT_TRUE(ScratchOwners(small_).empty());
 }
 
 // A scratch table whose session is gone is dropped by the next run, even
@@ -277,8 +297,8 @@ TEST_F(ToPostgresFaultsTest, ALaterRunClearsADeadRunsScratchTableButNotALiveOnes
       ASSERT_TRUE(BackendsGone(owners));
       ASSERT_EQ(ScratchOwners(), owners);  // left behind, until:
     }
-    EXPECT_EQ(Copy("--overwrite TOPG_F_SMALL"), 0) << Slurp(folder_ / "run.log");
-    EXPECT_EQ(Contents("TOPG_F_SMALL").substr(0, 2), "3 ");
+    EXPECT_EQ(Copy("--overwrite " + small_), 0) << Slurp(folder_ / "run.log");
+    EXPECT_EQ(Contents(small_).substr(0, 2), "3 ");
     if (sig == SIGKILL) {
       EXPECT_TRUE(ScratchOwners().empty());
     } else {
