@@ -336,17 +336,18 @@ Status CodePageChoice::Refusal(std::string_view utf8, size_t at) const {
   DecodeUtf8(utf8, at, c);
   const std::string what = "the character " + CharacterName(utf8, at);
   const uint64_t anywhere = PagesHolding(c);
-  if (anywhere == 0) {
-    return Status::InvalidArgument(what + " is in no code page that Paradox's language drivers cover");
-  }
-  if ((pages_ & (pages_ - 1)) == 0) {  // one code page: forced
+  if ((pages_ & (pages_ - 1)) == 0) {  // one code page: forced, or all that is left
     return Status::InvalidArgument(what + " cannot be stored in code page " +
                                    std::to_string(Best()));
   }
+  if (anywhere == 0) {
+    return Status::InvalidArgument(what + " is in no code page that Paradox's language drivers cover");
+  }
+  // Alone, the value would fit only a code page no driver covers.
   size_t ignored = 0;
-  const uint64_t driverless = PagesFor(utf8, kDriverless, ignored);
-  if ((anywhere & ~kDriverless) == 0 || driverless != 0) {
-    const std::string pages = PageList(driverless != 0 ? driverless : anywhere);
+  const uint64_t alone = PagesFor(utf8, kAllPages, ignored);
+  if (alone != 0 && (alone & ~kDriverless) == 0) {
+    const std::string pages = PageList(alone);
     return Status::InvalidArgument(
         what + " needs code page " + pages +
         ", for which Paradox has no language driver (--code-page " + pages +
