@@ -35,6 +35,10 @@ TEST(CodePageTest, KnownCharacters) {
   // cp1255's converter holds a letter back until it knows no mark follows.
   EXPECT_EQ(ToUtf8("\xf9\xec\xe5\xed", 1255).value(), "שלום");
   EXPECT_EQ(ToUtf8("\xeb\xf8\xbe\xf4", kRoman8CodePage).value(), "Š½ƒ¶");
+  // A lead byte whose trail byte does not belong to it reads as itself and
+  // loses nothing (iconv's cp949 skipped both bytes of A2 E8).
+  EXPECT_EQ(ToUtf8("\xa2\xe8\xd6", 949).value(), "\u00A2\u962E");
+  EXPECT_EQ(ToUtf8("ok\x81", 932).value(), "ok\u0081");
 }
 
 // The code page a new table is written in: the first that holds all of its
