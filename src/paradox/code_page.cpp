@@ -24,7 +24,9 @@ using code_page_tables::kNoChar;
 using code_page_tables::MultiByteTable;
 using code_page_tables::SingleByteTable;
 
-bool Contains(const int* first, const int* last, int v) { return std::find(first, last, v) != last; }
+bool Contains(const int* first, const int* last, int v) {
+  return std::find(first, last, v) != last;
+}
 bool IsSingleByte(int cp) {
   return Contains(std::begin(code_page_tables::kSingleBytePages),
                   std::end(code_page_tables::kSingleBytePages), cp);
@@ -78,7 +80,9 @@ const icu::Normalizer2* NfcNormalizer() {
 bool IsNfc(std::string_view utf8) {
   const icu::Normalizer2* nfc = NfcNormalizer();
   UErrorCode error = U_ZERO_ERROR;
-  const bool yes = nfc && nfc->isNormalizedUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())), error);
+  const bool yes =
+      nfc && nfc->isNormalizedUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())),
+                                   error);
   return yes && U_SUCCESS(error);
 }
 
@@ -204,7 +208,8 @@ constexpr uint64_t kDriverless = DriverlessPages();
 std::string PageList(uint64_t pages) {
   std::string list;
   for (size_t i = 0; i < kDriverCount; ++i) {
-    if ((pages >> i) & 1) list += (list.empty() ? "" : " or ") + std::to_string(kDrivers[i].code_page);
+    if ((pages >> i) & 1)
+      list += (list.empty() ? "" : " or ") + std::to_string(kDrivers[i].code_page);
   }
   return list;
 }
@@ -299,7 +304,7 @@ Result<int> ParseExportCodePage(std::string_view text) {
 }
 
 CodePageChoice::CodePageChoice(int forced)
-    : pages_(forced == 0 ? kAllPages & ~kDriverless
+    : pages_(forced == 0          ? kAllPages & ~kDriverless
              : BitOf(forced) >= 0 ? uint64_t{1} << BitOf(forced)
                                   : 0) {}
 
@@ -367,17 +372,18 @@ Status CodePageChoice::Refusal(std::string_view utf8, size_t at) const {
                                    std::to_string(Best()));
   }
   if (anywhere == 0) {
-    return Status::InvalidArgument(what + " is in no code page that Paradox's language drivers cover");
+    return Status::InvalidArgument(what +
+                                   " is in no code page that Paradox's language drivers cover");
   }
   // Alone, the value would fit only a code page no driver covers.
   size_t ignored = 0;
   const uint64_t alone = PagesFor(utf8, kAllPages, ignored);
   if (alone != 0 && (alone & ~kDriverless) == 0) {
     const std::string pages = PageList(alone);
-    return Status::InvalidArgument(
-        what + " needs code page " + pages +
-        ", for which Paradox has no language driver (--code-page " + pages +
-        " or ExportCodePage=" + pages + " in the settings writes it all the same)");
+    return Status::InvalidArgument(what + " needs code page " + pages +
+                                   ", for which Paradox has no language driver (--code-page " +
+                                   pages + " or ExportCodePage=" + pages +
+                                   " in the settings writes it all the same)");
   }
   return Status::InvalidArgument(
       what + " shares no code page with the table's other text (which needs code page " +

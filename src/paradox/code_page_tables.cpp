@@ -45,7 +45,8 @@ class Iconv {
     size_t o_left = sizeof buf;
     const size_t r = iconv(cd_, &src, &src_left, &o, &o_left);
     const int why = errno;
-    if (r == static_cast<size_t>(-1)) return why == EINVAL ? Outcome::kIncomplete : Outcome::kInvalid;
+    if (r == static_cast<size_t>(-1))
+      return why == EINVAL ? Outcome::kIncomplete : Outcome::kInvalid;
     iconv(cd_, nullptr, nullptr, &o, &o_left);
     out.assign(buf, o - buf);
     return Outcome::kConverted;
@@ -125,7 +126,8 @@ std::unique_ptr<MultiByteTable> BuildMultiByte(int cp) {
     if (encoder.Convert(u, bytes) != Iconv::Outcome::kConverted) continue;
     if (bytes.empty() || bytes.size() > 2) continue;
     uint16_t code = static_cast<unsigned char>(bytes[0]);
-    if (bytes.size() == 2) code = static_cast<uint16_t>(code << 8 | static_cast<unsigned char>(bytes[1]));
+    if (bytes.size() == 2)
+      code = static_cast<uint16_t>(code << 8 | static_cast<unsigned char>(bytes[1]));
     if (Decoded(*t, code) == c) t->from_code_point[c] = code;
   }
   return t;

@@ -21,8 +21,8 @@ inline constexpr uint32_t kNoChar = 0xFFFFFFFF;
 // HP Roman-8, as Windows numbers it (code_page.h: kRoman8CodePage).
 inline constexpr int kRoman8 = 1051;
 // Each of these keeps ASCII as ASCII (864 does not, and is left out).
-inline constexpr int kSingleBytePages[] = {437,  737,  850,  852,  857,  860,  861,  862,
-                                           863,  865,  866,  869,  874,  1250, 1251, 1252,
+inline constexpr int kSingleBytePages[] = {437,  737,  850,  852,  857,  860,  861,    862,
+                                           863,  865,  866,  869,  874,  1250, 1251,   1252,
                                            1253, 1254, 1255, 1256, 1257, 1258, kRoman8};
 inline constexpr int kMultiBytePages[] = {932, 936, 949, 950};
 

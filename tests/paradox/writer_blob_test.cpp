@@ -233,7 +233,7 @@ TEST(TableWriterBlobTest, ValuesInPiecesWriteTheSameFilesAsWholeOnes) {
       {Pattern(5u << 19), Hex(bytes), Hex(bytes.substr(7)), Hex(bytes.substr(1))},
       {accented, Hex(bytes.substr(3)), "\\x", Hex("x")},
       {apart, "\\x", "\\x", "\\x"},
-      {accented + "\xCE\xA9", Hex(bytes), "", ""},      // no Ω in code page 1252
+      {accented + "\xCE\xA9", Hex(bytes), "", ""},          // no Ω in code page 1252
       {"m", Hex(bytes).substr(1), Hex(bytes), Hex(bytes)},  // no hex
   };
   ScratchFolder whole, pieced;
@@ -248,7 +248,8 @@ TEST(TableWriterBlobTest, ValuesInPiecesWriteTheSameFilesAsWholeOnes) {
         row.emplace_back(false, in_pieces ? std::string_view() : v.text);
         if (in_pieces) row.back().pieces = &v;
       }
-      EXPECT_EQ(w.value()->Append(row).ok(), r < 3) << "row " << r << (in_pieces ? " in pieces" : "");
+      EXPECT_EQ(w.value()->Append(row).ok(), r < 3)
+          << "row " << r << (in_pieces ? " in pieces" : "");
     }
     ASSERT_TRUE(w.value()->Finish(TableWriter::Replace::kNever).ok());
   }
@@ -266,7 +267,8 @@ TEST(TableWriterBlobTest, ValuesInPiecesWriteTheSameFilesAsWholeOnes) {
     for (size_t c = 0; c < fields.size(); ++c) {
       const bool null = rows[r][c] == "\\x";
       EXPECT_EQ(back.rows[r][c].null, null) << r << " " << c;
-      EXPECT_TRUE(null || back.rows[r][c].text == (r == 2 ? composed : rows[r][c])) << r << " " << c;
+      EXPECT_TRUE(null || back.rows[r][c].text == (r == 2 ? composed : rows[r][c]))
+          << r << " " << c;
     }
   }
 }

@@ -184,7 +184,8 @@ TEST_F(LanguagesTest, TextThatWouldComeBackChangedIsRefusedAndAccentsAreComposed
       EXPECT_NE(FirstFailure().find(c.refusal), std::string::npos) << FirstFailure();
       EXPECT_NE(FirstFailure().find("`t`"), std::string::npos) << FirstFailure();
     }
-    const auto ours = paradox::testing::ReadWithOurReader((folder_ / (std::string(c.table) + ".db")).string());
+    const std::string file = (folder_ / (std::string(c.table) + ".db")).string();
+    const auto ours = paradox::testing::ReadWithOurReader(file);
     ASSERT_EQ(ours.error, "");
     EXPECT_EQ(ours.info.code_page, c.code_page);
     EXPECT_EQ(ours.info.sort_order, c.driver);
