@@ -4,6 +4,7 @@
 #include "connection/connection_strings.h"
 #include "maintenance/list_steps.h"
 #include "maintenance/maintenance.h"
+#include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
@@ -12,18 +13,6 @@ namespace corvane::maintenance {
 namespace {
 
 using ui::PointerShape;
-
-// Between double quotes, an embedded quote doubled: the name stays one name
-// whatever it holds, and keeps its case.
-std::string Quoted(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
-}
 
 // What both buttons do around their steps: a connection of the click's own,
 // opened under the hourglass before the selection is looked at, with the
@@ -64,7 +53,10 @@ void RenameEntry(ui::Procedure& proc, Connection& conn, ui::TablesWindow& w, int
     return;
   }
   proc.Step(118, [&] {
-    return Run(conn, "ALTER TABLE " + Quoted(old_name) + " RENAME TO " + Quoted(new_name) + ";");
+    // The table stays in its schema; RENAME TO takes a bare name.
+    return Run(conn, "ALTER TABLE " +
+                         transfer::QualifiedPostgresName(list.Schema(index), old_name) +
+                         " RENAME TO " + transfer::QuotePostgresName(new_name) + ";");
   });
   ReplaceEntry(list, index, new_name);
 }
@@ -80,7 +72,10 @@ Outcome DeletePostgresTables(ui::TablesWindow& w) {
     // Bottom-up, so removing an entry leaves the indexes still to visit.
     for (int i = list.Count() - 1; i >= 0; --i) {
       if (!list.Selected(i)) continue;
-      click.proc.Step(114, [&] { return Run(click.conn, "DROP TABLE " + Quoted(list.Text(i))); });
+      click.proc.Step(114, [&] {
+        return Run(click.conn,
+                   "DROP TABLE " + transfer::QualifiedPostgresName(list.Schema(i), list.Text(i)));
+      });
       list.RemoveAt(i);
     }
   }

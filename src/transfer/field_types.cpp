@@ -148,6 +148,11 @@ std::string QuotePostgresName(std::string_view name) {
   return quoted;
 }
 
+std::string QualifiedPostgresName(std::string_view schema, std::string_view name) {
+  if (schema.empty()) return QuotePostgresName(name);
+  return QuotePostgresName(schema) + "." + QuotePostgresName(name);
+}
+
 void AppendQuotedText(std::string& out, std::string_view text) {
   size_t start = 0;
   for (size_t quote = text.find('\''); quote != std::string_view::npos;

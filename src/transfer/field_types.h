@@ -54,6 +54,8 @@ const std::string& ValueText(const Value& value);
 // A PostgreSQL identifier between double quotes with embedded quotes
 // doubled, so no name can end the identifier early.
 std::string QuotePostgresName(std::string_view name);
+// "schema"."name", or "name" alone for the empty schema (the search path's).
+std::string QualifiedPostgresName(std::string_view schema, std::string_view name);
 
 // Appends a value literal the way the row statement writes it: every single
 // quote doubled, nothing else escaped (the server runs with

@@ -31,6 +31,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +41,7 @@
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/set_insert.h"
+#include "transfer/shared_targets.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
@@ -82,7 +84,10 @@ class ToPostgres {
   TransferOutcome Run();
 
  private:
+  void RefuseSharedTargets();
   void OpenConnections();
+  bool InTargetSchema(int entry) const;
+  bool TargetListed(const std::string& table) const;
   bool Reconnect();
   void CopyTable(int index);
   void CopyLockedTable(std::string table);
@@ -113,6 +118,8 @@ class ToPostgres {
   ui::Procedure proc_;
   Connection postgres_;
   Connection paradox_;
+  std::set<int> refused_;      // entries that share their PostgreSQL table with another
+  std::string target_schema_;  // where a bare name is created ("": not known)
   // The CREATE TABLE or INSERT built last; every failure dialog shows it.
   // After a batch it is the INSERT of last_row_, built only when shown
   // (statement_stale_): a large row is not held twice.
@@ -161,13 +168,14 @@ TransferOutcome ToPostgres::Run() {
     return {};
   }
   w_.pointer.Set(ui::PointerShape::kHourglass);  // 110
+  RefuseSharedTargets();
   OpenConnections();
   // Re-read the count and the selection as the walk goes: the user may
   // change them while the pump runs. Without a PostgreSQL connection every
   // statement would fail on its own; the one dialog of the open says it.
   for (int i = w_.paradox_list.Count() - 1; i >= 0 && postgres_.is_open(); --i) {
     if (i >= w_.paradox_list.Count()) continue;
-    if (!w_.paradox_list.Selected(i)) continue;
+    if (!w_.paradox_list.Selected(i) || refused_.count(i) != 0) continue;
     if (lost_ && !Reconnect()) break;
     CopyTable(i);  // 126
   }
@@ -175,6 +183,34 @@ TransferOutcome ToPostgres::Run() {
   postgres_.Close();
   paradox_.Close();
   return {proc_.failures(), std::move(rows_stored_)};
+}
+
+// Two selected tables of one name (a table and its namesake in a
+// sub-folder, names that differ only in case) would be written to one
+// PostgreSQL table, the second replacing the first: both are refused before
+// anything is written; the rest go on.
+void ToPostgres::RefuseSharedTargets() {
+  const ui::TableList& list = w_.paradox_list;
+  refused_ = SelectedSharingTargets(
+      list, [&](int i) { return list.Text(i); }, "PostgreSQL",
+      [&](const Status& why) { proc_.Fail(124, why); });
+}
+
+// A bare name is created in (and dropped from) the search path's first
+// schema; entries of other schemas are other tables.
+bool ToPostgres::InTargetSchema(int entry) const {
+  const std::string schema = w_.postgres_list.Schema(entry);
+  return schema.empty() || target_schema_.empty() || schema == target_schema_;
+}
+
+// ListContains, limited to the schema the copy writes to.
+bool ToPostgres::TargetListed(const std::string& table) const {
+  const std::string lower = ui::LowerCase(table);
+  bool found = false;
+  for (int j = 0; j < w_.postgres_list.Count(); ++j) {
+    if (InTargetSchema(j) && ui::LowerCase(w_.postgres_list.Text(j)) == lower) found = true;
+  }
+  return found;
 }
 
 void ToPostgres::OpenConnections() {
@@ -188,6 +224,9 @@ void ToPostgres::OpenConnections() {
   pg.connection_timeout_s = kConnectionTimeoutS;
   pg.serve = ui::ServeWith(pump_);
   proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
+  if (!postgres_.is_open()) return;
+  auto schema = postgres_.Execute("SELECT current_schema()");
+  if (schema.ok() && !schema.value()->Eof()) target_schema_ = schema.value()->FieldValue(0).text();
 }
 
 // After a lost connection: a new one, with the login as it stands now. One
@@ -252,12 +291,14 @@ void ToPostgres::UnlockTarget(const std::string& table) {
 // A table another copy created while this one waited is asked about like
 // one the list showed from the start, instead of getting its rows twice.
 void ToPostgres::NoteTableOnServer(const std::string& table) {
-  if (ui::ListContains(w_.postgres_list, table)) return;
-  auto r = postgres_.Execute("SELECT tablename FROM pg_tables WHERE lower(tablename) = lower(" +
-                             QuotedText(table) + ")");
+  if (TargetListed(table)) return;
+  auto r = postgres_.Execute(
+      "SELECT tablename, schemaname FROM pg_tables WHERE schemaname = current_schema() AND "
+      "lower(tablename) = lower(" +
+      QuotedText(table) + ")");
   if (!r.ok()) return;  // the steps that follow meet the same trouble
   for (RecordSet& rs = *r.value(); !rs.Eof(); (void)rs.MoveNext()) {
-    w_.postgres_list.Add(rs.FieldValue(0).text());
+    w_.postgres_list.AddInSchema(rs.FieldValue(0).text(), rs.FieldValue(1).text());
   }
 }
 
@@ -280,7 +321,7 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
   const std::string lower = ui::LowerCase(table);
   for (int j = 0; j < w_.postgres_list.Count(); ++j) {
     std::string entry = w_.postgres_list.Text(j);
-    if (ui::LowerCase(entry) == lower) table = std::move(entry);
+    if (InTargetSchema(j) && ui::LowerCase(entry) == lower) table = std::move(entry);
   }
   return w_.dialogs.Question("Would you like to overwrite " + table + "?",
                              std::string("Overwrite?"));
@@ -296,14 +337,14 @@ void ToPostgres::CopyTable(int index) {
 }
 
 void ToPostgres::CopyLockedTable(std::string table) {
-  if (ui::ListContains(w_.postgres_list, table)) {
+  if (TargetListed(table)) {
     if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
     const bool alive = StepOnServer(150, [&] {
       auto r = postgres_.Execute("DROP TABLE " + QuotePostgresName(table));
       return r.status();
     });
     if (!alive) return;  // whether it was dropped is unknown: the list keeps it
-    ui::RemoveFromList(w_.postgres_list, table);  // 152
+    ui::RemoveFromListInSchema(w_.postgres_list, table, target_schema_);  // 152
   }
   std::unique_ptr<RecordSet> rows;
   RefreshStatement();
@@ -595,7 +636,7 @@ void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet
   w_.progress.SetValue(0);
   w_.progress.SetText(ui::kProgressRestText);
   if (rows) rows->Close();                    // 194
-  if (add_name) w_.postgres_list.Add(table);  // 196
+  if (add_name) w_.postgres_list.AddInSchema(table, target_schema_);  // 196
 }
 
 }  // namespace
