@@ -1,11 +1,10 @@
 // Delete and rename of PostgreSQL tables: one statement per table on a
 // connection of the click's own, then the list changed in place.
 #include "connection/connection.h"
+#include "connection/sql_names.h"
 #include "connection/connection_strings.h"
 #include "maintenance/list_steps.h"
 #include "maintenance/maintenance.h"
-#include "transfer/field_types.h"
-#include "transfer/long_names.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
 
@@ -47,7 +46,7 @@ void RenameEntry(ui::Procedure& proc, Connection& conn, ui::TablesWindow& w, int
   if (new_name.empty()) return;
   // The server would cut a longer name and rename to another one: nothing
   // is sent, and the entry stays as the table does.
-  Status fits = transfer::CheckPostgresName(new_name, "The new name");
+  Status fits = CheckPostgresName(new_name, "The new name");
   if (!fits.ok()) {
     proc.Fail(118, fits);
     return;
@@ -55,8 +54,8 @@ void RenameEntry(ui::Procedure& proc, Connection& conn, ui::TablesWindow& w, int
   proc.Step(118, [&] {
     // The table stays in its schema; RENAME TO takes a bare name.
     return Run(conn, "ALTER TABLE " +
-                         transfer::QualifiedPostgresName(list.Schema(index), old_name) +
-                         " RENAME TO " + transfer::QuotePostgresName(new_name) + ";");
+                         QualifiedPostgresName(list.Schema(index), old_name) +
+                         " RENAME TO " + QuotePostgresName(new_name) + ";");
   });
   ReplaceEntry(list, index, new_name);
 }
@@ -74,7 +73,7 @@ Outcome DeletePostgresTables(ui::TablesWindow& w) {
       if (!list.Selected(i)) continue;
       click.proc.Step(114, [&] {
         return Run(click.conn,
-                   "DROP TABLE " + transfer::QualifiedPostgresName(list.Schema(i), list.Text(i)));
+                   "DROP TABLE " + QualifiedPostgresName(list.Schema(i), list.Text(i)));
       });
       list.RemoveAt(i);
     }
