@@ -289,6 +289,21 @@ TEST_F(SchemasTest, CommandLineRefusesNamesThatShareAParadoxFile) {
   // Not cut, the long names share nothing: they are skipped as asked.
   std::tie(status, out) = Cli(ToParadoxArgs() + " --skip-long-names customer_a customer_b");
   EXPECT_EQ(status, 0) << out;
+
+  // The other way: a table and its namesake in a sub-folder would both be
+  // written to the PostgreSQL table CASE, which keeps its own columns.
+  std::tie(status, out) = Cli(ToParadoxArgs() + " --overwrite CASE");
+  ASSERT_EQ(status, 0) << out;
+  std::filesystem::create_directory(folder_ / "sub");
+  std::filesystem::copy_file(folder_ / "CASE.db", folder_ / "sub" / "CASE.db");
+  std::tie(status, out) = Cli(ToPostgresArgs() + " --overwrite --all");
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("CASE and CASE would both be written as the PostgreSQL table CASE"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(PgRows("SELECT format_type(atttypid, atttypmod) FROM pg_attribute WHERE attrelid = "
+                   "'public.\"CASE\"'::regclass AND attname = 'id'")[0][0].text(),
+            "integer");
 }
 
 }  // namespace
