@@ -128,7 +128,11 @@ TEST_F(SchemasTest, WindowCopiesEachEntryFromItsOwnSchemaAndRefusesBothAtOnce) {
   EXPECT_EQ(SchemasOf("dup"), (std::vector<std::string>{"archive", "sales"}));
 
   SelectOnly("archive", "dup");
-  EXPECT_EQ(SendToParadox().failures, 0) << FirstFailure();
+  ui::TablesWindow window = fake_.Window();  // the column types too come from archive
+  window.program_folder = program_.string();
+  transfer::ToParadoxOptions keep_types;
+  keep_types.keep_types = true;
+  EXPECT_EQ(transfer::SendTablesToParadoxWith(window, keep_types).failures, 0) << FirstFailure();
   EXPECT_EQ(ParadoxWho("dup.db"), "archive;archive;");
 
   SelectOnly("sales", "dup");  // the folder now holds DUP: asked, and Yes
