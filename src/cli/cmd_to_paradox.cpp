@@ -72,20 +72,22 @@ int Usage(const std::string& problem) {
 
 // The entries the typed names mean (by the names `tables --postgres`
 // prints), as those names; names that mean no table, or several, are told
-// and returned in `unknown`.
+// and get their figures in `unknown`.
 std::vector<std::string> ResolveWanted(const ui::MemoryTableList& list,
                                        const std::vector<std::string>& wanted,
                                        const std::string& first_schema,
-                                       std::vector<std::string>& unknown) {
+                                       std::vector<TableFigures>& unknown) {
   std::vector<std::string> chosen;
   for (const std::string& typed : wanted) {
     Result<int> entry = FindPostgresEntry(list, typed, first_schema, true);
     if (entry.ok()) {
       chosen.push_back(CommandLineName(list, entry.value(), first_schema));
-    } else {
-      std::fprintf(stderr, "corvane-cli: %s\n", Printable(entry.status().message()).c_str());
-      unknown.push_back(typed);
+      continue;
     }
+    std::fprintf(stderr, "corvane-cli: %s\n", Printable(entry.status().message()).c_str());
+    const bool none = entry.status().code() == Status::Code::kNotFound;
+    unknown.push_back(TableFigures{typed, none ? TableState::kNotFound : TableState::kFailed,
+                                   none ? "no such table" : "names several tables", 0, 0, 0, 0, 0});
   }
   return chosen;
 }
@@ -273,7 +275,7 @@ int RunToParadox(int argc, char** argv) {
                  first_schema.status().message().c_str());
     return 1;
   }
-  std::vector<std::string> unknown;
+  std::vector<TableFigures> unknown;
   const std::vector<std::string> chosen =
       run->all ? UserTables(postgres, first_schema.value())
                : ResolveWanted(postgres, options.positional, first_schema.value(), unknown);
@@ -334,9 +336,7 @@ int RunToParadox(int argc, char** argv) {
       RunTables(walk, key, run->jobs, terminal,
                 PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")), trim, copy_one);
   figures.insert(figures.end(), refused.begin(), refused.end());
-  for (const std::string& m : unknown) {
-    figures.push_back(TableFigures{m, TableState::kNotFound, "no such table", 0, 0, 0, 0, 0});
-  }
+  figures.insert(figures.end(), unknown.begin(), unknown.end());
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   // A folder listed in part was reported; --all would have missed tables.
