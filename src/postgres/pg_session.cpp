@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <string_view>
 
 namespace corvane {
@@ -27,10 +28,13 @@ std::string TrimEnd(std::string s) {
 //  - bytea_output hex: binary as \x followed by hex.
 //  - lc_monetary C: money in one known shape, which the driver strips to a
 //    plain decimal.
+//  The user's PGOPTIONS (a search_path, say) come first, so that they are
+//  kept where we set nothing and give way where we must set a value.
 std::string SessionOptions(const ConnectionOptions& options) {
-  std::string o =
-      "-c DateStyle=ISO,MDY -c IntervalStyle=postgres -c extra_float_digits=1 "
-      "-c standard_conforming_strings=on -c bytea_output=hex -c lc_monetary=C";
+  const char* user = std::getenv("PGOPTIONS");
+  std::string o = user != nullptr && *user != '\0' ? std::string(user) + " " : std::string();
+  o += "-c DateStyle=ISO,MDY -c IntervalStyle=postgres -c extra_float_digits=1 "
+       "-c standard_conforming_strings=on -c bytea_output=hex -c lc_monetary=C";
   const long long timeout_ms =
       options.command_timeout_s > 0 ? static_cast<long long>(options.command_timeout_s) * 1000 : 0;
   o += " -c statement_timeout=" + std::to_string(timeout_ms);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,8 +34,11 @@ class ToPostgres {
   TransferOutcome Run();
 
  private:
+  void RefuseSharedTargets();
   void OpenConnections();
   Status OpenPostgres(const ConnectionSettings& settings);
+  bool InTargetSchema(int entry) const;
+  bool TargetListed(const std::string& table) const;
   bool Reconnect();
   void CopyTable(int index);
   void CopyLockedTable(std::string table);
@@ -71,6 +75,8 @@ class ToPostgres {
   ui::Procedure proc_;
   Connection postgres_;
   Connection paradox_;
+  std::set<int> refused_;      // entries that share their PostgreSQL table with another
+  std::string target_schema_;  // where a bare name is created ("": not known)
   // The CREATE TABLE or INSERT built last; every failure dialog shows it.
   // After a batch it is the INSERT of last_row_, built only when shown
   // (statement_stale_): a large row is not held twice.

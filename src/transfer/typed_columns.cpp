@@ -210,14 +210,15 @@ std::vector<std::string> TypedFinishStatements(const std::string& table,
 }
 
 Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
-                                                        const std::string& table) {
+                                                        const std::string& table,
+                                                        const std::string& schema) {
   const std::string sql =
       "SELECT a.attname, format_type(a.atttypid, a.atttypmod), "
       "COALESCE(col_description(a.attrelid, a.attnum), ''), "
       "COALESCE((SELECT k.n FROM pg_index i, unnest(i.indkey) WITH ORDINALITY AS k(att, n) "
       "WHERE i.indrelid = a.attrelid AND i.indisprimary AND k.att = a.attnum), 0) "
       "FROM pg_attribute a WHERE a.attrelid = " +
-      QuotedText(QuotePostgresName(table)) +
+      QuotedText(QualifiedPostgresName(schema, table)) +
       "::regclass AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum";
   auto rows = postgres.Execute(sql);
   if (!rows.ok()) return rows.status();

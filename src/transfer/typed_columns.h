@@ -50,10 +50,11 @@ struct PostgresColumn {
   int key_position = 0;  // 1-based place in the primary key, 0 outside it
 };
 
-// The columns of `table` in column order. Run it while no other query of
-// the connection is open.
+// The columns of `table` (of `schema`; "" for the search path's) in column
+// order. Run it while no other query of the connection is open.
 Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
-                                                        const std::string& table);
+                                                        const std::string& table,
+                                                        const std::string& schema = "");
 
 // The staging type word naming the Paradox field for a column ("ALPHA(20)",
 // "BCD(2)", "DATE"), or the usual word of its column class when no field
