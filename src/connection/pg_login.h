@@ -1,7 +1,8 @@
 // What libpq itself makes of a login: the values its environment and
 // service files give, a connection string where a database name may stand,
 // and one trial connection that tells whether the server wants a password
-// nobody gave. libpq stays the only judge of where a login goes.
+// nobody gave. libpq stays the only judge of where a login goes. The
+// PostgreSQL driver (src/postgres) implements these.
 #pragma once
 
 #include <map>
