@@ -39,6 +39,7 @@
 #include "connection/connection.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
+#include "transfer/paradox_rules.h"
 #include "transfer/set_insert.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
@@ -153,6 +154,7 @@ class ToPostgres {
   bool lost_ = false;
   // The table's rows ended early (the server lost or full); the walk goes on.
   bool rows_ended_ = false;
+  RuleKeeper rules_{postgres_, w_.dialogs, proc_, statement_};
 };
 
 TransferOutcome ToPostgres::Run() {
@@ -170,6 +172,10 @@ TransferOutcome ToPostgres::Run() {
     if (!w_.paradox_list.Selected(i)) continue;
     if (lost_ && !Reconnect()) break;
     CopyTable(i);  // 126
+  }
+  if (postgres_.is_open() && !lost_ && !options_.defer_references) {
+    statement_stale_ = false;
+    rules_.AddReferences();
   }
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
@@ -422,6 +428,7 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
     statement_stale_ = false;
     proc_.Step(186, [&] { return postgres_.Execute(sql).status(); });
   }
+  rules_.AddTableRules(table, *layout_);
 }
 
 // Takes rows [first, end) into the batch, stopping early at the byte budget.

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "paradox/fixture_builder.h"
+#include "paradox/rules_builder.h"
 #include "paradox/table_reader.h"
 
 namespace corvane::paradox::testing {
@@ -16,37 +17,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Le16(uint16_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
-std::string Le32(uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
-std::string Padded(const std::string& s, size_t n) { return s + std::string(n - s.size(), '\0'); }
-
-// One field record and the values that follow it. Pointers are only
-// tested for zero, so any non-zero value stands for "present".
-std::string Record(int field, bool required, const std::string& lookup, const std::string& min,
-                   const std::string& max, const std::string& def, const std::string& picture) {
-  auto present = [](const std::string& v) { return Le32(v.empty() ? 0 : 0x6B000010); };
-  std::string r(1, static_cast<char>(field));
-  r += static_cast<char>(picture.empty() ? 0 : picture.size() + 1);
-  r += static_cast<char>(required ? 1 : 0);
-  r += static_cast<char>(lookup.empty() ? 0 : 3);
-  r += present(lookup) + Le32(0) + present(min) + present(max) + present(def) + present(picture);
-  if (!lookup.empty()) r += Padded(lookup, 0x50);
-  r += min + max + def;
-  if (!picture.empty()) r += picture + '\0';
-  return r;
-}
-
-std::string Header(uint8_t version, int count) {
-  std::string h(0x35, '\0');
-  h[1] = static_cast<char>(version);
-  h[2] = static_cast<char>(count);
-  return h;
-}
+const std::vector<RuleField> kFields = {{0x04, 4, "N"}, {0x01, 10, "Name"}, {0x04, 4, "Parent"}};
 
 const FixtureTable& Table() {
   static const FixtureTable table = [] {
     FixtureTable t;
-    t.fields = {{0x04, 4, "N"}, {0x01, 10, "Name"}, {0x04, 4, "Parent"}};
+    for (const RuleField& f : kFields) t.fields.push_back({f.type, f.size, f.name});
     t.records = {FlipInt(4, 7) + Alpha(10, "seven") + FlipInt(4, 1)};
     return t;
   }();
@@ -55,25 +31,15 @@ const FixtureTable& Table() {
 
 // Level 4+: records, one reference to P.DB, the footer naming the fields.
 std::string Level5Val() {
-  std::string v = Header(0x0B, 2);
-  v += Record(0, true, "", FlipInt(4, 1), FlipInt(4, 100), FlipInt(4, 5), "");
-  v += Record(1, false, "NAMES.DB", "", "", "", "&*?");
-  const uint32_t refs = static_cast<uint32_t>(v.size());
-  std::string ref =
-      Padded("to parent", 0xD4) + Padded("P.DB", 0x19A - 0xD4) + Le32(0) + Le16(1) + Le16(3);
-  ref = Padded(ref, 0x1C0) + Le16(1);
-  v += Le16(1) + Padded(ref, 0x1E0) + Le16(0);
-  const uint32_t footer = static_cast<uint32_t>(v.size());
-  v += Le16(3) + Le32(0) + Le16(1) + Le16(2) + Le16(3) + "\x04\x04\x01\x0A\x04\x04";
-  v += Padded("T.DB", 79) + std::string("N\0Name\0Parent\0", 14);
-  v.replace(0x09, 4, Le32(footer));
-  v.replace(0x0D, 4, Le32(refs));
-  return v;
+  return BuildVal(0x0B, kFields,
+                  {{0, true, "", FlipInt(4, 1), FlipInt(4, 100), FlipInt(4, 5), ""},
+                   {1, false, "NAMES.DB", "", "", "", "&*?"}},
+                  {{"to parent", {3}, "P.DB", {1}, false}});
 }
 
 // Level 3: records alone, fields named by position.
 std::string Level3Val() {
-  return Header(0x01, 1) + Record(2, false, "P.DB", FlipInt(4, -3), "", "", "#*#");
+  return BuildVal(0x01, {}, {{2, false, "P.DB", FlipInt(4, -3), "", "", "#*#"}});
 }
 
 class TableRulesTest : public ::testing::Test {
@@ -135,8 +101,8 @@ TEST_F(TableRulesTest, DamagedFilesAreOneProblemNeverACrash) {
   const Case cases[] = {
       {"unknown version", 1, "\x02"},
       {"more records than there are", 2, "\x09"},
-      {"footer past the end", 0x09, Le32(0x7FFFFFF0)},
-      {"reference offset past the footer", 0x0D, Le32(0x7FFFFFF0)},
+      {"footer past the end", 0x09, std::string("\xF0\xFF\xFF\x7F", 4)},
+      {"reference offset past the footer", 0x0D, std::string("\xF0\xFF\xFF\x7F", 4)},
       {"field the footer does not list", 0x35, "\x07"},
   };
   for (const Case& c : cases) {
@@ -151,6 +117,36 @@ TEST_F(TableRulesTest, DamagedFilesAreOneProblemNeverACrash) {
   EXPECT_FALSE(rules.validity.has_value());
   ASSERT_EQ(rules.problems.size(), 1u);
   EXPECT_NE(rules.problems[0].find("T.VAL"), std::string::npos);
+}
+
+// An index header of each kind reads back; one whose tail is not the
+// table's key, or whose field the table lacks, is refused.
+TEST_F(TableRulesTest, IndexHeadersDecodeOrAreRefused) {
+  const RuleField name = kFields[1], parent = kFields[2];
+  const std::vector<RuleField> place = {
+      {0x04, 4, "Tup No"}, {0x03, 2, "Blk Num"}, {0x03, 2, "Tup Offset"}};
+  IndexSpec composite{0x0C, 6, {name, parent}, {2, 0x8003}, 4, 0x31, "np", 9};
+  composite.fields.insert(composite.fields.end(), place.begin(), place.end());
+  composite.numbers.insert(composite.numbers.end(), {3, 4, 5});
+  Result<SecondaryIndex> x =
+      DecodeSecondaryIndex(BuildIndexHeader(composite), 2048, info_, "T.XG0");
+  ASSERT_TRUE(x.ok()) << x.status().message();
+  EXPECT_EQ(x->fields, (std::vector<int>{1, 2}));
+  EXPECT_EQ(x->name, "np");
+  EXPECT_TRUE(x->composite && x->case_insensitive && x->unique && x->descending);
+  EXPECT_EQ(x->entries, 9u);
+
+  IndexSpec wrong_tail = composite;
+  wrong_tail.fields[3].name = "Blk";
+  IndexSpec missing = composite;
+  missing.numbers[0] = 9;
+  for (const IndexSpec& bad : {wrong_tail, missing}) {
+    EXPECT_FALSE(DecodeSecondaryIndex(BuildIndexHeader(bad), 2048, info_, "T.XG0").ok());
+  }
+  const std::string good = BuildIndexHeader(composite);
+  for (size_t n = 0; n < 0x1D0; n += 3) {
+    EXPECT_FALSE(DecodeSecondaryIndex(good.substr(0, n), 2048, info_, "T.XG0").ok()) << n;
+  }
 }
 
 // The real .val and index files: each reads, and every cut-short copy of
