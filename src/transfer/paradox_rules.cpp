@@ -1,8 +1,8 @@
 // Outline. Per table, once its rows are in: read its .val and indexes,
 // turn each rule into a Rule (the statement, its NOT VALID form or what
 // stands in for it, and a query for one row that breaks it), and apply it:
-// ask for a breaking row first, so that the rows decide the form and the
-// message, never a failed ALTER. References wait in a list until the run
+// add it, and when the rows break it find one that does, say so and run
+// the weaker form. References wait in a list until the run
 // ends; each then finds its parent among the run's tables or on the server.
 #include "transfer/paradox_rules.h"
 
@@ -176,42 +176,45 @@ void RuleKeeper::AddReferences() {
   pending_.clear();
 }
 
+// Rules mostly hold: each is added as it is, and only when the server
+// says the rows break it (class 23) is one such row asked for and the
+// weaker form run. Either way the check costs one scan of the table.
 void RuleKeeper::Apply(const Rule& rule, int line) {
-  std::string sql = rule.add;
-  if (!rule.broken.empty()) {
-    std::optional<std::string> row;
-    bool asked = false;
-    statement_ = rule.broken;
-    proc_.Step(line, [&]() -> Status {
-      auto r = postgres_.Execute(rule.broken);
-      if (!r.ok()) return r.status();
-      asked = true;
-      if (!(*r)->Eof()) row = (*r)->FieldValue(0).text();
+  if (gone_) return;  // the lost connection was shown once
+  statement_ = rule.add;
+  proc_.Step(line, [&]() -> Status {
+    Status st = postgres_.Execute(rule.add).status();
+    gone_ = IsConnectionLost(st);
+    if (st.sqlstate() == kNoUniqueParent) {
+      dialogs_.Message(rule.what + " is left off: " + st.message());
       return Status::Ok();
-    });
-    if (!asked) return;
-    if (row && !rule.unchecked.empty()) {
+    }
+    if (st.ok() || rule.broken.empty() || st.sqlstate().rfind("23", 0) != 0) return st;
+    statement_ = rule.broken;
+    auto r = postgres_.Execute(rule.broken);
+    gone_ = IsConnectionLost(r.status());
+    if (!r.ok()) return r.status();
+    const std::string row = (*r)->Eof() ? "(not found again)" : (*r)->FieldValue(0).text();
+    (*r)->Close();
+    const std::string& weaker = rule.unchecked.empty() ? rule.instead : rule.unchecked;
+    if (!rule.unchecked.empty()) {
       dialogs_.Message(rule.what + " is added NOT VALID, so it binds new rows only: the row " +
-                       *row + " breaks it.");
-      sql = rule.unchecked;
-    } else if (row) {
+                       row + " breaks it.");
+    } else {
       dialogs_.Message(rule.what + " is left off" +
                        (rule.instead.empty() ? "" : " (a plain index is made instead)") +
-                       ": the row " + *row + " breaks it.");
-      if (rule.instead.empty()) return;
-      sql = rule.instead;
+                       ": the row " + row + " breaks it.");
     }
-  }
-  statement_ = sql;
-  proc_.Step(line, [&]() -> Status {
-    Status st = postgres_.Execute(sql).status();
-    if (st.sqlstate() != kNoUniqueParent) return st;
-    dialogs_.Message(rule.what + " is left off: " + st.message());
-    return Status::Ok();
+    if (weaker.empty()) return Status::Ok();
+    statement_ = weaker;
+    st = postgres_.Execute(weaker).status();
+    gone_ = IsConnectionLost(st);
+    return st;
   });
 }
 
 void RuleKeeper::AddKey(const PendingKey& key) {
+  if (gone_) return;
   std::vector<std::string> columns;
   for (const std::string& c : key.columns) columns.push_back(QuotePostgresName(c));
   const std::string head = "FOREIGN KEY (" + Joined(columns, ",") + ") of " + key.table;

@@ -74,6 +74,7 @@ class RuleKeeper {
   ui::Procedure& proc_;
   std::string& statement_;
   std::vector<PendingKey> pending_;
+  bool gone_ = false;  // the connection was lost: no further rule is tried
   // The tables of this run by the name they were copied as.
   std::vector<std::pair<std::string, paradox::TableInfo>> copied_;
 };

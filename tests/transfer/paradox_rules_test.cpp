@@ -3,10 +3,16 @@
 // lookups use the indexes, references become foreign keys whatever order
 // the tables go in, and rules the rows already break are kept as far as
 // they can be, each with one message.
+#include "transfer/paradox_rules.h"
+
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <utility>
 
 #include "paradox/fixture_builder.h"
 #include "paradox/rules_builder.h"
+#include "paradox/table_reader.h"
 #include "paradox/table_writer.h"
 #include "pxlib_table.h"
 #include "transfer_fixture.h"
@@ -159,6 +165,48 @@ TEST_F(ParadoxRulesTest, CopiedRulesBindTheServerAndRowsThatBreakThemStillArrive
     EXPECT_NE(plan.find("Index"), std::string::npos) << lookup << "\n" << plan;
   }
   DropAll();
+}
+
+// The server goes away while the rules are added (at the first message):
+// one failure dialog says so, no further rule is tried, the rows stay.
+TEST_F(ParadoxRulesTest, ALostServerDuringTheRulesIsOneFailure) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  (void)PgTry("DROP TABLE IF EXISTS \"RD_LOST\"");
+  drop_after_.push_back("RD_LOST");
+  Writer("RD_LOST", {{"N", FieldType::kLong, 0, 0}, {"Tag", FieldType::kAlpha, 5, 0}}, 0,
+         {{"", "a"}, {"50", "b"}});
+  const std::vector<RuleField> fields = {{0x04, 4, "N"}, {0x01, 5, "Tag"}};
+  WriteFile((folder_ / "RD_LOST.VAL").string(),
+            BuildVal(0x0B, fields, {{0, true, "", "", FlipInt(4, 10), "", ""}}));
+  WriteFile((folder_ / "RD_LOST.X02").string(), BuildIndexHeader(Index(3, fields[1], 2, 0, "")));
+  Pg("CREATE TABLE \"RD_LOST\"(\"N\" integer, \"Tag\" varchar(5))");
+  Pg("INSERT INTO \"RD_LOST\" VALUES (NULL, 'a'), (50, 'b')");
+
+  Connection postgres;
+  ASSERT_TRUE(postgres.Open(PostgresConnectionString(fake_.settings.settings)).ok());
+  auto pid = postgres.Execute("SELECT pg_backend_pid()");
+  ASSERT_TRUE(pid.ok());
+  const std::string backend = (*pid)->FieldValue(0).text();
+  (*pid)->Close();
+  struct CuttingDialogs : ui::ScriptedDialogs {
+    std::function<void()> cut;
+    void Message(const std::string& text, std::optional<std::string> title,
+                 ui::MessageIcon icon) override {
+      if (icon == ui::MessageIcon::kNone && cut) std::exchange(cut, nullptr)();
+      ui::ScriptedDialogs::Message(text, title, icon);
+    }
+  } dialogs;
+  dialogs.cut = [&] { Pg("SELECT pg_terminate_backend(" + backend + ", 10000)"); };
+  ui::Procedure proc(dialogs, "Form2.PushButton4_Click");
+  std::string statement;
+  transfer::RuleKeeper keeper(postgres, dialogs, proc, statement);
+  Result<paradox::TableInfo> layout =
+      paradox::TableReader::ReadInfo((folder_ / "RD_LOST.db").string());
+  ASSERT_TRUE(layout.ok());
+  keeper.AddTableRules("RD_LOST", *layout);
+  keeper.AddReferences();
+  EXPECT_EQ(dialogs.Failures().size(), 1u) << ::testing::PrintToString(dialogs.Failures());
+  EXPECT_EQ(PgRows("SELECT count(*) FROM \"RD_LOST\"")[0][0].text(), "2");
 }
 
 }  // namespace
