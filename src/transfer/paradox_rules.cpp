@@ -189,17 +189,22 @@ void RuleKeeper::Apply(const Rule& rule, int line) {
       dialogs_.Message(rule.what + " is left off: " + st.message());
       return Status::Ok();
     }
-    if (st.ok() || rule.broken.empty() || st.sqlstate().rfind("23", 0) != 0) return st;
-    statement_ = rule.broken;
-    auto r = postgres_.Execute(rule.broken);
-    gone_ = IsConnectionLost(r.status());
-    if (!r.ok()) return r.status();
-    const std::string row = (*r)->Eof() ? "(not found again)" : (*r)->FieldValue(0).text();
-    (*r)->Close();
+    if (st.ok() || st.sqlstate().rfind("23", 0) != 0) return st;
+    if (rule.broken.empty() && rule.unchecked.empty()) return st;
+    std::string row;
+    if (!rule.broken.empty()) {
+      statement_ = rule.broken;
+      auto r = postgres_.Execute(rule.broken);
+      gone_ = IsConnectionLost(r.status());
+      if (!r.ok()) return r.status();
+      if (!(*r)->Eof()) row = (*r)->FieldValue(0).text();
+      (*r)->Close();
+    }
     const std::string& weaker = rule.unchecked.empty() ? rule.instead : rule.unchecked;
     if (!rule.unchecked.empty()) {
-      dialogs_.Message(rule.what + " is added NOT VALID, so it binds new rows only: the row " +
-                       row + " breaks it.");
+      dialogs_.Message(rule.what + " is added NOT VALID, so it binds new rows only: " +
+                       (row.empty() ? "rows" : "the row " + row) + " break" +
+                       (row.empty() ? "" : "s") + " it.");
     } else {
       dialogs_.Message(rule.what + " is left off" +
                        (rule.instead.empty() ? "" : " (a plain index is made instead)") +
@@ -269,6 +274,45 @@ bool RuleKeeper::HasUniqueKey(const std::string& table, std::vector<std::string>
       "a.attnum = ANY(i.indkey) ORDER BY 1) = ARRAY[" +
       Joined(quoted, ",") + "]::text[]");
   return r.ok() && !(*r)->Eof();
+}
+
+void RuleKeeper::SetAsideReferencesTo(const std::string& table) {
+  if (gone_) return;
+  auto r = postgres_.Execute(
+      "SELECT conrelid::regclass::text, conname, pg_get_constraintdef(oid), conrelid::oid "
+      "FROM pg_constraint "
+      "WHERE contype = 'f' AND conrelid <> confrelid AND confrelid = to_regclass(" +
+      QuotedText(QuotePostgresName(table)) + ")");
+  if (!r.ok()) return;  // the drop that follows meets the same trouble and says so
+  std::vector<std::pair<std::string, Rule>> found;
+  for (RecordSet& rs = **r; !rs.Eof(); (void)rs.MoveNext()) {
+    const std::string child = rs.FieldValue(0).text();
+    const std::string name = QuotePostgresName(rs.FieldValue(1).text());
+    const std::string add =
+        "ALTER TABLE " + child + " ADD CONSTRAINT " + name + " " + rs.FieldValue(2).text();
+    found.push_back({rs.FieldValue(3).text(),
+                     {"FOREIGN KEY " + name + " of " + child, add, add + " NOT VALID", "",
+                      "ALTER TABLE " + child + " DROP CONSTRAINT " + name}});
+  }
+  (*r)->Close();
+  for (auto& [oid, rule] : found) {
+    statement_ = rule.instead;
+    proc_.Step(kRuleLine, [&] { return postgres_.Execute(rule.instead).status(); });
+    rule.instead.clear();
+    set_aside_.emplace_back(oid, std::move(rule));
+  }
+}
+
+void RuleKeeper::RestoreReferences() {
+  for (const auto& [oid, rule] : set_aside_) {
+    bool there = false;
+    if (auto still = postgres_.Execute("SELECT 1 FROM pg_class WHERE oid = " + oid); still.ok()) {
+      there = !(*still)->Eof();
+      (*still)->Close();
+    }
+    if (there) Apply(rule, kKeyLine);
+  }
+  set_aside_.clear();
 }
 
 // The parent as this run copied it, else the server's table of that name

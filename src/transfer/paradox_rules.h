@@ -42,6 +42,14 @@ class RuleKeeper {
   // After the last table of the run: the foreign keys of all its tables.
   void AddReferences();
 
+  // Before `table` is dropped to be copied again: the foreign keys other
+  // tables have to it would refuse the drop, so they are dropped and kept
+  // here; RestoreReferences adds them back (NOT VALID, with a message, when
+  // the new rows break them). Call it once the run has copied its tables,
+  // also when the caller adds the new references itself.
+  void SetAsideReferencesTo(const std::string& table);
+  void RestoreReferences();
+
   // One rule as statements.
   struct Rule {
     std::string what;       // "CHECK (...) on T", for messages
@@ -74,6 +82,9 @@ class RuleKeeper {
   ui::Procedure& proc_;
   std::string& statement_;
   std::vector<PendingKey> pending_;
+  // Foreign keys set aside, each with the oid of its table: a table this
+  // run dropped and copied again decides its own foreign keys.
+  std::vector<std::pair<std::string, Rule>> set_aside_;
   bool gone_ = false;  // the connection was lost: no further rule is tried
   // The tables of this run by the name they were copied as.
   std::vector<std::pair<std::string, paradox::TableInfo>> copied_;

@@ -76,9 +76,10 @@ TransferOutcome ToPostgres::Run() {
     if (lost_ && !Reconnect()) break;
     CopyTable(i);  // 126
   }
-  if (postgres_.is_open() && !lost_ && !options_.defer_references) {
+  if (postgres_.is_open() && !lost_) {
     statement_stale_ = false;
-    rules_.AddReferences();
+    if (!options_.defer_references) rules_.AddReferences();
+    rules_.RestoreReferences();
   }
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
@@ -207,6 +208,7 @@ void ToPostgres::CopyTable(int index) {
 void ToPostgres::CopyLockedTable(std::string table) {
   if (ui::ListContains(w_.postgres_list, table)) {
     if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
+    rules_.SetAsideReferencesTo(table);
     const bool alive = StepOnServer(150, [&] {
       auto r = postgres_.Execute("DROP TABLE " + QuotePostgresName(table));
       return r.status();

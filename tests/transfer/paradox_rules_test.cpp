@@ -164,6 +164,20 @@ TEST_F(ParadoxRulesTest, CopiedRulesBindTheServerAndRowsThatBreakThemStillArrive
     }
     EXPECT_NE(plan.find("Index"), std::string::npos) << lookup << "\n" << plan;
   }
+
+  // The parent copied again: the foreign keys to it step aside for the drop
+  // and come back, NOT VALID where the new rows break them.
+  fake_.dialogs.shown.clear();
+  fake_.paradox_list.Clear();
+  SelectParadox({"RA_PARENT"});
+  EXPECT_EQ(Send(on).failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
+  EXPECT_EQ(PgRows("SELECT count(*) FROM pg_constraint WHERE contype = 'f' AND confrelid = "
+                   "'\"RA_PARENT\"'::regclass")[0][0]
+                .text(),
+            "2");
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "FOREIGN KEY \"RB_CHILD_Pid_fkey\" of \"RB_CHILD\" is added NOT VALID, "
+                            "so it binds new rows only: rows break it."});
   DropAll();
 }
 
