@@ -88,6 +88,11 @@ TransferOutcome ToPostgres::Run() {
     if (lost_ && !Reconnect()) break;
     CopyTable(i);  // 126
   }
+  if (postgres_.is_open() && !lost_) {
+    statement_stale_ = false;
+    if (!options_.defer_references) rules_.AddReferences();
+    rules_.RestoreReferences();
+  }
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
   paradox_.Close();
@@ -284,6 +289,7 @@ void ToPostgres::CopyLockedTable(std::string table) {
   bool replace = false;
   if (asked) {
     if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
+    rules_.SetAsideReferencesTo(table);
     const bool alive = StepOnServer(150, [&] {
       Status dropped = TryDrop(table);
       replace = dropped.ok();
@@ -540,6 +546,7 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
     statement_stale_ = false;
     proc_.Step(186, [&] { return postgres_.Execute(run[i]).status(); });
   }
+  rules_.AddTableRules(table, *layout_);
 }
 
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,

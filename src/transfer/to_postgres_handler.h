@@ -16,6 +16,7 @@
 #include "base/status.h"
 #include "connection/connection.h"
 #include "paradox/format.h"
+#include "transfer/paradox_rules.h"
 #include "transfer/to_postgres.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
@@ -124,6 +125,7 @@ class ToPostgres {
   bool lost_ = false;
   // The table's rows ended early (the server lost or full); the walk goes on.
   bool rows_ended_ = false;
+  RuleKeeper rules_{postgres_, w_.dialogs, proc_, statement_};
 };
 
 }  // namespace corvane::transfer

@@ -68,7 +68,9 @@ std::string WordOf(FieldType type, int size, int scale) {
 }
 
 // The field a "Paradox type ..." comment names, if it is one of ours.
-std::optional<FieldInfo> FieldOfComment(const std::string& comment) {
+std::optional<FieldInfo> FieldOfComment(const std::string& whole) {
+  // Further lines (a picture) follow the type line.
+  const std::string comment = whole.substr(0, whole.find('\n'));
   if (comment.rfind(kCommentHead, 0) != 0) return std::nullopt;
   const std::string rest = comment.substr(std::string_view(kCommentHead).size());
   const std::string symbol = rest.substr(0, rest.find(' '));

@@ -33,6 +33,8 @@ Result<paradox::TableInfo> ReadParadoxLayout(const std::string& folder, const st
 std::string PostgresTypeOf(const paradox::FieldInfo& field);
 // "Paradox type $" where the type alone does not tell the field; else "".
 std::string ParadoxTypeComment(const paradox::FieldInfo& field);
+// A field's picture is kept as a line of its comment, after the type line.
+inline constexpr const char* kPictureCommentHead = "Paradox picture: ";
 
 // CREATE TABLE "T"("A" varchar(20),...); without the key, which is added
 // once the rows are in (one check instead of one per row).
