@@ -326,6 +326,7 @@ void ToPostgres::CopyLockedTable(std::string table) {
       return;
     }
     ui::RemoveFromListInSchema(w_.postgres_list, table, target_schema_);
+    if (layout_) rules_.AddTableRules(table, *layout_);
   }
   rows_stored_.emplace_back(table, stored_);
   FinishTable(table, std::move(rows), true);
@@ -546,7 +547,9 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
     statement_stale_ = false;
     proc_.Step(186, [&] { return postgres_.Execute(run[i]).status(); });
   }
-  rules_.AddTableRules(table, *layout_);
+  // A scratch table gets its rules once it has its own name, so that
+  // their messages and the indexes' names are the table's.
+  if (!scratch_) rules_.AddTableRules(table, *layout_);
 }
 
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,
