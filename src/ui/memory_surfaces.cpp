@@ -24,9 +24,9 @@ void MemoryTableList::RemoveAt(int index) {
     --current_;
 }
 
-void MemoryTableList::Add(const std::string& name) {
+void MemoryTableList::AddInSchema(const std::string& name, const std::string& schema) {
   int at = SortedInsertIndex(*this, name);
-  entries_.insert(entries_.begin() + at, Entry{name, false, {}});
+  entries_.insert(entries_.begin() + at, Entry{name, false, schema, {}});
   if (current_ >= at) ++current_;
 }
 
@@ -42,7 +42,7 @@ void MemoryTableList::AddAll(std::vector<ListEntry> entries) {
       if (static_cast<int>(old) == current_) current = static_cast<int>(merged.size());
       merged.push_back(std::move(entries_[old++]));
     }
-    merged.push_back(Entry{std::move(e.name), false, std::move(e.folder)});
+    merged.push_back(Entry{std::move(e.name), false, {}, std::move(e.folder)});
   }
   for (; old < entries_.size(); ++old) {
     if (static_cast<int>(old) == current_) current = static_cast<int>(merged.size());

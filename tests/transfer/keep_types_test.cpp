@@ -114,6 +114,13 @@ TEST_F(KeepTypesTest, AKeyedTableOfEveryTypeTravelsBothWaysUnchanged) {
       PgRows("SELECT pg_sequence_last_value(pg_get_serial_sequence('\"KT_SRC\"', 'Seq'))")[0][0]
           .text(),
       "44");
+  // Named as if the table had been made under its own name, not the
+  // scratch name it was filled under.
+  EXPECT_EQ(PgRows("SELECT conname::text || ' ' || pg_get_serial_sequence('\"KT_SRC\"', 'Seq') "
+                   "FROM pg_constraint WHERE contype = 'p' AND conrelid = '\"KT_SRC\"'::regclass")
+                .at(0)[0]
+                .text(),
+            "KT_SRC_pkey public.\"KT_SRC_Seq_seq\"");
 
   Pg("ALTER TABLE \"KT_SRC\" RENAME TO \"KT_BACK\"");
   drop_after_.push_back("KT_BACK");
@@ -315,6 +322,11 @@ TEST_F(KeepTypesTest, RealTablesKeepTheirFieldsAndKeyBothWays) {
     transfer::ToPostgresOptions on;
     on.keep_types = true;
     ASSERT_EQ(Send(on).failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
+    // Alone, a table's references and lookups have no parent to refer to.
+    for (const std::string& m : Messages()) {
+      EXPECT_NE(m.find("FOREIGN KEY"), std::string::npos) << m;
+    }
+    fake_.dialogs.shown.clear();
     const std::vector<std::string> columns = ColumnsOf(name);
     ASSERT_EQ(columns.size(), info->fields.size());
     std::string key;
