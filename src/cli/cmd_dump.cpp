@@ -190,7 +190,9 @@ int RunSchema(int argc, char** argv) {
     return Help("schema", "Prints the Paradox table's version, code page, blocks and fields.");
   }
   if (argc != 1 || argv[0][0] == '-') return Usage("schema");
-  Result<std::unique_ptr<TableReader>> reader = TableReader::Open(argv[0]);
+  // The layout needs no memo, so a missing .mb does not hide it.
+  Result<std::unique_ptr<TableReader>> reader =
+      TableReader::Open(argv[0], paradox::ReadOptions{true});
   if (reader.ok()) {
     PrintSchema((*reader)->info(), true);
     return PrintIndexCheck((*reader)->info()) ? 0 : 1;

@@ -1,8 +1,10 @@
 // corvane-cli: the window's operations without a window.
 #include <signal.h>
 
+#include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "base/stop_request.h"
@@ -94,6 +96,19 @@ bool AsksForHelp(int argc, char** argv) {
   return false;
 }
 
+// A command that runs out of memory ends with one line and the status of
+// a failure, never with an abort.
+int RunGuarded(const Command& c, int argc, char** argv) {
+  try {
+    return c.run(argc - 2, argv + 2);
+  } catch (const std::bad_alloc&) {
+    std::fputs("corvane-cli: out of memory: the command needed more memory than the system "
+               "could give, and was given up\n",
+               stderr);
+    return 1;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,10 +128,10 @@ int main(int argc, char** argv) {
     if (c.name == nullptr || std::strcmp(argv[1], c.name) != 0) continue;
     int status = 0;
     if (!StopsCleanly(c.name)) {
-      status = c.run(argc - 2, argv + 2);
+      status = RunGuarded(c, argc, argv);
     } else {
       CatchStopSignals();
-      status = Finish(c.run(argc - 2, argv + 2));
+      status = Finish(RunGuarded(c, argc, argv));
     }
     if (status == 0 && AsksForHelp(argc, argv)) std::cout << kExitStatuses;
     return status;

@@ -147,6 +147,7 @@ class ToPostgres {
   // Rows of the current table stored so far, for the dialog that ends it.
   int64_t stored_ = 0;
   std::vector<std::pair<std::string, int64_t>> rows_stored_;
+  std::vector<std::pair<std::string, int64_t>> made_null_;
   int64_t total_ = 0;
   // The PostgreSQL connection was lost; nothing more goes to it until it
   // opens again.
@@ -174,13 +175,14 @@ TransferOutcome ToPostgres::Run() {
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
   paradox_.Close();
-  return {proc_.failures(), std::move(rows_stored_)};
+  return {proc_.failures(), std::move(rows_stored_), std::move(made_null_)};
 }
 
 void ToPostgres::OpenConnections() {
   const ConnectionSettings settings = w_.settings.Current();
   paradox_.options().cursor_location = CursorLocation::kClient;
   paradox_.options().serve = ui::ServeWith(pump_);
+  paradox_.options().missing_blobs_as_null = options_.missing_memos_as_null;
   proc_.Step(114, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
   ConnectionOptions& pg = postgres_.options();
   pg.cursor_location = CursorLocation::kServer;
@@ -325,6 +327,7 @@ void ToPostgres::CopyLockedTable(std::string table) {
   }
   SendRows(table, rows.get());
   rows_stored_.emplace_back(table, stored_);
+  if (const int64_t nulls = rows->ValuesMadeNull(); nulls > 0) made_null_.emplace_back(table, nulls);
   FinishTypedTable(table);
   FinishTable(table, std::move(rows), true);
 }
@@ -390,6 +393,13 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
       rows_ended_ = true;
       return;
     }
+  }
+  // Past the last row the source can still fail: its files replaced while
+  // they were read, say. The rows are then not the table as it is now.
+  if (!last_move_.ok() && rows->Eof()) {
+    RefreshStatement();
+    proc_.Fail(184, Stopped(last_move_, total));
+    rows_ended_ = true;
   }
 }
 
