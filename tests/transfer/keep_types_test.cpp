@@ -169,6 +169,8 @@ TEST_F(KeepTypesTest, TheAutoincrementCounterComesBackFromTheSequence) {
   for (const uint32_t counter : {44u, 45u}) {
     SCOPED_TRACE(counter);
     fs::remove(folder_ / "KT_AUTOB.db");
+    fake_.postgres_list.Clear();
+    fake_.paradox_list.Clear();
     SelectPostgres({"KT_AUTOB"});
     ASSERT_EQ(BackToParadox().failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
     auto back = paradox::TableReader::ReadInfo((folder_ / "KT_AUTOB.db").string());

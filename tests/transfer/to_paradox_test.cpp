@@ -97,6 +97,7 @@ TEST_F(ToParadoxHandlerTest, FieldNamesParadoxCannotHoldRefuseTheTableOrAreMadeV
   EXPECT_TRUE(TableFilesInFolder().empty());
 
   fake_.dialogs.shown.clear();
+  fake_.postgres_list.Clear();
   SelectPostgres({"txfields"});
   ui::TablesWindow window = fake_.Window();
   window.program_folder = program_.string();
