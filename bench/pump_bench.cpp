@@ -12,6 +12,8 @@
 #include <QApplication>
 #include <QProgressBar>
 #include <QTimer>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -173,8 +175,16 @@ int main(int argc, char** argv) {
   std::printf("rows in PostgreSQL: %ld\n", arrived);
   if (arrived != rows) return std::fprintf(stderr, "the copy stored %ld of %ld rows\n", arrived, rows), 1;
   Select(form2.postgres_list(), kTable);
+  // The source table is still there: an export that failed would leave it
+  // and its rows in place, so the count alone would not tell.
+  const std::string paradox_file = login.paradox_folder + "/" + kTable + ".db";
+  struct stat before {};
+  if (::stat(paradox_file.c_str(), &before) != 0) return std::fprintf(stderr, "no source table\n"), 1;
   recorder.Run("send to Paradox", [&] { form2.PushButton3_Click(); });
-  auto back = paradox::TableReader::Open(login.paradox_folder + "/" + kTable + ".db");
+  struct stat after {};
+  if (::stat(paradox_file.c_str(), &after) != 0 || after.st_ino == before.st_ino)
+    return std::fprintf(stderr, "the export did not replace the table\n"), 1;
+  auto back = paradox::TableReader::Open(paradox_file);
   const long written = back.ok() && (*back)->count_status().ok()
                            ? static_cast<long>((*back)->info().record_count)
                            : -1;

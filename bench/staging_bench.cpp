@@ -21,7 +21,7 @@
 #include <fstream>
 #include <string>
 
-#include "connection/staging_db.h"
+#include "staging/staging_db.h"
 #include "measure.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // Delete and rename of PostgreSQL tables: one statement per table on a
 // connection of the click's own, then the list changed in place.
 #include "connection/connection.h"
+#include "connection/sql_names.h"
 #include "connection/connection_strings.h"
 #include "maintenance/list_steps.h"
 #include "maintenance/maintenance.h"
-#include "transfer/long_names.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
 
@@ -12,18 +12,6 @@ namespace corvane::maintenance {
 namespace {
 
 using ui::PointerShape;
-
-// Between double quotes, an embedded quote doubled: the name stays one name
-// whatever it holds, and keeps its case.
-std::string Quoted(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
-}
 
 // What both buttons do around their steps: a connection of the click's own,
 // opened under the hourglass before the selection is looked at, with the
@@ -58,13 +46,13 @@ void RenameEntry(ui::Procedure& proc, Connection& conn, ui::TablesWindow& w, int
   if (new_name.empty()) return;
   // The server would cut a longer name and rename to another one: nothing
   // is sent, and the entry stays as the table does.
-  Status fits = transfer::CheckPostgresName(new_name, "The new name");
+  Status fits = CheckPostgresName(new_name, "The new name");
   if (!fits.ok()) {
     proc.Fail(118, fits);
     return;
   }
   proc.Step(118, [&] {
-    return Run(conn, "ALTER TABLE " + Quoted(old_name) + " RENAME TO " + Quoted(new_name) + ";");
+    return Run(conn, "ALTER TABLE " + QuotePostgresName(old_name) + " RENAME TO " + QuotePostgresName(new_name) + ";");
   });
   ReplaceEntry(list, index, new_name);
 }
@@ -80,7 +68,7 @@ Outcome DeletePostgresTables(ui::TablesWindow& w) {
     // Bottom-up, so removing an entry leaves the indexes still to visit.
     for (int i = list.Count() - 1; i >= 0; --i) {
       if (!list.Selected(i)) continue;
-      click.proc.Step(114, [&] { return Run(click.conn, "DROP TABLE " + Quoted(list.Text(i))); });
+      click.proc.Step(114, [&] { return Run(click.conn, "DROP TABLE " + QuotePostgresName(list.Text(i))); });
       list.RemoveAt(i);
     }
   }

@@ -136,18 +136,6 @@ const std::string& ValueText(const Value& value) { return IfNull(value, EmptyTex
 // From this size on a value's quotes are counted to size its statement.
 constexpr size_t kCountedQuotes = size_t{1} << 20;
 
-std::string QuotePostgresName(std::string_view name) {
-  std::string quoted;
-  quoted.reserve(name.size() + 2);
-  quoted += '"';
-  for (char c : name) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  quoted += '"';
-  return quoted;
-}
-
 void AppendQuotedText(std::string& out, std::string_view text) {
   size_t start = 0;
   for (size_t quote = text.find('\''); quote != std::string_view::npos;

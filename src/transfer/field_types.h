@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "connection/connection.h"
+#include "connection/sql_names.h"
 #include "connection/value.h"
 
 namespace corvane::transfer {
@@ -51,9 +52,7 @@ const Value& IfNull(const Value& value, const Value& replacement);
 // empty text, then the value's text. Empty means it is written NULL.
 const std::string& ValueText(const Value& value);
 
-// A PostgreSQL identifier between double quotes with embedded quotes
-// doubled, so no name can end the identifier early.
-std::string QuotePostgresName(std::string_view name);
+using corvane::QuotePostgresName;
 
 // Appends a value literal the way the row statement writes it: every single
 // quote doubled, nothing else escaped (the server runs with

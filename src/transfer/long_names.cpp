@@ -9,14 +9,6 @@ std::string TrimQuestionText(const std::string& name) {
          UpperCase(FirstUtf16Units(name, kParadoxNameUnits)) + ". Continue?";
 }
 
-Status CheckPostgresName(const std::string& name, const std::string& what) {
-  if (name.size() <= kPostgresNameBytes) return Status::Ok();
-  return Status::InvalidArgument(what + " \"" + name + "\" is " + std::to_string(name.size()) +
-                                 " bytes long; PostgreSQL names hold at most " +
-                                 std::to_string(kPostgresNameBytes) +
-                                 " bytes, and nothing was sent.");
-}
-
 Status CheckPostgresTableNames(const std::string& table, const RecordSet& rows) {
   CORVANE_RETURN_IF_ERROR(CheckPostgresName(table, "Table name"));
   for (int c = 0; c < rows.FieldCount(); ++c) {

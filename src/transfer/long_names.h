@@ -13,6 +13,7 @@
 #include "base/status.h"
 #include "base/utf8.h"
 #include "connection/connection.h"
+#include "connection/sql_names.h"
 
 namespace corvane::transfer {
 
@@ -26,11 +27,8 @@ using utf8::Utf16Length;
 // The "Continue?" question for a name longer than 8 units.
 std::string TrimQuestionText(const std::string& name);
 
-inline constexpr size_t kPostgresNameBytes = 63;
-
-// Ok when `name` fits a PostgreSQL name; otherwise an error that names it
-// and says what it is (`what`: "The new name", "Table", ...).
-Status CheckPostgresName(const std::string& name, const std::string& what);
+using corvane::CheckPostgresName;
+using corvane::kPostgresNameBytes;
 
 // The names a CREATE TABLE of `table` with the columns of `rows` would send.
 Status CheckPostgresTableNames(const std::string& table, const RecordSet& rows);

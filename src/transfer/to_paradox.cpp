@@ -29,7 +29,7 @@
 #include "base/stop_request.h"
 #include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
-#include "connection/staging_export.h"
+#include "staging/staging_export.h"
 #include "paradox/companion_files.h"
 #include "paradox/table_lock.h"
 #include "transfer/field_types.h"

@@ -28,18 +28,16 @@
 #include "transfer/to_postgres.h"
 
 #include <algorithm>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "base/row_batches.h"
 #include "connection/connection.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
-#include "transfer/set_insert.h"
+#include "transfer/to_postgres_handler.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
@@ -48,21 +46,8 @@ namespace corvane::transfer {
 
 namespace {
 
-constexpr const char* kTag = "Form2.PushButton4_Click";
-
-// A row refused for what every later row shares rather than for its own
-// values: the connection or the server's disk is gone, the statement does
-// not fit the target (SQLSTATE class 42: no such table, a view, too many
-// values, no right to insert), or the server takes no writes (25006, a
-// standby). The rest of the table would only repeat it, row by row.
-bool EndsTheRows(const Status& s) {
-  const std::string& state = s.sqlstate();
-  return IsConnectionLost(s) || IsServerStorageFailure(s) ||
-         (!s.ok() && (state.rfind("42", 0) == 0 || state == "25006"));
-}
 constexpr int kCommandTimeoutS = 5000;
 constexpr int kConnectionTimeoutS = 5000;
-const Status kNoResult = Status::Internal("The server gave no result for the statement.");
 // The advisory lock space of these copies ("Corv"); the table name is hashed
 // into the second key.
 constexpr int kLockClass = 0x436F7276;
@@ -73,88 +58,7 @@ std::string LockKey(const std::string& table) {
   return std::to_string(kLockClass) + ", hashtext(" + QuotedText(ui::LowerCase(table)) + ")";
 }
 
-class ToPostgres {
- public:
-  ToPostgres(ui::TablesWindow& window, const ToPostgresOptions& options)
-      : w_(window), options_(options), pump_(window.pump), proc_(window.dialogs, kTag) {
-    proc_.ShowStatement(&statement_);
-  }
-  TransferOutcome Run();
-
- private:
-  void OpenConnections();
-  bool Reconnect();
-  void CopyTable(int index);
-  void CopyLockedTable(std::string table);
-  bool LockTarget(const std::string& table, bool& waited);
-  void UnlockTarget(const std::string& table);
-  void NoteTableOnServer(const std::string& table);
-  bool StepOnServer(int line, const std::function<Status()>& step);
-  Status Stopped(const Status& why, int64_t reached) const;
-  void RefreshStatement();
-  ui::Answer AskOverwrite(std::string& table);
-  void CreateTable(const std::string& table, RecordSet* rows);
-  bool ReadLayout(const std::string& table, RecordSet* rows);
-  void FinishTypedTable(const std::string& table);
-  void SendRows(const std::string& table, RecordSet* rows);
-  bool Bulk() const { return options_.multi_row && created_ && !numeric_.empty(); }
-  bool FillBatch(RecordSet& rows, int64_t first, int64_t end);
-  void StartCopy(size_t planned_rows, bool large_row = false);
-  size_t SendBatch(int64_t first, int64_t total);
-  std::vector<Status> RunBatch();
-  Status EndCopy();
-  std::vector<Status> RunRowByRow();
-  void BuildRowStatements(size_t begin, size_t end);
-  void FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows, bool add_name);
-
-  ui::TablesWindow& w_;
-  ToPostgresOptions options_;
-  ui::EventPump& pump_;  // the window's own, throttled by the clock
-  ui::Procedure proc_;
-  Connection postgres_;
-  Connection paradox_;
-  // The CREATE TABLE or INSERT built last; every failure dialog shows it.
-  // After a batch it is the INSERT of last_row_, built only when shown
-  // (statement_stale_): a large row is not held twice.
-  std::string statement_;
-  std::vector<Value> last_row_;
-  bool statement_stale_ = false;
-  std::string table_;
-  std::string head_;           // INSERT INTO "T" VALUES('
-  std::vector<bool> numeric_;  // per column: created NUMERIC
-  // The readable rows of the batch (buffers reused from batch to batch) and
-  // the single-row statements of those being run on their own.
-  std::vector<std::vector<Value>> values_;
-  std::vector<std::string> statements_;
-  size_t batch_used_ = 0;
-  // One per row of the batch, in row order: its index in values_, or -1
-  // with the error of a row the source could not read.
-  struct Slot {
-    int row;
-    Status read_error;
-  };
-  std::vector<Slot> slots_;
-  Status last_move_;
-  bool created_ = false;                      // this click's CREATE TABLE succeeded
-  std::optional<paradox::TableInfo> layout_;  // the table was created typed
-  Status read_failure_;
-  size_t batch_bytes_ = 0;  // the byte budget of the batches of this table
-  // The COPY of the batch being read, fed row by row; copy_status_ holds
-  // its first failure (then the batch is replayed row by row).
-  std::unique_ptr<RowCopy> copy_;
-  Status copy_status_;
-  bool driver_copies_ = true;
-  // Rows of the current table stored so far, for the dialog that ends it.
-  int64_t stored_ = 0;
-  std::vector<std::pair<std::string, int64_t>> rows_stored_;
-  std::vector<std::pair<std::string, int64_t>> made_null_;
-  int64_t total_ = 0;
-  // The PostgreSQL connection was lost; nothing more goes to it until it
-  // opens again.
-  bool lost_ = false;
-  // The table's rows ended early (the server lost or full); the walk goes on.
-  bool rows_ended_ = false;
-};
+}  // namespace
 
 TransferOutcome ToPostgres::Run() {
   if (w_.paradox_list.CurrentIndex() == -1) {  // 102
@@ -434,171 +338,6 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
   }
 }
 
-// Takes rows [first, end) into the batch, stopping early at the byte budget.
-// A row the source could not read gets a slot without values: it is
-// reported in its place and not sent, since its values are not known.
-// Returns false when the source ends before `end` (read_failure_ says why).
-bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
-  batch_used_ = 0;
-  slots_.clear();
-  size_t bytes = 0;
-  const int columns = rows.FieldCount();
-  StartCopy(static_cast<size_t>(end - first));
-  for (int64_t r = first; r < end && bytes < batch_bytes_; ++r) {
-    pump_.Pump();
-    if (rows.Eof()) {
-      read_failure_ = !last_move_.ok()
-                          ? last_move_
-                          : Status::Corruption("The table ends after " + std::to_string(r) +
-                                               " rows, fewer than its header counts.");
-      return false;
-    }
-    Status readable = rows.CurrentRowStatus();
-    if (!readable.ok()) {
-      slots_.push_back({-1, std::move(readable)});
-    } else {
-      if (batch_used_ == values_.size()) values_.emplace_back();
-      std::vector<Value>& row = values_[batch_used_];
-      row.resize(static_cast<size_t>(columns));
-      bool large = false;
-      for (int c = 0; c < columns; ++c) {
-        rows.TakeFieldValue(c, row[static_cast<size_t>(c)]);
-        bytes += row[static_cast<size_t>(c)].text_size() + sizeof(Value);
-        large = large || row[static_cast<size_t>(c)].text_size() >= RowBatch::kLargeValue;
-      }
-      if (large && !copy_ && copy_status_.ok() && end - first == 1) StartCopy(1, true);
-      if (copy_ && copy_status_.ok()) copy_status_ = copy_->Add(row);
-      slots_.push_back({static_cast<int>(batch_used_++), Status::Ok()});
-    }
-    last_move_ = rows.MoveNext();
-    // Rows read after the connection is gone would only be read again.
-    if (IsConnectionLost(copy_status_)) break;
-  }
-  return true;
-}
-
-// A batch of one row goes as its own statement, as the reference does,
-// unless a value of it is large: its statement text would hold the value
-// again, and libpq another two copies, where a copy streams it in pieces.
-// Should the copy fail, the row is replayed as its statement all the same.
-void ToPostgres::StartCopy(size_t planned_rows, bool large_row) {
-  copy_.reset();
-  copy_status_ = Status::Ok();
-  if (!Bulk() || !driver_copies_ || (planned_rows < 2 && !large_row)) return;
-  auto copy = postgres_.BeginCopy(QuotePostgresName(table_), static_cast<int>(numeric_.size()),
-                                  CopyEmpty::kNull);
-  if (copy.ok()) {
-    copy_ = std::move(copy).value();
-  } else if (copy.status().code() == Status::Code::kNotSupported) {
-    driver_copies_ = false;
-  } else {
-    copy_status_ = copy.status();  // the rows go one by one and say why
-  }
-}
-
-// Sends the batch, then shows per row, in row order, what one statement at
-// a time would have shown: any read failure, the progress, any refusal.
-// Returns the number of refused rows.
-size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
-  size_t failed = 0;
-  const std::vector<Status> results = batch_used_ > 0 ? RunBatch() : std::vector<Status>();
-  copy_.reset();   // a copy of no rows stores nothing
-  int built = -1;  // the statement built last so far, for the dialogs
-  for (size_t k = 0; k < slots_.size(); ++k) {
-    pump_.Pump();
-    const Slot& slot = slots_[k];
-    if (slot.row < 0) {  // shown by the MoveNext that reached the row
-      if (built >= 0) {
-        statement_ = RowStatement(head_, values_[static_cast<size_t>(built)]);
-        statement_stale_ = false;
-      }
-      RefreshStatement();
-      proc_.Fail(184, slot.read_error);
-    }
-    const auto r = static_cast<double>(first + static_cast<int64_t>(k));
-    w_.progress.SetValue((r + 1) / static_cast<double>(total) * 100.0);  // 178
-    if (slot.row < 0) continue;
-    built = slot.row;
-    const auto index = static_cast<size_t>(slot.row);
-    const Status& status = index < results.size() ? results[index] : kNoResult;
-    if (!status.ok()) {
-      ++failed;
-      statement_ = RowStatement(head_, values_[index]);
-      statement_stale_ = false;
-      if (EndsTheRows(status)) {
-        // One dialog for the rest of the table; a row the replay still
-        // stored after this one is counted, so the figure stays true.
-        for (size_t later = k + 1; later < slots_.size(); ++later) {
-          const auto at = static_cast<size_t>(slots_[later].row);
-          if (slots_[later].row >= 0 && at < results.size() && results[at].ok()) ++stored_;
-        }
-        proc_.Fail(182, Stopped(status, first + static_cast<int64_t>(k) + 1));
-        lost_ = lost_ || IsConnectionLost(status);
-        rows_ended_ = true;
-        return failed;
-      }
-      proc_.Fail(182, status);
-    } else {
-      ++stored_;
-    }
-  }
-  // What one statement per row would hold now: the last row's INSERT.
-  if (batch_used_ > 0) {
-    values_[batch_used_ - 1].swap(last_row_);
-    statement_stale_ = true;
-  }
-  return failed;
-}
-
-std::vector<Status> ToPostgres::RunBatch() {
-  const Status copied = EndCopy();
-  if (copied.ok()) return std::vector<Status>(batch_used_);
-  // Nothing of the batch was stored, and replaying it would only fail again.
-  if (IsConnectionLost(copied) || IsServerStorageFailure(copied)) {
-    return std::vector<Status>(batch_used_, copied);
-  }
-  // The set-based form passes text, which typed columns do not take.
-  if (Bulk() && batch_used_ > 1 && !driver_copies_ && !layout_) {
-    // All or nothing; on failure nothing of it is stored and the rows are
-    // replayed on their own, which gives each its own status.
-    const std::string sql = SetInsertStatement(table_, numeric_, values_, batch_used_);
-    if (postgres_.Execute(sql).ok()) return std::vector<Status>(batch_used_);
-  }
-  return RunRowByRow();
-}
-
-// Each row as its own statement, in pieces of at most batch_rows so that a
-// bulk batch replayed after a failure keeps the pump served.
-std::vector<Status> ToPostgres::RunRowByRow() {
-  std::vector<Status> results;
-  results.reserve(batch_used_);
-  const size_t piece = std::max<size_t>(options_.batch_rows, 1);
-  for (size_t begin = 0; begin < batch_used_; begin += piece) {
-    BuildRowStatements(begin, std::min(batch_used_, begin + piece));
-    std::vector<Status> done = postgres_.ExecuteEach(statements_);
-    std::move(done.begin(), done.end(), std::back_inserter(results));
-  }
-  return results;
-}
-
-// Ok when the batch's COPY stored every row; otherwise nothing of it is
-// stored (kNotSupported when there was no copy).
-Status ToPostgres::EndCopy() {
-  if (!copy_) return copy_status_.ok() ? Status::NotSupported("no copy") : copy_status_;
-  Status stored = copy_status_;
-  if (stored.ok()) stored = copy_->End([this] { pump_.Pump(); });
-  copy_.reset();
-  return stored;
-}
-
-void ToPostgres::BuildRowStatements(size_t begin, size_t end) {
-  statements_.resize(end - begin);
-  for (size_t k = begin; k < end; ++k) {
-    pump_.Pump();
-    BuildRowStatement(statements_[k - begin], head_, values_[k]);
-  }
-}
-
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,
                              bool add_name) {
   w_.pointer.Set(ui::PointerShape::kDefault);  // 188
@@ -607,8 +346,6 @@ void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet
   if (rows) rows->Close();                    // 194
   if (add_name) w_.postgres_list.Add(table);  // 196
 }
-
-}  // namespace
 
 TransferOutcome SendTablesToPostgres(ui::TablesWindow& window) {
   return SendTablesToPostgresWith(window, ToPostgresOptions{});

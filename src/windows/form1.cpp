@@ -117,7 +117,7 @@ void Form1::SetTabOrder() {
 }
 
 void Form1::Wire() {
-  for (int i = 0; i < catalog::kFieldCount; ++i) {
+  for (int i = 0; i < frame::kFieldCount; ++i) {
     connect(fields_[i], &QLineEdit::textChanged, this,
             [this, i](const QString& text) { field_store_.Changed(i + 1, text.toStdString()); });
     fields_[i]->installEventFilter(this);
@@ -132,7 +132,7 @@ void Form1::Wire() {
 
 bool Form1::Form_Load() {
   ui::LoginWindow window = Context();
-  return catalog::LoadLoginWindow(*this, window, Reader());
+  return frame::LoadLoginWindow(*this, window, Reader());
 }
 
 ui::ConnectionSettings Form1::Current() const {
@@ -155,7 +155,7 @@ ui::LoginWindow Form1::Context() {
   return ui::LoginWindow{*dialogs_, pointer_, throttled_pump_, *this, services_.program_folder};
 }
 
-catalog::ReadSetting Form1::Reader() {
+frame::ReadSetting Form1::Reader() {
   return [this](const std::string& key, const std::string& fallback) {
     return services_.store.Read(app::kApplication, app::kSection, key, fallback);
   };
@@ -169,25 +169,25 @@ void Form1::RunWork(Handler handler) {
   handler(window);
 }
 
-void Form1::PushButton1_Click() { RunWork(catalog::TestLogin); }
+void Form1::PushButton1_Click() { RunWork(frame::TestLogin); }
 void Form1::PushButton2_Click() {
-  RunWork([this](ui::LoginWindow& window) { catalog::NextPage(*this, window); });
+  RunWork([this](ui::LoginWindow& window) { frame::NextPage(*this, window); });
 }
-void Form1::PushButton3_Click() { RunWork(catalog::TestFolder); }
+void Form1::PushButton3_Click() { RunWork(frame::TestFolder); }
 
 void Form1::PushButton4_Click() {
   Text1->setText(
-      QString::fromStdString(catalog::SampleFolderForUser(*dialogs_, services_.program_folder)));
+      QString::fromStdString(frame::SampleFolderForUser(*dialogs_, services_.program_folder)));
 }
 
 void Form1::PushButton5_Click() {
   RunWork([this](ui::LoginWindow& window) {
-    if (auto folder = catalog::ChooseParadoxFolder(window.dialogs, Reader()))
+    if (auto folder = frame::ChooseParadoxFolder(window.dialogs, Reader()))
       Text1->setText(QString::fromStdString(*folder));
   });
 }
 
-void Form1::PushButton6_Click() { catalog::ShowLoginHelp(*dialogs_); }
+void Form1::PushButton6_Click() { frame::ShowLoginHelp(*dialogs_); }
 
 Status Form1::ApplySkin() {
   const std::string skin = services_.program_folder + kSkinFile;

@@ -17,7 +17,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "catalog/window_handlers.h"
+#include "frame/window_handlers.h"
 #include "ui/pump.h"
 #include "ui/surfaces.h"
 #include "ui/windows.h"
@@ -33,7 +33,7 @@ namespace corvane::windows {
 
 class Form2;
 
-class Form1 : public QWidget, public ui::SettingsSource, public catalog::LoginFrame {
+class Form1 : public QWidget, public ui::SettingsSource, public frame::LoginFrame {
  public:
   explicit Form1(WindowServices services);
   ~Form1() override;
@@ -78,7 +78,7 @@ class Form1 : public QWidget, public ui::SettingsSource, public catalog::LoginFr
   ui::LoginWindow Context();
   template <typename Handler>
   void RunWork(Handler handler);
-  catalog::ReadSetting Reader();
+  frame::ReadSetting Reader();
 
   WindowServices services_;
   std::unique_ptr<QtDialogs> own_dialogs_;
@@ -86,7 +86,7 @@ class Form1 : public QWidget, public ui::SettingsSource, public catalog::LoginFr
   QtPointer pointer_;
   QtEventPump pump_;
   ui::ThrottledPump throttled_pump_;
-  catalog::FieldStore field_store_;
+  frame::FieldStore field_store_;
   Form2* form2_ = nullptr;
   bool centred_ = false;
 
@@ -110,7 +110,7 @@ class Form1 : public QWidget, public ui::SettingsSource, public catalog::LoginFr
   QPushButton* PushButton4;
   QPushButton* PushButton5;
   QPushButton* PushButton6;
-  QLineEdit* fields_[catalog::kFieldCount];
+  QLineEdit* fields_[frame::kFieldCount];
 };
 
 }  // namespace corvane::windows

@@ -62,7 +62,7 @@ Form2::Form2(WindowServices services, Form1& login)
       dialogs_(services_.dialogs ? services_.dialogs : own_dialogs_.get()),
       pointer_(this),
       throttled_pump_(pump_),
-      outer_height_px_(PxFromTwips(catalog::kTablesWindowHeightTwips)) {
+      outer_height_px_(PxFromTwips(frame::kTablesWindowHeightTwips)) {
   setObjectName(QStringLiteral("Form2"));
   UseFieldFont(this);
   BuildControls();
@@ -177,7 +177,7 @@ ui::TablesWindow Form2::Context() {
 void Form2::Form_Load() {
   loaded_ = true;
   ui::TablesWindow window = Context();
-  catalog::LoadTablesWindow(*this, window);
+  frame::LoadTablesWindow(*this, window);
 }
 
 template <typename Handler>
@@ -220,7 +220,7 @@ void Form2::PushButton2_Click() {
   hide();
 }
 
-void Form2::PushButton12_Click() { catalog::ShowTablesHelp(*dialogs_); }
+void Form2::PushButton12_Click() { frame::ShowTablesHelp(*dialogs_); }
 
 Status Form2::ApplyWindowColours() {
   ColourWindow(this, true);

@@ -21,7 +21,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "catalog/window_handlers.h"
+#include "frame/window_handlers.h"
 #include "ui/pump.h"
 #include "ui/windows.h"
 #include "windows/qt_surfaces.h"
@@ -37,7 +37,7 @@ namespace corvane::windows {
 
 class Form1;
 
-class Form2 : public QWidget, public catalog::TablesFrame {
+class Form2 : public QWidget, public frame::TablesFrame {
  public:
   Form2(WindowServices services, Form1& login);
   ~Form2() override;

@@ -14,7 +14,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "app/hover.h"
+#include "frame/hover.h"
 #include "windows/qt_surfaces.h"
 
 // The resources live in a static library: register them before first use.
@@ -171,9 +171,9 @@ bool HoverFilter::eventFilter(QObject* watched, QEvent* event) {
   if (widget->childAt(point->position().toPoint()) != nullptr) return false;
   QWidget* control = ControlOf(widget, window_);
   if (control == nullptr) return false;
-  app::HoverSurface surface =
-      app::HoverSurfaceOf(window_->objectName().toStdString(), control->objectName().toStdString());
-  ui::PointerShape next = app::HoverPointer(pointer_.Get(), surface);
+  frame::HoverSurface surface = frame::HoverSurfaceOf(window_->objectName().toStdString(),
+                                                      control->objectName().toStdString());
+  ui::PointerShape next = frame::HoverPointer(pointer_.Get(), surface);
   if (next != pointer_.Get()) pointer_.Set(next);
   return false;
 }

@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "app/program_folder.h"
-#include "catalog/window_handlers.h"
+#include "frame/window_handlers.h"
 #include "support/pg_connect.h"
 #include "support/pg_env.h"
 #include "support/scoped_env.h"
@@ -130,7 +130,7 @@ TEST_F(UserFilesTest, TheSampleButtonReportsAFailedCopy) {
   std::ofstream(root_ / "file") << "not a folder";
   env_.Set("XDG_DATA_HOME", (root_ / "file/data").string());
   ui::ScriptedDialogs dialogs;
-  EXPECT_EQ(catalog::SampleFolderForUser(dialogs, Program()), Program() + "/Samples");
+  EXPECT_EQ(frame::SampleFolderForUser(dialogs, Program()), Program() + "/Samples");
   ASSERT_EQ(dialogs.Failures().size(), 1u);
   EXPECT_NE(dialogs.Failures()[0].find("Form1.PushButton4_Click"), std::string::npos);
   EXPECT_NE(dialogs.Failures()[0].find(root_ / "file/data"), std::string::npos)

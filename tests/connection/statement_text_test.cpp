@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "connection/paradox_statement.h"
-#include "connection/pg_copy_text.h"
-#include "connection/pg_statement_scan.h"
-#include "connection/pg_value_text.h"
+#include "postgres/pg_copy_text.h"
+#include "postgres/pg_statement_scan.h"
+#include "postgres/pg_value_text.h"
 #include "connection/value.h"
 
 namespace corvane {

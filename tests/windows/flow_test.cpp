@@ -193,7 +193,7 @@ TEST_F(FlowTest, AWorkButtonDoesNothingWhileAnotherHandlerRuns) {
   Click(&w.form1(), "PushButton3");
   ASSERT_EQ(busy.shown.size(), 2u);
   EXPECT_EQ(busy.shown[0].text, "Could not connect.");
-  EXPECT_EQ(busy.shown[1].text, catalog::LoginHelpText());
+  EXPECT_EQ(busy.shown[1].text, frame::LoginHelpText());
   Click(&w.form1(), "PushButton6");
   EXPECT_EQ(busy.shown.size(), 3u);
   EXPECT_FALSE(gate.busy());

@@ -137,7 +137,7 @@ TEST_F(GuiTest, TablesWindowControlsSitWhereTheTwipsSay) {
   }
   // The load step's height rule: "< Back" top + height + 580 twips, frame
   // included, as the window system frames it.
-  (void)f.SetHeight(catalog::kTablesWindowHeightTwips);
+  (void)f.SetHeight(frame::kTablesWindowHeightTwips);
   f.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
   EXPECT_GT(f.frameGeometry().height(), f.height());
@@ -186,7 +186,7 @@ TEST_F(GuiTest, WindowsOpenCentredAndTheTablesWindowGrowsAndKeepsItsSize) {
   }
   Windows again(Services());
   EXPECT_EQ(again.form2().size(), enlarged);
-  (void)again.form2().SetHeight(catalog::kTablesWindowHeightTwips);  // the next load step
+  (void)again.form2().SetHeight(frame::kTablesWindowHeightTwips);  // the next load step
   EXPECT_EQ(again.form2().size(), enlarged);
   Store("TablesWindowSize", "99999x99999");
   Windows huge(Services());

@@ -14,7 +14,7 @@
 
 #include <QListWidget>
 
-#include "catalog/window_handlers.h"
+#include "frame/window_handlers.h"
 #include "connection/connection.h"
 #include "paradox/pxlib_maker.h"
 #include "support/pg_env.h"
@@ -248,8 +248,8 @@ TEST_F(GuiTest, BoxesAreWideEnoughForTheirTitleAndKeepShortLinesWhole) {
   } cases[] = {
       {"Connection successful.", "Corvane", ""},
       {"x", "Application Error", ""},
-      {catalog::LoginHelpText(), "Corvane", catalog::kPgAdminDownload},
-      {catalog::TablesHelpText(), "Corvane", catalog::TablesHelpText()},
+      {frame::LoginHelpText(), "Corvane", frame::kPgAdminDownload},
+      {frame::TablesHelpText(), "Corvane", frame::TablesHelpText()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
