@@ -97,7 +97,7 @@ TransferOutcome ToPostgres::Run() {
   postgres_.Close();
   paradox_.Close();
   sub_source_.Close();
-  return {proc_.failures(), std::move(rows_stored_)};
+  return {proc_.failures(), std::move(rows_stored_), std::move(made_null_)};
 }
 
 // Two selected tables of one name (a table and its namesake in a
@@ -132,6 +132,7 @@ void ToPostgres::OpenConnections() {
   const ConnectionSettings settings = w_.settings.Current();
   paradox_.options().cursor_location = CursorLocation::kClient;
   paradox_.options().serve = ui::ServeWith(pump_);
+  paradox_.options().missing_blobs_as_null = options_.missing_memos_as_null;
   proc_.Step(114, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
   ConnectionOptions& pg = postgres_.options();
   pg.cursor_location = CursorLocation::kServer;
@@ -348,6 +349,7 @@ void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folde
     return;
   }
   SendRows(table, rows.get());
+  const int64_t nulls = rows->ValuesMadeNull();
   FinishTypedTable(table);
   if (scratch_) {
     // A table whose rows ended early, or a stopped copy, is not put in place.
@@ -361,6 +363,7 @@ void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folde
     if (layout_) rules_.AddTableRules(table, *layout_);
   }
   rows_stored_.emplace_back(table, stored_);
+  if (nulls > 0) made_null_.emplace_back(table, nulls);
   FinishTable(table, std::move(rows), true);
 }
 
@@ -545,6 +548,13 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
       rows_ended_ = true;
       return;
     }
+  }
+  // Past the last row the source can still fail: its files replaced while
+  // they were read, say. The rows are then not the table as it is now.
+  if (!last_move_.ok() && rows->Eof()) {
+    RefreshStatement();
+    proc_.Fail(184, Stopped(last_move_, total));
+    rows_ended_ = true;
   }
 }
 

@@ -125,6 +125,7 @@ class ToPostgres {
   // Rows of the current table stored so far, for the dialog that ends it.
   int64_t stored_ = 0;
   std::vector<std::pair<std::string, int64_t>> rows_stored_;
+  std::vector<std::pair<std::string, int64_t>> made_null_;
   int64_t total_ = 0;
   // The PostgreSQL connection was lost; nothing more goes to it until it
   // opens again.
