@@ -34,18 +34,13 @@ std::string ParadoxFieldNameRule(const std::string& name) {
 }
 
 Status CheckParadoxFieldNames(const std::string& table, const std::vector<std::string>& names) {
-  std::set<std::string> seen;
+  // Two names equal ignoring case are refused by the staging table itself.
   for (const std::string& name : names) {
     const std::string rule = ParadoxFieldNameRule(name);
     if (!rule.empty()) {
       return Status::InvalidArgument("Column \"" + name + "\" of table " + table +
                                      " cannot be a Paradox field name: " + rule +
                                      ". Nothing was written.");
-    }
-    if (!seen.insert(UpperCase(name)).second) {
-      return Status::InvalidArgument("Table " + table + " has two columns named \"" + name +
-                                     "\" ignoring case, which Paradox field names cannot be. "
-                                     "Nothing was written.");
     }
   }
   return Status::Ok();

@@ -43,7 +43,8 @@ std::string ParadoxFieldNameRule(const std::string& name);
 
 // Ok when every name of `names` (the columns of `table`, in order) can be
 // a Paradox field name; else an error naming the first that cannot and the
-// rule it breaks (or the two names that are one ignoring case).
+// rule it breaks. (Names equal ignoring case are the staging table's to
+// refuse.)
 Status CheckParadoxFieldNames(const std::string& table, const std::vector<std::string>& names);
 
 // A valid field name for each of `names`, distinct ignoring case: a name
