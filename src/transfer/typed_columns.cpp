@@ -223,7 +223,7 @@ Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
       // Unreadable without the right to it: then as if it had none.
       "COALESCE((SELECT CASE WHEN has_sequence_privilege(q.s, 'SELECT,USAGE') "
       "THEN pg_sequence_last_value(q.s) END FROM (SELECT pg_get_serial_sequence(" +
-      QuotedText(QuotePostgresName(table)) +
+      QuotedText(QualifiedPostgresName(schema, table)) +
       ", a.attname)::regclass AS s) q), 0) "
       "FROM pg_attribute a WHERE a.attrelid = " +
       QuotedText(QualifiedPostgresName(schema, table)) +

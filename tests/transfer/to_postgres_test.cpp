@@ -402,6 +402,9 @@ TEST_F(SendToPostgresTest, ATableReplacedWhileReadFailsOnceAndStoresNothingOfThe
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_NE(failures[0].find("was replaced or removed by another program"), std::string::npos)
       << failures[0];
+  // A table that fails is not put in place at all; if one is there, it
+  // holds nothing of the new version.
+  if (PgRows("SELECT count(*) FROM pg_class WHERE relname = 'TOPG_TORN'")[0][0].text() == "0") return;
   Rows mixed = PgRows("SELECT count(*) FROM \"TOPG_TORN\" WHERE \"ID\" > 1000 OR \"MEMO\" "
                       "LIKE 'n%'");
   EXPECT_EQ(mixed[0][0].text(), "0");
