@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,12 +24,14 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
-#include "paradox/code_page.h"
+#include "cli/postgres_names.h"
 #include "cli/printable.h"
 #include "cli/table_runs.h"
 #include "connection/connection.h"
+#include "paradox/code_page.h"
 #include "paradox/table_reader.h"
 #include "transfer/long_names.h"
+#include "transfer/shared_targets.h"
 #include "transfer/to_paradox.h"
 #include "ui/memory_surfaces.h"
 
@@ -41,8 +45,11 @@ constexpr const char* kUsage =
     "                              [--quiet] [--verbose] [--report FILE] [--code-page N]\n"
     "                              [--keep-types]\n"
     "                              (TABLE... | --all)\n"
-    "Copies the named PostgreSQL tables (as the table list shows them), or with\n"
-    "--all every table outside PostgreSQL's own schemas, into the Paradox folder.\n"
+    "Copies the named PostgreSQL tables (as `tables --postgres` prints them: TABLE\n"
+    "or SCHEMA.TABLE), or with --all every table outside PostgreSQL's own\n"
+    "schemas, into the Paradox folder. Tables that would be written as one\n"
+    "Paradox table (one name in two schemas, names that differ only in case or\n"
+    "agree in their first 8 characters) are refused, whatever --overwrite says.\n"
     "A name longer than 8 characters is cut to 8 with --trim-long-names and the\n"
     "table skipped with --skip-long-names; an existing Paradox table is replaced\n"
     "with --overwrite and skipped with --skip-existing. Without them each case is\n"
@@ -63,22 +70,26 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-// Selects the entries named in `wanted` (exact spelling, else the entry equal
-// ignoring case), adding them to `chosen`; returns the names not in the list.
-std::vector<std::string> SelectWanted(ui::MemoryTableList& list,
-                                      const std::vector<std::string>& wanted,
-                                      std::vector<std::string>& chosen) {
-  std::vector<std::string> unknown;
-  const std::vector<std::string> entries = list.Names();
-  for (const std::string& name : wanted) {
-    std::string hit;
-    for (const std::string& e : entries) {
-      if (e == name || (hit.empty() && ui::LowerCase(e) == ui::LowerCase(name))) hit = e;
+// The entries the typed names mean (by the names `tables --postgres`
+// prints), as those names; names that mean no table, or several, are told
+// and get their figures in `unknown`.
+std::vector<std::string> ResolveWanted(const ui::MemoryTableList& list,
+                                       const std::vector<std::string>& wanted,
+                                       const std::string& first_schema,
+                                       std::vector<TableFigures>& unknown) {
+  std::vector<std::string> chosen;
+  for (const std::string& typed : wanted) {
+    Result<int> entry = FindPostgresEntry(list, typed, first_schema, true);
+    if (entry.ok()) {
+      chosen.push_back(CommandLineName(list, entry.value(), first_schema));
+      continue;
     }
-    (hit.empty() ? unknown : chosen).push_back(hit.empty() ? name : hit);
+    std::fprintf(stderr, "corvane-cli: %s\n", Printable(entry.status().message()).c_str());
+    const bool none = entry.status().code() == Status::Code::kNotFound;
+    unknown.push_back(TableFigures{typed, none ? TableState::kNotFound : TableState::kFailed,
+                                   none ? "no such table" : "names several tables", 0, 0, 0, 0, 0});
   }
-  list.SelectNames(chosen);
-  return unknown;
+  return chosen;
 }
 
 Status FillBothLists(const ConnectionSettings& settings, ui::Dialogs& dialogs,
@@ -114,21 +125,41 @@ Result<Options> ParseToParadox(int argc, char** argv) {
   return parsed;
 }
 
-// The tables --all means: every list entry that some schema other than
-// PostgreSQL's own holds.
-Result<std::vector<std::string>> UserTables(const ConnectionSettings& settings) {
-  Connection pg;
-  CORVANE_RETURN_IF_ERROR(pg.Open(PostgresConnectionString(settings)));
-  auto rows = pg.Execute(
-      "SELECT tablename FROM pg_tables WHERE schemaname <> 'information_schema' AND "
-      "schemaname NOT LIKE 'pg\\_%'");
-  if (!rows.ok()) return rows.status();
+// The tables --all means: every entry outside PostgreSQL's own schemas.
+std::vector<std::string> UserTables(const ui::MemoryTableList& list,
+                                    const std::string& first_schema) {
   std::vector<std::string> names;
-  for (RecordSet& r = **rows; !r.Eof();) {
-    names.push_back(r.FieldValue(0).text());
-    CORVANE_RETURN_IF_ERROR(r.MoveNext());
+  for (int i = 0; i < list.Count(); ++i) {
+    if (!IsSystemSchema(list.Schema(i))) names.push_back(CommandLineName(list, i, first_schema));
   }
   return names;
+}
+
+// Takes out of `names` those that would land on one Paradox table, each
+// group told once and counted failed in `figures`.
+std::vector<std::string> RefuseSharedTargets(const std::vector<std::string>& names,
+                                             const std::map<std::string, int>& entry_of,
+                                             const ui::MemoryTableList& list, bool cut_long,
+                                             std::vector<TableFigures>& figures) {
+  std::vector<transfer::RunSource> sources;
+  for (const std::string& name : names) {
+    sources.push_back({name, transfer::ParadoxTargetOf(list.Text(entry_of.at(name)), cut_long)});
+  }
+  std::set<std::string> refused;
+  for (const std::vector<size_t>& group : transfer::SharedTargets(sources)) {
+    const Status why = transfer::SharedTargetError(sources, group, "Paradox");
+    std::fprintf(stderr, "corvane-cli: %s\n", Printable(why.message()).c_str());
+    for (size_t k : group) {
+      refused.insert(sources[k].shown);
+      figures.push_back(TableFigures{sources[k].shown, TableState::kFailed,
+                                     "shares its Paradox table with another", 0, 0, 0, 0, 0});
+    }
+  }
+  std::vector<std::string> kept;
+  for (const std::string& name : names) {
+    if (refused.count(name) == 0) kept.push_back(name);
+  }
+  return kept;
 }
 
 // A table file of the folder as it stands: which file, and which version.
@@ -238,21 +269,20 @@ int RunToParadox(int argc, char** argv) {
     std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str());
     return 1;
   }
-  std::vector<std::string> wanted = options.positional;
-  if (run->all) {
-    auto all = UserTables(settings);
-    if (!all.ok()) {
-      std::fprintf(stderr, "corvane-cli: cannot list the PostgreSQL tables: %s\n",
-                   all.status().message().c_str());
-      return 1;
-    }
-    wanted = std::move(all).value();
+  Result<std::string> first_schema = catalog::PostgresFirstSchema(settings);
+  if (!first_schema.ok()) {
+    std::fprintf(stderr, "corvane-cli: cannot list the PostgreSQL tables: %s\n",
+                 first_schema.status().message().c_str());
+    return 1;
   }
-  std::vector<std::string> chosen;
-  const std::vector<std::string> unknown = SelectWanted(postgres, wanted, chosen);
-  for (const std::string& name : unknown) {
-    std::fprintf(stderr, "corvane-cli: no PostgreSQL table %s\n", Printable(name).c_str());
-  }
+  std::vector<TableFigures> unknown;
+  const std::vector<std::string> chosen =
+      run->all ? UserTables(postgres, first_schema.value())
+               : ResolveWanted(postgres, options.positional, first_schema.value(), unknown);
+  // Each chosen name is one entry: the same in every job's copy of the list.
+  std::map<std::string, int> entry_of;
+  auto name_of = [&](int i) { return CommandLineName(postgres, i, first_schema.value()); };
+  for (int i = 0; i < postgres.Count(); ++i) entry_of.emplace(name_of(i), i);
 
   JobStaging staging;
   if (run->jobs > 1) {
@@ -269,11 +299,14 @@ int RunToParadox(int argc, char** argv) {
   auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
     Job& job = jobs[static_cast<size_t>(j)];
     ui::DeselectAll(job.postgres);
-    job.postgres.SelectNames({table});
-    const std::string cut = transfer::FirstUtf16Units(table, transfer::kParadoxNameUnits);
-    const std::vector<FileMark> before_full = TableFiles(settings.paradox_folder, table);
+    const int entry = entry_of.at(table);
+    job.postgres.SetSelected(entry, true);
+    job.postgres.SetCurrentIndex(entry);
+    const std::string bare = job.postgres.Text(entry);
+    const std::string cut = transfer::FirstUtf16Units(bare, transfer::kParadoxNameUnits);
+    const std::vector<FileMark> before_full = TableFiles(settings.paradox_folder, bare);
     const std::vector<FileMark> before_cut =
-        cut == table ? before_full : TableFiles(settings.paradox_folder, cut);
+        cut == bare ? before_full : TableFiles(settings.paradox_folder, cut);
     ConsolePointer pointer;
     NullPump pump;
     ui::FixedSettings source(settings);
@@ -283,24 +316,27 @@ int RunToParadox(int argc, char** argv) {
     transfer::ToParadoxOptions transfer_options;
     transfer_options.keep_types = options.Has("keep-types");
     transfer::SendTablesToParadoxWith(window, transfer_options);
-    const std::string target = watch.trimmed() ? cut : table;
+    const std::string target = watch.trimmed() ? cut : bare;
     const std::optional<int64_t> stored =
         WrittenRows(watch.trimmed() ? before_cut : before_full,
                     TableFiles(settings.paradox_folder, target));
     return watch.Finish(stored, "no Paradox table was written");
   };
   // Names that end up as the same Paradox table never run side by side.
-  auto key = [](const std::string& name) {
-    return ui::LowerCase(transfer::FirstUtf16Units(name, transfer::kParadoxNameUnits));
+  auto key = [&](const std::string& name) {
+    const std::string& bare = postgres.Text(entry_of.at(name));
+    return ui::LowerCase(transfer::FirstUtf16Units(bare, transfer::kParadoxNameUnits));
   };
+  const Policy trim = PolicyFrom(options.Has("trim-long-names"), options.Has("skip-long-names"));
+  std::vector<TableFigures> refused;
+  const std::vector<std::string> walk = RefuseSharedTargets(
+      WalkOrder(postgres, chosen, name_of), entry_of, postgres, trim != Policy::kNo, refused);
   Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
-  std::vector<TableFigures> figures = RunTables(
-      WalkOrder(postgres, chosen), key, run->jobs, terminal,
-      PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")),
-      PolicyFrom(options.Has("trim-long-names"), options.Has("skip-long-names")), copy_one);
-  for (const std::string& m : unknown) {
-    figures.push_back(TableFigures{m, TableState::kNotFound, "no such table", 0, 0, 0, 0, 0});
-  }
+  std::vector<TableFigures> figures =
+      RunTables(walk, key, run->jobs, terminal,
+                PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")), trim, copy_one);
+  figures.insert(figures.end(), refused.begin(), refused.end());
+  figures.insert(figures.end(), unknown.begin(), unknown.end());
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   // A folder listed in part was reported; --all would have missed tables.

@@ -3,6 +3,8 @@
 // window fills them, the named tables selected, and the same handler run.
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "cli/table_runs.h"
 #include "connection/connection.h"
 #include "transfer/field_types.h"
+#include "transfer/paradox_rules.h"
 #include "transfer/to_postgres.h"
 #include "ui/memory_surfaces.h"
 
@@ -34,7 +37,9 @@ constexpr const char* kUsage =
     "At the end one line per table gives the rows read, stored and refused;\n"
     "--quiet prints only failures, --report FILE writes the same as JSON.\n"
     "With --keep-types each field gets the column type that holds it (date,\n"
-    "boolean, bytea ...) and a keyed table its primary key.\n"
+    "boolean, bytea ...) and a keyed table its primary key; the table's validity\n"
+    "checks, secondary indexes and references become NOT NULL, CHECK, DEFAULT,\n"
+    "indexes and foreign keys.\n"
     "A failing statement is shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
@@ -127,6 +132,9 @@ int RunToPostgres(int argc, char** argv) {
   // Each job keeps its own copy of the lists; tables of one name run in
   // one job, so no two jobs write the same PostgreSQL table.
   std::vector<Lists> jobs(static_cast<size_t>(run->jobs), lists);
+  const bool keep_types = options.Has("keep-types");
+  std::mutex copied_lock;
+  std::vector<transfer::CopiedTable> copied;  // for the foreign keys at the end
   auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
     Lists& job = jobs[static_cast<size_t>(j)];
     ui::DeselectAll(job.paradox);
@@ -143,7 +151,8 @@ int RunToPostgres(int argc, char** argv) {
     ui::TablesWindow window{job.postgres, job.paradox, watch, watch, pointer, pump,
                             source, ""};
     transfer::ToPostgresOptions transfer_options;
-    transfer_options.keep_types = options.Has("keep-types");
+    transfer_options.keep_types = keep_types;
+    transfer_options.defer_references = true;
     const transfer::TransferOutcome outcome =
         transfer::SendTablesToPostgresWith(window, transfer_options);
     std::optional<int64_t> stored;
@@ -151,6 +160,10 @@ int RunToPostgres(int argc, char** argv) {
       for (const auto& [name, rows] : outcome.rows_stored) {
         if (ui::LowerCase(name) == ui::LowerCase(target)) stored = rows;
       }
+    }
+    if (stored) {
+      std::lock_guard<std::mutex> hold(copied_lock);
+      copied.push_back({table, target});
     }
     return watch.Finish(stored, "the table was not created");
   };
@@ -161,6 +174,8 @@ int RunToPostgres(int argc, char** argv) {
   for (const std::string& m : missing) {
     figures.push_back(TableFigures{m, TableState::kNotFound, "no such table", 0, 0, 0, 0, 0});
   }
+  // References may cross jobs; they wait until every table is in.
+  if (keep_types && !copied.empty()) transfer::AddParadoxReferences(settings, dialogs, copied);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   // A folder listed in part was reported; --all would have missed tables.

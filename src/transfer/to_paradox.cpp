@@ -23,6 +23,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "app/program_folder.h"
@@ -34,6 +35,7 @@
 #include "paradox/table_lock.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
+#include "transfer/shared_targets.h"
 #include "transfer/staging_names.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
@@ -60,6 +62,7 @@ class ToParadox {
   int Run();
 
  private:
+  void RefuseSharedTargets();
   void OpenConnections();
   void CloseConnections();
   void TransferEntry(int index);
@@ -90,6 +93,8 @@ class ToParadox {
   ui::TablesWindow& w_;
   ToParadoxOptions options_;
   ui::Procedure proc_;
+  std::set<int> refused_;  // entries that share their Paradox table with another
+  std::string schema_;     // the schema of the table being copied ("": the search path's)
   std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
   std::string note_;                     // what the export left out, if anything
   std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
@@ -121,9 +126,10 @@ int ToParadox::Run() {
   }
   w_.pointer.Set(ui::PointerShape::kHourglass);  // 108
   w_.pump.Pump();
+  RefuseSharedTargets();
   OpenConnections();
   for (int i = w_.postgres_list.Count() - 1; i >= 0 && !walk_ended_ && !StopRequested(); --i) {
-    if (w_.postgres_list.Selected(i)) TransferEntry(i);
+    if (w_.postgres_list.Selected(i) && refused_.count(i) == 0) TransferEntry(i);
   }
   const std::string folder = w_.settings.Current().paradox_folder;
   proc_.Step(230, [&] {
@@ -132,6 +138,17 @@ int ToParadox::Run() {
   w_.pointer.Set(ui::PointerShape::kDefault);
   CloseConnections();
   return proc_.failures();
+}
+
+// Two selected tables that would land on one Paradox file (one name in two
+// schemas, names that differ only in case or agree in their first 8 units)
+// would overwrite each other whatever the questions say: both are refused
+// before anything is written; the rest go on.
+void ToParadox::RefuseSharedTargets() {
+  const ui::TableList& list = w_.postgres_list;
+  refused_ = SelectedSharingTargets(
+      list, [&](int i) { return ParadoxTargetOf(list.Text(i), true); }, "Paradox",
+      [&](const Status& why) { proc_.Fail(126, why); });
 }
 
 void ToParadox::OpenConnections() {
@@ -174,6 +191,7 @@ void ToParadox::CloseConnections() {
 
 void ToParadox::TransferEntry(int index) {
   const std::string source = w_.postgres_list.Text(index);  // 130
+  schema_ = w_.postgres_list.Schema(index);
   std::string target = source;
   Decision decision = DecideName(source, target);
   decision = DecideOverwrite(target, decision);
@@ -220,7 +238,7 @@ Decision ToParadox::DecideOverwrite(const std::string& target, Decision decision
 void ToParadox::OpenSource(const std::string& source) {
   rows_.reset();
   proc_.Step(168, [&]() -> Status {
-    auto opened = postgres_.Execute("SELECT * FROM " + QuotePostgresName(source));
+    auto opened = postgres_.Execute("SELECT * FROM " + QualifiedPostgresName(schema_, source));
     if (!opened.ok()) {
       source_lost_ = IsConnectionLost(opened.status());
       return opened.status();
@@ -254,7 +272,7 @@ void ToParadox::ReadColumnTypes(const std::string& source) {
   columns_.clear();
   if (!options_.keep_types) return;
   proc_.Step(166, [&]() -> Status {
-    auto columns = ReadPostgresColumns(postgres_, source);
+    auto columns = ReadPostgresColumns(postgres_, source, schema_);
     if (!columns.ok()) return columns.status();
     columns_ = std::move(columns).value();
     return Status::Ok();

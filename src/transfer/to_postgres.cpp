@@ -46,6 +46,7 @@
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/scratch_tables.h"
+#include "transfer/shared_targets.h"
 #include "transfer/to_postgres_handler.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
@@ -75,6 +76,7 @@ TransferOutcome ToPostgres::Run() {
     return {};
   }
   w_.pointer.Set(ui::PointerShape::kHourglass);  // 110
+  RefuseSharedTargets();
   OpenConnections();
   // Re-read the count and the selection as the walk goes: the user may
   // change them while the pump runs. Without a PostgreSQL connection every
@@ -82,14 +84,47 @@ TransferOutcome ToPostgres::Run() {
   for (int i = w_.paradox_list.Count() - 1; i >= 0 && postgres_.is_open() && !StopRequested();
        --i) {
     if (i >= w_.paradox_list.Count()) continue;
-    if (!w_.paradox_list.Selected(i)) continue;
+    if (!w_.paradox_list.Selected(i) || refused_.count(i) != 0) continue;
     if (lost_ && !Reconnect()) break;
     CopyTable(i);  // 126
+  }
+  if (postgres_.is_open() && !lost_) {
+    statement_stale_ = false;
+    if (!options_.defer_references) rules_.AddReferences();
+    rules_.RestoreReferences();
   }
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
   paradox_.Close();
   return {proc_.failures(), std::move(rows_stored_)};
+}
+
+// Two selected tables of one name (a table and its namesake in a
+// sub-folder, names that differ only in case) would be written to one
+// PostgreSQL table, the second replacing the first: both are refused before
+// anything is written; the rest go on.
+void ToPostgres::RefuseSharedTargets() {
+  const ui::TableList& list = w_.paradox_list;
+  refused_ = SelectedSharingTargets(
+      list, [&](int i) { return list.Text(i); }, "PostgreSQL",
+      [&](const Status& why) { proc_.Fail(124, why); });
+}
+
+// A bare name is created in (and dropped from) the search path's first
+// schema; entries of other schemas are other tables.
+bool ToPostgres::InTargetSchema(int entry) const {
+  const std::string schema = w_.postgres_list.Schema(entry);
+  return schema.empty() || target_schema_.empty() || schema == target_schema_;
+}
+
+// ListContains, limited to the schema the copy writes to.
+bool ToPostgres::TargetListed(const std::string& table) const {
+  const std::string lower = ui::LowerCase(table);
+  bool found = false;
+  for (int j = 0; j < w_.postgres_list.Count(); ++j) {
+    if (InTargetSchema(j) && ui::LowerCase(w_.postgres_list.Text(j)) == lower) found = true;
+  }
+  return found;
 }
 
 void ToPostgres::OpenConnections() {
@@ -115,6 +150,10 @@ Status ToPostgres::OpenPostgres(const ConnectionSettings& settings) {
     return pid.status();
   }
   scratch_pid_ = pid.value();
+  // New tables land in the first schema of the search path; only the
+  // entries of that schema are the ones a copy may replace.
+  auto schema = postgres_.Execute("SELECT current_schema()");
+  if (schema.ok() && !schema.value()->Eof()) target_schema_ = schema.value()->FieldValue(0).text();
   return Status::Ok();
 }
 
@@ -180,12 +219,14 @@ void ToPostgres::UnlockTarget(const std::string& table) {
 // A table another copy created while this one waited is asked about like
 // one the list showed from the start, instead of getting its rows twice.
 void ToPostgres::NoteTableOnServer(const std::string& table) {
-  if (ui::ListContains(w_.postgres_list, table)) return;
-  auto r = postgres_.Execute("SELECT tablename FROM pg_tables WHERE lower(tablename) = lower(" +
-                             QuotedText(table) + ")");
+  if (TargetListed(table)) return;
+  auto r = postgres_.Execute(
+      "SELECT tablename, schemaname FROM pg_tables WHERE schemaname = current_schema() AND "
+      "lower(tablename) = lower(" +
+      QuotedText(table) + ")");
   if (!r.ok()) return;  // the steps that follow meet the same trouble
   for (RecordSet& rs = *r.value(); !rs.Eof(); (void)rs.MoveNext()) {
-    w_.postgres_list.Add(rs.FieldValue(0).text());
+    w_.postgres_list.AddInSchema(rs.FieldValue(0).text(), rs.FieldValue(1).text());
   }
 }
 
@@ -227,7 +268,7 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
   const std::string lower = ui::LowerCase(table);
   for (int j = 0; j < w_.postgres_list.Count(); ++j) {
     std::string entry = w_.postgres_list.Text(j);
-    if (ui::LowerCase(entry) == lower) table = std::move(entry);
+    if (InTargetSchema(j) && ui::LowerCase(entry) == lower) table = std::move(entry);
   }
   return w_.dialogs.Question("Would you like to overwrite " + table + "?",
                              std::string("Overwrite?"));
@@ -244,10 +285,11 @@ void ToPostgres::CopyTable(int index) {
 
 void ToPostgres::CopyLockedTable(std::string table) {
   scratch_ = false;  // until ChooseTarget says where the rows go
-  const bool asked = ui::ListContains(w_.postgres_list, table);
+  const bool asked = TargetListed(table);
   bool replace = false;
   if (asked) {
     if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
+    rules_.SetAsideReferencesTo(table);
     const bool alive = StepOnServer(150, [&] {
       Status dropped = TryDrop(table);
       replace = dropped.ok();
@@ -283,7 +325,8 @@ void ToPostgres::CopyLockedTable(std::string table) {
       FinishTable(table, std::move(rows), false);
       return;
     }
-    ui::RemoveFromList(w_.postgres_list, table);
+    ui::RemoveFromListInSchema(w_.postgres_list, table, target_schema_);
+    if (layout_) rules_.AddTableRules(table, *layout_);
   }
   rows_stored_.emplace_back(table, stored_);
   FinishTable(table, std::move(rows), true);
@@ -506,6 +549,9 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
     statement_stale_ = false;
     proc_.Step(186, [&] { return postgres_.Execute(run[i]).status(); });
   }
+  // A scratch table gets its rules once it has its own name, so that
+  // their messages and the indexes' names are the table's.
+  if (!scratch_) rules_.AddTableRules(table, *layout_);
 }
 
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,
@@ -514,7 +560,7 @@ void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet
   w_.progress.SetValue(0);
   w_.progress.SetText(ui::kProgressRestText);
   if (rows) rows->Close();                    // 194
-  if (add_name) w_.postgres_list.Add(table);  // 196
+  if (add_name) w_.postgres_list.AddInSchema(table, target_schema_);  // 196
 }
 
 TransferOutcome SendTablesToPostgres(ui::TablesWindow& window) {

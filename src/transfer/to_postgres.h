@@ -37,6 +37,9 @@ struct ToPostgresOptions {
   // "Keep field types and keys": typed columns, the primary key and the
   // notes on columns, from the Paradox table's layout.
   bool keep_types = false;
+  // With keep_types: leave the foreign keys to the caller, which adds them
+  // once its other runs are done (AddParadoxReferences).
+  bool defer_references = false;
 };
 
 // Runs the handler on the window's surfaces. Every failure is shown as a

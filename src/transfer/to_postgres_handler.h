@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "base/status.h"
 #include "connection/connection.h"
 #include "paradox/format.h"
+#include "transfer/paradox_rules.h"
 #include "transfer/to_postgres.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
@@ -33,8 +35,11 @@ class ToPostgres {
   TransferOutcome Run();
 
  private:
+  void RefuseSharedTargets();
   void OpenConnections();
   Status OpenPostgres(const ConnectionSettings& settings);
+  bool InTargetSchema(int entry) const;
+  bool TargetListed(const std::string& table) const;
   bool Reconnect();
   void CopyTable(int index);
   void CopyLockedTable(std::string table);
@@ -71,6 +76,8 @@ class ToPostgres {
   ui::Procedure proc_;
   Connection postgres_;
   Connection paradox_;
+  std::set<int> refused_;      // entries that share their PostgreSQL table with another
+  std::string target_schema_;  // where a bare name is created ("": not known)
   // The CREATE TABLE or INSERT built last; every failure dialog shows it.
   // After a batch it is the INSERT of last_row_, built only when shown
   // (statement_stale_): a large row is not held twice.
@@ -118,6 +125,7 @@ class ToPostgres {
   bool lost_ = false;
   // The table's rows ended early (the server lost or full); the walk goes on.
   bool rows_ended_ = false;
+  RuleKeeper rules_{postgres_, w_.dialogs, proc_, statement_};
 };
 
 }  // namespace corvane::transfer

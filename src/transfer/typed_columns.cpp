@@ -68,7 +68,9 @@ std::string WordOf(FieldType type, int size, int scale) {
 }
 
 // The field a "Paradox type ..." comment names, if it is one of ours.
-std::optional<FieldInfo> FieldOfComment(const std::string& comment) {
+std::optional<FieldInfo> FieldOfComment(const std::string& whole) {
+  // Further lines (a picture) follow the type line.
+  const std::string comment = whole.substr(0, whole.find('\n'));
   if (comment.rfind(kCommentHead, 0) != 0) return std::nullopt;
   const std::string rest = comment.substr(std::string_view(kCommentHead).size());
   const std::string symbol = rest.substr(0, rest.find(' '));
@@ -210,14 +212,15 @@ std::vector<std::string> TypedFinishStatements(const std::string& table,
 }
 
 Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
-                                                        const std::string& table) {
+                                                        const std::string& table,
+                                                        const std::string& schema) {
   const std::string sql =
       "SELECT a.attname, format_type(a.atttypid, a.atttypmod), "
       "COALESCE(col_description(a.attrelid, a.attnum), ''), "
       "COALESCE((SELECT k.n FROM pg_index i, unnest(i.indkey) WITH ORDINALITY AS k(att, n) "
       "WHERE i.indrelid = a.attrelid AND i.indisprimary AND k.att = a.attnum), 0) "
       "FROM pg_attribute a WHERE a.attrelid = " +
-      QuotedText(QuotePostgresName(table)) +
+      QuotedText(QualifiedPostgresName(schema, table)) +
       "::regclass AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum";
   auto rows = postgres.Execute(sql);
   if (!rows.ok()) return rows.status();

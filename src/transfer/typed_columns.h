@@ -33,6 +33,8 @@ Result<paradox::TableInfo> ReadParadoxLayout(const std::string& folder, const st
 std::string PostgresTypeOf(const paradox::FieldInfo& field);
 // "Paradox type $" where the type alone does not tell the field; else "".
 std::string ParadoxTypeComment(const paradox::FieldInfo& field);
+// A field's picture is kept as a line of its comment, after the type line.
+inline constexpr const char* kPictureCommentHead = "Paradox picture: ";
 
 // CREATE TABLE "T"("A" varchar(20),...); without the key, which is added
 // once the rows are in (one check instead of one per row).
@@ -50,10 +52,11 @@ struct PostgresColumn {
   int key_position = 0;  // 1-based place in the primary key, 0 outside it
 };
 
-// The columns of `table` in column order. Run it while no other query of
-// the connection is open.
+// The columns of `table` (of `schema`; "" for the search path's) in column
+// order. Run it while no other query of the connection is open.
 Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
-                                                        const std::string& table);
+                                                        const std::string& table,
+                                                        const std::string& schema = "");
 
 // The staging type word naming the Paradox field for a column ("ALPHA(20)",
 // "BCD(2)", "DATE"), or the usual word of its column class when no field

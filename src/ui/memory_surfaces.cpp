@@ -22,9 +22,9 @@ void MemoryTableList::RemoveAt(int index) {
     --current_;
 }
 
-void MemoryTableList::Add(const std::string& name) {
+void MemoryTableList::AddInSchema(const std::string& name, const std::string& schema) {
   int at = SortedInsertIndex(*this, name);
-  entries_.insert(entries_.begin() + at, Entry{name, false});
+  entries_.insert(entries_.begin() + at, Entry{name, false, schema});
   if (current_ >= at) ++current_;
 }
 

@@ -38,6 +38,13 @@ void RemoveFromList(TableList& list, const std::string& text) {
   }
 }
 
+void RemoveFromListInSchema(TableList& list, const std::string& text, const std::string& schema) {
+  for (int i = list.Count() - 1; i >= 0; --i) {
+    const std::string own = list.Schema(i);
+    if (list.Text(i) == text && (own.empty() || schema.empty() || own == schema)) list.RemoveAt(i);
+  }
+}
+
 void SelectAll(TableList& list) {
   for (int i = 0; i < list.Count(); ++i) list.SetSelected(i, true);
 }

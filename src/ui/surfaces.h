@@ -17,6 +17,9 @@ using corvane::ConnectionSettings;
 // Entries are ordered alphabetically ignoring case (ListOrderLess); Add puts
 // a name at its sorted place. Indexes run from 0; CurrentIndex is -1 when
 // there is no current entry. Making an entry current does not select it.
+// An entry may carry a schema beside its text: the PostgreSQL list shows
+// bare names, and two entries of one name in two schemas are two tables.
+// The empty schema means "wherever the search path finds it".
 class TableList {
  public:
   virtual ~TableList() = default;
@@ -28,7 +31,11 @@ class TableList {
   virtual int CurrentIndex() const = 0;
   virtual void SetCurrentIndex(int index) = 0;
   virtual void RemoveAt(int index) = 0;
-  virtual void Add(const std::string& name) = 0;
+  virtual void Add(const std::string& name) { AddInSchema(name, std::string()); }
+  // As Add, the entry keeping `schema` (not shown).
+  virtual void AddInSchema(const std::string& name, const std::string& schema) = 0;
+  // The schema of the entry at `index`; "" when it has none.
+  virtual std::string Schema(int index) const = 0;
   virtual void Clear() = 0;
 };
 
@@ -46,6 +53,9 @@ int SortedInsertIndex(const TableList& list, const std::string& name);
 bool ListContains(const TableList& list, const std::string& text);
 // Removes every entry exactly equal to `text`; others keep their order.
 void RemoveFromList(TableList& list, const std::string& text);
+// The same, limited to the entries of `schema` (and those without one);
+// the empty schema limits nothing.
+void RemoveFromListInSchema(TableList& list, const std::string& text, const std::string& schema);
 void SelectAll(TableList& list);
 void DeselectAll(TableList& list);
 

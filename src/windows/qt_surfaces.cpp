@@ -137,8 +137,20 @@ void QtTableList::RemoveAt(int index) {
   if (was_current) SetCurrentIndex(-1);
 }
 
-void QtTableList::Add(const std::string& name) {
-  list_->insertItem(ui::SortedInsertIndex(*this, name), Q(name));
+// The schema rides in the item's data; the tooltip tells two entries of one
+// name apart.
+void QtTableList::AddInSchema(const std::string& name, const std::string& schema) {
+  auto* item = new QListWidgetItem(Q(name));
+  if (!schema.empty()) {
+    item->setData(Qt::UserRole, Q(schema));
+    item->setToolTip(Q(schema + "." + name));
+  }
+  list_->insertItem(ui::SortedInsertIndex(*this, name), item);
+}
+
+std::string QtTableList::Schema(int index) const {
+  const QListWidgetItem* item = list_->item(index);
+  return item ? item->data(Qt::UserRole).toString().toStdString() : std::string();
 }
 
 QtTableList::QtTableList(QListWidget* list) : list_(list) { list_->setCurrentIndex(QModelIndex()); }

@@ -133,5 +133,47 @@ TEST_F(DumpCliTest, BadUsageAndMissingFiles) {
   EXPECT_EQ(missing.out, "corvane-cli: " + dir_ + "/none.db: no such file\n");
 }
 
+// schema shows the rules of the real tables that keep them: one line of
+// each kind, and every sample with a .val or index exits 0.
+TEST(SchemaSamplesCliTest, ShowsTheRulesOfRealTables) {
+  const char* root = std::getenv("CORVANE_PARADOX_SAMPLES");
+  if (root == nullptr || !*root) GTEST_SKIP() << "CORVANE_PARADOX_SAMPLES is not set";
+  struct Shown {
+    const char* table;
+    const char* line;
+  };
+  const Shown cases[] = {
+      {"mtdemo/FILMS.DB", "  Year: minimum \"1900\"; maximum \"1999\"; picture \"####\"\n"},
+      {"mtdemo/EMPLOYEE.DB", "  Store #: picture \"*!\"; lookup STORE.DB, fills all fields"},
+      {"fields/logical.db", "  BOOL: required; default \"True\"\n"},
+      {"joins/joinb.db", "  Id: lookup joina.db, as help\n"},
+      {"joins/fk4.db",
+       "Reference: \"reference\": FK1, FK -> two.db (field 1, 2), on update cascade"},
+      {"joins/fk2.db", "Reference: \"reference\": FK -> primary.db (field 1), on update refused"},
+      {"joins/primary.db", "Referred to by: fk3.db \"reference\"\n"},
+      {"db/CUSTOMER.DB", "Secondary index: CUSTOMER.X06 \"City\" on City, 20 entries\n"},
+      {"db/AREACODES.DB", "\"ste\" on State, composite, case-insensitive, 370 entries\n"},
+      {"joins/indexed.db", "\"Descending\" on Indexed, composite, case-insensitive, descending"},
+  };
+  for (const Shown& c : cases) {
+    const std::string path = std::string(root) + "/" + c.table;
+    if (!std::filesystem::exists(path)) continue;
+    const CliRun run = RunCli("schema '" + path + "'");
+    EXPECT_EQ(run.exit_code, 0) << run.out;
+    EXPECT_NE(run.out.find(c.line), std::string::npos) << c.line << "\n" << run.out;
+  }
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string ext = e.path().extension().string();
+    if (ext != ".val" && ext != ".VAL") continue;
+    for (const char* db : {".db", ".DB"}) {
+      const std::filesystem::path table = std::filesystem::path(e.path()).replace_extension(db);
+      if (!std::filesystem::exists(table)) continue;
+      const CliRun run = RunCli("schema '" + table.string() + "'");
+      EXPECT_EQ(run.exit_code, 0) << run.out;
+      EXPECT_NE(run.out.find("Validity checks: "), std::string::npos) << run.out;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvane::paradox::testing

@@ -58,6 +58,14 @@ TEST_F(GuiTest, TableListKeepsNamesSortedIgnoringCaseAndCurrentApartFromSelectio
   list.Add("Orders");
   ui::RemoveFromList(list, "Orders");  // every exact match goes
   EXPECT_EQ(Names(list), (std::vector<std::string>{"aaa", "Customer"}));
+  // One name in two schemas: shown bare, each entry keeping its own.
+  list.AddInSchema("dup", "sales");
+  list.AddInSchema("dup", "archive");
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"aaa", "Customer", "dup", "dup"}));
+  EXPECT_EQ(list.Schema(2) + "," + list.Schema(3), "sales,archive");
+  ui::RemoveFromListInSchema(list, "dup", "sales");
+  EXPECT_EQ(list.Schema(2), "archive");
+  EXPECT_EQ(list.Schema(0), "");
   list.Clear();
   list.Add("b");
   list.Add("a");
