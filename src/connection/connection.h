@@ -128,6 +128,9 @@ class Driver {
   // Runs one statement. Queries return their rows; other statements an empty
   // record set (RecordCount 0, no fields).
   virtual Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) = 0;
+  // Runs a query whose rows are few (a look-up in the catalog) and reads
+  // them at once: no count before, no stream. By default, Execute.
+  virtual Result<std::unique_ptr<RecordSet>> LookUp(const std::string& sql) { return Execute(sql); }
   // Runs each statement as if it ran alone with autocommit and returns one
   // Status per statement, in order. A driver may send them together (one
   // transaction, pipelined) but must then replay after a failure so that the
@@ -174,6 +177,8 @@ class Connection {
   Status Open(const std::string& connection_string);
   bool is_open() const { return driver_ != nullptr; }
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql);
+  // See Driver::LookUp.
+  Result<std::unique_ptr<RecordSet>> LookUp(const std::string& sql);
   // See Driver::ExecuteEach. On a closed connection every statement fails.
   std::vector<Status> ExecuteEach(const std::vector<std::string>& statements);
   // See Driver::BeginCopy. The copy must not outlive the connection.

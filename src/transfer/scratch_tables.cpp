@@ -22,8 +22,9 @@ std::string_view ClipUtf8(std::string_view text, size_t bytes) {
   return text.substr(0, bytes);
 }
 
-std::string LockArguments(int pid) {
-  return std::to_string(kScratchLockClass) + ", " + std::to_string(pid);
+// `pid`: a number, or SQL that gives one.
+std::string LockArguments(const std::string& pid) {
+  return std::to_string(kScratchLockClass) + ", " + pid;
 }
 
 struct Leftover {
@@ -32,7 +33,7 @@ struct Leftover {
 };
 
 Result<std::vector<Leftover>> ListScratchTables(Connection& postgres) {
-  auto r = postgres.Execute(
+  auto r = postgres.LookUp(
       "SELECT quote_ident(n.nspname) || '.' || quote_ident(c.relname), c.relname "
       "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
       "WHERE c.relkind IN ('r', 'p') AND c.relname LIKE 'corvane~%'");
@@ -47,7 +48,8 @@ Result<std::vector<Leftover>> ListScratchTables(Connection& postgres) {
 
 // True when this session now holds the lock of `pid` (its owner is gone).
 bool TakeOwnersLock(Connection& postgres, int pid) {
-  auto r = postgres.Execute("SELECT pg_try_advisory_lock(" + LockArguments(pid) + ")");
+  auto r =
+      postgres.LookUp("SELECT pg_try_advisory_lock(" + LockArguments(std::to_string(pid)) + ")");
   return r.ok() && !r.value()->Eof() && r.value()->FieldValue(0).text() == "True";
 }
 
@@ -70,17 +72,14 @@ int ScratchTableOwner(std::string_view name) {
 }
 
 Result<int> ClaimScratchTables(Connection& postgres) {
+  // Another run clearing a dead namesake's table holds the lock for a moment.
+  auto claimed = postgres.LookUp("SELECT pg_backend_pid(), pg_advisory_lock(" +
+                                 LockArguments("pg_backend_pid()") + ")");
+  if (!claimed.ok()) return claimed.status();
+  if (claimed.value()->Eof()) return Status::Internal("The server did not tell its process id.");
   int pid = 0;
-  {
-    auto r = postgres.Execute("SELECT pg_backend_pid()");
-    if (!r.ok()) return r.status();
-    if (r.value()->Eof()) return Status::Internal("The server did not tell its process id.");
-    const std::string text = r.value()->FieldValue(0).text();
-    std::from_chars(text.data(), text.data() + text.size(), pid);
-  }
-  // Another run clearing a dead namesake's table holds it for a moment.
-  CORVANE_RETURN_IF_ERROR(
-      postgres.Execute("SELECT pg_advisory_lock(" + LockArguments(pid) + ")").status());
+  const std::string text = claimed.value()->FieldValue(0).text();
+  std::from_chars(text.data(), text.data() + text.size(), pid);
   auto leftovers = ListScratchTables(postgres);
   if (!leftovers.ok()) return leftovers.status();
   for (const Leftover& t : leftovers.value()) {
@@ -90,7 +89,9 @@ Result<int> ClaimScratchTables(Connection& postgres) {
     const bool ours = t.owner == pid;
     if (!ours && !TakeOwnersLock(postgres, t.owner)) continue;
     (void)postgres.Execute("DROP TABLE IF EXISTS " + t.quoted);
-    if (!ours) (void)postgres.Execute("SELECT pg_advisory_unlock(" + LockArguments(t.owner) + ")");
+    if (!ours)
+      (void)postgres.LookUp("SELECT pg_advisory_unlock(" + LockArguments(std::to_string(t.owner)) +
+                            ")");
   }
   return pid;
 }

@@ -380,9 +380,10 @@ bool ToPostgres::ChooseTarget(const std::string& table, bool asked, bool replace
   if (replace) return true;
   std::string kind;
   const bool alive = StepOnServer(170, [&]() -> Status {
-    auto r = postgres_.Execute(
+    auto r = postgres_.LookUp(
         "SELECT relkind::text FROM pg_class WHERE relnamespace = current_schema()::regnamespace "
-        "AND relname = " + QuotedText(table));
+        "AND relname = " +
+        QuotedText(table));
     if (!r.ok()) return r.status();
     if (!r.value()->Eof()) kind = r.value()->FieldValue(0).text();
     r.value()->Close();
@@ -446,7 +447,7 @@ Status ToPostgres::NameAfterTable(const std::string& table) {
   const std::string quoted = QuotePostgresName(table);
   const std::string relation = QuotedText(quoted) + "::regclass";
   std::vector<std::string> renames;
-  auto keys = postgres_.Execute(
+  auto keys = postgres_.LookUp(
       "SELECT conname FROM pg_constraint WHERE contype = 'p' AND conrelid = " + relation);
   if (!keys.ok()) return keys.status();
   for (RecordSet& rs = *keys.value(); !rs.Eof(); (void)rs.MoveNext()) {
@@ -456,14 +457,14 @@ Status ToPostgres::NameAfterTable(const std::string& table) {
   }
   keys.value()->Close();
   const std::string sequence = "pg_get_serial_sequence(" + QuotedText(quoted) + ", attname)";
-  auto sequences = postgres_.Execute("SELECT attname, " + sequence +
-                                     " FROM pg_attribute WHERE attrelid = " + relation +
-                                     " AND attnum > 0 AND NOT attisdropped AND " + sequence +
-                                     " IS NOT NULL");
+  auto sequences = postgres_.LookUp(
+      "SELECT attname, " + sequence + " FROM pg_attribute WHERE attrelid = " + relation +
+      " AND attnum > 0 AND NOT attisdropped AND " + sequence + " IS NOT NULL");
   if (!sequences.ok()) return sequences.status();
   for (RecordSet& rs = *sequences.value(); !rs.Eof(); (void)rs.MoveNext()) {
-    renames.push_back("ALTER SEQUENCE " + rs.FieldValue(1).text() + " RENAME TO " +
-                      QuotePostgresName(PostgresDerivedName(table, rs.FieldValue(0).text(), "seq")));
+    renames.push_back(
+        "ALTER SEQUENCE " + rs.FieldValue(1).text() + " RENAME TO " +
+        QuotePostgresName(PostgresDerivedName(table, rs.FieldValue(0).text(), "seq")));
   }
   sequences.value()->Close();
   for (const std::string& sql : renames) CORVANE_RETURN_IF_ERROR(postgres_.Execute(sql).status());
@@ -504,8 +505,9 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
     // The statement shown names the table; the one run, its target.
     const size_t named = std::string("CREATE TABLE ").size() + QuotePostgresName(table).size();
     if (st.ok()) {
-      st = postgres_.Execute("CREATE TABLE " + QuotePostgresName(target_) + statement_.substr(named))
-               .status();
+      st =
+          postgres_.Execute("CREATE TABLE " + QuotePostgresName(target_) + statement_.substr(named))
+              .status();
     }
     created_ = st.ok();
     return st;
