@@ -1,6 +1,7 @@
 #include "catalog/postgres_catalog.h"
 
 #include "connection/connection.h"
+#include "connection/sql_names.h"
 #include "ui/pump.h"
 
 namespace corvane::catalog {
@@ -30,7 +31,9 @@ Status ListPostgreSQLTables(const ConnectionSettings& settings, ui::TableList& l
   const int64_t count = rs.RecordCount();
   for (int64_t i = 0; i < count; ++i) {
     pump.Pump();
-    list.AddInSchema(rs.FieldValue(0).text(), rs.FieldValue(1).text());
+    // A copy's scratch table is no table of the user's: it is not listed.
+    const std::string name = rs.FieldValue(0).text();
+    if (ScratchTableOwner(name) == 0) list.AddInSchema(name, rs.FieldValue(1).text());
     CORVANE_RETURN_IF_ERROR(rs.MoveNext());
   }
   rs.Close();

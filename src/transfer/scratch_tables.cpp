@@ -61,16 +61,6 @@ std::string ScratchTableName(int pid, std::string_view table) {
   return name;
 }
 
-int ScratchTableOwner(std::string_view name) {
-  if (name.substr(0, kMarker.size()) != kMarker) return 0;
-  name.remove_prefix(kMarker.size());
-  int pid = 0;
-  const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
-  if (ec != std::errc() || end == name.data() || end == name.data() + name.size() || *end != '~')
-    return 0;
-  return pid;
-}
-
 Result<int> ClaimScratchTables(Connection& postgres) {
   // Another run clearing a dead namesake's table holds the lock for a moment.
   auto claimed = postgres.LookUp("SELECT pg_backend_pid(), pg_advisory_lock(" +

@@ -14,6 +14,7 @@
 
 #include "base/status.h"
 #include "connection/connection.h"
+#include "connection/sql_names.h"
 
 namespace corvane::transfer {
 
@@ -21,8 +22,7 @@ namespace corvane::transfer {
 // "corvane~<pid>~" and as much of the table name as fits PostgreSQL's 63
 // bytes (cut between characters).
 std::string ScratchTableName(int pid, std::string_view table);
-// The pid in a scratch table's name, or 0 when `name` is not one.
-int ScratchTableOwner(std::string_view name);
+using corvane::ScratchTableOwner;
 
 // Takes this session's scratch lock and drops the scratch tables whose
 // session is gone (and any left under this session's own pid by an
