@@ -24,6 +24,7 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "cli/paradox_folder.h"
 #include "cli/postgres_names.h"
 #include "cli/printable.h"
 #include "cli/table_runs.h"
@@ -260,6 +261,10 @@ int RunToParadox(int argc, char** argv) {
   if (!run.ok()) return Usage(run.status().message());
   const ConnectionSettings settings = SettingsFrom(options);
   if (settings.paradox_folder.empty()) return Usage("no Paradox folder (--paradox FOLDER)");
+  if (std::string why = ParadoxFolderProblem(settings.paradox_folder, true); !why.empty()) {
+    std::fprintf(stderr, "corvane-cli: %s\n", why.c_str());
+    return 1;
+  }
   const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;

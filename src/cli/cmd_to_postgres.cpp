@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "cli/paradox_folder.h"
 #include "cli/printable.h"
 #include "cli/table_runs.h"
 #include "connection/connection.h"
@@ -114,6 +115,10 @@ int RunToPostgres(int argc, char** argv) {
   if (!run.ok()) return Usage(run.status().message());
   const ConnectionSettings settings = SettingsFrom(options);
   if (settings.paradox_folder.empty()) return Usage("no Paradox folder (--paradox FOLDER)");
+  if (std::string why = ParadoxFolderProblem(settings.paradox_folder, false); !why.empty()) {
+    std::fprintf(stderr, "corvane-cli: %s\n", why.c_str());
+    return 1;
+  }
   const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;

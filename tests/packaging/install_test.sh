@@ -40,7 +40,7 @@ for f in bin/corvane-cli share/corvane/dbtemp.mdb share/corvane/Samples/CUSTOMER
          share/doc/corvane-cli/copyright share/doc/corvane-cli/changelog.gz; do
   [ -s "$c/$f" ] || fail "the cli component left out $f"
 done
-[ -z "$(find "$c" -name corvane -o -name '*.desktop' -o -name '*.png')" ] \
+[ -z "$(find "$c" -path '*/bin/corvane' -o -name '*.desktop' -o -name '*.png')" ] \
   || fail "the cli component holds the window's files"
 if ldd "$c/bin/corvane-cli" | grep -i 'libQt'; then fail "corvane-cli links Qt"; fi
 grep -q '^License: Apache-2.0' "$p/share/doc/corvane/copyright" || fail "copyright names no licence"
