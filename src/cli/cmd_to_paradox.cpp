@@ -23,6 +23,7 @@
 #include "catalog/postgres_catalog.h"
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
+#include "cli/name_patterns.h"
 #include "cli/options.h"
 #include "cli/paradox_folder.h"
 #include "cli/postgres_names.h"
@@ -69,6 +70,13 @@ int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-paradox: %s\n", problem.c_str());
   std::fputs(kUsage, stderr);
   return 2;
+}
+
+// Every entry by the name `tables --postgres` prints.
+std::vector<std::string> ListedNames(const ui::MemoryTableList& list, const std::string& first_schema) {
+  std::vector<std::string> names;
+  for (int i = 0; i < list.Count(); ++i) names.push_back(CommandLineName(list, i, first_schema));
+  return names;
 }
 
 // The entries the typed names mean (by the names `tables --postgres`
@@ -283,7 +291,10 @@ int RunToParadox(int argc, char** argv) {
   std::vector<TableFigures> unknown;
   const std::vector<std::string> chosen =
       run->all ? UserTables(postgres, first_schema.value())
-               : ResolveWanted(postgres, options.positional, first_schema.value(), unknown);
+               : ResolveWanted(postgres,
+                               ExpandPatterns(options.positional,
+                                              ListedNames(postgres, first_schema.value()), false),
+                               first_schema.value(), unknown);
   // Each chosen name is one entry: the same in every job's copy of the list.
   std::map<std::string, int> entry_of;
   auto name_of = [&](int i) { return CommandLineName(postgres, i, first_schema.value()); };

@@ -12,6 +12,7 @@
 #include "catalog/postgres_catalog.h"
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
+#include "cli/name_patterns.h"
 #include "cli/options.h"
 #include "cli/paradox_folder.h"
 #include "cli/printable.h"
@@ -127,7 +128,8 @@ int RunToPostgres(int argc, char** argv) {
   if (!FillLists(settings, dialogs, lists)) return 1;
   std::vector<std::string> missing;
   std::vector<std::string> names =
-      run->all ? lists.paradox.Names() : ResolveNames(lists.paradox, options.positional, missing);
+      run->all ? lists.paradox.Names() : ResolveNames(lists.paradox,
+                         ExpandPatterns(options.positional, lists.paradox.Names(), true), missing);
   for (const std::string& m : missing) {
     std::fprintf(stderr, "corvane-cli: no Paradox table %s in %s\n", Printable(m).c_str(),
                  Printable(settings.paradox_folder).c_str());
