@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "cli/paradox_folder.h"
 #include "cli/postgres_names.h"
 #include "cli/printable.h"
 #include "maintenance/maintenance.h"
@@ -131,8 +132,9 @@ int FillAndSelect(const Request& r, const std::vector<std::string>& names,
       return 1;
     }
     first_schema = first.value();
-  } else if (!catalog::IsFolder(r.settings.paradox_folder)) {
-    Say(r.settings.paradox_folder + " is not a folder");
+  } else if (std::string why = ParadoxFolderProblem(r.settings.paradox_folder, true);
+             !why.empty()) {
+    Say(why);
     return 1;
   }
   for (const std::string& typed : names) {

@@ -23,7 +23,9 @@
 #include "catalog/postgres_catalog.h"
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
+#include "cli/name_patterns.h"
 #include "cli/options.h"
+#include "cli/paradox_folder.h"
 #include "cli/postgres_names.h"
 #include "cli/printable.h"
 #include "cli/table_runs.h"
@@ -72,6 +74,13 @@ int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-paradox: %s\n", problem.c_str());
   std::fputs(kUsage, stderr);
   return 2;
+}
+
+// Every entry by the name `tables --postgres` prints.
+std::vector<std::string> ListedNames(const ui::MemoryTableList& list, const std::string& first_schema) {
+  std::vector<std::string> names;
+  for (int i = 0; i < list.Count(); ++i) names.push_back(CommandLineName(list, i, first_schema));
+  return names;
 }
 
 // The entries the typed names mean (by the names `tables --postgres`
@@ -274,6 +283,10 @@ int RunToParadox(int argc, char** argv) {
   if (!run.ok()) return Usage(run.status().message());
   const ConnectionSettings settings = SettingsFrom(options);
   if (settings.paradox_folder.empty()) return Usage("no Paradox folder (--paradox FOLDER)");
+  if (std::string why = ParadoxFolderProblem(settings.paradox_folder, true); !why.empty()) {
+    std::fprintf(stderr, "corvane-cli: %s\n", why.c_str());
+    return 1;
+  }
   const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;
@@ -292,7 +305,10 @@ int RunToParadox(int argc, char** argv) {
   std::vector<TableFigures> unknown;
   const std::vector<std::string> chosen =
       run->all ? UserTables(postgres, first_schema.value())
-               : ResolveWanted(postgres, options.positional, first_schema.value(), unknown);
+               : ResolveWanted(postgres,
+                               ExpandPatterns(options.positional,
+                                              ListedNames(postgres, first_schema.value()), false),
+                               first_schema.value(), unknown);
   // Each chosen name is one entry: the same in every job's copy of the list.
   std::map<std::string, int> entry_of;
   auto name_of = [&](int i) { return CommandLineName(postgres, i, first_schema.value()); };

@@ -12,7 +12,9 @@
 #include "catalog/postgres_catalog.h"
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
+#include "cli/name_patterns.h"
 #include "cli/options.h"
+#include "cli/paradox_folder.h"
 #include "cli/printable.h"
 #include "cli/table_runs.h"
 #include "connection/connection.h"
@@ -117,6 +119,10 @@ int RunToPostgres(int argc, char** argv) {
   if (!run.ok()) return Usage(run.status().message());
   const ConnectionSettings settings = SettingsFrom(options);
   if (settings.paradox_folder.empty()) return Usage("no Paradox folder (--paradox FOLDER)");
+  if (std::string why = ParadoxFolderProblem(settings.paradox_folder, false); !why.empty()) {
+    std::fprintf(stderr, "corvane-cli: %s\n", why.c_str());
+    return 1;
+  }
   const auto started = std::chrono::steady_clock::now();
 
   ConsoleDialogs dialogs;
@@ -125,7 +131,8 @@ int RunToPostgres(int argc, char** argv) {
   if (!FillLists(settings, dialogs, lists)) return 1;
   std::vector<std::string> missing;
   std::vector<std::string> names =
-      run->all ? lists.paradox.Names() : ResolveNames(lists.paradox, options.positional, missing);
+      run->all ? lists.paradox.Names() : ResolveNames(lists.paradox,
+                         ExpandPatterns(options.positional, lists.paradox.Names(), true), missing);
   for (const std::string& m : missing) {
     std::fprintf(stderr, "corvane-cli: no Paradox table %s in %s\n", Printable(m).c_str(),
                  Printable(settings.paradox_folder).c_str());
