@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,12 +24,15 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
-#include "paradox/code_page.h"
+#include "cli/postgres_names.h"
 #include "cli/printable.h"
 #include "cli/table_runs.h"
 #include "connection/connection.h"
+#include "paradox/code_page.h"
+#include "paradox/companion_files.h"
 #include "paradox/table_reader.h"
 #include "transfer/long_names.h"
+#include "transfer/shared_targets.h"
 #include "transfer/to_paradox.h"
 #include "ui/memory_surfaces.h"
 
@@ -41,10 +46,16 @@ constexpr const char* kUsage =
     "                              [--quiet] [--verbose] [--report FILE] [--code-page N]\n"
     "                              [--keep-types]\n"
     "                              (TABLE... | --all)\n"
-    "Copies the named PostgreSQL tables (as the table list shows them), or with\n"
-    "--all every table outside PostgreSQL's own schemas, into the Paradox folder.\n"
+    "Copies the named PostgreSQL tables (as `tables --postgres` prints them: TABLE\n"
+    "or SCHEMA.TABLE), or with --all every table outside PostgreSQL's own\n"
+    "schemas, into the Paradox folder. Tables that would be written as one\n"
+    "Paradox table (one name in two schemas, names that differ only in case or\n"
+    "agree in their first 8 characters) are refused, whatever --overwrite says.\n"
     "A name longer than 8 characters is cut to 8 with --trim-long-names and the\n"
-    "table skipped with --skip-long-names; an existing Paradox table is replaced\n"
+    "table skipped with --skip-long-names. A column name Paradox cannot hold as a\n"
+    "field name (over 25 characters, [ ] { } ( ) or -> in it, # alone, a leading\n"
+    "blank, twice ignoring case) refuses the table; --trim-long-names makes it\n"
+    "valid and says the new name. An existing Paradox table is replaced\n"
     "with --overwrite and skipped with --skip-existing. Without them each case is\n"
     "asked about on a terminal and skipped otherwise. --jobs N copies N tables at\n"
     "a time, each over its own connections and staging file. At the end one line\n"
@@ -63,22 +74,26 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-// Selects the entries named in `wanted` (exact spelling, else the entry equal
-// ignoring case), adding them to `chosen`; returns the names not in the list.
-std::vector<std::string> SelectWanted(ui::MemoryTableList& list,
-                                      const std::vector<std::string>& wanted,
-                                      std::vector<std::string>& chosen) {
-  std::vector<std::string> unknown;
-  const std::vector<std::string> entries = list.Names();
-  for (const std::string& name : wanted) {
-    std::string hit;
-    for (const std::string& e : entries) {
-      if (e == name || (hit.empty() && ui::LowerCase(e) == ui::LowerCase(name))) hit = e;
+// The entries the typed names mean (by the names `tables --postgres`
+// prints), as those names; names that mean no table, or several, are told
+// and get their figures in `unknown`.
+std::vector<std::string> ResolveWanted(const ui::MemoryTableList& list,
+                                       const std::vector<std::string>& wanted,
+                                       const std::string& first_schema,
+                                       std::vector<TableFigures>& unknown) {
+  std::vector<std::string> chosen;
+  for (const std::string& typed : wanted) {
+    Result<int> entry = FindPostgresEntry(list, typed, first_schema, true);
+    if (entry.ok()) {
+      chosen.push_back(CommandLineName(list, entry.value(), first_schema));
+      continue;
     }
-    (hit.empty() ? unknown : chosen).push_back(hit.empty() ? name : hit);
+    std::fprintf(stderr, "corvane-cli: %s\n", Printable(entry.status().message()).c_str());
+    const bool none = entry.status().code() == Status::Code::kNotFound;
+    unknown.push_back(TableFigures{typed, none ? TableState::kNotFound : TableState::kFailed,
+                                   none ? "no such table" : "names several tables", 0, 0, 0, 0, 0});
   }
-  list.SelectNames(chosen);
-  return unknown;
+  return chosen;
 }
 
 Status FillBothLists(const ConnectionSettings& settings, ui::Dialogs& dialogs,
@@ -114,21 +129,41 @@ Result<Options> ParseToParadox(int argc, char** argv) {
   return parsed;
 }
 
-// The tables --all means: every list entry that some schema other than
-// PostgreSQL's own holds.
-Result<std::vector<std::string>> UserTables(const ConnectionSettings& settings) {
-  Connection pg;
-  CORVANE_RETURN_IF_ERROR(pg.Open(PostgresConnectionString(settings)));
-  auto rows = pg.Execute(
-      "SELECT tablename FROM pg_tables WHERE schemaname <> 'information_schema' AND "
-      "schemaname NOT LIKE 'pg\\_%'");
-  if (!rows.ok()) return rows.status();
+// The tables --all means: every entry outside PostgreSQL's own schemas.
+std::vector<std::string> UserTables(const ui::MemoryTableList& list,
+                                    const std::string& first_schema) {
   std::vector<std::string> names;
-  for (RecordSet& r = **rows; !r.Eof();) {
-    names.push_back(r.FieldValue(0).text());
-    CORVANE_RETURN_IF_ERROR(r.MoveNext());
+  for (int i = 0; i < list.Count(); ++i) {
+    if (!IsSystemSchema(list.Schema(i))) names.push_back(CommandLineName(list, i, first_schema));
   }
   return names;
+}
+
+// Takes out of `names` those that would land on one Paradox table, each
+// group told once and counted failed in `figures`.
+std::vector<std::string> RefuseSharedTargets(const std::vector<std::string>& names,
+                                             const std::map<std::string, int>& entry_of,
+                                             const ui::MemoryTableList& list, bool cut_long,
+                                             std::vector<TableFigures>& figures) {
+  std::vector<transfer::RunSource> sources;
+  for (const std::string& name : names) {
+    sources.push_back({name, transfer::ParadoxTargetOf(list.Text(entry_of.at(name)), cut_long)});
+  }
+  std::set<std::string> refused;
+  for (const std::vector<size_t>& group : transfer::SharedTargets(sources)) {
+    const Status why = transfer::SharedTargetError(sources, group, "Paradox");
+    std::fprintf(stderr, "corvane-cli: %s\n", Printable(why.message()).c_str());
+    for (size_t k : group) {
+      refused.insert(sources[k].shown);
+      figures.push_back(TableFigures{sources[k].shown, TableState::kFailed,
+                                     "shares its Paradox table with another", 0, 0, 0, 0, 0});
+    }
+  }
+  std::vector<std::string> kept;
+  for (const std::string& name : names) {
+    if (refused.count(name) == 0) kept.push_back(name);
+  }
+  return kept;
 }
 
 // A table file of the folder as it stands: which file, and which version.
@@ -140,18 +175,23 @@ struct FileMark {
   bool operator==(const FileMark&) const = default;
 };
 
-// The files `<name>.db` of the folder itself, any case.
+// The files `<name>.db` of the folder itself, any case. The folder's kept
+// family list is asked, not the folder: a run of thousands of tables must
+// not list it twice per table. The spellings the writer gives are looked
+// at as well, in case a letter's case is one that list does not fold.
 std::vector<FileMark> TableFiles(const std::string& folder, const std::string& name) {
   std::vector<FileMark> out;
   const std::string wanted = ui::LowerCase(name + ".db");
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    if (ui::LowerCase(entry.path().filename().string()) != wanted) continue;
+  std::vector<std::filesystem::path> paths = paradox::TableFiles(folder, name);
+  for (const char* ext : {".db", ".DB"}) paths.push_back(std::filesystem::path(folder) / (name + ext));
+  for (const std::filesystem::path& p : paths) {
+    if (ui::LowerCase(p.filename().string()) != wanted) continue;
     struct stat st {};
-    if (::stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    out.push_back({entry.path().string(), static_cast<uint64_t>(st.st_ino),
-                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-                   static_cast<int64_t>(st.st_size)});
+    if (::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    FileMark mark{p.string(), static_cast<uint64_t>(st.st_ino),
+                  static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                  static_cast<int64_t>(st.st_size)};
+    if (std::find(out.begin(), out.end(), mark) == out.end()) out.push_back(std::move(mark));
   }
   return out;
 }
@@ -178,11 +218,9 @@ class JobStaging {
     for (const std::string& f : folders_) std::filesystem::remove_all(f, ec);
   }
   Status Make(int jobs) {
-    auto cache = app::UserCacheFolder();
-    std::string base = cache.ok() ? cache.value() : std::filesystem::temp_directory_path().string();
+    const std::string base = Base();
     std::error_code ec;
     std::filesystem::create_directories(base, ec);
-    RemoveLeftovers(base);
     for (int j = 0; j < jobs; ++j) {
       std::string tmpl = base + "/staging-" + std::to_string(::getpid()) + "-XXXXXX";
       if (::mkdtemp(tmpl.data()) == nullptr) {
@@ -200,8 +238,9 @@ class JobStaging {
   }
   const std::string& Folder(int job) const { return folders_.at(static_cast<size_t>(job)); }
 
- private:
-  static void RemoveLeftovers(const std::string& base) {
+  // Any run removes what a killed one left, whether it runs jobs or not.
+  static void RemoveLeftovers() {
+    const std::string base = Base();
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
       const std::string name = entry.path().filename().string();
@@ -211,6 +250,12 @@ class JobStaging {
         std::filesystem::remove_all(entry.path(), ec);
       }
     }
+  }
+
+ private:
+  static std::string Base() {
+    auto cache = app::UserCacheFolder();
+    return cache.ok() ? cache.value() : std::filesystem::temp_directory_path().string();
   }
   std::vector<std::string> folders_;
 };
@@ -238,22 +283,22 @@ int RunToParadox(int argc, char** argv) {
     std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str());
     return 1;
   }
-  std::vector<std::string> wanted = options.positional;
-  if (run->all) {
-    auto all = UserTables(settings);
-    if (!all.ok()) {
-      std::fprintf(stderr, "corvane-cli: cannot list the PostgreSQL tables: %s\n",
-                   all.status().message().c_str());
-      return 1;
-    }
-    wanted = std::move(all).value();
+  Result<std::string> first_schema = catalog::PostgresFirstSchema(settings);
+  if (!first_schema.ok()) {
+    std::fprintf(stderr, "corvane-cli: cannot list the PostgreSQL tables: %s\n",
+                 first_schema.status().message().c_str());
+    return 1;
   }
-  std::vector<std::string> chosen;
-  const std::vector<std::string> unknown = SelectWanted(postgres, wanted, chosen);
-  for (const std::string& name : unknown) {
-    std::fprintf(stderr, "corvane-cli: no PostgreSQL table %s\n", Printable(name).c_str());
-  }
+  std::vector<TableFigures> unknown;
+  const std::vector<std::string> chosen =
+      run->all ? UserTables(postgres, first_schema.value())
+               : ResolveWanted(postgres, options.positional, first_schema.value(), unknown);
+  // Each chosen name is one entry: the same in every job's copy of the list.
+  std::map<std::string, int> entry_of;
+  auto name_of = [&](int i) { return CommandLineName(postgres, i, first_schema.value()); };
+  for (int i = 0; i < postgres.Count(); ++i) entry_of.emplace(name_of(i), i);
 
+  JobStaging::RemoveLeftovers();
   JobStaging staging;
   if (run->jobs > 1) {
     if (Status s = staging.Make(run->jobs); !s.ok()) {
@@ -269,11 +314,14 @@ int RunToParadox(int argc, char** argv) {
   auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
     Job& job = jobs[static_cast<size_t>(j)];
     ui::DeselectAll(job.postgres);
-    job.postgres.SelectNames({table});
-    const std::string cut = transfer::FirstUtf16Units(table, transfer::kParadoxNameUnits);
-    const std::vector<FileMark> before_full = TableFiles(settings.paradox_folder, table);
+    const int entry = entry_of.at(table);
+    job.postgres.SetSelected(entry, true);
+    job.postgres.SetCurrentIndex(entry);
+    const std::string bare = job.postgres.Text(entry);
+    const std::string cut = transfer::FirstUtf16Units(bare, transfer::kParadoxNameUnits);
+    const std::vector<FileMark> before_full = TableFiles(settings.paradox_folder, bare);
     const std::vector<FileMark> before_cut =
-        cut == table ? before_full : TableFiles(settings.paradox_folder, cut);
+        cut == bare ? before_full : TableFiles(settings.paradox_folder, cut);
     ConsolePointer pointer;
     NullPump pump;
     ui::FixedSettings source(settings);
@@ -282,25 +330,29 @@ int RunToParadox(int argc, char** argv) {
                             pump,         source,      run->jobs > 1 ? staging.Folder(j) : app::ProgramFolder()};
     transfer::ToParadoxOptions transfer_options;
     transfer_options.keep_types = options.Has("keep-types");
+    transfer_options.trim_field_names = options.Has("trim-long-names");
     transfer::SendTablesToParadoxWith(window, transfer_options);
-    const std::string target = watch.trimmed() ? cut : table;
+    const std::string target = watch.trimmed() ? cut : bare;
     const std::optional<int64_t> stored =
         WrittenRows(watch.trimmed() ? before_cut : before_full,
                     TableFiles(settings.paradox_folder, target));
     return watch.Finish(stored, "no Paradox table was written");
   };
   // Names that end up as the same Paradox table never run side by side.
-  auto key = [](const std::string& name) {
-    return ui::LowerCase(transfer::FirstUtf16Units(name, transfer::kParadoxNameUnits));
+  auto key = [&](const std::string& name) {
+    const std::string& bare = postgres.Text(entry_of.at(name));
+    return ui::LowerCase(transfer::FirstUtf16Units(bare, transfer::kParadoxNameUnits));
   };
+  const Policy trim = PolicyFrom(options.Has("trim-long-names"), options.Has("skip-long-names"));
+  std::vector<TableFigures> refused;
+  const std::vector<std::string> walk = RefuseSharedTargets(
+      WalkOrder(postgres, chosen, name_of), entry_of, postgres, trim != Policy::kNo, refused);
   Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
-  std::vector<TableFigures> figures = RunTables(
-      WalkOrder(postgres, chosen), key, run->jobs, terminal,
-      PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")),
-      PolicyFrom(options.Has("trim-long-names"), options.Has("skip-long-names")), copy_one);
-  for (const std::string& m : unknown) {
-    figures.push_back(TableFigures{m, TableState::kNotFound, "no such table", 0, 0, 0, 0, 0});
-  }
+  std::vector<TableFigures> figures =
+      RunTables(walk, key, run->jobs, terminal,
+                PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")), trim, copy_one);
+  figures.insert(figures.end(), refused.begin(), refused.end());
+  figures.insert(figures.end(), unknown.begin(), unknown.end());
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   // A folder listed in part was reported; --all would have missed tables.

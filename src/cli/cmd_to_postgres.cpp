@@ -3,6 +3,8 @@
 // window fills them, the named tables selected, and the same handler run.
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "cli/table_runs.h"
 #include "connection/connection.h"
 #include "transfer/field_types.h"
+#include "transfer/paradox_rules.h"
 #include "transfer/to_postgres.h"
 #include "ui/memory_surfaces.h"
 
@@ -26,7 +29,7 @@ constexpr const char* kUsage =
     "Usage: corvane-cli to-postgres --paradox FOLDER [login options]\n"
     "                               [--overwrite | --skip-existing] [--jobs N]\n"
     "                               [--quiet] [--verbose] [--report FILE] [--keep-types]\n"
-    "                               (TABLE... | --all)\n"
+    "                               [--missing-memos-as-null] (TABLE... | --all)\n"
     "Copies the named Paradox tables (as the table list shows them), or with --all\n"
     "every table of the folder, into PostgreSQL. Without --overwrite or\n"
     "--skip-existing an existing table is asked about on a terminal and skipped\n"
@@ -34,7 +37,12 @@ constexpr const char* kUsage =
     "At the end one line per table gives the rows read, stored and refused;\n"
     "--quiet prints only failures, --report FILE writes the same as JSON.\n"
     "With --keep-types each field gets the column type that holds it (date,\n"
-    "boolean, bytea ...) and a keyed table its primary key.\n"
+    "boolean, bytea ...) and a keyed table its primary key; the table's validity\n"
+    "checks, secondary indexes and references become NOT NULL, CHECK, DEFAULT,\n"
+    "indexes and foreign keys.\n"
+    "A table whose .MB file is missing fails; with --missing-memos-as-null its rows\n"
+    "are copied with the memo and blob values kept in that file as NULL, and the\n"
+    "summary says how many values became NULL.\n"
     "A failing statement is shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
@@ -95,7 +103,7 @@ bool FillLists(const ConnectionSettings& settings, ConsoleDialogs& dialogs, List
 int RunToPostgres(int argc, char** argv) {
   std::set<std::string> valued = LoginOptionNames(), flags = RunFlagNames();
   valued.insert(RunValuedOptionNames().begin(), RunValuedOptionNames().end());
-  flags.insert({"overwrite", "skip-existing", "keep-types", "help"});
+  flags.insert({"overwrite", "skip-existing", "keep-types", "missing-memos-as-null", "help"});
   Result<Options> parsed = ParseOptions(argc, argv, valued, flags);
   if (!parsed.ok()) return Usage(parsed.status().message());
   const Options& options = parsed.value();
@@ -127,6 +135,9 @@ int RunToPostgres(int argc, char** argv) {
   // Each job keeps its own copy of the lists; tables of one name run in
   // one job, so no two jobs write the same PostgreSQL table.
   std::vector<Lists> jobs(static_cast<size_t>(run->jobs), lists);
+  const bool keep_types = options.Has("keep-types");
+  std::mutex copied_lock;
+  std::vector<transfer::CopiedTable> copied;  // for the foreign keys at the end
   auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
     Lists& job = jobs[static_cast<size_t>(j)];
     ui::DeselectAll(job.paradox);
@@ -143,16 +154,32 @@ int RunToPostgres(int argc, char** argv) {
     ui::TablesWindow window{job.postgres, job.paradox, watch, watch, pointer, pump,
                             source, ""};
     transfer::ToPostgresOptions transfer_options;
-    transfer_options.keep_types = options.Has("keep-types");
+    transfer_options.keep_types = keep_types;
+    transfer_options.defer_references = true;
+    transfer_options.missing_memos_as_null = options.Has("missing-memos-as-null");
     const transfer::TransferOutcome outcome =
         transfer::SendTablesToPostgresWith(window, transfer_options);
+    std::string nulls_note;
+    for (const auto& [name, count] : outcome.values_made_null) {
+      nulls_note = std::to_string(count) + (count == 1 ? " memo value" : " memo values") +
+                   " stored as NULL: the .MB file is missing";
+      watch.Message(name + ": " + nulls_note + ".", std::nullopt, ui::MessageIcon::kNone);
+    }
     std::optional<int64_t> stored;
     if (ui::ListContains(job.postgres, target)) {
       for (const auto& [name, rows] : outcome.rows_stored) {
         if (ui::LowerCase(name) == ui::LowerCase(target)) stored = rows;
       }
     }
-    return watch.Finish(stored, "the table was not created");
+    if (stored) {
+      std::lock_guard<std::mutex> hold(copied_lock);
+      copied.push_back({table, target});
+    }
+    TableFigures figures = watch.Finish(stored, "the table was not created");
+    if (!nulls_note.empty()) {
+      figures.note = figures.note.empty() ? nulls_note : figures.note + "; " + nulls_note;
+    }
+    return figures;
   };
   const Policy overwrite = PolicyFrom(options.Has("overwrite"), options.Has("skip-existing"));
   std::vector<TableFigures> figures =
@@ -161,6 +188,8 @@ int RunToPostgres(int argc, char** argv) {
   for (const std::string& m : missing) {
     figures.push_back(TableFigures{m, TableState::kNotFound, "no such table", 0, 0, 0, 0, 0});
   }
+  // References may cross jobs; they wait until every table is in.
+  if (keep_types && !copied.empty()) transfer::AddParadoxReferences(settings, dialogs, copied);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   // A folder listed in part was reported; --all would have missed tables.

@@ -402,10 +402,11 @@ std::vector<TableFigures> RunTables(const std::vector<std::string>& names,
 }
 
 std::vector<std::string> WalkOrder(const ui::MemoryTableList& list,
-                                   const std::vector<std::string>& chosen) {
+                                   const std::vector<std::string>& chosen,
+                                   const std::function<std::string(int)>& name_of) {
   std::vector<std::string> out;
   for (int i = list.Count() - 1; i >= 0; --i) {
-    const std::string name = list.Text(i);
+    const std::string name = name_of ? name_of(i) : list.Text(i);
     if (std::find(chosen.begin(), chosen.end(), name) != chosen.end() &&
         std::find(out.begin(), out.end(), name) == out.end()) {
       out.push_back(name);

@@ -140,8 +140,9 @@ int EndOfRun(const std::string& command, const RunOptions& run,
              const std::vector<TableFigures>& figures, double wall_seconds, int other_failures);
 
 // The names of a list, each once, in the order the window's handler walks
-// them (bottom-up).
+// them (bottom-up). An entry's name is its text unless `name_of` says.
 std::vector<std::string> WalkOrder(const ui::MemoryTableList& list,
-                                   const std::vector<std::string>& chosen);
+                                   const std::vector<std::string>& chosen,
+                                   const std::function<std::string(int)>& name_of = {});
 
 }  // namespace corvane::cli

@@ -19,6 +19,11 @@ std::string DoubleQuoted(std::string_view name) {
 
 std::string QuotePostgresName(std::string_view name) { return DoubleQuoted(name); }
 
+std::string QualifiedPostgresName(std::string_view schema, std::string_view name) {
+  if (schema.empty()) return QuotePostgresName(name);
+  return QuotePostgresName(schema) + "." + QuotePostgresName(name);
+}
+
 // SQLite takes the standard form too.
 std::string QuoteSqliteName(std::string_view name) { return DoubleQuoted(name); }
 

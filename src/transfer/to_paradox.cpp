@@ -23,6 +23,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "app/program_folder.h"
@@ -34,6 +35,7 @@
 #include "paradox/table_lock.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
+#include "transfer/shared_targets.h"
 #include "transfer/staging_names.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
@@ -60,12 +62,14 @@ class ToParadox {
   int Run();
 
  private:
+  void RefuseSharedTargets();
   void OpenConnections();
   void CloseConnections();
   void TransferEntry(int index);
   Decision DecideName(const std::string& source, std::string& target);
   Decision DecideOverwrite(const std::string& target, Decision decision);
   void OpenSource(const std::string& source);
+  bool SettleFieldNames(const std::string& source);
   void BuildCreate(const std::string& source);
   void ReadColumnTypes(const std::string& source);
   std::string TypeText(int column);
@@ -90,7 +94,10 @@ class ToParadox {
   ui::TablesWindow& w_;
   ToParadoxOptions options_;
   ui::Procedure proc_;
+  std::set<int> refused_;  // entries that share their Paradox table with another
+  std::string schema_;     // the schema of the table being copied ("": the search path's)
   std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
+  std::vector<std::string> field_names_;  // the Paradox field of each column
   std::string note_;                     // what the export left out, if anything
   std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
   std::vector<Value> row_;    // the values of the row being copied
@@ -121,9 +128,10 @@ int ToParadox::Run() {
   }
   w_.pointer.Set(ui::PointerShape::kHourglass);  // 108
   w_.pump.Pump();
+  RefuseSharedTargets();
   OpenConnections();
   for (int i = w_.postgres_list.Count() - 1; i >= 0 && !walk_ended_ && !StopRequested(); --i) {
-    if (w_.postgres_list.Selected(i)) TransferEntry(i);
+    if (w_.postgres_list.Selected(i) && refused_.count(i) == 0) TransferEntry(i);
   }
   const std::string folder = w_.settings.Current().paradox_folder;
   proc_.Step(230, [&] {
@@ -132,6 +140,17 @@ int ToParadox::Run() {
   w_.pointer.Set(ui::PointerShape::kDefault);
   CloseConnections();
   return proc_.failures();
+}
+
+// Two selected tables that would land on one Paradox file (one name in two
+// schemas, names that differ only in case or agree in their first 8 units)
+// would overwrite each other whatever the questions say: both are refused
+// before anything is written; the rest go on.
+void ToParadox::RefuseSharedTargets() {
+  const ui::TableList& list = w_.postgres_list;
+  refused_ = SelectedSharingTargets(
+      list, [&](int i) { return ParadoxTargetOf(list.Text(i), true); }, "Paradox",
+      [&](const Status& why) { proc_.Fail(126, why); });
 }
 
 void ToParadox::OpenConnections() {
@@ -174,6 +193,7 @@ void ToParadox::CloseConnections() {
 
 void ToParadox::TransferEntry(int index) {
   const std::string source = w_.postgres_list.Text(index);  // 130
+  schema_ = w_.postgres_list.Schema(index);
   std::string target = source;
   Decision decision = DecideName(source, target);
   decision = DecideOverwrite(target, decision);
@@ -188,6 +208,11 @@ void ToParadox::TransferEntry(int index) {
   if (source_lost_) {  // its one dialog was shown; the rest would only repeat it
     replace_ = false;
     walk_ended_ = !Reconnect(index);
+    return;
+  }
+  if (!SettleFieldNames(source)) {
+    FinishTable(source, target, false);
+    replace_.reset();
     return;
   }
   BuildCreate(source);
@@ -220,7 +245,7 @@ Decision ToParadox::DecideOverwrite(const std::string& target, Decision decision
 void ToParadox::OpenSource(const std::string& source) {
   rows_.reset();
   proc_.Step(168, [&]() -> Status {
-    auto opened = postgres_.Execute("SELECT * FROM " + QuotePostgresName(source));
+    auto opened = postgres_.Execute("SELECT * FROM " + QualifiedPostgresName(schema_, source));
     if (!opened.ok()) {
       source_lost_ = IsConnectionLost(opened.status());
       return opened.status();
@@ -228,6 +253,31 @@ void ToParadox::OpenSource(const std::string& source) {
     rows_ = std::move(opened).value();
     return Status::Ok();
   });
+}
+
+// The field name of each column. A name Paradox cannot hold refuses the
+// table before anything is written, unless the option makes it valid;
+// each name so changed is told.
+bool ToParadox::SettleFieldNames(const std::string& source) {
+  field_names_.clear();
+  if (!rows_) return true;  // the steps that follow say so
+  for (int j = 0; j < rows_->FieldCount(); ++j) field_names_.push_back(rows_->FieldName(j));
+  Status valid = CheckParadoxFieldNames(source, field_names_);
+  if (valid.ok()) return true;
+  if (!options_.trim_field_names) {
+    proc_.Fail(172, valid);
+    return false;
+  }
+  const std::vector<std::string> made = ValidParadoxFieldNames(field_names_);
+  for (size_t j = 0; j < made.size(); ++j) {
+    if (made[j] == field_names_[j]) continue;
+    std::string why = ParadoxFieldNameRule(field_names_[j]);
+    if (why.empty()) why = "another column has that name, ignoring case";
+    w_.dialogs.Message("Column \"" + field_names_[j] + "\" of table " + source +
+                       " is written as the Paradox field \"" + made[j] + "\" (" + why + ").");
+  }
+  field_names_ = made;
+  return true;
 }
 
 // CREATE TABLE `S`(`c` WORD,...); with the word of each column's class.
@@ -238,7 +288,7 @@ void ToParadox::BuildCreate(const std::string& source) {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     for (int j = 0; j < rows_->FieldCount(); ++j) {
       w_.pump.Pump();
-      sql_ += "`" + DoubleBackquotes(rows_->FieldName(j));
+      sql_ += "`" + DoubleBackquotes(field_names_.at(static_cast<size_t>(j)));
       sql_ += TypeText(j);
     }
     AppendPrimaryKey();
@@ -254,7 +304,7 @@ void ToParadox::ReadColumnTypes(const std::string& source) {
   columns_.clear();
   if (!options_.keep_types) return;
   proc_.Step(166, [&]() -> Status {
-    auto columns = ReadPostgresColumns(postgres_, source);
+    auto columns = ReadPostgresColumns(postgres_, source, schema_);
     if (!columns.ok()) return columns.status();
     columns_ = std::move(columns).value();
     return Status::Ok();
@@ -285,7 +335,13 @@ void ToParadox::AppendPrimaryKey() {
   if (key.empty() || key[0] == nullptr) return;
   sql_ += "PRIMARY KEY(";
   for (const PostgresColumn* c : key) {
-    if (c != nullptr) sql_ += "`" + DoubleBackquotes(c->name) + "`,";
+    if (c == nullptr) continue;
+    // Under its field name, which may have been made valid.
+    std::string name = c->name;
+    for (int j = 0; j < rows_->FieldCount(); ++j) {
+      if (rows_->FieldName(j) == c->name) name = field_names_.at(static_cast<size_t>(j));
+    }
+    sql_ += "`" + DoubleBackquotes(name) + "`,";
   }
   sql_.back() = ')';
   sql_ += ',';

@@ -46,6 +46,7 @@
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/scratch_tables.h"
+#include "transfer/shared_targets.h"
 #include "transfer/to_postgres_handler.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
@@ -75,6 +76,7 @@ TransferOutcome ToPostgres::Run() {
     return {};
   }
   w_.pointer.Set(ui::PointerShape::kHourglass);  // 110
+  RefuseSharedTargets();
   OpenConnections();
   // Re-read the count and the selection as the walk goes: the user may
   // change them while the pump runs. Without a PostgreSQL connection every
@@ -82,20 +84,55 @@ TransferOutcome ToPostgres::Run() {
   for (int i = w_.paradox_list.Count() - 1; i >= 0 && postgres_.is_open() && !StopRequested();
        --i) {
     if (i >= w_.paradox_list.Count()) continue;
-    if (!w_.paradox_list.Selected(i)) continue;
+    if (!w_.paradox_list.Selected(i) || refused_.count(i) != 0) continue;
     if (lost_ && !Reconnect()) break;
     CopyTable(i);  // 126
+  }
+  if (postgres_.is_open() && !lost_) {
+    statement_stale_ = false;
+    if (!options_.defer_references) rules_.AddReferences();
+    rules_.RestoreReferences();
   }
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
   paradox_.Close();
-  return {proc_.failures(), std::move(rows_stored_)};
+  sub_source_.Close();
+  return {proc_.failures(), std::move(rows_stored_), std::move(made_null_)};
+}
+
+// Two selected tables of one name (a table and its namesake in a
+// sub-folder, names that differ only in case) would be written to one
+// PostgreSQL table, the second replacing the first: both are refused before
+// anything is written; the rest go on.
+void ToPostgres::RefuseSharedTargets() {
+  const ui::TableList& list = w_.paradox_list;
+  refused_ = SelectedSharingTargets(
+      list, [&](int i) { return list.Text(i); }, "PostgreSQL",
+      [&](const Status& why) { proc_.Fail(124, why); });
+}
+
+// A bare name is created in (and dropped from) the search path's first
+// schema; entries of other schemas are other tables.
+bool ToPostgres::InTargetSchema(int entry) const {
+  const std::string schema = w_.postgres_list.Schema(entry);
+  return schema.empty() || target_schema_.empty() || schema == target_schema_;
+}
+
+// ListContains, limited to the schema the copy writes to.
+bool ToPostgres::TargetListed(const std::string& table) const {
+  const std::string lower = ui::LowerCase(table);
+  bool found = false;
+  for (int j = 0; j < w_.postgres_list.Count(); ++j) {
+    if (InTargetSchema(j) && ui::LowerCase(w_.postgres_list.Text(j)) == lower) found = true;
+  }
+  return found;
 }
 
 void ToPostgres::OpenConnections() {
   const ConnectionSettings settings = w_.settings.Current();
   paradox_.options().cursor_location = CursorLocation::kClient;
   paradox_.options().serve = ui::ServeWith(pump_);
+  paradox_.options().missing_blobs_as_null = options_.missing_memos_as_null;
   proc_.Step(114, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
   ConnectionOptions& pg = postgres_.options();
   pg.cursor_location = CursorLocation::kServer;
@@ -115,6 +152,10 @@ Status ToPostgres::OpenPostgres(const ConnectionSettings& settings) {
     return pid.status();
   }
   scratch_pid_ = pid.value();
+  // New tables land in the first schema of the search path; only the
+  // entries of that schema are the ones a copy may replace.
+  auto schema = postgres_.Execute("SELECT current_schema()");
+  if (schema.ok() && !schema.value()->Eof()) target_schema_ = schema.value()->FieldValue(0).text();
   return Status::Ok();
 }
 
@@ -180,12 +221,14 @@ void ToPostgres::UnlockTarget(const std::string& table) {
 // A table another copy created while this one waited is asked about like
 // one the list showed from the start, instead of getting its rows twice.
 void ToPostgres::NoteTableOnServer(const std::string& table) {
-  if (ui::ListContains(w_.postgres_list, table)) return;
-  auto r = postgres_.Execute("SELECT tablename FROM pg_tables WHERE lower(tablename) = lower(" +
-                             QuotedText(table) + ")");
+  if (TargetListed(table)) return;
+  auto r = postgres_.Execute(
+      "SELECT tablename, schemaname FROM pg_tables WHERE schemaname = current_schema() AND "
+      "lower(tablename) = lower(" +
+      QuotedText(table) + ")");
   if (!r.ok()) return;  // the steps that follow meet the same trouble
   for (RecordSet& rs = *r.value(); !rs.Eof(); (void)rs.MoveNext()) {
-    w_.postgres_list.Add(rs.FieldValue(0).text());
+    w_.postgres_list.AddInSchema(rs.FieldValue(0).text(), rs.FieldValue(1).text());
   }
 }
 
@@ -227,7 +270,7 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
   const std::string lower = ui::LowerCase(table);
   for (int j = 0; j < w_.postgres_list.Count(); ++j) {
     std::string entry = w_.postgres_list.Text(j);
-    if (ui::LowerCase(entry) == lower) table = std::move(entry);
+    if (InTargetSchema(j) && ui::LowerCase(entry) == lower) table = std::move(entry);
   }
   return w_.dialogs.Question("Would you like to overwrite " + table + "?",
                              std::string("Overwrite?"));
@@ -235,19 +278,58 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
 
 void ToPostgres::CopyTable(int index) {
   std::string table = w_.paradox_list.Text(index);  // 128
+  const std::string sub_folder = w_.paradox_list.Folder(index);
   bool waited = false;
   if (!LockTarget(table, waited)) return;
   if (waited) NoteTableOnServer(table);
-  CopyLockedTable(table);
+  CopyLockedTable(table, sub_folder);
   UnlockTarget(table);
 }
 
-void ToPostgres::CopyLockedTable(std::string table) {
+// The table's rows from the folder the list found it in; null once a
+// failure dialog said why not.
+std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
+                                                  const std::string& sub_folder) {
+  ConnectionSettings settings = w_.settings.Current();
+  Connection* source = &paradox_;
+  if (!sub_folder.empty()) {
+    settings.paradox_folder += "/" + sub_folder;
+    if (sub_source_folder_ != settings.paradox_folder || !sub_source_.is_open()) {
+      sub_source_.Close();
+      sub_source_.options() = paradox_.options();
+      sub_source_folder_ = settings.paradox_folder;
+      proc_.Step(114, [&] { return sub_source_.Open(ParadoxConnectionString(settings)); });
+      if (!sub_source_.is_open()) return nullptr;  // its dialog said why
+    }
+    source = &sub_source_;
+  }
+  source_folder_ = settings.paradox_folder;
+  std::unique_ptr<RecordSet> rows;
+  RefreshStatement();
+  proc_.Step(156, [&] {
+    auto r = source->Execute("SELECT * FROM " + QuotePostgresName(table));
+    if (r.ok()) rows = std::move(r).value();
+    return r.status();
+  });
+  return rows;
+}
+
+void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folder) {
+  // The source is found before the target is touched: a name that means no
+  // table here must not cost the PostgreSQL table of that name.
+  std::unique_ptr<RecordSet> rows = OpenSource(table, sub_folder);
+  if (rows == nullptr) {
+    // Nothing could be read: creating an empty table or listing the name
+    // would report a copy that did not happen.
+    FinishTable(table, nullptr, false);
+    return;
+  }
   scratch_ = false;  // until ChooseTarget says where the rows go
-  const bool asked = ui::ListContains(w_.postgres_list, table);
+  const bool asked = TargetListed(table);
   bool replace = false;
   if (asked) {
     if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
+    rules_.SetAsideReferencesTo(table);
     const bool alive = StepOnServer(150, [&] {
       Status dropped = TryDrop(table);
       replace = dropped.ok();
@@ -255,16 +337,9 @@ void ToPostgres::CopyLockedTable(std::string table) {
     });
     if (!alive) return;  // 152: the list keeps the table, which is still there
   }
-  std::unique_ptr<RecordSet> rows;
-  RefreshStatement();
-  proc_.Step(156, [&] {
-    auto r = paradox_.Execute("SELECT * FROM " + QuotePostgresName(table));
-    if (r.ok()) rows = std::move(r).value();
-    return r.status();
-  });
-  if (rows == nullptr || !ChooseTarget(table, asked, replace)) {
-    // Nothing could be read, or nothing may be written: creating an empty
-    // table or listing the name would report a copy that did not happen.
+  if (!ChooseTarget(table, asked, replace)) {
+    // Nothing may be written: creating an empty table or listing the name
+    // would report a copy that did not happen.
     FinishTable(table, std::move(rows), false);
     return;
   }
@@ -274,6 +349,7 @@ void ToPostgres::CopyLockedTable(std::string table) {
     return;
   }
   SendRows(table, rows.get());
+  const int64_t nulls = rows->ValuesMadeNull();
   FinishTypedTable(table);
   if (scratch_) {
     // A table whose rows ended early, or a stopped copy, is not put in place.
@@ -283,9 +359,11 @@ void ToPostgres::CopyLockedTable(std::string table) {
       FinishTable(table, std::move(rows), false);
       return;
     }
-    ui::RemoveFromList(w_.postgres_list, table);
+    ui::RemoveFromListInSchema(w_.postgres_list, table, target_schema_);
+    if (layout_) rules_.AddTableRules(table, *layout_);
   }
   rows_stored_.emplace_back(table, stored_);
+  if (nulls > 0) made_null_.emplace_back(table, nulls);
   FinishTable(table, std::move(rows), true);
 }
 
@@ -471,6 +549,13 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
       return;
     }
   }
+  // Past the last row the source can still fail: its files replaced while
+  // they were read, say. The rows are then not the table as it is now.
+  if (!last_move_.ok() && rows->Eof()) {
+    RefreshStatement();
+    proc_.Fail(184, Stopped(last_move_, total));
+    rows_ended_ = true;
+  }
 }
 
 // With the option on, the Paradox table's own layout; a layout that cannot
@@ -479,7 +564,7 @@ bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
   layout_.reset();
   if (!options_.keep_types) return false;
   proc_.Step(166, [&]() -> Status {
-    auto layout = ReadParadoxLayout(w_.settings.Current().paradox_folder, table);
+    auto layout = ReadParadoxLayout(source_folder_, table);
     if (!layout.ok()) return layout.status();
     if (static_cast<int>(layout->fields.size()) != rows->FieldCount()) {
       return Status::Corruption("The fields of Paradox table " + table +
@@ -504,6 +589,9 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
     statement_stale_ = false;
     proc_.Step(186, [&] { return postgres_.Execute(run[i]).status(); });
   }
+  // A scratch table gets its rules once it has its own name, so that
+  // their messages and the indexes' names are the table's.
+  if (!scratch_) rules_.AddTableRules(table, *layout_);
 }
 
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,
@@ -512,7 +600,7 @@ void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet
   w_.progress.SetValue(0);
   w_.progress.SetText(ui::kProgressRestText);
   if (rows) rows->Close();                    // 194
-  if (add_name) w_.postgres_list.Add(table);  // 196
+  if (add_name) w_.postgres_list.AddInSchema(table, target_schema_);  // 196
 }
 
 TransferOutcome SendTablesToPostgres(ui::TablesWindow& window) {

@@ -137,8 +137,44 @@ void QtTableList::RemoveAt(int index) {
   if (was_current) SetCurrentIndex(-1);
 }
 
-void QtTableList::Add(const std::string& name) {
-  list_->insertItem(ui::SortedInsertIndex(*this, name), Q(name));
+// The schema rides in the item's data; the tooltip tells two entries of one
+// name apart.
+void QtTableList::AddInSchema(const std::string& name, const std::string& schema) {
+  auto* item = new QListWidgetItem(Q(name));
+  if (!schema.empty()) {
+    item->setData(Qt::UserRole, Q(schema));
+    item->setToolTip(Q(schema + "." + name));
+  }
+  list_->insertItem(ui::SortedInsertIndex(*this, name), item);
+}
+
+std::string QtTableList::Schema(int index) const {
+  const QListWidgetItem* item = list_->item(index);
+  return item ? item->data(Qt::UserRole).toString().toStdString() : std::string();
+}
+
+// The folder rides on the item, out of sight: the list shows names alone.
+constexpr int kFolderRole = Qt::UserRole + 1;
+
+void QtTableList::AddAll(std::vector<ui::ListEntry> entries) {
+  ui::SortEntries(entries);
+  const bool was_empty = Count() == 0;
+  // Hidden while it fills, so the view lays out once, not once per name.
+  list_->setUpdatesEnabled(false);
+  for (ui::ListEntry& e : entries) {
+    auto* item = new QListWidgetItem(Q(e.name));
+    if (!e.folder.empty()) item->setData(kFolderRole, Q(e.folder));
+    if (was_empty)
+      list_->addItem(item);
+    else
+      list_->insertItem(ui::SortedInsertIndex(*this, e.name), item);
+  }
+  list_->setUpdatesEnabled(true);
+}
+
+std::string QtTableList::Folder(int index) const {
+  const QListWidgetItem* item = list_->item(index);
+  return item ? item->data(kFolderRole).toString().toStdString() : std::string();
 }
 
 QtTableList::QtTableList(QListWidget* list) : list_(list) { list_->setCurrentIndex(QModelIndex()); }

@@ -65,6 +65,7 @@ class MbBuilder {
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadWholeFile(const std::string& path);  // empty when unreadable
 // A fresh empty directory under the test temp dir.
 std::string MakeTempDir(const std::string& tag);
 
