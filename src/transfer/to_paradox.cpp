@@ -212,7 +212,7 @@ void ToParadox::TransferEntry(int index) {
   }
   if (!SettleFieldNames(source)) {
     FinishTable(source, target, false);
-    replace_.reset();
+    replace_ = false;
     return;
   }
   BuildCreate(source);
