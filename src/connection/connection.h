@@ -196,6 +196,8 @@ class Connection {
 
   // Test seam: lets a test open a connection on a driver of its own.
   void AttachDriver(std::unique_ptr<Driver> driver) { driver_ = std::move(driver); }
+  // The driver itself, for a caller that needs more than statements.
+  Driver* driver() const { return driver_.get(); }
 
  private:
   ConnectionOptions options_;

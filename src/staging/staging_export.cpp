@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <system_error>
@@ -36,33 +35,6 @@ namespace corvane::staging {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The live grants. Tables of different names may be exported side by side
-// on several threads, so every look goes through the lock.
-std::mutex& GrantsLock() {
-  static std::mutex mu;
-  return mu;
-}
-std::vector<std::pair<std::string, std::string>>& Grants() {
-  static std::vector<std::pair<std::string, std::string>> grants;
-  return grants;
-}
-
-std::string FolderKey(const std::string& folder) {
-  std::error_code ec;
-  fs::path p = fs::weakly_canonical(fs::path(folder), ec);
-  if (ec) p = fs::path(folder).lexically_normal();
-  std::string key = p.string();
-  while (key.size() > 1 && key.back() == '/') key.pop_back();
-  return key;
-}
-
-bool Granted(const std::string& folder, const std::string& table) {
-  const auto wanted = std::make_pair(FolderKey(folder), table);
-  std::lock_guard<std::mutex> lock(GrantsLock());
-  return std::find(Grants().begin(), Grants().end(), wanted) != Grants().end();
-}
-
 
 Status CheckTarget(const fs::path& folder, const std::string& target, bool replace) {
   // The name becomes a file name in the folder: it may not lead elsewhere.
@@ -182,19 +154,6 @@ Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
 
 }  // namespace
 
-ReplaceGrant::ReplaceGrant(std::string folder, std::string table)
-    : folder_(FolderKey(folder)), table_(std::move(table)) {
-  std::lock_guard<std::mutex> lock(GrantsLock());
-  Grants().emplace_back(folder_, table_);
-}
-
-ReplaceGrant::~ReplaceGrant() {
-  std::lock_guard<std::mutex> lock(GrantsLock());
-  auto& grants = Grants();
-  auto it = std::find(grants.begin(), grants.end(), std::make_pair(folder_, table_));
-  if (it != grants.end()) grants.erase(it);
-}
-
 // The failure of row `number`, which the staging database took, so that
 // leaving it out would lose it.
 Status RowNotWritten(const Status& why, uint64_t number, const std::string& source,
@@ -264,7 +223,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
     return Status::NotFound("The staging database has no table `" + e.source + "`.");
   }
   const fs::path folder(e.folder);
-  const bool replace = Granted(e.folder, e.target);
+  const bool replace = e.may_replace;
   CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target, replace));
   auto chooser = Learn(db, e.source, *columns, code_page, seen);
   if (!chooser.ok()) return chooser.status();

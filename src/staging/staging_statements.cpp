@@ -282,13 +282,17 @@ Result<Statement> ParseExport(std::string_view sql) {
   }
   e.target.resize(e.target.size() - ext.size());
   rest.remove_prefix(from.size());
-  if (!TakeBracketed(rest, e.source) || !rest.empty() || e.source.empty() || e.folder.empty()) {
-    return SyntaxError("export");
-  }
+  if (!TakeBracketed(rest, e.source) || !rest.empty()) return SyntaxError("export");
+  CORVANE_RETURN_IF_ERROR(CheckExport(e));
   return Statement(std::move(e));
 }
 
 }  // namespace
+
+Status CheckExport(const ExportStatement& e) {
+  if (e.source.empty() || e.folder.empty() || e.target.empty()) return SyntaxError("export");
+  return Status::Ok();
+}
 
 TypeWordParts SplitTypeWord(std::string_view type_word) {
   TypeWordParts parts;

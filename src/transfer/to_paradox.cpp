@@ -30,7 +30,7 @@
 #include "base/stop_request.h"
 #include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
-#include "staging/staging_export.h"
+#include "staging/staging_door.h"
 #include "paradox/companion_files.h"
 #include "paradox/table_lock.h"
 #include "transfer/field_types.h"
@@ -74,7 +74,7 @@ class ToParadox {
   void ReadColumnTypes(const std::string& source);
   std::string TypeText(int column);
   void AppendPrimaryKey();
-  Status Export(const std::string& statement);
+  Status Export(const std::string& folder, const std::string& target, const std::string& source);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
   bool CopyRows(const std::string& source);
   bool StoreRows(const std::string& source, int64_t n);
@@ -105,11 +105,11 @@ class ToParadox {
   std::string head_;          // the start of that statement
   Connection staging_, paradox_, postgres_;
   std::unique_ptr<RecordSet> rows_;
-  std::unique_ptr<staging::ReplaceGrant> replace_;  // the overwrite agreed for this table
-  int64_t stored_ = 0;                              // rows of this table the staging database took
-  std::vector<int64_t> not_taken_;                  // and those of its rows it did not take
-  bool source_lost_ = false;                        // the PostgreSQL connection broke off
-  bool walk_ended_ = false;                         // and could not be opened again
+  bool replace_ = false;            // the overwrite agreed for this table
+  int64_t stored_ = 0;              // rows of this table the staging database took
+  std::vector<int64_t> not_taken_;  // and those of its rows it did not take
+  bool source_lost_ = false;        // the PostgreSQL connection broke off
+  bool walk_ended_ = false;         // and could not be opened again
 };
 
 // A staging failure that every later row would meet too: disk full, I/O,
@@ -198,7 +198,7 @@ void ToParadox::TransferEntry(int index) {
   Decision decision = DecideName(source, target);
   decision = DecideOverwrite(target, decision);
   if (decision == Decision::kSkip) return;  // 156
-  replace_.reset();
+  replace_ = false;
   if (decision == Decision::kOverwrite) {
     proc_.Step(160, [&] { return DropForOverwrite(target); });
     ui::RemoveFromList(w_.paradox_list, target);  // 162
@@ -206,13 +206,13 @@ void ToParadox::TransferEntry(int index) {
   ReadColumnTypes(source);
   OpenSource(source);
   if (source_lost_) {  // its one dialog was shown; the rest would only repeat it
-    replace_.reset();
+    replace_ = false;
     walk_ended_ = !Reconnect(index);
     return;
   }
   if (!SettleFieldNames(source)) {
     FinishTable(source, target, false);
-    replace_.reset();
+    replace_ = false;
     return;
   }
   BuildCreate(source);
@@ -220,7 +220,7 @@ void ToParadox::TransferEntry(int index) {
   proc_.Step(188, [&] { return Exec(staging_, sql_); });
   const bool complete = CopyRows(source);
   FinishTable(source, target, complete);
-  replace_.reset();
+  replace_ = false;
   if (source_lost_) walk_ended_ = !Reconnect(index);
 }
 
@@ -504,7 +504,7 @@ void ToParadox::FinishTable(const std::string& source, const std::string& target
   if (complete) {
     const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
     note_.clear();
-    proc_.Step(214, [&] { return Export(ExportStatementText(folder, target, source)); });
+    proc_.Step(214, [&] { return Export(folder, target, source); });
     if (!note_.empty()) w_.dialogs.Message(note_);
   }
   w_.pump.Pump();  // 216
@@ -513,11 +513,10 @@ void ToParadox::FinishTable(const std::string& source, const std::string& target
 
 // The export; a table written without the key it was meant to have comes
 // with a note saying why.
-Status ToParadox::Export(const std::string& statement) {
-  auto result = staging_.Execute(statement);
-  if (result.ok() && (*result)->FieldCount() == 1 && !(*result)->Eof()) {
-    note_ = (*result)->FieldValue(0).text();
-  }
+Status ToParadox::Export(const std::string& folder, const std::string& target,
+                         const std::string& source) {
+  auto result = staging::Export(staging_, {folder, target, source, replace_});
+  if (result.ok()) note_ = std::move(result->note);
   return result.status();
 }
 
@@ -531,7 +530,7 @@ Status ToParadox::DropForOverwrite(const std::string& target) {
     return Exec(paradox_, "DROP TABLE `" + target + "` ");
   }
   CORVANE_RETURN_IF_ERROR(paradox::CheckTableNotInUse(folder, target));
-  replace_ = std::make_unique<staging::ReplaceGrant>(folder, target);
+  replace_ = true;
   return Status::Ok();
 }
 
