@@ -37,6 +37,10 @@ class TableList {
   // The schema of the entry at `index`; "" when it has none.
   virtual std::string Schema(int index) const = 0;
   virtual void Clear() = 0;
+  // Marks every entry; the last entry becomes current, as marking entries
+  // one by one in a list box leaves it, so the actions see a selection.
+  // Adapters override it to change the whole list in one update.
+  virtual void SetAllSelected(bool selected);
 };
 
 // Lower-cases UTF-8 text with full Unicode case mapping (C.UTF-8), whatever

@@ -128,6 +128,18 @@ void QtTableList::SetCurrentIndex(int index) {
   list_->selectionModel()->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
 }
 
+// One selection change for the whole range: entry by entry, the widget
+// merges ranges each time and a long list freezes the window.
+void QtTableList::SetAllSelected(bool selected) {
+  const int count = Count();
+  if (count == 0) return;
+  QAbstractItemModel* model = list_->model();
+  const QItemSelection all(model->index(0, 0), model->index(count - 1, 0));
+  list_->selectionModel()->select(
+      all, selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+  SetCurrentIndex(count - 1);
+}
+
 void QtTableList::RemoveAt(int index) {
   if (index < 0 || index >= Count()) return;
   // The widget would move the current entry to a neighbour; the handlers
