@@ -259,7 +259,9 @@ int RunSchema(int argc, char** argv) {
                 "checks, references and secondary indexes.");
   }
   if (argc != 1 || argv[0][0] == '-') return Usage("schema");
-  Result<std::unique_ptr<TableReader>> reader = TableReader::Open(argv[0]);
+  // The layout needs no memo, so a missing .mb does not hide it.
+  Result<std::unique_ptr<TableReader>> reader =
+      TableReader::Open(argv[0], paradox::ReadOptions{true});
   if (reader.ok()) {
     PrintSchema((*reader)->info(), true);
     const bool index_ok = PrintIndexCheck((*reader)->info());

@@ -154,7 +154,9 @@ int FillAndSelect(const Request& r, const std::vector<std::string>& names,
   }
   if (worst != 0) return worst;
   if (!r.postgres) {
-    for (const std::string& e : entries) list.Add(e);
+    std::vector<ui::ListEntry> batch;
+    for (const std::string& e : entries) batch.push_back({e, ""});
+    list.AddAll(std::move(batch));
     list.SelectNames(entries);
   }
   // The entry itself, not every entry of its name.

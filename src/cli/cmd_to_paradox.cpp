@@ -29,6 +29,7 @@
 #include "cli/table_runs.h"
 #include "connection/connection.h"
 #include "paradox/code_page.h"
+#include "paradox/companion_files.h"
 #include "paradox/table_reader.h"
 #include "transfer/long_names.h"
 #include "transfer/shared_targets.h"
@@ -51,7 +52,10 @@ constexpr const char* kUsage =
     "Paradox table (one name in two schemas, names that differ only in case or\n"
     "agree in their first 8 characters) are refused, whatever --overwrite says.\n"
     "A name longer than 8 characters is cut to 8 with --trim-long-names and the\n"
-    "table skipped with --skip-long-names; an existing Paradox table is replaced\n"
+    "table skipped with --skip-long-names. A column name Paradox cannot hold as a\n"
+    "field name (over 25 characters, [ ] { } ( ) or -> in it, # alone, a leading\n"
+    "blank, twice ignoring case) refuses the table; --trim-long-names makes it\n"
+    "valid and says the new name. An existing Paradox table is replaced\n"
     "with --overwrite and skipped with --skip-existing. Without them each case is\n"
     "asked about on a terminal and skipped otherwise. --jobs N copies N tables at\n"
     "a time, each over its own connections and staging file. At the end one line\n"
@@ -171,18 +175,23 @@ struct FileMark {
   bool operator==(const FileMark&) const = default;
 };
 
-// The files `<name>.db` of the folder itself, any case.
+// The files `<name>.db` of the folder itself, any case. The folder's kept
+// family list is asked, not the folder: a run of thousands of tables must
+// not list it twice per table. The spellings the writer gives are looked
+// at as well, in case a letter's case is one that list does not fold.
 std::vector<FileMark> TableFiles(const std::string& folder, const std::string& name) {
   std::vector<FileMark> out;
   const std::string wanted = ui::LowerCase(name + ".db");
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    if (ui::LowerCase(entry.path().filename().string()) != wanted) continue;
+  std::vector<std::filesystem::path> paths = paradox::TableFiles(folder, name);
+  for (const char* ext : {".db", ".DB"}) paths.push_back(std::filesystem::path(folder) / (name + ext));
+  for (const std::filesystem::path& p : paths) {
+    if (ui::LowerCase(p.filename().string()) != wanted) continue;
     struct stat st {};
-    if (::stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    out.push_back({entry.path().string(), static_cast<uint64_t>(st.st_ino),
-                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-                   static_cast<int64_t>(st.st_size)});
+    if (::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    FileMark mark{p.string(), static_cast<uint64_t>(st.st_ino),
+                  static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                  static_cast<int64_t>(st.st_size)};
+    if (std::find(out.begin(), out.end(), mark) == out.end()) out.push_back(std::move(mark));
   }
   return out;
 }
@@ -209,11 +218,9 @@ class JobStaging {
     for (const std::string& f : folders_) std::filesystem::remove_all(f, ec);
   }
   Status Make(int jobs) {
-    auto cache = app::UserCacheFolder();
-    std::string base = cache.ok() ? cache.value() : std::filesystem::temp_directory_path().string();
+    const std::string base = Base();
     std::error_code ec;
     std::filesystem::create_directories(base, ec);
-    RemoveLeftovers(base);
     for (int j = 0; j < jobs; ++j) {
       std::string tmpl = base + "/staging-" + std::to_string(::getpid()) + "-XXXXXX";
       if (::mkdtemp(tmpl.data()) == nullptr) {
@@ -231,8 +238,9 @@ class JobStaging {
   }
   const std::string& Folder(int job) const { return folders_.at(static_cast<size_t>(job)); }
 
- private:
-  static void RemoveLeftovers(const std::string& base) {
+  // Any run removes what a killed one left, whether it runs jobs or not.
+  static void RemoveLeftovers() {
+    const std::string base = Base();
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
       const std::string name = entry.path().filename().string();
@@ -242,6 +250,12 @@ class JobStaging {
         std::filesystem::remove_all(entry.path(), ec);
       }
     }
+  }
+
+ private:
+  static std::string Base() {
+    auto cache = app::UserCacheFolder();
+    return cache.ok() ? cache.value() : std::filesystem::temp_directory_path().string();
   }
   std::vector<std::string> folders_;
 };
@@ -284,6 +298,7 @@ int RunToParadox(int argc, char** argv) {
   auto name_of = [&](int i) { return CommandLineName(postgres, i, first_schema.value()); };
   for (int i = 0; i < postgres.Count(); ++i) entry_of.emplace(name_of(i), i);
 
+  JobStaging::RemoveLeftovers();
   JobStaging staging;
   if (run->jobs > 1) {
     if (Status s = staging.Make(run->jobs); !s.ok()) {
@@ -315,6 +330,7 @@ int RunToParadox(int argc, char** argv) {
                             pump,         source,      run->jobs > 1 ? staging.Folder(j) : app::ProgramFolder()};
     transfer::ToParadoxOptions transfer_options;
     transfer_options.keep_types = options.Has("keep-types");
+    transfer_options.trim_field_names = options.Has("trim-long-names");
     transfer::SendTablesToParadoxWith(window, transfer_options);
     const std::string target = watch.trimmed() ? cut : bare;
     const std::optional<int64_t> stored =

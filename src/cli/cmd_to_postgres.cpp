@@ -29,7 +29,7 @@ constexpr const char* kUsage =
     "Usage: corvane-cli to-postgres --paradox FOLDER [login options]\n"
     "                               [--overwrite | --skip-existing] [--jobs N]\n"
     "                               [--quiet] [--verbose] [--report FILE] [--keep-types]\n"
-    "                               (TABLE... | --all)\n"
+    "                               [--missing-memos-as-null] (TABLE... | --all)\n"
     "Copies the named Paradox tables (as the table list shows them), or with --all\n"
     "every table of the folder, into PostgreSQL. Without --overwrite or\n"
     "--skip-existing an existing table is asked about on a terminal and skipped\n"
@@ -40,6 +40,9 @@ constexpr const char* kUsage =
     "boolean, bytea ...) and a keyed table its primary key; the table's validity\n"
     "checks, secondary indexes and references become NOT NULL, CHECK, DEFAULT,\n"
     "indexes and foreign keys.\n"
+    "A table whose .MB file is missing fails; with --missing-memos-as-null its rows\n"
+    "are copied with the memo and blob values kept in that file as NULL, and the\n"
+    "summary says how many values became NULL.\n"
     "A failing statement is shown by its start and end; --verbose shows it whole.\n";
 
 int Usage(const std::string& problem) {
@@ -100,7 +103,7 @@ bool FillLists(const ConnectionSettings& settings, ConsoleDialogs& dialogs, List
 int RunToPostgres(int argc, char** argv) {
   std::set<std::string> valued = LoginOptionNames(), flags = RunFlagNames();
   valued.insert(RunValuedOptionNames().begin(), RunValuedOptionNames().end());
-  flags.insert({"overwrite", "skip-existing", "keep-types", "help"});
+  flags.insert({"overwrite", "skip-existing", "keep-types", "missing-memos-as-null", "help"});
   Result<Options> parsed = ParseOptions(argc, argv, valued, flags);
   if (!parsed.ok()) return Usage(parsed.status().message());
   const Options& options = parsed.value();
@@ -153,8 +156,15 @@ int RunToPostgres(int argc, char** argv) {
     transfer::ToPostgresOptions transfer_options;
     transfer_options.keep_types = keep_types;
     transfer_options.defer_references = true;
+    transfer_options.missing_memos_as_null = options.Has("missing-memos-as-null");
     const transfer::TransferOutcome outcome =
         transfer::SendTablesToPostgresWith(window, transfer_options);
+    std::string nulls_note;
+    for (const auto& [name, count] : outcome.values_made_null) {
+      nulls_note = std::to_string(count) + (count == 1 ? " memo value" : " memo values") +
+                   " stored as NULL: the .MB file is missing";
+      watch.Message(name + ": " + nulls_note + ".", std::nullopt, ui::MessageIcon::kNone);
+    }
     std::optional<int64_t> stored;
     if (ui::ListContains(job.postgres, target)) {
       for (const auto& [name, rows] : outcome.rows_stored) {
@@ -165,7 +175,11 @@ int RunToPostgres(int argc, char** argv) {
       std::lock_guard<std::mutex> hold(copied_lock);
       copied.push_back({table, target});
     }
-    return watch.Finish(stored, "the table was not created");
+    TableFigures figures = watch.Finish(stored, "the table was not created");
+    if (!nulls_note.empty()) {
+      figures.note = figures.note.empty() ? nulls_note : figures.note + "; " + nulls_note;
+    }
+    return figures;
   };
   const Policy overwrite = PolicyFrom(options.Has("overwrite"), options.Has("skip-existing"));
   std::vector<TableFigures> figures =

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "base/stop_request.h"
@@ -86,6 +87,19 @@ int Help(const std::string& command) {
   return std::fputs(corvane::cli::CommandHelp(*c).c_str(), stdout) < 0;
 }
 
+// A command that runs out of memory ends with one line and the status of
+// a failure, never with an abort.
+int RunGuarded(CommandFn run, int argc, char** argv) {
+  try {
+    return run(argc - 2, argv + 2);
+  } catch (const std::bad_alloc&) {
+    std::fputs("corvane-cli: out of memory: the command needed more memory than the system "
+               "could give, and was given up\n",
+               stderr);
+    return 1;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,7 +127,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (AsksForHelp(argc, argv)) return Help(first);
-  if (!StopsCleanly(first.c_str())) return run(argc - 2, argv + 2);
+  if (!StopsCleanly(first.c_str())) return RunGuarded(run, argc, argv);
   CatchStopSignals();
-  return Finish(run(argc - 2, argv + 2));
+  return Finish(RunGuarded(run, argc, argv));
 }

@@ -42,9 +42,13 @@ const std::vector<OptionSpec> kOptions = {
      "With --postgres, list PostgreSQL's own tables too (pg_catalog, information_schema, "
      "pg_toast, pg_temp)."},
     {"trim-long-names", 0, "trim-long-names", nullptr, kToParadox,
-     "Cut a name longer than 8 characters to 8 for Paradox."},
+     "Cut a name longer than 8 characters to 8 for Paradox, and make a column name "
+     "Paradox cannot hold valid and unique (the new name is said)."},
     {"skip-long-names", 0, "skip-long-names", nullptr, kToParadox,
      "Skip a table whose name is longer than 8 characters."},
+    {"missing-memos-as-null", 0, "missing-memos-as-null", nullptr, kToPostgres,
+     "Copy a table whose .MB file is missing with the values kept there as NULL (and "
+     "say how many), instead of failing it."},
     {"code-page", 0, "code-page", "N", kToParadox,
      "Write the text of new Paradox tables in code page N (else ExportCodePage of the "
      "settings, else 1252 where the text fits and the first code page that holds it "

@@ -43,6 +43,9 @@ struct ConnectionOptions {
   // Staging database: the code page of the Paradox tables it exports, as
   // the setting reads ("" or "auto": chosen by each table's text).
   std::string export_code_page;
+  // Paradox folder: a table whose .mb is missing is read with the values
+  // kept there as nulls, instead of failing (RecordSet::ValuesMadeNull).
+  bool missing_blobs_as_null = false;
   // Called about every 20 ms while Open waits for a resource another
   // process holds (the staging database during its transfer); `first` on
   // the first call. Returning false gives up. Unset: wait without a word.
@@ -82,6 +85,9 @@ class RecordSet {
   // do not match): RecordCount is what can be read, and a copy should tell
   // the user that rows may be missing.
   virtual Status CountStatus() const { return Status::Ok(); }
+  // Values the rows so far gave as null only because the source could not
+  // hold them (a Paradox table's missing .mb, when the connection asked).
+  virtual int64_t ValuesMadeNull() const { return 0; }
   virtual void Close() = 0;
 };
 

@@ -237,6 +237,7 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
   large_.erase(CacheKey(st.table));
   deferred_ = DeferredRows{};
   CORVANE_RETURN_IF_ERROR(RunWrite(sql));
+  db_->NoteTable(st.table);
   broken_.erase(CacheKey(st.table));
   pages_.insert_or_assign(CacheKey(st.table), pages);
   lost_writes_ = false;

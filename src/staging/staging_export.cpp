@@ -127,7 +127,10 @@ paradox::SchemaChooser::Column ChooserColumnOf(const ColumnDef& c) {
   const std::optional<WordMeaning> meaning = MeaningOf(parts.word);
   if (!meaning) return {c.name, parts.word};
   paradox::FieldInfo f{c.name, meaning->type, 0, 0};
-  (f.type == paradox::FieldType::kBcd ? f.scale : f.size) = std::max(parts.size, 0);
+  // AUTOINC(n) gives the counter (AutoIncrementCounter), not a size.
+  if (f.type != paradox::FieldType::kAutoIncrement) {
+    (f.type == paradox::FieldType::kBcd ? f.scale : f.size) = std::max(parts.size, 0);
+  }
   return {c.name, meaning->fallback, f};
 }
 
@@ -233,6 +236,25 @@ Status WriteEncoded(StagingDb& db, const ExportStatement& e, const fs::path& db_
   return final_failure.ok() ? written : final_failure;
 }
 
+namespace {
+
+// The Autoincrement counter AUTOINC(n) words ask for, where the field
+// chosen is one (`fields` in staging column order); 0 when none does.
+uint32_t AutoIncrementCounter(const std::vector<ColumnDef>& columns,
+                              const std::vector<paradox::FieldInfo>& fields) {
+  uint32_t counter = 0;
+  for (size_t i = 0; i < columns.size() && i < fields.size(); ++i) {
+    const TypeWordParts parts = SplitTypeWord(columns[i].type_word);
+    if (parts.word == "AUTOINC" && parts.size > 0 &&
+        fields[i].type == paradox::FieldType::kAutoIncrement) {
+      counter = std::max(counter, static_cast<uint32_t>(parts.size));
+    }
+  }
+  return counter;
+}
+
+}  // namespace
+
 Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page,
                           const paradox::SchemaChooser* seen, std::string* note,
                           bool large_values, const EncodedRows* encoded) {
@@ -250,6 +272,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   const uint64_t rows = chooser->rows_observed();
   code_page = chooser->code_page();
   std::vector<paradox::FieldInfo> fields = chooser->Choose();
+  const uint32_t counter = AutoIncrementCounter(*columns, fields);
 
   const std::vector<size_t> key = KeyColumns(*columns);
   const RowShape shape = ShapeFor(*columns, large_values);
@@ -281,6 +304,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   const int key_fields = order.empty() ? 0 : static_cast<int>(key.size());
   const fs::path db_path = folder / (e.target + ".db");
   auto finish = [&](paradox::TableWriter& writer) {
+    writer.RaiseAutoIncrement(counter);
     // Placing the files syncs them to disk first.
     if (replace) {
       return CallServed([&] { return PlaceReplacing(writer, folder, e.target); }, db.serve());

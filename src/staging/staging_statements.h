@@ -30,7 +30,7 @@ inline constexpr std::string_view kStagingTypeWords[] = {
 
 // Words naming one Paradox field exactly, for tables whose field types and
 // key are kept; those marked sized take "(n)": the Alpha, Bytes or blob
-// size, or the BCD scale.
+// size, or the BCD scale. AUTOINC may take "(n)": the table's counter.
 struct FieldWord {
   std::string_view word;
   bool sized;

@@ -69,6 +69,7 @@ class ToParadox {
   Decision DecideName(const std::string& source, std::string& target);
   Decision DecideOverwrite(const std::string& target, Decision decision);
   void OpenSource(const std::string& source);
+  bool SettleFieldNames(const std::string& source);
   void BuildCreate(const std::string& source);
   void ReadColumnTypes(const std::string& source);
   std::string TypeText(int column);
@@ -96,6 +97,7 @@ class ToParadox {
   std::set<int> refused_;  // entries that share their Paradox table with another
   std::string schema_;     // the schema of the table being copied ("": the search path's)
   std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
+  std::vector<std::string> field_names_;  // the Paradox field of each column
   std::string note_;                     // what the export left out, if anything
   std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
   std::vector<Value> row_;    // the values of the row being copied
@@ -208,6 +210,11 @@ void ToParadox::TransferEntry(int index) {
     walk_ended_ = !Reconnect(index);
     return;
   }
+  if (!SettleFieldNames(source)) {
+    FinishTable(source, target, false);
+    replace_.reset();
+    return;
+  }
   BuildCreate(source);
   ReplaceStagingTable(source, 182, 184);
   proc_.Step(188, [&] { return Exec(staging_, sql_); });
@@ -248,6 +255,31 @@ void ToParadox::OpenSource(const std::string& source) {
   });
 }
 
+// The field name of each column. A name Paradox cannot hold refuses the
+// table before anything is written, unless the option makes it valid;
+// each name so changed is told.
+bool ToParadox::SettleFieldNames(const std::string& source) {
+  field_names_.clear();
+  if (!rows_) return true;  // the steps that follow say so
+  for (int j = 0; j < rows_->FieldCount(); ++j) field_names_.push_back(rows_->FieldName(j));
+  Status valid = CheckParadoxFieldNames(source, field_names_);
+  if (valid.ok()) return true;
+  if (!options_.trim_field_names) {
+    proc_.Fail(172, valid);
+    return false;
+  }
+  const std::vector<std::string> made = ValidParadoxFieldNames(field_names_);
+  for (size_t j = 0; j < made.size(); ++j) {
+    if (made[j] == field_names_[j]) continue;
+    std::string why = ParadoxFieldNameRule(field_names_[j]);
+    if (why.empty()) why = "another column has that name, ignoring case";
+    w_.dialogs.Message("Column \"" + field_names_[j] + "\" of table " + source +
+                       " is written as the Paradox field \"" + made[j] + "\" (" + why + ").");
+  }
+  field_names_ = made;
+  return true;
+}
+
 // CREATE TABLE `S`(`c` WORD,...); with the word of each column's class.
 void ToParadox::BuildCreate(const std::string& source) {
   row_pending_ = false;
@@ -256,7 +288,7 @@ void ToParadox::BuildCreate(const std::string& source) {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     for (int j = 0; j < rows_->FieldCount(); ++j) {
       w_.pump.Pump();
-      sql_ += "`" + DoubleBackquotes(rows_->FieldName(j));
+      sql_ += "`" + DoubleBackquotes(field_names_.at(static_cast<size_t>(j)));
       sql_ += TypeText(j);
     }
     AppendPrimaryKey();
@@ -303,7 +335,13 @@ void ToParadox::AppendPrimaryKey() {
   if (key.empty() || key[0] == nullptr) return;
   sql_ += "PRIMARY KEY(";
   for (const PostgresColumn* c : key) {
-    if (c != nullptr) sql_ += "`" + DoubleBackquotes(c->name) + "`,";
+    if (c == nullptr) continue;
+    // Under its field name, which may have been made valid.
+    std::string name = c->name;
+    for (int j = 0; j < rows_->FieldCount(); ++j) {
+      if (rows_->FieldName(j) == c->name) name = field_names_.at(static_cast<size_t>(j));
+    }
+    sql_ += "`" + DoubleBackquotes(name) + "`,";
   }
   sql_.back() = ')';
   sql_ += ',';

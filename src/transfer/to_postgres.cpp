@@ -96,7 +96,8 @@ TransferOutcome ToPostgres::Run() {
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
   paradox_.Close();
-  return {proc_.failures(), std::move(rows_stored_)};
+  sub_source_.Close();
+  return {proc_.failures(), std::move(rows_stored_), std::move(made_null_)};
 }
 
 // Two selected tables of one name (a table and its namesake in a
@@ -131,6 +132,7 @@ void ToPostgres::OpenConnections() {
   const ConnectionSettings settings = w_.settings.Current();
   paradox_.options().cursor_location = CursorLocation::kClient;
   paradox_.options().serve = ui::ServeWith(pump_);
+  paradox_.options().missing_blobs_as_null = options_.missing_memos_as_null;
   proc_.Step(114, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
   ConnectionOptions& pg = postgres_.options();
   pg.cursor_location = CursorLocation::kServer;
@@ -276,14 +278,52 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
 
 void ToPostgres::CopyTable(int index) {
   std::string table = w_.paradox_list.Text(index);  // 128
+  const std::string sub_folder = w_.paradox_list.Folder(index);
   bool waited = false;
   if (!LockTarget(table, waited)) return;
   if (waited) NoteTableOnServer(table);
-  CopyLockedTable(table);
+  CopyLockedTable(table, sub_folder);
   UnlockTarget(table);
 }
 
-void ToPostgres::CopyLockedTable(std::string table) {
+// The table's rows from the folder the list found it in; null once a
+// failure dialog said why not.
+std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
+                                                  const std::string& sub_folder) {
+  ConnectionSettings settings = w_.settings.Current();
+  Connection* source = &paradox_;
+  if (!sub_folder.empty()) {
+    settings.paradox_folder += "/" + sub_folder;
+    if (sub_source_folder_ != settings.paradox_folder || !sub_source_.is_open()) {
+      sub_source_.Close();
+      sub_source_.options() = paradox_.options();
+      sub_source_folder_ = settings.paradox_folder;
+      proc_.Step(114, [&] { return sub_source_.Open(ParadoxConnectionString(settings)); });
+      if (!sub_source_.is_open()) return nullptr;  // its dialog said why
+    }
+    source = &sub_source_;
+  }
+  source_folder_ = settings.paradox_folder;
+  std::unique_ptr<RecordSet> rows;
+  RefreshStatement();
+  proc_.Step(156, [&] {
+    auto r = source->Execute("SELECT * FROM " + QuotePostgresName(table));
+    if (r.ok()) rows = std::move(r).value();
+    return r.status();
+  });
+  return rows;
+}
+
+void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folder) {
+  // The source is found before the target is touched: a name that means no
+  // table here must not cost the PostgreSQL table of that name.
+  std::unique_ptr<RecordSet> rows = OpenSource(table, sub_folder);
+  if (rows == nullptr) {
+    // Nothing could be read: creating an empty table or listing the name
+    // would report a copy that did not happen.
+    FinishTable(table, nullptr, false);
+    return;
+  }
   scratch_ = false;  // until ChooseTarget says where the rows go
   const bool asked = TargetListed(table);
   bool replace = false;
@@ -297,16 +337,9 @@ void ToPostgres::CopyLockedTable(std::string table) {
     });
     if (!alive) return;  // 152: the list keeps the table, which is still there
   }
-  std::unique_ptr<RecordSet> rows;
-  RefreshStatement();
-  proc_.Step(156, [&] {
-    auto r = paradox_.Execute("SELECT * FROM " + QuotePostgresName(table));
-    if (r.ok()) rows = std::move(r).value();
-    return r.status();
-  });
-  if (rows == nullptr || !ChooseTarget(table, asked, replace)) {
-    // Nothing could be read, or nothing may be written: creating an empty
-    // table or listing the name would report a copy that did not happen.
+  if (!ChooseTarget(table, asked, replace)) {
+    // Nothing may be written: creating an empty table or listing the name
+    // would report a copy that did not happen.
     FinishTable(table, std::move(rows), false);
     return;
   }
@@ -316,6 +349,7 @@ void ToPostgres::CopyLockedTable(std::string table) {
     return;
   }
   SendRows(table, rows.get());
+  const int64_t nulls = rows->ValuesMadeNull();
   FinishTypedTable(table);
   if (scratch_) {
     // A table whose rows ended early, or a stopped copy, is not put in place.
@@ -329,6 +363,7 @@ void ToPostgres::CopyLockedTable(std::string table) {
     if (layout_) rules_.AddTableRules(table, *layout_);
   }
   rows_stored_.emplace_back(table, stored_);
+  if (nulls > 0) made_null_.emplace_back(table, nulls);
   FinishTable(table, std::move(rows), true);
 }
 
@@ -514,6 +549,13 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
       return;
     }
   }
+  // Past the last row the source can still fail: its files replaced while
+  // they were read, say. The rows are then not the table as it is now.
+  if (!last_move_.ok() && rows->Eof()) {
+    RefreshStatement();
+    proc_.Fail(184, Stopped(last_move_, total));
+    rows_ended_ = true;
+  }
 }
 
 // With the option on, the Paradox table's own layout; a layout that cannot
@@ -522,7 +564,7 @@ bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
   layout_.reset();
   if (!options_.keep_types) return false;
   proc_.Step(166, [&]() -> Status {
-    auto layout = ReadParadoxLayout(w_.settings.Current().paradox_folder, table);
+    auto layout = ReadParadoxLayout(source_folder_, table);
     if (!layout.ok()) return layout.status();
     if (static_cast<int>(layout->fields.size()) != rows->FieldCount()) {
       return Status::Corruption("The fields of Paradox table " + table +

@@ -18,6 +18,9 @@ struct TransferOutcome {
   // them, under the name the table was written as. A count made after the
   // run could meet another program's copy of the table.
   std::vector<std::pair<std::string, int64_t>> rows_stored;
+  // Memo and blob values stored as NULL because a table's .mb is missing
+  // (only with ToPostgresOptions::missing_memos_as_null), per table.
+  std::vector<std::pair<std::string, int64_t>> values_made_null;
 };
 
 // How rows travel. What the user sees (rows stored, dialogs, progress, list)
@@ -40,6 +43,9 @@ struct ToPostgresOptions {
   // With keep_types: leave the foreign keys to the caller, which adds them
   // once its other runs are done (AddParadoxReferences).
   bool defer_references = false;
+  // A table whose .mb is missing is copied with the values kept there as
+  // NULL, and TransferOutcome says how many; otherwise it fails, once.
+  bool missing_memos_as_null = false;
 };
 
 // Runs the handler on the window's surfaces. Every failure is shown as a

@@ -42,7 +42,8 @@ class ToPostgres {
   bool TargetListed(const std::string& table) const;
   bool Reconnect();
   void CopyTable(int index);
-  void CopyLockedTable(std::string table);
+  void CopyLockedTable(std::string table, const std::string& sub_folder);
+  std::unique_ptr<RecordSet> OpenSource(const std::string& table, const std::string& sub_folder);
   bool ChooseTarget(const std::string& table, bool asked, bool replace);
   Status TryDrop(const std::string& table);
   bool PutInPlace(const std::string& table, bool replace);
@@ -76,6 +77,11 @@ class ToPostgres {
   ui::Procedure proc_;
   Connection postgres_;
   Connection paradox_;
+  // A table listed from a sub-folder is read there, over a connection of
+  // its own kept for the next table of the same sub-folder.
+  Connection sub_source_;
+  std::string sub_source_folder_;
+  std::string source_folder_;  // the folder of the table being copied
   std::set<int> refused_;      // entries that share their PostgreSQL table with another
   std::string target_schema_;  // where a bare name is created ("": not known)
   // The CREATE TABLE or INSERT built last; every failure dialog shows it.
@@ -119,6 +125,7 @@ class ToPostgres {
   // Rows of the current table stored so far, for the dialog that ends it.
   int64_t stored_ = 0;
   std::vector<std::pair<std::string, int64_t>> rows_stored_;
+  std::vector<std::pair<std::string, int64_t>> made_null_;
   int64_t total_ = 0;
   // The PostgreSQL connection was lost; nothing more goes to it until it
   // opens again.

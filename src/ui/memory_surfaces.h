@@ -22,6 +22,8 @@ class MemoryTableList : public TableList {
   void RemoveAt(int index) override;
   void AddInSchema(const std::string& name, const std::string& schema) override;
   std::string Schema(int index) const override { return entries_.at(index).schema; }
+  void AddAll(std::vector<ListEntry> entries) override;
+  std::string Folder(int index) const override { return entries_.at(index).folder; }
   void Clear() override;
 
   std::vector<std::string> Names() const;
@@ -33,6 +35,7 @@ class MemoryTableList : public TableList {
     std::string name;
     bool selected = false;
     std::string schema;
+    std::string folder;
   };
   std::vector<Entry> entries_;
   int current_ = -1;

@@ -6,12 +6,20 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "connection/connection_strings.h"
 
 namespace corvane::ui {
 
 using corvane::ConnectionSettings;
+
+// One entry for TableList::AddAll: the name shown, and the sub-folder its
+// table was found in, relative to the list's folder ("" for that folder).
+struct ListEntry {
+  std::string name;
+  std::string folder;
+};
 
 // A sorted table list with extended selection (one name per entry).
 // Entries are ordered alphabetically ignoring case (ListOrderLess); Add puts
@@ -36,6 +44,11 @@ class TableList {
   virtual void AddInSchema(const std::string& name, const std::string& schema) = 0;
   // The schema of the entry at `index`; "" when it has none.
   virtual std::string Schema(int index) const = 0;
+  // Adds every entry where Add would put it, in one pass: a folder of
+  // thousands of tables must not cost one sorted insertion each.
+  virtual void AddAll(std::vector<ListEntry> entries) = 0;
+  // The sub-folder the entry's table was found in ("" for the list's folder).
+  virtual std::string Folder(int index) const = 0;
   virtual void Clear() = 0;
   // Marks every entry; the last entry becomes current, as marking entries
   // one by one in a list box leaves it, so the actions see a selection.
@@ -52,6 +65,9 @@ std::string LowerCase(const std::string& text);
 bool ListOrderLess(const std::string& a, const std::string& b);
 // Index at which Add puts `name` in a list whose entries are sorted.
 int SortedInsertIndex(const TableList& list, const std::string& name);
+// Sorts `entries` as Add one by one would place them (equal names keep
+// their order).
+void SortEntries(std::vector<ListEntry>& entries);
 
 // True when some entry equals `text` after both are lower-cased.
 bool ListContains(const TableList& list, const std::string& text);

@@ -192,6 +192,30 @@ std::string QtTableList::Schema(int index) const {
   return item ? item->data(Qt::UserRole).toString().toStdString() : std::string();
 }
 
+// The folder rides on the item, out of sight: the list shows names alone.
+constexpr int kFolderRole = Qt::UserRole + 1;
+
+void QtTableList::AddAll(std::vector<ui::ListEntry> entries) {
+  ui::SortEntries(entries);
+  const bool was_empty = Count() == 0;
+  // Hidden while it fills, so the view lays out once, not once per name.
+  list_->setUpdatesEnabled(false);
+  for (ui::ListEntry& e : entries) {
+    auto* item = new QListWidgetItem(Q(e.name));
+    if (!e.folder.empty()) item->setData(kFolderRole, Q(e.folder));
+    if (was_empty)
+      list_->addItem(item);
+    else
+      list_->insertItem(ui::SortedInsertIndex(*this, e.name), item);
+  }
+  list_->setUpdatesEnabled(true);
+}
+
+std::string QtTableList::Folder(int index) const {
+  const QListWidgetItem* item = list_->item(index);
+  return item ? item->data(kFolderRole).toString().toStdString() : std::string();
+}
+
 QtTableList::QtTableList(QListWidget* list) : list_(list) { list_->setCurrentIndex(QModelIndex()); }
 
 // A model reset forgets that no current entry was chosen; choose it again.

@@ -36,6 +36,8 @@ class QtTableList : public ui::TableList {
   void RemoveAt(int index) override;
   void AddInSchema(const std::string& name, const std::string& schema) override;
   std::string Schema(int index) const override;
+  void AddAll(std::vector<ui::ListEntry> entries) override;
+  std::string Folder(int index) const override;
   void Clear() override;
 
  private:

@@ -86,6 +86,23 @@ TEST_F(ToPostgresCliTest, CopiesThenSkipsOrOverwritesAnExistingTable) {
   EXPECT_EQ(Count("TOPG_CLI"), "3");
 }
 
+// The table list shows sub-folders' tables; such a table is copied from its
+// own folder over the PostgreSQL table of its name.
+TEST_F(ToPostgresCliTest, ASubFolderTableOverwritesItsPostgresTable) {
+  std::filesystem::create_directories(folder_ / "a" / "b");
+  ASSERT_EQ(MakePxTable((folder_ / "a" / "b" / "TOPG_NESTED.db").string(), {{"ID", pxfLong, 4}},
+                        {{PxInt(1)}, {PxInt(2)}, {PxInt(3)}}),
+            "");
+  drop_after_.push_back("TOPG_NESTED");
+  (void)PgTry("DROP TABLE IF EXISTS \"TOPG_NESTED\"");
+  Pg("CREATE TABLE \"TOPG_NESTED\"(old text)");
+  Pg("INSERT INTO \"TOPG_NESTED\" VALUES ('old')");
+  Outcome out = Run("--overwrite TOPG_NESTED");
+  EXPECT_EQ(out.status, 0) << out.output;
+  EXPECT_EQ(Count("TOPG_NESTED"), "3");
+  EXPECT_EQ(PgRows("SELECT sum(\"ID\") FROM \"TOPG_NESTED\"").at(0).at(0).text(), "6");
+}
+
 TEST_F(ToPostgresCliTest, BadUsageExitsTwoAndAnUnknownTableOne) {
   MakeRows("TOPG_CLI2", 1);
   EXPECT_EQ(Run("--overwrite --skip-existing TOPG_CLI2").status, 2);

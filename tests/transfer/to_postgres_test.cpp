@@ -2,6 +2,8 @@
 // failure dialogs, against the test PostgreSQL.
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@ extern "C" {
 #include <paradox.h>
 }
 
+#include "catalog/paradox_catalog.h"
 #include "paradox/table_writer.h"
 #include "pxlib_table.h"
 #include "transfer_fixture.h"
@@ -225,6 +228,45 @@ TEST_F(SendToPostgresTest, TableOnlyInASubFolderFailsToOpenAndIsNotListed) {
   EXPECT_EQ(fake_.progress.values, std::vector<double>{0});
 }
 
+// The list's entry is the table copied: a sub-folder's table goes over the
+// PostgreSQL table of its name, not its namesake in the folder itself; an
+// entry whose file has gone fails before anything is dropped.
+TEST_F(SendToPostgresTest, ASubFolderEntryCopiesFromThereAndAMissingSourceDropsNothing) {
+  MakeNumbered("TOPG_TWIN", 2);
+  std::filesystem::create_directories(folder_ / "sub" / "deep");
+  std::vector<PxRow> five;
+  for (int i = 1; i <= 5; ++i) five.push_back({PxInt(i)});
+  ASSERT_EQ(MakePxTable((folder_ / "sub" / "deep" / "TOPG_TWIN.db").string(), {{"ID", pxfLong, 4}}, five), "");
+  ASSERT_EQ(MakePxTable((folder_ / "sub" / "TOPG_GONE.db").string(), {{"ID", pxfLong, 4}}, five), "");
+  for (const std::string t : {"TOPG_TWIN", "TOPG_GONE"}) {
+    (void)PgTry("DROP TABLE IF EXISTS \"" + t + "\"");
+    Pg("CREATE TABLE \"" + t + "\"(old text)");
+    Pg("INSERT INTO \"" + t + "\" VALUES ('old')");
+    drop_after_.push_back(t);
+    fake_.postgres_list.Add(t);
+  }
+  ASSERT_TRUE(catalog::ListParadoxTables(folder_.string(), fake_.paradox_list, fake_.counting_pump,
+                                         fake_.dialogs).ok());
+  std::vector<std::string> places;
+  for (int i = 0; i < fake_.paradox_list.Count(); ++i) {
+    places.push_back(fake_.paradox_list.Text(i) + "@" + fake_.paradox_list.Folder(i));
+    if (!fake_.paradox_list.Folder(i).empty()) fake_.paradox_list.SetSelected(i, true);
+  }
+  ASSERT_EQ(places, (std::vector<std::string>{"TOPG_GONE@sub", "TOPG_TWIN@", "TOPG_TWIN@sub/deep"}));
+  fake_.paradox_list.SetCurrentIndex(2);
+  std::filesystem::remove(folder_ / "sub" / "TOPG_GONE.db");
+  fake_.dialogs.answers = {Answer::kYes, Answer::kYes};
+
+  EXPECT_EQ(Send().failures, 1);
+  EXPECT_EQ(PgCount("TOPG_TWIN"), 5);
+  EXPECT_EQ(PgRows("SELECT old FROM \"TOPG_GONE\"").at(0).at(0).text(), "old");
+  EXPECT_TRUE(ui::ListContains(fake_.postgres_list, "TOPG_GONE"));
+  EXPECT_EQ(fake_.dialogs.Failures().size(), 1u);
+  EXPECT_NE(fake_.dialogs.Failures()[0].find("TOPG_GONE"), std::string::npos);
+  // Only the table that could be read was asked about.
+  EXPECT_EQ(fake_.dialogs.answers.size(), 1u);
+}
+
 // Rows whose memo cannot be read (its .mb is gone) are reported in their
 // place, one dialog each, and not sent as rows of nulls; the rest arrive.
 TEST_F(SendToPostgresTest, UnreadableRowsAreReportedNotSentAsNulls) {
@@ -241,8 +283,9 @@ TEST_F(SendToPostgresTest, UnreadableRowsAreReportedNotSentAsNulls) {
                     .ok());
   }
   ASSERT_TRUE((*writer)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  // The .mb keeps its header block only: the two long memos are lost.
   for (const auto& e : std::filesystem::directory_iterator(folder_)) {
-    if (e.path().extension() == ".mb") std::filesystem::remove(e.path());
+    if (e.path().extension() == ".mb") std::filesystem::resize_file(e.path(), 4096);
   }
   SelectParadox({"TOPG_MB"});
   EXPECT_EQ(Send().failures, 2);
@@ -256,6 +299,115 @@ TEST_F(SendToPostgresTest, UnreadableRowsAreReportedNotSentAsNulls) {
                                       "INSERT INTO \"TOPG_MB\" VALUES('3', NULL)"}));
   EXPECT_EQ(fake_.progress.values.size(), 7u);
   EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"TOPG_MB"});
+}
+
+// A table whose .mb is missing fails once, naming it, and stores nothing;
+// asked to, the rows go with the memos kept there as NULL, and the outcome
+// counts them.
+TEST_F(SendToPostgresTest, AMissingMbFailsTheTableOnceOrGivesNullsWhenAsked) {
+  using paradox::FieldType;
+  const std::vector<paradox::FieldInfo> fields = {{"ID", FieldType::kLong, 4, 0},
+                                                  {"MEMO", FieldType::kMemo, 20, 0}};
+  auto writer = paradox::TableWriter::Create((folder_ / "TOPG_NOMB.db").string(), fields);
+  ASSERT_TRUE(writer.ok()) << writer.status().message();
+  for (int i = 0; i < 20; ++i) {
+    const std::string memo = i % 5 == 1 ? std::string(200, 'm') : "short";
+    ASSERT_TRUE((*writer)->Append({{false, std::to_string(i)}, {false, memo}}).ok());
+  }
+  ASSERT_TRUE((*writer)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  std::filesystem::remove(folder_ / "TOPG_NOMB.mb");
+
+  SelectParadox({"TOPG_NOMB"});
+  EXPECT_EQ(Send().failures, 1);
+  const std::vector<std::string> failures = fake_.dialogs.Failures();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures[0].find((folder_ / "TOPG_NOMB.mb").string() + " is missing"),
+            std::string::npos)
+      << failures[0];
+  EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_NOMB\"").ok()) << "no table, no rows";
+
+  fake_.dialogs.shown.clear();
+  fake_.paradox_list.Clear();
+  SelectParadox({"TOPG_NOMB"});
+  transfer::ToPostgresOptions as_null;
+  as_null.missing_memos_as_null = true;
+  const transfer::TransferOutcome outcome = Send(as_null);
+  EXPECT_EQ(outcome.failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
+  EXPECT_EQ(outcome.values_made_null,
+            (std::vector<std::pair<std::string, int64_t>>{{"TOPG_NOMB", 4}}));
+  Rows stored = PgRows("SELECT count(*), count(\"MEMO\") FROM \"TOPG_NOMB\"");
+  EXPECT_EQ(stored[0][0].text(), "20");
+  EXPECT_EQ(stored[0][1].text(), "16");
+}
+
+// Whether this process holds `path` open.
+bool HeldOpen(const std::filesystem::path& path) {
+  std::error_code ec;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    if (std::filesystem::read_symlink(fd.path(), ec) == path) return true;
+  }
+  return false;
+}
+
+// Renames the files of a new version of a table over the old ones at the
+// first pump once the reader holds them open: before the copy reads its
+// second row.
+class ReplacingPump : public ui::EventPump {
+ public:
+  ReplacingPump(std::function<bool()> created, std::function<void()> replace)
+      : created_(std::move(created)), replace_(std::move(replace)) {}
+  void Pump() override {
+    if (!done_ && created_()) {
+      replace_();
+      done_ = true;
+    }
+  }
+  bool done_ = false;
+
+ private:
+  std::function<bool()> created_;
+  std::function<void()> replace_;
+};
+
+TEST_F(SendToPostgresTest, ATableReplacedWhileReadFailsOnceAndStoresNothingOfTheNewVersion) {
+  using paradox::FieldType;
+  const std::vector<paradox::FieldInfo> fields = {{"ID", FieldType::kLong, 4, 0},
+                                                  {"MEMO", FieldType::kMemo, 11, 0}};
+  const std::filesystem::path other = folder_ / "next";
+  std::filesystem::create_directories(other);
+  // The first row has no memo; every other row's lives in the .mb.
+  for (const auto& [dir, base] : {std::pair{folder_, 0}, std::pair{other, 1000}}) {
+    auto w = paradox::TableWriter::Create((dir / "TOPG_TORN.db").string(), fields);
+    ASSERT_TRUE(w.ok()) << w.status().message();
+    for (int i = 1; i <= 50; ++i) {
+      const std::string memo = i == 1 ? "" : std::string(300, base == 0 ? 'o' : 'n');
+      ASSERT_TRUE((*w)->Append({{false, std::to_string(base + i)}, {i == 1, memo}}).ok());
+    }
+    ASSERT_TRUE((*w)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  }
+  const std::filesystem::path mb = std::filesystem::canonical(folder_ / "TOPG_TORN.mb");
+  ReplacingPump pump(
+      [&] { return HeldOpen(mb); },
+      [&] {
+        for (const char* ext : {".db", ".mb"}) {
+          std::filesystem::rename(other / (std::string("TOPG_TORN") + ext),
+                                  folder_ / (std::string("TOPG_TORN") + ext));
+        }
+      });
+  SelectParadox({"TOPG_TORN"});
+  ui::TablesWindow window = fake_.Window(&pump);
+  EXPECT_EQ(transfer::SendTablesToPostgres(window).failures, 1);
+  ASSERT_TRUE(pump.done_);
+  const std::vector<std::string> failures = fake_.dialogs.Failures();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures[0].find("was replaced or removed by another program"), std::string::npos)
+      << failures[0];
+  // A table that fails is not put in place at all; if one is there, it
+  // holds nothing of the new version.
+  if (PgRows("SELECT count(*) FROM pg_class WHERE relname = 'TOPG_TORN'")[0][0].text() == "0") return;
+  Rows mixed = PgRows("SELECT count(*) FROM \"TOPG_TORN\" WHERE \"ID\" > 1000 OR \"MEMO\" "
+                      "LIKE 'n%'");
+  EXPECT_EQ(mixed[0][0].text(), "0");
 }
 
 // The window's pump is served while rows flow, but not once per row.

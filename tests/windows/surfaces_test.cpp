@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 #include <QListWidget>
@@ -76,6 +77,28 @@ TEST_F(GuiTest, TableListKeepsNamesSortedIgnoringCaseAndCurrentApartFromSelectio
   EXPECT_FALSE(ui::ListContains(list, ""));
   ui::SelectAll(list);
   EXPECT_EQ(list.Count(), 0);
+}
+
+// A batch lands where Add would put each name, into an empty list and a
+// filled one, and every entry keeps its folder out of sight.
+TEST_F(GuiTest, TableListTakesABatchAsAddWouldWithItsFolders) {
+  const std::vector<ui::ListEntry> batch = {{"orders", "x"}, {"Customer", ""}, {"ORDERS", "x/y"}};
+  for (const std::vector<std::string>& before : {std::vector<std::string>{}, {"Orders", "zz"}}) {
+    QListWidget widget, one_widget;
+    QtTableList list(&widget), one_by_one(&one_widget);
+    for (const std::string& n : before) {
+      list.Add(n);
+      one_by_one.Add(n);
+    }
+    list.AddAll(batch);
+    for (const ui::ListEntry& e : batch) one_by_one.Add(e.name);
+    EXPECT_EQ(Names(list), Names(one_by_one));
+    std::vector<std::string> shown_folders;
+    for (int i = 0; i < list.Count(); ++i) shown_folders.push_back(list.Text(i) + "@" + list.Folder(i));
+    EXPECT_NE(std::find(shown_folders.begin(), shown_folders.end(), "ORDERS@x/y"), shown_folders.end());
+    EXPECT_NE(std::find(shown_folders.begin(), shown_folders.end(), "Customer@"), shown_folders.end());
+    EXPECT_EQ(list.CurrentIndex(), -1);
+  }
 }
 
 TEST_F(GuiTest, ListsTakeClickCtrlClickAndShiftClick) {
