@@ -76,12 +76,13 @@ void RemoveFromListInSchema(TableList& list, const std::string& text, const std:
   }
 }
 
-void SelectAll(TableList& list) {
-  for (int i = 0; i < list.Count(); ++i) list.SetSelected(i, true);
+void TableList::SetAllSelected(bool selected) {
+  for (int i = 0; i < Count(); ++i) SetSelected(i, selected);
+  if (Count() > 0) SetCurrentIndex(Count() - 1);
 }
 
-void DeselectAll(TableList& list) {
-  for (int i = 0; i < list.Count(); ++i) list.SetSelected(i, false);
-}
+void SelectAll(TableList& list) { list.SetAllSelected(true); }
+
+void DeselectAll(TableList& list) { list.SetAllSelected(false); }
 
 }  // namespace corvane::ui

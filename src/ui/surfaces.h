@@ -50,6 +50,10 @@ class TableList {
   // The sub-folder the entry's table was found in ("" for the list's folder).
   virtual std::string Folder(int index) const = 0;
   virtual void Clear() = 0;
+  // Marks every entry; the last entry becomes current, as marking entries
+  // one by one in a list box leaves it, so the actions see a selection.
+  // Adapters override it to change the whole list in one update.
+  virtual void SetAllSelected(bool selected);
 };
 
 // Lower-cases UTF-8 text with full Unicode case mapping (C.UTF-8), whatever

@@ -71,6 +71,33 @@ void ReserveWidth(QMessageBox& box, const QString& text) {
                 grid->rowCount(), 0, 1, grid->columnCount());
 }
 
+// A box's label breaks lines only where a word may end; a run without one
+// (a quoted memo, a long name) was cut at the edge, hiding part of what the
+// box says is shown. Zero-width spaces let such runs wrap; shorter runs,
+// such as most paths, stay untouched so they copy out as they are.
+QString BreakableLongRuns(const QString& text) {
+  constexpr int kLongRun = 60;
+  constexpr int kPiece = 40;
+  QString out;
+  out.reserve(text.size() + text.size() / kPiece);
+  int run_start = 0;
+  for (int i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && !text.at(i).isSpace()) continue;
+    const QStringView run = QStringView(text).mid(run_start, i - run_start);
+    if (run.size() <= kLongRun) {
+      out += run;
+    } else {
+      for (qsizetype at = 0; at < run.size(); at += kPiece) {
+        if (at > 0) out += QChar(0x200B);
+        out += run.mid(at, kPiece);
+      }
+    }
+    if (i < text.size()) out += text.at(i);
+    run_start = i + 1;
+  }
+  return out;
+}
+
 // Title and text of a box. A text too long to read whole (a statement
 // quoting a large memo) is shortened, and the whole of it is one click
 // away under "Show Details...", where it can be selected and copied.
@@ -78,7 +105,7 @@ void Fill(QMessageBox& box, const QString& title, const std::string& text) {
   box.setWindowTitle(title);
   box.setTextFormat(Qt::PlainText);
   const std::string shown = ui::ShortenForDisplay(text);
-  box.setText(DisplayText(shown));
+  box.setText(BreakableLongRuns(DisplayText(shown)));
   box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   if (shown != text) {
     box.setDetailedText(DisplayText(text));
@@ -126,6 +153,18 @@ void QtTableList::SetCurrentIndex(int index) {
   QModelIndex target;
   if (index >= 0 && index < Count()) target = list_->model()->index(index, 0);
   list_->selectionModel()->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
+}
+
+// One selection change for the whole range: entry by entry, the widget
+// merges ranges each time and a long list freezes the window.
+void QtTableList::SetAllSelected(bool selected) {
+  const int count = Count();
+  if (count == 0) return;
+  QAbstractItemModel* model = list_->model();
+  const QItemSelection all(model->index(0, 0), model->index(count - 1, 0));
+  list_->selectionModel()->select(
+      all, selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+  SetCurrentIndex(count - 1);
 }
 
 void QtTableList::RemoveAt(int index) {

@@ -32,6 +32,7 @@ class QtTableList : public ui::TableList {
   int SelectedCount() const override;
   int CurrentIndex() const override;
   void SetCurrentIndex(int index) override;
+  void SetAllSelected(bool selected) override;
   void RemoveAt(int index) override;
   void AddInSchema(const std::string& name, const std::string& schema) override;
   std::string Schema(int index) const override;
