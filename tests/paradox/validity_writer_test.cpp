@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <tuple>
 
+#include "paradox/fixture_builder.h"
 #include "paradox/table_reader.h"
 #include "paradox/table_rules.h"
 
@@ -100,10 +101,9 @@ TEST(ValidityWriterSamplesTest, EverySampleRewritesToTheSameRules) {
   const char* root = std::getenv("CORVANE_PARADOX_SAMPLES");
   if (root == nullptr || !*root) GTEST_SKIP() << "CORVANE_PARADOX_SAMPLES is not set";
   int checked = 0;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    const std::string ext = e.path().extension().string();
-    if (!e.is_regular_file() || (ext != ".db" && ext != ".DB")) continue;
-    Result<TableInfo> info = TableReader::ReadInfo(e.path().string());
+  for (const std::string& table : testing::SampleTableFiles()) {
+    const fs::path path(table);
+    Result<TableInfo> info = TableReader::ReadInfo(table);
     ASSERT_TRUE(info.ok()) << info.status().message();
     const TableRules rules = ReadTableRules(*info);
     if (!rules.validity) continue;
@@ -117,14 +117,14 @@ TEST(ValidityWriterSamplesTest, EverySampleRewritesToTheSameRules) {
       }
     }
     Result<std::string> bytes = EncodeValidity(*info, rules.validity->rules);
-    ASSERT_TRUE(bytes.ok()) << e.path() << ": " << bytes.status().message();
+    ASSERT_TRUE(bytes.ok()) << path << ": " << bytes.status().message();
     if (want.empty()) {
-      EXPECT_TRUE(bytes->empty()) << e.path();
+      EXPECT_TRUE(bytes->empty()) << path;
       continue;
     }
-    Result<Validity> back = DecodeValidity(*bytes, *info, e.path().string());
-    ASSERT_TRUE(back.ok()) << e.path() << ": " << back.status().message();
-    ExpectSameRules(want, back->rules, e.path().string());
+    Result<Validity> back = DecodeValidity(*bytes, *info, table);
+    ASSERT_TRUE(back.ok()) << path << ": " << back.status().message();
+    ExpectSameRules(want, back->rules, table);
     ++checked;
   }
   EXPECT_GT(checked, 0) << "no sample has a .val";
