@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -78,8 +79,13 @@ class ToParadoxFaultTest : public ToParadoxTest {
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), raw_env.data()), 0);
+    const int spawned = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), raw_env.data());
     posix_spawn_file_actions_destroy(&actions);
+    // kill(-1, ...) would reach every process the tests may signal.
+    if (spawned != 0 || pid <= 0) {
+      std::fprintf(stderr, "cannot start %s: %s\n", raw[0], std::strerror(spawned));
+      std::exit(1);
+    }
     return pid;
   }
   static int Wait(pid_t pid) {
