@@ -62,6 +62,24 @@ class StagingDriver : public Driver {
     return staging::ExportResult{std::exchange(export_note_, std::string())};
   }
 
+  // As the CREATE TABLE text of these columns would: the key places and
+  // kept fields go into the columns' declared types, which the export reads.
+  Status Create(const std::string& table, const std::vector<staging::StagingColumn>& columns) {
+    staging::CreateStatement st{table, {}};
+    for (const staging::StagingColumn& c : columns) {
+      if (c.name.empty()) break;
+      std::string word = staging::ColumnWordText(c);
+      if (c.key > 0) word = "KEY" + std::to_string(c.key) + " " + word;
+      st.columns.push_back({c.name, std::move(word)});
+    }
+    if (table.empty() || st.columns.empty() || st.columns.size() != columns.size()) {
+      return Status::InvalidArgument("Syntax error in CREATE TABLE statement of the staging database.");
+    }
+    Drain();
+    export_note_.clear();
+    return Run(st);
+  }
+
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     auto parsed = staging::ParseStagingStatement(sql);
     if (!parsed.ok()) return parsed.status();
@@ -562,14 +580,29 @@ Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
   return staging::RowsRecordSet({"TABLE_TYPE", "TABLE_NAME"}, std::move(rows));
 }
 
-}  // namespace
 
-Result<staging::ExportResult> staging::Export(Connection& staging, const ExportStatement& e) {
+// The staging driver behind `staging`, or why there is none.
+Result<StagingDriver*> DriverOf(Connection& staging) {
   // A closed connection fails as any statement on it would.
   if (!staging.is_open()) return staging.Execute(std::string()).status();
   auto* driver = dynamic_cast<StagingDriver*>(staging.driver());
   if (!driver) return Status::InvalidArgument("The connection is not open on a staging database.");
-  return driver->Export(e);
+  return driver;
+}
+
+}  // namespace
+
+Result<staging::ExportResult> staging::Export(Connection& staging, const ExportStatement& e) {
+  auto driver = DriverOf(staging);
+  if (!driver.ok()) return driver.status();
+  return (*driver)->Export(e);
+}
+
+Status staging::CreateTable(Connection& staging, const std::string& table,
+                            const std::vector<StagingColumn>& columns) {
+  auto driver = DriverOf(staging);
+  if (!driver.ok()) return driver.status();
+  return (*driver)->Create(table, columns);
 }
 
 Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& attrs,

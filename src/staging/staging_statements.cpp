@@ -3,6 +3,9 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
+
+#include "staging/staging_door.h"
 
 namespace corvane::staging {
 namespace {
@@ -292,6 +295,65 @@ Result<Statement> ParseExport(std::string_view sql) {
 Status CheckExport(const ExportStatement& e) {
   if (e.source.empty() || e.folder.empty() || e.target.empty()) return SyntaxError("export");
   return Status::Ok();
+}
+
+namespace {
+// In the order of ColumnWord.
+constexpr std::string_view kWords[] = {"VARCHAR",  "DECIMAL", "INT",      "OLEOBJECT",
+                                       "MEMO",     "DATETIME", "FLOAT",   "ALPHAMEMO"};
+}  // namespace
+
+ColumnWord ColumnWordOf(std::string_view text) {
+  for (size_t i = 0; i < std::size(kWords); ++i) {
+    if (kWords[i] == text) return static_cast<ColumnWord>(i);
+  }
+  return ColumnWord::kVarchar;
+}
+
+std::string ColumnWordText(const StagingColumn& column) {
+  using paradox::FieldType;
+  if (!column.kept) return std::string(kWords[static_cast<size_t>(column.word)]);
+  const paradox::FieldInfo& f = *column.kept;
+  auto sized = [](std::string_view word, int n) {
+    return std::string(word) + "(" + std::to_string(n) + ")";
+  };
+  switch (f.type) {
+    case FieldType::kAlpha:
+      return sized("ALPHA", f.size);
+    case FieldType::kAutoIncrement:
+      return column.counter > 0 ? sized("AUTOINC", static_cast<int>(column.counter)) : "AUTOINC";
+    case FieldType::kBcd:
+      return sized("BCD", f.scale);
+    case FieldType::kMemo:
+      return sized("MEMOBLOB", f.size);
+    case FieldType::kBinary:
+      return sized("BINARY", f.size);
+    case FieldType::kFormattedMemo:
+      return sized("FMTMEMO", f.size);
+    case FieldType::kOle:
+      return sized("OLE", f.size);
+    case FieldType::kGraphic:
+      return sized("GRAPHIC", f.size);
+    case FieldType::kBytes:
+      return sized("BYTES", f.size);
+    case FieldType::kShort:
+      return "SHORT";
+    case FieldType::kLong:
+      return "LONG";
+    case FieldType::kNumber:
+      return "NUMBER";
+    case FieldType::kMoney:
+      return "MONEY";
+    case FieldType::kDate:
+      return "DATE";
+    case FieldType::kTime:
+      return "TIME";
+    case FieldType::kTimestamp:
+      return "TIMESTAMP";
+    case FieldType::kLogical:
+      return "LOGICAL";
+  }
+  return std::string(kWords[static_cast<size_t>(column.word)]);
 }
 
 TypeWordParts SplitTypeWord(std::string_view type_word) {

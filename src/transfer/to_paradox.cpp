@@ -57,6 +57,7 @@ class ToParadox {
     proc_.ShowStatement(&sql_);
     proc_.BeforeShowing([this] {
       if (row_pending_) BuildInsert();
+      if (create_pending_) BuildCreateText();
     });
   }
   int Run();
@@ -72,8 +73,9 @@ class ToParadox {
   bool SettleFieldNames(const std::string& source);
   void BuildCreate(const std::string& source);
   void ReadColumnTypes(const std::string& source);
-  std::string TypeText(int column);
-  void AppendPrimaryKey();
+  staging::StagingColumn ColumnOf(int column);
+  void SetKey();
+  void BuildCreateText();
   Status Export(const std::string& folder, const std::string& target, const std::string& source);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
   bool CopyRows(const std::string& source);
@@ -103,6 +105,12 @@ class ToParadox {
   std::vector<Value> row_;    // the values of the row being copied
   bool row_pending_ = false;  // sql_ does not yet hold row_'s statement
   std::string head_;          // the start of that statement
+  // The staging table created last: sql_ holds its CREATE text once a
+  // dialog quoted it, or when no row statement was built since.
+  std::string create_source_;
+  std::vector<staging::StagingColumn> create_;
+  bool create_closed_ = false;   // its columns are settled
+  bool create_pending_ = false;  // sql_ does not yet hold its text
   Connection staging_, paradox_, postgres_;
   std::unique_ptr<RecordSet> rows_;
   bool replace_ = false;            // the overwrite agreed for this table
@@ -217,7 +225,7 @@ void ToParadox::TransferEntry(int index) {
   }
   BuildCreate(source);
   ReplaceStagingTable(source, 182, 184);
-  proc_.Step(188, [&] { return Exec(staging_, sql_); });
+  proc_.Step(188, [&] { return staging::CreateTable(staging_, source, create_); });
   const bool complete = CopyRows(source);
   FinishTable(source, target, complete);
   replace_ = false;
@@ -280,22 +288,25 @@ bool ToParadox::SettleFieldNames(const std::string& source) {
   return true;
 }
 
-// CREATE TABLE `S`(`c` WORD,...); with the word of each column's class.
+// The staging table's columns: the word of each column's class, or with
+// the option on the Paradox field its type names, and the key. The
+// CREATE TABLE text is built only when a dialog quotes it.
 void ToParadox::BuildCreate(const std::string& source) {
   row_pending_ = false;
-  sql_ = "CREATE TABLE `" + DoubleBackquotes(source) + "`(";  // 170
+  create_source_ = source;
+  create_.clear();
+  create_closed_ = false;
+  create_pending_ = true;  // 170
   proc_.Step(172, [&]() -> Status {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     for (int j = 0; j < rows_->FieldCount(); ++j) {
       w_.pump.Pump();
-      sql_ += "`" + DoubleBackquotes(field_names_.at(static_cast<size_t>(j)));
-      sql_ += TypeText(j);
+      create_.push_back(ColumnOf(j));
     }
-    AppendPrimaryKey();
+    SetKey();
     return Status::Ok();
   });
-  sql_.pop_back();  // 180: the comma after the last column
-  sql_ += ");";
+  create_closed_ = true;  // 180
 }
 
 // With the option on, the source's column types and key from its catalog,
@@ -311,20 +322,27 @@ void ToParadox::ReadColumnTypes(const std::string& source) {
   });
 }
 
-// "` WORD," after column `column`'s name: the word of its column class, or
+// Column `column` under its field name: the word of its column class, or
 // with the option on the Paradox field its type names.
-std::string ToParadox::TypeText(int column) {
-  const std::string usual(StagingColumnTypeText(ColumnClassOf(rows_->FieldType(column))));
+staging::StagingColumn ToParadox::ColumnOf(int column) {
+  const std::string_view usual = StagingColumnTypeText(ColumnClassOf(rows_->FieldType(column)));
   const auto j = static_cast<size_t>(column);
+  staging::StagingColumn c;
+  c.name = field_names_.at(j);
+  c.word = staging::ColumnWordOf(usual.substr(2, usual.size() - 3));
   if (columns_.size() != static_cast<size_t>(rows_->FieldCount()) ||
       columns_[j].name != rows_->FieldName(column)) {
-    return usual;
+    return c;
   }
-  return "` " + StagingTypeWordOf(columns_[j], usual.substr(2, usual.size() - 3)) + ",";
+  const KeptField kept = KeptFieldOf(columns_[j]);
+  if (kept.text) c.word = staging::ColumnWord::kAlphaMemo;
+  c.kept = kept.field;
+  c.counter = kept.counter;
+  return c;
 }
 
-// "PRIMARY KEY(`a`,`b`)," in key order, when the source has one.
-void ToParadox::AppendPrimaryKey() {
+// The key places, in key order, when the source has a key.
+void ToParadox::SetKey() {
   if (columns_.size() != static_cast<size_t>(rows_->FieldCount())) return;
   std::vector<const PostgresColumn*> key(columns_.size(), nullptr);
   for (const PostgresColumn& c : columns_) {
@@ -333,18 +351,41 @@ void ToParadox::AppendPrimaryKey() {
     }
   }
   if (key.empty() || key[0] == nullptr) return;
-  sql_ += "PRIMARY KEY(";
+  int place = 0;
   for (const PostgresColumn* c : key) {
     if (c == nullptr) continue;
-    // Under its field name, which may have been made valid.
-    std::string name = c->name;
+    size_t at = create_.size();
     for (int j = 0; j < rows_->FieldCount(); ++j) {
-      if (rows_->FieldName(j) == c->name) name = field_names_.at(static_cast<size_t>(j));
+      if (rows_->FieldName(j) == c->name) at = static_cast<size_t>(j);
     }
-    sql_ += "`" + DoubleBackquotes(name) + "`,";
+    if (at < create_.size() && create_[at].key == 0) create_[at].key = ++place;
   }
-  sql_.back() = ')';
-  sql_ += ',';
+}
+
+// CREATE TABLE `S`(`c` WORD,...,PRIMARY KEY(`a`,`b`)); as the staging
+// table is created; unclosed while its columns are being settled.
+void ToParadox::BuildCreateText() {
+  sql_ = "CREATE TABLE `" + DoubleBackquotes(create_source_) + "`(";
+  std::vector<const staging::StagingColumn*> key;
+  for (const staging::StagingColumn& c : create_) {
+    sql_ += "`" + DoubleBackquotes(c.name) + "` " + staging::ColumnWordText(c) + ",";
+    if (c.key > 0) {
+      key.resize(std::max(key.size(), static_cast<size_t>(c.key)), nullptr);
+      key[static_cast<size_t>(c.key - 1)] = &c;
+    }
+  }
+  if (!key.empty()) {
+    sql_ += "PRIMARY KEY(";
+    for (const staging::StagingColumn* c : key) {
+      if (c) sql_ += "`" + DoubleBackquotes(c->name) + "`,";
+    }
+    sql_.back() = ')';
+    sql_ += ',';
+  }
+  create_pending_ = !create_closed_;  // a partial text is made again once closed
+  if (!create_closed_) return;
+  sql_.pop_back();  // the comma after the last column
+  sql_ += ");";
 }
 
 // If ExistTable finds the staging table: DROP TABLE [S]. A failing test
@@ -416,6 +457,7 @@ bool ToParadox::FailedBehind(const std::string& source, int64_t n) {
   for (int64_t skipped : not_taken_) at += skipped <= at ? 1 : 0;
   BuildRowStatement(sql_, head_, behind.row);
   row_pending_ = false;
+  create_pending_ = false;
   ReportBrokenOff(200, source, at + 1, n, behind.failure);
   return true;
 }
@@ -489,6 +531,7 @@ Status ToParadox::WithText(Status status) {
 void ToParadox::BuildInsert() {
   BuildRowStatement(sql_, head_, row_);
   row_pending_ = false;
+  create_pending_ = false;
 }
 
 void ToParadox::FinishTable(const std::string& source, const std::string& target, bool complete) {

@@ -24,50 +24,6 @@ bool HasSizeInComment(FieldType type) {
   return paradox::IsBlobType(type) || type == FieldType::kBytes;
 }
 
-// "ALPHA(20)" for a field the staging database names exactly.
-std::string WordOf(FieldType type, int size, int scale) {
-  auto sized = [](const char* word, int n) {
-    return std::string(word) + "(" + std::to_string(n) + ")";
-  };
-  switch (type) {
-    case FieldType::kAlpha:
-      return sized("ALPHA", size);
-    case FieldType::kShort:
-      return "SHORT";
-    case FieldType::kLong:
-      return "LONG";
-    case FieldType::kAutoIncrement:
-      return "AUTOINC";
-    case FieldType::kNumber:
-      return "NUMBER";
-    case FieldType::kMoney:
-      return "MONEY";
-    case FieldType::kBcd:
-      return sized("BCD", scale);
-    case FieldType::kDate:
-      return "DATE";
-    case FieldType::kTime:
-      return "TIME";
-    case FieldType::kTimestamp:
-      return "TIMESTAMP";
-    case FieldType::kLogical:
-      return "LOGICAL";
-    case FieldType::kMemo:
-      return sized("MEMOBLOB", size);
-    case FieldType::kBinary:
-      return sized("BINARY", size);
-    case FieldType::kFormattedMemo:
-      return sized("FMTMEMO", size);
-    case FieldType::kOle:
-      return sized("OLE", size);
-    case FieldType::kGraphic:
-      return sized("GRAPHIC", size);
-    case FieldType::kBytes:
-      return sized("BYTES", size);
-  }
-  return "";
-}
-
 // The field a "Paradox type ..." comment names, if it is one of ours.
 std::optional<FieldInfo> FieldOfComment(const std::string& whole) {
   // Further lines (a picture) follow the type line.
@@ -243,40 +199,49 @@ Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
   return columns;
 }
 
-std::string StagingTypeWordOf(const PostgresColumn& c, const std::string& usual) {
+KeptField KeptFieldOf(const PostgresColumn& c) {
   const std::optional<FieldInfo> noted = FieldOfComment(c.comment);
   const std::string& t = c.type;
+  auto field = [](FieldType type, int size = 0, int scale = 0) {
+    return KeptField{FieldInfo{"", type, size, scale}};
+  };
   if (t == "double precision") {
-    return noted && noted->type == FieldType::kMoney ? "MONEY" : "NUMBER";
+    return field(noted && noted->type == FieldType::kMoney ? FieldType::kMoney : FieldType::kNumber);
   }
   if (t == "integer") {
-    if (!noted || noted->type != FieldType::kAutoIncrement) return "LONG";
+    if (!noted || noted->type != FieldType::kAutoIncrement) return field(FieldType::kLong);
+    KeptField kept = field(FieldType::kAutoIncrement);
     // The header counts in 32 bits, as the field does.
-    const bool counted = c.sequence_last > 0 && c.sequence_last <= INT32_MAX;
-    return counted ? "AUTOINC(" + std::to_string(c.sequence_last) + ")" : "AUTOINC";
+    if (c.sequence_last > 0 && c.sequence_last <= INT32_MAX) {
+      kept.counter = static_cast<uint32_t>(c.sequence_last);
+    }
+    return kept;
   }
   if (t == "bytea") {
     if (noted && HasSizeInComment(noted->type) && noted->type != FieldType::kMemo) {
-      return WordOf(noted->type, noted->size, 0);
+      return field(noted->type, noted->size);
     }
-    return "BINARY(10)";
+    return field(FieldType::kBinary, 10);
   }
   if (t == "text" || t == "character varying" || CharLengthOf(t) > 255) {
-    if (noted && noted->type == FieldType::kMemo) return WordOf(FieldType::kMemo, noted->size, 0);
-    return "ALPHAMEMO";
+    if (noted && noted->type == FieldType::kMemo) return field(FieldType::kMemo, noted->size);
+    KeptField text;
+    text.text = true;
+    return text;
   }
-  if (const int n = CharLengthOf(t); n > 0) return WordOf(FieldType::kAlpha, n, 0);
-  if (const int scale = BcdScaleOf(t); scale >= 0) return WordOf(FieldType::kBcd, 0, scale);
-  if (t == "smallint") return "SHORT";
-  if (t == "boolean") return "LOGICAL";
-  if (t == "date") return "DATE";
+  if (const int n = CharLengthOf(t); n > 0) return field(FieldType::kAlpha, n);
+  if (const int scale = BcdScaleOf(t); scale >= 0) return field(FieldType::kBcd, 0, scale);
+  if (t == "smallint") return field(FieldType::kShort);
+  if (t == "boolean") return field(FieldType::kLogical);
+  if (t == "date") return field(FieldType::kDate);
   if (t.rfind("time without", 0) == 0 || t.rfind("time(", 0) == 0) {
-    return t.find("with time zone") == std::string::npos ? "TIME" : usual;
+    if (t.find("with time zone") == std::string::npos) return field(FieldType::kTime);
+    return {};
   }
   if (t.rfind("timestamp", 0) == 0 && t.find("with time zone") == std::string::npos) {
-    return "TIMESTAMP";
+    return field(FieldType::kTimestamp);
   }
-  return usual;
+  return {};
 }
 
 }  // namespace corvane::transfer

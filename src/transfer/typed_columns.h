@@ -12,11 +12,12 @@
 // "Paradox type M 20".
 //
 // PostgreSQL -> Paradox: the column's type (and such a comment) names the
-// Paradox field in the staging CREATE TABLE; the export keeps it where it
-// holds every value and otherwise picks as without the option.
+// Paradox field of the staging column; the export keeps it where it holds
+// every value and otherwise picks as without the option.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,11 +63,15 @@ Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
                                                         const std::string& table,
                                                         const std::string& schema = "");
 
-// The staging type word naming the Paradox field for a column ("ALPHA(20)",
-// "BCD(2)", "DATE"), or the usual word of its column class when no field
-// is named. `usual` is that word ("VARCHAR", ...). An Autoincrement field
-// carries its sequence's last value ("AUTOINC(44)"), which becomes the
-// table's counter, so Paradox does not hand out a number used before.
-std::string StagingTypeWordOf(const PostgresColumn& column, const std::string& usual);
+// The Paradox field a column's type (and its note) names, with the
+// option on; nothing named: the field is picked as without the option.
+struct KeptField {
+  std::optional<paradox::FieldInfo> field;
+  // An Autoincrement's sequence's last value, which becomes the table's
+  // counter, so Paradox does not hand out a number used before; 0: none.
+  uint32_t counter = 0;
+  bool text = false;  // unsized text: Alpha or Memo as its values need, never Logical
+};
+KeptField KeptFieldOf(const PostgresColumn& column);
 
 }  // namespace corvane::transfer

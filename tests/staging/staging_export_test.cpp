@@ -13,6 +13,7 @@
 #include "connection/connection.h"
 #include "connection/connection_strings.h"
 #include "staging/field_learner.h"
+#include "staging/staging_door.h"
 #include "staging/staging_export.h"
 #include "paradox/writer_support.h"
 
@@ -185,6 +186,74 @@ TEST_F(StagingExportTest, RowsKeptEncodedWriteTheSameFileAsTheStagingTable) {
   for (const auto& e : fs::directory_iterator(scratch_.path())) left.push_back(e.path().filename());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"dbtemp.mdb", "px"}));
+}
+
+// A staging table created from typed columns is the one its CREATE TABLE
+// text makes: the same file is written from it, and where the text is
+// refused the typed call is refused alike.
+TEST_F(StagingExportTest, TypedColumnsCreateWhatTheirStatementTextCreates) {
+  using staging::ColumnWord;
+  using staging::StagingColumn;
+  auto field = [](FieldType type, int size, int scale = 0) {
+    return std::optional(paradox::FieldInfo{"", type, size, scale});
+  };
+  const std::vector<StagingColumn> typed = {
+      {"id", ColumnWord::kInt, field(FieldType::kAutoIncrement, 0), 44, 2},
+      {"name", ColumnWord::kVarchar, field(FieldType::kAlpha, 12), 0, 1},
+      {"price", ColumnWord::kDecimal, field(FieldType::kBcd, 0, 2), 0, 0},
+      {"note", ColumnWord::kAlphaMemo, std::nullopt, 0, 0},
+      {"memo", ColumnWord::kMemo, field(FieldType::kMemo, 20), 0, 0},
+      {"when", ColumnWord::kDateTime, std::nullopt, 0, 0},
+  };
+  const std::string columns =
+      "`id` AUTOINC(44),`name` ALPHA(12),`price` BCD(2),`note` ALPHAMEMO,`memo` MEMOBLOB(20),"
+      "`when` DATETIME,PRIMARY KEY(`name`,`id`));";
+  std::string words;
+  for (const StagingColumn& c : typed) words += "`" + c.name + "` " + ColumnWordText(c) + ",";
+  EXPECT_EQ(words + "PRIMARY KEY(`name`,`id`));", columns);  // what a dialog quotes
+  ASSERT_TRUE(staging::CreateTable(conn_, "typed", typed).ok());
+  Run("CREATE TABLE `text`(" + columns);
+  for (const char* table : {"typed", "text"}) {
+    for (int i = 3; i > 0; --i) {
+      const std::vector<Value> row = {
+          Value::Text(std::to_string(i * 7)), Value::Text("n" + std::to_string(i)),
+          Value::Text(std::to_string(i) + ".50"), Value::Text(std::string(i * 90, 'x')),
+          i == 2 ? Value::Null() : Value::Text("memo " + std::to_string(i)),
+          Value::Text("2024-02-2" + std::to_string(i) + " 10:00:00")};
+      ASSERT_TRUE(conn_.InsertRow(table, row).ok());
+    }
+    fs::create_directories(px_ / table);
+    ASSERT_TRUE(conn_.Execute("select * into [Paradox 5.x;Database=" + (px_ / table).string() +
+                              "/].[t.db] from [" + table + "]").ok());
+  }
+  std::string typed_file = Slurp(px_ / "typed/t.db"), text_file = Slurp(px_ / "text/t.db");
+  auto back = ReadWithOurReader((px_ / "typed/t.db").string());
+  ASSERT_EQ(back.error, "");
+  EXPECT_EQ(back.info.key_fields, 2);
+  EXPECT_EQ(back.info.auto_increment, 44u);
+  ASSERT_EQ(typed_file.size(), text_file.size());
+  typed_file.replace(0x60, 4, text_file, 0x60, 4);  // the time each was written
+  EXPECT_TRUE(typed_file == text_file);
+  EXPECT_TRUE(Slurp(px_ / "typed/t.mb") == Slurp(px_ / "text/t.mb"));
+
+  struct Refused {
+    const char* table;
+    std::vector<StagingColumn> columns;
+    const char* text;
+  };
+  const Refused refused[] = {
+      {"", {{"a", ColumnWord::kInt, std::nullopt, 0, 0}}, "CREATE TABLE ``(`a` INT);"},
+      {"t", {}, "CREATE TABLE `t`);"},
+      {"t", {{"", ColumnWord::kInt, std::nullopt, 0, 0}}, "CREATE TABLE `t`(`` INT);"},
+      {"t", {{"\xff", ColumnWord::kInt, std::nullopt, 0, 0}}, "CREATE TABLE `t`(`\xff` INT);"},
+  };
+  for (const Refused& r : refused) {
+    SCOPED_TRACE(r.text);
+    const Status by_text = conn_.Execute(r.text).status();
+    const Status by_type = staging::CreateTable(conn_, r.table, r.columns);
+    EXPECT_FALSE(by_text.ok());
+    EXPECT_EQ(by_type.message(), by_text.message());
+  }
 }
 
 TEST_F(StagingExportTest, LongTextsAndBlobsGoToTheMemoFile) {
