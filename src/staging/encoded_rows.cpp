@@ -4,11 +4,13 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "paradox/code_page.h"
+#include "paradox/field_decode.h"
 #include "paradox/field_encode.h"
 
 namespace corvane::staging {
@@ -41,6 +43,32 @@ bool EncodedAhead(FieldType type) {
   }
 }
 
+// Whether a value kept in field `from` becomes field `to` exactly when
+// decoded and encoded again, as its text would have been encoded: whole
+// numbers and decimals keep their value in their fixed text form, dates
+// become midnight. A value `to` cannot hold fails its encoding, and the
+// export then reads the staging table.
+bool Same(const FieldInfo& a, const FieldInfo& b) {
+  return a.type == b.type && (a.type == FieldType::kAlpha || (a.size == b.size && a.scale == b.scale));
+}
+
+bool Becomes(const FieldInfo& from, const FieldInfo& to) {
+  if (Same(from, to)) return true;
+  if (from.type == to.type) return from.type == FieldType::kBcd;
+  switch (from.type) {
+    case FieldType::kShort:
+      return to.type == FieldType::kLong || to.type == FieldType::kNumber ||
+             to.type == FieldType::kBcd;
+    case FieldType::kLong:
+    case FieldType::kBcd:
+      return to.type == FieldType::kNumber || to.type == FieldType::kBcd;
+    case FieldType::kDate:
+      return to.type == FieldType::kTimestamp;
+    default:
+      return false;
+  }
+}
+
 // A file in `folder` without a name, so that it goes with the process.
 int NamelessFile(const std::string& folder) {
 #ifdef O_TMPFILE
@@ -63,18 +91,26 @@ bool EncodedRows::Start(std::vector<FieldInfo> fields) {
     if (!EncodedAhead(f.type)) return false;
   }
   fields_ = std::move(fields);
+  layouts_ = {{0, fields_}};
   active_ = true;
   return true;
 }
 
-void EncodedRows::Add(std::span<const std::string_view> row) {
-  if (!active_) return;
-  if (row.size() != fields_.size()) return Drop();
+bool EncodedRows::Add(std::span<const std::string_view> row, size_t& outgrown) {
+  if (!active_) return true;
+  if (row.size() != fields_.size()) {
+    Drop();
+    return true;
+  }
+  const size_t row_start = pending_.size();
   for (size_t i = 0; i < row.size(); ++i) {
     const FieldInfo& f = fields_[i];
     const std::string_view text = row[i];
     if (f.type == FieldType::kAlpha) {
-      if (text.size() > kMaxText) return Drop();
+      if (text.size() > kMaxText) {
+        Drop();
+        return true;
+      }
       pending_.push_back(static_cast<char>(text.size() & 0xFF));
       pending_.push_back(static_cast<char>(text.size() >> 8));
       pending_.append(text);
@@ -86,11 +122,29 @@ void EncodedRows::Add(std::span<const std::string_view> row) {
     // The code page only matters to Alpha fields.
     if (!paradox::EncodeScalar(f, paradox::CellView(false, text), paradox::kDefaultCodePage, out)
              .ok()) {
-      return Drop();
+      pending_.resize(row_start);
+      outgrown = i;
+      return false;
     }
   }
   ++rows_;
   if (pending_.size() >= kChunk && !Flush()) Drop();
+  return true;
+}
+
+bool EncodedRows::Widen(size_t column, const FieldInfo& field) {
+  if (!active_ || column >= fields_.size() || !EncodedAhead(field.type) ||
+      Same(fields_[column], field) || !Becomes(fields_[column], field)) {
+    Drop();
+    return false;
+  }
+  fields_[column] = field;
+  if (layouts_.back().first == rows_) {
+    layouts_.back().fields = fields_;
+  } else {
+    layouts_.push_back({rows_, fields_});
+  }
+  return true;
 }
 
 bool EncodedRows::Flush() {
@@ -121,25 +175,26 @@ void EncodedRows::Drop() {
   fd_ = -1;
   in_file_ = 0;
   std::string().swap(pending_);
+  layouts_.clear();
 }
 
 bool EncodedRows::Serves(const std::vector<FieldInfo>& fields, uint64_t rows) const {
   if (!active_ || rows != rows_ || fields.size() != fields_.size()) return false;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    const FieldInfo& a = fields[i];
-    const FieldInfo& b = fields_[i];
-    if (a.type != b.type) return false;
-    if (a.type != FieldType::kAlpha && (a.size != b.size || a.scale != b.scale)) return false;
+  for (const Layout& layout : layouts_) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (!Becomes(layout.fields[i], fields[i])) return false;
+    }
   }
   return true;
 }
 
 // The row at the start of `bytes` into `row`, and `bytes` past it; false
 // when `bytes` does not hold all of it.
-bool EncodedRows::Decode(std::string_view& bytes, std::vector<paradox::CellView>& row) const {
+bool EncodedRows::Decode(std::string_view& bytes, const std::vector<FieldInfo>& fields,
+                         std::vector<paradox::CellView>& row) const {
   size_t at = 0;
-  for (size_t i = 0; i < fields_.size(); ++i) {
-    const FieldInfo& f = fields_[i];
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const FieldInfo& f = fields[i];
     if (f.type == FieldType::kAlpha) {
       if (bytes.size() < at + 2) return false;
       const size_t n = static_cast<unsigned char>(bytes[at]) |
@@ -160,16 +215,50 @@ bool EncodedRows::Decode(std::string_view& bytes, std::vector<paradox::CellView>
 }
 
 Status EncodedRows::ForEach(
+    const std::vector<FieldInfo>& fields,
     const std::function<Status(std::span<const paradox::CellView>)>& fn) const {
   if (!active_) return Status::Internal("no rows were kept encoded");
+  if (fields.size() != fields_.size()) return Status::Internal("the rows kept have other fields");
   std::vector<paradox::CellView> row(fields_.size());
+  // The values of a column kept in another field than `fields` says,
+  // encoded again for it.
+  std::vector<std::string> again(fields.size());
+  for (size_t i = 0; i < fields.size(); ++i) again[i].resize(static_cast<size_t>(fields[i].size));
+  paradox::Cell value;
+  size_t layout = 0;
+  bool converting = false;
+  for (const Layout& l : layouts_) {
+    for (size_t i = 0; i < fields.size(); ++i) converting = converting || !Same(l.fields[i], fields[i]);
+  }
+  auto convert = [&]() -> Status {
+    const std::vector<FieldInfo>& kept = layouts_[layout].fields;
+    for (size_t i = 0; i < fields.size(); ++i) {
+      const FieldInfo& from = kept[i];
+      const FieldInfo& to = fields[i];
+      if (Same(from, to)) continue;
+      CORVANE_RETURN_IF_ERROR(paradox::DecodeScalarField(from, row[i].encoded,
+                                                         paradox::kDefaultCodePage, value));
+      auto* out = reinterpret_cast<unsigned char*>(again[i].data());
+      std::fill(again[i].begin(), again[i].end(), '\0');
+      CORVANE_RETURN_IF_ERROR(paradox::EncodeScalar(
+          to, paradox::CellView(value.null, value.text), paradox::kDefaultCodePage, out));
+      row[i].encoded = out;
+    }
+    return Status::Ok();
+  };
   std::string buffer;
   uint64_t rows = 0;
   // Takes the whole rows of `buffer`, leaving a part of one for the next piece.
   auto take = [&]() -> Status {
     std::string_view rest(buffer);
-    while (rows < rows_ && Decode(rest, row)) {
+    while (rows < rows_) {
+      while (layout + 1 < layouts_.size() && layouts_[layout + 1].first <= rows) ++layout;
+      if (!Decode(rest, layouts_[layout].fields, row)) break;
       ++rows;
+      if (converting) {
+        Status converted = convert();
+        if (!converted.ok()) return Status::InvalidArgument(converted.message());
+      }
       CORVANE_RETURN_IF_ERROR(fn(row));
     }
     buffer.erase(0, buffer.size() - rest.size());

@@ -2,7 +2,8 @@
 // that the export needs only one read of the table. Rows stored on the
 // staging writer's threads are shown there (ObserveBatch), the others on
 // the caller's; never two at once. Rows shown in batches are also kept
-// encoded for the fields the first batch suggests (encoded_rows.h).
+// encoded for the fields the first batch suggests, a column that outgrows
+// its field going on in the wider one (encoded_rows.h).
 #pragma once
 
 #include <memory>
@@ -40,6 +41,7 @@ class FieldLearner {
 
  private:
   void RowOf(const RowBatch& batch, size_t r);
+  void Keep();
 
   paradox::SchemaChooser chooser_;
   std::vector<char> datetime_;

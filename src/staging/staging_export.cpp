@@ -166,18 +166,28 @@ Status RowNotWritten(const Status& why, uint64_t number, const std::string& sour
 // The rows kept encoded into a new table file. Not ok with `redo` set when
 // they could not all go in as they are: the table is then written from the
 // staging table, which says which row and why as it always does.
+// `columns` are the fields in staging column order, `fields` in table
+// order (key fields first), `order` staging column i -> field order[i]
+// (empty: the same order).
 Status WriteEncoded(StagingDb& db, const ExportStatement& e, const fs::path& db_path,
-                    const std::vector<paradox::FieldInfo>& fields, int code_page, uint64_t rows,
-                    const EncodedRows& encoded,
+                    const std::vector<paradox::FieldInfo>& columns,
+                    const std::vector<paradox::FieldInfo>& fields,
+                    const std::vector<size_t>& order, int key_fields, int code_page,
+                    uint64_t rows, const EncodedRows& encoded,
                     std::unique_ptr<paradox::TableWriter>& writer, bool& redo) {
   redo = false;
-  auto made = paradox::TableWriter::Create(db_path.string(), fields, code_page, rows, 0);
+  auto made = paradox::TableWriter::Create(db_path.string(), fields, code_page, rows, key_fields);
   if (!made.ok()) return made.status();
   writer = std::move(made).value();
   uint64_t number = 0;
   Status final_failure = Status::Ok();
-  Status written = encoded.ForEach([&](std::span<const paradox::CellView> row) -> Status {
+  std::vector<paradox::CellView> placed(order.size());
+  Status written = encoded.ForEach(columns, [&](std::span<const paradox::CellView> row) -> Status {
     ++number;
+    if (!order.empty()) {
+      for (size_t i = 0; i < row.size(); ++i) placed[order[i]] = row[i];
+      row = placed;
+    }
     Status s = writer->Append(row);
     if (!s.ok()) {
       if (s.code() == Status::Code::kInvalidArgument) return s;
@@ -237,6 +247,8 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   const RowShape shape = ShapeFor(*columns, large_values);
   const std::string row_number = RowNumberName(*columns);
   std::string select = SelectInInsertOrder(e.source, row_number, shape);
+  bool insert_order = true;   // the rows are written as they were stored
+  const std::vector<paradox::FieldInfo> columns_fields = fields;
   std::vector<size_t> order;  // staging column i -> field order[i]
   std::optional<KeySort> sort;  // lives until the rows are written
   if (!key.empty()) {
@@ -255,7 +267,10 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
         reordered.push_back(fields[fields_from[place]]);
       }
       fields = std::move(reordered);
-      if (!sorted->in_order) select = SelectInKeyOrder(e.source, row_number, shape);
+      if (!sorted->in_order) {
+        select = SelectInKeyOrder(e.source, row_number, shape);
+        insert_order = false;
+      }
     } else if (note) {
       *note = e.target + " was written without a key: " + sorted->why_not + ".";
     }
@@ -271,10 +286,11 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
     return CallServed([&] { return writer.Finish(paradox::TableWriter::Replace::kNever); },
                       db.serve());
   };
-  if (key.empty() && encoded && encoded->Serves(fields, rows)) {
+  if (insert_order && encoded && encoded->Serves(columns_fields, rows)) {
     std::unique_ptr<paradox::TableWriter> writer;
     bool redo = false;
-    Status written = WriteEncoded(db, e, db_path, fields, code_page, rows, *encoded, writer, redo);
+    Status written = WriteEncoded(db, e, db_path, columns_fields, fields, order, key_fields,
+                                  code_page, rows, *encoded, writer, redo);
     if (written.ok()) return finish(*writer);
     if (!redo) return written;
   }
