@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 #include "connection/value.h"
 
@@ -41,6 +42,40 @@ bool ReprintFloat(std::string_view text, std::string& out) {
   if (printed.ec != std::errc()) return false;
   out.assign(buf, printed.ptr);
   return true;
+}
+
+// Whether a float the server wrote is what ReprintFloat would make of it:
+// fixed notation in its shortest form (no leading or trailing zeros), no
+// longer than the scientific one (to_chars takes the shorter, fixed on a
+// tie), with at most `exact_digits` significant digits, which every
+// decimal of that many parses to a float of its own, so none shorter
+// prints it.
+bool PrintedAsReprinted(std::string_view t, int exact_digits) {
+  const size_t sign = !t.empty() && t[0] == '-' ? 1 : 0;
+  const std::string_view body = t.substr(sign);
+  const size_t point = body.find('.');
+  const std::string_view whole = body.substr(0, point);
+  if (whole.empty() || (whole.size() > 1 && whole[0] == '0')) return false;
+  if (point != std::string_view::npos && (point + 1 == body.size() || body.back() == '0')) {
+    return false;
+  }
+  size_t first = std::string_view::npos, last = 0;
+  for (size_t k = 0; k < body.size(); ++k) {
+    if (k == point) continue;
+    if (body[k] < '0' || body[k] > '9') return false;
+    if (body[k] == '0') continue;
+    if (first == std::string_view::npos) first = k;
+    last = k;
+  }
+  if (first == std::string_view::npos) return body == "0";  // 0 and -0 print so
+  const bool across = point != std::string_view::npos && first < point && point < last;
+  const int digits = static_cast<int>(last - first + 1 - (across ? 1 : 0));
+  if (digits > exact_digits) return false;
+  const int exponent = first < whole.size() ? static_cast<int>(whole.size() - first - 1)
+                                            : -static_cast<int>(first - whole.size());
+  const size_t scientific = sign + static_cast<size_t>(digits) + (digits > 1 ? 1 : 0) + 2 +
+                            (std::abs(exponent) >= 100 ? 3 : 2);
+  return t.size() <= scientific;
 }
 
 // With lc_monetary C the server writes money as [-]$d,ddd.dd; negative
@@ -131,6 +166,17 @@ bool PgValueTextIsServerText(unsigned int type_oid) {
   }
 }
 
+bool PgValueTextIsServerText(unsigned int type_oid, std::string_view server_text) {
+  switch (type_oid) {
+    case kFloat4Oid:
+      return PrintedAsReprinted(server_text, 6);
+    case kFloat8Oid:
+      return PrintedAsReprinted(server_text, 15);
+    default:
+      return PgValueTextIsServerText(type_oid);
+  }
+}
+
 void PgByteaText(std::string_view bytes, std::string& out) {
   static constexpr char kDigits[] = "0123456789abcdef";
   out.assign("\\x");
@@ -150,11 +196,11 @@ void PgValueText(unsigned int type_oid, std::string_view server_text, std::strin
       MoneyText(server_text, out);
       return;
     case kFloat4Oid:
-      if (ReprintFloat<float>(server_text, out)) return;
-      break;
+      if (PrintedAsReprinted(server_text, 6) || !ReprintFloat<float>(server_text, out)) break;
+      return;
     case kFloat8Oid:
-      if (ReprintFloat<double>(server_text, out)) return;
-      break;
+      if (PrintedAsReprinted(server_text, 15) || !ReprintFloat<double>(server_text, out)) break;
+      return;
     case kTimestamptzOid:
       WallTime(server_text, out);
       return;

@@ -26,6 +26,10 @@ void PgValueText(unsigned int type_oid, std::string_view server_text, std::strin
 // True for the types whose value text is the server's text as it stands
 // (PgValueText only copies it).
 bool PgValueTextIsServerText(unsigned int type_oid);
+// True also where this value's server text is its fixed form already (a
+// float the server wrote as std::to_chars would), so that no value is
+// parsed and printed again only to come out the same.
+bool PgValueTextIsServerText(unsigned int type_oid, std::string_view server_text);
 
 inline constexpr unsigned int kPgByteaOid = 17;
 // bytea's value text from its raw bytes: "\\x" and lower-case hex.

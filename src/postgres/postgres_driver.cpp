@@ -244,7 +244,7 @@ class PgCopyRecordSet : public RecordSet {
             PgByteaText(row.field(i), text);
             batch->Add(text, false);
           }
-        } else if (!PgValueTextIsServerText(oids_[i])) {
+        } else if (!PgValueTextIsServerText(oids_[i], row.field(i))) {
           PgValueText(oids_[i], row.field(i), text);
           batch->Add(text, false);
         } else if (row.field(i).size() >= RowBatch::kLargeValue) {

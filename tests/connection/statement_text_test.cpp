@@ -2,6 +2,14 @@
 // value forms the PostgreSQL driver turns server output into.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
 #include "connection/paradox_statement.h"
 #include "postgres/pg_copy_text.h"
 #include "postgres/pg_statement_scan.h"
@@ -127,6 +135,54 @@ TEST(PgValueText, FixedFormsFromServerOutput) {
   for (const char* s : {"12345678901234567890.000000000001", "0044-03-15 BC",
                         "2024-02-29 23:59:59.999999+00", "\\x00ff", "-9223372036854775808"}) {
     EXPECT_EQ(Text(1700, s), s);
+  }
+}
+
+// Whatever notation and digits the server chose (fixed or scientific,
+// shortest or 17 digits), a float comes out as to_chars prints its number;
+// a text taken as it stands is exactly that.
+TEST(PgValueText, FloatsComeOutAsToCharsPrintsThem) {
+  const uint64_t seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  std::vector<double> values = {0.0, -0.0, 0.5, 100, 0.0001, 0.001, 1e14, 1e15, 1e16, 0.1,
+                                1.0 / 3, 2.5e-5, 1234567.125, -42, 9007199254740993.0, 1e21,
+                                123456789012345680.0, 5e-324, 1.7976931348623157e308};
+  for (int i = 0; i < 3000; ++i) {
+    double d = 0;
+    const uint64_t bits = random();
+    std::memcpy(&d, &bits, sizeof d);
+    if (std::isfinite(d)) values.push_back(d);
+    // Short decimals of every size, where fixed and scientific compete.
+    values.push_back(static_cast<double>(random() % 100000) / std::pow(10.0, random() % 24) *
+                     std::pow(10.0, random() % 24));
+  }
+  char server[512], expected[512];
+  for (const bool single : {false, true}) {
+    for (const double value : values) {
+      const float narrow = static_cast<float>(value);
+      auto print = [&](char* out, std::chars_format format) {
+        const auto r = single ? std::to_chars(out, out + 511, narrow, format)
+                              : std::to_chars(out, out + 511, value, format);
+        *r.ptr = '\0';
+      };
+      if (single && !std::isfinite(narrow)) continue;
+      const auto end = single ? std::to_chars(expected, expected + 511, narrow)
+                              : std::to_chars(expected, expected + 511, value);
+      *end.ptr = '\0';
+      const unsigned oid = single ? 700 : 701;
+      for (const auto format : {std::chars_format::fixed, std::chars_format::scientific}) {
+        print(server, format);
+        EXPECT_EQ(Text(oid, server), expected) << server;
+        if (PgValueTextIsServerText(oid, server)) {
+          EXPECT_STREQ(server, expected);
+        }
+      }
+      std::snprintf(server, sizeof server, "%.17g", value);
+      if (!single) {
+        EXPECT_EQ(Text(oid, server), expected) << server;
+      }
+    }
   }
 }
 
