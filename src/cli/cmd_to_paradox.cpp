@@ -347,6 +347,7 @@ int RunToParadox(int argc, char** argv) {
     transfer::ToParadoxOptions transfer_options;
     transfer_options.keep_types = options.Has("keep-types");
     transfer_options.trim_field_names = options.Has("trim-long-names");
+    transfer_options.refill_paradox_list = false;  // read once above; each table adds its own
     transfer::SendTablesToParadoxWith(window, transfer_options);
     const std::string target = watch.trimmed() ? cut : bare;
     const std::optional<int64_t> stored =

@@ -118,6 +118,7 @@ class ToParadox {
   std::vector<int64_t> not_taken_;  // and those of its rows it did not take
   bool source_lost_ = false;        // the PostgreSQL connection broke off
   bool walk_ended_ = false;         // and could not be opened again
+  std::vector<std::string> written_;  // tables exported, when the list is not filled again
 };
 
 // A staging failure that every later row would meet too: disk full, I/O,
@@ -142,9 +143,14 @@ int ToParadox::Run() {
     if (w_.postgres_list.Selected(i) && refused_.count(i) == 0) TransferEntry(i);
   }
   const std::string folder = w_.settings.Current().paradox_folder;
-  proc_.Step(230, [&] {
-    return catalog::ListParadoxTables(folder, w_.paradox_list, w_.pump, w_.dialogs);
-  });
+  if (options_.refill_paradox_list) {
+    proc_.Step(230, [&] {
+      return catalog::ListParadoxTables(folder, w_.paradox_list, w_.pump, w_.dialogs);
+    });
+  }
+  for (const std::string& table : written_) {
+    if (!ui::ListContains(w_.paradox_list, table)) w_.paradox_list.Add(catalog::TableNameOf(table + ".db"));
+  }
   w_.pointer.Set(ui::PointerShape::kDefault);
   CloseConnections();
   return proc_.failures();
@@ -547,7 +553,11 @@ void ToParadox::FinishTable(const std::string& source, const std::string& target
   if (complete) {
     const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
     note_.clear();
-    proc_.Step(214, [&] { return Export(folder, target, source); });
+    proc_.Step(214, [&] {
+      Status exported = Export(folder, target, source);
+      if (exported.ok() && !options_.refill_paradox_list) written_.push_back(target);
+      return exported;
+    });
     if (!note_.empty()) w_.dialogs.Message(note_);
   }
   w_.pump.Pump();  // 216

@@ -17,6 +17,11 @@ struct ToParadoxOptions {
   // character it does not allow, one name twice ignoring case) is made
   // valid and the user told; otherwise the table is refused.
   bool trim_field_names = false;
+  // Once the tables are copied the Paradox list is filled again from the
+  // folder, as the window shows it. Off, the tables written are added to
+  // it instead: a caller that copies one table per call reads the folder
+  // once for all of them.
+  bool refill_paradox_list = true;
 };
 
 TransferOutcome SendTablesToParadox(ui::TablesWindow& window);
