@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <thread>
+#include <unordered_set>
 
 #include "base/stop_request.h"
 #include "base/utf8.h"
@@ -405,12 +406,12 @@ std::vector<std::string> WalkOrder(const ui::MemoryTableList& list,
                                    const std::vector<std::string>& chosen,
                                    const std::function<std::string(int)>& name_of) {
   std::vector<std::string> out;
+  // Sets, not searches of the vectors: thousands of tables would cost their square.
+  const std::unordered_set<std::string> wanted(chosen.begin(), chosen.end());
+  std::unordered_set<std::string> taken;
   for (int i = list.Count() - 1; i >= 0; --i) {
-    const std::string name = name_of ? name_of(i) : list.Text(i);
-    if (std::find(chosen.begin(), chosen.end(), name) != chosen.end() &&
-        std::find(out.begin(), out.end(), name) == out.end()) {
-      out.push_back(name);
-    }
+    std::string name = name_of ? name_of(i) : list.Text(i);
+    if (wanted.count(name) != 0 && taken.insert(name).second) out.push_back(std::move(name));
   }
   return out;
 }
