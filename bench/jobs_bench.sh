@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Tables side by side: 8 tables of ROWS rows each (10 columns) copied with
-# `corvane-cli --all --jobs 1` and `--jobs 2`, both ways, in one run against
-# the same server. Prints wall time, CPU, peak memory and the ratio, and
-# checks from the JSON reports that both job counts stored every row.
+# `corvane-cli --all --jobs 1`, `--jobs 2` and `--jobs 4`, both ways, in one
+# run against the same server. Prints wall time, CPU, peak memory and each
+# count's time as a share of one job's, and checks from the JSON reports
+# that every job count stored every row.
 # Needs CORVANE_TEST_PG* (scripts/test.sh exports them for its cluster) and
 # a user that may create databases: the run uses a database of its own.
 # Usage: bench/jobs_bench.sh [BUILD_DIR] [ROWS] [TABLES]
@@ -19,7 +20,7 @@ bench_own_database corvane_jobs_bench
 if [ "${BENCH_NO_BUILD:-0}" != 1 ]; then
   cmake --build "$build" --target corvane-cli paradox_bench_gen >/dev/null
 fi
-mkdir "$work/px" "$work/out1" "$work/out2"
+mkdir "$work/px" "$work/out1" "$work/out2" "$work/out4"
 for i in $(seq 1 "$tables"); do
   "$bin/paradox_bench_gen" "$work/px/JOBS$i.db" "$rows"
 done
@@ -59,8 +60,11 @@ row() {  # direction jobs
 for dir in to-postgres to-paradox; do
   row "$dir" 1 >"$work/one"
   row "$dir" 2 >"$work/two"
+  row "$dir" 4 >"$work/four"
   read -r w1 c1 m1 <"$work/one"
   read -r w2 c2 m2 <"$work/two"
-  printf '%-12s --jobs 1: %6.2f s wall %6.2f s cpu %7d KiB | --jobs 2: %6.2f s wall %6.2f s cpu %7d KiB | wall ratio 1/2: %.2f\n' \
-    "$dir" "$w1" "$c1" "$m1" "$w2" "$c2" "$m2" "$(echo "$w1 / $w2" | bc -l)"
+  read -r w4 c4 m4 <"$work/four"
+  printf '%-12s --jobs 1: %6.2f s wall %6.2f s cpu %7d KiB | --jobs 2: %6.2f s wall %6.2f s cpu %7d KiB | --jobs 4: %6.2f s wall %6.2f s cpu %7d KiB | time of 1 job: 2 jobs %.2f, 4 jobs %.2f\n' \
+    "$dir" "$w1" "$c1" "$m1" "$w2" "$c2" "$m2" "$w4" "$c4" "$m4" \
+    "$(echo "$w2 / $w1" | bc -l)" "$(echo "$w4 / $w1" | bc -l)"
 done
