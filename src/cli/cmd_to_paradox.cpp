@@ -4,11 +4,9 @@
 // dbtemp.mdb beside the program.
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,16 +15,12 @@
 #include <vector>
 
 #include "app/program_folder.h"
-#include "catalog/paradox_catalog.h"
-#include "catalog/postgres_catalog.h"
 #include "cli/commands.h"
-#include "cli/console_surfaces.h"
+#include "cli/copy_command.h"
 #include "cli/options.h"
 #include "paradox/code_page.h"
 #include "cli/printable.h"
-#include "cli/table_runs.h"
 #include "connection/connection.h"
-#include "paradox/table_reader.h"
 #include "transfer/long_names.h"
 #include "transfer/to_paradox.h"
 #include "ui/memory_surfaces.h"
@@ -38,18 +32,21 @@ constexpr const char* kUsage =
     "Usage: corvane-cli to-paradox --paradox FOLDER [login options]\n"
     "                              [--overwrite | --skip-existing]\n"
     "                              [--trim-long-names | --skip-long-names] [--jobs N]\n"
-    "                              [--quiet] [--verbose] [--report FILE] [--code-page N]\n"
-    "                              [--keep-types]\n"
+    "                              [--quiet] [--verbose] [--report FILE] [--rejects FILE]\n"
+    "                              [--code-page N] [--keep-types]\n"
     "                              (TABLE... | --all)\n"
     "Copies the named PostgreSQL tables (as the table list shows them), or with\n"
     "--all every table outside PostgreSQL's own schemas, into the Paradox folder.\n"
     "A name longer than 8 characters is cut to 8 with --trim-long-names and the\n"
     "table skipped with --skip-long-names; an existing Paradox table is replaced\n"
     "with --overwrite and skipped with --skip-existing. Without them each case is\n"
-    "asked about on a terminal and skipped otherwise. --jobs N copies N tables at\n"
+    "asked about on a terminal; without one an existing table is skipped and the\n"
+    "run fails, a long name is skipped. --jobs N copies N tables at\n"
     "a time, each over its own connections and staging file. At the end one line\n"
     "per table gives the rows read, stored and refused; --quiet prints only\n"
-    "failures, --report FILE writes the same as JSON. A new table's text is\n"
+    "failures, --report FILE writes the same as JSON (also for a run that fails\n"
+    "before its first table). Each refused row is one line; --rejects FILE writes\n"
+    "them with their reasons and values as CSV. A new table's text is\n"
     "written in code page 1252 when it fits, else in the first code page of\n"
     "Paradox's language drivers that holds all of it; --code-page N (or\n"
     "ExportCodePage in the settings) forces one. With --keep-types each\n"
@@ -57,61 +54,15 @@ constexpr const char* kUsage =
     "table with a primary key becomes a keyed table. A failing statement is\n"
     "shown by its start and end; --verbose shows it whole.\n";
 
-int Usage(const std::string& problem) {
-  if (!problem.empty()) std::fprintf(stderr, "corvane-cli to-paradox: %s\n", problem.c_str());
-  std::fputs(kUsage, stderr);
-  return 2;
-}
-
-// Selects the entries named in `wanted` (exact spelling, else the entry equal
-// ignoring case), adding them to `chosen`; returns the names not in the list.
-std::vector<std::string> SelectWanted(ui::MemoryTableList& list,
-                                      const std::vector<std::string>& wanted,
-                                      std::vector<std::string>& chosen) {
-  std::vector<std::string> unknown;
-  const std::vector<std::string> entries = list.Names();
-  for (const std::string& name : wanted) {
-    std::string hit;
-    for (const std::string& e : entries) {
-      if (e == name || (hit.empty() && ui::LowerCase(e) == ui::LowerCase(name))) hit = e;
-    }
-    (hit.empty() ? unknown : chosen).push_back(hit.empty() ? name : hit);
-  }
-  list.SelectNames(chosen);
-  return unknown;
-}
-
-Status FillBothLists(const ConnectionSettings& settings, ui::Dialogs& dialogs,
-                     ui::MemoryTableList& postgres, ui::MemoryTableList& paradox) {
-  NullPump pump;
-  CORVANE_RETURN_IF_ERROR(
-      catalog::ListParadoxTables(settings.paradox_folder, paradox, pump, dialogs));
-  Status listed = catalog::ListPostgreSQLTables(settings, postgres, pump);
-  if (!listed.ok()) {
-    return Status::Error(listed.code(), "cannot list the PostgreSQL tables: " + listed.message());
-  }
-  return Status::Ok();
-}
-
-Result<Options> ParseToParadox(int argc, char** argv) {
-  std::set<std::string> valued = LoginOptionNames(), flags = RunFlagNames();
-  valued.insert(RunValuedOptionNames().begin(), RunValuedOptionNames().end());
-  valued.insert("code-page");
-  flags.insert(
-      {"overwrite", "skip-existing", "trim-long-names", "skip-long-names", "keep-types", "help"});
-  Result<Options> parsed = ParseOptions(argc, argv, valued, flags);
-  if (!parsed.ok() || parsed->Has("help")) return parsed;
-  if (parsed->Has("overwrite") && parsed->Has("skip-existing")) {
-    return Status::InvalidArgument("--overwrite and --skip-existing exclude each other");
-  }
-  if (parsed->Has("trim-long-names") && parsed->Has("skip-long-names")) {
+Status CheckToParadox(const Options& options) {
+  if (options.Has("trim-long-names") && options.Has("skip-long-names")) {
     return Status::InvalidArgument("--trim-long-names and --skip-long-names exclude each other");
   }
-  if (auto cp = parsed->Get("code-page")) {
+  if (auto cp = options.Get("code-page")) {
     auto checked = paradox::ParseExportCodePage(*cp);
     if (!checked.ok()) return Status::InvalidArgument("--code-page: " + checked.status().message());
   }
-  return parsed;
+  return Status::Ok();
 }
 
 // The tables --all means: every list entry that some schema other than
@@ -129,43 +80,6 @@ Result<std::vector<std::string>> UserTables(const ConnectionSettings& settings) 
     CORVANE_RETURN_IF_ERROR(r.MoveNext());
   }
   return names;
-}
-
-// A table file of the folder as it stands: which file, and which version.
-struct FileMark {
-  std::string path;
-  uint64_t inode = 0;
-  int64_t modified_ns = 0;
-  int64_t size = 0;
-  bool operator==(const FileMark&) const = default;
-};
-
-// The files `<name>.db` of the folder itself, any case.
-std::vector<FileMark> TableFiles(const std::string& folder, const std::string& name) {
-  std::vector<FileMark> out;
-  const std::string wanted = ui::LowerCase(name + ".db");
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    if (ui::LowerCase(entry.path().filename().string()) != wanted) continue;
-    struct stat st {};
-    if (::stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    out.push_back({entry.path().string(), static_cast<uint64_t>(st.st_ino),
-                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-                   static_cast<int64_t>(st.st_size)});
-  }
-  return out;
-}
-
-// The rows of a table file the run wrote (one not among `before`); nullopt
-// when it wrote none.
-std::optional<int64_t> WrittenRows(const std::vector<FileMark>& before,
-                                   const std::vector<FileMark>& after) {
-  for (const FileMark& m : after) {
-    if (std::find(before.begin(), before.end(), m) != before.end()) continue;
-    auto info = paradox::TableReader::ReadInfo(m.path);
-    if (info.ok()) return static_cast<int64_t>(info->record_count);
-  }
-  return std::nullopt;
 }
 
 // Side by side, each job needs a staging database of its own: one transfer
@@ -218,93 +132,43 @@ class JobStaging {
 }  // namespace
 
 int RunToParadox(int argc, char** argv) {
-  Result<Options> parsed = ParseToParadox(argc, argv);
-  if (!parsed.ok()) return Usage(parsed.status().message());
-  const Options& options = parsed.value();
-  if (options.Has("help")) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  Result<RunOptions> run = RunOptionsFrom(options);
-  if (!run.ok()) return Usage(run.status().message());
-  const ConnectionSettings settings = SettingsFrom(options);
-  if (settings.paradox_folder.empty()) return Usage("no Paradox folder (--paradox FOLDER)");
-  const auto started = std::chrono::steady_clock::now();
-
-  ConsoleDialogs dialogs;
-  dialogs.verbose = run->verbose;
-  ui::MemoryTableList postgres, paradox;
-  if (Status s = FillBothLists(settings, dialogs, postgres, paradox); !s.ok()) {
-    std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str());
-    return 1;
-  }
-  std::vector<std::string> wanted = options.positional;
-  if (run->all) {
-    auto all = UserTables(settings);
-    if (!all.ok()) {
-      std::fprintf(stderr, "corvane-cli: cannot list the PostgreSQL tables: %s\n",
-                   all.status().message().c_str());
-      return 1;
-    }
-    wanted = std::move(all).value();
-  }
-  std::vector<std::string> chosen;
-  const std::vector<std::string> unknown = SelectWanted(postgres, wanted, chosen);
-  for (const std::string& name : unknown) {
-    std::fprintf(stderr, "corvane-cli: no PostgreSQL table %s\n", Printable(name).c_str());
-  }
-
   JobStaging staging;
-  if (run->jobs > 1) {
-    if (Status s = staging.Make(run->jobs); !s.ok()) {
-      std::fprintf(stderr, "corvane-cli: %s\n", s.message().c_str());
-      return 1;
-    }
-  }
-  struct Job {
-    ui::MemoryTableList postgres, paradox;
+  int jobs = 1;
+  std::string export_code_page;
+  CopyDirection d;
+  d.command = "to-paradox";
+  d.usage = kUsage;
+  d.valued = {"code-page"};
+  d.flags = {"trim-long-names", "skip-long-names"};
+  d.check = CheckToParadox;
+  d.from_postgres = true;
+  d.all = [](const ConnectionSettings& settings, const ui::MemoryTableList&) {
+    return UserTables(settings);
   };
-  std::vector<Job> jobs(static_cast<size_t>(run->jobs), Job{postgres, paradox});
-  const auto export_code_page = ExportCodePageFrom(options);  // the settings file, read once
-  auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
-    Job& job = jobs[static_cast<size_t>(j)];
-    ui::DeselectAll(job.postgres);
-    job.postgres.SelectNames({table});
-    const std::string cut = transfer::FirstUtf16Units(table, transfer::kParadoxNameUnits);
-    const std::vector<FileMark> before_full = TableFiles(settings.paradox_folder, table);
-    const std::vector<FileMark> before_cut =
-        cut == table ? before_full : TableFiles(settings.paradox_folder, cut);
-    ConsolePointer pointer;
-    NullPump pump;
-    ui::FixedSettings source(settings);
-    source.export_code_page = export_code_page;
-    ui::TablesWindow window{job.postgres, job.paradox, watch,  watch, pointer,
-                            pump,         source,      run->jobs > 1 ? staging.Folder(j) : app::ProgramFolder()};
-    transfer::ToParadoxOptions transfer_options;
-    transfer_options.keep_types = options.Has("keep-types");
-    transfer::SendTablesToParadoxWith(window, transfer_options);
-    const std::string target = watch.trimmed() ? cut : table;
-    const std::optional<int64_t> stored =
-        WrittenRows(watch.trimmed() ? before_cut : before_full,
-                    TableFiles(settings.paradox_folder, target));
-    return watch.Finish(stored, "no Paradox table was written");
+  d.missing_text = [](const std::string& name, const ConnectionSettings&) {
+    return "no PostgreSQL table " + Printable(name);
   };
   // Names that end up as the same Paradox table never run side by side.
-  auto key = [](const std::string& name) {
+  d.key = [](const std::string& name) {
     return ui::LowerCase(transfer::FirstUtf16Units(name, transfer::kParadoxNameUnits));
   };
-  Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
-  std::vector<TableFigures> figures = RunTables(
-      WalkOrder(postgres, chosen), key, run->jobs, terminal,
-      PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")),
-      PolicyFrom(options.Has("trim-long-names"), options.Has("skip-long-names")), copy_one);
-  for (const std::string& m : unknown) {
-    figures.push_back(TableFigures{m, TableState::kNotFound, "no such table", 0, 0, 0, 0, 0});
-  }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  // A folder listed in part was reported; --all would have missed tables.
-  return EndOfRun("to-paradox", *run, figures, seconds, dialogs.failures + terminal.walk_failures());
+  d.prepare = [&](const Options& options, int n) {
+    jobs = n;
+    export_code_page = ExportCodePageFrom(options);  // the settings file, read once
+    return n > 1 ? staging.Make(n) : Status::Ok();
+  };
+  d.settings = [&](ui::FixedSettings& s, const Options&) { s.export_code_page = export_code_page; };
+  d.program_folder = [&](int job) {
+    return jobs > 1 ? staging.Folder(job) : app::ProgramFolder();
+  };
+  d.copy = [](ui::TablesWindow& window, const Options& options,
+              const transfer::TableEvents& events) {
+    transfer::ToParadoxOptions transfer_options;
+    transfer_options.keep_types = options.Has("keep-types");
+    transfer_options.events = events;
+    return transfer::SendTablesToParadoxWith(window, transfer_options);
+  };
+  return RunCopyCommand(argc, argv, d);
 }
 
 }  // namespace corvane::cli

@@ -13,6 +13,7 @@ struct ToParadoxOptions {
   // note on it left by the other direction) names the Paradox field where
   // that field holds every value; a primary key makes a keyed table.
   bool keep_types = false;
+  TableEvents events = {};
 };
 
 TransferOutcome SendTablesToParadox(ui::TablesWindow& window);

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "transfer/table_report.h"
 #include "ui/windows.h"
 
 namespace corvane::transfer {
@@ -18,6 +19,11 @@ struct TransferOutcome {
   // them, under the name the table was written as. A count made after the
   // run could meet another program's copy of the table.
   std::vector<std::pair<std::string, int64_t>> rows_stored;
+  // One per table the walk reached, in walk order.
+  std::vector<TableReport> tables;
+  // The first failure outside any table (a login refused): why no table ran.
+  std::string failure;
+  int list_failures = 0;  // failures of the folder listing after the copies
 };
 
 // How rows travel. What the user sees (rows stored, dialogs, progress, list)
@@ -37,6 +43,7 @@ struct ToPostgresOptions {
   // "Keep field types and keys": typed columns, the primary key and the
   // notes on columns, from the Paradox table's layout.
   bool keep_types = false;
+  TableEvents events = {};
 };
 
 // Runs the handler on the window's surfaces. Every failure is shown as a
