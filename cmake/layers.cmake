@@ -15,8 +15,8 @@ set(CORVANE_LAYERS
   "cli:base paradox connection ui app catalog transfer maintenance"
   "windows:base connection ui app catalog frame transfer maintenance"
 )
-# One include each, by file: the overwrite grant still reaches the export
-# through the staging folder until it travels with the export's options.
+# One include each, by file: the copy to Paradox exports through the
+# staging connection's typed calls.
 set(CORVANE_LAYER_EXCEPTIONS
-  "transfer/to_paradox.cpp:staging/staging_export.h"
+  "transfer/to_paradox.cpp:staging/staging_door.h"
 )

@@ -55,3 +55,17 @@ mkdir -p "$XDG_CONFIG_HOME" "$HOME"
 
 cd "$build"
 ctest --output-on-failure --parallel "$(nproc)" --timeout 600
+
+# A clone in a private folder (a home folder of mode 0700): the test that runs
+# the program as another user must still pass from there, not skip or fail.
+private=$(mktemp -d "$work/private.XXXXXX")
+mkdir "$private/build"
+cp -a "$build/bin" "$private/build/bin"
+cp "$build/tests/maintenance_cli_test" "$private/build/"
+out=$(cd "$private/build" && CORVANE_PROGRAM_DIR="$private/build/bin" ./maintenance_cli_test \
+        --gtest_filter=MaintenanceCliTest.AFolderTheUserCannotWriteFailsTheDrop 2>&1) \
+  || { echo "$out"; echo "the build in a private folder fails a test" >&2; exit 1; }
+if [ "$(id -u)" -eq 0 ] && grep -q '^\[  SKIPPED \]' <<<"$out"; then
+  echo "$out"; echo "the build in a private folder skips a test another user runs" >&2; exit 1
+fi
+echo "private folder check passed"

@@ -2,6 +2,7 @@
 
 #include <unicode/uchar.h>
 #include <unicode/ucol.h>
+#include <unicode/ustring.h>
 
 #include <cstdint>
 #include <cstring>
@@ -83,7 +84,10 @@ long UpperCodePoint(long c) { return c < 0 ? c : static_cast<long>(u_toupper(sta
 std::string LowerCase(std::string_view text) { return MapCase(text, LowerCodePoint); }
 std::string UpperCase(std::string_view text) { return MapCase(text, UpperCodePoint); }
 
-int CompareIgnoringCase(std::string_view a, std::string_view b) {
+namespace {
+
+// Null when ICU has no root collation.
+UCollator* ListCollator() {
   struct Closer {
     void operator()(UCollator* c) const { ucol_close(c); }
   };
@@ -94,10 +98,44 @@ int CompareIgnoringCase(std::string_view a, std::string_view b) {
     if (c) ucol_setStrength(c, UCOL_SECONDARY);  // letters and accents, not case
     return std::unique_ptr<UCollator, Closer>(U_SUCCESS(status) ? c : nullptr);
   }();
-  if (collator) {
+  return collator.get();
+}
+
+}  // namespace
+
+std::string CollationKey(std::string_view text) {
+  if (UCollator* c = ListCollator()) {
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t units = 0;
+    // Ill-formed bytes become U+FFFD, as the comparison reads them.
+    u_strFromUTF8WithSub(nullptr, 0, &units, text.data(), static_cast<int32_t>(text.size()),
+                         0xFFFD, nullptr, &status);
+    std::u16string wide(static_cast<size_t>(units), u'\0');
+    status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(wide.data(), units + 1, nullptr, text.data(),
+                         static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+    if (U_SUCCESS(status) || status == U_STRING_NOT_TERMINATED_WARNING) {
+      std::string key(64, '\0');
+      for (;;) {
+        const int32_t n = ucol_getSortKey(c, wide.data(), units,
+                                          reinterpret_cast<uint8_t*>(key.data()),
+                                          static_cast<int32_t>(key.size()));
+        if (n <= static_cast<int32_t>(key.size())) {
+          key.resize(static_cast<size_t>(n));
+          return key;
+        }
+        key.resize(static_cast<size_t>(n));
+      }
+    }
+  }
+  return LowerCase(text);
+}
+
+int CompareIgnoringCase(std::string_view a, std::string_view b) {
+  if (UCollator* collator = ListCollator()) {
     UErrorCode status = U_ZERO_ERROR;
     const UCollationResult r =
-        ucol_strcollUTF8(collator.get(), a.data(), static_cast<int32_t>(a.size()), b.data(),
+        ucol_strcollUTF8(collator, a.data(), static_cast<int32_t>(a.size()), b.data(),
                          static_cast<int32_t>(b.size()), &status);
     if (U_SUCCESS(status)) return r == UCOL_LESS ? -1 : r == UCOL_GREATER ? 1 : 0;
   }

@@ -24,6 +24,9 @@ std::string UpperCase(std::string_view text);
 // Alphabetical order ignoring case (Unicode's root collation, accents
 // counted after letters: "Apfel" < "Über" < "Zebra"): < 0, 0 or > 0.
 int CompareIgnoringCase(std::string_view a, std::string_view b);
+// Bytes that order as CompareIgnoringCase does when compared as strings:
+// sorting thousands of names by them collates each name once.
+std::string CollationKey(std::string_view text);
 
 // True when every byte belongs to a valid UTF-8 sequence.
 bool IsValid(std::string_view text);

@@ -59,18 +59,22 @@ Status ListParadoxTables(const std::string& folder, ui::TableList& list, ui::Eve
   std::vector<std::string> folders = {folder + "/"};
   GetSubDirectories2016(folders, true, pump, dialogs);
   std::vector<std::string> unnamable;
+  std::vector<ui::ListEntry> tables;
   for (std::string entry : folders) {
     pump.Pump();  // listing 10,000 folders takes long enough to be felt
     entry.pop_back();
+    // Each entry keeps its sub-folder, so a copy reads the table it shows.
+    const std::string sub_folder = entry.size() > folder.size() ? entry.substr(folder.size() + 1) : "";
     for (const std::string& name : ListFiles(entry, "*.db")) {
       if (name[0] == '~') continue;
       if (!utf8::IsValid(name)) {
         unnamable.push_back(entry + "/" + name);
         continue;
       }
-      list.Add(TableNameOf(entry + "/" + name));
+      tables.push_back({TableNameOf(name), sub_folder});
     }
   }
+  list.AddAll(std::move(tables));
   NoteUnnamable(unnamable, dialogs);
   return Status::Ok();
 }

@@ -19,7 +19,8 @@ Result<bool> TestParadoxFolder(const std::string& folder);
 std::string TableNameOf(const std::string& file_name);
 
 // Clears `list` and adds the table names of `folder` and all its sub-folders
-// (breadth-first), upper-cased with every ".DB" removed, "~" files skipped.
+// (breadth-first), upper-cased with every ".DB" removed, "~" files skipped;
+// each entry keeps the sub-folder it was found in.
 // A file whose name is not valid UTF-8 cannot be named in the list: it is
 // left out, and one message names every such file.
 // The walk's own failures are shown through `dialogs` under the folder

@@ -1,12 +1,14 @@
 // corvane-cli dump / schema: a Paradox table as CSV, and its layout.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "paradox/primary_index.h"
 #include "paradox/table_reader.h"
+#include "paradox/table_rules.h"
 
 namespace corvane::cli {
 
@@ -142,6 +144,71 @@ bool PrintIndexCheck(const TableInfo& info) {
   return true;
 }
 
+std::string Quoted(const std::string& v) { return "\"" + v + "\""; }
+
+std::string FieldNames(const TableInfo& info, const std::vector<int>& fields) {
+  std::string out;
+  for (int f : fields) out += (out.empty() ? "" : ", ") + info.fields[f].name;
+  return out;
+}
+
+std::string RuleLine(const TableInfo& info, const paradox::FieldRule& r) {
+  std::vector<std::string> parts;
+  if (r.required) parts.push_back("required");
+  if (r.minimum) parts.push_back("minimum " + Quoted(*r.minimum));
+  if (r.maximum) parts.push_back("maximum " + Quoted(*r.maximum));
+  if (r.default_value) parts.push_back("default " + Quoted(*r.default_value));
+  if (!r.picture.empty()) parts.push_back("picture " + Quoted(r.picture));
+  if (!r.lookup_table.empty()) {
+    std::string lookup = "lookup " + r.lookup_table;
+    if (r.lookup_fill_all) lookup += ", fills all fields";
+    if (r.lookup_help) lookup += ", as help";
+    parts.push_back(lookup);
+  }
+  std::string line = "  " + info.fields[r.field].name + ":";
+  for (size_t i = 0; i < parts.size(); ++i) line += (i == 0 ? " " : "; ") + parts[i];
+  if (parts.empty()) line += " no check";
+  return line;
+}
+
+std::string IndexLine(const TableInfo& info, const paradox::SecondaryIndex& x) {
+  std::string line = "Secondary index: " + std::filesystem::path(x.file).filename().string() + " " +
+                     Quoted(x.name) + " on " + FieldNames(info, x.fields);
+  if (x.composite) line += ", composite";
+  if (x.case_insensitive) line += ", case-insensitive";
+  if (x.unique) line += ", unique";
+  if (x.descending) line += ", descending";
+  return line + ", " + std::to_string(x.entries) + " entries";
+}
+
+// The .val and secondary indexes; false when one of those files could not
+// be read (it is named, and the rest is still shown).
+bool PrintRules(const TableInfo& info) {
+  const paradox::TableRules rules = paradox::ReadTableRules(info);
+  if (rules.validity) {
+    const paradox::Validity& v = *rules.validity;
+    std::printf("Validity checks: %s, %zu field%s\n",
+                std::filesystem::path(v.file).filename().string().c_str(), v.rules.size(),
+                v.rules.size() == 1 ? "" : "s");
+    for (const paradox::FieldRule& r : v.rules) std::printf("%s\n", RuleLine(info, r).c_str());
+    for (const paradox::Reference& ref : v.references) {
+      std::string parents;
+      for (int p : ref.parent_fields) parents += (parents.empty() ? "" : ", ") + std::to_string(p);
+      std::printf("Reference: %s: %s -> %s (field %s), on update %s\n", Quoted(ref.name).c_str(),
+                  FieldNames(info, ref.fields).c_str(), ref.parent_table.c_str(), parents.c_str(),
+                  ref.cascade_update ? "cascade" : "refused");
+    }
+    for (const paradox::Dependent& d : v.dependents) {
+      std::printf("Referred to by: %s %s\n", d.child_table.c_str(), Quoted(d.name).c_str());
+    }
+  }
+  for (const paradox::SecondaryIndex& x : rules.indexes) {
+    std::printf("%s\n", IndexLine(info, x).c_str());
+  }
+  for (const std::string& p : rules.problems) std::printf("Not read: %s\n", p.c_str());
+  return rules.problems.empty();
+}
+
 }  // namespace
 
 int RunDump(int argc, char** argv) {
@@ -187,13 +254,18 @@ int RunDump(int argc, char** argv) {
 
 int RunSchema(int argc, char** argv) {
   if (IsHelp(argc, argv)) {
-    return Help("schema", "Prints the Paradox table's version, code page, blocks and fields.");
+    return Help("schema",
+                "Prints the Paradox table's version, code page, blocks and fields, its validity\n"
+                "checks, references and secondary indexes.");
   }
   if (argc != 1 || argv[0][0] == '-') return Usage("schema");
-  Result<std::unique_ptr<TableReader>> reader = TableReader::Open(argv[0]);
+  // The layout needs no memo, so a missing .mb does not hide it.
+  Result<std::unique_ptr<TableReader>> reader =
+      TableReader::Open(argv[0], paradox::ReadOptions{true});
   if (reader.ok()) {
     PrintSchema((*reader)->info(), true);
-    return PrintIndexCheck((*reader)->info()) ? 0 : 1;
+    const bool index_ok = PrintIndexCheck((*reader)->info());
+    return PrintRules((*reader)->info()) && index_ok ? 0 : 1;
   }
   Result<TableInfo> info = TableReader::ReadInfo(argv[0]);
   if (info.ok()) PrintSchema(*info, false);

@@ -12,6 +12,8 @@
 #include "cli/commands.h"
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "cli/paradox_folder.h"
+#include "cli/postgres_names.h"
 #include "cli/printable.h"
 #include "maintenance/maintenance.h"
 #include "paradox/companion_files.h"
@@ -76,25 +78,18 @@ void Say(const std::string& text) {
   std::fprintf(stderr, "corvane-cli: %s\n", Printable(text).c_str());
 }
 
-// PostgreSQL names are exact: "Orders" and "orders" are two tables. The same
-// name in two schemas is two tables as well, and a command cannot say which.
-Result<std::string> ResolvePostgres(const ui::MemoryTableList& list, const std::string& typed) {
-  int exact = 0;
-  std::string other_case;
-  for (const std::string& n : list.Names()) {
-    if (n == typed)
-      ++exact;
-    else if (ui::LowerCase(n) == ui::LowerCase(typed))
-      other_case = n;
-  }
-  if (exact == 1) return typed;
-  if (exact > 1) {
-    return Status::InvalidArgument(typed + " matches " + std::to_string(exact) +
-                                   " tables of the PostgreSQL database (in different schemas), "
-                                   "so none of them was touched.");
-  }
-  return Status::NotFound("no table " + typed + " in the PostgreSQL database" +
-                          (other_case.empty() ? "" : " (did you mean " + other_case + "?)"));
+// PostgreSQL names are exact: "Orders" and "orders" are two tables, and so
+// are sales.dup and archive.dup; a bare name means the first schema's table
+// or the only one, and a name that could mean several is refused.
+Result<int> ResolvePostgres(const ui::MemoryTableList& list, const std::string& typed,
+                            const std::string& first_schema) {
+  Result<int> entry = FindPostgresEntry(list, typed, first_schema, false);
+  if (entry.ok() || entry.status().code() != Status::Code::kNotFound) return entry;
+  Result<int> other_case = FindPostgresEntry(list, typed, first_schema, true);
+  return Status::NotFound(
+      "no table " + typed + " in the PostgreSQL database" +
+      (other_case.ok() ? " (did you mean " + CommandLineName(list, *other_case, first_schema) + "?)"
+                       : ""));
 }
 
 // A Paradox name means the table file of that exact base name, else the one
@@ -124,34 +119,53 @@ Result<std::string> ResolveParadox(const Request& r, const std::string& typed, i
 int FillAndSelect(const Request& r, const std::vector<std::string>& names,
                   ui::MemoryTableList& list) {
   std::vector<std::string> entries;
+  std::vector<int> postgres_entries;
+  std::string first_schema;
   int worst = 0;
   if (r.postgres) {
     NullPump pump;
     Status filled = catalog::ListPostgreSQLTables(r.settings, list, pump);
-    if (!filled.ok()) {
-      Say("cannot list the tables: " + filled.message());
+    Result<std::string> first =
+        filled.ok() ? catalog::PostgresFirstSchema(r.settings) : Result<std::string>(std::string());
+    if (!filled.ok() || !first.ok()) {
+      Say("cannot list the tables: " + (filled.ok() ? first.status() : filled).message());
       return 1;
     }
-  } else if (!catalog::IsFolder(r.settings.paradox_folder)) {
-    Say(r.settings.paradox_folder + " is not a folder");
+    first_schema = first.value();
+  } else if (std::string why = ParadoxFolderProblem(r.settings.paradox_folder, true);
+             !why.empty()) {
+    Say(why);
     return 1;
   }
   for (const std::string& typed : names) {
     int code = 2;
-    Result<std::string> entry =
-        r.postgres ? ResolvePostgres(list, typed) : ResolveParadox(r, typed, code);
-    if (entry.ok()) {
-      entries.push_back(entry.value());
+    Status why;
+    if (r.postgres) {
+      Result<int> entry = ResolvePostgres(list, typed, first_schema);
+      if (entry.ok()) postgres_entries.push_back(entry.value());
+      why = entry.status();
     } else {
-      Say(entry.status().message());
+      Result<std::string> entry = ResolveParadox(r, typed, code);
+      if (entry.ok()) entries.push_back(entry.value());
+      why = entry.status();
+    }
+    if (!why.ok()) {
+      Say(why.message());
       worst = std::max(worst, code);
     }
   }
   if (worst != 0) return worst;
   if (!r.postgres) {
-    for (const std::string& e : entries) list.Add(e);
+    std::vector<ui::ListEntry> batch;
+    for (const std::string& e : entries) batch.push_back({e, ""});
+    list.AddAll(std::move(batch));
+    list.SelectNames(entries);
   }
-  list.SelectNames(entries);
+  // The entry itself, not every entry of its name.
+  for (int e : postgres_entries) {
+    list.SetSelected(e, true);
+    list.SetCurrentIndex(e);
+  }
   return 0;
 }
 

@@ -6,16 +6,10 @@ namespace corvane::cli {
 
 using CommandFn = int (*)(int argc, char** argv);
 
-struct Command {
-  const char* name;
-  const char* synopsis;
-  CommandFn run;
-};
-
 }  // namespace corvane::cli
 
 namespace corvane::cli {
-// Entry points, one per cmd_*.cpp; main.cpp lists them in kCommands.
+// Entry points, one per cmd_*.cpp; main.cpp maps the names of option_table.cpp to them.
 int RunDump(int argc, char** argv);        // cmd_dump.cpp
 int RunSchema(int argc, char** argv);      // cmd_dump.cpp
 int RunDrop(int argc, char** argv);        // cmd_maintenance.cpp

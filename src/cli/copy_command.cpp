@@ -6,6 +6,7 @@
 #include "catalog/paradox_catalog.h"
 #include "catalog/postgres_catalog.h"
 #include "cli/console_surfaces.h"
+#include "cli/paradox_folder.h"
 #include "cli/printable.h"
 #include "cli/table_runs.h"
 
@@ -47,26 +48,6 @@ Status FillLists(const ConnectionSettings& settings, ui::Dialogs& dialogs, Lists
   return Status::Ok();
 }
 
-// The list entry for each wanted name: exact spelling first, else the first
-// that matches ignoring case. Unknown names go to `missing`.
-std::vector<std::string> Resolve(const ui::MemoryTableList& list,
-                                 const std::vector<std::string>& wanted,
-                                 std::vector<std::string>& missing) {
-  const std::vector<std::string> names = list.Names();
-  std::vector<std::string> found;
-  for (const std::string& w : wanted) {
-    std::string match;
-    for (const std::string& n : names) {
-      if (n == w) match = n;
-    }
-    for (size_t i = 0; match.empty() && i < names.size(); ++i) {
-      if (ui::LowerCase(names[i]) == ui::LowerCase(w)) match = names[i];
-    }
-    (match.empty() ? missing : found).push_back(match.empty() ? w : match);
-  }
-  return found;
-}
-
 }  // namespace
 
 int RunCopyCommand(int argc, char** argv, const CopyDirection& d) {
@@ -94,9 +75,13 @@ int RunCopyCommand(int argc, char** argv, const CopyDirection& d) {
     FailedRun(d.command, *run, problem, 2, false);
     return Usage(d, problem);
   }
+  // From here every way out writes the report, also before the first table.
+  if (std::string why = ParadoxFolderProblem(settings.paradox_folder, d.writes_folder);
+      !why.empty()) {
+    return FailedRun(d.command, *run, why);
+  }
   const auto started = std::chrono::steady_clock::now();
 
-  // From here every way out writes the report, also before the first table.
   ListingDialogs dialogs;
   dialogs.verbose = run->verbose;
   Lists lists;
@@ -104,17 +89,9 @@ int RunCopyCommand(int argc, char** argv, const CopyDirection& d) {
     return FailedRun(d.command, *run, s.message());
   }
   const ui::MemoryTableList& source = d.from_postgres ? lists.postgres : lists.paradox;
-  std::vector<std::string> wanted = options.positional;
-  if (run->all) {
-    auto all = d.all(settings, source);
-    if (!all.ok()) return FailedRun(d.command, *run, all.status().message());
-    wanted = std::move(all).value();
-  }
-  std::vector<std::string> missing;
-  const std::vector<std::string> names = ListOrder(source, Resolve(source, wanted, missing));
-  for (const std::string& m : missing) {
-    std::fprintf(stderr, "corvane-cli: %s\n", d.missing_text(m, settings).c_str());
-  }
+  std::vector<TableFigures> set_aside;
+  Result<std::vector<std::string>> names = d.choose(settings, source, options, run->all, set_aside);
+  if (!names.ok()) return FailedRun(d.command, *run, names.status().message());
   if (d.prepare) {
     if (Status s = d.prepare(options, run->jobs); !s.ok()) {
       return FailedRun(d.command, *run, s.message());
@@ -126,8 +103,7 @@ int RunCopyCommand(int argc, char** argv, const CopyDirection& d) {
   auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
     Lists& job = jobs[static_cast<size_t>(j)];
     ui::MemoryTableList& list = d.from_postgres ? job.postgres : job.paradox;
-    ui::DeselectAll(list);
-    list.SelectNames({table});
+    d.select(list, table);
     ConsolePointer pointer;
     NullPump pump;
     ui::FixedSettings window_settings(settings);
@@ -138,16 +114,11 @@ int RunCopyCommand(int argc, char** argv, const CopyDirection& d) {
   };
   Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
   std::vector<TableFigures> figures = RunTables(
-      names, d.key, run->jobs, terminal,
+      names.value(), d.key, run->jobs, terminal,
       PolicyFrom(options.Has("overwrite"), options.Has("skip-existing")),
       PolicyFrom(options.Has("trim-long-names"), options.Has("skip-long-names")), copy_one);
-  for (const std::string& m : missing) {
-    TableFigures f;
-    f.table = m;
-    f.state = TableState::kNotFound;
-    f.note = "no such table";
-    figures.push_back(std::move(f));
-  }
+  figures.insert(figures.end(), set_aside.begin(), set_aside.end());
+  if (d.finish) d.finish(settings, options, dialogs, figures);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return EndOfRun(d.command, *run, figures, seconds,

@@ -1,46 +1,42 @@
 // corvane-cli: the window's operations without a window.
 #include <signal.h>
 
+#include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "base/stop_request.h"
 #include "cli/commands.h"
-
-namespace corvane::cli {
-// Each command lives in its own cmd_*.cpp file.
-}  // namespace corvane::cli
+#include "cli/option_table.h"
 
 namespace {
 
-using corvane::cli::Command;
+using corvane::cli::CommandFn;
 
-// One line per command: name, synopsis, entry point.
-const Command kCommands[] = {
-    {"dump", "dump FILE.db         print a Paradox table's rows as CSV", corvane::cli::RunDump},
-    {"schema", "schema FILE.db       print a Paradox table's layout", corvane::cli::RunSchema},
-    {"to-postgres", "to-postgres TABLE... send Paradox tables (or --all) to PostgreSQL",
-     corvane::cli::RunToPostgres},
-    {"to-paradox", "to-paradox TABLE...  send PostgreSQL tables (or --all) to Paradox",
-     corvane::cli::RunToParadox},
-    {"drop", "drop TABLE...        delete tables (--postgres or --paradox FOLDER)",
-     corvane::cli::RunDrop},
-    {"rename", "rename OLD NEW       rename a table (--postgres or --paradox FOLDER)",
-     corvane::cli::RunRename},
-    {"tables", "tables               list the tables (--postgres or --paradox FOLDER)",
-     corvane::cli::RunTables},
-    {nullptr, nullptr, nullptr},
-};
-
-constexpr const char* kExitStatuses =
-    "\nExit status: 0 all done, 1 something failed or was refused, 2 wrong usage\n"
-    "(nothing done).\n";
+// Each command lives in its own cmd_*.cpp file; option_table.cpp describes it.
+CommandFn EntryPoint(const std::string& name) {
+  static const std::pair<const char*, CommandFn> kEntries[] = {
+      {"dump", corvane::cli::RunDump},
+      {"schema", corvane::cli::RunSchema},
+      {"to-postgres", corvane::cli::RunToPostgres},
+      {"to-paradox", corvane::cli::RunToParadox},
+      {"drop", corvane::cli::RunDrop},
+      {"rename", corvane::cli::RunRename},
+      {"tables", corvane::cli::RunTables},
+  };
+  for (const auto& [n, fn] : kEntries)
+    if (name == n) return fn;
+  return nullptr;
+}
 
 // Commands that poll the stop request: on SIGINT, SIGTERM or SIGHUP they
 // put back what they had changed and remove their scratch files before the
 // program ends. A second signal ends the program at once.
-bool StopsCleanly(const char* command) { return std::strcmp(command, "to-paradox") == 0; }
+bool StopsCleanly(const char* command) {
+  return std::strcmp(command, "to-paradox") == 0 || std::strcmp(command, "to-postgres") == 0;
+}
 
 void OnStopSignal(int signal) { corvane::RequestStop(signal); }
 
@@ -61,66 +57,77 @@ void CatchStopSignals() {
 int Finish(int status) {
   const int signal = corvane::StopSignal();
   if (signal == 0) return status;
-  std::cerr << "corvane-cli: stopped by signal " << signal
-            << "; the table being copied was not written, and a table it was to replace is as it was\n";
+  std::cerr
+      << "corvane-cli: stopped by signal " << signal
+      << "; the table being copied was not written, and a table it was to replace is as it was\n";
   ::signal(signal, SIG_DFL);
   ::raise(signal);
   return 128 + signal;
 }
 
-void PrintUsage(std::ostream& out) {
-  out << "Usage: corvane-cli <command> [options]\n\n"
-         "Copies tables between a folder of Paradox tables and PostgreSQL.\n\n"
-         "Commands:\n";
-  for (const Command& c : kCommands) {
-    if (c.name) out << "  " << c.synopsis << "\n";
-  }
-  out << "\nLogin options:\n"
-         "  --server HOST --port N --user NAME --password PW --database DB\n"
-         "  --paradox FOLDER\n"
-         "Options take \"--name value\" and \"--name=value\" alike. A login value not\n"
-         "given comes from libpq's PGSERVICE, PGHOST, PGPORT, PGUSER, PGDATABASE,\n"
-         "PGPASSWORD and ~/.pgpass, else from what the login window stored last.\n\n"
-         "  --help      show this text (COMMAND --help: that command's)\n"
-         "  --version   show the version\n"
-      << kExitStatuses;
+bool IsHelp(const char* word) {
+  return std::strcmp(word, "--help") == 0 || std::strcmp(word, "-?") == 0;
 }
 
-// "COMMAND --help": the command prints its usage; the exit statuses follow.
+// "COMMAND --help" or "COMMAND -?" before any "--".
 bool AsksForHelp(int argc, char** argv) {
   for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) return true;
+    if (IsHelp(argv[i])) return true;
   }
   return false;
+}
+
+int Help(const std::string& command) {
+  if (command.empty()) return std::fputs(corvane::cli::ProgramHelp().c_str(), stdout) < 0;
+  const corvane::cli::CommandSpec* c = corvane::cli::FindCommand(command);
+  if (c == nullptr) {
+    std::cerr << "corvane-cli: unknown command '" << command << "' (see corvane-cli --help)\n";
+    return 2;
+  }
+  return std::fputs(corvane::cli::CommandHelp(*c).c_str(), stdout) < 0;
+}
+
+// A command that runs out of memory ends with one line and the status of
+// a failure, never with an abort.
+int RunGuarded(CommandFn run, int argc, char** argv) {
+  try {
+    return run(argc - 2, argv + 2);
+  } catch (const std::bad_alloc&) {
+    std::fputs("corvane-cli: out of memory: the command needed more memory than the system "
+               "could give, and was given up\n",
+               stderr);
+    return 1;
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    PrintUsage(std::cerr);
+    std::cerr << corvane::cli::ProgramHelp();
     return 2;
   }
-  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    PrintUsage(std::cout);
-    return 0;
-  }
-  if (std::strcmp(argv[1], "--version") == 0) {
+  const std::string first = argv[1];
+  // -h stays help here, where no command takes a host.
+  if (IsHelp(argv[1]) || first == "-h") return Help("");
+  if (first == "--version" || first == "-V") {
     std::cout << "corvane-cli " << CORVANE_VERSION << "\n";
     return 0;
   }
-  for (const Command& c : kCommands) {
-    if (c.name == nullptr || std::strcmp(argv[1], c.name) != 0) continue;
-    int status = 0;
-    if (!StopsCleanly(c.name)) {
-      status = c.run(argc - 2, argv + 2);
-    } else {
-      CatchStopSignals();
-      status = Finish(c.run(argc - 2, argv + 2));
+  if (first == "help") {
+    if (argc > 3) {
+      std::cerr << "corvane-cli: help takes one command at most\n";
+      return 2;
     }
-    if (status == 0 && AsksForHelp(argc, argv)) std::cout << kExitStatuses;
-    return status;
+    return Help(argc == 3 ? argv[2] : "");
   }
-  std::cerr << "corvane-cli: unknown command '" << argv[1] << "' (see --help)\n";
-  return 2;
+  const CommandFn run = EntryPoint(first);
+  if (run == nullptr) {
+    std::cerr << "corvane-cli: unknown command '" << first << "' (see corvane-cli --help)\n";
+    return 2;
+  }
+  if (AsksForHelp(argc, argv)) return Help(first);
+  if (!StopsCleanly(first.c_str())) return RunGuarded(run, argc, argv);
+  CatchStopSignals();
+  return Finish(RunGuarded(run, argc, argv));
 }

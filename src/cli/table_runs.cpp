@@ -364,6 +364,14 @@ transfer::TableEvents TableWatch::Events() {
   return events;
 }
 
+TableFigures NotRun(const std::string& table, TableState state, const std::string& why) {
+  TableFigures f;
+  f.table = table;
+  f.state = state;
+  f.note = why;
+  return f;
+}
+
 TableFigures FiguresOf(const transfer::TableReport& report, double seconds) {
   TableFigures f;
   f.table = report.table;
@@ -381,9 +389,16 @@ TableFigures FiguresOf(const transfer::TableReport& report, double seconds) {
   f.rows_stored = report.rows_stored;
   f.rows_refused = static_cast<int64_t>(report.refused.size());
   f.refused = report.refused;
+  f.written_as = report.written_as;
   if (f.state == TableState::kCopied && f.note.empty() && f.rows_refused > 0) {
     f.note = std::to_string(f.rows_refused) + (f.rows_refused == 1 ? " row" : " rows") +
              " refused";
+  }
+  if (report.values_made_null > 0) {
+    const int64_t n = report.values_made_null;
+    const std::string nulls = std::to_string(n) + (n == 1 ? " memo value" : " memo values") +
+                              " stored as NULL: the .MB file is missing";
+    f.note = f.note.empty() ? nulls : f.note + "; " + nulls;
   }
   return f;
 }
@@ -391,9 +406,16 @@ TableFigures FiguresOf(const transfer::TableReport& report, double seconds) {
 TableFigures TableWatch::Finish(const transfer::TransferOutcome& outcome) {
   terminal_.Show(slot_, table_, 0, -1, 0);
   const double seconds = SecondsSince(start_);
+  // One entry is selected per run: a lone report is this table's, also
+  // when its list text is not the name typed (a schema's table).
+  const transfer::TableReport* mine = nullptr;
   for (const transfer::TableReport& report : outcome.tables) {
-    if (report.table != table_) continue;
-    TableFigures f = FiguresOf(report, seconds);
+    if (report.table == table_) mine = &report;
+  }
+  if (mine == nullptr && outcome.tables.size() == 1) mine = &outcome.tables.front();
+  if (mine != nullptr) {
+    TableFigures f = FiguresOf(*mine, seconds);
+    f.table = table_;
     if (needs_choice_ && f.state == TableState::kSkipped) {
       f.needs_choice = true;
       f.note = "exists; give --overwrite or --skip-existing";
@@ -461,10 +483,11 @@ std::vector<TableFigures> RunTables(const std::vector<std::string>& names,
 }
 
 std::vector<std::string> ListOrder(const ui::MemoryTableList& list,
-                                   const std::vector<std::string>& chosen) {
+                                   const std::vector<std::string>& chosen,
+                                   const std::function<std::string(int)>& name_of) {
   std::vector<std::string> out;
   for (int i = 0; i < list.Count(); ++i) {
-    const std::string name = list.Text(i);
+    const std::string name = name_of ? name_of(i) : list.Text(i);
     if (std::find(chosen.begin(), chosen.end(), name) != chosen.end() &&
         std::find(out.begin(), out.end(), name) == out.end()) {
       out.push_back(name);

@@ -46,10 +46,14 @@ struct TableFigures {
   int64_t rows_total = 0, rows_read = 0, rows_stored = 0, rows_refused = 0;
   double seconds = 0;
   std::vector<transfer::RefusedRow> refused;
+  std::string written_as;  // the destination's name, once the handler chose it
   // An existing table met with no --overwrite or --skip-existing and no
   // terminal to ask: skipped, and the run fails.
   bool needs_choice = false;
 };
+
+// The figures of a table that never ran, and why.
+TableFigures NotRun(const std::string& table, TableState state, const std::string& why);
 
 // Everything printed while tables run goes through one lock, so lines of
 // two jobs never mix and the progress line is cleared before each.
@@ -158,9 +162,11 @@ int EndOfRun(const std::string& command, const RunOptions& run,
 int FailedRun(const std::string& command, const RunOptions& run, const std::string& why,
               int status = 1, bool say = true);
 
-// The names of a list, each once, in the list's order.
+// The names of a list, each once, in the list's order. An entry's name is
+// its text unless `name_of` says.
 std::vector<std::string> ListOrder(const ui::MemoryTableList& list,
-                                   const std::vector<std::string>& chosen);
+                                   const std::vector<std::string>& chosen,
+                                   const std::function<std::string(int)>& name_of = {});
 
 // Columns a terminal gives the text: East Asian wide characters take two,
 // combining marks none.

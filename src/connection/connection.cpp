@@ -68,6 +68,11 @@ Result<std::unique_ptr<RecordSet>> Connection::Execute(const std::string& sql) {
   return driver_->Execute(sql);
 }
 
+Result<std::unique_ptr<RecordSet>> Connection::LookUp(const std::string& sql) {
+  if (!driver_) return Status::InvalidArgument(kClosedMessage);
+  return driver_->LookUp(sql);
+}
+
 Status Connection::InsertRow(const std::string& table, const std::vector<Value>& values) {
   if (!driver_) return Status::InvalidArgument(kClosedMessage);
   return driver_->InsertRow(table, values);

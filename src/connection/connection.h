@@ -43,6 +43,9 @@ struct ConnectionOptions {
   // Staging database: the code page of the Paradox tables it exports, as
   // the setting reads ("" or "auto": chosen by each table's text).
   std::string export_code_page;
+  // Paradox folder: a table whose .mb is missing is read with the values
+  // kept there as nulls, instead of failing (RecordSet::ValuesMadeNull).
+  bool missing_blobs_as_null = false;
   // Called about every 20 ms while Open waits for a resource another
   // process holds (the staging database during its transfer); `first` on
   // the first call. Returning false gives up. Unset: wait without a word.
@@ -82,6 +85,9 @@ class RecordSet {
   // do not match): RecordCount is what can be read, and a copy should tell
   // the user that rows may be missing.
   virtual Status CountStatus() const { return Status::Ok(); }
+  // Values the rows so far gave as null only because the source could not
+  // hold them (a Paradox table's missing .mb, when the connection asked).
+  virtual int64_t ValuesMadeNull() const { return 0; }
   virtual void Close() = 0;
 };
 
@@ -122,6 +128,9 @@ class Driver {
   // Runs one statement. Queries return their rows; other statements an empty
   // record set (RecordCount 0, no fields).
   virtual Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) = 0;
+  // Runs a query whose rows are few (a look-up in the catalog) and reads
+  // them at once: no count before, no stream. By default, Execute.
+  virtual Result<std::unique_ptr<RecordSet>> LookUp(const std::string& sql) { return Execute(sql); }
   // Runs each statement as if it ran alone with autocommit and returns one
   // Status per statement, in order. A driver may send them together (one
   // transaction, pipelined) but must then replay after a failure so that the
@@ -168,6 +177,8 @@ class Connection {
   Status Open(const std::string& connection_string);
   bool is_open() const { return driver_ != nullptr; }
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql);
+  // See Driver::LookUp.
+  Result<std::unique_ptr<RecordSet>> LookUp(const std::string& sql);
   // See Driver::ExecuteEach. On a closed connection every statement fails.
   std::vector<Status> ExecuteEach(const std::vector<std::string>& statements);
   // See Driver::BeginCopy. The copy must not outlive the connection.
@@ -185,6 +196,8 @@ class Connection {
 
   // Test seam: lets a test open a connection on a driver of its own.
   void AttachDriver(std::unique_ptr<Driver> driver) { driver_ = std::move(driver); }
+  // The driver itself, for a caller that needs more than statements.
+  Driver* driver() const { return driver_.get(); }
 
  private:
   ConnectionOptions options_;

@@ -48,10 +48,13 @@ std::string QuoteConnectionValue(const std::string& value) {
 }
 
 std::string PostgresConnectionString(const ConnectionSettings& s) {
-  return "Driver={PostgreSQL Unicode};Server=" + QuoteConnectionValue(s.server) +
-         ";Port=" + QuoteConnectionValue(s.port) + ";Uid=" + QuoteConnectionValue(s.user) +
-         ";Pwd=" + QuoteConnectionValue(s.password) +
-         ";Database=" + QuoteConnectionValue(s.database);
+  std::string out =
+      "Driver={PostgreSQL Unicode};Server=" + QuoteConnectionValue(s.server) +
+      ";Port=" + QuoteConnectionValue(s.port) + ";Uid=" + QuoteConnectionValue(s.user) +
+      ";Pwd=" + QuoteConnectionValue(s.password) + ";Database=" + QuoteConnectionValue(s.database);
+  for (const auto& [key, value] : s.libpq_extra)
+    out += ";" + std::string(kLibpqKeyPrefix) + key + "=" + QuoteConnectionValue(value);
+  return out;
 }
 
 std::string ParadoxConnectionString(const ConnectionSettings& s) {

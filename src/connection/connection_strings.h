@@ -17,7 +17,14 @@ struct ConnectionSettings {
   std::string user;            // Text4
   std::string password;        // Text5
   std::string database;        // Text6
+  // Further libpq keywords (sslmode, options, ...) from a connection string
+  // the command line gave; the window never sets any, so its string is as
+  // it always was.
+  std::map<std::string, std::string> libpq_extra = {};
 };
+
+// The prefix that carries a libpq keyword in the PostgreSQL string.
+inline constexpr const char* kLibpqKeyPrefix = "pq.";
 
 std::string PostgresConnectionString(const ConnectionSettings& s);
 std::string ParadoxConnectionString(const ConnectionSettings& s);

@@ -76,6 +76,7 @@ class TableRecordSet : public RecordSet {
   Status CountStatus() const override {
     return reader_ ? reader_->count_status() : Status::Ok();
   }
+  int64_t ValuesMadeNull() const override { return made_null_; }
   void TakeFieldValue(int index, Value& out) override { out.Swap(values_.at(index)); }
 
   Status MoveNext() override {
@@ -88,6 +89,7 @@ class TableRecordSet : public RecordSet {
   }
   void Close() override {
     eof_ = true;
+    if (reader_) made_null_ = static_cast<int64_t>(reader_->values_made_null());
     reader_.reset();
   }
 
@@ -126,6 +128,7 @@ class TableRecordSet : public RecordSet {
     }
     for (auto& v : values_) v.SetNull();
     eof_ = next.ok() || reader_->broken();
+    made_null_ = static_cast<int64_t>(reader_->values_made_null());
   }
 
   std::unique_ptr<paradox::TableReader> reader_;
@@ -135,12 +138,15 @@ class TableRecordSet : public RecordSet {
   std::vector<paradox::Cell> row_;
   Status row_status_;
   bool eof_ = false;
+  int64_t made_null_ = 0;  // kept once the reader is gone
 };
 
 class ParadoxFolderDriver : public Driver {
  public:
-  ParadoxFolderDriver(fs::path folder, std::function<void()> serve)
-      : folder_(std::move(folder)), serve_(std::move(serve)) {}
+  ParadoxFolderDriver(fs::path folder, const ConnectionOptions& options)
+      : folder_(std::move(folder)), serve_(options.serve) {
+    read_options_.missing_blobs_as_null = options.missing_blobs_as_null;
+  }
 
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     std::optional<ParadoxStatement> st = ParseParadoxStatement(sql);
@@ -166,7 +172,8 @@ class ParadoxFolderDriver : public Driver {
     std::optional<fs::path> file = paradox::FindTableFile(folder_, table);
     if (!file) return MissingTable(table);
     // Opening walks the whole block chain to count the rows.
-    auto reader = CallServed([&] { return paradox::TableReader::Open(file->string()); }, serve_);
+    auto reader = CallServed(
+        [&] { return paradox::TableReader::Open(file->string(), read_options_); }, serve_);
     if (!reader.ok()) return reader.status();
     // A large binary value is handed on as its bytes: half its hex text.
     (*reader)->BinaryAsBytesFrom(RowBatch::kLargeValue);
@@ -195,6 +202,7 @@ class ParadoxFolderDriver : public Driver {
 
   fs::path folder_;
   std::function<void()> serve_;
+  paradox::ReadOptions read_options_;
 };
 
 }  // namespace
@@ -215,7 +223,7 @@ Result<std::unique_ptr<Driver>> OpenParadoxFolderDriver(const ConnectionAttribut
                             "' is not a valid path: the Paradox folder does not exist or is "
                             "not a folder.");
   }
-  return std::unique_ptr<Driver>(new ParadoxFolderDriver(folder, options.serve));
+  return std::unique_ptr<Driver>(new ParadoxFolderDriver(folder, options));
 }
 
 }  // namespace corvane

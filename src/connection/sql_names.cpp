@@ -1,5 +1,7 @@
 #include "connection/sql_names.h"
 
+#include <charconv>
+
 namespace corvane {
 namespace {
 
@@ -18,6 +20,25 @@ std::string DoubleQuoted(std::string_view name) {
 }  // namespace
 
 std::string QuotePostgresName(std::string_view name) { return DoubleQuoted(name); }
+
+namespace {
+constexpr std::string_view kScratchMarker = "corvane~";
+}  // namespace
+
+int ScratchTableOwner(std::string_view name) {
+  if (name.substr(0, kScratchMarker.size()) != kScratchMarker) return 0;
+  name.remove_prefix(kScratchMarker.size());
+  int pid = 0;
+  const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
+  if (ec != std::errc() || end == name.data() || end == name.data() + name.size() || *end != '~')
+    return 0;
+  return pid;
+}
+
+std::string QualifiedPostgresName(std::string_view schema, std::string_view name) {
+  if (schema.empty()) return QuotePostgresName(name);
+  return QuotePostgresName(schema) + "." + QuotePostgresName(name);
+}
 
 // SQLite takes the standard form too.
 std::string QuoteSqliteName(std::string_view name) { return DoubleQuoted(name); }

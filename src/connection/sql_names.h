@@ -12,6 +12,12 @@ namespace corvane {
 // A PostgreSQL identifier between double quotes with embedded quotes
 // doubled, so no name can end the identifier early.
 std::string QuotePostgresName(std::string_view name);
+// "schema"."name", or "name" alone for the empty schema (the search path's).
+std::string QualifiedPostgresName(std::string_view schema, std::string_view name);
+
+// A copy into PostgreSQL fills "corvane~<pid>~<name>" before it takes the
+// table's place. The pid in such a name, or 0 when `name` is not one.
+int ScratchTableOwner(std::string_view name);
 
 // A SQLite name between double quotes, embedded quotes doubled.
 std::string QuoteSqliteName(std::string_view name);

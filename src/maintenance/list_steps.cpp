@@ -16,8 +16,9 @@ std::string AskNewName(ui::Dialogs& dialogs, const std::string& old_name) {
 }
 
 void ReplaceEntry(ui::TableList& list, int index, const std::string& new_name) {
+  const std::string schema = list.Schema(index);
   list.RemoveAt(index);
-  list.Add(new_name);
+  list.AddInSchema(new_name, schema);
   if (list.Count() > 0) list.SetCurrentIndex(0);
 }
 

@@ -18,7 +18,7 @@ int LastSelected(const ui::TableList& list);
 // old name. The empty text means: leave everything as it is.
 std::string AskNewName(ui::Dialogs& dialogs, const std::string& old_name);
 
-// Replaces the entry at `index` by `new_name` in its sorted place and makes
+// Replaces the entry at `index` by `new_name` (in the same schema) in its sorted place and makes
 // the first entry current. Making it current does not select it, so the
 // walk that called this offers no second table for renaming.
 void ReplaceEntry(ui::TableList& list, int index, const std::string& new_name);

@@ -22,6 +22,13 @@ int RenameEntry(ui::Procedure& proc, ui::TablesWindow& w, int index) {
   const std::string old_name = list.Text(index);
   const std::string new_name = AskNewName(w.dialogs, old_name);
   if (new_name.empty()) return 0;
+  if (!list.Folder(index).empty()) {
+    // Found only in a sub-folder: a table of that name in the folder itself
+    // is another table and keeps its name; the entry still takes the new
+    // name, as the list is not reread.
+    ReplaceEntry(list, index, new_name);
+    return 0;
+  }
   const fs::path folder = ParadoxFolder(w);
   Status check = CheckNewTableName(folder, old_name, new_name);
   if (!check.ok()) {
@@ -61,6 +68,9 @@ Outcome DeleteParadoxTables(ui::TablesWindow& w) {
   const fs::path folder = ParadoxFolder(w);
   for (int i = list.Count() - 1; i >= 0; --i) {
     if (!list.Selected(i)) continue;
+    // A sub-folder's table is not deleted from here, nor is a table of the
+    // same name in the folder itself, which is another table.
+    if (!list.Folder(i).empty()) continue;
     FamilyDelete done = DeleteTableFiles(folder, list.Text(i), w.pump);
     // A table found only in a sub-folder has no file here: its entry stays.
     if (done.status.code() == Status::Code::kNotFound) continue;

@@ -52,7 +52,10 @@ void RenameEntry(ui::Procedure& proc, Connection& conn, ui::TablesWindow& w, int
     return;
   }
   proc.Step(118, [&] {
-    return Run(conn, "ALTER TABLE " + QuotePostgresName(old_name) + " RENAME TO " + QuotePostgresName(new_name) + ";");
+    // The table stays in its schema; RENAME TO takes a bare name.
+    return Run(conn, "ALTER TABLE " +
+                         QualifiedPostgresName(list.Schema(index), old_name) +
+                         " RENAME TO " + QuotePostgresName(new_name) + ";");
   });
   ReplaceEntry(list, index, new_name);
 }
@@ -68,7 +71,10 @@ Outcome DeletePostgresTables(ui::TablesWindow& w) {
     // Bottom-up, so removing an entry leaves the indexes still to visit.
     for (int i = list.Count() - 1; i >= 0; --i) {
       if (!list.Selected(i)) continue;
-      click.proc.Step(114, [&] { return Run(click.conn, "DROP TABLE " + QuotePostgresName(list.Text(i))); });
+      click.proc.Step(114, [&] {
+        return Run(click.conn,
+                   "DROP TABLE " + QualifiedPostgresName(list.Schema(i), list.Text(i)));
+      });
       list.RemoveAt(i);
     }
   }

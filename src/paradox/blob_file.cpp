@@ -65,8 +65,8 @@ Status BlobFile::EnsureOpen() {
 
 Status BlobFile::Read(uint32_t pointer, uint32_t length, std::string& out) {
   out.clear();
-  out.reserve(length);
-  return ReadPieces(pointer, length, [&out](const unsigned char* data, size_t n) {
+  return ReadPieces(pointer, length, [&out, length](const unsigned char* data, size_t n) {
+    if (out.empty()) out.reserve(length);  // the length was checked against the file
     out.append(reinterpret_cast<const char*>(data), n);
   });
 }

@@ -1,87 +1,39 @@
-// Single-byte code pages are converted through a 256-entry table that is
-// built once per thread with iconv; both directions use that table, so a
-// value read and written back gives the same bytes. Multi-byte code pages
-// (the CJK ones) go through iconv each time.
+// Every code page is converted through exact tables (code_page_tables.h):
+// a character is written only as bytes that read back as that character.
+// Text that fits a code page only once composed (a letter and a combining
+// accent where the code page has the accented letter) is written in NFC;
+// text that fits as it is stays as it is.
 #include "paradox/code_page.h"
 
-#include <errno.h>
-#include <iconv.h>
+#include <unicode/normalizer2.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdio>
-#include <map>
-#include <memory>
+#include <cstring>
 #include <unordered_map>
 
 #include "base/utf8.h"
+#include "paradox/code_page_tables.h"
 
 namespace corvane::paradox {
 
 namespace {
 
-// Each of these keeps ASCII as ASCII (864 does not, and is left out).
-constexpr int kSingleByte[] = {437,  737,  850,  852,  857,  860,  861,  862,  863,  865,
-                               866,  869,  874,  1250, 1251, 1252, 1253, 1254, 1255, 1256,
-                               1257, 1258, kRoman8CodePage};
-constexpr int kMultiByte[] = {932, 936, 949, 950};
+using code_page_tables::kNoChar;
+using code_page_tables::MultiByteTable;
+using code_page_tables::SingleByteTable;
 
 bool Contains(const int* first, const int* last, int v) {
-  for (; first != last; ++first) {
-    if (*first == v) return true;
-  }
-  return false;
+  return std::find(first, last, v) != last;
 }
-bool IsSingleByte(int cp) { return Contains(std::begin(kSingleByte), std::end(kSingleByte), cp); }
-bool IsMultiByte(int cp) { return Contains(std::begin(kMultiByte), std::end(kMultiByte), cp); }
-
-std::string IconvName(int cp) {
-  return cp == kRoman8CodePage ? "HP-ROMAN8" : "CP" + std::to_string(cp);
+bool IsSingleByte(int cp) {
+  return Contains(std::begin(code_page_tables::kSingleBytePages),
+                  std::end(code_page_tables::kSingleBytePages), cp);
 }
-
-// An iconv descriptor, closed with its owner.
-class Iconv {
- public:
-  Iconv(const std::string& to, const std::string& from)
-      : cd_(iconv_open(to.c_str(), from.c_str())) {}
-  ~Iconv() {
-    if (ok()) iconv_close(cd_);
-  }
-  Iconv(const Iconv&) = delete;
-  Iconv& operator=(const Iconv&) = delete;
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  void Reset() { iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
-  // Converts as much as possible; returns false with errno set on a stop.
-  bool Convert(const char*& in, size_t& in_left, std::string& out) {
-    char buf[1024];
-    while (in_left > 0) {
-      char* o = buf;
-      size_t o_left = sizeof buf;
-      const size_t r = iconv(cd_, const_cast<char**>(&in), &in_left, &o, &o_left);
-      const int why = errno;
-      out.append(buf, o - buf);
-      errno = why;
-      if (r == static_cast<size_t>(-1) && errno != E2BIG) return false;
-    }
-    return true;
-  }
-  // Writes what a stateful converter still holds back: CP1255 and CP1258
-  // keep a letter until they know no combining mark follows it.
-  void Flush(std::string& out) {
-    char buf[64];
-    char* o = buf;
-    size_t o_left = sizeof buf;
-    iconv(cd_, nullptr, nullptr, &o, &o_left);
-    out.append(buf, o - buf);
-  }
-
- private:
-  iconv_t cd_;
-};
-
-void AppendCodePoint(uint32_t c, std::string& out) {
-  utf8::AppendCodePoint(out, static_cast<long>(c));
+bool IsMultiByte(int cp) {
+  return Contains(std::begin(code_page_tables::kMultiBytePages),
+                  std::end(code_page_tables::kMultiBytePages), cp);
 }
 
 // Decodes one UTF-8 sequence at s[i]; returns its length, 0 if invalid.
@@ -93,86 +45,82 @@ int DecodeUtf8(std::string_view s, size_t i, uint32_t& c) {
   return static_cast<int>(next - i);
 }
 
-// Both directions of one single-byte code page. A byte the code page leaves
-// undefined reads as U+00XX (what Windows does for 1252's holes) or, when a
-// defined byte already stands for that character, as U+F7XX from the private
-// use area: no byte is ever lost, and the character writes back as the byte.
-struct SingleByteTable {
-  std::array<std::string, 256> to_utf8;
-  std::unordered_map<uint32_t, unsigned char> from_code_point;
-};
-
-// The character iconv gives for byte b alone, or false when b is undefined.
-bool DefinedCharacter(Iconv& cd, int b, uint32_t& c) {
-  const char byte = static_cast<char>(b);
-  const char* in = &byte;
-  size_t left = 1;
-  std::string u;
-  cd.Reset();
-  if (!cd.Convert(in, left, u)) return false;
-  cd.Flush(u);
-  return !u.empty() && DecodeUtf8(u, 0, c) == static_cast<int>(u.size());
-}
-
-std::unique_ptr<SingleByteTable> BuildTable(int cp) {
-  Iconv cd("UTF-8", IconvName(cp));
-  if (!cd.ok()) return nullptr;
-  auto t = std::make_unique<SingleByteTable>();
-  std::array<uint32_t, 256> chars{};
-  std::array<bool, 256> defined{};
-  for (int b = 0; b < 256; ++b) {
-    defined[b] = DefinedCharacter(cd, b, chars[b]);
-    if (defined[b]) t->from_code_point.emplace(chars[b], static_cast<unsigned char>(b));
-  }
-  for (int b = 0; b < 256; ++b) {
-    if (!defined[b]) {
-      chars[b] = t->from_code_point.count(b) ? 0xF700u + b : static_cast<uint32_t>(b);
-      t->from_code_point.emplace(chars[b], static_cast<unsigned char>(b));
-    }
-    AppendCodePoint(chars[b], t->to_utf8[b]);
-  }
-  return t;
-}
-
-const SingleByteTable* TableFor(int cp) {
-  thread_local std::map<int, std::unique_ptr<SingleByteTable>> cache;
-  auto it = cache.find(cp);
-  if (it == cache.end()) it = cache.emplace(cp, BuildTable(cp)).first;
-  return it->second.get();
-}
-
-Iconv* ConverterFor(int cp, bool to_utf8) {
-  thread_local std::map<std::pair<int, bool>, std::unique_ptr<Iconv>> cache;
-  auto& slot = cache[{cp, to_utf8}];
-  if (!slot) {
-    slot = to_utf8 ? std::make_unique<Iconv>("UTF-8", IconvName(cp))
-                   : std::make_unique<Iconv>(IconvName(cp), "UTF-8");
-  }
-  return slot->ok() ? slot.get() : nullptr;
-}
-
 bool IsAscii(std::string_view s) { return utf8::IsAscii(s); }
+
+// Writes c as UTF-8 at out (room for four bytes); returns the length.
+size_t EncodeUtf8(uint32_t c, char* out) {
+  if (c < 0x80) {
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (c >> 6));
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (c >> 12));
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (c >> 18));
+  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+const icu::Normalizer2* NfcNormalizer() {
+  UErrorCode error = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(error);
+  return U_SUCCESS(error) ? nfc : nullptr;
+}
+
+bool IsNfc(std::string_view utf8) {
+  const icu::Normalizer2* nfc = NfcNormalizer();
+  UErrorCode error = U_ZERO_ERROR;
+  const bool yes =
+      nfc && nfc->isNormalizedUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())),
+                                   error);
+  return yes && U_SUCCESS(error);
+}
 
 Status Unsupported(int cp) {
   return Status::NotSupported("code page " + std::to_string(cp) + " is not supported");
 }
 
-// Multi-byte decode: a byte that starts no valid sequence reads as U+00XX.
-// A byte that is no character reads as U+00XX. With `left_over`, a
-// character cut off at the end is left, and its bytes counted there.
-void AppendMultiByte(Iconv& cd, std::string_view bytes, std::string& out,
+// Double-byte decode: a byte that starts no character reads as U+00XX, and
+// decoding goes on with the byte after it. With `left_over`, a lead byte
+// cut off at the end is left, and counted there.
+void AppendMultiByte(const MultiByteTable& t, std::string_view bytes, std::string& out,
                      size_t* left_over = nullptr) {
-  const char* in = bytes.data();
-  size_t left = bytes.size();
-  cd.Reset();
-  while (!cd.Convert(in, left, out)) {
-    if (left_over && errno == EINVAL) break;
-    AppendCodePoint(static_cast<unsigned char>(*in), out);
-    ++in;
-    --left;
-    cd.Reset();
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  // UTF-8 gathers here and goes out a block at a time: far faster than a
+  // byte at a time into the string.
+  char buf[4096];
+  size_t used = 0;
+  size_t i = 0;
+  while (i < n) {
+    if (used > sizeof buf - 4) out.append(buf, used), used = 0;
+    const unsigned char b = p[i];
+    if (b < 0x80) {
+      buf[used++] = static_cast<char>(b);
+      ++i;
+      continue;
+    }
+    uint32_t c = t.single[b];
+    size_t len = 1;
+    if (c == kNoChar && t.lead[b]) {
+      if (i + 1 == n && left_over) break;
+      if (i + 1 < n && t.pair[b << 8 | p[i + 1]] != kNoChar) c = t.pair[b << 8 | p[i + 1]], len = 2;
+    }
+    used += EncodeUtf8(c == kNoChar ? b : c, buf + used);
+    i += len;
   }
-  if (left_over) *left_over = left;
+  out.append(buf, used);
+  if (left_over) *left_over = n - i;
 }
 
 std::string CharacterName(std::string_view utf8, size_t i) {
@@ -192,35 +140,35 @@ Status InvalidUtf8(size_t i) {
   return Status::InvalidArgument("the text is not valid UTF-8 (at byte " + std::to_string(i) + ")");
 }
 
-Status FromUtf8SingleByte(std::string_view utf8, int cp, std::string& out) {
-  const SingleByteTable* t = TableFor(cp);
-  if (!t) return Unsupported(cp);
+// Appends `utf8` in the code page; the first character it lacks (at
+// `*failed_at`) or invalid UTF-8 stops it.
+Status Encode(std::string_view utf8, int cp, std::string& out, size_t* failed_at = nullptr) {
+  const SingleByteTable* single = IsSingleByte(cp) ? code_page_tables::SingleByte(cp) : nullptr;
+  const MultiByteTable* multi = IsMultiByte(cp) ? code_page_tables::MultiByte(cp) : nullptr;
+  if (!single && !multi) return Unsupported(cp);
   for (size_t i = 0; i < utf8.size();) {
     uint32_t c = 0;
     const int n = DecodeUtf8(utf8, i, c);
     if (n == 0) return InvalidUtf8(i);
-    const auto it = t->from_code_point.find(c);
-    if (it == t->from_code_point.end()) return Unrepresentable(utf8, i, cp);
-    out.push_back(static_cast<char>(it->second));
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (single) {
+      const auto it = single->from_code_point.find(c);
+      if (it == single->from_code_point.end()) {
+        if (failed_at) *failed_at = i;
+        return Unrepresentable(utf8, i, cp);
+      }
+      out.push_back(static_cast<char>(it->second));
+    } else {
+      const auto it = multi->from_code_point.find(c);
+      if (it == multi->from_code_point.end()) {
+        if (failed_at) *failed_at = i;
+        return Unrepresentable(utf8, i, cp);
+      }
+      if (it->second >= 0x100) out.push_back(static_cast<char>(it->second >> 8));
+      out.push_back(static_cast<char>(it->second & 0xFF));
+    }
     i += n;
-  }
-  return Status::Ok();
-}
-
-Status FromUtf8MultiByte(std::string_view utf8, int cp, std::string& out) {
-  for (size_t i = 0; i < utf8.size();) {
-    uint32_t c = 0;
-    const int n = DecodeUtf8(utf8, i, c);
-    if (n == 0) return InvalidUtf8(i);
-    i += n;
-  }
-  Iconv* cd = ConverterFor(cp, false);
-  if (!cd) return Unsupported(cp);
-  const char* in = utf8.data();
-  size_t left = utf8.size();
-  cd->Reset();
-  if (!cd->Convert(in, left, out)) {
-    return Unrepresentable(utf8, static_cast<size_t>(in - utf8.data()), cp);
   }
   return Status::Ok();
 }
@@ -244,6 +192,28 @@ static_assert(kDriverCount <= 64, "one bit per export code page");
 
 constexpr uint64_t kAllPages = (uint64_t{1} << kDriverCount) - 1;
 
+// Pages without a driver of their own: chosen only when asked for, since a
+// Paradox program would show their text in another code page.
+constexpr uint64_t DriverlessPages() {
+  uint64_t mask = 0;
+  for (size_t i = 0; i < kDriverCount; ++i) {
+    if (kDrivers[i].sort_byte == 0 && std::string_view(kDrivers[i].name) == "ascii") {
+      mask |= uint64_t{1} << i;
+    }
+  }
+  return mask;
+}
+constexpr uint64_t kDriverless = DriverlessPages();
+
+std::string PageList(uint64_t pages) {
+  std::string list;
+  for (size_t i = 0; i < kDriverCount; ++i) {
+    if ((pages >> i) & 1)
+      list += (list.empty() ? "" : " or ") + std::to_string(kDrivers[i].code_page);
+  }
+  return list;
+}
+
 int BitOf(int cp) {
   for (size_t i = 0; i < kDriverCount; ++i) {
     if (kDrivers[i].code_page == cp) return static_cast<int>(i);
@@ -252,18 +222,13 @@ int BitOf(int cp) {
 }
 
 bool HoldsCodePoint(int cp, uint32_t c) {
+  if (c < 0x80) return true;
   if (IsSingleByte(cp)) {
-    const SingleByteTable* t = TableFor(cp);
+    const SingleByteTable* t = code_page_tables::SingleByte(cp);
     return t && t->from_code_point.count(c) > 0;
   }
-  Iconv* cd = ConverterFor(cp, false);
-  if (!cd) return false;
-  std::string utf8, out;
-  AppendCodePoint(c, utf8);
-  const char* in = utf8.data();
-  size_t left = utf8.size();
-  cd->Reset();
-  return cd->Convert(in, left, out);
+  const MultiByteTable* t = code_page_tables::MultiByte(cp);
+  return t && t->from_code_point.count(c) > 0;
 }
 
 // The export code pages holding code point c, one bit each; cached, as a
@@ -284,6 +249,18 @@ bool IsKana(uint32_t c) { return (c >= 0x3040 && c <= 0x30FF) || (c >= 0xFF66 &&
 bool IsHangul(uint32_t c) {
   return (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0x1100 && c <= 0x11FF) ||
          (c >= 0x3130 && c <= 0x318F);
+}
+
+Status AppendDoubleByte(std::string_view bytes, int cp, std::string& out, size_t* left_over) {
+  if (left_over) *left_over = 0;
+  const MultiByteTable* t = IsMultiByte(cp) ? code_page_tables::MultiByte(cp) : nullptr;
+  if (!t) return Unsupported(cp);
+  if (IsAscii(bytes)) {
+    out.append(bytes);
+    return Status::Ok();
+  }
+  AppendMultiByte(*t, bytes, out, left_over);
+  return Status::Ok();
 }
 
 }  // namespace
@@ -327,13 +304,17 @@ Result<int> ParseExportCodePage(std::string_view text) {
 }
 
 CodePageChoice::CodePageChoice(int forced)
-    : pages_(forced == 0 ? kAllPages
+    : pages_(forced == 0          ? kAllPages & ~kDriverless
              : BitOf(forced) >= 0 ? uint64_t{1} << BitOf(forced)
                                   : 0) {}
 
-Status CodePageChoice::Admit(std::string_view utf8) {
-  uint64_t pages = pages_;
-  bool kana = kana_, hangul = hangul_;
+namespace {
+
+// The pages of `within` that hold every character of `utf8`; `stop` is
+// where the last of them fell away (npos when some are left). Invalid
+// UTF-8 gives none, with `invalid` set to where it starts.
+uint64_t PagesFor(std::string_view utf8, uint64_t within, size_t& stop, size_t* invalid = nullptr) {
+  stop = std::string_view::npos;
   for (size_t i = 0; i < utf8.size();) {
     if (static_cast<unsigned char>(utf8[i]) < 0x80) {
       ++i;
@@ -341,36 +322,77 @@ Status CodePageChoice::Admit(std::string_view utf8) {
     }
     uint32_t c = 0;
     const int n = DecodeUtf8(utf8, i, c);
-    if (n == 0) return InvalidUtf8(i);
-    const uint64_t left = pages & PagesHolding(c);
-    if (left == 0) {
-      const std::string what = "the character " + CharacterName(utf8, i);
-      if (PagesHolding(c) == 0) {
-        return Status::InvalidArgument(what +
-                                       " is in no code page that Paradox's language drivers cover");
-      }
-      if ((pages_ & (pages_ - 1)) == 0) {  // one code page: forced
-        return Status::InvalidArgument(what + " cannot be stored in code page " +
-                                       std::to_string(Best()));
-      }
-      return Status::InvalidArgument(
-          what + " shares no code page with the table's other text (which needs code page " +
-          std::to_string(Best()) + ")");
+    if (n == 0) {
+      if (invalid) *invalid = i;
+      return 0;
     }
-    pages = left;
-    kana = kana || IsKana(c);
-    hangul = hangul || IsHangul(c);
+    if (within != 0 && (within & PagesHolding(c)) == 0) stop = i;
+    within &= PagesHolding(c);
     i += n;
   }
+  return within;
+}
+
+}  // namespace
+
+// A page that holds the composed form takes the text too (written so).
+uint64_t CodePageChoice::Taking(std::string_view utf8, size_t& stop, size_t& invalid) const {
+  invalid = std::string_view::npos;
+  uint64_t pages = PagesFor(utf8, pages_, stop, &invalid);
+  if (invalid == std::string_view::npos && !IsNfc(utf8)) {
+    size_t ignored = 0;
+    pages |= PagesFor(Nfc(utf8), pages_, ignored);
+  }
+  return pages;
+}
+
+Status CodePageChoice::Admit(std::string_view utf8) {
+  size_t stop = 0, invalid = 0;
+  const uint64_t pages = Taking(utf8, stop, invalid);
+  if (invalid != std::string_view::npos) return InvalidUtf8(invalid);
+  if (pages == 0) return Refusal(utf8, stop);
   pages_ = pages;
-  kana_ = kana;
-  hangul_ = hangul;
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t c = 0;
+    const int n = std::max(DecodeUtf8(utf8, i, c), 1);
+    kana_ = kana_ || IsKana(c);
+    hangul_ = hangul_ || IsHangul(c);
+    i += n;
+  }
   return Status::Ok();
 }
 
+Status CodePageChoice::Refusal(std::string_view utf8, size_t at) const {
+  uint32_t c = 0;
+  DecodeUtf8(utf8, at, c);
+  const std::string what = "the character " + CharacterName(utf8, at);
+  const uint64_t anywhere = PagesHolding(c);
+  if ((pages_ & (pages_ - 1)) == 0) {  // one code page: forced, or all that is left
+    return Status::InvalidArgument(what + " cannot be stored in code page " +
+                                   std::to_string(Best()));
+  }
+  if (anywhere == 0) {
+    return Status::InvalidArgument(what +
+                                   " is in no code page that Paradox's language drivers cover");
+  }
+  // Alone, the value would fit only a code page no driver covers.
+  size_t ignored = 0;
+  const uint64_t alone = PagesFor(utf8, kAllPages, ignored);
+  if (alone != 0 && (alone & ~kDriverless) == 0) {
+    const std::string pages = PageList(alone);
+    return Status::InvalidArgument(what + " needs code page " + pages +
+                                   ", for which Paradox has no language driver (--code-page " +
+                                   pages + " or ExportCodePage=" + pages +
+                                   " in the settings writes it all the same)");
+  }
+  return Status::InvalidArgument(
+      what + " shares no code page with the table's other text (which needs code page " +
+      std::to_string(Best()) + ")");
+}
+
 bool CodePageChoice::Holds(std::string_view utf8) const {
-  CodePageChoice copy = *this;
-  return copy.Admit(utf8).ok();
+  size_t stop = 0, invalid = 0;
+  return Taking(utf8, stop, invalid) != 0;
 }
 
 int CodePageChoice::Best() const {
@@ -397,7 +419,7 @@ bool IsSupportedCodePage(int code_page) {
 
 Status AppendUtf8(std::string_view bytes, int code_page, std::string& out) {
   if (IsSingleByte(code_page)) {
-    const SingleByteTable* t = TableFor(code_page);
+    const SingleByteTable* t = code_page_tables::SingleByte(code_page);
     if (!t) return Unsupported(code_page);
     for (char ch : bytes) {
       const auto b = static_cast<unsigned char>(ch);
@@ -409,24 +431,14 @@ Status AppendUtf8(std::string_view bytes, int code_page, std::string& out) {
     }
     return Status::Ok();
   }
-  if (!IsMultiByte(code_page)) return Unsupported(code_page);
-  if (IsAscii(bytes)) {
-    out.append(bytes);
-    return Status::Ok();
-  }
-  Iconv* cd = ConverterFor(code_page, true);
-  if (!cd) return Unsupported(code_page);
-  AppendMultiByte(*cd, bytes, out);
-  return Status::Ok();
+  return AppendDoubleByte(bytes, code_page, out, nullptr);
 }
 
 Status AppendUtf8Part(std::string_view bytes, int code_page, std::string& out, size_t& used) {
   used = bytes.size();
-  if (!IsMultiByte(code_page) || IsAscii(bytes)) return AppendUtf8(bytes, code_page, out);
-  Iconv* cd = ConverterFor(code_page, true);
-  if (!cd) return Unsupported(code_page);
+  if (!IsMultiByte(code_page)) return AppendUtf8(bytes, code_page, out);
   size_t left = 0;
-  AppendMultiByte(*cd, bytes, out, &left);
+  CORVANE_RETURN_IF_ERROR(AppendDoubleByte(bytes, code_page, out, &left));
   used = bytes.size() - left;
   return Status::Ok();
 }
@@ -447,10 +459,40 @@ Result<std::string> FromUtf8(std::string_view utf8, int code_page) {
     out.assign(utf8);
     return out;
   }
-  Status s = IsSingleByte(code_page) ? FromUtf8SingleByte(utf8, code_page, out)
-                                     : FromUtf8MultiByte(utf8, code_page, out);
-  if (!s.ok()) return s;
+  size_t failed_at = std::string_view::npos;
+  Status s = Encode(utf8, code_page, out, &failed_at);
+  if (s.ok()) return out;
+  // Composed, it may fit: "e" and U+0301 where the code page has "é".
+  if (failed_at == std::string_view::npos || IsNfc(utf8)) return s;
+  out.clear();
+  if (!Encode(Nfc(utf8), code_page, out).ok()) return s;
   return out;
+}
+
+std::string Nfc(std::string_view utf8) {
+  const icu::Normalizer2* nfc = NfcNormalizer();
+  if (!nfc) return std::string(utf8);
+  std::string out;
+  icu::StringByteSink<std::string> sink(&out);
+  UErrorCode error = U_ZERO_ERROR;
+  nfc->normalizeUTF8(0, icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())), sink,
+                     nullptr, error);
+  return U_SUCCESS(error) ? out : std::string(utf8);
+}
+
+size_t NfcSafeCut(std::string_view utf8, size_t cut) {
+  const icu::Normalizer2* nfc = NfcNormalizer();
+  if (!nfc || cut >= utf8.size()) return cut;
+  // A few hundred combining marks in a row is no text; past that, cut anyway.
+  constexpr size_t kLookBack = 1024;
+  for (size_t at = cut; at > 0 && cut - at < kLookBack;) {
+    size_t next = at;
+    const long c = utf8::NextCodePoint(utf8, next);
+    if (c >= 0 && nfc->hasBoundaryBefore(static_cast<UChar32>(c))) return at;
+    do --at;
+    while (at > 0 && (static_cast<unsigned char>(utf8[at]) & 0xC0) == 0x80);
+  }
+  return cut;
 }
 
 }  // namespace corvane::paradox

@@ -1,8 +1,8 @@
 // Text conversion between a table's code page and UTF-8.
 //
-// Converters are iconv handles cached per code page and per thread, so the
-// functions are safe to call from several threads. Pure ASCII input is
-// returned without touching iconv.
+// Tables are built once per process and then only read, so the functions
+// are safe to call from several threads. A character is written only as
+// bytes that read back as that character; anything else is refused.
 #pragma once
 
 #include <cstdint>
@@ -41,8 +41,16 @@ Status AppendUtf8Part(std::string_view bytes, int code_page, std::string& out, s
 
 // UTF-8 to bytes in `code_page`. Fails (kInvalidArgument) naming the first
 // character the code page cannot represent, or on invalid UTF-8; never
-// substitutes.
+// substitutes. Text the code page holds only in its composed form (NFC) is
+// written composed: it reads back canonically equal, not byte for byte.
 Result<std::string> FromUtf8(std::string_view utf8, int code_page);
+
+// `utf8` in Unicode normalisation form C.
+std::string Nfc(std::string_view utf8);
+// A place at or before `cut` (a character boundary) where `utf8` may be
+// split so that each part composes as it would within the whole: before a
+// character no combining mark attaches to from before.
+size_t NfcSafeCut(std::string_view utf8, size_t cut);
 
 // The language driver Paradox and BDE programs open a table with: the sort
 // order byte at 0x29 and the name at the end of the header.
@@ -53,7 +61,7 @@ struct LanguageDriver {
 };
 
 // The code pages a new table may be written in, in the order the export
-// prefers them: Windows first, then the CJK double-byte ones, then DOS.
+// prefers them: Windows first, then DOS, then the CJK double-byte ones.
 const std::vector<int>& ExportCodePages();
 bool IsExportCodePage(int code_page);
 // The driver written for an export code page (the 'ascii' one, with the
@@ -67,10 +75,12 @@ Result<int> ParseExportCodePage(std::string_view text);
 
 // The code pages that can still hold everything a table is given, narrowed
 // value by value. A value is refused (and nothing narrowed) when no code
-// page left holds it together with what came before.
+// page left holds it together with what came before. A code page whose
+// driver is unknown (1257, 1258) is taken only when forced: left to choose,
+// text that needs it is refused, naming it.
 class CodePageChoice {
  public:
-  // Every export code page, or only `forced` when it is not 0.
+  // Every export code page with a driver, or only `forced` when it is not 0.
   explicit CodePageChoice(int forced = 0);
   // Narrows to the code pages that hold `utf8` as well. Fails naming the
   // first character that no remaining code page holds.
@@ -82,6 +92,11 @@ class CodePageChoice {
   int Best() const;
 
  private:
+  // The pages left that take `utf8`; `stop`: where the last fell away;
+  // `invalid`: where invalid UTF-8 starts (npos when none).
+  uint64_t Taking(std::string_view utf8, size_t& stop, size_t& invalid) const;
+  Status Refusal(std::string_view utf8, size_t at) const;
+
   uint64_t pages_;
   bool kana_ = false;
   bool hangul_ = false;

@@ -5,6 +5,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "paradox/folder_index.h"
+
 namespace corvane::paradox {
 namespace {
 
@@ -76,28 +78,22 @@ bool IsFormOrReport(const std::string& e) {
   return std::all_of(e.begin() + 2, e.end(), IsDigit);
 }
 
-// Every table file and family file directly in `folder`.
-std::vector<fs::path> FolderFamilies(const fs::path& folder) {
-  std::vector<fs::path> found;
-  std::error_code ec;
-  fs::directory_iterator it(folder, ec);
-  if (ec) return found;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    std::error_code type_ec;
-    if (!it->is_regular_file(type_ec)) continue;
-    if (IsTableFamilyExtension(it->path().extension().string())) found.push_back(it->path());
-  }
-  std::sort(found.begin(), found.end());
-  return found;
+// Names equal ignoring case share a key; a name that is not UTF-8 keys by
+// its bytes, set above every code point so that the two never meet.
+std::u32string StemKey(std::string_view stem) {
+  if (auto folded = FoldUtf8(stem)) return *folded;
+  std::u32string raw;
+  for (unsigned char b : stem) raw.push_back(0x110000 + b);
+  return raw;
 }
 
-// Family files in `folder` whose stem is `table_name` ignoring case.
+// Family files in `folder` whose stem is `table_name` ignoring case, sorted.
 std::vector<fs::path> FamilyMembers(const fs::path& folder, const std::string& table_name) {
-  std::vector<fs::path> found = FolderFamilies(folder);
-  std::erase_if(found, [&](const fs::path& p) {
-    return !SameNameIgnoringCase(p.stem().string(), table_name);
-  });
+  std::vector<fs::path> found;
+  for (const std::string& name : FamilyNamesByKey(folder, StemKey(table_name), StemKey)) {
+    fs::path p = folder / name;
+    if (SameNameIgnoringCase(p.stem().string(), table_name)) found.push_back(std::move(p));
+  }
   return found;
 }
 
@@ -128,7 +124,8 @@ std::vector<fs::path> TableFamily::Files() const {
 }
 
 Result<TableFamily> FindTable(const fs::path& folder, const std::string& name) {
-  const std::vector<fs::path> files = FolderFamilies(folder);
+  // Every file that could be the table or go with it shares its name's key.
+  const std::vector<fs::path> files = FamilyMembers(folder, name);
   std::vector<fs::path> tables;
   std::copy_if(files.begin(), files.end(), std::back_inserter(tables), IsTableFile);
   const std::vector<fs::path> picked = Candidates(tables, name);

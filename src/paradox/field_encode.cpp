@@ -280,7 +280,9 @@ Status MemoPieces(const ValuePieces& value, int code_page,
     in.resize(carried + n);
     CORVANE_RETURN_IF_ERROR(value.Read(at, n, in.data() + carried));
     at += n;
-    const size_t cut = at == total ? in.size() : CharacterCut(in);
+    // A piece ends before a character and never between a letter and its
+    // accents, which may need composing to fit the code page.
+    const size_t cut = at == total ? in.size() : NfcSafeCut(in, CharacterCut(in));
     auto converted = FromUtf8(std::string_view(in).substr(0, cut), code_page);
     if (!converted.ok()) return converted.status();
     CORVANE_RETURN_IF_ERROR(write(*converted));

@@ -30,7 +30,15 @@ Status ReadOnlyFile::Open(const std::string& path) {
   const int flags = ::fcntl(fd_, F_GETFL);
   if (flags >= 0) (void)::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
   size_ = static_cast<uint64_t>(st.st_size);
+  device_ = static_cast<uint64_t>(st.st_dev);
+  inode_ = static_cast<uint64_t>(st.st_ino);
   return Status::Ok();
+}
+
+bool ReadOnlyFile::StillAtPath() const {
+  struct stat st;
+  if (fd_ < 0 || ::stat(path_.c_str(), &st) != 0) return false;
+  return static_cast<uint64_t>(st.st_dev) == device_ && static_cast<uint64_t>(st.st_ino) == inode_;
 }
 
 Status FileChanged(const std::string& path, const std::string& detail) {

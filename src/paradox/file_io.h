@@ -22,6 +22,11 @@ class ReadOnlyFile {
   uint64_t size() const { return size_; }
   const std::string& path() const { return path_; }
 
+  // Whether the path still names the file that was opened: another
+  // program that replaces a table writes new files and renames them over
+  // the old ones, which an open descriptor goes on reading.
+  bool StillAtPath() const;
+
   // Reads up to n bytes at `offset`; fewer only at the end of the file.
   // Returns the number read.
   Result<size_t> ReadAt(uint64_t offset, size_t n, void* buf) const;
@@ -34,6 +39,7 @@ class ReadOnlyFile {
  private:
   int fd_ = -1;
   uint64_t size_ = 0;
+  uint64_t device_ = 0, inode_ = 0;
   std::string path_;
 };
 

@@ -71,6 +71,10 @@ struct TableInfo {
   bool encrypted = false;
   uint32_t auto_increment = 0;  // header 0x49: the last value handed out
   std::vector<FieldInfo> fields;
+  // Level 4+: each field's number (header 0x66), which stays with the field
+  // through a restructure and names it in the .val and index files. Empty
+  // for level 3.
+  std::vector<uint16_t> field_numbers;
 };
 
 // One field of one row: NULL, or the text in the fixed form of its kind.

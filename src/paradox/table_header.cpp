@@ -198,6 +198,11 @@ Status DecodeFields(const Reader& r, bool extended, TableInfo& info) {
     info.fields[i].name = std::move(utf8).value();
     off += name.size() + 1;
   }
+  if (!extended || !r.Has(kHdrExtendedEnd, 0)) return Status::Ok();
+  const size_t numbers = kHdrFixedEnd + size_t{LoadLe16(r.at(kHdrFieldNumbersRel))};
+  if (r.Has(numbers, 2 * static_cast<size_t>(n))) {
+    for (int i = 0; i < n; ++i) info.field_numbers.push_back(LoadLe16(r.at(numbers + 2 * i)));
+  }
   return Status::Ok();
 }
 

@@ -20,7 +20,7 @@ namespace corvane::paradox {
 
 class TableReader::Impl {
  public:
-  Status Open(const std::string& path);
+  Status Open(const std::string& path, const ReadOptions& options);
   Status OpenHeader(const std::string& path) {
     CORVANE_RETURN_IF_ERROR(db_.Open(path));
     return ReadHeader();
@@ -31,6 +31,7 @@ class TableReader::Impl {
   uint64_t records_read() const { return records_read_; }
   bool broken() const { return fatal_.has_value(); }
   const Status& count_status() const { return count_status_; }
+  uint64_t values_made_null() const { return values_made_null_; }
   size_t bytes_from_ = 0;  // binary blobs this large come as bytes
 
  private:
@@ -41,6 +42,8 @@ class TableReader::Impl {
   Status DecodeRecord(const unsigned char* rec, std::vector<Cell>& row);
   Status DecodeBlob(const FieldInfo& f, const unsigned char* p, Cell& cell);
   Status Bad(const std::string& what) const { return Status::Corruption(db_.path() + ": " + what); }
+  Status OpenBlobs(const std::string& path, const ReadOptions& options);
+  Status CheckNotReplaced() const;
   uint64_t BlockOffset(int k) const {
     return h_.info.header_size + uint64_t(k - 1) * h_.info.block_size;
   }
@@ -55,20 +58,23 @@ class TableReader::Impl {
   std::optional<size_t> loaded_;
   std::vector<unsigned char> block_;
   std::optional<BlobFile> blobs_;
+  bool blobs_missing_ = false;  // and their values come as null
+  bool blob_read_ = false;      // a value was read from the .mb
+  uint64_t values_made_null_ = 0;
   std::string blob_bytes_;
   uint64_t records_read_ = 0;
   std::optional<Status> fatal_;
   Status count_status_;
 };
 
-Status TableReader::Impl::Open(const std::string& path) {
+Status TableReader::Impl::Open(const std::string& path, const ReadOptions& options) {
   CORVANE_RETURN_IF_ERROR(OpenHeader(path));
   int offset = 0;
   for (const FieldInfo& f : h_.info.fields) {
     field_offsets_.push_back(offset);
     offset += f.size;
   }
-  blobs_.emplace(path, h_.encryption_key);
+  CORVANE_RETURN_IF_ERROR(OpenBlobs(path, options));
   block_.resize(h_.info.block_size);
   Status chain = WalkChain();
   // The key is in the header, so a protected table is decrypted without its
@@ -78,6 +84,39 @@ Status TableReader::Impl::Open(const std::string& path) {
                                 chain.message() + ")");
   }
   return chain;
+}
+
+// The .mb is opened with the table, not at the first value that needs it:
+// by then another program may have put a new version of the table in place.
+Status TableReader::Impl::OpenBlobs(const std::string& path, const ReadOptions& options) {
+  blobs_.emplace(path, h_.encryption_key);
+  const auto& fields = h_.info.fields;
+  if (std::none_of(fields.begin(), fields.end(), [](const FieldInfo& f) {
+        return IsBlobType(f.type);
+      })) {
+    return Status::Ok();
+  }
+  Status opened = blobs_->Open();
+  if (opened.code() == Status::Code::kNotFound && options.missing_blobs_as_null) {
+    blobs_missing_ = true;
+    return Status::Ok();
+  }
+  if (!opened.ok()) {
+    return Status::Error(opened.code(), path + " has memo or blob fields, but " +
+                                            opened.message() +
+                                            "; none of its rows were read.");
+  }
+  // Both files must be of one version: one replaced between the two opens
+  // would pair this table with another's memos.
+  return CheckNotReplaced();
+}
+
+Status TableReader::Impl::CheckNotReplaced() const {
+  if (db_.StillAtPath() && blobs_->StillAtPath()) return Status::Ok();
+  return Status::IoError(db_.path() +
+                         " was replaced or removed by another program while it was read; "
+                         "the rows read so far are of the version it replaced, and none of "
+                         "the new one.");
 }
 
 Status TableReader::Impl::ReadHeader() {
@@ -150,6 +189,7 @@ Status TableReader::Impl::WalkChain() {
 // program shrank or rewrote since Open must not yield zeros or another
 // table's records as rows.
 Status TableReader::Impl::LoadBlock(size_t pos) {
+  CORVANE_RETURN_IF_ERROR(CheckNotReplaced());
   const uint64_t offset = BlockOffset(chain_[pos]);
   // The last block may be cut right after its last record; the records were
   // checked to lie inside the file (as it was at Open) when the chain was
@@ -177,7 +217,14 @@ Result<bool> TableReader::Impl::Next(std::vector<Cell>& row) {
     ++pos_;
     next_in_block_ = 0;
   }
-  if (pos_ == chain_.size()) return false;
+  if (pos_ == chain_.size()) {
+    // The end of the version opened is not the end of the table now there.
+    if (Status same = CheckNotReplaced(); !same.ok()) {
+      fatal_ = same;
+      return same;
+    }
+    return false;
+  }
   if (loaded_ != pos_) {
     Status s = LoadBlock(pos_);
     if (!s.ok()) {
@@ -226,6 +273,21 @@ size_t PrefixToStrip(FieldType type, const unsigned char* p, size_t n) {
   return LoadLe32(p + 4) == n - kBlobPrefixSize ? kBlobPrefixSize : 0;
 }
 
+// A large memo gets room for the longest UTF-8 it can become, of which
+// only what is written is ever resident: growing would copy it whole.
+// Where even the room cannot be had, it grows as it must.
+void ReserveForText(int code_page, uint32_t length, std::string& text) {
+  const size_t most = IsDoubleByteCodePage(code_page) ? 2 : 3;  // UTF-8 bytes per byte
+  try {
+    text.reserve(length >= kKeepBlobBuffer ? most * size_t{length} : length);
+  } catch (const std::bad_alloc&) {
+    try {
+      text.reserve(length);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+}
+
 }  // namespace
 
 Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p, Cell& cell) {
@@ -237,6 +299,16 @@ Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p,
   const uint32_t length = LoadLe32(p + leader + 4);
   if (length == 0) return Status::Ok();
   const unsigned char* data = p;
+  if (pointer != 0 && blobs_missing_) {
+    ++values_made_null_;
+    return Status::Ok();
+  }
+  if (pointer != 0 && !blob_read_) {
+    // Renamed over between Open and now: the .mb read from here on would
+    // still be ours, but the table at the path is no longer the one read.
+    CORVANE_RETURN_IF_ERROR(CheckNotReplaced());
+    blob_read_ = true;
+  }
   if (pointer == 0) {
     if (length > leader) {
       return Status::Corruption("a blob of " + std::to_string(length) +
@@ -272,16 +344,10 @@ Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p,
     // ones are terminators. (The code page is supported: no conversion fails.)
     size_t nuls = 0;
     std::string cut;
-    // A large one gets room for the longest UTF-8 it can become, of which
-    // only what is written is ever resident: growing would copy it whole.
-    // Where even the room cannot be had, it grows as it must.
-    const size_t most = IsDoubleByteCodePage(cp) ? 2 : 3;  // UTF-8 bytes per byte
-    try {
-      cell.text.reserve(length >= kKeepBlobBuffer ? most * size_t{length} : length);
-    } catch (const std::bad_alloc&) {
-      cell.text.reserve(length);
-    }
+    bool first = true;
     Status read = blobs_->ReadPieces(pointer, length, [&](const unsigned char* piece, size_t n) {
+      if (first) ReserveForText(cp, length, cell.text);  // the .mb holds `length` bytes
+      first = false;
       std::string_view bytes(reinterpret_cast<const char*>(piece), n);
       const size_t last = bytes.find_last_not_of('\0');
       if (last == std::string_view::npos) {
@@ -334,9 +400,10 @@ Status TableReader::Impl::DecodeBlob(const FieldInfo& f, const unsigned char* p,
 TableReader::TableReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 TableReader::~TableReader() = default;
 
-Result<std::unique_ptr<TableReader>> TableReader::Open(const std::string& db_path) {
+Result<std::unique_ptr<TableReader>> TableReader::Open(const std::string& db_path,
+                                                       const ReadOptions& options) {
   auto impl = std::make_unique<Impl>();
-  CORVANE_RETURN_IF_ERROR(impl->Open(db_path));
+  CORVANE_RETURN_IF_ERROR(impl->Open(db_path, options));
   return std::unique_ptr<TableReader>(new TableReader(std::move(impl)));
 }
 
@@ -349,6 +416,7 @@ Result<TableInfo> TableReader::ReadInfo(const std::string& db_path) {
 const TableInfo& TableReader::info() const { return impl_->info(); }
 Result<bool> TableReader::Next(std::vector<Cell>& row) { return impl_->Next(row); }
 uint64_t TableReader::records_read() const { return impl_->records_read(); }
+uint64_t TableReader::values_made_null() const { return impl_->values_made_null(); }
 void TableReader::BinaryAsBytesFrom(size_t from) { impl_->bytes_from_ = from; }
 bool TableReader::broken() const { return impl_->broken(); }
 const Status& TableReader::count_status() const { return impl_->count_status(); }

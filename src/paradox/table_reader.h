@@ -18,13 +18,24 @@
 
 namespace corvane::paradox {
 
+struct ReadOptions {
+  // A table with memo or blob fields whose .mb is missing: false fails
+  // Open, naming the file; true reads the table, and each value that lives
+  // in the .mb comes as null (counted by values_made_null()).
+  bool missing_blobs_as_null = false;
+};
+
 class TableReader {
  public:
-  // Opens `db_path`. Fails for a missing or unreadable file, a header that
-  // is not a Paradox table, an unknown field type, a damaged block chain, or
-  // a password-protected table that does not decrypt ("<file> is
-  // password-protected, and decrypting it failed (...)").
-  static Result<std::unique_ptr<TableReader>> Open(const std::string& db_path);
+  // Opens `db_path` and, when the table has memo or blob fields, its .mb
+  // with it: both stay open, so the rows are those of one version of the
+  // table even if another program replaces its files meanwhile. Fails for
+  // a missing or unreadable file (the .db, or the .mb, see ReadOptions), a
+  // header that is not a Paradox table, an unknown field type, a damaged
+  // block chain, or a password-protected table that does not decrypt
+  // ("<file> is password-protected, and decrypting it failed (...)").
+  static Result<std::unique_ptr<TableReader>> Open(const std::string& db_path,
+                                                   const ReadOptions& options = {});
 
   // The header alone, also for a password-protected table; record_count is
   // the header's own count, unchecked against the data blocks.
@@ -46,6 +57,10 @@ class TableReader {
   //    or ended since Open (another program rewrote it) or cannot be read:
   //    the error is returned again by every later call (the rest of the
   //    table cannot be trusted). Records are never made up of zeros.
+  //  - a table whose files were replaced (renamed over) or removed since
+  //    Open, noticed at the next data block, the first value read from the
+  //    .mb, or the end: such an error as well, instead of the end. The
+  //    records handed out before it are all of the version opened.
   Result<bool> Next(std::vector<Cell>& row);
 
   // From now on a binary blob (not a memo) of at least `from` bytes comes
@@ -64,6 +79,9 @@ class TableReader {
 
   // Records handed out so far (1-based number of the last one).
   uint64_t records_read() const;
+
+  // Values that came as null because the .mb is missing (see ReadOptions).
+  uint64_t values_made_null() const;
 
  private:
   class Impl;

@@ -20,6 +20,7 @@
 // one is refused like a value that does not fit.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -80,6 +81,11 @@ class TableWriter {
   Status Finish(const std::function<Status()>& before_place);
   // Drops the temporary files; the writer can no longer be used.
   void Abandon();
+
+  // The header's Autoincrement counter (the last value handed out) is at
+  // least `last`: numbers a copied table handed out before, whose rows are
+  // gone, are not handed out again. Without it, the largest value written.
+  void RaiseAutoIncrement(uint32_t last) { auto_increment_ = std::max(auto_increment_, last); }
 
   uint64_t rows_written() const { return rows_; }
   const std::vector<FieldInfo>& fields() const { return fields_; }

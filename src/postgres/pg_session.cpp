@@ -4,7 +4,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <map>
 #include <string_view>
+
+#include "connection/connection_strings.h"
 
 namespace corvane {
 namespace {
@@ -27,6 +31,8 @@ std::string TrimEnd(std::string s) {
 //  - bytea_output hex: binary as \x followed by hex.
 //  - lc_monetary C: money in one known shape, which the driver strips to a
 //    plain decimal.
+//  The caller puts the user's own options (PGOPTIONS, a search_path, say)
+//  before these, so they are kept where we set nothing.
 std::string SessionOptions(const ConnectionOptions& options) {
   std::string o =
       "-c DateStyle=ISO,MDY -c IntervalStyle=postgres -c extra_float_digits=1 "
@@ -50,9 +56,10 @@ bool PollSocket(PGconn* conn, short events) {
 }
 
 // PQconnectdbParams, with the caller served while the server answers. The
-// time-out is counted here, as polling leaves it to the caller.
+// time-out is counted here, as polling leaves it to the caller; `timed_out`
+// tells that it ran out.
 PGconn* ConnectServed(const char* const* keys, const char* const* values, int timeout_s,
-                      const std::function<void()>& while_waiting) {
+                      const std::function<void()>& while_waiting, bool& timed_out) {
   PGconn* conn = PQconnectStartParams(keys, values, 0);
   if (conn == nullptr || PQstatus(conn) == CONNECTION_BAD) return conn;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
@@ -63,10 +70,34 @@ PGconn* ConnectServed(const char* const* keys, const char* const* values, int ti
     const int ready = poll(&p, 1, kPollMs);
     if (ready < 0 && errno != EINTR) break;
     if (ready > 0) state = PQconnectPoll(conn);
-    if (timeout_s > 0 && std::chrono::steady_clock::now() > deadline) break;
+    if (timeout_s > 0 && std::chrono::steady_clock::now() > deadline) {
+      timed_out = state != PGRES_POLLING_OK;
+      break;
+    }
     while_waiting();
   }
   return conn;
+}
+
+// libpq leaves its message at "... failed: " when the attempt is cut off
+// from outside; the reader must still learn why.
+std::string ConnectFailure(PGconn* conn, bool timed_out) {
+  std::string why = TrimEnd(PQerrorMessage(conn));
+  const char* reason = timed_out ? "timeout expired" : "the connection attempt was broken off";
+  if (why.empty()) return "Could not connect to the PostgreSQL server: " + std::string(reason);
+  if (why.back() == ':') why += " " + std::string(reason);
+  return why;
+}
+
+// A value libpq's environment or service gives for `keyword` ("" for none).
+std::string LibpqDefault(const char* keyword) {
+  std::string out;
+  PQconninfoOption* all = PQconndefaults();
+  for (PQconninfoOption* o = all; o && o->keyword; ++o) {
+    if (std::string_view(o->keyword) == keyword && o->val) out = o->val;
+  }
+  PQconninfoFree(all);
+  return out;
 }
 
 // SQLSTATEs of connection exceptions that libpq itself detects.
@@ -91,40 +122,64 @@ Status PgClosedError() {
   return Status::Database("The connection to the PostgreSQL server is closed.", kNoConnection);
 }
 
-Result<std::shared_ptr<PgSession>> PgSession::Connect(const ConnectionAttributes& attrs,
-                                                      const ConnectionOptions& options) {
-  std::vector<std::pair<const char*, std::string>> params;
+PgConnectParams PgConnectParamsFor(const ConnectionAttributes& attrs,
+                                   const ConnectionOptions& options) {
+  PgConnectParams out;
   const std::pair<const char*, const char*> kMapped[] = {{"server", "host"},
                                                          {"port", "port"},
                                                          {"uid", "user"},
                                                          {"pwd", "password"},
                                                          {"database", "dbname"}};
   for (const auto& [from, to] : kMapped) {
-    if (auto it = attrs.find(from); it != attrs.end()) params.emplace_back(to, it->second);
+    if (auto it = attrs.find(from); it != attrs.end()) out.params.emplace_back(to, it->second);
   }
-  if (options.connection_timeout_s > 0) {
-    params.emplace_back("connect_timeout", std::to_string(options.connection_timeout_s));
+  const std::string_view prefix = kLibpqKeyPrefix;
+  std::map<std::string, std::string> extra;
+  for (const auto& [key, value] : attrs) {
+    if (key.size() > prefix.size() && key.compare(0, prefix.size(), prefix) == 0)
+      extra[key.substr(prefix.size())] = value;
   }
-  params.emplace_back("client_encoding", "UTF8");
-  params.emplace_back("application_name", "Corvane");
-  params.emplace_back("options", SessionOptions(options));
+  // What the user set for libpq (a connection string, PGCONNECT_TIMEOUT,
+  // PGOPTIONS, a service) stands; our own values only fill the gaps.
+  auto given = [&](const char* keyword) {
+    auto it = extra.find(keyword);
+    return it != extra.end() ? it->second : LibpqDefault(keyword);
+  };
+  std::string timeout = given("connect_timeout");
+  if (timeout.empty() && options.connection_timeout_s > 0)
+    timeout = std::to_string(options.connection_timeout_s);
+  out.timeout_s = std::atoi(timeout.c_str());
+  if (!timeout.empty()) extra["connect_timeout"] = timeout;
+  // Ours go last: the values must read back in the one shape we parse.
+  const std::string user_options = given("options");
+  extra["options"] = (user_options.empty() ? "" : user_options + " ") + SessionOptions(options);
+  extra["client_encoding"] = "UTF8";
+  extra["fallback_application_name"] = "Corvane";  // PGAPPNAME or a given name wins
+  for (auto& [key, value] : extra) out.params.emplace_back(key, value);
+  return out;
+}
+
+PgConnPtr PgConnectParams::Open(const std::function<void()>& serve, bool& timed_out) const {
   std::vector<const char*> keys, values;
   for (const auto& [k, v] : params) {
-    keys.push_back(k);
+    keys.push_back(k.c_str());
     values.push_back(v.c_str());
   }
   keys.push_back(nullptr);
   values.push_back(nullptr);
+  timed_out = false;
   // expand_dbname 0: a database name is a name, never a connection string.
-  PgConnPtr conn(options.serve ? ConnectServed(keys.data(), values.data(),
-                                               options.connection_timeout_s, options.serve)
-                               : PQconnectdbParams(keys.data(), values.data(), 0));
+  return PgConnPtr(serve ? ConnectServed(keys.data(), values.data(), timeout_s, serve, timed_out)
+                         : PQconnectdbParams(keys.data(), values.data(), 0));
+}
+
+Result<std::shared_ptr<PgSession>> PgSession::Connect(const ConnectionAttributes& attrs,
+                                                      const ConnectionOptions& options) {
+  bool timed_out = false;
+  PgConnPtr conn = PgConnectParamsFor(attrs, options).Open(options.serve, timed_out);
   if (!conn) return Status::Database("Out of memory while connecting to PostgreSQL.");
-  if (PQstatus(conn.get()) != CONNECTION_OK) {
-    std::string why = TrimEnd(PQerrorMessage(conn.get()));
-    if (why.empty()) why = "Could not connect to the PostgreSQL server: timeout expired";
-    return Status::Database(why, kCannotConnect);
-  }
+  if (PQstatus(conn.get()) != CONNECTION_OK)
+    return Status::Database(ConnectFailure(conn.get(), timed_out), kCannotConnect);
   PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
   return std::shared_ptr<PgSession>(new PgSession(std::move(conn), options.serve));
 }

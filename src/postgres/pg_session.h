@@ -40,13 +40,29 @@ bool PgAwaitInput(PGconn* conn, const std::function<void()>& while_waiting);
 // The error of a statement on a connection that is closed (08003).
 Status PgClosedError();
 
+// The keywords and values one connection is opened with: the login of
+// the connection string (Server, Port, Uid, Pwd, Database, and libpq
+// keywords it carries), the time-out of `options` unless libpq's
+// environment sets one, PGOPTIONS or given options followed by the fixed
+// session settings, and "Corvane" as the application name unless PGAPPNAME
+// or a given one names it. Empty values leave a keyword to libpq's
+// environment and defaults.
+struct PgConnectParams {
+  std::vector<std::pair<std::string, std::string>> params;
+  int timeout_s = 0;  // 0: none
+  // Connects; served by `serve` while waiting when it is set. Never null
+  // but out of memory; PQstatus tells whether it worked.
+  PgConnPtr Open(const std::function<void()>& serve, bool& timed_out) const;
+};
+PgConnectParams PgConnectParamsFor(const ConnectionAttributes& attrs,
+                                   const ConnectionOptions& options);
+
 // Shared by a driver and the record sets it hands out, so a set that
 // outlives its connection's Close fails cleanly instead of touching a freed
 // handle.
 class PgSession {
  public:
-  // Opens the connection: Server, Port, Uid, Pwd, Database as given, the
-  // time-outs of `options`, and the fixed session settings (see .cpp).
+  // Opens the connection with PgConnectParamsFor(attrs, options).
   static Result<std::shared_ptr<PgSession>> Connect(const ConnectionAttributes& attrs,
                                                     const ConnectionOptions& options);
   PgSession(const PgSession&) = delete;
@@ -84,7 +100,6 @@ class PgSession {
   PgConnPtr conn_;
   std::function<void()> while_waiting_;
 };
-
 
 // Runs each statement as if alone with autocommit (Driver::ExecuteEach).
 std::vector<Status> PgExecuteEach(PgSession& session, const std::vector<std::string>& statements);

@@ -398,6 +398,16 @@ class PostgresDriver : public Driver {
     return std::unique_ptr<RecordSet>(new PgRecordSet(std::move(r).value()));
   }
 
+  // One round trip: the rows come whole in the result.
+  Result<std::unique_ptr<RecordSet>> LookUp(const std::string& sql) override {
+    if (!session_->conn()) return PgClosedError();
+    if (session_->streaming || session_->copying) return Execute(sql);  // says why not
+    Result<PgResultPtr> r = session_->Run(sql);
+    if (!r.ok()) return r.status();
+    if (PQresultStatus(r.value().get()) != PGRES_TUPLES_OK) return EmptyRecordSet();
+    return std::unique_ptr<RecordSet>(new PgRecordSet(std::move(r).value()));
+  }
+
   std::vector<Status> ExecuteEach(const std::vector<std::string>& statements) override {
     if (session_->streaming) {
       return std::vector<Status>(

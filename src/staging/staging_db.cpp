@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -19,6 +20,7 @@
 namespace corvane::staging {
 
 std::string KeySortPath(const std::string& staging_path) { return staging_path + "-keysort"; }
+std::string TablesNotePath(const std::string& staging_path) { return staging_path + "-tables"; }
 
 namespace {
 
@@ -34,6 +36,8 @@ constexpr const char* kSettings =
     "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; PRAGMA temp_store=MEMORY;"
     "PRAGMA secure_delete=OFF;";
 constexpr int kBusyTimeoutMs = 5000;
+// Free space in the staging file past which opening it gives the space back.
+constexpr int64_t kShrinkFrom = int64_t{1} << 20;
 
 // True for a file we may empty when SQLite finds it damaged: one that starts
 // as a SQLite database does, or with zeros (a torn first page). Anything
@@ -85,7 +89,46 @@ Result<std::unique_ptr<StagingDb>> StagingDb::Open(const std::string& path, cons
   if (!s.ok()) {
     return Status::IoError("The staging database '" + path + "' cannot be used: " + s.message());
   }
+  db->ClearLeftovers();
   return db;
+}
+
+// The tables created under the lock are noted beside the file, and the
+// note goes when the connection ends. A note found on opening (the lock is
+// ours now) was left by a run that was killed: its tables are dropped and
+// their space given back, or the file would keep that size (and be read
+// whole by every check). Best effort: the scratch copies only cost room.
+void StagingDb::ClearLeftovers() {
+  std::string names;
+  if (std::FILE* f = std::fopen(TablesNotePath(path_).c_str(), "rb")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) names.append(buf, n);
+    std::fclose(f);
+  }
+  own_note_ = true;
+  if (names.empty()) return;
+  for (size_t at = 0, end; (end = names.find('\0', at)) != std::string::npos; at = end + 1) {
+    (void)Exec(("DROP TABLE IF EXISTS " + QuoteSqliteName(names.substr(at, end - at))).c_str());
+  }
+  int64_t free_pages = 0, page_size = 0;
+  if (auto count = Prepare("PRAGMA freelist_count"); count.ok()) {
+    if (sqlite3_step(count->get()) == SQLITE_ROW) free_pages = sqlite3_column_int64(count->get(), 0);
+  }
+  if (auto size = Prepare("PRAGMA page_size"); size.ok()) {
+    if (sqlite3_step(size->get()) == SQLITE_ROW) page_size = sqlite3_column_int64(size->get(), 0);
+  }
+  if (free_pages * page_size >= kShrinkFrom) (void)Exec("VACUUM");
+  ::unlink(TablesNotePath(path_).c_str());
+}
+
+void StagingDb::NoteTable(const std::string& table) {
+  if (!own_note_) return;
+  const int fd = ::open(TablesNotePath(path_).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+                        0600);
+  if (fd < 0) return;  // the table is dropped by its transfer all the same
+  const std::string entry = table + '\0';
+  (void)!::write(fd, entry.data(), entry.size());
+  ::close(fd);
 }
 
 // Opens SQLite on the locked file and checks it; kCorruption when damaged.
@@ -129,6 +172,7 @@ StagingDb::~StagingDb() {
   if (db_ != nullptr && in_transaction_ && sqlite3_get_autocommit(db_) == 0)
     sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
   Disconnect();
+  if (own_note_) ::unlink(TablesNotePath(path_).c_str());  // ended, not killed
   if (lock_fd_ >= 0) ::close(lock_fd_);  // after SQLite's own descriptors
 }
 

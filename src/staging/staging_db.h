@@ -51,6 +51,10 @@ using corvane::QuoteSqliteName;
 // file; only the holder of the staging file's lock uses it.
 std::string KeySortPath(const std::string& staging_path);
 
+// Beside the staging file while a connection holds it: the tables it
+// created, so that the next opener can drop those a killed run left.
+std::string TablesNotePath(const std::string& staging_path);
+
 // Called about every 50 ms while another process holds the staging
 // database; `first` on the first call. Returning false stops waiting.
 using WaitHook = std::function<bool(bool first)>;
@@ -70,12 +74,17 @@ class StagingDb {
   // One process at a time: the file is locked (flock) for the life of the
   // object, and a second opener waits, calling `wait` meanwhile. A file
   // left damaged (a crash of an old version, a torn write) is emptied and
-  // used afresh: it only ever holds scratch copies.
+  // used afresh: it only ever holds scratch copies. Tables a killed run
+  // created (NoteTable) are dropped, and free space past a mebibyte given
+  // back.
   static Result<std::unique_ptr<StagingDb>> Open(const std::string& path,
                                                  const WaitHook& wait = {});
   ~StagingDb();
   StagingDb(const StagingDb&) = delete;
   StagingDb& operator=(const StagingDb&) = delete;
+
+  // Notes that this connection created `table` (see TablesNotePath).
+  void NoteTable(const std::string& table);
 
   Result<Stmt> Prepare(std::string_view sql);
   // Runs SQL without rows (fixed text of ours only).
@@ -153,12 +162,14 @@ class StagingDb {
   StagingDb(int lock_fd, std::string path) : lock_fd_(lock_fd), path_(std::move(path)) {}
   Status Connect();
   Status Rebuild();
+  void ClearLeftovers();
   void Disconnect();
 
   sqlite3* db_ = nullptr;
   int lock_fd_ = -1;  // holds the flock; closed only after db_
   std::string path_;
   bool in_transaction_ = false;
+  bool own_note_ = false;  // a killed run's note was dealt with: the note is ours
   std::function<void()> serve_;
   std::thread::id serving_thread_;
 };

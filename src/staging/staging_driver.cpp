@@ -22,6 +22,7 @@
 #include "base/served_call.h"
 #include "connection/drivers.h"
 #include "staging/field_learner.h"
+#include "staging/staging_door.h"
 #include "staging/staging_db.h"
 #include "staging/staging_export.h"
 #include "staging/staging_rows.h"
@@ -52,6 +53,14 @@ class StagingDriver : public Driver {
  public:
   StagingDriver(std::unique_ptr<staging::StagingDb> db, int code_page)
       : db_(std::move(db)), code_page_(code_page) {}
+
+  Result<staging::ExportResult> Export(const staging::ExportStatement& st) {
+    CORVANE_RETURN_IF_ERROR(staging::CheckExport(st));
+    Drain();
+    export_note_.clear();
+    CORVANE_RETURN_IF_ERROR(Run(st));
+    return staging::ExportResult{std::exchange(export_note_, std::string())};
+  }
 
   Result<std::unique_ptr<RecordSet>> Execute(const std::string& sql) override {
     auto parsed = staging::ParseStagingStatement(sql);
@@ -237,6 +246,7 @@ Status StagingDriver::Run(const staging::CreateStatement& st) {
   large_.erase(CacheKey(st.table));
   deferred_ = DeferredRows{};
   CORVANE_RETURN_IF_ERROR(RunWrite(sql));
+  db_->NoteTable(st.table);
   broken_.erase(CacheKey(st.table));
   pages_.insert_or_assign(CacheKey(st.table), pages);
   lost_writes_ = false;
@@ -553,6 +563,14 @@ Result<std::unique_ptr<RecordSet>> StagingDriver::OpenSchemaTables() {
 }
 
 }  // namespace
+
+Result<staging::ExportResult> staging::Export(Connection& staging, const ExportStatement& e) {
+  // A closed connection fails as any statement on it would.
+  if (!staging.is_open()) return staging.Execute(std::string()).status();
+  auto* driver = dynamic_cast<StagingDriver*>(staging.driver());
+  if (!driver) return Status::InvalidArgument("The connection is not open on a staging database.");
+  return driver->Export(e);
+}
 
 Result<std::unique_ptr<Driver>> OpenStagingDriver(const ConnectionAttributes& attrs,
                                                   const ConnectionOptions& options) {

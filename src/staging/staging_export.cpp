@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <system_error>
@@ -36,33 +35,6 @@ namespace corvane::staging {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The live grants. Tables of different names may be exported side by side
-// on several threads, so every look goes through the lock.
-std::mutex& GrantsLock() {
-  static std::mutex mu;
-  return mu;
-}
-std::vector<std::pair<std::string, std::string>>& Grants() {
-  static std::vector<std::pair<std::string, std::string>> grants;
-  return grants;
-}
-
-std::string FolderKey(const std::string& folder) {
-  std::error_code ec;
-  fs::path p = fs::weakly_canonical(fs::path(folder), ec);
-  if (ec) p = fs::path(folder).lexically_normal();
-  std::string key = p.string();
-  while (key.size() > 1 && key.back() == '/') key.pop_back();
-  return key;
-}
-
-bool Granted(const std::string& folder, const std::string& table) {
-  const auto wanted = std::make_pair(FolderKey(folder), table);
-  std::lock_guard<std::mutex> lock(GrantsLock());
-  return std::find(Grants().begin(), Grants().end(), wanted) != Grants().end();
-}
-
 
 Status CheckTarget(const fs::path& folder, const std::string& target, bool replace) {
   // The name becomes a file name in the folder: it may not lead elsewhere.
@@ -127,7 +99,10 @@ paradox::SchemaChooser::Column ChooserColumnOf(const ColumnDef& c) {
   const std::optional<WordMeaning> meaning = MeaningOf(parts.word);
   if (!meaning) return {c.name, parts.word};
   paradox::FieldInfo f{c.name, meaning->type, 0, 0};
-  (f.type == paradox::FieldType::kBcd ? f.scale : f.size) = std::max(parts.size, 0);
+  // AUTOINC(n) gives the counter (AutoIncrementCounter), not a size.
+  if (f.type != paradox::FieldType::kAutoIncrement) {
+    (f.type == paradox::FieldType::kBcd ? f.scale : f.size) = std::max(parts.size, 0);
+  }
   return {c.name, meaning->fallback, f};
 }
 
@@ -179,19 +154,6 @@ Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
 
 }  // namespace
 
-ReplaceGrant::ReplaceGrant(std::string folder, std::string table)
-    : folder_(FolderKey(folder)), table_(std::move(table)) {
-  std::lock_guard<std::mutex> lock(GrantsLock());
-  Grants().emplace_back(folder_, table_);
-}
-
-ReplaceGrant::~ReplaceGrant() {
-  std::lock_guard<std::mutex> lock(GrantsLock());
-  auto& grants = Grants();
-  auto it = std::find(grants.begin(), grants.end(), std::make_pair(folder_, table_));
-  if (it != grants.end()) grants.erase(it);
-}
-
 // The failure of row `number`, which the staging database took, so that
 // leaving it out would lose it.
 Status RowNotWritten(const Status& why, uint64_t number, const std::string& source,
@@ -233,6 +195,25 @@ Status WriteEncoded(StagingDb& db, const ExportStatement& e, const fs::path& db_
   return final_failure.ok() ? written : final_failure;
 }
 
+namespace {
+
+// The Autoincrement counter AUTOINC(n) words ask for, where the field
+// chosen is one (`fields` in staging column order); 0 when none does.
+uint32_t AutoIncrementCounter(const std::vector<ColumnDef>& columns,
+                              const std::vector<paradox::FieldInfo>& fields) {
+  uint32_t counter = 0;
+  for (size_t i = 0; i < columns.size() && i < fields.size(); ++i) {
+    const TypeWordParts parts = SplitTypeWord(columns[i].type_word);
+    if (parts.word == "AUTOINC" && parts.size > 0 &&
+        fields[i].type == paradox::FieldType::kAutoIncrement) {
+      counter = std::max(counter, static_cast<uint32_t>(parts.size));
+    }
+  }
+  return counter;
+}
+
+}  // namespace
+
 Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page,
                           const paradox::SchemaChooser* seen, std::string* note,
                           bool large_values, const EncodedRows* encoded) {
@@ -242,7 +223,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
     return Status::NotFound("The staging database has no table `" + e.source + "`.");
   }
   const fs::path folder(e.folder);
-  const bool replace = Granted(e.folder, e.target);
+  const bool replace = e.may_replace;
   CORVANE_RETURN_IF_ERROR(CheckTarget(folder, e.target, replace));
   auto chooser = Learn(db, e.source, *columns, code_page, seen);
   if (!chooser.ok()) return chooser.status();
@@ -250,6 +231,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   const uint64_t rows = chooser->rows_observed();
   code_page = chooser->code_page();
   std::vector<paradox::FieldInfo> fields = chooser->Choose();
+  const uint32_t counter = AutoIncrementCounter(*columns, fields);
 
   const std::vector<size_t> key = KeyColumns(*columns);
   const RowShape shape = ShapeFor(*columns, large_values);
@@ -281,6 +263,7 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   const int key_fields = order.empty() ? 0 : static_cast<int>(key.size());
   const fs::path db_path = folder / (e.target + ".db");
   auto finish = [&](paradox::TableWriter& writer) {
+    writer.RaiseAutoIncrement(counter);
     // Placing the files syncs them to disk first.
     if (replace) {
       return CallServed([&] { return PlaceReplacing(writer, folder, e.target); }, db.serve());

@@ -28,20 +28,6 @@ bool IsDateTimeColumn(const ColumnDef& column);
 // What a DATETIME column stores of a value StagingValue took.
 std::string_view StoredDateTime(std::string_view value);
 
-// The user's agreement, for as long as this object lives, that an export
-// may replace table `table` of `folder`. Until then an export never
-// replaces a table. Not copyable.
-class ReplaceGrant {
- public:
-  ReplaceGrant(std::string folder, std::string table);
-  ~ReplaceGrant();
-  ReplaceGrant(const ReplaceGrant&) = delete;
-  ReplaceGrant& operator=(const ReplaceGrant&) = delete;
-
- private:
-  std::string folder_, table_;
-};
-
 // Writes `e.source` as `<e.folder>/<e.target>.db`, in `code_page`, or when
 // it is 0 in the first export code page that holds all its text. Reads the
 // table twice:
@@ -49,7 +35,7 @@ class ReplaceGrant {
 // `seen`, when given, has been shown every row of the table as stored, and
 // the first reading is left out.
 // Never replaces a table file already there (an error; the file stays as
-// it was) unless a ReplaceGrant allows it: then the old table stays in
+// it was) unless `e.may_replace`: then the old table stays in
 // place until the new one is complete, is set aside while the new files
 // move in, and is deleted after (or put back should that fail). A stop
 // request (StopRequested) ends the export with nothing written. The

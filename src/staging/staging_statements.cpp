@@ -1,6 +1,7 @@
 #include "staging/staging_statements.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 
 namespace corvane::staging {
@@ -140,9 +141,14 @@ std::optional<std::string> TypeWord(Scanner& s) {
   }
   for (const FieldWord& known : kParadoxFieldWords) {
     if (!IEquals(*word, known.word)) continue;
-    if (!known.sized) return std::string(known.word);
+    // AUTOINC may carry the table's counter, up to the field's 2^31 - 1.
+    const bool counted = known.word == "AUTOINC";
+    if (!known.sized && !(counted && s.Punct('('))) return std::string(known.word);
     std::string size;
-    if (!s.Punct('(') || !s.Digits(size) || !s.Punct(')') || size.size() > 3) return std::nullopt;
+    if ((known.sized && !s.Punct('(')) || !s.Digits(size) || !s.Punct(')')) return std::nullopt;
+    if (size.size() > (counted ? 10u : 3u) || (counted && std::stoll(size) > INT32_MAX)) {
+      return std::nullopt;
+    }
     return std::string(known.word) + "(" + size + ")";
   }
   return std::nullopt;
@@ -276,13 +282,17 @@ Result<Statement> ParseExport(std::string_view sql) {
   }
   e.target.resize(e.target.size() - ext.size());
   rest.remove_prefix(from.size());
-  if (!TakeBracketed(rest, e.source) || !rest.empty() || e.source.empty() || e.folder.empty()) {
-    return SyntaxError("export");
-  }
+  if (!TakeBracketed(rest, e.source) || !rest.empty()) return SyntaxError("export");
+  CORVANE_RETURN_IF_ERROR(CheckExport(e));
   return Statement(std::move(e));
 }
 
 }  // namespace
+
+Status CheckExport(const ExportStatement& e) {
+  if (e.source.empty() || e.folder.empty() || e.target.empty()) return SyntaxError("export");
+  return Status::Ok();
+}
 
 TypeWordParts SplitTypeWord(std::string_view type_word) {
   TypeWordParts parts;

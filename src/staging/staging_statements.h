@@ -30,7 +30,7 @@ inline constexpr std::string_view kStagingTypeWords[] = {
 
 // Words naming one Paradox field exactly, for tables whose field types and
 // key are kept; those marked sized take "(n)": the Alpha, Bytes or blob
-// size, or the BCD scale.
+// size, or the BCD scale. AUTOINC may take "(n)": the table's counter.
 struct FieldWord {
   std::string_view word;
   bool sized;
@@ -76,7 +76,14 @@ struct ExportStatement {
   std::string folder;  // as written after "Database=", separator included
   std::string target;  // P of "[P.db]"
   std::string source;  // the staging table
+  // The user agreed that a table already there may be replaced. The
+  // statement text never says so.
+  bool may_replace = false;
 };
+
+// What a parsed export would say of `e`: ok, or the syntax error of an
+// empty folder, target or source.
+Status CheckExport(const ExportStatement& e);
 
 using Statement = std::variant<CreateStatement, InsertStatement, DropStatement, ExportStatement>;
 

@@ -53,6 +53,7 @@ const Value& IfNull(const Value& value, const Value& replacement);
 const std::string& ValueText(const Value& value);
 
 using corvane::QuotePostgresName;
+using corvane::QualifiedPostgresName;
 
 // Appends a value literal the way the row statement writes it: every single
 // quote doubled, nothing else escaped (the server runs with

@@ -30,6 +30,16 @@ RefusedRow RefusalOf(int64_t row, const Status& why, const std::vector<Value>* v
   return refused;
 }
 
+void ReportSharedTargets(const ui::TableList& list, const std::set<int>& entries,
+                         const std::string& side, std::vector<TableReport>& reports) {
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    TableReport r;
+    r.table = r.written_as = list.Text(*it);
+    r.why = "shares its " + side + " table with another";
+    reports.push_back(std::move(r));
+  }
+}
+
 ui::Answer AskUser(const TableEvents& events, ui::Dialogs& dialogs, Question question,
                    const std::string& text, const char* title) {
   if (events.ask) return events.ask(question, text);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,8 @@ struct TableReport {
   int64_t rows_total = 0;   // what the source said it holds
   int64_t rows_read = 0;    // rows reached
   int64_t rows_stored = 0;  // what the destination holds of them
+  // Memo and blob values stored as NULL because the .mb was missing.
+  int64_t values_made_null = 0;
   std::vector<RefusedRow> refused;
 };
 
@@ -73,6 +76,11 @@ struct TableEvents {
 // and the column the reason names among `columns`.
 RefusedRow RefusalOf(int64_t row, const Status& why, const std::vector<Value>* values,
                      const std::vector<std::string>& columns);
+
+// A failed report for each entry of `list` in `entries` (refused before any
+// row went: it shares its `side` table with another selected entry).
+void ReportSharedTargets(const ui::TableList& list, const std::set<int>& entries,
+                         const std::string& side, std::vector<TableReport>& reports);
 
 // Asks through `events.ask` when set, else the window's dialog.
 ui::Answer AskUser(const TableEvents& events, ui::Dialogs& dialogs, Question question,

@@ -23,18 +23,20 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "app/program_folder.h"
 #include "base/stop_request.h"
 #include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
-#include "staging/staging_export.h"
+#include "staging/staging_door.h"
 #include "paradox/companion_files.h"
 #include "paradox/table_lock.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/table_report.h"
+#include "transfer/shared_targets.h"
 #include "transfer/staging_names.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
@@ -65,17 +67,19 @@ class ToParadox {
   int list_failures() const { return list_failures_; }
 
  private:
+  void RefuseSharedTargets();
   void OpenConnections();
   void CloseConnections();
   void TransferEntry(int index);
   Decision DecideName(const std::string& source, std::string& target);
   Decision DecideOverwrite(const std::string& target, Decision decision);
   void OpenSource(const std::string& source);
+  bool SettleFieldNames(const std::string& source);
   void BuildCreate(const std::string& source);
   void ReadColumnTypes(const std::string& source);
   std::string TypeText(int column);
   void AppendPrimaryKey();
-  Status Export(const std::string& statement);
+  Status Export(const std::string& folder, const std::string& target, const std::string& source);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
   bool CopyRows(const std::string& source);
   bool StoreRows(const std::string& source, int64_t n);
@@ -99,7 +103,10 @@ class ToParadox {
   ui::TablesWindow& w_;
   ToParadoxOptions options_;
   ui::Procedure proc_;
+  std::set<int> refused_;  // entries that share their Paradox table with another
+  std::string schema_;     // the schema of the table being copied ("": the search path's)
   std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
+  std::vector<std::string> field_names_;  // the Paradox field of each column
   std::string note_;                     // what the export left out, if anything
   std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
   std::vector<Value> row_;    // the values of the row being copied
@@ -107,11 +114,11 @@ class ToParadox {
   std::string head_;          // the start of that statement
   Connection staging_, paradox_, postgres_;
   std::unique_ptr<RecordSet> rows_;
-  std::unique_ptr<staging::ReplaceGrant> replace_;  // the overwrite agreed for this table
-  int64_t stored_ = 0;                              // rows of this table the staging database took
-  std::vector<int64_t> not_taken_;                  // and those of its rows it did not take
-  bool source_lost_ = false;                        // the PostgreSQL connection broke off
-  bool walk_ended_ = false;                         // and could not be opened again
+  bool replace_ = false;            // the overwrite agreed for this table
+  int64_t stored_ = 0;              // rows of this table the staging database took
+  std::vector<int64_t> not_taken_;  // and those of its rows it did not take
+  bool source_lost_ = false;        // the PostgreSQL connection broke off
+  bool walk_ended_ = false;         // and could not be opened again
   // What each table came to, for the caller.
   TableReport report_;
   bool in_table_ = false, refusing_ = false;
@@ -137,9 +144,10 @@ int ToParadox::Run() {
   }
   w_.pointer.Set(ui::PointerShape::kHourglass);  // 108
   w_.pump.Pump();
+  RefuseSharedTargets();
   OpenConnections();
   for (int i = w_.postgres_list.Count() - 1; i >= 0 && !walk_ended_ && !StopRequested(); --i) {
-    if (w_.postgres_list.Selected(i)) TransferEntry(i);
+    if (w_.postgres_list.Selected(i) && refused_.count(i) == 0) TransferEntry(i);
   }
   RefillList();
   w_.pointer.Set(ui::PointerShape::kDefault);
@@ -234,6 +242,18 @@ void ToParadox::EndReport(Decision decision, bool exported) {
   reports_.push_back(std::move(report_));
 }
 
+// Two selected tables that would land on one Paradox file (one name in two
+// schemas, names that differ only in case or agree in their first 8 units)
+// would overwrite each other whatever the questions say: both are refused
+// before anything is written; the rest go on.
+void ToParadox::RefuseSharedTargets() {
+  const ui::TableList& list = w_.postgres_list;
+  refused_ = SelectedSharingTargets(
+      list, [&](int i) { return ParadoxTargetOf(list.Text(i), true); }, "Paradox",
+      [&](const Status& why) { proc_.Fail(126, why); });
+  ReportSharedTargets(list, refused_, "Paradox", reports_);
+}
+
 void ToParadox::OpenConnections() {
   proc_.Step(112, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
@@ -274,6 +294,7 @@ void ToParadox::CloseConnections() {
 
 void ToParadox::TransferEntry(int index) {
   const std::string source = w_.postgres_list.Text(index);  // 130
+  schema_ = w_.postgres_list.Schema(index);
   std::string target = source;
   report_ = TableReport();
   report_.table = report_.written_as = source;
@@ -287,7 +308,7 @@ void ToParadox::TransferEntry(int index) {
   decision = DecideOverwrite(target, decision);
   if (decision == Decision::kSkip && named != Decision::kSkip) report_.why = "exists";
   if (decision == Decision::kSkip) return EndReport(decision, false);  // 156
-  replace_.reset();
+  replace_ = false;
   if (decision == Decision::kOverwrite) {
     proc_.Step(160, [&] { return DropForOverwrite(target); });
     ui::RemoveFromList(w_.paradox_list, target);  // 162
@@ -295,9 +316,15 @@ void ToParadox::TransferEntry(int index) {
   ReadColumnTypes(source);
   OpenSource(source);
   if (source_lost_) {  // its one dialog was shown; the rest would only repeat it
-    replace_.reset();
+    replace_ = false;
     EndReport(decision, false);
     walk_ended_ = !Reconnect(index);
+    return;
+  }
+  if (!SettleFieldNames(source)) {
+    FinishTable(source, target, false);
+    EndReport(decision, false);
+    replace_ = false;
     return;
   }
   BuildCreate(source);
@@ -306,7 +333,7 @@ void ToParadox::TransferEntry(int index) {
   const bool complete = CopyRows(source);
   const bool exported = FinishTable(source, target, complete);
   EndReport(decision, exported);
-  replace_.reset();
+  replace_ = false;
   if (source_lost_) walk_ended_ = !Reconnect(index);
 }
 
@@ -332,7 +359,7 @@ Decision ToParadox::DecideOverwrite(const std::string& target, Decision decision
 void ToParadox::OpenSource(const std::string& source) {
   rows_.reset();
   proc_.Step(168, [&]() -> Status {
-    auto opened = postgres_.Execute("SELECT * FROM " + QuotePostgresName(source));
+    auto opened = postgres_.Execute("SELECT * FROM " + QualifiedPostgresName(schema_, source));
     if (!opened.ok()) {
       source_lost_ = IsConnectionLost(opened.status());
       return opened.status();
@@ -340,6 +367,31 @@ void ToParadox::OpenSource(const std::string& source) {
     rows_ = std::move(opened).value();
     return Status::Ok();
   });
+}
+
+// The field name of each column. A name Paradox cannot hold refuses the
+// table before anything is written, unless the option makes it valid;
+// each name so changed is told.
+bool ToParadox::SettleFieldNames(const std::string& source) {
+  field_names_.clear();
+  if (!rows_) return true;  // the steps that follow say so
+  for (int j = 0; j < rows_->FieldCount(); ++j) field_names_.push_back(rows_->FieldName(j));
+  Status valid = CheckParadoxFieldNames(source, field_names_);
+  if (valid.ok()) return true;
+  if (!options_.trim_field_names) {
+    proc_.Fail(172, valid);
+    return false;
+  }
+  const std::vector<std::string> made = ValidParadoxFieldNames(field_names_);
+  for (size_t j = 0; j < made.size(); ++j) {
+    if (made[j] == field_names_[j]) continue;
+    std::string why = ParadoxFieldNameRule(field_names_[j]);
+    if (why.empty()) why = "another column has that name, ignoring case";
+    w_.dialogs.Message("Column \"" + field_names_[j] + "\" of table " + source +
+                       " is written as the Paradox field \"" + made[j] + "\" (" + why + ").");
+  }
+  field_names_ = made;
+  return true;
 }
 
 // CREATE TABLE `S`(`c` WORD,...); with the word of each column's class.
@@ -350,7 +402,7 @@ void ToParadox::BuildCreate(const std::string& source) {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     for (int j = 0; j < rows_->FieldCount(); ++j) {
       w_.pump.Pump();
-      sql_ += "`" + DoubleBackquotes(rows_->FieldName(j));
+      sql_ += "`" + DoubleBackquotes(field_names_.at(static_cast<size_t>(j)));
       sql_ += TypeText(j);
     }
     AppendPrimaryKey();
@@ -366,7 +418,7 @@ void ToParadox::ReadColumnTypes(const std::string& source) {
   columns_.clear();
   if (!options_.keep_types) return;
   proc_.Step(166, [&]() -> Status {
-    auto columns = ReadPostgresColumns(postgres_, source);
+    auto columns = ReadPostgresColumns(postgres_, source, schema_);
     if (!columns.ok()) return columns.status();
     columns_ = std::move(columns).value();
     return Status::Ok();
@@ -397,7 +449,13 @@ void ToParadox::AppendPrimaryKey() {
   if (key.empty() || key[0] == nullptr) return;
   sql_ += "PRIMARY KEY(";
   for (const PostgresColumn* c : key) {
-    if (c != nullptr) sql_ += "`" + DoubleBackquotes(c->name) + "`,";
+    if (c == nullptr) continue;
+    // Under its field name, which may have been made valid.
+    std::string name = c->name;
+    for (int j = 0; j < rows_->FieldCount(); ++j) {
+      if (rows_->FieldName(j) == c->name) name = field_names_.at(static_cast<size_t>(j));
+    }
+    sql_ += "`" + DoubleBackquotes(name) + "`,";
   }
   sql_.back() = ')';
   sql_ += ',';
@@ -572,7 +630,7 @@ bool ToParadox::FinishTable(const std::string& source, const std::string& target
   if (complete) {
     const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
     proc_.Step(214, [&] {
-      Status s = Export(ExportStatementText(folder, target, source));
+      Status s = Export(folder, target, source);
       exported = s.ok();
       return s;
     });
@@ -585,11 +643,10 @@ bool ToParadox::FinishTable(const std::string& source, const std::string& target
 
 // The export; a table written without the key it was meant to have comes
 // with a note saying why.
-Status ToParadox::Export(const std::string& statement) {
-  auto result = staging_.Execute(statement);
-  if (result.ok() && (*result)->FieldCount() == 1 && !(*result)->Eof()) {
-    note_ = (*result)->FieldValue(0).text();
-  }
+Status ToParadox::Export(const std::string& folder, const std::string& target,
+                         const std::string& source) {
+  auto result = staging::Export(staging_, {folder, target, source, replace_});
+  if (result.ok()) note_ = std::move(result->note);
   return result.status();
 }
 
@@ -603,7 +660,7 @@ Status ToParadox::DropForOverwrite(const std::string& target) {
     return Exec(paradox_, "DROP TABLE `" + target + "` ");
   }
   CORVANE_RETURN_IF_ERROR(paradox::CheckTableNotInUse(folder, target));
-  replace_ = std::make_unique<staging::ReplaceGrant>(folder, target);
+  replace_ = true;
   return Status::Ok();
 }
 

@@ -19,12 +19,19 @@
 // it is run on its own or shown.
 // Progress and failure dialogs are then given row by row in row order, so
 // the batching cannot be seen.
+// A new table is filled under a scratch name (scratch_tables.h) and takes
+// its name, in place of the table it replaces, in one transaction once its
+// rows are in: other sessions see the old table or the new one, whole, and
+// a copy that ends early (a lost connection, a source that cannot be read
+// further, a stop request) drops its scratch table and leaves the old one
+// as it was. The old table is only tried for dropping before its rows go,
+// so a refusal comes where it always did.
 // A lost connection (or a source that cannot be read further) ends the
-// table with one dialog that says how many rows were stored; the walk goes
-// on only once the connection opens again. While a table is copied a
-// session-level advisory lock on its name keeps a second copy of the same
-// table (another window, another corvane-cli) waiting, so the two never
-// drop each other's table or store the rows twice.
+// table with one dialog; the walk goes on only once the connection opens
+// again. While a table is copied a session-level advisory lock on its name
+// keeps a second copy of the same table (another window, another
+// corvane-cli) waiting, so the two never drop each other's table or store
+// the rows twice.
 #include "transfer/to_postgres.h"
 
 #include <algorithm>
@@ -34,9 +41,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/stop_request.h"
 #include "connection/connection.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
+#include "transfer/scratch_tables.h"
+#include "transfer/shared_targets.h"
 #include "transfer/to_postgres_handler.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
@@ -66,22 +76,31 @@ TransferOutcome ToPostgres::Run() {
     return {};
   }
   w_.pointer.Set(ui::PointerShape::kHourglass);  // 110
+  RefuseSharedTargets();
   OpenConnections();
   // Re-read the count and the selection as the walk goes: the user may
   // change them while the pump runs. Without a PostgreSQL connection every
   // statement would fail on its own; the one dialog of the open says it.
-  for (int i = w_.paradox_list.Count() - 1; i >= 0 && postgres_.is_open(); --i) {
+  for (int i = w_.paradox_list.Count() - 1; i >= 0 && postgres_.is_open() && !StopRequested();
+       --i) {
     if (i >= w_.paradox_list.Count()) continue;
-    if (!w_.paradox_list.Selected(i)) continue;
+    if (!w_.paradox_list.Selected(i) || refused_.count(i) != 0) continue;
     if (lost_ && !Reconnect()) break;
     CopyTable(i);  // 126
+  }
+  if (postgres_.is_open() && !lost_) {
+    statement_stale_ = false;
+    if (!options_.defer_references) rules_.AddReferences();
+    rules_.RestoreReferences();
   }
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
   paradox_.Close();
+  sub_source_.Close();
   TransferOutcome outcome;
   outcome.failures = proc_.failures();
   outcome.rows_stored = std::move(rows_stored_);
+  outcome.values_made_null = std::move(made_null_);
   outcome.tables = std::move(reports_);
   outcome.failure = std::move(run_failure_);
   return outcome;
@@ -128,17 +147,64 @@ void ToPostgres::EndReport() {
   reports_.push_back(std::move(report_));
 }
 
+// Two selected tables of one name (a table and its namesake in a
+// sub-folder, names that differ only in case) would be written to one
+// PostgreSQL table, the second replacing the first: both are refused before
+// anything is written; the rest go on.
+void ToPostgres::RefuseSharedTargets() {
+  const ui::TableList& list = w_.paradox_list;
+  refused_ = SelectedSharingTargets(
+      list, [&](int i) { return list.Text(i); }, "PostgreSQL",
+      [&](const Status& why) { proc_.Fail(124, why); });
+  ReportSharedTargets(list, refused_, "PostgreSQL", reports_);
+}
+
+// A bare name is created in (and dropped from) the search path's first
+// schema; entries of other schemas are other tables.
+bool ToPostgres::InTargetSchema(int entry) const {
+  const std::string schema = w_.postgres_list.Schema(entry);
+  return schema.empty() || target_schema_.empty() || schema == target_schema_;
+}
+
+// ListContains, limited to the schema the copy writes to.
+bool ToPostgres::TargetListed(const std::string& table) const {
+  const std::string lower = ui::LowerCase(table);
+  bool found = false;
+  for (int j = 0; j < w_.postgres_list.Count(); ++j) {
+    if (InTargetSchema(j) && ui::LowerCase(w_.postgres_list.Text(j)) == lower) found = true;
+  }
+  return found;
+}
+
 void ToPostgres::OpenConnections() {
   const ConnectionSettings settings = w_.settings.Current();
   paradox_.options().cursor_location = CursorLocation::kClient;
   paradox_.options().serve = ui::ServeWith(pump_);
+  paradox_.options().missing_blobs_as_null = options_.missing_memos_as_null;
   proc_.Step(114, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
   ConnectionOptions& pg = postgres_.options();
   pg.cursor_location = CursorLocation::kServer;
   pg.command_timeout_s = kCommandTimeoutS;
   pg.connection_timeout_s = kConnectionTimeoutS;
   pg.serve = ui::ServeWith(pump_);
-  proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
+  proc_.Step(122, [&] { return OpenPostgres(settings); });
+}
+
+// Opens the PostgreSQL side and takes this session's scratch tables (a
+// connection that cannot have them is of no use: it is closed again).
+Status ToPostgres::OpenPostgres(const ConnectionSettings& settings) {
+  CORVANE_RETURN_IF_ERROR(postgres_.Open(PostgresConnectionString(settings)));
+  Result<int> pid = ClaimScratchTables(postgres_);
+  if (!pid.ok()) {
+    postgres_.Close();
+    return pid.status();
+  }
+  scratch_pid_ = pid.value();
+  // New tables land in the first schema of the search path; only the
+  // entries of that schema are the ones a copy may replace.
+  auto schema = postgres_.Execute("SELECT current_schema()");
+  if (schema.ok() && !schema.value()->Eof()) target_schema_ = schema.value()->FieldValue(0).text();
+  return Status::Ok();
 }
 
 // After a lost connection: a new one, with the login as it stands now. One
@@ -147,7 +213,7 @@ bool ToPostgres::Reconnect() {
   postgres_.Close();
   RefreshStatement();
   const ConnectionSettings settings = w_.settings.Current();
-  proc_.Step(122, [&] { return postgres_.Open(PostgresConnectionString(settings)); });
+  proc_.Step(122, [&] { return OpenPostgres(settings); });
   lost_ = !postgres_.is_open();
   return !lost_;
 }
@@ -160,7 +226,7 @@ bool ToPostgres::StepOnServer(int line, const std::function<Status()>& step) {
   proc_.Step(line, [&] {
     Status st = step();
     gone = IsConnectionLost(st);
-    return st;
+    return AsShown(st);
   });
   lost_ = lost_ || gone;
   return !gone;
@@ -181,7 +247,7 @@ bool ToPostgres::LockTarget(const std::string& table, bool& waited) {
       got = !r.value()->Eof() && r.value()->FieldValue(0).text() == "True";
       return Status::Ok();
     });
-    if (!alive) return false;
+    if (!alive || StopRequested()) return false;
     if (got || refused) break;  // refused: shown once, and the copy goes on
     if (!waited) w_.progress.SetText("Waiting for another copy of " + table + " to finish...");
     waited = true;
@@ -203,20 +269,41 @@ void ToPostgres::UnlockTarget(const std::string& table) {
 // A table another copy created while this one waited is asked about like
 // one the list showed from the start, instead of getting its rows twice.
 void ToPostgres::NoteTableOnServer(const std::string& table) {
-  if (ui::ListContains(w_.postgres_list, table)) return;
-  auto r = postgres_.Execute("SELECT tablename FROM pg_tables WHERE lower(tablename) = lower(" +
-                             QuotedText(table) + ")");
+  if (TargetListed(table)) return;
+  auto r = postgres_.Execute(
+      "SELECT tablename, schemaname FROM pg_tables WHERE schemaname = current_schema() AND "
+      "lower(tablename) = lower(" +
+      QuotedText(table) + ")");
   if (!r.ok()) return;  // the steps that follow meet the same trouble
   for (RecordSet& rs = *r.value(); !rs.Eof(); (void)rs.MoveNext()) {
-    w_.postgres_list.Add(rs.FieldValue(0).text());
+    w_.postgres_list.AddInSchema(rs.FieldValue(0).text(), rs.FieldValue(1).text());
   }
 }
 
+// The server names the scratch table in its messages (a constraint too,
+// named after it); the user is shown the table's own name.
+Status ToPostgres::AsShown(const Status& st) const {
+  if (st.ok() || !scratch_ || target_.empty()) return st;
+  std::string text = st.message();
+  for (size_t at = text.find(target_); at != std::string::npos; at = text.find(target_, at)) {
+    text.replace(at, target_.size(), table_);
+    at += table_.size();
+  }
+  return Status::Error(st.code(), text, st.sqlstate());
+}
+
 Status ToPostgres::Stopped(const Status& why, int64_t reached) const {
-  std::string text = why.message();
+  std::string text = AsShown(why).message();
   if (!text.empty() && text.back() != '.') text += '.';
   text += " Copying " + table_ + " stopped after row " + std::to_string(reached) + " of " +
-          std::to_string(total_) + "; " + std::to_string(stored_) + " rows were stored.";
+          std::to_string(total_) + "; ";
+  if (!scratch_) {
+    text += std::to_string(stored_) + " rows were stored.";
+  } else if (replace_) {
+    text += "no row was stored, and PostgreSQL keeps " + table_ + " as it was.";
+  } else {
+    text += "no row was stored, and no table " + table_ + " was made.";
+  }
   return Status::Error(why.code(), text, why.sqlstate());
 }
 
@@ -231,7 +318,7 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
   const std::string lower = ui::LowerCase(table);
   for (int j = 0; j < w_.postgres_list.Count(); ++j) {
     std::string entry = w_.postgres_list.Text(j);
-    if (ui::LowerCase(entry) == lower) table = std::move(entry);
+    if (InTargetSchema(j) && ui::LowerCase(entry) == lower) table = std::move(entry);
   }
   report_.written_as = table;
   return AskUser(options_.events, w_.dialogs, Question::kOverwrite,
@@ -240,6 +327,7 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
 
 void ToPostgres::CopyTable(int index) {
   std::string table = w_.paradox_list.Text(index);  // 128
+  const std::string sub_folder = w_.paradox_list.Folder(index);
   report_ = TableReport();
   report_.table = report_.written_as = table;
   in_table_ = true;
@@ -249,36 +337,70 @@ void ToPostgres::CopyTable(int index) {
   bool waited = false;
   if (LockTarget(table, waited)) {
     if (waited) NoteTableOnServer(table);
-    CopyLockedTable(table);
+    CopyLockedTable(table, sub_folder);
     UnlockTarget(table);
   }
   EndReport();
 }
 
-void ToPostgres::CopyLockedTable(std::string table) {
-  if (ui::ListContains(w_.postgres_list, table)) {
-    if (AskOverwrite(table) == ui::Answer::kNo) {  // 146
-      skipped_ = true;
-      return;
+// The table's rows from the folder the list found it in; null once a
+// failure dialog said why not.
+std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
+                                                  const std::string& sub_folder) {
+  ConnectionSettings settings = w_.settings.Current();
+  Connection* source = &paradox_;
+  if (!sub_folder.empty()) {
+    settings.paradox_folder += "/" + sub_folder;
+    if (sub_source_folder_ != settings.paradox_folder || !sub_source_.is_open()) {
+      sub_source_.Close();
+      sub_source_.options() = paradox_.options();
+      sub_source_folder_ = settings.paradox_folder;
+      proc_.Step(114, [&] { return sub_source_.Open(ParadoxConnectionString(settings)); });
+      if (!sub_source_.is_open()) return nullptr;  // its dialog said why
     }
-    const bool alive = StepOnServer(150, [&] {
-      auto r = postgres_.Execute("DROP TABLE " + QuotePostgresName(table));
-      return r.status();
-    });
-    if (!alive) return;  // whether it was dropped is unknown: the list keeps it
-    ui::RemoveFromList(w_.postgres_list, table);  // 152
+    source = &sub_source_;
   }
+  source_folder_ = settings.paradox_folder;
   std::unique_ptr<RecordSet> rows;
   RefreshStatement();
   proc_.Step(156, [&] {
-    auto r = paradox_.Execute("SELECT * FROM " + QuotePostgresName(table));
+    auto r = source->Execute("SELECT * FROM " + QuotePostgresName(table));
     if (r.ok()) rows = std::move(r).value();
     return r.status();
   });
+  return rows;
+}
+
+void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folder) {
+  // The source is found before the target is touched: a name that means no
+  // table here must not cost the PostgreSQL table of that name.
+  std::unique_ptr<RecordSet> rows = OpenSource(table, sub_folder);
   if (rows == nullptr) {
     // Nothing could be read: creating an empty table or listing the name
     // would report a copy that did not happen.
     FinishTable(table, nullptr, false);
+    return;
+  }
+  scratch_ = false;  // until ChooseTarget says where the rows go
+  const bool asked = TargetListed(table);
+  bool replace = false;
+  if (asked) {
+    if (AskOverwrite(table) == ui::Answer::kNo) {  // 146
+      skipped_ = true;
+      return;
+    }
+    rules_.SetAsideReferencesTo(table);
+    const bool alive = StepOnServer(150, [&] {
+      Status dropped = TryDrop(table);
+      replace = dropped.ok();
+      return dropped;
+    });
+    if (!alive) return;  // 152: the list keeps the table, which is still there
+  }
+  if (!ChooseTarget(table, asked, replace)) {
+    // Nothing may be written: creating an empty table or listing the name
+    // would report a copy that did not happen.
+    FinishTable(table, std::move(rows), false);
     return;
   }
   CreateTable(table, rows.get());
@@ -287,9 +409,23 @@ void ToPostgres::CopyLockedTable(std::string table) {
     return;
   }
   SendRows(table, rows.get());
+  const int64_t nulls = rows->ValuesMadeNull();
+  FinishTypedTable(table);
+  if (scratch_) {
+    // A table whose rows ended early, or a stopped copy, is not put in place.
+    const bool whole = created_ && !rows_ended_ && !StopRequested();
+    if (!whole || !PutInPlace(table, replace)) {
+      DropScratch();
+      FinishTable(table, std::move(rows), false);
+      return;
+    }
+    ui::RemoveFromListInSchema(w_.postgres_list, table, target_schema_);
+    if (layout_) rules_.AddTableRules(table, *layout_);
+  }
   rows_stored_.emplace_back(table, stored_);
   report_.rows_stored = stored_;
-  FinishTypedTable(table);
+  report_.values_made_null = nulls;
+  if (nulls > 0) made_null_.emplace_back(table, nulls);
   FinishTable(table, std::move(rows), true);
 }
 
@@ -318,7 +454,13 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
   created_ = false;
   StepOnServer(170, [&] {
     Status st = CheckPostgresTableNames(table, *rows);
-    if (st.ok()) st = postgres_.Execute(statement_).status();
+    // The statement shown names the table; the one run, its target.
+    const size_t named = std::string("CREATE TABLE ").size() + QuotePostgresName(table).size();
+    if (st.ok()) {
+      st =
+          postgres_.Execute("CREATE TABLE " + QuotePostgresName(target_) + statement_.substr(named))
+              .status();
+    }
     created_ = st.ok();
     return st;
   });
@@ -333,6 +475,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   report_.rows_total = total;
   stored_ = 0;
   head_ = PostgresInsertHead(table);
+  run_head_ = PostgresInsertHead(target_);
   read_failure_ = Status::Ok();
   last_move_ = Status::Ok();
   rows_ended_ = false;
@@ -345,6 +488,10 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
     const bool read_ok = FillBatch(*rows, first, end);
     const size_t failed = SendBatch(first, total);
     if (lost_ || rows_ended_) return;  // SendBatch said so
+    if (StopRequested()) {
+      rows_ended_ = true;  // the stop is said where it was asked
+      return;
+    }
     first += static_cast<int64_t>(slots_.size());
     // A failing row costs its batch a replay; while rows fail (a table that
     // does not exist, a column that refuses them) send smaller batches.
@@ -357,6 +504,13 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
       return;
     }
   }
+  // Past the last row the source can still fail: its files replaced while
+  // they were read, say. The rows are then not the table as it is now.
+  if (!last_move_.ok() && rows->Eof()) {
+    RefreshStatement();
+    proc_.Fail(184, Stopped(last_move_, total));
+    rows_ended_ = true;
+  }
 }
 
 // With the option on, the Paradox table's own layout; a layout that cannot
@@ -365,7 +519,7 @@ bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
   layout_.reset();
   if (!options_.keep_types) return false;
   proc_.Step(166, [&]() -> Status {
-    auto layout = ReadParadoxLayout(w_.settings.Current().paradox_folder, table);
+    auto layout = ReadParadoxLayout(source_folder_, table);
     if (!layout.ok()) return layout.status();
     if (static_cast<int>(layout->fields.size()) != rows->FieldCount()) {
       return Status::Corruption("The fields of Paradox table " + table +
@@ -383,11 +537,16 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
   if (!layout_ || !created_ || rows_ended_) return;  // a key on part of the rows says nothing
   // The rows are done: what fails from here fails the table, not a row.
   w_.progress.SetValue(0);
-  for (const std::string& sql : TypedFinishStatements(table, *layout_)) {
-    statement_ = sql;
+  const std::vector<std::string> shown = TypedFinishStatements(table, *layout_);
+  const std::vector<std::string> run = TypedFinishStatements(target_, *layout_);
+  for (size_t i = 0; i < run.size() && i < shown.size(); ++i) {
+    statement_ = shown[i];
     statement_stale_ = false;
-    proc_.Step(186, [&] { return postgres_.Execute(sql).status(); });
+    proc_.Step(186, [&] { return postgres_.Execute(run[i]).status(); });
   }
+  // A scratch table gets its rules once it has its own name, so that
+  // their messages and the indexes' names are the table's.
+  if (!scratch_) rules_.AddTableRules(table, *layout_);
 }
 
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,
@@ -396,7 +555,7 @@ void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet
   w_.progress.SetValue(0);
   w_.progress.SetText(ui::kProgressRestText);
   if (rows) rows->Close();                    // 194
-  if (add_name) w_.postgres_list.Add(table);  // 196
+  if (add_name) w_.postgres_list.AddInSchema(table, target_schema_);  // 196
   added_ = add_name;
 }
 

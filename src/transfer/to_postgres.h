@@ -19,6 +19,9 @@ struct TransferOutcome {
   // them, under the name the table was written as. A count made after the
   // run could meet another program's copy of the table.
   std::vector<std::pair<std::string, int64_t>> rows_stored;
+  // Memo and blob values stored as NULL because a table's .mb is missing
+  // (only with ToPostgresOptions::missing_memos_as_null), per table.
+  std::vector<std::pair<std::string, int64_t>> values_made_null;
   // One per table the walk reached, in walk order.
   std::vector<TableReport> tables;
   // The first failure outside any table (a login refused): why no table ran.
@@ -44,6 +47,12 @@ struct ToPostgresOptions {
   // notes on columns, from the Paradox table's layout.
   bool keep_types = false;
   TableEvents events = {};
+  // With keep_types: leave the foreign keys to the caller, which adds them
+  // once its other runs are done (AddParadoxReferences).
+  bool defer_references = false;
+  // A table whose .mb is missing is copied with the values kept there as
+  // NULL, and TransferOutcome says how many; otherwise it fails, once.
+  bool missing_memos_as_null = false;
 };
 
 // Runs the handler on the window's surfaces. Every failure is shown as a

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/row_batches.h"
+#include "base/stop_request.h"
 #include "transfer/field_types.h"
 #include "transfer/set_insert.h"
 #include "transfer/to_postgres_handler.h"
@@ -38,7 +39,7 @@ bool ToPostgres::FillBatch(RecordSet& rows, int64_t first, int64_t end) {
   size_t bytes = 0;
   const int columns = rows.FieldCount();
   StartCopy(static_cast<size_t>(end - first));
-  for (int64_t r = first; r < end && bytes < batch_bytes_; ++r) {
+  for (int64_t r = first; r < end && bytes < batch_bytes_ && !StopRequested(); ++r) {
     pump_.Pump();
     if (rows.Eof()) {
       read_failure_ = !last_move_.ok()
@@ -79,7 +80,7 @@ void ToPostgres::StartCopy(size_t planned_rows, bool large_row) {
   copy_.reset();
   copy_status_ = Status::Ok();
   if (!Bulk() || !driver_copies_ || (planned_rows < 2 && !large_row)) return;
-  auto copy = postgres_.BeginCopy(QuotePostgresName(table_), static_cast<int>(numeric_.size()),
+  auto copy = postgres_.BeginCopy(QuotePostgresName(target_), static_cast<int>(numeric_.size()),
                                   CopyEmpty::kNull);
   if (copy.ok()) {
     copy_ = std::move(copy).value();
@@ -133,7 +134,7 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
         rows_ended_ = true;
         return failed;
       }
-      RefuseRow(182, first + static_cast<int64_t>(k) + 1, status, &values_[index]);
+      RefuseRow(182, first + static_cast<int64_t>(k) + 1, AsShown(status), &values_[index]);
     } else {
       ++stored_;
     }
@@ -157,7 +158,7 @@ std::vector<Status> ToPostgres::RunBatch() {
   if (Bulk() && batch_used_ > 1 && !driver_copies_ && !layout_) {
     // All or nothing; on failure nothing of it is stored and the rows are
     // replayed on their own, which gives each its own status.
-    const std::string sql = SetInsertStatement(table_, numeric_, values_, batch_used_);
+    const std::string sql = SetInsertStatement(target_, numeric_, values_, batch_used_);
     if (postgres_.Execute(sql).ok()) return std::vector<Status>(batch_used_);
   }
   return RunRowByRow();
@@ -191,7 +192,7 @@ void ToPostgres::BuildRowStatements(size_t begin, size_t end) {
   statements_.resize(end - begin);
   for (size_t k = begin; k < end; ++k) {
     pump_.Pump();
-    BuildRowStatement(statements_[k - begin], head_, values_[k]);
+    BuildRowStatement(statements_[k - begin], run_head_, values_[k]);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "base/status.h"
 #include "connection/connection.h"
 #include "paradox/format.h"
+#include "transfer/paradox_rules.h"
 #include "transfer/to_postgres.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
@@ -34,15 +36,26 @@ class ToPostgres {
   TransferOutcome Run();
 
  private:
+  void RefuseSharedTargets();
   void OpenConnections();
+  Status OpenPostgres(const ConnectionSettings& settings);
+  bool InTargetSchema(int entry) const;
+  bool TargetListed(const std::string& table) const;
   bool Reconnect();
   void CopyTable(int index);
-  void CopyLockedTable(std::string table);
+  void CopyLockedTable(std::string table, const std::string& sub_folder);
+  std::unique_ptr<RecordSet> OpenSource(const std::string& table, const std::string& sub_folder);
+  bool ChooseTarget(const std::string& table, bool asked, bool replace);
+  Status TryDrop(const std::string& table);
+  bool PutInPlace(const std::string& table, bool replace);
+  Status NameAfterTable(const std::string& table);
+  void DropScratch();
   bool LockTarget(const std::string& table, bool& waited);
   void UnlockTarget(const std::string& table);
   void NoteTableOnServer(const std::string& table);
   bool StepOnServer(int line, const std::function<Status()>& step);
   Status Stopped(const Status& why, int64_t reached) const;
+  Status AsShown(const Status& st) const;
   void RefreshStatement();
   ui::Answer AskOverwrite(std::string& table);
   void CreateTable(const std::string& table, RecordSet* rows);
@@ -68,6 +81,13 @@ class ToPostgres {
   ui::Procedure proc_;
   Connection postgres_;
   Connection paradox_;
+  // A table listed from a sub-folder is read there, over a connection of
+  // its own kept for the next table of the same sub-folder.
+  Connection sub_source_;
+  std::string sub_source_folder_;
+  std::string source_folder_;  // the folder of the table being copied
+  std::set<int> refused_;      // entries that share their PostgreSQL table with another
+  std::string target_schema_;  // where a bare name is created ("": not known)
   // The CREATE TABLE or INSERT built last; every failure dialog shows it.
   // After a batch it is the INSERT of last_row_, built only when shown
   // (statement_stale_): a large row is not held twice.
@@ -76,6 +96,13 @@ class ToPostgres {
   bool statement_stale_ = false;
   std::string table_;
   std::string head_;           // INSERT INTO "T" VALUES('
+  // The table the statements run on: T itself, or its scratch table while
+  // T is being made or replaced (shown statements name T all the same).
+  std::string target_;
+  std::string run_head_;  // INSERT INTO "target" VALUES('
+  bool scratch_ = false;
+  bool replace_ = false;
+  int scratch_pid_ = 0;  // the session's, for the scratch tables' names
   std::vector<bool> numeric_;  // per column: created NUMERIC
   // The readable rows of the batch (buffers reused from batch to batch) and
   // the single-row statements of those being run on their own.
@@ -102,6 +129,7 @@ class ToPostgres {
   // Rows of the current table stored so far, for the dialog that ends it.
   int64_t stored_ = 0;
   std::vector<std::pair<std::string, int64_t>> rows_stored_;
+  std::vector<std::pair<std::string, int64_t>> made_null_;
   int64_t total_ = 0;
   // The PostgreSQL connection was lost; nothing more goes to it until it
   // opens again.
@@ -115,6 +143,7 @@ class ToPostgres {
   std::vector<std::string> columns_;
   std::vector<TableReport> reports_;
   std::string run_failure_;
+  RuleKeeper rules_{postgres_, w_.dialogs, proc_, statement_};
 };
 
 }  // namespace corvane::transfer

@@ -1,5 +1,6 @@
 #include "transfer/typed_columns.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -68,7 +69,9 @@ std::string WordOf(FieldType type, int size, int scale) {
 }
 
 // The field a "Paradox type ..." comment names, if it is one of ours.
-std::optional<FieldInfo> FieldOfComment(const std::string& comment) {
+std::optional<FieldInfo> FieldOfComment(const std::string& whole) {
+  // Further lines (a picture) follow the type line.
+  const std::string comment = whole.substr(0, whole.find('\n'));
   if (comment.rfind(kCommentHead, 0) != 0) return std::nullopt;
   const std::string rest = comment.substr(std::string_view(kCommentHead).size());
   const std::string symbol = rest.substr(0, rest.find(' '));
@@ -210,14 +213,20 @@ std::vector<std::string> TypedFinishStatements(const std::string& table,
 }
 
 Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
-                                                        const std::string& table) {
+                                                        const std::string& table,
+                                                        const std::string& schema) {
   const std::string sql =
       "SELECT a.attname, format_type(a.atttypid, a.atttypmod), "
       "COALESCE(col_description(a.attrelid, a.attnum), ''), "
       "COALESCE((SELECT k.n FROM pg_index i, unnest(i.indkey) WITH ORDINALITY AS k(att, n) "
-      "WHERE i.indrelid = a.attrelid AND i.indisprimary AND k.att = a.attnum), 0) "
+      "WHERE i.indrelid = a.attrelid AND i.indisprimary AND k.att = a.attnum), 0), "
+      // Unreadable without the right to it: then as if it had none.
+      "COALESCE((SELECT CASE WHEN has_sequence_privilege(q.s, 'SELECT,USAGE') "
+      "THEN pg_sequence_last_value(q.s) END FROM (SELECT pg_get_serial_sequence(" +
+      QuotedText(QualifiedPostgresName(schema, table)) +
+      ", a.attname)::regclass AS s) q), 0) "
       "FROM pg_attribute a WHERE a.attrelid = " +
-      QuotedText(QuotePostgresName(table)) +
+      QuotedText(QualifiedPostgresName(schema, table)) +
       "::regclass AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum";
   auto rows = postgres.Execute(sql);
   if (!rows.ok()) return rows.status();
@@ -225,7 +234,8 @@ Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
   RecordSet& r = **rows;
   while (!r.Eof()) {
     columns.push_back({r.FieldValue(0).text(), r.FieldValue(1).text(), r.FieldValue(2).text(),
-                       std::atoi(r.FieldValue(3).text().c_str())});
+                       std::atoi(r.FieldValue(3).text().c_str()),
+                       std::atoll(r.FieldValue(4).text().c_str())});
     Status moved = r.MoveNext();
     if (!moved.ok()) return moved;
   }
@@ -240,7 +250,10 @@ std::string StagingTypeWordOf(const PostgresColumn& c, const std::string& usual)
     return noted && noted->type == FieldType::kMoney ? "MONEY" : "NUMBER";
   }
   if (t == "integer") {
-    return noted && noted->type == FieldType::kAutoIncrement ? "AUTOINC" : "LONG";
+    if (!noted || noted->type != FieldType::kAutoIncrement) return "LONG";
+    // The header counts in 32 bits, as the field does.
+    const bool counted = c.sequence_last > 0 && c.sequence_last <= INT32_MAX;
+    return counted ? "AUTOINC(" + std::to_string(c.sequence_last) + ")" : "AUTOINC";
   }
   if (t == "bytea") {
     if (noted && HasSizeInComment(noted->type) && noted->type != FieldType::kMemo) {

@@ -16,6 +16,7 @@
 // holds every value and otherwise picks as without the option.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ Result<paradox::TableInfo> ReadParadoxLayout(const std::string& folder, const st
 std::string PostgresTypeOf(const paradox::FieldInfo& field);
 // "Paradox type $" where the type alone does not tell the field; else "".
 std::string ParadoxTypeComment(const paradox::FieldInfo& field);
+// A field's picture is kept as a line of its comment, after the type line.
+inline constexpr const char* kPictureCommentHead = "Paradox picture: ";
 
 // CREATE TABLE "T"("A" varchar(20),...); without the key, which is added
 // once the rows are in (one check instead of one per row).
@@ -48,16 +51,22 @@ struct PostgresColumn {
   std::string type;      // format_type(): "character varying(20)", "numeric(12,2)"
   std::string comment;   // "" without one
   int key_position = 0;  // 1-based place in the primary key, 0 outside it
+  // The last value its identity or serial sequence handed out; 0 when it
+  // has none, none was handed out, or it cannot be read.
+  int64_t sequence_last = 0;
 };
 
-// The columns of `table` in column order. Run it while no other query of
-// the connection is open.
+// The columns of `table` (of `schema`; "" for the search path's) in column
+// order. Run it while no other query of the connection is open.
 Result<std::vector<PostgresColumn>> ReadPostgresColumns(Connection& postgres,
-                                                        const std::string& table);
+                                                        const std::string& table,
+                                                        const std::string& schema = "");
 
 // The staging type word naming the Paradox field for a column ("ALPHA(20)",
 // "BCD(2)", "DATE"), or the usual word of its column class when no field
-// is named. `usual` is that word ("VARCHAR", ...).
+// is named. `usual` is that word ("VARCHAR", ...). An Autoincrement field
+// carries its sequence's last value ("AUTOINC(44)"), which becomes the
+// table's counter, so Paradox does not hand out a number used before.
 std::string StagingTypeWordOf(const PostgresColumn& column, const std::string& usual);
 
 }  // namespace corvane::transfer

@@ -1,5 +1,7 @@
 #include "ui/memory_surfaces.h"
 
+#include <set>
+
 #include "ui/procedure.h"
 
 namespace corvane::ui {
@@ -22,10 +24,32 @@ void MemoryTableList::RemoveAt(int index) {
     --current_;
 }
 
-void MemoryTableList::Add(const std::string& name) {
+void MemoryTableList::AddInSchema(const std::string& name, const std::string& schema) {
   int at = SortedInsertIndex(*this, name);
-  entries_.insert(entries_.begin() + at, Entry{name, false});
+  entries_.insert(entries_.begin() + at, Entry{name, false, schema, {}});
   if (current_ >= at) ++current_;
+}
+
+void MemoryTableList::AddAll(std::vector<ListEntry> entries) {
+  SortEntries(entries);
+  std::vector<Entry> merged;
+  merged.reserve(entries_.size() + entries.size());
+  size_t old = 0;
+  int current = current_;
+  for (ListEntry& e : entries) {
+    // Existing equal names stay first, as Add puts a name after them.
+    while (old < entries_.size() && !ListOrderLess(e.name, entries_[old].name)) {
+      if (static_cast<int>(old) == current_) current = static_cast<int>(merged.size());
+      merged.push_back(std::move(entries_[old++]));
+    }
+    merged.push_back(Entry{std::move(e.name), false, {}, std::move(e.folder)});
+  }
+  for (; old < entries_.size(); ++old) {
+    if (static_cast<int>(old) == current_) current = static_cast<int>(merged.size());
+    merged.push_back(std::move(entries_[old]));
+  }
+  entries_ = std::move(merged);
+  current_ = current;
 }
 
 void MemoryTableList::Clear() {
@@ -40,12 +64,11 @@ std::vector<std::string> MemoryTableList::Names() const {
 }
 
 void MemoryTableList::SelectNames(const std::vector<std::string>& names) {
+  const std::set<std::string> wanted(names.begin(), names.end());
   for (int i = 0; i < Count(); ++i) {
-    for (const auto& n : names) {
-      if (entries_[i].name == n) {
-        entries_[i].selected = true;
-        current_ = i;
-      }
+    if (wanted.count(entries_[i].name) != 0) {
+      entries_[i].selected = true;
+      current_ = i;
     }
   }
 }

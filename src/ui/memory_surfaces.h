@@ -20,7 +20,10 @@ class MemoryTableList : public TableList {
   int CurrentIndex() const override { return current_; }
   void SetCurrentIndex(int index) override;
   void RemoveAt(int index) override;
-  void Add(const std::string& name) override;
+  void AddInSchema(const std::string& name, const std::string& schema) override;
+  std::string Schema(int index) const override { return entries_.at(index).schema; }
+  void AddAll(std::vector<ListEntry> entries) override;
+  std::string Folder(int index) const override { return entries_.at(index).folder; }
   void Clear() override;
 
   std::vector<std::string> Names() const;
@@ -31,6 +34,8 @@ class MemoryTableList : public TableList {
   struct Entry {
     std::string name;
     bool selected = false;
+    std::string schema;
+    std::string folder;
   };
   std::vector<Entry> entries_;
   int current_ = -1;

@@ -31,13 +31,25 @@ void Procedure::Fail(int line, const Status& status) {
                    std::string(kFailureTitle), MessageIcon::kExclamation);
 }
 
+Status Procedure::OutOfMemory() {
+  return Status::IoError("Out of memory: the step needed more memory than the system could give.");
+}
+
 void Procedure::Step(int line, const std::function<Status()>& step) {
-  Status s = step();
+  Status s = OutOfMemory();
+  try {
+    s = step();
+  } catch (const std::bad_alloc&) {
+  }
   if (!s.ok()) Fail(line, s);
 }
 
 bool Procedure::Test(int line, const std::function<Result<bool>()>& test) {
-  Result<bool> r = test();
+  Result<bool> r = OutOfMemory();
+  try {
+    r = test();
+  } catch (const std::bad_alloc&) {
+  }
   if (!r.ok()) {
     Fail(line, r.status());
     return true;

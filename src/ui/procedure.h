@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -49,13 +50,21 @@ class Procedure {
   // A step that yields a value; nullopt after a failure (dialog shown).
   template <typename T>
   std::optional<T> Get(int line, const std::function<Result<T>()>& step) {
-    Result<T> r = step();
+    Result<T> r = OutOfMemory();
+    try {
+      r = step();
+    } catch (const std::bad_alloc&) {
+    }
     if (!r.ok()) {
       Fail(line, r.status());
       return std::nullopt;
     }
     return std::move(r).value();
   }
+
+  // What a step that ran out of memory fails with: the step is given up,
+  // the handler goes on like after any other failure.
+  static Status OutOfMemory();
 
   // Shows the dialog for a failure found by the handler itself.
   void Fail(int line, const Status& status);

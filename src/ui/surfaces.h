@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "connection/connection_strings.h"
 
@@ -13,10 +14,20 @@ namespace corvane::ui {
 
 using corvane::ConnectionSettings;
 
+// One entry for TableList::AddAll: the name shown, and the sub-folder its
+// table was found in, relative to the list's folder ("" for that folder).
+struct ListEntry {
+  std::string name;
+  std::string folder;
+};
+
 // A sorted table list with extended selection (one name per entry).
 // Entries are ordered alphabetically ignoring case (ListOrderLess); Add puts
 // a name at its sorted place. Indexes run from 0; CurrentIndex is -1 when
 // there is no current entry. Making an entry current does not select it.
+// An entry may carry a schema beside its text: the PostgreSQL list shows
+// bare names, and two entries of one name in two schemas are two tables.
+// The empty schema means "wherever the search path finds it".
 class TableList {
  public:
   virtual ~TableList() = default;
@@ -28,8 +39,21 @@ class TableList {
   virtual int CurrentIndex() const = 0;
   virtual void SetCurrentIndex(int index) = 0;
   virtual void RemoveAt(int index) = 0;
-  virtual void Add(const std::string& name) = 0;
+  virtual void Add(const std::string& name) { AddInSchema(name, std::string()); }
+  // As Add, the entry keeping `schema` (not shown).
+  virtual void AddInSchema(const std::string& name, const std::string& schema) = 0;
+  // The schema of the entry at `index`; "" when it has none.
+  virtual std::string Schema(int index) const = 0;
+  // Adds every entry where Add would put it, in one pass: a folder of
+  // thousands of tables must not cost one sorted insertion each.
+  virtual void AddAll(std::vector<ListEntry> entries) = 0;
+  // The sub-folder the entry's table was found in ("" for the list's folder).
+  virtual std::string Folder(int index) const = 0;
   virtual void Clear() = 0;
+  // Marks every entry; the last entry becomes current, as marking entries
+  // one by one in a list box leaves it, so the actions see a selection.
+  // Adapters override it to change the whole list in one update.
+  virtual void SetAllSelected(bool selected);
 };
 
 // Lower-cases UTF-8 text with full Unicode case mapping (C.UTF-8), whatever
@@ -41,11 +65,17 @@ std::string LowerCase(const std::string& text);
 bool ListOrderLess(const std::string& a, const std::string& b);
 // Index at which Add puts `name` in a list whose entries are sorted.
 int SortedInsertIndex(const TableList& list, const std::string& name);
+// Sorts `entries` as Add one by one would place them (equal names keep
+// their order).
+void SortEntries(std::vector<ListEntry>& entries);
 
 // True when some entry equals `text` after both are lower-cased.
 bool ListContains(const TableList& list, const std::string& text);
 // Removes every entry exactly equal to `text`; others keep their order.
 void RemoveFromList(TableList& list, const std::string& text);
+// The same, limited to the entries of `schema` (and those without one);
+// the empty schema limits nothing.
+void RemoveFromListInSchema(TableList& list, const std::string& text, const std::string& schema);
 void SelectAll(TableList& list);
 void DeselectAll(TableList& list);
 

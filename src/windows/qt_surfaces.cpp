@@ -71,6 +71,33 @@ void ReserveWidth(QMessageBox& box, const QString& text) {
                 grid->rowCount(), 0, 1, grid->columnCount());
 }
 
+// A box's label breaks lines only where a word may end; a run without one
+// (a quoted memo, a long name) was cut at the edge, hiding part of what the
+// box says is shown. Zero-width spaces let such runs wrap; shorter runs,
+// such as most paths, stay untouched so they copy out as they are.
+QString BreakableLongRuns(const QString& text) {
+  constexpr int kLongRun = 60;
+  constexpr int kPiece = 40;
+  QString out;
+  out.reserve(text.size() + text.size() / kPiece);
+  int run_start = 0;
+  for (int i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && !text.at(i).isSpace()) continue;
+    const QStringView run = QStringView(text).mid(run_start, i - run_start);
+    if (run.size() <= kLongRun) {
+      out += run;
+    } else {
+      for (qsizetype at = 0; at < run.size(); at += kPiece) {
+        if (at > 0) out += QChar(0x200B);
+        out += run.mid(at, kPiece);
+      }
+    }
+    if (i < text.size()) out += text.at(i);
+    run_start = i + 1;
+  }
+  return out;
+}
+
 // Title and text of a box. A text too long to read whole (a statement
 // quoting a large memo) is shortened, and the whole of it is one click
 // away under "Show Details...", where it can be selected and copied.
@@ -78,7 +105,7 @@ void Fill(QMessageBox& box, const QString& title, const std::string& text) {
   box.setWindowTitle(title);
   box.setTextFormat(Qt::PlainText);
   const std::string shown = ui::ShortenForDisplay(text);
-  box.setText(DisplayText(shown));
+  box.setText(BreakableLongRuns(DisplayText(shown)));
   box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   if (shown != text) {
     box.setDetailedText(DisplayText(text));
@@ -128,6 +155,18 @@ void QtTableList::SetCurrentIndex(int index) {
   list_->selectionModel()->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
 }
 
+// One selection change for the whole range: entry by entry, the widget
+// merges ranges each time and a long list freezes the window.
+void QtTableList::SetAllSelected(bool selected) {
+  const int count = Count();
+  if (count == 0) return;
+  QAbstractItemModel* model = list_->model();
+  const QItemSelection all(model->index(0, 0), model->index(count - 1, 0));
+  list_->selectionModel()->select(
+      all, selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+  SetCurrentIndex(count - 1);
+}
+
 void QtTableList::RemoveAt(int index) {
   if (index < 0 || index >= Count()) return;
   // The widget would move the current entry to a neighbour; the handlers
@@ -137,8 +176,44 @@ void QtTableList::RemoveAt(int index) {
   if (was_current) SetCurrentIndex(-1);
 }
 
-void QtTableList::Add(const std::string& name) {
-  list_->insertItem(ui::SortedInsertIndex(*this, name), Q(name));
+// The schema rides in the item's data; the tooltip tells two entries of one
+// name apart.
+void QtTableList::AddInSchema(const std::string& name, const std::string& schema) {
+  auto* item = new QListWidgetItem(Q(name));
+  if (!schema.empty()) {
+    item->setData(Qt::UserRole, Q(schema));
+    item->setToolTip(Q(schema + "." + name));
+  }
+  list_->insertItem(ui::SortedInsertIndex(*this, name), item);
+}
+
+std::string QtTableList::Schema(int index) const {
+  const QListWidgetItem* item = list_->item(index);
+  return item ? item->data(Qt::UserRole).toString().toStdString() : std::string();
+}
+
+// The folder rides on the item, out of sight: the list shows names alone.
+constexpr int kFolderRole = Qt::UserRole + 1;
+
+void QtTableList::AddAll(std::vector<ui::ListEntry> entries) {
+  ui::SortEntries(entries);
+  const bool was_empty = Count() == 0;
+  // Hidden while it fills, so the view lays out once, not once per name.
+  list_->setUpdatesEnabled(false);
+  for (ui::ListEntry& e : entries) {
+    auto* item = new QListWidgetItem(Q(e.name));
+    if (!e.folder.empty()) item->setData(kFolderRole, Q(e.folder));
+    if (was_empty)
+      list_->addItem(item);
+    else
+      list_->insertItem(ui::SortedInsertIndex(*this, e.name), item);
+  }
+  list_->setUpdatesEnabled(true);
+}
+
+std::string QtTableList::Folder(int index) const {
+  const QListWidgetItem* item = list_->item(index);
+  return item ? item->data(kFolderRole).toString().toStdString() : std::string();
 }
 
 QtTableList::QtTableList(QListWidget* list) : list_(list) { list_->setCurrentIndex(QModelIndex()); }

@@ -32,8 +32,12 @@ class QtTableList : public ui::TableList {
   int SelectedCount() const override;
   int CurrentIndex() const override;
   void SetCurrentIndex(int index) override;
+  void SetAllSelected(bool selected) override;
   void RemoveAt(int index) override;
-  void Add(const std::string& name) override;
+  void AddInSchema(const std::string& name, const std::string& schema) override;
+  std::string Schema(int index) const override;
+  void AddAll(std::vector<ui::ListEntry> entries) override;
+  std::string Folder(int index) const override;
   void Clear() override;
 
  private:

@@ -1,6 +1,6 @@
-// Where corvane-cli takes its login from: options, then libpq's service,
-// PG* variables and password file, then what the window stored, then the
-// defaults. And every command's --help with the exit statuses.
+// Where corvane-cli takes its login from: the options, the window's stored
+// values for their own server only, and libpq for the rest. And every
+// command's --help with the exit statuses.
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 #include <sys/stat.h>
@@ -12,9 +12,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
+#include <vector>
 
 #include "app/settings_store.h"
+#include "cli/cli_child.h"
+#include "cli/fake_postgres.h"
+#include "cli/libpq_login.h"
 #include "cli/options.h"
+#include "connection/connection.h"
 #include "support/pg_connect.h"
 #include "support/pg_env.h"
 #include "support/scoped_env.h"
@@ -51,102 +57,69 @@ class LoginSourcesTest : public ::testing::Test {
   testing::ScopedEnv env_;
 };
 
-std::string Login(const ConnectionSettings& s) {
-  return s.server + " " + s.port + " " + s.user + " " + s.password + " " + s.database;
+// server/port/user/password/database, extra libpq keywords, and whether the
+// stored password may go there.
+std::string Plan(const LoginPlan& p) {
+  const ConnectionSettings& s = p.settings;
+  std::string out = s.server + "/" + s.port + "/" + s.user + "/" + s.password + "/" + s.database;
+  for (const auto& [k, v] : s.libpq_extra) out += " " + k + "=" + v;
+  return out + (p.stored ? " +stored" : "");
 }
 
-TEST_F(LoginSourcesTest, EachValueComesFromTheFirstSourceThatHasIt) {
+Options Parsed(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  Result<Options> r =
+      ParseOptions(static_cast<int>(argv.size()), argv.data(), LoginOptionNames(), {"postgres"});
+  EXPECT_TRUE(r.ok()) << r.status().message();
+  return r.ok() ? r.value() : Options{};
+}
+
+// The options' values stand; the stored ones fill what nothing else gives,
+// and only for the server they were stored for; libpq's environment names a
+// server as much as an option does; the rest is left empty, for libpq.
+TEST(LoginPlan, StoredValuesOnlyForTheirOwnServer) {
+  StoredLogin stored;
+  stored.any = true;
+  stored.server = "db1";
+  stored.port = "6000";
+  stored.user = "ann";
+  stored.password = "pw";
+  stored.database = "shop";
   struct Case {
-    const char* name;
-    std::map<std::string, std::string> env;
-    std::string service_file, pgpass;
-    mode_t pgpass_mode;
-    std::map<std::string, std::string> options;
-    const char* expected;  // server port user password database
+    std::vector<std::string> args;
+    LibpqLoginDefaults libpq;
+    bool stored;
+    const char* expected;
   };
-  const std::string service =
-      "# mine\n[other]\nhost=other-host\n\n[svc]\n host = svc-host\nport=7000\n";
-  const std::string pgpass =
-      "# comment\nelse:*:*:*:no\nstored-host:6000:*:stored-user:pass\\:word\n*:*:*:*:any\n";
   const Case cases[] = {
-      {"stored values", {}, "", "", 0600, {}, "stored-host 6000 stored-user stored-pw stored-db"},
-      {"variables",
-       {{"PGHOST", "h"},
-        {"PGPORT", "1"},
-        {"PGUSER", "u"},
-        {"PGPASSWORD", "p"},
-        {"PGDATABASE", "d"}},
-       "",
-       "",
-       0600,
+      {{}, {}, true, "db1/6000/ann//shop +stored"},
+      {{}, {}, false, "////"},
+      {{"-h", "db1"}, {}, true, "db1/6000/ann//shop +stored"},
+      {{"-h", "db2"}, {}, true, "db2////"},
+      {{"--server", "db2", "--user", "mallory"}, {}, true, "db2//mallory//"},
+      {{"-p", "6001"}, {}, true, "/6001///"},
+      {{}, {"db2", "", "", ""}, true, "////"},
+      {{}, {"", "6000", "", ""}, true, "db1//ann//shop +stored"},
+      {{"-U", "bob"}, {}, true, "db1/6000/bob//shop"},
+      {{}, {"", "", "bob", ""}, true, "db1/6000///shop"},
+      {{"-d", "other"}, {}, true, "db1/6000/ann//other"},
+      {{"--password", "given"}, {}, true, "db1/6000/ann/given/shop +stored"},
+      {{"-d", "postgresql://bob:x@db2:7/sales?sslmode=disable"},
        {},
-       "h 1 u p d"},
-      {"empty variables are unset",
-       {{"PGHOST", ""}},
-       "",
-       "",
-       0600,
+       true,
+       "db2/7/bob/x/sales sslmode=disable"},
+      {{"-h", "db2", "-d", "host=db1 dbname=shop"}, {}, true, "db1/6000/ann//shop +stored"},
+      {{"-d", "dbname=shop application_name=nightly"},
        {},
-       "stored-host 6000 stored-user stored-pw stored-db"},
-      {"service before variables",
-       {{"PGSERVICE", "svc"}, {"PGHOST", "h"}, {"PGUSER", "u"}},
-       service,
-       "",
-       0600,
-       {},
-       "svc-host 7000 u stored-pw stored-db"},
-      {"unknown service",
-       {{"PGSERVICE", "nope"}},
-       service,
-       "",
-       0600,
-       {},
-       "stored-host 6000 stored-user stored-pw stored-db"},
-      {"password file before the stored password",
-       {},
-       "",
-       pgpass,
-       0600,
-       {},
-       "stored-host 6000 stored-user pass:word stored-db"},
-      {"password file others can read is ignored",
-       {},
-       "",
-       pgpass,
-       0644,
-       {},
-       "stored-host 6000 stored-user stored-pw stored-db"},
-      {"password file for the login as resolved",
-       {{"PGUSER", "x"}},
-       "",
-       pgpass,
-       0600,
-       {},
-       "stored-host 6000 x any stored-db"},
-      {"options first",
-       {{"PGHOST", "h"}, {"PGPASSWORD", "p"}},
-       "",
-       pgpass,
-       0600,
-       {{"server", "o"}, {"password", ""}},
-       "o 6000 stored-user  stored-db"},
+       true,
+       "db1/6000/ann//shop application_name=nightly +stored"},
   };
-  Store({{"Server", "stored-host"},
-         {"Port", "6000"},
-         {"User", "stored-user"},
-         {"Password", "stored-pw"},
-         {"Database", "stored-db"}});
   for (const Case& c : cases) {
-    for (const char* v : kLibpqVariables)
-      if (std::string(v) != "PGSYSCONFDIR") env_.Unset(v);
-    fs::remove(root_ / "home/.pg_service.conf");
-    fs::remove(root_ / "home/.pgpass");
-    for (const auto& [k, v] : c.env) env_.Set(k, v);
-    if (!c.service_file.empty()) WriteFile(".pg_service.conf", c.service_file);
-    if (!c.pgpass.empty()) WriteFile(".pgpass", c.pgpass, c.pgpass_mode);
-    Options options;
-    options.values = c.options;
-    EXPECT_EQ(Login(SettingsFrom(options)), c.expected) << c.name;
+    StoredLogin s = stored;
+    s.any = c.stored;
+    EXPECT_EQ(Plan(PlanLogin(Parsed(c.args), s, c.libpq)), c.expected)
+        << ::testing::PrintToString(c.args);
   }
 }
 
@@ -194,6 +167,179 @@ TEST_F(LoginSourcesTest, LibpqVariablesAndPasswordFileAloneLogIn) {
   EXPECT_NE(out.find("login_probe"), std::string::npos) << out;
   PQclear(PQexec(c, "DROP TABLE login_probe"));
   PQfinish(c);
+}
+
+}  // namespace
+}  // namespace corvane::cli
+
+namespace corvane::cli {
+namespace {
+
+using testing::RunCliDetached;
+
+// What a server that asks for a cleartext password receives from the
+// commands below, with the window's login stored for localhost:PORT as ann
+// on shop. Only that very login may carry the stored password; anything
+// else gets libpq's own (here none, or PGPASSWORD).
+TEST_F(LoginSourcesTest, StoredPasswordGoesOnlyToItsOwnLogin) {
+  testing::FakePostgres server;
+  ASSERT_NE(server.port(), "0");
+  Store({{"Server", "localhost"},
+         {"Port", server.port()},
+         {"User", "ann"},
+         {"Password", "s3cret"},
+         {"Database", "shop"}});
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    const char* password;  // what the server must have received; "" nothing
+  };
+  const Case cases[] = {
+      {{}, {}, "s3cret"},
+      {{"-w"}, {}, "s3cret"},  // stored is no prompt
+      {{"-h", "localhost", "-U", "ann", "-d", "shop"}, {}, "s3cret"},
+      {{"--server", "127.0.0.1", "--port", server.port(), "--user", "mallory"}, {}, ""},
+      {{"-h", "127.0.0.1", "-p", server.port()}, {}, ""},
+      {{"-U", "mallory"}, {}, ""},
+      {{"-d", "other"}, {}, ""},
+      {{"-d", "postgresql://mallory@localhost:" + server.port() + "/shop"}, {}, ""},
+      {{}, {"PGHOST=127.0.0.1", "PGPORT=" + server.port()}, ""},
+      {{}, {"PGUSER=mallory"}, ""},
+      {{"-U", "mallory"}, {"PGPASSWORD=from-env"}, "from-env"},
+  };
+  size_t seen = 0;
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"tables", "--postgres"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const testing::ChildRun run = RunCliDetached(args, c.env);
+    const std::string label = ::testing::PrintToString(c.args) + ::testing::PrintToString(c.env);
+    EXPECT_EQ(run.status, 1) << label << "\n" << run.output;
+    const std::vector<testing::FakePostgres::Login> logins = server.Logins();
+    ASSERT_GE(logins.size(), seen) << label;
+    std::set<std::string> received;
+    for (size_t i = seen; i < logins.size(); ++i)
+      if (logins[i].password) received.insert(*logins[i].password);
+    seen = logins.size();
+    if (*c.password) {
+      EXPECT_EQ(received, std::set<std::string>{c.password}) << label;
+      EXPECT_NE(run.output.find("password authentication failed"), std::string::npos) << run.output;
+    } else {
+      EXPECT_TRUE(received.empty()) << label << " sent " << *received.begin();
+      EXPECT_NE(run.output.find("no password supplied"), std::string::npos) << label << run.output;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace corvane::cli
+
+namespace corvane::cli {
+namespace {
+
+// psql's spellings, a connection string in -d, and the password prompt on
+// a terminal (asked when the server wants one, first with -W, never with -w).
+TEST_F(LoginSourcesTest, PsqlOptionsConnectionStringsAndThePrompt) {
+  CORVANE_REQUIRE_POSTGRES(pg);
+  PGconn* c = testing::ConnectLibpq(pg);
+  PQclear(PQexec(c, "CREATE TABLE IF NOT EXISTS login_psql_probe(id int)"));
+  const std::string pw_env = "PGPASSWORD=" + pg.password;
+  const std::vector<std::string> login = {"-h", pg.server, "-p", pg.port,
+                                          "-U", pg.user,   "-d", pg.database};
+  const std::vector<std::string> glued = {"-h" + pg.server, "-p" + pg.port, "-U" + pg.user,
+                                          "-d" + pg.database};
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    bool terminal;
+    const char* typed;  // the answer to the prompt; nullptr: no prompt may show
+    int status;
+    const char* shows;
+  };
+  const std::string uri = "postgresql://" + pg.user + ":" + pg.password + "@" + pg.server + ":" +
+                          pg.port + "/" + pg.database + "?application_name=probe";
+  const std::string keywords =
+      "host=" + pg.server + " port=" + pg.port + " user=" + pg.user + " dbname=" + pg.database;
+  const std::string password = pg.password;
+  const Case cases[] = {
+      {login, {pw_env}, false, nullptr, 0, "login_psql_probe"},
+      {{"-d", uri}, {}, false, nullptr, 0, "login_psql_probe"},
+      {{"--dbname", keywords}, {pw_env}, false, nullptr, 0, "login_psql_probe"},
+      {glued, {}, true, password.c_str(), 0, "login_psql_probe"},
+      {{"-W", "-h", pg.server, "-p", pg.port, "-U", pg.user, "-d", pg.database},
+       {},
+       true,
+       password.c_str(),
+       0,
+       "login_psql_probe"},
+      {{"-w", "-h", pg.server, "-p", pg.port, "-U", pg.user, "-d", pg.database},
+       {},
+       true,
+       nullptr,
+       1,
+       "no password supplied"},
+      {login, {}, true, "wrong", 1, "password authentication failed"},
+      {login, {}, false, nullptr, 1, "no password supplied"},
+  };
+  for (const Case& k : cases) {
+    std::vector<std::string> args = {"tables", "--postgres"};
+    args.insert(args.end(), k.args.begin(), k.args.end());
+    const std::string prompt = "Password for user " + pg.user + ": ";
+    bool asked = false;
+    const testing::ChildRun run =
+        k.terminal ? testing::RunCliOnTerminal(args, k.env,
+                                               [&](const std::string& out) -> std::string {
+                                                 if (asked || out.find(prompt) == std::string::npos)
+                                                   return "";
+                                                 asked = true;
+                                                 return std::string(k.typed ? k.typed : "") + "\n";
+                                               })
+                   : testing::RunCliDetached(args, k.env);
+    const std::string label = ::testing::PrintToString(k.args);
+    EXPECT_EQ(run.status, k.status) << label << "\n" << run.output;
+    EXPECT_NE(run.output.find(k.shows), std::string::npos) << label << "\n" << run.output;
+    EXPECT_EQ(asked, k.typed != nullptr) << label << "\n" << run.output;
+    if (k.terminal) {
+      EXPECT_EQ(run.output.find(pg.password), std::string::npos) << "echoed";
+    }
+  }
+  PQclear(PQexec(c, "DROP TABLE login_psql_probe"));
+  PQfinish(c);
+}
+
+// The user's libpq settings reach the server: PGOPTIONS before our own
+// session settings, PGAPPNAME over our name; and a connection cut off by
+// PGCONNECT_TIMEOUT says why.
+TEST_F(LoginSourcesTest, LibpqEnvironmentIsHonoured) {
+  CORVANE_REQUIRE_POSTGRES(pg);
+  auto settings_of = [&](const char* sql) {
+    Connection conn;
+    Status opened = conn.Open(PostgresConnectionString(pg));
+    EXPECT_TRUE(opened.ok()) << opened.message();
+    if (!opened.ok()) return std::string();
+    auto rows = conn.Execute(sql);
+    EXPECT_TRUE(rows.ok()) << rows.status().message();
+    return rows.ok() ? (*rows)->FieldValue(0).text() : std::string();
+  };
+  const char* kSql =
+      "SELECT current_setting('search_path') || '|' || current_setting('application_name') || "
+      "'|' || current_setting('DateStyle')";
+  EXPECT_EQ(settings_of(kSql), "\"$user\", public|Corvane|ISO, MDY");
+  env_.Set("PGOPTIONS", "-c search_path=elsewhere -c DateStyle=German");
+  env_.Set("PGAPPNAME", "nightly");
+  EXPECT_EQ(settings_of(kSql), "elsewhere|nightly|ISO, MDY");
+
+  testing::FakePostgres silent(/*silent=*/true);
+  env_.Set("PGCONNECT_TIMEOUT", "2");
+  ConnectionSettings s;
+  s.server = "127.0.0.1";
+  s.port = silent.port();
+  for (bool served : {false, true}) {
+    Connection conn;
+    if (served) conn.options().serve = [] {};
+    Status opened = conn.Open(PostgresConnectionString(s));
+    ASSERT_FALSE(opened.ok());
+    EXPECT_NE(opened.message().find("timeout expired"), std::string::npos) << opened.message();
+  }
 }
 
 }  // namespace

@@ -131,6 +131,7 @@ TEST_F(ParadoxFolderDriverTest, BlobTypesAndARowThatCannotBeRead) {
       FlipInt(2, 3) + Zeros(55) + Bcd(2, "-0.25"),
   };
   WriteFile(dir_ + "/blobs.db", BuildDb(t));
+  WriteFile(dir_ + "/blobs.mb", MbBuilder().bytes());  // its header block only
   auto r = Open()->Execute("SELECT * FROM \"blobs\"");
   ASSERT_TRUE(r.ok()) << r.status().message();
   RecordSet& rs = *r.value();

@@ -49,6 +49,31 @@ class MaintenanceCliTest : public ::testing::Test {
   }
   fs::path Px() const { return tmp_ / "px"; }
 
+  // Another user may not enter the folder the build sits in (a clone in a
+  // private home folder), so that user runs a copy placed in the test's own
+  // folder. Returns why it cannot, or "" when the copy is ready.
+  std::string ProgramFor(int uid) {
+    std::error_code ec;
+    const fs::path copy = tmp_ / "program" / "corvane-cli";
+    fs::copy_file(bin_ / "corvane-cli", copy, fs::copy_options::overwrite_existing, ec);
+    if (ec) return "cannot copy corvane-cli for another user: " + ec.message();
+    fs::permissions(tmp_ / "program", fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::add, ec);
+    fs::permissions(copy, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add, ec);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (setgid(uid) != 0 || setuid(uid) != 0) _exit(2);
+      _exit(access(copy.c_str(), X_OK) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 2) return "cannot act as user " + std::to_string(uid);
+    if (WEXITSTATUS(status) != 0)
+      return "user " + std::to_string(uid) + " cannot reach " + tmp_.string() + " (a private temporary folder?)";
+    bin_ = copy.parent_path();
+    return "";
+  }
+
   // Runs corvane-cli with `args`; as user `uid` when it is not -1.
   Ran Run(const std::vector<std::string>& args, int uid = -1) {
     Ran r;
@@ -161,11 +186,16 @@ TEST_F(MaintenanceCliTest, ParadoxNamesMeanExactlyOneTableAndFailuresAreTold) {
 TEST_F(MaintenanceCliTest, AFolderTheUserCannotWriteFailsTheDrop) {
   Make({"KEEP.DB", "KEEP.MB"});
   const bool root = geteuid() == 0;
+  if (root) {
+    const std::string why = ProgramFor(65534);
+    if (!why.empty()) GTEST_SKIP() << why;
+  }
   if (!root) fs::permissions(Px(), fs::perms::owner_write, fs::perm_options::remove);
   Ran r = Run({"drop", "--paradox", Px().string(), "KEEP"}, root ? 65534 : -1);
   fs::permissions(Px(), fs::perms::owner_write, fs::perm_options::add);
   EXPECT_EQ(r.exit_code, 1) << r.err;
-  EXPECT_NE(r.err.find("KEEP"), std::string::npos) << r.err;
+  // Said once, of the folder, before any table is tried.
+  EXPECT_NE(r.err.find(Px().string() + ": is not writable"), std::string::npos) << r.err;
   EXPECT_EQ(Files(), (std::set<std::string>{"KEEP.DB", "KEEP.MB"}));
 }
 
@@ -181,7 +211,8 @@ TEST_F(MaintenanceCliTest, AwkwardNamesWorkThroughEveryCommand) {
   ASSERT_TRUE(c.Open(PostgresConnectionString(pg)).ok());
   const std::string q = "\"we\"\"ird" + tag.substr(tag.size() - 2) + "\"";
   ASSERT_TRUE(c.Execute("DROP TABLE IF EXISTS " + q).ok());
-  ASSERT_TRUE(c.Execute("CREATE TABLE " + q + "(\"a`b\" int4, \"c;d[e]\" text)").ok());
+  // Awkward but valid as a Paradox field name, which cannot hold [ ] { } ( ).
+  ASSERT_TRUE(c.Execute("CREATE TABLE " + q + "(\"a`b\" int4, \"c;d-e\" text)").ok());
   ASSERT_TRUE(c.Execute("INSERT INTO " + q + " VALUES (7, 'x''y')").ok());
   const std::vector<std::string> px = {"--paradox", Px().string()};
 
@@ -222,7 +253,7 @@ TEST_F(MaintenanceCliTest, AwkwardNamesWorkThroughEveryCommand) {
        std::vector<std::string>{"a[b]`" + tag.substr(tag.size() - 2), "s;c ünï"}) {
     std::string quoted = "\"" + name + "\"";
     ASSERT_TRUE(c.Execute("DROP TABLE IF EXISTS " + quoted).ok());
-    ASSERT_TRUE(c.Execute("CREATE TABLE " + quoted + "(\"x]`\" int4)").ok());
+    ASSERT_TRUE(c.Execute("CREATE TABLE " + quoted + "(\"x;`\" int4)").ok());
     r = Run(With(With({"to-paradox"}, px), With(login, {name})));
     EXPECT_EQ(r.exit_code, 0) << name << ": " << r.out << r.err;
     EXPECT_TRUE(fs::exists(Px() / (name + ".db"))) << name;

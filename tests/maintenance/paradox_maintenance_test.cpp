@@ -11,6 +11,7 @@
 
 #include "maintenance/maintenance.h"
 #include "maintenance/table_family.h"
+#include "paradox/folder_index.h"
 #include "window_fixture.h"
 
 namespace corvane::maintenance {
@@ -259,6 +260,41 @@ TEST_F(ParadoxMaintenanceTest, RenameOfATableOnlyInASubFolderReplacesTheEntryOnl
   EXPECT_TRUE(fs::exists(dir_ / "sub" / "NESTED.DB"));
   EXPECT_TRUE(Files().empty());
   EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"MOVED"}));
+}
+
+// Deleting and renaming many tables reads their folder once, not once per
+// table: what the handlers change themselves is followed, not read again.
+TEST_F(ParadoxMaintenanceTest, ManyTablesCostOneReadingOfTheFolder) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 100; ++i) {
+    names.push_back("T" + std::to_string(i));
+    Make({names.back() + ".DB", names.back() + ".MB", names.back() + ".PX"});
+  }
+  const uint64_t before = paradox::FamilyFolderListings();
+  List(names, std::vector<std::string>(names.begin() + 1, names.end()));
+  (void)DeleteParadoxTables(w_.window);
+  w_.paradox.SelectNames({"T0"});
+  w_.dialogs.prompt_answers = {"KEPT"};
+  EXPECT_EQ(RenameParadoxTable(w_.window).failures, 0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"KEPT.DB", "KEPT.MB", "KEPT.PX"}));
+  // One reading, or one per lookup where the file system cannot be followed.
+  const uint64_t reads = paradox::FamilyFolderListings() - before;
+  EXPECT_TRUE(reads == 1 || reads > 100) << reads;
+}
+
+// An entry listed from a sub-folder means that table: a table of the same
+// name in the folder itself is another one, and neither delete nor rename
+// touches it.
+TEST_F(ParadoxMaintenanceTest, ASubFolderEntryLeavesItsNamesakeHereAlone) {
+  Make({"TWIN.DB", "TWIN.MB"});
+  w_.paradox.AddAll({{"TWIN", "sub"}});
+  w_.paradox.SelectNames({"TWIN"});
+  (void)DeleteParadoxTables(w_.window);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"TWIN.DB", "TWIN.MB"}));
+  EXPECT_EQ(w_.paradox.Names(), (std::vector<std::string>{"TWIN"}));
+  w_.dialogs.prompt_answers = {"MOVED"};
+  EXPECT_EQ(RenameParadoxTable(w_.window).failures, 0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"TWIN.DB", "TWIN.MB"}));
 }
 
 TEST_F(ParadoxMaintenanceTest, AFailedMoveMidwayPutsTheTableBackWhole) {

@@ -31,6 +31,22 @@ if command -v appstreamcli >/dev/null; then
 fi
 zcat "$p/share/man/man1/corvane-cli.1.gz" | grep -q '^\.SH EXIT STATUS' || fail "man page lacks EXIT STATUS"
 
+# The command line's component alone is what the corvane-cli package holds:
+# a server gets everything it needs and nothing of Qt.
+c=$work/cli
+cmake --install "$build" --prefix "$c" --component cli >/dev/null
+for f in bin/corvane-cli share/corvane/dbtemp.mdb share/corvane/Samples/CUSTOMER.db \
+         share/man/man1/corvane-cli.1.gz share/bash-completion/completions/corvane-cli \
+         share/doc/corvane-cli/copyright share/doc/corvane-cli/changelog.gz; do
+  [ -s "$c/$f" ] || fail "the cli component left out $f"
+done
+[ -z "$(find "$c" -path '*/bin/corvane' -o -name '*.desktop' -o -name '*.png')" ] \
+  || fail "the cli component holds the window's files"
+if ldd "$c/bin/corvane-cli" | grep -i 'libQt'; then fail "corvane-cli links Qt"; fi
+grep -q '^License: Apache-2.0' "$p/share/doc/corvane/copyright" || fail "copyright names no licence"
+grep -q '<project_license>Apache-2.0<' "$p/share/metainfo/com.vantorel.Corvane.metainfo.xml" \
+  || fail "the AppStream data names no licence"
+
 [ -n "${CORVANE_TEST_PGHOST:-}" ] || { echo "no test PostgreSQL: file checks only"; exit 0; }
 unset CORVANE_PROGRAM_DIR XDG_CACHE_HOME XDG_DATA_HOME
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config

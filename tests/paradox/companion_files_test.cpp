@@ -1,11 +1,16 @@
 #include "paradox/companion_files.h"
 
 #include <gtest/gtest.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "paradox/folder_index.h"
 
 namespace corvane::paradox {
 namespace {
@@ -131,6 +136,49 @@ TEST_F(CompanionFilesTest, NamesBeyondAsciiFoldTheirCase) {
   // Broken UTF-8 still compares, byte for byte.
   EXPECT_TRUE(SameNameIgnoringCase("a\xff", "a\xff"));
   EXPECT_FALSE(SameNameIgnoringCase("A\xff", "a\xff"));
+}
+
+// A folder of many tables is listed once for all their lookups, and what
+// another process changes afterwards is seen at the next lookup.
+TEST_F(CompanionFilesTest, OneListingServesEveryLookupAndOthersChangesAreSeen) {
+  struct statfs info {};
+  ASSERT_EQ(statfs(dir_.c_str(), &info), 0);
+  if (info.f_type != EXT4_SUPER_MAGIC && info.f_type != TMPFS_MAGIC && info.f_type != XFS_SUPER_MAGIC &&
+      info.f_type != BTRFS_SUPER_MAGIC && info.f_type != OVERLAYFS_SUPER_MAGIC) {
+    GTEST_SKIP() << dir_ << " is not on a local file system, where every lookup lists it";
+  }
+  for (int i = 0; i < 300; ++i) {
+    Touch("T" + std::to_string(i) + ".DB");
+    Touch("t" + std::to_string(i) + ".mb");
+  }
+  const uint64_t before = FamilyFolderListings();
+  for (int i = 0; i < 300; ++i) {
+    auto t = FindTable(dir_, "T" + std::to_string(i));
+    ASSERT_TRUE(t.ok()) << i;
+    EXPECT_EQ(Names(t->Files()), (std::vector<std::string>{"T" + std::to_string(i) + ".DB",
+                                                           "t" + std::to_string(i) + ".mb"}));
+  }
+  EXPECT_EQ(FamilyFolderListings() - before, 1u);
+
+  // Another process changes the folder; each lookup then sees it as it is.
+  const std::string shell = "cd '" + dir_.string() +
+                            "' && touch NEW.DB new.MB && rm T5.DB && mv T6.DB T6X.DB && "
+                            "rm t7.mb && mkdir t7.mb && ln -s T8.DB LINKED.DB && mv T9.DB t10.db";
+  ASSERT_EQ(std::system(shell.c_str()), 0);
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;  // empty: no such table
+  } cases[] = {
+      {"NEW", {"NEW.DB", "new.MB"}},    {"T5", {}},
+      {"T6X", {"T6X.DB"}},              {"T6", {}},
+      {"T7", {"T7.DB"}},                {"LINKED", {"LINKED.DB"}},
+      {"T9", {}},                       {"T10", {"T10.DB"}},
+      {"t10", {"t10.db", "t10.mb"}},    {"T11", {"T11.DB", "t11.mb"}},
+  };
+  for (const Case& c : cases) {
+    auto t = FindTable(dir_, c.name);
+    EXPECT_EQ(t.ok() ? Names(t->Files()) : std::vector<std::string>{}, c.files) << c.name;
+  }
 }
 
 }  // namespace

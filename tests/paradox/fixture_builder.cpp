@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "paradox/crypt.h"
@@ -213,6 +215,22 @@ std::vector<uint32_t> MbBuilder::AddSubAllocated(const std::vector<std::string>&
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> SampleTableFiles() {
+  std::vector<std::string> out;
+  const char* root = std::getenv("CORVANE_PARADOX_SAMPLES");
+  if (root == nullptr || !*root) return out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string ext = e.path().extension().string();
+    if (e.is_regular_file() && (ext == ".db" || ext == ".DB")) out.push_back(e.path().string());
+  }
+  return out;
 }
 
 std::string MakeTempDir(const std::string& tag) {

@@ -65,6 +65,10 @@ class MbBuilder {
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadWholeFile(const std::string& path);  // empty when unreadable
+// Every table file (.db, .DB) under CORVANE_PARADOX_SAMPLES; none when it is
+// not set.
+std::vector<std::string> SampleTableFiles();
 // A fresh empty directory under the test temp dir.
 std::string MakeTempDir(const std::string& tag);
 

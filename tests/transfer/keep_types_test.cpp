@@ -114,6 +114,13 @@ TEST_F(KeepTypesTest, AKeyedTableOfEveryTypeTravelsBothWaysUnchanged) {
       PgRows("SELECT pg_sequence_last_value(pg_get_serial_sequence('\"KT_SRC\"', 'Seq'))")[0][0]
           .text(),
       "44");
+  // Named as if the table had been made under its own name, not the
+  // scratch name it was filled under.
+  EXPECT_EQ(PgRows("SELECT conname::text || ' ' || pg_get_serial_sequence('\"KT_SRC\"', 'Seq') "
+                   "FROM pg_constraint WHERE contype = 'p' AND conrelid = '\"KT_SRC\"'::regclass")
+                .at(0)[0]
+                .text(),
+            "KT_SRC_pkey public.\"KT_SRC_Seq_seq\"");
 
   Pg("ALTER TABLE \"KT_SRC\" RENAME TO \"KT_BACK\"");
   drop_after_.push_back("KT_BACK");
@@ -138,6 +145,47 @@ TEST_F(KeepTypesTest, AKeyedTableOfEveryTypeTravelsBothWaysUnchanged) {
   ASSERT_TRUE(check.ok());
   EXPECT_EQ(check->file, "KT_BACK.px");
   EXPECT_EQ(check->problem, "");
+}
+
+// Paradox hands out the counter + 1 next: a counter past the largest value
+// (rows deleted after they were numbered) must come back as it went, or
+// the numbers of deleted rows would be handed out again. A number the
+// sequence handed out in PostgreSQL counts as well.
+TEST_F(KeepTypesTest, TheAutoincrementCounterComesBackFromTheSequence) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  const std::vector<FieldInfo> fields = {{"Seq", FieldType::kAutoIncrement, 0, 0},
+                                         {"Name", FieldType::kAlpha, 10, 0}};
+  {
+    auto w = paradox::TableWriter::Create((folder_ / "KT_AUTO.db").string(), fields, 1252);
+    ASSERT_TRUE(w.ok()) << w.status().message();
+    for (const char* n : {"3", "20"}) ASSERT_TRUE((*w)->Append({{false, n}, {false, "x"}}).ok());
+    (*w)->RaiseAutoIncrement(44);  // 21 to 44 were handed out, their rows deleted
+    ASSERT_TRUE((*w)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  }
+  auto sent = paradox::TableReader::ReadInfo((folder_ / "KT_AUTO.db").string());
+  ASSERT_TRUE(sent.ok());
+  ASSERT_EQ(sent->auto_increment, 44u);
+  SelectParadox({"KT_AUTO"});
+  transfer::ToPostgresOptions on;
+  on.keep_types = true;
+  ASSERT_EQ(Send(on).failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
+  Pg("ALTER TABLE \"KT_AUTO\" RENAME TO \"KT_AUTOB\"");
+  drop_after_.push_back("KT_AUTOB");
+
+  // Back as it went; then once more after PostgreSQL numbered a row (45).
+  for (const uint32_t counter : {44u, 45u}) {
+    SCOPED_TRACE(counter);
+    fs::remove(folder_ / "KT_AUTOB.db");
+    fake_.postgres_list.Clear();
+    fake_.paradox_list.Clear();
+    SelectPostgres({"KT_AUTOB"});
+    ASSERT_EQ(BackToParadox().failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
+    auto back = paradox::TableReader::ReadInfo((folder_ / "KT_AUTOB.db").string());
+    ASSERT_TRUE(back.ok()) << back.status().message();
+    EXPECT_EQ(back->fields[0].type, FieldType::kAutoIncrement);
+    EXPECT_EQ(back->auto_increment, counter);
+    Pg("INSERT INTO \"KT_AUTOB\"(\"Name\") VALUES ('new')");
+  }
 }
 
 TEST_F(KeepTypesTest, KeysComeFirstOrAreDroppedWithOneMessageSayingWhy) {
@@ -315,6 +363,11 @@ TEST_F(KeepTypesTest, RealTablesKeepTheirFieldsAndKeyBothWays) {
     transfer::ToPostgresOptions on;
     on.keep_types = true;
     ASSERT_EQ(Send(on).failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
+    // Alone, a table's references and lookups have no parent to refer to.
+    for (const std::string& m : Messages()) {
+      EXPECT_NE(m.find("FOREIGN KEY"), std::string::npos) << m;
+    }
+    fake_.dialogs.shown.clear();
     const std::vector<std::string> columns = ColumnsOf(name);
     ASSERT_EQ(columns.size(), info->fields.size());
     std::string key;

@@ -146,6 +146,54 @@ TEST_F(LanguagesTest, TablesInAnyCodePageComeBackFromPostgresUnchanged) {
   }
 }
 
+// Text that would come back changed is refused row by row, naming the
+// character and the code page; the other rows and the table's code page are
+// as if the refused row had never been there. Accents given apart from their
+// letter are written composed in a Western code page.
+TEST_F(LanguagesTest, TextThatWouldComeBackChangedIsRefusedAndAccentsAreComposed) {
+  struct Case {
+    const char* table;
+    const char* forced;
+    std::vector<std::string> rows;  // (id, t)
+    int code_page;
+    const char* driver;
+    std::vector<std::string> kept;  // t of the rows written, by id
+    const char* refusal;            // in the failure, "" when none
+  };
+  const Case cases[] = {
+      {"cp_nfc", "", {"1, U&'cafe\\0301'", "2, U&'nai\\0308ve Gro\\0308\\00DFe'"}, 1252,
+       "ANSIINTL", {"café", "naïve Größe"}, ""},
+      {"cp_tag", "", {"1, U&'x\\+0E0001y'", "2, 'plain'", "3, 'שלום'"}, 1255, "ANHEBREW",
+       {"plain", "שלום"}, "U+E0001"},
+      {"cp_932", "932", {"1, 'テスト〜'", "2, 'テスト～'"}, 932, "japan", {"テスト～"},
+       "U+301C \"〜\" cannot be stored in code page 932"},
+      {"cp_lt", "", {"1, 'ąčęėįšųūž'", "2, 'Vilnius'"}, 1252, "ANSIINTL", {"Vilnius"},
+       "code page 1257, for which Paradox has no language driver"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    MakePgTable(c.table, "id int4, t text", c.rows);
+    fake_.settings.export_code_page = c.forced;
+    fake_.postgres_list.Clear();
+    fake_.paradox_list.Clear();
+    fake_.dialogs.shown.clear();
+    SelectPostgres({c.table});
+    const bool refused = *c.refusal != '\0';
+    EXPECT_EQ(SendToParadox().failures, refused ? 1 : 0) << FirstFailure();
+    if (refused) {
+      EXPECT_NE(FirstFailure().find(c.refusal), std::string::npos) << FirstFailure();
+      EXPECT_NE(FirstFailure().find("`t`"), std::string::npos) << FirstFailure();
+    }
+    const std::string file = (folder_ / (std::string(c.table) + ".db")).string();
+    const auto ours = paradox::testing::ReadWithOurReader(file);
+    ASSERT_EQ(ours.error, "");
+    EXPECT_EQ(ours.info.code_page, c.code_page);
+    EXPECT_EQ(ours.info.sort_order, c.driver);
+    ASSERT_EQ(ours.rows.size(), c.kept.size());
+    for (size_t r = 0; r < c.kept.size(); ++r) EXPECT_EQ(ours.rows[r][1].text, c.kept[r]);
+  }
+}
+
 // NUL bytes at the end of a memo end it; one inside a memo fails that row
 // alone, as PostgreSQL text cannot hold it.
 TEST_F(LanguagesTest, MemoNulBytesEndTheTextOrFailOnlyTheirRow) {

@@ -217,6 +217,53 @@ TEST_F(ToParadoxFaultTest, KilledAtRandomMomentsTheTableIsWholeOldOrNewAndNothin
   }
 }
 
+// A run killed while it exports leaves its staging table (and with --jobs
+// its staging folders) behind; the next run, whatever it copies, clears
+// them and gives the staging file's space back.
+TEST_F(ToParadoxFaultTest, WhatAKilledExportLeftIsClearedByTheNextRun) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  MakeVersion("txleft", 'a', 40000);
+  MakePgTable("txsmall", "a int4", {"1"});
+  const fs::path cache = program_ / "cache";
+  ASSERT_EQ(::setenv("XDG_CACHE_HOME", cache.c_str(), 1), 0);
+  auto staging_folders = [&] {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(cache / "corvane", ec))
+      n += e.path().filename().string().rfind("staging-", 0) == 0;
+    return n;
+  };
+  const fs::path staging = program_ / "dbtemp.mdb";
+  for (const bool jobs : {false, true}) {
+    SCOPED_TRACE(jobs ? "--jobs 2" : "one job");
+    std::vector<std::string> args = {"--overwrite", "txleft"};
+    if (jobs) args.insert(args.end(), {"--jobs", "2"});
+    const fs::path log = program_ / "killed.log";
+    const pid_t pid = Start(args, log);
+    // Killed once the export writes its scratch file, the rows all staged.
+    bool exporting = false;
+    for (int status = 0; !exporting && ::waitpid(pid, &status, WNOHANG) == 0;) {
+      exporting = !Hidden().empty();
+      if (!exporting) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(exporting) << "the run ended before its export could be killed: " << Text(log);
+    ::kill(pid, SIGKILL);
+    Wait(pid);
+    if (jobs) {
+      EXPECT_GE(staging_folders(), 1);
+    } else {
+      EXPECT_GT(fs::file_size(staging), 2u << 20) << "the killed run staged its rows";
+    }
+    std::string out;
+    ASSERT_EQ(Run({"--overwrite", "txsmall"}, &out), 0) << out;
+    EXPECT_LT(fs::file_size(staging), 2u << 20);
+    EXPECT_EQ(staging_folders(), 0);
+    Listed();
+    EXPECT_EQ(Hidden(), std::vector<std::string>{});
+  }
+  ::unsetenv("XDG_CACHE_HOME");
+}
+
 // Two tables side by side, each job with a staging file of its own: stopped
 // or killed at random moments, both tables stay whole, a stopped run takes
 // its staging files with it and the next run removes what a killed one left.

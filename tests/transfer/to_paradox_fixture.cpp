@@ -1,8 +1,10 @@
 #include "to_paradox_fixture.h"
 
 #include <sqlite3.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "paradox/writer_support.h"
 
@@ -78,6 +80,16 @@ ReadTable Convert(std::string error, std::vector<paradox::FieldInfo> fields,
 ReadTable ReadOurs(const std::string& db_path) {
   auto back = paradox::testing::ReadWithOurReader(db_path);
   return Convert(back.error, back.info.fields, back.rows);
+}
+
+std::pair<int, std::string> ShellOutput(const std::string& command) {
+  std::string output;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return {-1, output};
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) output.append(buf, n);
+  const int status = pclose(p);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
 ReadTable ReadPxlib(const std::string& db_path) {

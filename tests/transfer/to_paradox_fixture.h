@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "paradox/format.h"
@@ -41,6 +42,9 @@ struct ReadTable {
   std::vector<std::vector<std::optional<std::string>>> rows;
 };
 ReadTable ReadOurs(const std::string& db_path);
+// Runs a shell command line: its exit status (-1 when it did not exit) and
+// what it printed on stdout.
+std::pair<int, std::string> ShellOutput(const std::string& command);
 ReadTable ReadPxlib(const std::string& db_path);
 
 }  // namespace corvane::testing

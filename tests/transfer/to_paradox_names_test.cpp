@@ -92,6 +92,46 @@ TEST(LongNamesTest, CountsAndCutsUtf16UnitsKeepingCase) {
             "Continue?");
 }
 
+// Each name PostgreSQL allows but Paradox does not: refused with its rule,
+// and made valid (and distinct from the others) when asked.
+TEST(ParadoxFieldNamesTest, InvalidNamesAreRefusedWithTheirRuleOrMadeValid) {
+  const std::string forty(40, 'c');
+  struct Case {
+    std::string name, rule_part, made;
+  };
+  const std::vector<Case> cases = {
+      {forty, "at most 25 characters", std::string(25, 'c')},
+      {"[x]", "[ ] { } ( or )", "_x_"},
+      {"{y}", "[ ] { } ( or )", "_y_"},
+      {"(z)", "[ ] { } ( or )", "_z_"},
+      {"a->b", "cannot hold ->", "a_b"},
+      {"#", "cannot be # alone", "No"},
+      {"  lead", "cannot begin with a blank", "lead"},
+      {"x(1)", "[ ] { } ( or )", "x_1_"},
+  };
+  std::vector<std::string> names;
+  for (const Case& c : cases) {
+    const std::string rule = ParadoxFieldNameRule(c.name);
+    EXPECT_NE(rule.find(c.rule_part), std::string::npos) << c.name << ": " << rule;
+    const Status refused = CheckParadoxFieldNames("t", {"ok", c.name});
+    EXPECT_NE(refused.message().find("Column \"" + c.name + "\" of table t"), std::string::npos)
+        << refused.message();
+    EXPECT_EQ(ValidParadoxFieldNames({"ok", c.name}), (std::vector<std::string>{"ok", c.made}));
+    names.push_back(c.name);
+  }
+  for (const std::string& fine :
+       std::vector<std::string>{"# of items", "Name", "a-b>c", std::string(25, 'n'), "Zoë"}) {
+    EXPECT_EQ(ParadoxFieldNameRule(fine), "") << fine;
+  }
+  // Names that collide once made valid, or ignoring case, stay distinct.
+  EXPECT_EQ(ValidParadoxFieldNames({"Id", "ID", "[a]", "_a_", forty + "1", forty + "2"}),
+            (std::vector<std::string>{"Id", "ID_2", "_a__2", "_a_", std::string(25, 'c'),
+                                      std::string(23, 'c') + "_2"}));
+  for (const std::string& made : ValidParadoxFieldNames(names)) {
+    EXPECT_EQ(ParadoxFieldNameRule(made), "") << made;
+  }
+}
+
 TEST(ExistTableTest, MatchesTablesIgnoringCaseButNotViews) {
   const auto dir =
       std::filesystem::temp_directory_path() / ("corvane-exist-" + std::to_string(::getpid()));

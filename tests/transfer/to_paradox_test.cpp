@@ -81,6 +81,45 @@ TEST_F(ToParadoxHandlerTest, NamesOverEightUnitsAreCutAfterAskingCaseKept) {
   EXPECT_EQ(fake_.paradox_list.Names(), (std::vector<std::string>{"TXABCDEF", "TXCUSTOM"}));
 }
 
+TEST_F(ToParadoxHandlerTest, FieldNamesParadoxCannotHoldRefuseTheTableOrAreMadeValid) {
+  MakePgTable("txfields",
+              "\"ok\" int4, \"[x]\" int4, \"a->b\" int4, \"#\" int4, \" lead\" int4, \"" +
+                  std::string(40, 'c') + "\" int4",
+              {"1, 2, 3, 4, 5, 6"});
+  SelectPostgres({"txfields"});
+  const transfer::TransferOutcome refused = SendToParadox();
+  EXPECT_EQ(refused.failures, 1);
+  EXPECT_NE(FirstFailure().find("Column \"[x]\" of table txfields cannot be a Paradox field "
+                                "name: a Paradox field name cannot hold [ ] { } ( or ). Nothing "
+                                "was written."),
+            std::string::npos)
+      << FirstFailure();
+  EXPECT_TRUE(TableFilesInFolder().empty());
+
+  fake_.dialogs.shown.clear();
+  fake_.postgres_list.Clear();
+  SelectPostgres({"txfields"});
+  ui::TablesWindow window = fake_.Window();
+  window.program_folder = program_.string();
+  transfer::ToParadoxOptions trim;
+  trim.trim_field_names = true;
+  EXPECT_EQ(transfer::SendTablesToParadoxWith(window, trim).failures, 0) << FirstFailure();
+  const ReadTable made = ReadPxlib((folder_ / "txfields.db").string());
+  ASSERT_EQ(made.error, "");
+  std::vector<std::string> names;
+  for (const auto& f : made.fields) names.push_back(f.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"ok", "_x_", "a_b", "No", "lead",
+                                             std::string(25, 'c')}));
+  ASSERT_EQ(made.rows.size(), 1u);
+  EXPECT_EQ(made.rows[0][5], "6");
+  int told = 0;
+  for (const auto& shown : fake_.dialogs.shown) {
+    told += shown.kind == "message" && shown.text.find("is written as the Paradox field") !=
+                                           std::string::npos;
+  }
+  EXPECT_EQ(told, 5);
+}
+
 TEST_F(ToParadoxHandlerTest, NoToEitherQuestionSkipsOnlyThatTable) {
   MakePgTable("txlongnm1", "a int4", {"1"});
   MakePgTable("tx_kept", "a int4", {"2"});
@@ -130,16 +169,17 @@ TEST_F(ToParadoxHandlerTest, ANameListedOnlyFromASubFolderIsAskedThenWrittenBesi
   EXPECT_EQ(kept.str(), "a table of the sub-folder");
 }
 
-TEST_F(ToParadoxHandlerTest, TwoTablesCutToOneNameTheSecondFailsTheFirstStays) {
+TEST_F(ToParadoxHandlerTest, TwoTablesCutToOneNameAreBothRefusedBeforeAnythingIsWritten) {
   MakePgTable("txcusts_1", "a int4", {"1"});
   MakePgTable("txcusts_2", "a int4", {"2"});
   SelectPostgres({"txcusts_1", "txcusts_2"});
   EXPECT_EQ(SendToParadox().failures, 1);
-  EXPECT_EQ(FailureLines(fake_.dialogs), std::vector<int>{214});
-  EXPECT_NE(FirstFailure().find("already holds a table named txcusts_"), std::string::npos)
+  EXPECT_EQ(FailureLines(fake_.dialogs), std::vector<int>{126});
+  EXPECT_NE(FirstFailure().find("txcusts_2 and txcusts_1 would both be written as the Paradox "
+                                "table txcusts_"),
+            std::string::npos)
       << FirstFailure();
-  EXPECT_EQ(TableFilesInFolder(), std::vector<std::string>{"txcusts_.db"});
-  EXPECT_EQ(Column0("txcusts_.db"), Cells{"2"});  // the lower entry went first
+  EXPECT_TRUE(TableFilesInFolder().empty());
   EXPECT_TRUE(StagingTables(program_ / "dbtemp.mdb").empty());
 }
 

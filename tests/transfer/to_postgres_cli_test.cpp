@@ -11,6 +11,9 @@ extern "C" {
 #include <paradox.h>
 }
 
+#include "paradox/fixture_builder.h"
+#include "paradox/rules_builder.h"
+#include "paradox/table_writer.h"
 #include "pxlib_table.h"
 #include "transfer_fixture.h"
 
@@ -90,6 +93,23 @@ TEST_F(ToPostgresCliTest, CopiesThenSkipsOrOverwritesAnExistingTable) {
   EXPECT_EQ(Count("TOPG_CLI"), "3");
 }
 
+// The table list shows sub-folders' tables; such a table is copied from its
+// own folder over the PostgreSQL table of its name.
+TEST_F(ToPostgresCliTest, ASubFolderTableOverwritesItsPostgresTable) {
+  std::filesystem::create_directories(folder_ / "a" / "b");
+  ASSERT_EQ(MakePxTable((folder_ / "a" / "b" / "TOPG_NESTED.db").string(), {{"ID", pxfLong, 4}},
+                        {{PxInt(1)}, {PxInt(2)}, {PxInt(3)}}),
+            "");
+  drop_after_.push_back("TOPG_NESTED");
+  (void)PgTry("DROP TABLE IF EXISTS \"TOPG_NESTED\"");
+  Pg("CREATE TABLE \"TOPG_NESTED\"(old text)");
+  Pg("INSERT INTO \"TOPG_NESTED\" VALUES ('old')");
+  Outcome out = Run("--overwrite TOPG_NESTED");
+  EXPECT_EQ(out.status, 0) << out.output;
+  EXPECT_EQ(Count("TOPG_NESTED"), "3");
+  EXPECT_EQ(PgRows("SELECT sum(\"ID\") FROM \"TOPG_NESTED\"").at(0).at(0).text(), "6");
+}
+
 TEST_F(ToPostgresCliTest, BadUsageExitsTwoAndAnUnknownTableOne) {
   MakeRows("TOPG_CLI2", 1);
   EXPECT_EQ(Run("--overwrite --skip-existing TOPG_CLI2").status, 2);
@@ -134,6 +154,34 @@ TEST_F(ToPostgresCliTest, AFailureShownMakesTheExitStatusOne) {
   EXPECT_EQ(unkeyed.status, 1) << unkeyed.output;
   EXPECT_NE(unkeyed.output.find("PRIMARY KEY"), std::string::npos) << unkeyed.output;
   EXPECT_EQ(Count("TOPG_CLI4"), "2");
+}
+
+// With --keep-types a reference becomes a foreign key even when the child
+// is copied first and the tables go by separate jobs.
+TEST_F(ToPostgresCliTest, KeepTypesAddsReferencesOnceEveryTableIsIn) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  for (const char* t : {"CLI_CHILD", "CLI_PARENT"}) {
+    (void)PgTry(std::string("DROP TABLE IF EXISTS \"") + t + "\" CASCADE");
+  }
+  auto parent = paradox::TableWriter::Create((folder_ / "CLI_PARENT.db").string(),
+                                             {{"ID", paradox::FieldType::kLong, 0, 0}}, 1252, 0, 1);
+  ASSERT_TRUE(parent.ok()) << parent.status().message();
+  ASSERT_TRUE((*parent)->Append({{false, "1"}}).ok());
+  ASSERT_TRUE((*parent)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  MakeRows("CLI_CHILD", 1);
+  drop_after_.insert(drop_after_.begin(), "CLI_CHILD");
+  drop_after_.push_back("CLI_PARENT");
+  paradox::testing::WriteFile(
+      (folder_ / "CLI_CHILD.VAL").string(),
+      paradox::testing::BuildVal(0x0C, {{0x04, 4, "ID"}}, {},
+                                 {{"up", {1}, "CLI_PARENT.DB", {1}, false}}));
+  Outcome run = Run("--keep-types --jobs 2 CLI_CHILD CLI_PARENT");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(PgRows("SELECT count(*) FROM pg_constraint WHERE contype = 'f' AND conrelid = "
+                   "'\"CLI_CHILD\"'::regclass")[0][0]
+                .text(),
+            "1")
+      << run.output;
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // The handler's visible behaviour: questions, lists, progress, pointer and
 // failure dialogs, against the test PostgreSQL.
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,9 +11,12 @@ extern "C" {
 #include <paradox.h>
 }
 
+#include "catalog/paradox_catalog.h"
 #include "paradox/table_writer.h"
 #include "pxlib_table.h"
 #include "transfer_fixture.h"
+#include "base/stop_request.h"
+#include "transfer/scratch_tables.h"
 #include "ui/pump.h"
 
 namespace corvane::testing {
@@ -144,20 +150,56 @@ TEST_F(SendToPostgresTest, FailingDropStillTakesTheEntryAndSendsTheRows) {
   EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"TOPG_GHOST"});
 }
 
-// Rows that cannot go where the name leads (a view the list does not show,
-// too few columns) end with one dialog, not one per row.
+// Rows that cannot go where the name leads (a table the list does not show,
+// with too few columns) end with one dialog, not one per row.
 TEST_F(SendToPostgresTest, RowsNoneOfWhichFitTheTargetEndWithOneDialog) {
-  MakeNumbered("TOPG_VIEW", 5);
-  (void)PgTry("DROP VIEW IF EXISTS \"TOPG_VIEW\"");
-  Pg("CREATE VIEW \"TOPG_VIEW\" AS SELECT 1 AS x");
-  SelectParadox({"TOPG_VIEW"});
+  MakeNumbered("TOPG_NARROW", 5);
+  SelectParadox({"TOPG_NARROW"});
+  Pg("CREATE TABLE \"TOPG_NARROW\"(x int)");
   EXPECT_EQ(Send().failures, 2);
   const std::vector<std::string> failures = fake_.dialogs.Failures();
   ASSERT_EQ(failures.size(), 2u);
   EXPECT_NE(failures[0].find("already exists"), std::string::npos) << failures[0];
   EXPECT_NE(failures[1].find("stopped after row 1 of 5; 0 rows were stored."), std::string::npos)
       << failures[1];
-  Pg("DROP VIEW \"TOPG_VIEW\"");
+}
+
+// A name that is a view (its rows would go into the view's own table) or
+// anything else but a table is refused before a row is sent.
+TEST_F(SendToPostgresTest, ANameThatIsNotATableIsRefusedWithNothingWritten) {
+  MakeNumbered("TOPG_VIEW", 5);
+  const struct {
+    const char* create;
+    const char* kind;
+  } cases[] = {
+      {"CREATE VIEW \"TOPG_VIEW\" AS SELECT * FROM topg_view_base", "a view"},
+      {"CREATE MATERIALIZED VIEW \"TOPG_VIEW\" AS SELECT * FROM topg_view_base",
+       "a materialized view"},
+      {"CREATE SEQUENCE \"TOPG_VIEW\"", "a sequence"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    (void)PgTry("DROP VIEW IF EXISTS \"TOPG_VIEW\"");
+    (void)PgTry("DROP MATERIALIZED VIEW IF EXISTS \"TOPG_VIEW\"");
+    (void)PgTry("DROP SEQUENCE IF EXISTS \"TOPG_VIEW\"");
+    (void)PgTry("DROP TABLE IF EXISTS topg_view_base");
+    Pg("CREATE TABLE topg_view_base(\"ID\" integer, \"NAME\" text)");
+    Pg(c.create);
+    fake_.dialogs.shown.clear();
+    fake_.postgres_list.Clear();
+    fake_.paradox_list.Clear();
+    SelectParadox({"TOPG_VIEW"});  // its DROP TABLE leaves the others be
+    EXPECT_EQ(Send().failures, 1);
+    const std::vector<std::string> failures = fake_.dialogs.Failures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find(std::string("TOPG_VIEW is ") + c.kind + ", not a table"),
+              std::string::npos)
+        << failures[0];
+    EXPECT_EQ(PgCount("topg_view_base"), 0);
+    EXPECT_EQ(fake_.postgres_list.Count(), 0);
+  }
+  (void)PgTry("DROP SEQUENCE IF EXISTS \"TOPG_VIEW\"");
+  (void)PgTry("DROP TABLE topg_view_base");
 }
 
 // Without a PostgreSQL connection nothing is tried: one dialog, not one
@@ -186,6 +228,45 @@ TEST_F(SendToPostgresTest, TableOnlyInASubFolderFailsToOpenAndIsNotListed) {
   EXPECT_EQ(fake_.progress.values, std::vector<double>{0});
 }
 
+// The list's entry is the table copied: a sub-folder's table goes over the
+// PostgreSQL table of its name, not its namesake in the folder itself; an
+// entry whose file has gone fails before anything is dropped.
+TEST_F(SendToPostgresTest, ASubFolderEntryCopiesFromThereAndAMissingSourceDropsNothing) {
+  MakeNumbered("TOPG_TWIN", 2);
+  std::filesystem::create_directories(folder_ / "sub" / "deep");
+  std::vector<PxRow> five;
+  for (int i = 1; i <= 5; ++i) five.push_back({PxInt(i)});
+  ASSERT_EQ(MakePxTable((folder_ / "sub" / "deep" / "TOPG_TWIN.db").string(), {{"ID", pxfLong, 4}}, five), "");
+  ASSERT_EQ(MakePxTable((folder_ / "sub" / "TOPG_GONE.db").string(), {{"ID", pxfLong, 4}}, five), "");
+  for (const std::string t : {"TOPG_TWIN", "TOPG_GONE"}) {
+    (void)PgTry("DROP TABLE IF EXISTS \"" + t + "\"");
+    Pg("CREATE TABLE \"" + t + "\"(old text)");
+    Pg("INSERT INTO \"" + t + "\" VALUES ('old')");
+    drop_after_.push_back(t);
+    fake_.postgres_list.Add(t);
+  }
+  ASSERT_TRUE(catalog::ListParadoxTables(folder_.string(), fake_.paradox_list, fake_.counting_pump,
+                                         fake_.dialogs).ok());
+  std::vector<std::string> places;
+  for (int i = 0; i < fake_.paradox_list.Count(); ++i) {
+    places.push_back(fake_.paradox_list.Text(i) + "@" + fake_.paradox_list.Folder(i));
+    if (!fake_.paradox_list.Folder(i).empty()) fake_.paradox_list.SetSelected(i, true);
+  }
+  ASSERT_EQ(places, (std::vector<std::string>{"TOPG_GONE@sub", "TOPG_TWIN@", "TOPG_TWIN@sub/deep"}));
+  fake_.paradox_list.SetCurrentIndex(2);
+  std::filesystem::remove(folder_ / "sub" / "TOPG_GONE.db");
+  fake_.dialogs.answers = {Answer::kYes, Answer::kYes};
+
+  EXPECT_EQ(Send().failures, 1);
+  EXPECT_EQ(PgCount("TOPG_TWIN"), 5);
+  EXPECT_EQ(PgRows("SELECT old FROM \"TOPG_GONE\"").at(0).at(0).text(), "old");
+  EXPECT_TRUE(ui::ListContains(fake_.postgres_list, "TOPG_GONE"));
+  EXPECT_EQ(fake_.dialogs.Failures().size(), 1u);
+  EXPECT_NE(fake_.dialogs.Failures()[0].find("TOPG_GONE"), std::string::npos);
+  // Only the table that could be read was asked about.
+  EXPECT_EQ(fake_.dialogs.answers.size(), 1u);
+}
+
 // Rows whose memo cannot be read (its .mb is gone) are reported in their
 // place, one dialog each, and not sent as rows of nulls; the rest arrive.
 TEST_F(SendToPostgresTest, UnreadableRowsAreReportedNotSentAsNulls) {
@@ -202,8 +283,9 @@ TEST_F(SendToPostgresTest, UnreadableRowsAreReportedNotSentAsNulls) {
                     .ok());
   }
   ASSERT_TRUE((*writer)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  // The .mb keeps its header block only: the two long memos are lost.
   for (const auto& e : std::filesystem::directory_iterator(folder_)) {
-    if (e.path().extension() == ".mb") std::filesystem::remove(e.path());
+    if (e.path().extension() == ".mb") std::filesystem::resize_file(e.path(), 4096);
   }
   SelectParadox({"TOPG_MB"});
   EXPECT_EQ(Send().failures, 2);
@@ -217,6 +299,115 @@ TEST_F(SendToPostgresTest, UnreadableRowsAreReportedNotSentAsNulls) {
                                       "INSERT INTO \"TOPG_MB\" VALUES('3', NULL)"}));
   EXPECT_EQ(fake_.progress.values.size(), 7u);
   EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{"TOPG_MB"});
+}
+
+// A table whose .mb is missing fails once, naming it, and stores nothing;
+// asked to, the rows go with the memos kept there as NULL, and the outcome
+// counts them.
+TEST_F(SendToPostgresTest, AMissingMbFailsTheTableOnceOrGivesNullsWhenAsked) {
+  using paradox::FieldType;
+  const std::vector<paradox::FieldInfo> fields = {{"ID", FieldType::kLong, 4, 0},
+                                                  {"MEMO", FieldType::kMemo, 20, 0}};
+  auto writer = paradox::TableWriter::Create((folder_ / "TOPG_NOMB.db").string(), fields);
+  ASSERT_TRUE(writer.ok()) << writer.status().message();
+  for (int i = 0; i < 20; ++i) {
+    const std::string memo = i % 5 == 1 ? std::string(200, 'm') : "short";
+    ASSERT_TRUE((*writer)->Append({{false, std::to_string(i)}, {false, memo}}).ok());
+  }
+  ASSERT_TRUE((*writer)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  std::filesystem::remove(folder_ / "TOPG_NOMB.mb");
+
+  SelectParadox({"TOPG_NOMB"});
+  EXPECT_EQ(Send().failures, 1);
+  const std::vector<std::string> failures = fake_.dialogs.Failures();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures[0].find((folder_ / "TOPG_NOMB.mb").string() + " is missing"),
+            std::string::npos)
+      << failures[0];
+  EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_NOMB\"").ok()) << "no table, no rows";
+
+  fake_.dialogs.shown.clear();
+  fake_.paradox_list.Clear();
+  SelectParadox({"TOPG_NOMB"});
+  transfer::ToPostgresOptions as_null;
+  as_null.missing_memos_as_null = true;
+  const transfer::TransferOutcome outcome = Send(as_null);
+  EXPECT_EQ(outcome.failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
+  EXPECT_EQ(outcome.values_made_null,
+            (std::vector<std::pair<std::string, int64_t>>{{"TOPG_NOMB", 4}}));
+  Rows stored = PgRows("SELECT count(*), count(\"MEMO\") FROM \"TOPG_NOMB\"");
+  EXPECT_EQ(stored[0][0].text(), "20");
+  EXPECT_EQ(stored[0][1].text(), "16");
+}
+
+// Whether this process holds `path` open.
+bool HeldOpen(const std::filesystem::path& path) {
+  std::error_code ec;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    if (std::filesystem::read_symlink(fd.path(), ec) == path) return true;
+  }
+  return false;
+}
+
+// Renames the files of a new version of a table over the old ones at the
+// first pump once the reader holds them open: before the copy reads its
+// second row.
+class ReplacingPump : public ui::EventPump {
+ public:
+  ReplacingPump(std::function<bool()> created, std::function<void()> replace)
+      : created_(std::move(created)), replace_(std::move(replace)) {}
+  void Pump() override {
+    if (!done_ && created_()) {
+      replace_();
+      done_ = true;
+    }
+  }
+  bool done_ = false;
+
+ private:
+  std::function<bool()> created_;
+  std::function<void()> replace_;
+};
+
+TEST_F(SendToPostgresTest, ATableReplacedWhileReadFailsOnceAndStoresNothingOfTheNewVersion) {
+  using paradox::FieldType;
+  const std::vector<paradox::FieldInfo> fields = {{"ID", FieldType::kLong, 4, 0},
+                                                  {"MEMO", FieldType::kMemo, 11, 0}};
+  const std::filesystem::path other = folder_ / "next";
+  std::filesystem::create_directories(other);
+  // The first row has no memo; every other row's lives in the .mb.
+  for (const auto& [dir, base] : {std::pair{folder_, 0}, std::pair{other, 1000}}) {
+    auto w = paradox::TableWriter::Create((dir / "TOPG_TORN.db").string(), fields);
+    ASSERT_TRUE(w.ok()) << w.status().message();
+    for (int i = 1; i <= 50; ++i) {
+      const std::string memo = i == 1 ? "" : std::string(300, base == 0 ? 'o' : 'n');
+      ASSERT_TRUE((*w)->Append({{false, std::to_string(base + i)}, {i == 1, memo}}).ok());
+    }
+    ASSERT_TRUE((*w)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  }
+  const std::filesystem::path mb = std::filesystem::canonical(folder_ / "TOPG_TORN.mb");
+  ReplacingPump pump(
+      [&] { return HeldOpen(mb); },
+      [&] {
+        for (const char* ext : {".db", ".mb"}) {
+          std::filesystem::rename(other / (std::string("TOPG_TORN") + ext),
+                                  folder_ / (std::string("TOPG_TORN") + ext));
+        }
+      });
+  SelectParadox({"TOPG_TORN"});
+  ui::TablesWindow window = fake_.Window(&pump);
+  EXPECT_EQ(transfer::SendTablesToPostgres(window).failures, 1);
+  ASSERT_TRUE(pump.done_);
+  const std::vector<std::string> failures = fake_.dialogs.Failures();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures[0].find("was replaced or removed by another program"), std::string::npos)
+      << failures[0];
+  // A table that fails is not put in place at all; if one is there, it
+  // holds nothing of the new version.
+  if (PgRows("SELECT count(*) FROM pg_class WHERE relname = 'TOPG_TORN'")[0][0].text() == "0") return;
+  Rows mixed = PgRows("SELECT count(*) FROM \"TOPG_TORN\" WHERE \"ID\" > 1000 OR \"MEMO\" "
+                      "LIKE 'n%'");
+  EXPECT_EQ(mixed[0][0].text(), "0");
 }
 
 // The window's pump is served while rows flow, but not once per row.
@@ -357,8 +548,11 @@ TEST_F(SendToPostgresTest, BatchingIsInvisibleInATableItCreated) {
     fake_.paradox_list.Clear();
     fake_.postgres_list.Clear();
     SelectParadox({"TOPG_NEW"});
+    // The rows go into a scratch table until they are all in.
     SideStatement side(fake_.progress, cs,
-                       "ALTER TABLE \"TOPG_NEW\" ADD CHECK (\"V\" NOT LIKE 'x%')");
+                       "DO $$BEGIN EXECUTE (SELECT format('ALTER TABLE %I ADD CHECK "
+                       "(\"V\" NOT LIKE ''x%%'')', relname) FROM pg_class WHERE relname LIKE "
+                       "'corvane~%~TOPG_NEW'); END$$");
     transfer::ToPostgresOptions options;
     options.batch_rows = batch;
     options.copy_rows = batch;
@@ -423,8 +617,8 @@ class ConnectionKiller : public ui::ProgressBar {
   std::string connection_string_, table_;
 };
 
-// The session cut mid-table ends that table with one dialog that counts the
-// rows stored; the next table goes on a new connection. Both ways rows
+// The session cut mid-table ends that table with one dialog, and no part
+// of the table is left; the next table goes on a new connection. Both ways rows
 // travel: COPY, and single INSERTs (tables of their own, as the two run at
 // the same time).
 class LostConnectionTest : public SendToPostgresTest,
@@ -448,22 +642,114 @@ TEST_P(LostConnectionTest, EndsTheTableWithOneDialog) {
   options.multi_row = GetParam();
   EXPECT_EQ(Send(options, &killer).failures, 1);
   ASSERT_TRUE(killer.done_);
-  const int64_t stored = PgCount(lost);
-  EXPECT_GT(stored, 0);
-  EXPECT_LT(stored, 400);
+  EXPECT_FALSE(PgTry("SELECT 1 FROM \"" + lost + "\"").ok());
   const std::vector<std::string> failures = fake_.dialogs.Failures();
   ASSERT_EQ(failures.size(), 1u);
-  EXPECT_NE(failures[0].find(std::to_string(stored) + " rows were stored"), std::string::npos)
-      << failures[0];
-  const std::string next = std::to_string(stored + 1);
+  const std::string said = "no row was stored, and no table " + lost + " was made.";
+  EXPECT_NE(failures[0].find(said), std::string::npos) << failures[0];
+  // The row that met the loss is the one the dialog quotes.
+  const size_t at = failures[0].find("stopped after row ");
+  ASSERT_NE(at, std::string::npos);
+  const int reached = std::atoi(failures[0].c_str() + at + 18);
+  EXPECT_GT(reached, 0);
+  EXPECT_LT(reached, 400);
+  const std::string next = std::to_string(reached);
   EXPECT_EQ(fake_.FailureStatements(),
             std::vector<std::string>{"INSERT INTO \"" + lost + "\" VALUES('" + next +
                                      "', 'row" + next + "')"});
   EXPECT_EQ(PgCount(after), 30);
-  EXPECT_EQ(fake_.postgres_list.Names(), (std::vector<std::string>{after, lost}));
+  EXPECT_EQ(fake_.postgres_list.Names(), std::vector<std::string>{after});
 }
 
 INSTANTIATE_TEST_SUITE_P(InBulkAndRowByRow, LostConnectionTest, ::testing::Bool());
+
+// Scratch names fit PostgreSQL's 63 bytes and name their owner; the names
+// given to a key and a sequence made on one are those the server gives a
+// table made under its own name, long and multi-byte names too.
+TEST_F(SendToPostgresTest, ScratchAndDerivedNamesAreThoseTheServerUses) {
+  std::string long_name;  // 62 bytes, two to a character
+  for (int i = 0; i < 31; ++i) long_name += "\xC3\xA9";
+  const struct {
+    std::string table, column;
+  } cases[] = {{"Topg_Plain", "Id"}, {long_name, "Id"}, {"Topg_Short", long_name}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.table);
+    const std::string scratch = transfer::ScratchTableName(4194304, c.table);
+    EXPECT_LE(scratch.size(), 63u);
+    EXPECT_EQ(transfer::ScratchTableOwner(scratch), 4194304);
+    // The server keeps it as it is (not cut, not refused as broken UTF-8);
+    // unseen by other sessions, whose copies would clear it.
+    Connection pg;
+    ASSERT_TRUE(pg.Open(PostgresConnectionString(fake_.settings.settings)).ok());
+    ASSERT_TRUE(pg.Execute("BEGIN").ok());
+    ASSERT_TRUE(pg.Execute("CREATE TABLE \"" + scratch + "\"()").ok());
+    auto named = pg.Execute("SELECT relname::text FROM pg_class WHERE relname LIKE 'corvane~4194304~%'");
+    ASSERT_TRUE(named.ok() && !named.value()->Eof());
+    EXPECT_EQ(named.value()->FieldValue(0).text(), scratch);
+    named.value()->Close();
+    (void)pg.Execute("ROLLBACK");
+    (void)PgTry("DROP TABLE IF EXISTS \"" + c.table + "\"");
+    Pg("CREATE TABLE \"" + c.table + "\"(\"" + c.column +
+       "\" integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY)");
+    drop_after_.push_back(c.table);
+    const std::string regclass = "'\"" + c.table + "\"'::regclass";
+    Rows given = PgRows("SELECT conname::text, (SELECT relname::text FROM pg_class WHERE oid = "
+                        "pg_get_serial_sequence('\"" + c.table + "\"', '" + c.column +
+                        "')::regclass) FROM pg_constraint WHERE contype = 'p' AND conrelid = " +
+                        regclass);
+    ASSERT_EQ(given.size(), 1u);
+    EXPECT_EQ(given[0][0].text(), transfer::PostgresDerivedName(c.table, "", "pkey"));
+    EXPECT_EQ(given[0][1].text(), transfer::PostgresDerivedName(c.table, c.column, "seq"));
+  }
+  for (const char* other : {"corvane~~T", "corvane~12", "corvane~x~T", "T~corvane~1~T"}) {
+    EXPECT_EQ(transfer::ScratchTableOwner(other), 0) << other;
+  }
+}
+
+// Asks the handler to stop (as closing the window does) once the bar
+// passes 30%.
+class StopAt30 : public ui::ProgressBar {
+ public:
+  explicit StopAt30(ui::MemoryProgressBar& progress) : progress_(progress) {}
+  void SetText(const std::string& text) override { progress_.SetText(text); }
+  void SetValue(double percent) override {
+    progress_.SetValue(percent);
+    if (percent >= 30) RequestStop();
+  }
+
+ private:
+  ui::MemoryProgressBar& progress_;
+};
+
+// A copy stopped midway leaves the table it was to replace as it was, or
+// no table where there was none, and no scratch table; nothing more is
+// copied and no failure is claimed.
+TEST_F(SendToPostgresTest, AStoppedCopyLeavesTheOldTableOrNone) {
+  MakeNumbered("TOPG_STOP", 400);
+  for (const bool overwrite : {false, true}) {
+    SCOPED_TRACE(overwrite ? "overwrite" : "new table");
+    fake_.paradox_list.Clear();
+    fake_.postgres_list.Clear();
+    SelectParadox({"TOPG_STOP"});
+    if (overwrite) {
+      Pg("CREATE TABLE \"TOPG_STOP\" AS SELECT 1 AS old");
+      fake_.postgres_list.Add("TOPG_STOP");
+      fake_.dialogs.answers = {Answer::kYes};
+    }
+    StopAt30 stopper(fake_.progress);
+    transfer::ToPostgresOptions options;
+    options.batch_rows = options.copy_rows = 50;
+    EXPECT_EQ(Send(options, &stopper).failures, 0);
+    ClearStopRequest();
+    if (overwrite) {
+      EXPECT_EQ(PgCount("TOPG_STOP"), 1);
+    } else {
+      EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_STOP\"").ok());
+    }
+    EXPECT_EQ(fake_.postgres_list.Count(), overwrite ? 1 : 0);
+    EXPECT_TRUE(PgRows("SELECT 1 FROM pg_class WHERE relname LIKE 'corvane~%~TOPG_STOP'").empty());
+  }
+}
 
 }  // namespace
 }  // namespace corvane::testing

@@ -12,6 +12,38 @@ TEST(TableList, AddKeepsCaseInsensitiveOrder) {
             (std::vector<std::string>{"alpha", "Customer", "ITEMS", "orders", "Orders"}));
 }
 
+// A batch lands exactly where Add one by one would put it, keeping each
+// entry's folder and the current entry.
+TEST(TableList, AddAllPlacesEntriesAsAddDoes) {
+  const std::vector<ListEntry> batch = {
+      {"orders", "a"}, {"Customer", ""}, {"ORDERS", "b"}, {"Zeta", "c"}, {"alpha", "d"},
+      {"Über", "e"},   {"éclair", "f"},  {"ECLAIR", "g"}, {"eclair", "h"}, {"", "i"},
+      {"ß", "j"},      {"Σ", "k"},       {"a_b", "l"},    {"a b", "m"},   {"AB", "n"}};
+  for (const std::vector<std::string>& before :
+       {std::vector<std::string>{}, {"Orders", "beta", "zz"}, {"ORDERs"}}) {
+    MemoryTableList one_by_one, batched;
+    for (const std::string& n : before) {
+      one_by_one.Add(n);
+      batched.Add(n);
+    }
+    if (!before.empty()) batched.SetCurrentIndex(0);
+    const std::string current = before.empty() ? "" : batched.Text(0);
+    for (const ListEntry& e : batch) one_by_one.Add(e.name);
+    batched.AddAll(batch);
+    EXPECT_EQ(batched.Names(), one_by_one.Names());
+    for (int i = 0; i < batched.Count(); ++i) {
+      std::string folder;
+      for (const ListEntry& e : batch) {
+        if (e.name == batched.Text(i)) folder = e.folder;
+      }
+      EXPECT_EQ(batched.Folder(i), folder) << batched.Text(i);
+    }
+    if (!before.empty()) {
+      EXPECT_EQ(batched.Text(batched.CurrentIndex()), current);
+    }
+  }
+}
+
 TEST(TableList, ContainsIgnoresCaseAndRemoveIsExact) {
   MemoryTableList list;
   list.Add("Orders");

@@ -3,6 +3,7 @@
 #include "windows/flow.h"
 
 #include <QCheckBox>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -46,6 +47,10 @@ class FlowTest : public GuiTest {
     Store("User", s.user);
     Store("Password", s.password);
     Store("Database", s.database);
+  }
+  void StoreLoginOn(ConnectionSettings login, const TempDir& folder) {
+    login.paradox_folder = folder.path();
+    StoreLogin(login);
   }
 };
 
@@ -148,7 +153,23 @@ TEST_F(FlowTest, SelectAndDeselectAllWorkOnTheirOwnListOnly) {
   EXPECT_EQ(f.paradox_list().SelectedCount(), 3);
   Click(&f, "PushButton9");
   EXPECT_EQ(f.paradox_list().SelectedCount(), 0);
-  EXPECT_EQ(f.paradox_list().CurrentIndex(), -1);  // selecting made nothing current
+  // As a list box marked entry by entry: the last entry is current, so the
+  // actions see a selection (and, after Deselect All, an empty one).
+  EXPECT_EQ(f.paradox_list().CurrentIndex(), 2);
+
+  // A long list changes in one update each way, not one per entry.
+  auto* widget = f.findChild<QListWidget*>("List1");
+  f.postgres_list().Clear();
+  for (int i = 0; i < 10000; ++i) widget->addItem(QString::number(i));
+  int updates = 0;
+  QObject::connect(widget->selectionModel(), &QItemSelectionModel::selectionChanged,
+                   [&updates] { ++updates; });
+  Click(&f, "PushButton10");
+  EXPECT_EQ(f.postgres_list().SelectedCount(), 10000);
+  EXPECT_EQ(f.postgres_list().CurrentIndex(), 9999);
+  Click(&f, "PushButton11");
+  EXPECT_EQ(f.postgres_list().SelectedCount(), 0);
+  EXPECT_EQ(updates, 2);
 }
 
 TEST_F(FlowTest, SampleButtonAndFolderChooserSetTheFolderField) {
@@ -247,9 +268,7 @@ TEST_F(FlowTest, TheSideButtonsReachTheirHandlers) {
   TempDir folder;
   const std::string name = "WIRE" + std::to_string(::getpid() % 10000);
   MakeTable(folder, name + ".db");
-  ConnectionSettings login = pg;
-  login.paradox_folder = folder.path();
-  StoreLogin(login);
+  StoreLoginOn(pg, folder);
   Windows w(Services());
   w.Start();
   Form2& f = w.form2();
@@ -280,6 +299,37 @@ TEST_F(FlowTest, TheSideButtonsReachTheirHandlers) {
   EXPECT_FALSE(ui::ListContains(f.postgres_list(), name));  // dropped on the server too
   EXPECT_TRUE(ui::ListContains(f.paradox_list(), name));
   EXPECT_TRUE(dialogs.Failures().empty());
+  f.hide();
+}
+
+TEST_F(FlowTest, SelectAllThenSendCopiesEveryTable) {
+  CORVANE_REQUIRE_POSTGRES(pg);
+  TempDir folder;
+  const std::string stem = "ALL" + std::to_string(::getpid() % 10000) + "_";
+  const std::vector<std::string> names = {stem + "A", stem + "B", stem + "C"};
+  for (const auto& n : names) MakeTable(folder, n + ".db");
+  StoreLoginOn(pg, folder);
+  Windows w(Services());
+  w.Start();
+  Form2& f = w.form2();
+  ASSERT_TRUE(f.isVisible());
+  Click(&f, "PushButton8");  // "Select All" on the Paradox side
+  Click(&f, "PushButton4");  // "Send Table/s To PostgreSQL"
+  ASSERT_TRUE(dialogs.shown.empty()) << dialogs.shown.front().text;
+  Connection c;
+  ASSERT_TRUE(c.Open(PostgresConnectionString(pg)).ok());
+  for (const auto& n : names) {
+    EXPECT_TRUE(ui::ListContains(f.postgres_list(), n)) << n;
+    {
+      auto r = c.Execute("SELECT \"Code\" FROM \"" + n + "\"");
+      ASSERT_TRUE(r.ok()) << n << ": " << r.status().message();
+      ASSERT_FALSE((*r)->Eof());
+      EXPECT_EQ((*r)->FieldValue(0).text(), "7");
+    }
+    auto dropped = c.Execute("DROP TABLE \"" + n + "\"");
+    EXPECT_TRUE(dropped.ok()) << dropped.status().message();
+  }
+  c.Close();
   f.hide();
 }
 

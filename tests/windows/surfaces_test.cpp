@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 #include <QListWidget>
@@ -58,6 +59,14 @@ TEST_F(GuiTest, TableListKeepsNamesSortedIgnoringCaseAndCurrentApartFromSelectio
   list.Add("Orders");
   ui::RemoveFromList(list, "Orders");  // every exact match goes
   EXPECT_EQ(Names(list), (std::vector<std::string>{"aaa", "Customer"}));
+  // One name in two schemas: shown bare, each entry keeping its own.
+  list.AddInSchema("dup", "sales");
+  list.AddInSchema("dup", "archive");
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"aaa", "Customer", "dup", "dup"}));
+  EXPECT_EQ(list.Schema(2) + "," + list.Schema(3), "sales,archive");
+  ui::RemoveFromListInSchema(list, "dup", "sales");
+  EXPECT_EQ(list.Schema(2), "archive");
+  EXPECT_EQ(list.Schema(0), "");
   list.Clear();
   list.Add("b");
   list.Add("a");
@@ -68,6 +77,28 @@ TEST_F(GuiTest, TableListKeepsNamesSortedIgnoringCaseAndCurrentApartFromSelectio
   EXPECT_FALSE(ui::ListContains(list, ""));
   ui::SelectAll(list);
   EXPECT_EQ(list.Count(), 0);
+}
+
+// A batch lands where Add would put each name, into an empty list and a
+// filled one, and every entry keeps its folder out of sight.
+TEST_F(GuiTest, TableListTakesABatchAsAddWouldWithItsFolders) {
+  const std::vector<ui::ListEntry> batch = {{"orders", "x"}, {"Customer", ""}, {"ORDERS", "x/y"}};
+  for (const std::vector<std::string>& before : {std::vector<std::string>{}, {"Orders", "zz"}}) {
+    QListWidget widget, one_widget;
+    QtTableList list(&widget), one_by_one(&one_widget);
+    for (const std::string& n : before) {
+      list.Add(n);
+      one_by_one.Add(n);
+    }
+    list.AddAll(batch);
+    for (const ui::ListEntry& e : batch) one_by_one.Add(e.name);
+    EXPECT_EQ(Names(list), Names(one_by_one));
+    std::vector<std::string> shown_folders;
+    for (int i = 0; i < list.Count(); ++i) shown_folders.push_back(list.Text(i) + "@" + list.Folder(i));
+    EXPECT_NE(std::find(shown_folders.begin(), shown_folders.end(), "ORDERS@x/y"), shown_folders.end());
+    EXPECT_NE(std::find(shown_folders.begin(), shown_folders.end(), "Customer@"), shown_folders.end());
+    EXPECT_EQ(list.CurrentIndex(), -1);
+  }
 }
 
 TEST_F(GuiTest, ListsTakeClickCtrlClickAndShiftClick) {
@@ -171,7 +202,14 @@ TEST_F(GuiTest, AFailingRowWithA300KbMemoGivesABoxThatFitsTheScreen) {
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->screen()->geometry(), QRect(0, 0, 1280, 1024));
     ExpectOnScreen(box);
-    text = box->text();
+    // The unbroken run of the memo wraps instead of running off the edge.
+    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    ASSERT_NE(label, nullptr);
+    const QRect needed = label->fontMetrics().boundingRect(
+        QRect(0, 0, label->width(), 1 << 20), Qt::TextWordWrap, label->text());
+    EXPECT_LE(needed.width(), label->width());
+    EXPECT_LE(needed.height(), label->height());
+    text = box->text().remove(QChar(0x200B));
     details = box->detailedText();
     // "Show Details..." opens the whole text; the box still fits.
     for (QAbstractButton* b : box->buttons()) {
