@@ -38,7 +38,7 @@ constexpr const char* kUsage =
     "                              [--overwrite | --skip-existing]\n"
     "                              [--trim-long-names | --skip-long-names] [--jobs N]\n"
     "                              [--quiet] [--verbose] [--report FILE] [--rejects FILE]\n"
-    "                              [--code-page N] [--keep-types]\n"
+    "                              [--code-page N] [--keep-types] [--dry-run]\n"
     "                              (TABLE... | --all)\n"
     "Copies the named PostgreSQL tables (as `tables --postgres` prints them: TABLE\n"
     "or SCHEMA.TABLE), or with --all every table outside PostgreSQL's own\n"
@@ -62,7 +62,8 @@ constexpr const char* kUsage =
     "Paradox's language drivers that holds all of it; --code-page N (or\n"
     "ExportCodePage in the settings) forces one. With --keep-types each\n"
     "column's type chooses the Paradox field where one holds every value, and a\n"
-    "table with a primary key becomes a keyed table. A failing statement is\n"
+    "table with a primary key becomes a keyed table. --dry-run tells what each\n"
+    "table would come to and its field types, and changes nothing. A failing statement is\n"
     "shown by its start and end; --verbose shows it whole.\n";
 
 // Every entry by the name `tables --postgres` prints.
@@ -267,6 +268,7 @@ int RunToParadox(int argc, char** argv) {
     transfer::ToParadoxOptions transfer_options;
     transfer_options.keep_types = options.Has("keep-types");
     transfer_options.trim_field_names = options.Has("trim-long-names");
+    transfer_options.dry_run = options.Has("dry-run");
     transfer_options.events = events;
     return transfer::SendTablesToParadoxWith(window, transfer_options);
   };

@@ -59,6 +59,11 @@ const std::vector<OptionSpec> kOptions = {
     {"all", 0, "all", nullptr, kCopies,
      "Copy every table: of the Paradox folder for to-postgres, of the database outside "
      "PostgreSQL's own schemas for to-paradox. Not with table names."},
+    {"dry-run", 0, "dry-run", nullptr, kCopies,
+     "Change nothing: tell for each table whether it would be created, replaced, skipped "
+     "or refused, and the column or field types it would get. To Paradox the rows are "
+     "read and written to a scratch folder, which goes afterwards, so that the fields "
+     "and any refused rows are those a copy would meet."},
     {"jobs", 'j', "jobs", "N", kCopies,
      "Copy N tables at a time (1 to 64; 1 by default), each over its own connections "
      "and, for to-paradox, its own staging file. Tables that end up under one name go "

@@ -21,6 +21,10 @@
 // when handed over, before anything that came after it.
 #include "transfer/to_paradox.h"
 
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -33,6 +37,7 @@
 #include "staging/staging_door.h"
 #include "paradox/companion_files.h"
 #include "paradox/table_lock.h"
+#include "paradox/table_reader.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
 #include "transfer/table_report.h"
@@ -80,6 +85,7 @@ class ToParadox {
   std::string TypeText(int column);
   void AppendPrimaryKey();
   Status Export(const std::string& folder, const std::string& target, const std::string& source);
+  Status PlanExport(const std::string& target, const std::string& source);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
   bool CopyRows(const std::string& source);
   bool StoreRows(const std::string& source, int64_t n);
@@ -127,6 +133,18 @@ class ToParadox {
   std::string run_failure_;
   int list_failures_ = 0;
 };
+
+// A field's type as Paradox names it, with the width where it has one:
+// "Alpha(20)", "BCD(2)", "Long integer".
+std::string ParadoxTypeText(const paradox::FieldInfo& f) {
+  std::string text = paradox::TypeLabel(f.type);
+  if (f.type == paradox::FieldType::kAlpha || f.type == paradox::FieldType::kBytes) {
+    text += "(" + std::to_string(f.size) + ")";
+  } else if (f.type == paradox::FieldType::kBcd) {
+    text += "(" + std::to_string(f.scale) + ")";
+  }
+  return text;
+}
 
 // A staging failure that every later row would meet too: disk full, I/O,
 // a damaged file, or a rolled-back transaction. (A staging database that
@@ -298,6 +316,7 @@ void ToParadox::TransferEntry(int index) {
   std::string target = source;
   report_ = TableReport();
   report_.table = report_.written_as = source;
+  report_.dry_run = options_.dry_run;
   in_table_ = true;
   table_failures_ = 0;
   stored_ = 0;
@@ -310,8 +329,11 @@ void ToParadox::TransferEntry(int index) {
   if (decision == Decision::kSkip) return EndReport(decision, false);  // 156
   replace_ = false;
   if (decision == Decision::kOverwrite) {
-    proc_.Step(160, [&] { return DropForOverwrite(target); });
-    ui::RemoveFromList(w_.paradox_list, target);  // 162
+    report_.replaces = true;
+    if (!options_.dry_run) {
+      proc_.Step(160, [&] { return DropForOverwrite(target); });
+      ui::RemoveFromList(w_.paradox_list, target);  // 162
+    }
   }
   ReadColumnTypes(source);
   OpenSource(source);
@@ -645,9 +667,34 @@ bool ToParadox::FinishTable(const std::string& source, const std::string& target
 // with a note saying why.
 Status ToParadox::Export(const std::string& folder, const std::string& target,
                          const std::string& source) {
+  if (options_.dry_run) return PlanExport(target, source);
   auto result = staging::Export(staging_, {folder, target, source, replace_});
   if (result.ok()) note_ = std::move(result->note);
   return result.status();
+}
+
+// A dry run's export: the table is written to a scratch folder, so its
+// fields are exactly those the copy would choose, and described from there.
+Status ToParadox::PlanExport(const std::string& target, const std::string& source) {
+  std::string scratch = (std::filesystem::temp_directory_path() / "corvane-dry-run-XXXXXX").string();
+  if (::mkdtemp(scratch.data()) == nullptr) {
+    return Status::IoError("cannot make a scratch folder for the dry run: " +
+                           std::string(std::strerror(errno)));
+  }
+  auto result = staging::Export(staging_, {ExportFolderText(scratch), target, source, false});
+  Status described = result.status();
+  if (result.ok()) {
+    note_ = std::move(result->note);
+    auto written = paradox::TableReader::ReadInfo(
+        (std::filesystem::path(scratch) / (target + ".db")).string());
+    described = written.status();
+    for (size_t i = 0; written.ok() && i < written->fields.size(); ++i) {
+      report_.columns.push_back({written->fields[i].name, ParadoxTypeText(written->fields[i])});
+    }
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(scratch, ec);
+  return described;
 }
 
 // The overwrite drop. Where the Paradox connection would delete a table, the

@@ -35,6 +35,7 @@
 #include "transfer/to_postgres.h"
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <optional>
 #include <string>
@@ -88,7 +89,7 @@ TransferOutcome ToPostgres::Run() {
     if (lost_ && !Reconnect()) break;
     CopyTable(i);  // 126
   }
-  if (postgres_.is_open() && !lost_) {
+  if (postgres_.is_open() && !lost_ && !options_.dry_run) {
     statement_stale_ = false;
     if (!options_.defer_references) rules_.AddReferences();
     rules_.RestoreReferences();
@@ -134,6 +135,8 @@ void ToPostgres::EndReport() {
   if (skipped_) {
     r.outcome = TableOutcome::kSkipped;
     r.why = "exists";
+  } else if (r.dry_run && table_failures_ == 0) {
+    r.outcome = TableOutcome::kCopied;
   } else if (added_ && table_failures_ == 0 && r.rows_read == r.rows_total) {
     r.outcome = TableOutcome::kCopied;
   } else {
@@ -330,6 +333,7 @@ void ToPostgres::CopyTable(int index) {
   const std::string sub_folder = w_.paradox_list.Folder(index);
   report_ = TableReport();
   report_.table = report_.written_as = table;
+  report_.dry_run = options_.dry_run;
   in_table_ = true;
   skipped_ = added_ = false;
   table_failures_ = 0;
@@ -389,6 +393,14 @@ void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folde
       skipped_ = true;
       return;
     }
+    report_.replaces = true;
+  }
+  if (options_.dry_run) {
+    PlanTable(table, rows.get());
+    FinishTable(table, std::move(rows), false);
+    return;
+  }
+  if (asked) {
     rules_.SetAsideReferencesTo(table);
     const bool alive = StepOnServer(150, [&] {
       Status dropped = TryDrop(table);
@@ -464,6 +476,28 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
     created_ = st.ok();
     return st;
   });
+}
+
+// A dry run's account of the table: the columns CreateTable would give it.
+void ToPostgres::PlanTable(const std::string& table, RecordSet* rows) {
+  report_.rows_total = rows->RecordCount();
+  if (Status names = CheckPostgresTableNames(table, *rows); !names.ok()) {
+    proc_.Fail(170, names);
+    return;
+  }
+  if (ReadLayout(table, rows)) {
+    for (const paradox::FieldInfo& f : layout_->fields) {
+      report_.columns.push_back({f.name, PostgresTypeOf(f)});
+    }
+    return;
+  }
+  for (int c = 0; c < rows->FieldCount(); ++c) {
+    // The type text closes the quoted name: `" NUMERIC,`.
+    const std::string_view text = PostgresColumnTypeText(ColumnClassOf(rows->FieldType(c)));
+    std::string type(text.substr(2, text.size() - 3));
+    for (char& ch : type) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    report_.columns.push_back({rows->FieldName(c), type});
+  }
 }
 
 void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
