@@ -26,6 +26,7 @@
 #include "cli/printable.h"
 #include "paradox/code_page.h"
 #include "transfer/long_names.h"
+#include "transfer/run_folders.h"
 #include "transfer/shared_targets.h"
 #include "transfer/to_paradox.h"
 #include "ui/memory_surfaces.h"
@@ -153,20 +154,16 @@ class JobStaging {
     for (const std::string& f : folders_) std::filesystem::remove_all(f, ec);
   }
   Status Make(int jobs) {
-    const std::string base = Base();
-    std::error_code ec;
-    std::filesystem::create_directories(base, ec);
     for (int j = 0; j < jobs; ++j) {
-      std::string tmpl = base + "/staging-" + std::to_string(::getpid()) + "-XXXXXX";
-      if (::mkdtemp(tmpl.data()) == nullptr) {
-        return Status::IoError("cannot make a staging folder in " + base + ": " +
-                               std::strerror(errno));
-      }
-      folders_.push_back(tmpl);
+      auto made = transfer::MakeRunFolder(transfer::RunFolderBase(), kPrefix);
+      if (!made.ok()) return made.status();
+      const std::string folder = std::move(made).value();
+      folders_.push_back(folder);
       // An empty file is an empty SQLite database.
-      std::ofstream(tmpl + "/dbtemp.mdb", std::ios::binary);
-      if (!std::filesystem::is_regular_file(tmpl + "/dbtemp.mdb", ec)) {
-        return Status::IoError("cannot make a staging file in " + tmpl);
+      std::ofstream(folder + "/dbtemp.mdb", std::ios::binary);
+      std::error_code ec;
+      if (!std::filesystem::is_regular_file(folder + "/dbtemp.mdb", ec)) {
+        return Status::IoError("cannot make a staging file in " + folder);
       }
     }
     return Status::Ok();
@@ -175,23 +172,13 @@ class JobStaging {
 
   // Any run removes what a killed one left, whether it runs jobs or not.
   static void RemoveLeftovers() {
-    const std::string base = Base();
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("staging-", 0) != 0 || !entry.is_directory(ec)) continue;
-      const long pid = std::strtol(name.c_str() + 8, nullptr, 10);
-      if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-        std::filesystem::remove_all(entry.path(), ec);
-      }
+    for (const char* prefix : {kPrefix, transfer::kDryRunFolderPrefix}) {
+      transfer::RemoveFoldersOfEndedRuns(transfer::RunFolderBase(), prefix);
     }
   }
 
  private:
-  static std::string Base() {
-    auto cache = app::UserCacheFolder();
-    return cache.ok() ? cache.value() : std::filesystem::temp_directory_path().string();
-  }
+  static constexpr const char* kPrefix = "staging-";
   std::vector<std::string> folders_;
 };
 

@@ -21,10 +21,6 @@
 // when handed over, before anything that came after it.
 #include "transfer/to_paradox.h"
 
-#include <stdlib.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -40,6 +36,7 @@
 #include "paradox/table_reader.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
+#include "transfer/run_folders.h"
 #include "transfer/table_report.h"
 #include "transfer/shared_targets.h"
 #include "transfer/staging_names.h"
@@ -676,11 +673,9 @@ Status ToParadox::Export(const std::string& folder, const std::string& target,
 // A dry run's export: the table is written to a scratch folder, so its
 // fields are exactly those the copy would choose, and described from there.
 Status ToParadox::PlanExport(const std::string& target, const std::string& source) {
-  std::string scratch = (std::filesystem::temp_directory_path() / "corvane-dry-run-XXXXXX").string();
-  if (::mkdtemp(scratch.data()) == nullptr) {
-    return Status::IoError("cannot make a scratch folder for the dry run: " +
-                           std::string(std::strerror(errno)));
-  }
+  auto made = MakeRunFolder(RunFolderBase(), kDryRunFolderPrefix);
+  if (!made.ok()) return made.status();
+  const std::string scratch = std::move(made).value();
   auto result = staging::Export(staging_, {ExportFolderText(scratch), target, source, false});
   Status described = result.status();
   if (result.ok()) {

@@ -24,6 +24,9 @@ struct ToParadoxOptions {
   bool dry_run = false;
 };
 
+// What a dry run's scratch folders are named after (run_folders.h).
+inline constexpr char kDryRunFolderPrefix[] = "dry-run-";
+
 TransferOutcome SendTablesToParadox(ui::TablesWindow& window);
 TransferOutcome SendTablesToParadoxWith(ui::TablesWindow& window, const ToParadoxOptions& options);
 

@@ -167,17 +167,20 @@ TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
 }
 
 // A dry run decides each table as a copy would and says what it would
-// write, refused rows included, but the folder, the database and the
-// temporary folder are as they were; the copy that follows writes the
-// fields it announced.
+// write, refused rows included, but the folder and the database are as
+// they were, and its scratch is gone, with what a killed run left; the
+// copy that follows writes the fields it announced.
 TEST_F(ToParadoxCliTest, ADryRunTellsWhatTheCopyWouldWriteAndChangesNothing) {
   MakePgTable("dry_new", "id int4, t text, amount numeric(10,2)",
               {"1, 'a', 1.50", "2, '\u4e2d', NULL", "3, '\u05d0', 2.25"});
   MakePgTable("dry_old", "k text PRIMARY KEY", {"'x'"});
   ASSERT_EQ(Cli("dry_old").first, 0);
-  TestFolder scratch("dry-tmp");
+  TestFolder scratch("dry-cache");
   ScopedEnv env;
-  env.Set("TMPDIR", scratch.path().string());
+  env.Set("XDG_CACHE_HOME", scratch.path().string());
+  const pid_t ended = ::fork();  // a process id nobody runs under any more
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
   auto database = [&] {
     Rows a = PgRows("SELECT * FROM dry_new ORDER BY id"), b = PgRows("SELECT * FROM dry_old");
     std::string text;
@@ -201,6 +204,8 @@ TEST_F(ToParadoxCliTest, ADryRunTellsWhatTheCopyWouldWriteAndChangesNothing) {
       {"--skip-existing --jobs 2 dry_old", 0, "", "- - - skipped", ""},
   };
   for (const Case& c : cases) {
+    std::filesystem::create_directories(scratch.path() / "corvane" /
+                                        ("dry-run-" + std::to_string(ended) + "-killed"));
     auto [status, out] = Cli("--dry-run --report '" + report + "' " + c.args);
     EXPECT_EQ(status, c.status) << c.args << "\n" << out;
     EXPECT_EQ(SummaryLine(out, "dry_new"), c.new_line) << c.args << "\n" << out;
@@ -208,7 +213,8 @@ TEST_F(ToParadoxCliTest, ADryRunTellsWhatTheCopyWouldWriteAndChangesNothing) {
     EXPECT_NE(out.find(c.plan), std::string::npos) << c.args << "\n" << out;
     EXPECT_EQ(FolderBytes(folder_), folder_before) << c.args;
     EXPECT_EQ(database(), database_before) << c.args;
-    EXPECT_TRUE(std::filesystem::is_empty(scratch.path())) << c.args;
+    EXPECT_EQ(FolderBytes(scratch.path() / "corvane"), (std::map<std::string, std::string>{}))
+        << c.args;
   }
 
   // The fields announced are those the copy writes (both refuse one row).
