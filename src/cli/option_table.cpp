@@ -73,8 +73,8 @@ const std::vector<OptionSpec> kOptions = {
      "Show a failing statement or failure text whole, not by its start and end."},
     {"report", 0, "report", "FILE", kCopies,
      "Write the end-of-run summary as JSON to FILE: per table its name, state, rows in "
-     "all, read, stored and refused, seconds and a note, then the totals and the exit "
-     "status.",
+     "all, read, stored and refused, seconds and a note (with --dry-run also the columns "
+     "or fields it would get), then the totals and the exit status.",
      Completes::kJsonFile},
     {"rejects", 0, "rejects", "FILE", kCopies,
      "Write every refused row to FILE as CSV: table, row number, column, reason, then "
