@@ -62,6 +62,16 @@ struct TableReport {
   std::vector<PlannedColumn> columns;
 };
 
+// Where a handler's failures go: to the table being copied, whose first
+// failure is its why, or outside any table to the run, whose first failure
+// says why no table ran.
+struct FailureTally {
+  bool in_table = false;
+  int of_table = 0;  // failures of the table being copied
+  std::string run_failure;
+  void Note(const Status& why, TableReport& report);
+};
+
 // The column of `columns` that `reason` names in quotes (`x`, "x"); empty
 // when it names none.
 std::string ColumnNamedIn(const std::string& reason, const std::vector<std::string>& columns);

@@ -23,24 +23,20 @@
 
 #include <filesystem>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "app/program_folder.h"
 #include "base/stop_request.h"
-#include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
 #include "staging/staging_door.h"
 #include "paradox/companion_files.h"
 #include "paradox/table_lock.h"
-#include "paradox/table_reader.h"
 #include "transfer/field_types.h"
 #include "transfer/handler_steps.h"
 #include "transfer/long_names.h"
 #include "transfer/run_folders.h"
-#include "transfer/shared_targets.h"
 #include "transfer/staging_names.h"
-#include "transfer/table_report.h"
+#include "transfer/to_paradox_handler.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
@@ -48,103 +44,12 @@
 namespace corvane::transfer {
 
 using namespace to_paradox_step;  // the steps a failure dialog names
+
 namespace {
 
 constexpr const char* kClosedRecordSet = "Operation is not allowed when the object is closed.";
 constexpr const char* kWaitingText =
     "Waiting for another transfer to finish with the staging database...";
-
-enum class Decision { kNone = 0, kOverwrite = 6, kSkip = 7 };
-
-class ToParadox {
- public:
-  ToParadox(ui::TablesWindow& w, const ToParadoxOptions& options)
-      : w_(w), options_(options), proc_(w.dialogs, "Form2.PushButton3_Click") {
-    proc_.ShowStatement(&sql_);
-    proc_.BeforeShowing([this] {
-      if (row_pending_) BuildInsert();
-    });
-    proc_.OnFailure([this](int, const Status& why) { NoteFailure(why); });
-  }
-  int Run();
-  std::vector<TableReport> TakeReports() { return std::move(reports_); }
-  std::string TakeRunFailure() { return std::move(run_failure_); }
-  int list_failures() const { return list_failures_; }
-
- private:
-  void RefuseSharedTargets();
-  void OpenConnections();
-  void CloseConnections();
-  void TransferEntry(int index);
-  Decision DecideName(const std::string& source, std::string& target);
-  Decision DecideOverwrite(const std::string& target, Decision decision);
-  void OpenSource(const std::string& source);
-  bool SettleFieldNames(const std::string& source);
-  void BuildCreate(const std::string& source);
-  void ReadColumnTypes(const std::string& source);
-  std::string TypeText(int column);
-  void AppendPrimaryKey();
-  Status Export(const std::string& folder, const std::string& target, const std::string& source);
-  Status PlanExport(const std::string& target, const std::string& source);
-  void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
-  bool CopyRows(const std::string& source);
-  bool StoreRows(const std::string& source, int64_t n);
-  bool BrokenOff(int line, const std::string& source, int64_t read, int64_t n, const Status& why);
-  bool FailedBehind(const std::string& source, int64_t n);
-  void ReportBrokenOff(int line, const std::string& source, int64_t read, int64_t n,
-                       const Status& why);
-  Status ReadRow();
-  Status InsertRow(const std::string& source);
-  Status WithText(Status status);
-  void BuildInsert();
-  bool FinishTable(const std::string& source, const std::string& target, bool complete);
-  Status DropForOverwrite(const std::string& target);
-  bool Reconnect(int index);
-  Status Exec(Connection& c, const std::string& sql) { return c.Execute(sql).status(); }
-  void NoteFailure(const Status& why);
-  void RefuseRow(int line, int64_t row, const Status& why, bool read);
-  void EndReport(Decision decision, bool exported);
-  void RefillList();
-
-  ui::TablesWindow& w_;
-  ToParadoxOptions options_;
-  ui::Procedure proc_;
-  std::set<int> refused_;  // entries that share their Paradox table with another
-  std::string schema_;     // the schema of the table being copied ("": the search path's)
-  std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
-  std::vector<std::string> field_names_;  // the Paradox field of each column
-  std::string note_;                     // what the export left out, if anything
-  std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
-  std::vector<Value> row_;    // the values of the row being copied
-  bool row_pending_ = false;  // sql_ does not yet hold row_'s statement
-  std::string head_;          // the start of that statement
-  Connection staging_, paradox_, postgres_;
-  std::unique_ptr<RecordSet> rows_;
-  bool replace_ = false;            // the overwrite agreed for this table
-  int64_t stored_ = 0;              // rows of this table the staging database took
-  std::vector<int64_t> not_taken_;  // and those of its rows it did not take
-  bool source_lost_ = false;        // the PostgreSQL connection broke off
-  bool walk_ended_ = false;         // and could not be opened again
-  // What each table came to, for the caller.
-  TableReport report_;
-  bool in_table_ = false, refusing_ = false;
-  int table_failures_ = 0;
-  std::vector<TableReport> reports_;
-  std::string run_failure_;
-  int list_failures_ = 0;
-};
-
-// A field's type as Paradox names it, with the width where it has one:
-// "Alpha(20)", "BCD(2)", "Long integer".
-std::string ParadoxTypeText(const paradox::FieldInfo& f) {
-  std::string text = paradox::TypeLabel(f.type);
-  if (f.type == paradox::FieldType::kAlpha || f.type == paradox::FieldType::kBytes) {
-    text += "(" + std::to_string(f.size) + ")";
-  } else if (f.type == paradox::FieldType::kBcd) {
-    text += "(" + std::to_string(f.scale) + ")";
-  }
-  return text;
-}
 
 // A staging failure that every later row would meet too: disk full, I/O,
 // a damaged file, or a rolled-back transaction. (A staging database that
@@ -154,6 +59,8 @@ bool StagingBroken(const Status& s) {
   return s.code() == Status::Code::kIoError || s.code() == Status::Code::kCorruption ||
          s.code() == Status::Code::kPermissionDenied || s.code() == Status::Code::kNotFound;
 }
+
+}  // namespace
 
 int ToParadox::Run() {
   if (w_.postgres_list.CurrentIndex() == -1) {  // kNoTableSelected
@@ -171,105 +78,6 @@ int ToParadox::Run() {
   w_.pointer.Set(ui::PointerShape::kDefault);
   CloseConnections();
   return proc_.failures();
-}
-
-// A listing failure is the folder's, whichever table ran before it: it is
-// counted, and handed to the caller's hook where one is set.
-class ListingDialogs : public ui::Dialogs {
- public:
-  ListingDialogs(ui::Dialogs& to, const TableEvents& events, int& failures)
-      : to_(to), events_(events), failures_(failures) {}
-  void Message(const std::string& text, std::optional<std::string> title,
-               ui::MessageIcon icon) override {
-    if (icon == ui::MessageIcon::kExclamation) {
-      ++failures_;
-      if (events_.list_failure) return events_.list_failure(text);
-    }
-    to_.Message(text, std::move(title), icon);
-  }
-  ui::Answer Question(const std::string& text, std::optional<std::string> title) override {
-    return to_.Question(text, std::move(title));
-  }
-  std::string Prompt(const std::string& text, std::optional<std::string> title,
-                     const std::string& answer) override {
-    return to_.Prompt(text, std::move(title), answer);
-  }
-  std::string ChooseFolder(const std::string& title, const std::string& start) override {
-    return to_.ChooseFolder(title, start);
-  }
-
- private:
-  ui::Dialogs& to_;
-  const TableEvents& events_;
-  int& failures_;
-};
-
-void ToParadox::RefillList() {
-  const std::string folder = w_.settings.Current().paradox_folder;
-  ListingDialogs dialogs(w_.dialogs, options_.events, list_failures_);
-  in_table_ = false;
-  const int before = proc_.failures();
-  proc_.Step(kListFolder, [&] {
-    return catalog::ListParadoxTables(folder, w_.paradox_list, w_.pump, dialogs);
-  });
-  list_failures_ += proc_.failures() - before;
-}
-
-void ToParadox::NoteFailure(const Status& why) {
-  if (refusing_) return;
-  if (!in_table_) {
-    if (run_failure_.empty()) run_failure_ = why.message();
-    return;
-  }
-  ++table_failures_;
-  if (report_.why.empty()) report_.why = why.message();
-}
-
-// A row the staging database did not take, or that could not be read:
-// reported, and shown as its own dialog unless the caller did.
-void ToParadox::RefuseRow(int line, int64_t row, const Status& why, bool read) {
-  std::vector<std::string> columns;
-  for (int j = 0; rows_ && j < rows_->FieldCount(); ++j) columns.push_back(rows_->FieldName(j));
-  report_.refused.push_back(RefusalOf(row, why, read ? &row_ : nullptr, columns));
-  if (row_pending_) BuildInsert();
-  const TableEvents& events = options_.events;
-  if (events.refused && events.refused(report_, report_.refused.back(), sql_)) return;
-  refusing_ = true;
-  proc_.Fail(line, why);
-  refusing_ = false;
-}
-
-void ToParadox::EndReport(Decision decision, bool exported) {
-  in_table_ = false;
-  TableReport& r = report_;
-  if (decision == Decision::kSkip) {
-    r.outcome = TableOutcome::kSkipped;
-  } else if (exported && table_failures_ == 0 && r.rows_read == r.rows_total) {
-    r.outcome = TableOutcome::kCopied;
-    r.rows_stored = stored_;
-    r.why = note_;
-  } else {
-    r.outcome = TableOutcome::kFailed;
-    r.rows_stored = exported ? stored_ : 0;
-    if (r.why.empty()) {
-      r.why = exported ? "only " + std::to_string(r.rows_read) + " of " +
-                             std::to_string(r.rows_total) + " rows were read"
-                       : "no Paradox table was written";
-    }
-  }
-  reports_.push_back(std::move(report_));
-}
-
-// Two selected tables that would land on one Paradox file (one name in two
-// schemas, names that differ only in case or agree in their first 8 units)
-// would overwrite each other whatever the questions say: both are refused
-// before anything is written; the rest go on.
-void ToParadox::RefuseSharedTargets() {
-  const ui::TableList& list = w_.postgres_list;
-  refused_ = SelectedSharingTargets(
-      list, [&](int i) { return ParadoxTargetOf(list.Text(i), true); }, "Paradox",
-      [&](const Status& why) { proc_.Fail(kSharedTarget, why); });
-  ReportSharedTargets(list, refused_, "Paradox", reports_);
 }
 
 void ToParadox::OpenConnections() {
@@ -317,8 +125,8 @@ void ToParadox::TransferEntry(int index) {
   report_ = TableReport();
   report_.table = report_.written_as = source;
   report_.dry_run = options_.dry_run;
-  in_table_ = true;
-  table_failures_ = 0;
+  tally_.in_table = true;
+  tally_.of_table = 0;
   stored_ = 0;
   Decision decision = DecideName(source, target);
   if (decision == Decision::kSkip) report_.why = "name longer than 8 characters";
@@ -683,12 +491,7 @@ Status ToParadox::PlanExport(const std::string& target, const std::string& sourc
   Status described = result.status();
   if (result.ok()) {
     note_ = std::move(result->note);
-    auto written = paradox::TableReader::ReadInfo(
-        (std::filesystem::path(scratch) / (target + ".db")).string());
-    described = written.status();
-    for (size_t i = 0; written.ok() && i < written->fields.size(); ++i) {
-      report_.columns.push_back({written->fields[i].name, ParadoxTypeText(written->fields[i])});
-    }
+    described = NotePlannedFields((std::filesystem::path(scratch) / (target + ".db")).string());
   }
   std::error_code ec;
   std::filesystem::remove_all(scratch, ec);
@@ -708,8 +511,6 @@ Status ToParadox::DropForOverwrite(const std::string& target) {
   replace_ = true;
   return Status::Ok();
 }
-
-}  // namespace
 
 TransferOutcome SendTablesToParadox(ui::TablesWindow& window) {
   return SendTablesToParadoxWith(window, ToParadoxOptions{});

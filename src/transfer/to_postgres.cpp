@@ -35,7 +35,6 @@
 #include "transfer/to_postgres.h"
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 #include <optional>
 #include <string>
@@ -106,51 +105,8 @@ TransferOutcome ToPostgres::Run() {
   outcome.rows_stored = std::move(rows_stored_);
   outcome.values_made_null = std::move(made_null_);
   outcome.tables = std::move(reports_);
-  outcome.failure = std::move(run_failure_);
+  outcome.failure = std::move(tally_.run_failure);
   return outcome;
-}
-
-void ToPostgres::NoteFailure(const Status& why) {
-  if (refusing_) return;
-  if (!in_table_) {
-    if (run_failure_.empty()) run_failure_ = why.message();
-    return;
-  }
-  ++table_failures_;
-  if (report_.why.empty()) report_.why = why.message();
-}
-
-// A row of the table the server refused for its own values (or that could
-// not be read): reported, and shown as its own dialog unless the caller did.
-void ToPostgres::RefuseRow(int line, int64_t row, const Status& why,
-                           const std::vector<Value>* values) {
-  report_.refused.push_back(RefusalOf(row, why, values, columns_));
-  const TableEvents& events = options_.events;
-  if (events.refused && events.refused(report_, report_.refused.back(), statement_)) return;
-  refusing_ = true;
-  proc_.Fail(line, why);
-  refusing_ = false;
-}
-
-void ToPostgres::EndReport() {
-  in_table_ = false;
-  TableReport& r = report_;
-  if (skipped_) {
-    r.outcome = TableOutcome::kSkipped;
-    r.why = "exists";
-  } else if (r.dry_run && table_failures_ == 0) {
-    r.outcome = TableOutcome::kCopied;
-  } else if (added_ && table_failures_ == 0 && r.rows_read == r.rows_total) {
-    r.outcome = TableOutcome::kCopied;
-  } else {
-    r.outcome = TableOutcome::kFailed;
-    if (r.why.empty()) {
-      r.why = added_ ? "only " + std::to_string(r.rows_read) + " of " +
-                           std::to_string(r.rows_total) + " rows were read"
-                     : "the table was not created";
-    }
-  }
-  reports_.push_back(std::move(report_));
 }
 
 // Two selected tables of one name (a table and its namesake in a
@@ -337,9 +293,9 @@ void ToPostgres::CopyTable(int index) {
   report_ = TableReport();
   report_.table = report_.written_as = table;
   report_.dry_run = options_.dry_run;
-  in_table_ = true;
+  tally_.in_table = true;
   skipped_ = added_ = false;
-  table_failures_ = 0;
+  tally_.of_table = 0;
   columns_.clear();
   bool waited = false;
   if (LockTarget(table, waited)) {
@@ -479,28 +435,6 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
     created_ = st.ok();
     return st;
   });
-}
-
-// A dry run's account of the table: the columns CreateTable would give it.
-void ToPostgres::PlanTable(const std::string& table, RecordSet* rows) {
-  report_.rows_total = rows->RecordCount();
-  if (Status names = CheckPostgresTableNames(table, *rows); !names.ok()) {
-    proc_.Fail(kCreate, names);
-    return;
-  }
-  if (ReadLayout(table, rows)) {
-    for (const paradox::FieldInfo& f : layout_->fields) {
-      report_.columns.push_back({f.name, PostgresTypeOf(f)});
-    }
-    return;
-  }
-  for (int c = 0; c < rows->FieldCount(); ++c) {
-    // The type text closes the quoted name: `" NUMERIC,`.
-    const std::string_view text = PostgresColumnTypeText(ColumnClassOf(rows->FieldType(c)));
-    std::string type(text.substr(2, text.size() - 3));
-    for (char& ch : type) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    report_.columns.push_back({rows->FieldName(c), type});
-  }
 }
 
 void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {

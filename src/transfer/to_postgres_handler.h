@@ -139,11 +139,10 @@ class ToPostgres {
   bool rows_ended_ = false;
   // What each table came to, for the caller.
   TableReport report_;
-  bool in_table_ = false, refusing_ = false, skipped_ = false, added_ = false;
-  int table_failures_ = 0;
+  bool refusing_ = false, skipped_ = false, added_ = false;
+  FailureTally tally_;
   std::vector<std::string> columns_;
   std::vector<TableReport> reports_;
-  std::string run_failure_;
   RuleKeeper rules_{postgres_, w_.dialogs, proc_, statement_};
 };
 
