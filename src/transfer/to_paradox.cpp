@@ -35,6 +35,7 @@
 #include "paradox/table_lock.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
+#include "transfer/postgres_rules.h"
 #include "transfer/shared_targets.h"
 #include "transfer/staging_names.h"
 #include "transfer/typed_columns.h"
@@ -97,6 +98,7 @@ class ToParadox {
   std::set<int> refused_;  // entries that share their Paradox table with another
   std::string schema_;     // the schema of the table being copied ("": the search path's)
   std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
+  PostgresRules rules_;                  // and its rules
   std::vector<std::string> field_names_;  // the Paradox field of each column
   std::string note_;                     // what the export left out, if anything
   std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
@@ -302,11 +304,15 @@ void ToParadox::BuildCreate(const std::string& source) {
 // read before its rows are (the connection runs one query at a time).
 void ToParadox::ReadColumnTypes(const std::string& source) {
   columns_.clear();
+  rules_ = {};
   if (!options_.keep_types) return;
   proc_.Step(166, [&]() -> Status {
     auto columns = ReadPostgresColumns(postgres_, source, schema_);
     if (!columns.ok()) return columns.status();
     columns_ = std::move(columns).value();
+    auto rules = ReadPostgresRules(postgres_, source, schema_);
+    if (!rules.ok()) return rules.status();
+    rules_ = std::move(rules).value();
     return Status::Ok();
   });
 }
@@ -515,8 +521,9 @@ void ToParadox::FinishTable(const std::string& source, const std::string& target
 // with a note saying why.
 Status ToParadox::Export(const std::string& folder, const std::string& target,
                          const std::string& source) {
-  auto result = staging::Export(staging_, {folder, target, source, replace_});
-  if (result.ok()) note_ = std::move(result->note);
+  auto result = staging::Export(
+      staging_, {folder, target, source, replace_, RulesForExport(rules_, columns_, field_names_)});
+  if (result.ok()) note_ = LeftOffNote(target, rules_.left_off, std::move(result->note));
   return result.status();
 }
 

@@ -1,0 +1,141 @@
+// Outline: find each named field; try every part of a field rule alone
+// (required, minimum, maximum, default), so that one part without a form
+// costs only itself; encode the .val from the parts that fit; then each
+// index: a plain one-field index becomes the field's .xNN, anything else a
+// named .xgN, as Paradox keeps them.
+#include "paradox/rule_files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "paradox/companion_files.h"
+#include "paradox/validity_writer.h"
+
+namespace corvane::paradox {
+namespace {
+
+constexpr int kMaxComposite = 16;  // .xg0 to .xgf
+
+int FieldNamed(const TableInfo& t, const std::string& name) {
+  for (size_t i = 0; i < t.fields.size(); ++i) {
+    if (t.fields[i].name == name) return static_cast<int>(i);
+  }
+  for (size_t i = 0; i < t.fields.size(); ++i) {
+    if (SameNameIgnoringCase(t.fields[i].name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string Hex(int v, int digits) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*X", digits, v);
+  return buf;
+}
+
+// The parts of `named` that the field can hold.
+FieldRule FittingRule(const TableInfo& t, int field, const NamedFieldRule& named,
+                      std::vector<std::string>& left_off) {
+  using Part = std::optional<std::string> FieldRule::*;
+  FieldRule wanted;
+  wanted.field = field;
+  wanted.minimum = named.minimum;
+  wanted.maximum = named.maximum;
+  wanted.default_value = named.default_value;
+  FieldRule kept;
+  kept.field = field;
+  kept.required = named.required;
+  for (Part part : {&FieldRule::minimum, &FieldRule::maximum, &FieldRule::default_value}) {
+    if (!(wanted.*part)) continue;
+    FieldRule alone;
+    alone.field = field;
+    alone.*part = wanted.*part;
+    Result<std::string> fits = EncodeValidity(t, {alone});
+    if (fits.ok()) {
+      kept.*part = wanted.*part;
+    } else {
+      left_off.push_back(fits.status().message());
+    }
+  }
+  return kept;
+}
+
+Status AddValidity(const TableInfo& t, const RulesToWrite& rules, RuleFiles& out) {
+  std::vector<FieldRule> kept;
+  for (const NamedFieldRule& named : rules.fields) {
+    const int f = FieldNamed(t, named.field);
+    if (f < 0) {
+      out.left_off.push_back("the checks of field \"" + named.field +
+                             "\": the table has no such field");
+      continue;
+    }
+    kept.push_back(FittingRule(t, f, named, out.left_off));
+  }
+  Result<std::string> bytes = EncodeValidity(t, kept);
+  if (!bytes.ok()) {  // each part fitted alone; nothing is expected here
+    out.left_off.push_back(bytes.status().message());
+  } else if (!bytes->empty()) {
+    out.files.push_back({".VAL", std::move(*bytes)});
+  }
+  return Status::Ok();
+}
+
+std::string Describe(const NamedIndex& x) {
+  std::string fields;
+  for (const std::string& f : x.fields) fields += (fields.empty() ? "" : ", ") + f;
+  return "index " + (x.name.empty() ? "" : "\"" + x.name + "\" ") + "on (" + fields + ")";
+}
+
+}  // namespace
+
+Result<RuleFiles> EncodeRuleFiles(const TableInfo& table, const RulesToWrite& rules,
+                                  const RecordWalk& records) {
+  RuleFiles out;
+  CORVANE_RETURN_IF_ERROR(AddValidity(table, rules, out));
+  const std::string stem = std::filesystem::path(table.path).stem().string();
+  std::vector<std::string> taken;
+  int composites = 0;
+  for (const NamedIndex& named : rules.indexes) {
+    IndexToWrite x{named.name, {}, false, false, named.unique, named.descending};
+    std::string missing;
+    for (const std::string& name : named.fields) {
+      const int f = FieldNamed(table, name);
+      if (f < 0) missing = name;
+      x.fields.push_back(f);
+      // Folding case means something to text only.
+      if (f >= 0 && table.fields[static_cast<size_t>(f)].type == FieldType::kAlpha) {
+        x.case_insensitive = x.case_insensitive || named.case_insensitive;
+      }
+    }
+    if (!missing.empty()) {
+      out.left_off.push_back(Describe(named) + ": the table has no field \"" + missing + "\"");
+      continue;
+    }
+    std::string extension = ".X" + Hex(x.fields[0] + 1, 2);
+    x.composite = x.fields.size() > 1 || x.case_insensitive || x.unique || x.descending ||
+                  x.fields[0] >= 0xFF ||
+                  std::find(taken.begin(), taken.end(), extension) != taken.end();
+    if (x.composite) {
+      if (composites == kMaxComposite) {
+        out.left_off.push_back(Describe(named) + ": a table holds at most " +
+                               std::to_string(kMaxComposite) + " composite indexes");
+        continue;
+      }
+      extension = ".XG" + Hex(composites, 1);
+    }
+    Result<IndexFiles> files = EncodeSecondaryIndex(table, x, stem + extension, records);
+    if (!files.ok()) {
+      if (files.status().code() != Status::Code::kInvalidArgument) return files.status();
+      out.left_off.push_back(Describe(named) + ": " + files.status().message());
+      continue;
+    }
+    composites += x.composite ? 1 : 0;
+    taken.push_back(extension);
+    out.files.push_back({extension, std::move(files->x)});
+    extension[1] = 'Y';
+    out.files.push_back({extension, std::move(files->y)});
+  }
+  return out;
+}
+
+}  // namespace corvane::paradox
