@@ -1,0 +1,323 @@
+// Validity checks and secondary indexes written with a table: read back by
+// our reader, the index records read by pxlib and each found in the table
+// where its place fields say, the .y checked by pxlib as the primary index
+// of its .x; rules without a form left off with a word; rule files placed,
+// replaced and renamed with their table, and none left by a full disk.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "paradox/rule_file_names.h"
+#include "paradox/table_reader.h"
+#include "paradox/table_rules.h"
+#include "paradox/table_writer.h"
+#include "pxlib_index.h"
+#include "writer_support.h"
+
+extern "C" {
+#include <paradox.h>
+}
+
+namespace corvane::paradox {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScratchFolder;
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+void Spill(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+void IgnorePxError(pxdoc_t*, int, const char*, void*) {}
+
+// Every record of a Paradox file as pxlib reads it, raw.
+std::vector<std::string> PxRecords(const std::string& path) {
+  std::vector<std::string> out;
+  pxdoc_t* doc = PX_new2(IgnorePxError, nullptr, nullptr, nullptr);
+  if (PX_open_file(doc, path.c_str()) == 0) {
+    std::string record(static_cast<size_t>(PX_get_recordsize(doc)), '\0');
+    for (int r = 0; r < PX_get_num_records(doc); ++r) {
+      if (PX_get_record(doc, r, record.data()) == nullptr) break;
+      out.push_back(record);
+    }
+  }
+  PX_delete(doc);
+  return out;
+}
+
+// The records of data block `block` (1-based) of table file bytes `db`.
+std::vector<std::string> BlockRecords(const std::string& db, int block) {
+  const auto* h = reinterpret_cast<const unsigned char*>(db.data());
+  const size_t rs = LoadLe16(h), header = LoadLe16(h + 2), bs = h[5] * 1024u;
+  const size_t at = header + (static_cast<size_t>(block) - 1) * bs;
+  std::vector<std::string> out;
+  if (block < 1 || at + bs > db.size()) return out;
+  const int last = static_cast<int16_t>(LoadLe16(h + at + 4));
+  for (int i = 0; last >= 0 && i <= last / static_cast<int>(rs); ++i) {
+    out.push_back(db.substr(at + 6 + i * rs, rs));
+  }
+  return out;
+}
+
+const std::vector<FieldInfo> kFields = {{"Id", FieldType::kLong, 0, 0},
+                                        {"Name", FieldType::kAlpha, 12, 0},
+                                        {"Qty", FieldType::kShort, 0, 0},
+                                        {"When", FieldType::kDate, 0, 0},
+                                        {"Note", FieldType::kMemo, 20, 0}};
+
+testing::Rows SomeRows(int n) {
+  testing::Rows rows;
+  const char* names[] = {"apple", "Apple", "BANANA", "cherry", "Cherry", ""};
+  for (int i = 0; i < n; ++i) {
+    char date[16];
+    std::snprintf(date, sizeof date, "20%02d-%02d-%02d", i / 336, i / 28 % 12 + 1, i % 28 + 1);
+    rows.push_back({testing::Text(std::to_string(i + 1)),
+                    testing::Text(std::string(names[i % 6]) + (i % 6 == 5 ? "" : std::to_string(i % 7))),
+                    i % 9 == 0 ? testing::Null() : testing::Text(std::to_string(i % 40 - 20)),
+                    testing::Text(date), testing::Text("n" + std::to_string(i))});
+  }
+  return rows;
+}
+
+Status WriteTable(const std::string& path, int key_fields, const testing::Rows& rows,
+                  const RulesToWrite& rules, std::vector<std::string>* left_off = nullptr,
+                  TableWriter::Replace replace = TableWriter::Replace::kNever) {
+  auto w = TableWriter::Create(path, kFields, 1252, 0, key_fields);
+  if (!w.ok()) return w.status();
+  for (const auto& row : rows) {
+    Status s = (*w)->Append(row);
+    if (!s.ok()) return Status::Error(s.code(), "row " + row[0].text + ": " + s.message());
+  }
+  (*w)->SetRules(rules);
+  Status st = (*w)->Finish(replace);
+  if (left_off) *left_off = (*w)->rules_left_off();
+  return st;
+}
+
+struct Expect {
+  NamedIndex asked;
+  std::vector<int> fields;
+  bool composite;
+};
+
+void CheckIndexRecords(const fs::path& folder, const TableInfo& info, const SecondaryIndex& x) {
+  const std::string db = Slurp(info.path);
+  const std::vector<std::string> table = testing::ReadWithPxlib(info.path).error.empty()
+                                             ? PxRecords(info.path)
+                                             : std::vector<std::string>{};
+  const std::vector<std::string> records = PxRecords(x.file);
+  ASSERT_EQ(records.size(), info.record_count) << x.file << ": pxlib reads the .x";
+  std::vector<int> offsets(info.fields.size(), 0);
+  for (size_t i = 1; i < info.fields.size(); ++i) offsets[i] = offsets[i - 1] + info.fields[i - 1].size;
+  auto indexed = [&](const std::string& table_record) {
+    std::string out;
+    for (int f : x.fields) out += table_record.substr(offsets[f], info.fields[f].size);
+    return out;
+  };
+  std::string previous;
+  for (const std::string& r : records) {
+    const std::string part = r.substr(0, indexed(std::string(static_cast<size_t>(info.record_size), '\0')).size());
+    const auto* tail = reinterpret_cast<const unsigned char*>(r.data()) + part.size();
+    std::string found;
+    if (info.key_fields > 0) {
+      const std::string key = r.substr(part.size(), 4);  // Id
+      const int block = static_cast<int>(DecodeFlippedInt(tail + 4, 2));
+      for (const std::string& t : BlockRecords(db, block)) {
+        if (t.substr(0, 4) == key) found = t;
+      }
+    } else {
+      const auto number = static_cast<size_t>(DecodeFlippedInt(tail, 4));
+      const std::vector<std::string> block =
+          BlockRecords(db, static_cast<int>(DecodeFlippedInt(tail + 4, 2)));
+      const auto slot = static_cast<size_t>(DecodeFlippedInt(tail + 6, 2));
+      ASSERT_LT(slot, block.size()) << x.file;
+      ASSERT_LT(number, table.size()) << x.file;
+      EXPECT_EQ(block[slot], table[number]) << x.file << ": the place fields disagree";
+      found = block[slot];
+    }
+    ASSERT_FALSE(found.empty()) << x.file << ": an index record finds no table record";
+    EXPECT_EQ(indexed(found), part) << x.file;
+    // In index order: folded for case-insensitive, reversed for descending.
+    std::string folded = part;
+    if (x.case_insensitive) {
+      std::transform(folded.begin(), folded.end(), folded.begin(),
+                     [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
+    }
+    if (!previous.empty()) {
+      EXPECT_TRUE(x.descending ? folded <= previous : previous <= folded) << x.file;
+    }
+    previous = folded;
+  }
+  // The .y is the primary index of the .x in all but the file types, which
+  // pxlib insists on.
+  std::string y_file = x.file;
+  char& letter = y_file[y_file.rfind('.') + 1];
+  letter = letter == 'x' ? 'y' : 'Y';
+  std::string xb = Slurp(x.file), yb = Slurp(y_file);
+  ASSERT_FALSE(yb.empty());
+  xb[kHdrFileType] = 0;
+  yb[kHdrFileType] = 1;
+  Spill(folder / "probe.db", xb);
+  Spill(folder / "probe.px", yb);
+  const int key_size = LoadLe16(reinterpret_cast<const unsigned char*>(yb.data())) - 6;
+  EXPECT_EQ(testing::PxlibIndexProblem((folder / "probe.db").string(), (folder / "probe.px").string(),
+                                       key_size),
+            "")
+      << x.file;
+  fs::remove(folder / "probe.db");
+  fs::remove(folder / "probe.px");
+}
+
+TEST(RuleFilesTest, IndexesAndChecksReadBackAndFindTheirRecords) {
+  const std::vector<Expect> indexes = {
+      {{"", {"Qty"}}, {2}, false},
+      {{"", {"Name"}}, {1}, false},
+      {{"ByNameQty", {"Name", "qty"}}, {1, 2}, true},
+      {{"Folded", {"Name"}, true}, {1}, true},
+      {{"Latest", {"When"}, false, false, true}, {3}, true},
+      {{"OneEach", {"When"}, false, true}, {3}, true},
+  };
+  RulesToWrite rules;
+  for (const Expect& e : indexes) rules.indexes.push_back(e.asked);
+  rules.fields = {{"Qty", true, "-20", "19", "3"}, {"name", false, std::nullopt, std::nullopt, "x"}};
+  for (int key_fields : {0, 1}) {
+    SCOPED_TRACE("key fields " + std::to_string(key_fields));
+    ScratchFolder dir;
+    const std::string path = dir.File("ORDERS.DB");
+    std::vector<std::string> left_off;
+    ASSERT_EQ(WriteTable(path, key_fields, SomeRows(700), rules, &left_off).message(), "");
+    EXPECT_TRUE(left_off.empty()) << left_off.front();
+    Result<TableInfo> info = TableReader::ReadInfo(path);
+    ASSERT_TRUE(info.ok());
+    const TableRules back = ReadTableRules(*info);
+    ASSERT_TRUE(back.problems.empty()) << back.problems.front();
+    ASSERT_TRUE(back.validity);
+    ASSERT_EQ(back.validity->rules.size(), 2u);
+    EXPECT_EQ(back.validity->rules[0].field, 2);
+    EXPECT_TRUE(back.validity->rules[0].required);
+    EXPECT_EQ(back.validity->rules[0].minimum, "-20");
+    EXPECT_EQ(back.validity->rules[0].maximum, "19");
+    EXPECT_EQ(back.validity->rules[0].default_value, "3");
+    EXPECT_EQ(back.validity->rules[1].default_value, "x");
+    ASSERT_EQ(back.indexes.size(), indexes.size());
+    std::map<std::string, const SecondaryIndex*> by_name;
+    for (const SecondaryIndex& x : back.indexes) by_name[x.name] = &x;
+    for (const Expect& e : indexes) {
+      const std::string name = e.asked.name.empty() ? e.asked.fields[0] : e.asked.name;
+      ASSERT_TRUE(by_name.count(name)) << name;
+      const SecondaryIndex& x = *by_name[name];
+      EXPECT_EQ(x.fields, e.fields) << name;
+      EXPECT_EQ(x.composite, e.composite) << name;
+      EXPECT_EQ(x.case_insensitive, e.asked.case_insensitive) << name;
+      EXPECT_EQ(x.unique, e.asked.unique) << name;
+      EXPECT_EQ(x.descending, e.asked.descending) << name;
+      EXPECT_EQ(x.entries, 700u) << name;
+      CheckIndexRecords(dir.path(), *info, x);
+    }
+  }
+}
+
+// Each rule the table cannot hold costs itself only, with a line naming it.
+TEST(RuleFilesTest, RulesWithoutAFormAreLeftOffAndTheTableStands) {
+  ScratchFolder dir;
+  RulesToWrite rules;
+  rules.fields = {{"Name", false, "a", std::nullopt, std::string(13, 'x')},
+                  {"Note", true, "m", std::nullopt, std::nullopt},
+                  {"Gone", true, std::nullopt, std::nullopt, std::nullopt}};
+  rules.indexes = {{"dup", {"Name"}, false, true}, {"", {"Note"}}, {"", {"Gone"}}};
+  std::vector<std::string> left_off;
+  ASSERT_EQ(WriteTable(dir.File("T.db"), 0, SomeRows(50), rules, &left_off).message(), "");
+  ASSERT_EQ(left_off.size(), 6u);
+  for (const char* expected : {"\"Name\"", "\"Note\"", "Gone", "same values", "cannot be indexed"}) {
+    EXPECT_TRUE(std::any_of(left_off.begin(), left_off.end(),
+                            [&](const std::string& l) { return l.find(expected) != l.npos; }))
+        << expected;
+  }
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"T.db", "T.mb", "T.val"}));
+  Result<TableInfo> info = TableReader::ReadInfo(dir.File("T.db"));
+  ASSERT_TRUE(info.ok());
+  const TableRules back = ReadTableRules(*info);
+  ASSERT_TRUE(back.validity);
+  ASSERT_EQ(back.validity->rules.size(), 2u);
+  EXPECT_EQ(back.validity->rules[0].minimum, "a");
+  EXPECT_FALSE(back.validity->rules[0].default_value);
+  EXPECT_TRUE(back.validity->rules[1].required);
+  EXPECT_FALSE(back.validity->rules[1].minimum);
+}
+
+// The rule files come and go with their table: refused with it, replaced
+// with it (none of the old table's left), renamed with it.
+TEST(RuleFilesTest, RuleFilesFollowTheirTable) {
+  ScratchFolder dir;
+  RulesToWrite first;
+  first.fields = {{"Qty", true, std::nullopt, std::nullopt, std::nullopt}};
+  first.indexes = {{"", {"Qty"}}, {"", {"When"}}};
+  ASSERT_EQ(WriteTable(dir.File("T.DB"), 1, SomeRows(5), first).message(), "");
+  const std::vector<std::string> old_files = {"T.DB", "T.MB", "T.PX", "T.VAL", "T.X03",
+                                              "T.X04", "T.Y03", "T.Y04"};
+  ASSERT_EQ(dir.Entries(), old_files);
+  RulesToWrite second;
+  second.indexes = {{"pair", {"Name", "Qty"}}};
+  EXPECT_FALSE(WriteTable(dir.File("T.DB"), 1, SomeRows(3), second).ok());
+  EXPECT_EQ(dir.Entries(), old_files);
+  ASSERT_EQ(WriteTable(dir.File("T.DB"), 1, SomeRows(3), second, nullptr, TableWriter::Replace::kAllowed).message(), "");
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"T.DB", "T.MB", "T.PX", "T.XG0", "T.YG0"}));
+
+  // Renamed by hand, then the names inside follow.
+  ASSERT_EQ(WriteTable(dir.File("OLDNAME.db"), 0, SomeRows(3), first).message(), "");
+  for (const std::string& e : dir.Entries()) {
+    if (e.rfind("OLDNAME.", 0) == 0) fs::rename(dir.path() / e, dir.path() / ("NEW" + e.substr(7)));
+  }
+  EXPECT_TRUE(StoreTableNameInRuleFiles(dir.path() / "NEW.db").empty());
+  Result<TableInfo> info = TableReader::ReadInfo(dir.File("NEW.db"));
+  ASSERT_TRUE(info.ok());
+  const TableRules back = ReadTableRules(*info);
+  ASSERT_TRUE(back.validity);
+  EXPECT_EQ(back.validity->table_name, "NEW.db");
+  ASSERT_EQ(back.indexes.size(), 2u);
+  for (const auto& [file, name] : {std::pair{"NEW.x03", "NEW.X03"}, {"NEW.y03", "NEW.Y03"}}) {
+    EXPECT_NE(Slurp(dir.path() / file).find(std::string(name) + '\0'), std::string::npos) << file;
+    EXPECT_EQ(Slurp(dir.path() / file).find("OLDNAME"), std::string::npos) << file;
+  }
+}
+
+// A disk that fills while the rule files are written fails the table, and
+// nothing is left: no table, no rule file, no scratch file.
+TEST(RuleFilesTest, AFullDiskLeavesNothingBehind) {
+  ScratchFolder dir;
+  const fs::path small = dir.path() / "small";
+  fs::create_directories(small);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=600k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+  }
+  struct Unmount {
+    const fs::path& at;
+    ~Unmount() { ::umount(at.c_str()); }
+  } unmount{small};
+  std::vector<FieldInfo> wide = {{"Text", FieldType::kAlpha, 250, 0}};
+  auto w = TableWriter::Create((small / "W.db").string(), wide, 1252, 0, 0);
+  ASSERT_TRUE(w.ok());
+  for (int i = 0; i < 1400; ++i) {
+    ASSERT_TRUE((*w)->Append({testing::Text("row " + std::to_string(i * 7919 % 1400))}).ok());
+  }
+  RulesToWrite rules;
+  rules.indexes = {{"", {"Text"}}, {"again", {"Text"}, true}};
+  (*w)->SetRules(rules);
+  const Status st = (*w)->Finish(TableWriter::Replace::kNever);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(small)) left.push_back(e.path().filename().string());
+  EXPECT_FALSE(st.ok());
+  EXPECT_TRUE(left.empty()) << left.front();
+}
+
+}  // namespace
+}  // namespace corvane::paradox
