@@ -5,6 +5,7 @@
 // whatever else a definition holds makes it a rule without a form.
 #include "transfer/postgres_rules.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 
@@ -66,12 +67,20 @@ size_t TopLevel(std::string_view s, std::string_view token) {
   return found;
 }
 
+// A type name as a cast prints it: "character varying(10)", "\"char\"".
+bool IsTypeName(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+    return std::islower(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) ||
+           std::string_view(" _(),[]\".").find(c) != std::string_view::npos;
+  });
+}
+
 // Parentheses and casts peeled off: "(('x'::text))::varchar" -> "'x'".
 std::string_view Bare(std::string_view s) {
   for (;;) {
     s = StripParens(s);
     const size_t cast = TopLevel(s, "::");
-    if (cast == std::string_view::npos) return s;
+    if (cast == std::string_view::npos || !IsTypeName(s.substr(cast + 2))) return s;
     s = s.substr(0, cast);
   }
 }

@@ -16,12 +16,8 @@
 #include "paradox/table_reader.h"
 #include "paradox/table_rules.h"
 #include "paradox/table_writer.h"
-#include "pxlib_index.h"
+#include "index_check.h"
 #include "writer_support.h"
-
-extern "C" {
-#include <paradox.h>
-}
 
 namespace corvane::paradox {
 namespace {
@@ -32,40 +28,6 @@ using testing::ScratchFolder;
 std::string Slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-void Spill(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-void IgnorePxError(pxdoc_t*, int, const char*, void*) {}
-
-// Every record of a Paradox file as pxlib reads it, raw.
-std::vector<std::string> PxRecords(const std::string& path) {
-  std::vector<std::string> out;
-  pxdoc_t* doc = PX_new2(IgnorePxError, nullptr, nullptr, nullptr);
-  if (PX_open_file(doc, path.c_str()) == 0) {
-    std::string record(static_cast<size_t>(PX_get_recordsize(doc)), '\0');
-    for (int r = 0; r < PX_get_num_records(doc); ++r) {
-      if (PX_get_record(doc, r, record.data()) == nullptr) break;
-      out.push_back(record);
-    }
-  }
-  PX_delete(doc);
-  return out;
-}
-
-// The records of data block `block` (1-based) of table file bytes `db`.
-std::vector<std::string> BlockRecords(const std::string& db, int block) {
-  const auto* h = reinterpret_cast<const unsigned char*>(db.data());
-  const size_t rs = LoadLe16(h), header = LoadLe16(h + 2), bs = h[5] * 1024u;
-  const size_t at = header + (static_cast<size_t>(block) - 1) * bs;
-  std::vector<std::string> out;
-  if (block < 1 || at + bs > db.size()) return out;
-  const int last = static_cast<int16_t>(LoadLe16(h + at + 4));
-  for (int i = 0; last >= 0 && i <= last / static_cast<int>(rs); ++i) {
-    out.push_back(db.substr(at + 6 + i * rs, rs));
-  }
-  return out;
 }
 
 const std::vector<FieldInfo> kFields = {{"Id", FieldType::kLong, 0, 0},
@@ -108,74 +70,6 @@ struct Expect {
   std::vector<int> fields;
   bool composite;
 };
-
-void CheckIndexRecords(const fs::path& folder, const TableInfo& info, const SecondaryIndex& x) {
-  const std::string db = Slurp(info.path);
-  const std::vector<std::string> table = testing::ReadWithPxlib(info.path).error.empty()
-                                             ? PxRecords(info.path)
-                                             : std::vector<std::string>{};
-  const std::vector<std::string> records = PxRecords(x.file);
-  ASSERT_EQ(records.size(), info.record_count) << x.file << ": pxlib reads the .x";
-  std::vector<int> offsets(info.fields.size(), 0);
-  for (size_t i = 1; i < info.fields.size(); ++i) offsets[i] = offsets[i - 1] + info.fields[i - 1].size;
-  auto indexed = [&](const std::string& table_record) {
-    std::string out;
-    for (int f : x.fields) out += table_record.substr(offsets[f], info.fields[f].size);
-    return out;
-  };
-  std::string previous;
-  for (const std::string& r : records) {
-    const std::string part = r.substr(0, indexed(std::string(static_cast<size_t>(info.record_size), '\0')).size());
-    const auto* tail = reinterpret_cast<const unsigned char*>(r.data()) + part.size();
-    std::string found;
-    if (info.key_fields > 0) {
-      const std::string key = r.substr(part.size(), 4);  // Id
-      const int block = static_cast<int>(DecodeFlippedInt(tail + 4, 2));
-      for (const std::string& t : BlockRecords(db, block)) {
-        if (t.substr(0, 4) == key) found = t;
-      }
-    } else {
-      const auto number = static_cast<size_t>(DecodeFlippedInt(tail, 4));
-      const std::vector<std::string> block =
-          BlockRecords(db, static_cast<int>(DecodeFlippedInt(tail + 4, 2)));
-      const auto slot = static_cast<size_t>(DecodeFlippedInt(tail + 6, 2));
-      ASSERT_LT(slot, block.size()) << x.file;
-      ASSERT_LT(number, table.size()) << x.file;
-      EXPECT_EQ(block[slot], table[number]) << x.file << ": the place fields disagree";
-      found = block[slot];
-    }
-    ASSERT_FALSE(found.empty()) << x.file << ": an index record finds no table record";
-    EXPECT_EQ(indexed(found), part) << x.file;
-    // In index order: folded for case-insensitive, reversed for descending.
-    std::string folded = part;
-    if (x.case_insensitive) {
-      std::transform(folded.begin(), folded.end(), folded.begin(),
-                     [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
-    }
-    if (!previous.empty()) {
-      EXPECT_TRUE(x.descending ? folded <= previous : previous <= folded) << x.file;
-    }
-    previous = folded;
-  }
-  // The .y is the primary index of the .x in all but the file types, which
-  // pxlib insists on.
-  std::string y_file = x.file;
-  char& letter = y_file[y_file.rfind('.') + 1];
-  letter = letter == 'x' ? 'y' : 'Y';
-  std::string xb = Slurp(x.file), yb = Slurp(y_file);
-  ASSERT_FALSE(yb.empty());
-  xb[kHdrFileType] = 0;
-  yb[kHdrFileType] = 1;
-  Spill(folder / "probe.db", xb);
-  Spill(folder / "probe.px", yb);
-  const int key_size = LoadLe16(reinterpret_cast<const unsigned char*>(yb.data())) - 6;
-  EXPECT_EQ(testing::PxlibIndexProblem((folder / "probe.db").string(), (folder / "probe.px").string(),
-                                       key_size),
-            "")
-      << x.file;
-  fs::remove(folder / "probe.db");
-  fs::remove(folder / "probe.px");
-}
 
 TEST(RuleFilesTest, IndexesAndChecksReadBackAndFindTheirRecords) {
   const std::vector<Expect> indexes = {
@@ -221,7 +115,7 @@ TEST(RuleFilesTest, IndexesAndChecksReadBackAndFindTheirRecords) {
       EXPECT_EQ(x.unique, e.asked.unique) << name;
       EXPECT_EQ(x.descending, e.asked.descending) << name;
       EXPECT_EQ(x.entries, 700u) << name;
-      CheckIndexRecords(dir.path(), *info, x);
+      EXPECT_EQ(testing::IndexRecordsProblem(*info, x, dir.path()), "") << name;
     }
   }
 }
