@@ -214,8 +214,10 @@ paradox::NamedFieldRule& RuleOf(paradox::RulesToWrite& rules, const std::string&
 Status ReadColumns(Connection& postgres, const std::string& regclass, PostgresRules& out) {
   return ForEachRow(
       postgres,
-      "SELECT a.attname, a.attnotnull::int, pg_get_expr(d.adbin, d.adrelid), "
-      "(a.attgenerated <> '' OR pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%')::int "
+      "SELECT a.attname, (a.attnotnull AND NOT EXISTS (SELECT 1 FROM pg_index i WHERE "
+      "i.indrelid = a.attrelid AND i.indisprimary AND a.attnum = ANY(i.indkey)))::int, "
+      "pg_get_expr(d.adbin, d.adrelid), (a.attidentity <> '' OR a.attgenerated <> '' OR "
+      "pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%')::int "
       "FROM pg_attribute a LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND "
       "d.adnum = a.attnum WHERE a.attrelid = " +
           regclass + " AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
@@ -223,7 +225,9 @@ Status ReadColumns(Connection& postgres, const std::string& regclass, PostgresRu
         const std::string column = r.FieldValue(0).text();
         const Value def = r.FieldValue(2);
         const bool counter = r.FieldValue(3).text() == "1";
-        if (r.FieldValue(1).text() == "1") RuleOf(out.rules, column).required = true;
+        // A key field refuses blanks by itself, and a counter fills itself:
+        // their NOT NULL says nothing of their own.
+        if (r.FieldValue(1).text() == "1" && !counter) RuleOf(out.rules, column).required = true;
         if (def.is_null() || (counter && def.text().rfind("nextval(", 0) == 0)) return;
         std::optional<std::string> value = counter ? std::nullopt : ConstantOf(def.text());
         if (value) {
@@ -238,13 +242,16 @@ Status ReadColumns(Connection& postgres, const std::string& regclass, PostgresRu
 Status ReadChecks(Connection& postgres, const std::string& regclass, PostgresRules& out) {
   return ForEachRow(
       postgres,
-      "SELECT conname, pg_get_constraintdef(oid) FROM pg_constraint WHERE contype = 'c' AND "
-      "conrelid = " + regclass + " ORDER BY conname",
+      "SELECT conname, pg_get_constraintdef(oid) FROM pg_constraint WHERE contype IN "
+      "('c', 'f') AND conrelid = " + regclass + " ORDER BY contype, conname",
       [&](RecordSet& r) {
         const std::string name = r.FieldValue(0).text(), def = r.FieldValue(1).text();
-        std::optional<std::vector<CheckPart>> parts = CheckPartsOf(def);
+        // Only a reference Paradox reads from the table's own .val could
+        // stand for a foreign key; none is written.
+        std::optional<std::vector<CheckPart>> parts =
+            def.rfind("CHECK ", 0) == 0 ? CheckPartsOf(def) : std::nullopt;
         if (!parts) {
-          out.left_off.push_back("the check " + QuotePostgresName(name) + " " + def);
+          out.left_off.push_back("the constraint " + QuotePostgresName(name) + " " + def);
           return;
         }
         for (const CheckPart& p : *parts) {

@@ -1,7 +1,8 @@
 // "Keep field types and keys", PostgreSQL -> Paradox: the rules of a
 // PostgreSQL table that Paradox can keep, as the table's .val and
 // secondary indexes will hold them.
-//  - NOT NULL (or CHECK (c IS NOT NULL)) -> required;
+//  - NOT NULL (or CHECK (c IS NOT NULL)) -> required, but for key fields
+//    and counters, which need no rule for it;
 //  - CHECK (c >= a), (c <= b), (c BETWEEN a AND b), and ANDs of those, as
 //    the server prints them back (casts and parentheses included) ->
 //    minimum and maximum;
