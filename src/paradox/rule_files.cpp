@@ -60,24 +60,23 @@ FieldRule FittingRule(const TableInfo& t, int field, const NamedFieldRule& named
   return kept;
 }
 
-Status AddValidity(const TableInfo& t, const RulesToWrite& rules, RuleFiles& out) {
+Status AddValidity(const TableInfo& t, const RulesToWrite& rules, const RuleFileSink& put,
+                   std::vector<std::string>& left_off) {
   std::vector<FieldRule> kept;
   for (const NamedFieldRule& named : rules.fields) {
     const int f = FieldNamed(t, named.field);
     if (f < 0) {
-      out.left_off.push_back("the checks of field \"" + named.field +
-                             "\": the table has no such field");
+      left_off.push_back("the checks of field \"" + named.field + "\": the table has no such field");
       continue;
     }
-    kept.push_back(FittingRule(t, f, named, out.left_off));
+    kept.push_back(FittingRule(t, f, named, left_off));
   }
   Result<std::string> bytes = EncodeValidity(t, kept);
   if (!bytes.ok()) {  // each part fitted alone; nothing is expected here
-    out.left_off.push_back(bytes.status().message());
-  } else if (!bytes->empty()) {
-    out.files.push_back({".VAL", std::move(*bytes)});
+    left_off.push_back(bytes.status().message());
+    return Status::Ok();
   }
-  return Status::Ok();
+  return bytes->empty() ? Status::Ok() : put(".VAL", *bytes);
 }
 
 std::string Describe(const NamedIndex& x) {
@@ -88,10 +87,11 @@ std::string Describe(const NamedIndex& x) {
 
 }  // namespace
 
-Result<RuleFiles> EncodeRuleFiles(const TableInfo& table, const RulesToWrite& rules,
-                                  const RecordWalk& records) {
-  RuleFiles out;
-  CORVANE_RETURN_IF_ERROR(AddValidity(table, rules, out));
+Result<std::vector<std::string>> EncodeRuleFiles(const TableInfo& table, const RulesToWrite& rules,
+                                                 const RecordWalk& records,
+                                                 const RuleFileSink& put) {
+  std::vector<std::string> left_off;
+  CORVANE_RETURN_IF_ERROR(AddValidity(table, rules, put, left_off));
   const std::string stem = std::filesystem::path(table.path).stem().string();
   std::vector<std::string> taken;
   int composites = 0;
@@ -108,7 +108,7 @@ Result<RuleFiles> EncodeRuleFiles(const TableInfo& table, const RulesToWrite& ru
       }
     }
     if (!missing.empty()) {
-      out.left_off.push_back(Describe(named) + ": the table has no field \"" + missing + "\"");
+      left_off.push_back(Describe(named) + ": the table has no field \"" + missing + "\"");
       continue;
     }
     std::string extension = ".X" + Hex(x.fields[0] + 1, 2);
@@ -117,7 +117,7 @@ Result<RuleFiles> EncodeRuleFiles(const TableInfo& table, const RulesToWrite& ru
                   std::find(taken.begin(), taken.end(), extension) != taken.end();
     if (x.composite) {
       if (composites == kMaxComposite) {
-        out.left_off.push_back(Describe(named) + ": a table holds at most " +
+        left_off.push_back(Describe(named) + ": a table holds at most " +
                                std::to_string(kMaxComposite) + " composite indexes");
         continue;
       }
@@ -126,16 +126,16 @@ Result<RuleFiles> EncodeRuleFiles(const TableInfo& table, const RulesToWrite& ru
     Result<IndexFiles> files = EncodeSecondaryIndex(table, x, stem + extension, records);
     if (!files.ok()) {
       if (files.status().code() != Status::Code::kInvalidArgument) return files.status();
-      out.left_off.push_back(Describe(named) + ": " + files.status().message());
+      left_off.push_back(Describe(named) + ": " + files.status().message());
       continue;
     }
     composites += x.composite ? 1 : 0;
     taken.push_back(extension);
-    out.files.push_back({extension, std::move(files->x)});
+    CORVANE_RETURN_IF_ERROR(put(extension, files->x));
     extension[1] = 'Y';
-    out.files.push_back({extension, std::move(files->y)});
+    CORVANE_RETURN_IF_ERROR(put(extension, files->y));
   }
-  return out;
+  return left_off;
 }
 
 }  // namespace corvane::paradox

@@ -4,6 +4,7 @@
 // with a line saying why; the table never fails for it.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,19 +36,17 @@ struct RulesToWrite {
   bool empty() const { return fields.empty() && indexes.empty(); }
 };
 
-struct RuleFile {
-  std::string extension;  // ".VAL", ".X02", ".YG0" (upper case)
-  std::string bytes;
-};
+// Takes one finished file: its extension (".VAL", ".X02", ".YG0", upper
+// case) and bytes. Files are handed over one at a time, so only one index
+// is held at once.
+using RuleFileSink = std::function<Status(const std::string& extension, const std::string& bytes)>;
 
-struct RuleFiles {
-  std::vector<RuleFile> files;
-  std::vector<std::string> left_off;  // one line per rule left off, naming it and why
-};
-
-// The files for `rules` on `table` (as our writer made it: info.path its
-// .db). Field names match ignoring case. Fails only when `records` does.
-Result<RuleFiles> EncodeRuleFiles(const TableInfo& table, const RulesToWrite& rules,
-                                  const RecordWalk& records);
+// Encodes the files for `rules` on `table` (as our writer made it:
+// info.path its .db) and hands each to `put`. Field names match ignoring
+// case. Returns one line per rule left off, naming it and why; fails only
+// when `records` or `put` does.
+Result<std::vector<std::string>> EncodeRuleFiles(const TableInfo& table, const RulesToWrite& rules,
+                                                 const RecordWalk& records,
+                                                 const RuleFileSink& put);
 
 }  // namespace corvane::paradox

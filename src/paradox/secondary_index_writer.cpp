@@ -248,6 +248,7 @@ Result<IndexFiles> EncodeSecondaryIndex(const TableInfo& table, const IndexToWri
   if (!header.ok()) return header.status();
   IndexFiles out;
   out.x = std::move(*header);
+  out.x.reserve(out.x.size() + blocks * static_cast<size_t>(block_kib) * 1024);
   std::vector<IndexEntry> leaves;
   const size_t block_size = static_cast<size_t>(block_kib) * 1024;
   const auto key_size = static_cast<size_t>(

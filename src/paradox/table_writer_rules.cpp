@@ -43,26 +43,27 @@ Status TableWriter::WriteRuleFiles() {
     }
     return Status::Ok();
   };
-  Result<RuleFiles> files = EncodeRuleFiles(info, rules_, walk);
-  if (!files.ok()) return files.status();
-  rules_left_off_ = std::move(files->left_off);
   // Extensions in the letter case of the table file's.
   const std::string db_ext = db_path_.extension().string();
   const bool lower = db_ext.size() > 1 && db_ext[1] == 'd';
-  for (RuleFile& f : files->files) {
-    std::string name = db_path_.stem().string() + f.extension;
+  const RuleFileSink put = [&](const std::string& extension, const std::string& bytes) -> Status {
+    std::string name = db_path_.stem().string() + extension;
     if (lower) {
-      for (size_t i = name.size() - f.extension.size(); i < name.size(); ++i) {
+      for (size_t i = name.size() - extension.size(); i < name.size(); ++i) {
         name[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
       }
     }
     const fs::path path = db_path_.parent_path() / name;
     auto file = TempFile::Create(path);
     if (!file.ok()) return file.status();
-    CORVANE_RETURN_IF_ERROR((*file)->WriteAt(0, f.bytes.data(), f.bytes.size()));
+    CORVANE_RETURN_IF_ERROR((*file)->WriteAt(0, bytes.data(), bytes.size()));
     CORVANE_RETURN_IF_ERROR((*file)->Sync());
     rule_files_.emplace_back(std::move(file).value(), path);
-  }
+    return Status::Ok();
+  };
+  Result<std::vector<std::string>> left_off = EncodeRuleFiles(info, rules_, walk, put);
+  if (!left_off.ok()) return left_off.status();
+  rules_left_off_ = std::move(left_off).value();
   return Status::Ok();
 }
 
