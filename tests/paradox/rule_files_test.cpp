@@ -4,17 +4,23 @@
 // of its .x; rules without a form left off with a word; rule files placed,
 // replaced and renamed with their table, and none left by a full disk.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <chrono>
 #include <map>
+#include <random>
+#include <thread>
 
 #include "paradox/rule_file_names.h"
 #include "paradox/table_reader.h"
 #include "paradox/table_rules.h"
+#include "paradox/table_set_aside.h"
 #include "paradox/table_writer.h"
 #include "index_check.h"
 #include "writer_support.h"
@@ -211,6 +217,81 @@ TEST(RuleFilesTest, AFullDiskLeavesNothingBehind) {
   for (const auto& e : fs::directory_iterator(small)) left.push_back(e.path().filename().string());
   EXPECT_FALSE(st.ok());
   EXPECT_TRUE(left.empty()) << left.front();
+}
+
+// Version `v` of table K over whatever K is, replaced as the export does it
+// (the old table set aside at the last moment). The versions differ in
+// their rules: an index on Name and checks, or two others and none.
+Status WriteVersion(const fs::path& folder, char v) {
+  RulesToWrite rules;
+  if (v == 'a') {
+    rules.fields = {{"Qty", true, std::nullopt, std::nullopt, std::nullopt}};
+    rules.indexes = {{"", {"Name"}}};
+  } else {
+    rules.indexes = {{"pair", {"Name", "Qty"}}, {"", {"When"}}};
+  }
+  testing::Rows rows = SomeRows(20000);
+  for (auto& row : rows) row[1] = testing::Text(std::string(1, v) + row[0].text);
+  auto w = TableWriter::Create((folder / "K.db").string(), kFields, 1252, 0, 0);
+  if (!w.ok()) return w.status();
+  for (const auto& row : rows) CORVANE_RETURN_IF_ERROR((*w)->Append(row));
+  (*w)->SetRules(rules);
+  std::unique_ptr<TableSetAside> old;
+  CORVANE_RETURN_IF_ERROR((*w)->Finish([&]() -> Status {
+    auto aside = TableSetAside::Create(folder, "K");
+    if (aside.ok()) old = std::move(aside).value();
+    return aside.ok() || aside.status().code() == Status::Code::kNotFound ? Status::Ok()
+                                                                           : aside.status();
+  }));
+  return old ? old->Discard() : Status::Ok();
+}
+
+// Killed at random moments while it replaces a table, the writer leaves
+// (once the folder is recovered, as every listing does) the old table with
+// its own rule files or the new one with its own, and nothing else.
+TEST(RuleFilesTest, KilledAtRandomMomentsTheTableAndItsRulesAreWholeOldOrNew) {
+  ScratchFolder dir;
+  auto run = [&](char v) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(WriteVersion(dir.path(), v).ok() ? 0 : 1);
+    return pid;
+  };
+  const auto t0 = std::chrono::steady_clock::now();
+  int status = 0;
+  ::waitpid(run('a'), &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - t0);
+  const std::map<char, std::vector<std::string>> files = {
+      {'a', {"K.db", "K.mb", "K.val", "K.x02", "K.y02"}},
+      {'b', {"K.db", "K.mb", "K.x04", "K.xg0", "K.y04", "K.yg0"}}};
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int64_t> moment(0, full.count() * 11 / 10);
+  char now = 'a';
+  for (int i = 0; i < 12; ++i) {
+    const pid_t pid = run(now == 'a' ? 'b' : 'a');
+    std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(RecoverInterruptedWrites(dir.path()).ok());
+    Result<TableInfo> info = TableReader::ReadInfo(dir.File("K.db"));
+    ASSERT_TRUE(info.ok()) << info.status().message();
+    testing::ReadBack rows = testing::ReadWithOurReader(dir.File("K.db"));
+    ASSERT_EQ(rows.rows.size(), 20000u);
+    now = rows.rows[0][1].text[0];
+    ASSERT_TRUE(files.count(now)) << rows.rows[0][1].text;
+    EXPECT_EQ(dir.Entries(), files.at(now)) << "round " << i;
+    const TableRules rules = ReadTableRules(*info);
+    EXPECT_TRUE(rules.problems.empty()) << rules.problems.front();
+    for (const SecondaryIndex& x : rules.indexes) EXPECT_EQ(x.entries, 20000u) << x.file;
+  }
+  // Not killed, the other version takes the table's place with its rules.
+  const char other = now == 'a' ? 'b' : 'a';
+  ::waitpid(run(other), &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(dir.Entries(), files.at(other));
 }
 
 }  // namespace
