@@ -6,6 +6,7 @@
 #include "paradox/rule_files.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
@@ -45,6 +46,17 @@ FieldRule FittingRule(const TableInfo& t, int field, const NamedFieldRule& named
   FieldRule kept;
   kept.field = field;
   kept.required = named.required;
+  if (!named.picture.empty()) {
+    FieldRule alone;
+    alone.field = field;
+    alone.picture = named.picture;
+    Result<std::string> fits = EncodeValidity(t, {alone});
+    if (fits.ok()) {
+      kept.picture = named.picture;
+    } else {
+      left_off.push_back(fits.status().message());
+    }
+  }
   for (Part part : {&FieldRule::minimum, &FieldRule::maximum, &FieldRule::default_value}) {
     if (!(wanted.*part)) continue;
     FieldRule alone;
@@ -93,6 +105,14 @@ Result<std::vector<std::string>> EncodeRuleFiles(const TableInfo& table, const R
   std::vector<std::string> left_off;
   CORVANE_RETURN_IF_ERROR(AddValidity(table, rules, put, left_off));
   const std::string stem = std::filesystem::path(table.path).stem().string();
+  // The name a .x stores is its file's, in the letter case of the table's.
+  const std::string db_ext = std::filesystem::path(table.path).extension().string();
+  auto Cased = [&](std::string extension) {
+    if (db_ext.size() > 1 && db_ext[1] == 'd') {
+      for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension;
+  };
   std::vector<std::string> taken;
   int composites = 0;
   for (const NamedIndex& named : rules.indexes) {
@@ -123,7 +143,7 @@ Result<std::vector<std::string>> EncodeRuleFiles(const TableInfo& table, const R
       }
       extension = ".XG" + Hex(composites, 1);
     }
-    Result<IndexFiles> files = EncodeSecondaryIndex(table, x, stem + extension, records);
+    Result<IndexFiles> files = EncodeSecondaryIndex(table, x, stem + Cased(extension), records);
     if (!files.ok()) {
       if (files.status().code() != Status::Code::kInvalidArgument) return files.status();
       left_off.push_back(Describe(named) + ": " + files.status().message());

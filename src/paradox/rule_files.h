@@ -20,6 +20,7 @@ struct NamedFieldRule {
   std::string field;
   bool required = false;
   std::optional<std::string> minimum, maximum, default_value;
+  std::string picture;  // "" for none
 };
 
 struct NamedIndex {

@@ -207,7 +207,7 @@ paradox::NamedFieldRule& RuleOf(paradox::RulesToWrite& rules, const std::string&
   for (paradox::NamedFieldRule& r : rules.fields) {
     if (r.field == column) return r;
   }
-  rules.fields.push_back({column, false, std::nullopt, std::nullopt, std::nullopt});
+  rules.fields.push_back({column, false, std::nullopt, std::nullopt, std::nullopt, ""});
   return rules.fields.back();
 }
 
@@ -346,6 +346,14 @@ paradox::RulesToWrite RulesForExport(const PostgresRules& rules,
                                      const std::vector<PostgresColumn>& columns,
                                      const std::vector<std::string>& fields) {
   paradox::RulesToWrite out = rules.rules;
+  // The picture the other direction kept in the column's comment.
+  for (const PostgresColumn& c : columns) {
+    const size_t at = c.comment.find(kPictureCommentHead);
+    if (at != 0 && (at == std::string::npos || c.comment[at - 1] != '\n')) continue;
+    const size_t from = at + std::string_view(kPictureCommentHead).size();
+    std::string picture = c.comment.substr(from, c.comment.find('\n', from) - from);
+    if (!picture.empty()) RuleOf(out, c.name).picture = std::move(picture);
+  }
   auto rename = [&](std::string& name) {
     for (size_t i = 0; i < columns.size() && i < fields.size(); ++i) {
       if (columns[i].name == name) {

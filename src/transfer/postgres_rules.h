@@ -7,6 +7,7 @@
 //    the server prints them back (casts and parentheses included) ->
 //    minimum and maximum;
 //  - a constant DEFAULT -> default (a sequence's is the Autoincrement's own);
+//  - the picture the other direction noted in the column's comment;
 //  - a btree index on columns or lower(column), all keys one direction,
 //    without WHERE -> a secondary index (case-insensitive for lower(),
 //    unique, descending); the primary key's index is the table's key.

@@ -88,7 +88,8 @@ TEST(RuleFilesTest, IndexesAndChecksReadBackAndFindTheirRecords) {
   };
   RulesToWrite rules;
   for (const Expect& e : indexes) rules.indexes.push_back(e.asked);
-  rules.fields = {{"Qty", true, "-20", "19", "3"}, {"name", false, std::nullopt, std::nullopt, "x"}};
+  rules.fields = {{"Qty", true, "-20", "19", "3", ""},
+                  {"name", false, std::nullopt, std::nullopt, "x", "*!"}};
   for (int key_fields : {0, 1}) {
     SCOPED_TRACE("key fields " + std::to_string(key_fields));
     ScratchFolder dir;
@@ -108,6 +109,7 @@ TEST(RuleFilesTest, IndexesAndChecksReadBackAndFindTheirRecords) {
     EXPECT_EQ(back.validity->rules[0].maximum, "19");
     EXPECT_EQ(back.validity->rules[0].default_value, "3");
     EXPECT_EQ(back.validity->rules[1].default_value, "x");
+    EXPECT_EQ(back.validity->rules[1].picture, "*!");
     ASSERT_EQ(back.indexes.size(), indexes.size());
     std::map<std::string, const SecondaryIndex*> by_name;
     for (const SecondaryIndex& x : back.indexes) by_name[x.name] = &x;
@@ -130,9 +132,9 @@ TEST(RuleFilesTest, IndexesAndChecksReadBackAndFindTheirRecords) {
 TEST(RuleFilesTest, RulesWithoutAFormAreLeftOffAndTheTableStands) {
   ScratchFolder dir;
   RulesToWrite rules;
-  rules.fields = {{"Name", false, "a", std::nullopt, std::string(13, 'x')},
-                  {"Note", true, "m", std::nullopt, std::nullopt},
-                  {"Gone", true, std::nullopt, std::nullopt, std::nullopt}};
+  rules.fields = {{"Name", false, "a", std::nullopt, std::string(13, 'x'), ""},
+                  {"Note", true, "m", std::nullopt, std::nullopt, ""},
+                  {"Gone", true, std::nullopt, std::nullopt, std::nullopt, ""}};
   rules.indexes = {{"dup", {"Name"}, false, true}, {"", {"Note"}}, {"", {"Gone"}}};
   std::vector<std::string> left_off;
   ASSERT_EQ(WriteTable(dir.File("T.db"), 0, SomeRows(50), rules, &left_off).message(), "");
@@ -159,7 +161,7 @@ TEST(RuleFilesTest, RulesWithoutAFormAreLeftOffAndTheTableStands) {
 TEST(RuleFilesTest, RuleFilesFollowTheirTable) {
   ScratchFolder dir;
   RulesToWrite first;
-  first.fields = {{"Qty", true, std::nullopt, std::nullopt, std::nullopt}};
+  first.fields = {{"Qty", true, std::nullopt, std::nullopt, std::nullopt, ""}};
   first.indexes = {{"", {"Qty"}}, {"", {"When"}}};
   ASSERT_EQ(WriteTable(dir.File("T.DB"), 1, SomeRows(5), first).message(), "");
   const std::vector<std::string> old_files = {"T.DB", "T.MB", "T.PX", "T.VAL", "T.X03",
@@ -184,7 +186,7 @@ TEST(RuleFilesTest, RuleFilesFollowTheirTable) {
   ASSERT_TRUE(back.validity);
   EXPECT_EQ(back.validity->table_name, "NEW.db");
   ASSERT_EQ(back.indexes.size(), 2u);
-  for (const auto& [file, name] : {std::pair{"NEW.x03", "NEW.X03"}, {"NEW.y03", "NEW.Y03"}}) {
+  for (const auto& [file, name] : {std::pair{"NEW.x03", "NEW.x03"}, {"NEW.y03", "NEW.y03"}}) {
     EXPECT_NE(Slurp(dir.path() / file).find(std::string(name) + '\0'), std::string::npos) << file;
     EXPECT_EQ(Slurp(dir.path() / file).find("OLDNAME"), std::string::npos) << file;
   }
@@ -225,7 +227,7 @@ TEST(RuleFilesTest, AFullDiskLeavesNothingBehind) {
 Status WriteVersion(const fs::path& folder, char v) {
   RulesToWrite rules;
   if (v == 'a') {
-    rules.fields = {{"Qty", true, std::nullopt, std::nullopt, std::nullopt}};
+    rules.fields = {{"Qty", true, std::nullopt, std::nullopt, std::nullopt, ""}};
     rules.indexes = {{"", {"Name"}}};
   } else {
     rules.indexes = {{"pair", {"Name", "Qty"}}, {"", {"When"}}};

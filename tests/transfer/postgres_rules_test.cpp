@@ -104,6 +104,7 @@ TEST_F(PostgresRulesTest, RulesWithAParadoxFormArriveAndTheOthersAreToldOnce) {
                "2, 9, 'apple', '2003-01-01', false, now(), 2, 1",
                "3, 9, 'Cherry', NULL, NULL, now(), 3, NULL"});
   Pg("CREATE INDEX pr_rules_qty ON pr_rules(\"Qty\")");
+  Pg("COMMENT ON COLUMN pr_rules.name IS 'a note\nParadox picture: *!'");
   Pg("CREATE INDEX pr_rules_folded ON pr_rules(lower(name) DESC, \"Qty\" DESC)");
   Pg("CREATE UNIQUE INDEX pr_rules_once ON pr_rules(d)");
   Pg("CREATE INDEX pr_rules_some ON pr_rules(s) WHERE s > 1");
@@ -126,6 +127,7 @@ TEST_F(PostgresRulesTest, RulesWithAParadoxFormArriveAndTheOthersAreToldOnce) {
   EXPECT_EQ(by_field[1].maximum, "500");
   EXPECT_EQ(by_field[1].default_value, "7");
   EXPECT_EQ(by_field[2].default_value, "n'a");
+  EXPECT_EQ(by_field[2].picture, "*!");
   EXPECT_EQ(by_field[3].minimum, "2001-02-03");
   EXPECT_EQ(by_field[4].default_value, "True");
   EXPECT_FALSE(by_field[6].minimum);
@@ -203,6 +205,7 @@ TEST_F(PostgresRulesTest, SampleRulesComeBackTheSame) {
       EXPECT_EQ(c.minimum, r.minimum) << field;
       EXPECT_EQ(c.maximum, r.maximum) << field;
       EXPECT_EQ(c.default_value, r.default_value) << field;
+      EXPECT_EQ(c.picture, r.picture) << field;
     }
     ASSERT_EQ(got.indexes.size(), want.indexes.size());
     for (const paradox::SecondaryIndex& w : want.indexes) {
