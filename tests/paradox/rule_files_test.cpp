@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <chrono>
@@ -294,6 +295,47 @@ TEST(RuleFilesTest, KilledAtRandomMomentsTheTableAndItsRulesAreWholeOldOrNew) {
   ::waitpid(run(other), &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(dir.Entries(), files.at(other));
+}
+
+// Real files renamed: their stored names follow, every layout (level 4 and
+// 5 .val, level 5 and 7 indexes) still reads the same, and a level 3 .val,
+// which stores no name, is left as it was.
+TEST(RuleFilesSamplesTest, RenamedSamplesNameTheirNewTableInside) {
+  const char* root = std::getenv("CORVANE_PARADOX_SAMPLES");
+  if (root == nullptr || !*root) GTEST_SKIP() << "CORVANE_PARADOX_SAMPLES is not set";
+  ScratchFolder dir;
+  int n = 0;
+  for (const char* table : {"db/AREACODES.DB", "joins/fk4.db", "joins/C.DB", "mtdemo/FILMS.DB",
+                            "fields/logical.db"}) {
+    SCOPED_TRACE(table);
+    const fs::path sample = fs::path(root) / table;
+    const std::string stem = "REN" + std::to_string(++n);
+    for (const auto& file : fs::directory_iterator(sample.parent_path())) {
+      if (file.path().stem() == sample.stem()) {
+        fs::copy_file(file.path(), dir.path() / (stem + file.path().extension().string()));
+      }
+    }
+    const fs::path db = dir.path() / (stem + sample.extension().string());
+    Result<TableInfo> before = TableReader::ReadInfo(sample.string());
+    Result<TableInfo> after = TableReader::ReadInfo(db.string());
+    ASSERT_TRUE(before.ok() && after.ok());
+    const TableRules want = ReadTableRules(*before);
+    EXPECT_TRUE(StoreTableNameInRuleFiles(db).empty());
+    const TableRules got = ReadTableRules(*after);
+    EXPECT_TRUE(got.problems.empty()) << got.problems.front();
+    ASSERT_EQ(got.indexes.size(), want.indexes.size());
+    for (size_t i = 0; i < want.indexes.size(); ++i) {
+      EXPECT_EQ(got.indexes[i].fields, want.indexes[i].fields);
+      EXPECT_EQ(Slurp(want.indexes[i].file).size(), Slurp(got.indexes[i].file).size());
+      EXPECT_NE(Slurp(got.indexes[i].file).find(stem + "."), std::string::npos);
+    }
+    ASSERT_EQ(got.validity.has_value(), want.validity.has_value());
+    if (!want.validity) continue;
+    EXPECT_EQ(got.validity->rules.size(), want.validity->rules.size());
+    const bool level3 = want.validity->version_byte == 0x01;
+    EXPECT_EQ(got.validity->table_name.find(stem) != std::string::npos, !level3)
+        << got.validity->table_name;
+  }
 }
 
 }  // namespace
