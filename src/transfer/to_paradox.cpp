@@ -34,6 +34,7 @@
 #include "transfer/field_types.h"
 #include "transfer/handler_steps.h"
 #include "transfer/long_names.h"
+#include "transfer/postgres_rules.h"
 #include "transfer/run_folders.h"
 #include "transfer/staging_names.h"
 #include "transfer/to_paradox_handler.h"
@@ -246,11 +247,15 @@ void ToParadox::BuildCreate(const std::string& source) {
 // read before its rows are (the connection runs one query at a time).
 void ToParadox::ReadColumnTypes(const std::string& source) {
   columns_.clear();
+  rules_ = {};
   if (!options_.keep_types) return;
   proc_.Step(kReadColumnTypes, [&]() -> Status {
     auto columns = ReadPostgresColumns(postgres_, source, schema_);
     if (!columns.ok()) return columns.status();
     columns_ = std::move(columns).value();
+    auto rules = ReadPostgresRules(postgres_, source, schema_);
+    if (!rules.ok()) return rules.status();
+    rules_ = std::move(rules).value();
     return Status::Ok();
   });
 }
@@ -476,8 +481,9 @@ bool ToParadox::FinishTable(const std::string& source, const std::string& target
 Status ToParadox::Export(const std::string& folder, const std::string& target,
                          const std::string& source) {
   if (options_.dry_run) return PlanExport(target, source);
-  auto result = staging::Export(staging_, {folder, target, source, replace_});
-  if (result.ok()) note_ = std::move(result->note);
+  auto result = staging::Export(
+      staging_, {folder, target, source, replace_, RulesForExport(rules_, columns_, field_names_)});
+  if (result.ok()) note_ = LeftOffNote(target, rules_.left_off, std::move(result->note));
   return result.status();
 }
 
@@ -487,7 +493,7 @@ Status ToParadox::PlanExport(const std::string& target, const std::string& sourc
   auto made = MakeRunFolder(RunFolderBase(), kDryRunFolderPrefix);
   if (!made.ok()) return made.status();
   const std::string scratch = std::move(made).value();
-  auto result = staging::Export(staging_, {ExportFolderText(scratch), target, source, false});
+  auto result = staging::Export(staging_, {ExportFolderText(scratch), target, source, false, {}});
   Status described = result.status();
   if (result.ok()) {
     note_ = std::move(result->note);

@@ -11,6 +11,7 @@
 
 #include "base/status.h"
 #include "connection/connection.h"
+#include "transfer/postgres_rules.h"
 #include "transfer/table_report.h"
 #include "transfer/to_paradox.h"
 #include "transfer/typed_columns.h"
@@ -78,6 +79,7 @@ class ToParadox {
   std::set<int> refused_;  // entries that share their Paradox table with another
   std::string schema_;     // the schema of the table being copied ("": the search path's)
   std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
+  PostgresRules rules_;                  // and its rules
   std::vector<std::string> field_names_;  // the Paradox field of each column
   std::string note_;                     // what the export left out, if anything
   std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
