@@ -180,7 +180,7 @@ int RunToPostgres(int argc, char** argv) {
     }
     if (stored) {
       std::lock_guard<std::mutex> hold(copied_lock);
-      copied.push_back({table, target});
+      copied.push_back({table, target, job.paradox.Folder(job.paradox.CurrentIndex())});
     }
     TableFigures figures = watch.Finish(stored, "the table was not created");
     if (!nulls_note.empty()) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <functional>
+#include <map>
 #include <set>
 
 #include "base/status.h"
@@ -37,6 +38,30 @@ std::set<int> SelectedSharingTargets(const ui::TableList& list,
                                      const std::function<std::string(int)>& target_of,
                                      const std::string& side,
                                      const std::function<void(const Status&)>& refuse);
+
+// A selected Paradox entry read from a file its name alone does not pick,
+// or written under another name.
+struct ParadoxSource {
+  std::string file;    // the table file's own name ("a.db"), in the entry's folder
+  std::string target;  // the PostgreSQL table it is written as
+};
+struct ParadoxRunPlan {
+  std::set<int> refused;                  // entries sent nowhere
+  std::map<int, ParadoxSource> sources;   // entries not read and written by their name
+};
+
+// The Paradox list's selected entries as one run to PostgreSQL copies them.
+// Files of one folder that differ only in case (a.db, A.DB) are listed
+// under one name: each is read from its own file, the one spelled as listed
+// (else the first in byte order) keeps the name and the others take the
+// next free "NAME_2", "NAME_3" (free of both lists' names ignoring case);
+// `tell` gets one note per such group. Entries that would still share a
+// PostgreSQL table (a table and its namesake in a sub-folder) are refused
+// together through `refuse`, each named with its sub-folder.
+ParadoxRunPlan PlanParadoxRun(const ui::TableList& paradox, const std::string& folder,
+                              const ui::TableList& postgres,
+                              const std::function<void(const Status&)>& refuse,
+                              const std::function<void(const std::string&)>& tell);
 
 // The Paradox name a PostgreSQL table is written as, the long name cut to
 // 8 units when `cut_long`.

@@ -91,7 +91,6 @@ TransferOutcome ToPostgres::Run() {
   if (postgres_.is_open() && !lost_) {
     statement_stale_ = false;
     if (!options_.defer_references) rules_.AddReferences();
-    rules_.RestoreReferences();
   }
   w_.pointer.Set(ui::PointerShape::kDefault);  // 202
   postgres_.Close();
@@ -105,10 +104,12 @@ TransferOutcome ToPostgres::Run() {
 // PostgreSQL table, the second replacing the first: both are refused before
 // anything is written; the rest go on.
 void ToPostgres::RefuseSharedTargets() {
-  const ui::TableList& list = w_.paradox_list;
-  refused_ = SelectedSharingTargets(
-      list, [&](int i) { return list.Text(i); }, "PostgreSQL",
-      [&](const Status& why) { proc_.Fail(124, why); });
+  ParadoxRunPlan plan = PlanParadoxRun(
+      w_.paradox_list, w_.settings.Current().paradox_folder, w_.postgres_list,
+      [&](const Status& why) { proc_.Fail(124, why); },
+      [&](const std::string& note) { w_.dialogs.Message(note); });
+  refused_ = std::move(plan.refused);
+  sources_ = std::move(plan.sources);
 }
 
 // A bare name is created in (and dropped from) the search path's first
@@ -278,6 +279,11 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
 
 void ToPostgres::CopyTable(int index) {
   std::string table = w_.paradox_list.Text(index);  // 128
+  source_ = table;
+  if (const auto planned = sources_.find(index); planned != sources_.end()) {
+    source_ = planned->second.file;
+    table = planned->second.target;
+  }
   const std::string sub_folder = w_.paradox_list.Folder(index);
   bool waited = false;
   if (!LockTarget(table, waited)) return;
@@ -317,7 +323,7 @@ std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
 void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folder) {
   // The source is found before the target is touched: a name that means no
   // table here must not cost the PostgreSQL table of that name.
-  std::unique_ptr<RecordSet> rows = OpenSource(table, sub_folder);
+  std::unique_ptr<RecordSet> rows = OpenSource(source_, sub_folder);
   if (rows == nullptr) {
     // Nothing could be read: creating an empty table or listing the name
     // would report a copy that did not happen.
@@ -329,7 +335,7 @@ void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folde
   bool replace = false;
   if (asked) {
     if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
-    rules_.SetAsideReferencesTo(table);
+    rules_.NoteReferencesTo(table);
     const bool alive = StepOnServer(150, [&] {
       Status dropped = TryDrop(table);
       replace = dropped.ok();
@@ -455,7 +461,7 @@ bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
   layout_.reset();
   if (!options_.keep_types) return false;
   proc_.Step(166, [&]() -> Status {
-    auto layout = ReadParadoxLayout(source_folder_, table);
+    auto layout = ReadParadoxLayout(source_folder_, source_);
     if (!layout.ok()) return layout.status();
     if (static_cast<int>(layout->fields.size()) != rows->FieldCount()) {
       return Status::Corruption("The fields of Paradox table " + table +
