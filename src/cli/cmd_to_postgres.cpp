@@ -20,6 +20,7 @@
 #include "connection/connection.h"
 #include "transfer/field_types.h"
 #include "transfer/paradox_rules.h"
+#include "transfer/shared_targets.h"
 #include "transfer/to_postgres.h"
 #include "ui/memory_surfaces.h"
 
@@ -138,6 +139,11 @@ int RunToPostgres(int argc, char** argv) {
                  Printable(settings.paradox_folder).c_str());
   }
 
+  // a.db and A.DB beside each other are one name and two units.
+  ui::MemoryTableList chosen = lists.paradox;
+  chosen.SelectNames(names);
+  const transfer::ParadoxRunUnits units(chosen, settings.paradox_folder, lists.postgres);
+
   Terminal terminal(run->quiet, run->jobs > 1, run->verbose);
   // Each job keeps its own copy of the lists; tables of one name run in
   // one job, so no two jobs write the same PostgreSQL table.
@@ -147,8 +153,9 @@ int RunToPostgres(int argc, char** argv) {
   std::vector<transfer::CopiedTable> copied;  // for the foreign keys at the end
   auto copy_one = [&](const std::string& table, int j, TableWatch& watch) {
     Lists& job = jobs[static_cast<size_t>(j)];
-    ui::DeselectAll(job.paradox);
-    job.paradox.SelectNames({table});
+    units.Select(job.paradox, table);
+    // Spellings are told apart by the names listed when the run began.
+    if (units.Planned(table)) job.postgres = lists.postgres;
     // An existing table is replaced under its own spelling (the last of the
     // list's that match ignoring case); a new one gets the Paradox name.
     std::string target = table;
@@ -180,7 +187,8 @@ int RunToPostgres(int argc, char** argv) {
     }
     if (stored) {
       std::lock_guard<std::mutex> hold(copied_lock);
-      copied.push_back({table, target, job.paradox.Folder(job.paradox.CurrentIndex())});
+      copied.push_back(
+          {units.SourceOf(table), target, job.paradox.Folder(job.paradox.CurrentIndex())});
     }
     TableFigures figures = watch.Finish(stored, "the table was not created");
     if (!nulls_note.empty()) {
@@ -190,7 +198,9 @@ int RunToPostgres(int argc, char** argv) {
   };
   const Policy overwrite = PolicyFrom(options.Has("overwrite"), options.Has("skip-existing"));
   std::vector<TableFigures> figures =
-      RunTables(WalkOrder(lists.paradox, names), ui::LowerCase, run->jobs, terminal, overwrite,
+      RunTables(WalkOrder(lists.paradox, units.With(names),
+                          [&](int i) { return units.NameOf(lists.paradox, i); }),
+                ui::LowerCase, run->jobs, terminal, overwrite,
                 Policy::kNo, copy_one);
   for (const std::string& m : missing) {
     figures.push_back(TableFigures{m, TableState::kNotFound, "no such table", 0, 0, 0, 0, 0});

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "base/utf8.h"
 #include "catalog/folder_walk.h"
@@ -86,16 +87,17 @@ void PlanSpellings(const std::string& where, const std::string& name,
   });
   std::string listed, sent;
   int next = 2;
-  for (size_t k : order) {
+  for (size_t n = 0; n < order.size(); ++n) {
+    const size_t k = order[n];
     std::string target = name;
-    if (k != order.front()) {
+    if (n != 0) {
       do {
         target = name + "_" + std::to_string(next++);
       } while (taken.count(utf8::LowerCase(target)) != 0);
       taken.insert(utf8::LowerCase(target));
     }
     plan.sources[members[k]] = {files[k], target};
-    listed += (listed.empty() ? "" : " and ") + files[k];
+    listed += (n == 0 ? "" : n + 1 == order.size() ? " and " : ", ") + files[k];
     sent += (sent.empty() ? files[k] + " is sent as " : ", " + files[k] + " as ") + target;
   }
   note = "Paradox tables " + listed + " in " + where + (order.size() == 2 ? " are both" : " are all") +
@@ -134,7 +136,12 @@ ParadoxRunPlan PlanParadoxRun(const ui::TableList& paradox, const std::string& f
     }
     std::string note;
     PlanSpellings(where, key.second, members, files, taken, plan, note);
-    tell(note);
+    // Told where a selected one goes under another name.
+    if (std::any_of(members.begin(), members.end(), [&](int i) {
+          return paradox.Selected(i) && plan.sources[i].target != key.second;
+        })) {
+      tell(note);
+    }
   }
   std::vector<RunSource> sources;
   std::vector<int> index_of;
@@ -151,6 +158,49 @@ ParadoxRunPlan PlanParadoxRun(const ui::TableList& paradox, const std::string& f
     for (size_t k : group) plan.refused.insert(index_of[k]);
   }
   return plan;
+}
+
+ParadoxRunUnits::ParadoxRunUnits(const ui::TableList& paradox, const std::string& folder,
+                                 const ui::TableList& postgres)
+    : sources_(PlanParadoxRun(paradox, folder, postgres, [](const Status&) {},
+                              [](const std::string&) {})
+                   .sources) {}
+
+std::string ParadoxRunUnits::NameOf(const ui::TableList& list, int entry) const {
+  const auto planned = sources_.find(entry);
+  return planned == sources_.end() ? list.Text(entry) : planned->second.target;
+}
+
+std::vector<std::string> ParadoxRunUnits::With(std::vector<std::string> names) const {
+  for (const auto& [entry, source] : sources_) {
+    if (std::find(names.begin(), names.end(), source.target) == names.end()) {
+      names.push_back(source.target);
+    }
+  }
+  return names;
+}
+
+// A unit of a planned spelling takes its own entry and the unplanned
+// namesakes (in sub-folders), which share its target and are refused with it.
+void ParadoxRunUnits::Select(ui::TableList& list, const std::string& unit) const {
+  ui::DeselectAll(list);
+  std::optional<int> own;
+  for (const auto& [entry, source] : sources_) {
+    if (source.target == unit) own = entry;
+  }
+  for (int i = 0; i < list.Count(); ++i) {
+    if (i == own || (list.Text(i) == unit && sources_.count(i) == 0)) {
+      list.SetSelected(i, true);
+      list.SetCurrentIndex(i);
+    }
+  }
+}
+
+std::string ParadoxRunUnits::SourceOf(const std::string& unit) const {
+  for (const auto& [entry, source] : sources_) {
+    if (source.target == unit) return source.file;
+  }
+  return unit;
 }
 
 std::string ParadoxTargetOf(const std::string& source, bool cut_long) {

@@ -63,6 +63,27 @@ ParadoxRunPlan PlanParadoxRun(const ui::TableList& paradox, const std::string& f
                               const std::function<void(const Status&)>& refuse,
                               const std::function<void(const std::string&)>& tell);
 
+// corvane-cli copies one unit at a time, each in a handler run of its own:
+// a name, or one of the spellings PlanParadoxRun tells apart, under its
+// target. Made from the list with the run's names selected.
+class ParadoxRunUnits {
+ public:
+  ParadoxRunUnits(const ui::TableList& paradox, const std::string& folder,
+                  const ui::TableList& postgres);
+  bool Planned(const std::string& unit) const { return SourceOf(unit) != unit; }
+  // The unit `entry` goes in (WalkOrder's name_of).
+  std::string NameOf(const ui::TableList& list, int entry) const;
+  // `names` and the units the spellings among them add.
+  std::vector<std::string> With(std::vector<std::string> names) const;
+  // Selects the entries `unit` copies, and only them.
+  void Select(ui::TableList& list, const std::string& unit) const;
+  // The name its table is read by: its file for a spelling, else `unit`.
+  std::string SourceOf(const std::string& unit) const;
+
+ private:
+  std::map<int, ParadoxSource> sources_;
+};
+
 // The Paradox name a PostgreSQL table is written as, the long name cut to
 // 8 units when `cut_long`.
 std::string ParadoxTargetOf(const std::string& source, bool cut_long);

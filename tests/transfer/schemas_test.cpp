@@ -314,7 +314,7 @@ TEST_F(SchemasTest, CommandLineRefusesNamesThatShareAParadoxFile) {
 
 // spell.db (ours) and SPELL.DB (pxlib) in one folder are both listed as
 // SPELL: --all sends each from its own file, the second under the first
-// free name, which the user is told.
+// free name, which the user is told, each with its own figures.
 TEST_F(SchemasTest, CommandLineSendsEverySpellingOfOneFolderName) {
   MakePgTable("SPELL_2", "id int", {"9"});  // taken: the second goes on
   auto w = paradox::TableWriter::Create((folder_ / "spell.db").string(),
@@ -340,6 +340,9 @@ TEST_F(SchemasTest, CommandLineSendsEverySpellingOfOneFolderName) {
   EXPECT_EQ(rows("SPELL"), "2;3;");
   EXPECT_EQ(rows("SPELL_3"), "1;");
   EXPECT_EQ(rows("SPELL_2"), "9;");
+  // Each has a line of its own figures.
+  EXPECT_EQ(SummaryLine(out, "SPELL"), "2 2 0 copied") << out;
+  EXPECT_EQ(SummaryLine(out, "SPELL_3"), "1 1 0 copied") << out;
 }
 
 }  // namespace

@@ -168,20 +168,29 @@ TEST_F(SendToPostgresTest, RowsNoneOfWhichFitTheTargetEndWithOneDialog) {
 // anything else but a table is refused before a row is sent.
 TEST_F(SendToPostgresTest, ANameThatIsNotATableIsRefusedWithNothingWritten) {
   MakeNumbered("TOPG_VIEW", 5);
-  const struct {
+  struct Case {
     const char* create;
     const char* kind;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"CREATE VIEW \"TOPG_VIEW\" AS SELECT * FROM topg_view_base", "a view"},
       {"CREATE MATERIALIZED VIEW \"TOPG_VIEW\" AS SELECT * FROM topg_view_base",
        "a materialized view"},
       {"CREATE SEQUENCE \"TOPG_VIEW\"", "a sequence"},
   };
+  // A foreign table needs a wrapper only a superuser may install.
+  if (PgTry("CREATE EXTENSION IF NOT EXISTS file_fdw").ok() &&
+      PgTry("CREATE SERVER IF NOT EXISTS topg_files FOREIGN DATA WRAPPER file_fdw").ok()) {
+    cases.push_back({"CREATE FOREIGN TABLE \"TOPG_VIEW\"(\"ID\" integer, \"NAME\" text) SERVER "
+                     "topg_files OPTIONS (filename '/dev/null')",
+                     "a foreign table"});
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
     (void)PgTry("DROP VIEW IF EXISTS \"TOPG_VIEW\"");
     (void)PgTry("DROP MATERIALIZED VIEW IF EXISTS \"TOPG_VIEW\"");
     (void)PgTry("DROP SEQUENCE IF EXISTS \"TOPG_VIEW\"");
+    (void)PgTry("DROP FOREIGN TABLE IF EXISTS \"TOPG_VIEW\"");
     (void)PgTry("DROP TABLE IF EXISTS topg_view_base");
     Pg("CREATE TABLE topg_view_base(\"ID\" integer, \"NAME\" text)");
     Pg(c.create);
@@ -199,6 +208,7 @@ TEST_F(SendToPostgresTest, ANameThatIsNotATableIsRefusedWithNothingWritten) {
     EXPECT_EQ(fake_.postgres_list.Count(), 0);
   }
   (void)PgTry("DROP SEQUENCE IF EXISTS \"TOPG_VIEW\"");
+  (void)PgTry("DROP FOREIGN TABLE IF EXISTS \"TOPG_VIEW\"");
   (void)PgTry("DROP TABLE topg_view_base");
 }
 

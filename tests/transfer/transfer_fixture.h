@@ -66,4 +66,8 @@ class ToPostgresTest : public ::testing::Test {
   std::vector<std::string> drop_after_;  // PostgreSQL tables this test made
 };
 
+// The figures of one table in corvane-cli's printed summary: read, stored,
+// refused and the result word; "" when the table has no line.
+std::string SummaryLine(const std::string& out, const std::string& table);
+
 }  // namespace corvane::testing
