@@ -109,14 +109,16 @@ void PlanSpellings(const std::string& where, const std::string& name,
 ParadoxRunPlan PlanParadoxRun(const ui::TableList& paradox, const std::string& folder,
                               const ui::TableList& postgres,
                               const std::function<void(const Status&)>& refuse,
-                              const std::function<void(const std::string&)>& tell) {
+                              const std::function<void(const std::string&)>& tell,
+                              const std::map<int, ParadoxSource>* given) {
   ParadoxRunPlan plan;
+  if (given != nullptr) plan.sources = *given;
   // corvane-cli runs this once per table of a list of thousands: only the
   // selected entries' namesakes are looked at.
   using Key = std::pair<std::string, std::string>;  // (folder, name)
   std::map<Key, std::vector<int>> groups;
   for (int i = 0; i < paradox.Count(); ++i) {
-    if (paradox.Selected(i)) groups[{paradox.Folder(i), paradox.Text(i)}];
+    if (given == nullptr && paradox.Selected(i)) groups[{paradox.Folder(i), paradox.Text(i)}];
   }
   for (int i = 0; i < paradox.Count(); ++i) {
     if (auto g = groups.find({paradox.Folder(i), paradox.Text(i)}); g != groups.end()) {
@@ -161,23 +163,34 @@ ParadoxRunPlan PlanParadoxRun(const ui::TableList& paradox, const std::string& f
 }
 
 ParadoxRunUnits::ParadoxRunUnits(const ui::TableList& paradox, const std::string& folder,
-                                 const ui::TableList& postgres)
-    : sources_(PlanParadoxRun(paradox, folder, postgres, [](const Status&) {},
-                              [](const std::string&) {})
-                   .sources) {}
-
-std::string ParadoxRunUnits::NameOf(const ui::TableList& list, int entry) const {
-  const auto planned = sources_.find(entry);
-  return planned == sources_.end() ? list.Text(entry) : planned->second.target;
+                                 const ui::TableList& postgres) {
+  sources_ = PlanParadoxRun(
+                 paradox, folder, postgres, [](const Status&) {},
+                 [&](const std::string& note) { notes_.push_back(note); })
+                 .sources;
+  for (int i = 0; i < paradox.Count(); ++i) {
+    names_[i] = paradox.Text(i);
+    const auto planned = sources_.find(i);
+    folders_.emplace(planned == sources_.end() ? paradox.Text(i) : planned->second.target,
+                     paradox.Folder(i));
+  }
 }
 
-std::vector<std::string> ParadoxRunUnits::With(std::vector<std::string> names) const {
-  for (const auto& [entry, source] : sources_) {
-    if (std::find(names.begin(), names.end(), source.target) == names.end()) {
-      names.push_back(source.target);
+std::vector<std::string> ParadoxRunUnits::With(const std::vector<std::string>& names) const {
+  std::vector<std::string> units;
+  for (const std::string& name : names) {
+    units.push_back(name);
+    std::vector<std::string> renamed;
+    for (const auto& [entry, source] : sources_) {
+      if (names_.at(entry) == name && source.target != name) renamed.push_back(source.target);
     }
+    // NAME_2 before NAME_10.
+    std::sort(renamed.begin(), renamed.end(), [](const std::string& a, const std::string& b) {
+      return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    units.insert(units.end(), renamed.begin(), renamed.end());
   }
-  return names;
+  return units;
 }
 
 // A unit of a planned spelling takes its own entry and the unplanned
@@ -201,6 +214,11 @@ std::string ParadoxRunUnits::SourceOf(const std::string& unit) const {
     if (source.target == unit) return source.file;
   }
   return unit;
+}
+
+std::string ParadoxRunUnits::FolderOf(const std::string& unit) const {
+  const auto found = folders_.find(unit);
+  return found == folders_.end() ? std::string() : found->second;
 }
 
 std::string ParadoxTargetOf(const std::string& source, bool cut_long) {

@@ -55,33 +55,42 @@ struct ParadoxRunPlan {
 // under one name: each is read from its own file, the one spelled as listed
 // (else the first in byte order) keeps the name and the others take the
 // next free "NAME_2", "NAME_3" (free of both lists' names ignoring case);
-// `tell` gets one note per such group. Entries that would still share a
-// PostgreSQL table (a table and its namesake in a sub-folder) are refused
-// together through `refuse`, each named with its sub-folder.
+// `tell` gets one note per such group where a selected one is renamed;
+// `given` spellings, when there are, are taken as they are and not told.
+// Entries that would still share a PostgreSQL table (a table and its
+// namesake in a sub-folder) are refused together through `refuse`, each
+// named with its sub-folder.
 ParadoxRunPlan PlanParadoxRun(const ui::TableList& paradox, const std::string& folder,
                               const ui::TableList& postgres,
                               const std::function<void(const Status&)>& refuse,
-                              const std::function<void(const std::string&)>& tell);
+                              const std::function<void(const std::string&)>& tell,
+                              const std::map<int, ParadoxSource>* given = nullptr);
 
 // corvane-cli copies one unit at a time, each in a handler run of its own:
 // a name, or one of the spellings PlanParadoxRun tells apart, under its
-// target. Made from the list with the run's names selected.
+// target. Made once from the lists as the run begins (the run's names
+// selected), so that every job's handler runs take the same spellings.
 class ParadoxRunUnits {
  public:
   ParadoxRunUnits(const ui::TableList& paradox, const std::string& folder,
                   const ui::TableList& postgres);
-  bool Planned(const std::string& unit) const { return SourceOf(unit) != unit; }
-  // The unit `entry` goes in (WalkOrder's name_of).
-  std::string NameOf(const ui::TableList& list, int entry) const;
-  // `names` and the units the spellings among them add.
-  std::vector<std::string> With(std::vector<std::string> names) const;
+  const std::map<int, ParadoxSource>& sources() const { return sources_; }
+  // What the user is told of the spellings.
+  const std::vector<std::string>& notes() const { return notes_; }
+  // `names` (in list order), each followed by the units its spellings add.
+  std::vector<std::string> With(const std::vector<std::string>& names) const;
   // Selects the entries `unit` copies, and only them.
   void Select(ui::TableList& list, const std::string& unit) const;
-  // The name its table is read by: its file for a spelling, else `unit`.
+  // The name its table is read by (its file for a spelling) and the
+  // sub-folder it lies in.
   std::string SourceOf(const std::string& unit) const;
+  std::string FolderOf(const std::string& unit) const;
 
  private:
   std::map<int, ParadoxSource> sources_;
+  std::vector<std::string> notes_;
+  std::map<int, std::string> names_;    // entry -> its list text
+  std::map<std::string, std::string> folders_;  // unit -> sub-folder
 };
 
 // The Paradox name a PostgreSQL table is written as, the long name cut to

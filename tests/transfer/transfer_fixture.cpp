@@ -96,14 +96,15 @@ void ToPostgresTest::SelectParadox(const std::vector<std::string>& names) {
 
 std::string SummaryLine(const std::string& out, const std::string& table) {
   std::istringstream lines(out);
+  std::string found;
   for (std::string line; std::getline(lines, line);) {
     std::istringstream words(line);
     std::string name, read, stored, refused, seconds, result;
     if (words >> name >> read >> stored >> refused >> seconds >> result && name == table) {
-      return read + " " + stored + " " + refused + " " + result;
+      found = read + " " + stored + " " + refused + " " + result;
     }
   }
-  return "";
+  return found;
 }
 
 }  // namespace corvane::testing
