@@ -59,6 +59,9 @@ struct ToPostgresOptions {
   // apart (corvane-cli, which copies them one at a time); null: the
   // handler tells them apart itself.
   const std::map<int, ParadoxSource>* sources = nullptr;
+  // Decide each table (create, replace, skip) and report the columns it
+  // would get, without dropping, creating or sending anything.
+  bool dry_run = false;
 };
 
 // Runs the handler on the window's surfaces. Every failure is shown as a
