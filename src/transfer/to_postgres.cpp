@@ -94,7 +94,6 @@ TransferOutcome ToPostgres::Run() {
   if (postgres_.is_open() && !lost_ && !options_.dry_run) {
     statement_stale_ = false;
     if (!options_.defer_references) rules_.AddReferences();
-    rules_.RestoreReferences();
   }
   w_.pointer.Set(ui::PointerShape::kDefault);  // kEndPointer
   postgres_.Close();
@@ -115,9 +114,12 @@ TransferOutcome ToPostgres::Run() {
 // anything is written; the rest go on.
 void ToPostgres::RefuseSharedTargets() {
   const ui::TableList& list = w_.paradox_list;
-  refused_ = SelectedSharingTargets(
-      list, [&](int i) { return list.Text(i); }, "PostgreSQL",
-      [&](const Status& why) { proc_.Fail(kSharedTarget, why); });
+  ParadoxRunPlan plan = PlanParadoxRun(
+      list, w_.settings.Current().paradox_folder, w_.postgres_list,
+      [&](const Status& why) { proc_.Fail(kSharedTarget, why); },
+      [&](const std::string& note) { w_.dialogs.Message(note); }, options_.sources);
+  refused_ = std::move(plan.refused);
+  sources_ = std::move(plan.sources);
   ReportSharedTargets(list, refused_, "PostgreSQL", reports_);
 }
 
@@ -289,9 +291,15 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
 
 void ToPostgres::CopyTable(int index) {
   std::string table = w_.paradox_list.Text(index);  // kTakeEntry
+  source_ = table;
+  if (const auto planned = sources_.find(index); planned != sources_.end()) {
+    source_ = planned->second.file;
+    table = planned->second.target;
+  }
   const std::string sub_folder = w_.paradox_list.Folder(index);
   report_ = TableReport();
-  report_.table = report_.written_as = table;
+  report_.table = w_.paradox_list.Text(index);
+  report_.written_as = table;
   report_.dry_run = options_.dry_run;
   tally_.in_table = true;
   skipped_ = added_ = false;
@@ -337,7 +345,7 @@ std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
 void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folder) {
   // The source is found before the target is touched: a name that means no
   // table here must not cost the PostgreSQL table of that name.
-  std::unique_ptr<RecordSet> rows = OpenSource(table, sub_folder);
+  std::unique_ptr<RecordSet> rows = OpenSource(source_, sub_folder);
   if (rows == nullptr) {
     // Nothing could be read: creating an empty table or listing the name
     // would report a copy that did not happen.
@@ -360,7 +368,7 @@ void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folde
     return;
   }
   if (asked) {
-    rules_.SetAsideReferencesTo(table);
+    rules_.NoteReferencesTo(table);
     const bool alive = StepOnServer(kDropOld, [&] {
       Status dropped = TryDrop(table);
       replace = dropped.ok();
@@ -490,7 +498,7 @@ bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
   layout_.reset();
   if (!options_.keep_types) return false;
   proc_.Step(kReadLayout, [&]() -> Status {
-    auto layout = ReadParadoxLayout(source_folder_, table);
+    auto layout = ReadParadoxLayout(source_folder_, source_);
     if (!layout.ok()) return layout.status();
     if (static_cast<int>(layout->fields.size()) != rows->FieldCount()) {
       return Status::Corruption("The fields of Paradox table " + table +

@@ -98,22 +98,6 @@ TEST_F(ToParadoxCliTest, OptionsAnswerTheQuestionsAndTheExitStatusTellsFailures)
   EXPECT_NE(out.find("Form2.PushButton3_Click at line 112"), std::string::npos) << out;
 }
 
-// The figures of one table in the printed summary: read, stored, refused
-// and the result word; "" when the table has no line.
-// The summary comes last: a refused row's line names the table too.
-std::string SummaryLine(const std::string& out, const std::string& table) {
-  std::istringstream lines(out);
-  std::string found;
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream words(line);
-    std::string name, read, stored, refused, seconds, result;
-    if (words >> name >> read >> stored >> refused >> seconds >> result && name == table) {
-      found = read + " " + stored + " " + refused + " " + result;
-    }
-  }
-  return found;
-}
-
 TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
   MakePgTable("rep_ok", "id int4, t text", {"1, 'a'", "2, NULL"});
   // No code page holds Han and Hebrew together: the Hebrew row is refused.

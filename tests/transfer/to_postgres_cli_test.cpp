@@ -197,31 +197,42 @@ TEST_F(ToPostgresCliTest, ADryRunTellsTheColumnsAndChangesNothing) {
 }
 
 // With --keep-types a reference becomes a foreign key even when the child
-// is copied first and the tables go by separate jobs.
+// is copied first and the tables go by separate jobs; in a sub-folder, from
+// the rule file beside the tables there.
 TEST_F(ToPostgresCliTest, KeepTypesAddsReferencesOnceEveryTableIsIn) {
   if (!have_pg_) GTEST_SKIP() << "no test server";
-  for (const char* t : {"CLI_CHILD", "CLI_PARENT"}) {
-    (void)PgTry(std::string("DROP TABLE IF EXISTS \"") + t + "\" CASCADE");
+  drop_after_.insert(drop_after_.end(), {"CLI_CHILD", "CLI_PARENT"});
+  for (const std::string sub : {"", "deep"}) {
+    SCOPED_TRACE("in '" + sub + "'");
+    for (const char* t : {"CLI_CHILD", "CLI_PARENT"}) {
+      (void)PgTry(std::string("DROP TABLE IF EXISTS \"") + t + "\" CASCADE");
+    }
+    const std::filesystem::path dir = folder_ / sub;
+    std::filesystem::create_directories(dir);
+    auto parent = paradox::TableWriter::Create((dir / "CLI_PARENT.db").string(),
+                                               {{"ID", paradox::FieldType::kLong, 0, 0}}, 1252, 0,
+                                               1);
+    ASSERT_TRUE(parent.ok()) << parent.status().message();
+    ASSERT_TRUE((*parent)->Append({{false, "1"}}).ok());
+    ASSERT_TRUE((*parent)->Finish(paradox::TableWriter::Replace::kNever).ok());
+    ASSERT_EQ(MakePxTable((dir / "CLI_CHILD.db").string(), {{"ID", pxfLong, 4}}, {{PxInt(1)}}),
+              "");
+    paradox::testing::WriteFile(
+        (dir / "CLI_CHILD.VAL").string(),
+        paradox::testing::BuildVal(0x0C, {{0x04, 4, "ID"}}, {},
+                                   {{"up", {1}, "CLI_PARENT.DB", {1}, false}}));
+    Outcome run = Run("--keep-types --jobs 2 CLI_CHILD CLI_PARENT");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(PgRows("SELECT count(*) FROM pg_constraint WHERE contype = 'f' AND conrelid = "
+                     "'\"CLI_CHILD\"'::regclass")[0][0]
+                  .text(),
+              "1")
+        << run.output;
+    // A namesake of the next round's tables would be refused.
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+      if (e.is_regular_file()) std::filesystem::remove(e.path());
+    }
   }
-  auto parent = paradox::TableWriter::Create((folder_ / "CLI_PARENT.db").string(),
-                                             {{"ID", paradox::FieldType::kLong, 0, 0}}, 1252, 0, 1);
-  ASSERT_TRUE(parent.ok()) << parent.status().message();
-  ASSERT_TRUE((*parent)->Append({{false, "1"}}).ok());
-  ASSERT_TRUE((*parent)->Finish(paradox::TableWriter::Replace::kNever).ok());
-  MakeRows("CLI_CHILD", 1);
-  drop_after_.insert(drop_after_.begin(), "CLI_CHILD");
-  drop_after_.push_back("CLI_PARENT");
-  paradox::testing::WriteFile(
-      (folder_ / "CLI_CHILD.VAL").string(),
-      paradox::testing::BuildVal(0x0C, {{0x04, 4, "ID"}}, {},
-                                 {{"up", {1}, "CLI_PARENT.DB", {1}, false}}));
-  Outcome run = Run("--keep-types --jobs 2 CLI_CHILD CLI_PARENT");
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(PgRows("SELECT count(*) FROM pg_constraint WHERE contype = 'f' AND conrelid = "
-                   "'\"CLI_CHILD\"'::regclass")[0][0]
-                .text(),
-            "1")
-      << run.output;
 }
 
 }  // namespace
