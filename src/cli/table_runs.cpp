@@ -5,12 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <thread>
 #include <unordered_set>
 
@@ -18,7 +15,6 @@
 
 #include "base/stop_request.h"
 #include "base/utf8.h"
-#include "base/whole_file.h"
 #include "cli/printable.h"
 #include "ui/display_text.h"
 #include "ui/procedure.h"
@@ -102,78 +98,6 @@ Status CheckOutputFile(const char* option, const std::optional<std::string>& fil
   return Status::Ok();
 }
 
-void AppendCsvField(std::string& out, const std::string& text, bool quote_empty) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos && !(quote_empty && text.empty())) {
-    out += text;
-    return;
-  }
-  out += '"';
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
-
-void AppendJsonString(std::string& out, const std::string& text) {
-  out += '"';
-  // Names are UTF-8 as a rule; a stray byte is shown as U+FFFD so that the
-  // report stays valid JSON.
-  for (size_t i = 0; i < text.size();) {
-    const size_t at = i;
-    const long cp = utf8::NextCodePoint(text, i);
-    if (cp < 0) {
-      out += "\\ufffd";
-      if (i == at) ++i;
-      continue;
-    }
-    if (cp == '"' || cp == '\\') {
-      out += '\\';
-      out += static_cast<char>(cp);
-    } else if (cp < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04lx", cp);
-      out += buf;
-    } else {
-      out.append(text, at, i - at);
-    }
-  }
-  out += '"';
-}
-
-std::string Fixed(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2f", v);
-  return buf;
-}
-
-struct Totals {
-  int copied = 0, failed = 0, skipped = 0, not_found = 0, not_started = 0, no_choice = 0;
-  int64_t read = 0, stored = 0, refused = 0;
-};
-
-Totals Sum(const std::vector<TableFigures>& figures) {
-  Totals t;
-  for (const TableFigures& f : figures) {
-    switch (f.state) {
-      case TableState::kCopied: ++t.copied; break;
-      case TableState::kFailed: ++t.failed; break;
-      case TableState::kSkipped: ++t.skipped; break;
-      case TableState::kNotFound: ++t.not_found; break;
-      case TableState::kNotStarted: ++t.not_started; break;
-    }
-    t.no_choice += f.needs_choice ? 1 : 0;
-    t.read += f.rows_read;
-    t.stored += f.rows_stored;
-    t.refused += f.rows_refused;
-  }
-  return t;
-}
-
-bool Started(const TableFigures& f) {
-  return f.state == TableState::kCopied || f.state == TableState::kFailed;
-}
-
 }  // namespace
 
 const std::set<std::string>& RunValuedOptionNames() {
@@ -182,7 +106,7 @@ const std::set<std::string>& RunValuedOptionNames() {
 }
 
 const std::set<std::string>& RunFlagNames() {
-  static const std::set<std::string> kNames = {"all", "quiet", "verbose"};
+  static const std::set<std::string> kNames = {"all", "quiet", "verbose", "dry-run"};
   return kNames;
 }
 
@@ -191,6 +115,7 @@ Result<RunOptions> RunOptionsFrom(const Options& options) {
   run.all = options.Has("all");
   run.quiet = options.Has("quiet");
   run.verbose = options.Has("verbose");
+  run.dry_run = options.Has("dry-run");
   run.report = options.Get("report");
   run.rejects = options.Get("rejects");
   CORVANE_RETURN_IF_ERROR(CheckOutputFile("--report", run.report));
@@ -211,6 +136,11 @@ Result<RunOptions> RunOptionsFrom(const Options& options) {
     return Status::InvalidArgument("name at least one table (or --all)");
   }
   return run;
+}
+
+std::string ResultWord(const TableFigures& f) {
+  if (!f.dry_run || f.state != TableState::kCopied) return StateWord(f.state);
+  return f.replaces ? "would replace" : "would create";
 }
 
 const char* StateWord(TableState state) {
@@ -384,6 +314,7 @@ TableFigures FiguresOf(const transfer::TableReport& report, double seconds) {
     case transfer::TableOutcome::kSkipped: f.state = TableState::kSkipped; break;
     case transfer::TableOutcome::kNotFound: f.state = TableState::kNotFound; break;
   }
+  f.dry_run = report.dry_run;
   if (f.state == TableState::kSkipped) return f;
   f.rows_total = report.rows_total;
   f.rows_read = report.rows_read;
@@ -391,6 +322,8 @@ TableFigures FiguresOf(const transfer::TableReport& report, double seconds) {
   f.rows_refused = static_cast<int64_t>(report.refused.size());
   f.refused = report.refused;
   f.written_as = report.written_as;
+  f.replaces = report.replaces;
+  f.columns = report.columns;
   if (f.state == TableState::kCopied && f.note.empty() && f.rows_refused > 0) {
     f.note = std::to_string(f.rows_refused) + (f.rows_refused == 1 ? " row" : " rows") +
              " refused";
@@ -417,6 +350,13 @@ TableFigures TableWatch::Finish(const transfer::TransferOutcome& outcome) {
   if (mine != nullptr) {
     TableFigures f = FiguresOf(*mine, seconds);
     f.table = table_;
+    if (f.dry_run && f.state == TableState::kCopied) {
+      std::string plan = ResultWord(f) + " " + Printable(f.written_as) + ":";
+      for (size_t k = 0; k < f.columns.size(); ++k) {
+        plan += (k == 0 ? " " : ", ") + Printable(f.columns[k].name) + " " + f.columns[k].type;
+      }
+      terminal_.Print(table_, plan, false);
+    }
     if (needs_choice_ && f.state == TableState::kSkipped) {
       f.needs_choice = true;
       f.note = "exists; give --overwrite or --skip-existing";
@@ -495,170 +435,6 @@ std::vector<std::string> ListOrder(const ui::MemoryTableList& list,
     if (wanted.count(name) != 0 && taken.insert(name).second) out.push_back(std::move(name));
   }
   return out;
-}
-
-// ---- the summary
-
-std::string SummaryText(const std::vector<TableFigures>& figures, double wall_seconds) {
-  size_t width = 5;
-  for (const TableFigures& f : figures) {
-    width = std::max(width, DisplayWidth(Printable(f.table)));
-  }
-  auto pad = [&](const std::string& name) {
-    return name + std::string(width + 2 - std::min(width, DisplayWidth(name)), ' ');
-  };
-  char buf[160];
-  std::string out = pad("Table");
-  std::snprintf(buf, sizeof buf, "%12s %12s %8s %9s  %s\n", "Rows read", "Rows stored", "Refused",
-                "Seconds", "Result");
-  out += buf;
-  for (const TableFigures& f : figures) {
-    out += pad(Printable(f.table));
-    if (Started(f)) {
-      std::snprintf(buf, sizeof buf, "%12lld %12lld %8lld %9.2f  ",
-                    static_cast<long long>(f.rows_read), static_cast<long long>(f.rows_stored),
-                    static_cast<long long>(f.rows_refused), f.seconds);
-    } else {
-      std::snprintf(buf, sizeof buf, "%12s %12s %8s %9s  ", "-", "-", "-", "-");
-    }
-    out += buf;
-    out += StateWord(f.state);
-    if (!f.note.empty()) out += " (" + Printable(f.note) + ")";
-    out += "\n";
-  }
-  const Totals t = Sum(figures);
-  out += pad("Total");
-  std::snprintf(buf, sizeof buf, "%12lld %12lld %8lld %9.2f  ", static_cast<long long>(t.read),
-                static_cast<long long>(t.stored), static_cast<long long>(t.refused), wall_seconds);
-  out += buf;
-  out += std::to_string(t.copied) + " copied";
-  if (t.failed) out += ", " + std::to_string(t.failed) + " failed";
-  if (t.skipped) out += ", " + std::to_string(t.skipped) + " skipped";
-  if (t.no_choice) out += " (" + std::to_string(t.no_choice) + " without a choice)";
-  if (t.not_found) out += ", " + std::to_string(t.not_found) + " not found";
-  if (t.not_started) out += ", " + std::to_string(t.not_started) + " not started";
-  out += "\n";
-  return out;
-}
-
-std::string SummaryJson(const std::string& command, const std::vector<TableFigures>& figures,
-                        double wall_seconds, int exit_status, const std::string& error) {
-  std::string out = "{\n  \"command\": ";
-  AppendJsonString(out, command);
-  out += ",\n  \"exit_status\": " + std::to_string(exit_status);
-  if (!error.empty()) {
-    out += ",\n  \"error\": ";
-    AppendJsonString(out, error);
-  }
-  out += ",\n  \"tables\": [";
-  for (size_t i = 0; i < figures.size(); ++i) {
-    const TableFigures& f = figures[i];
-    out += i == 0 ? "\n    {" : ",\n    {";
-    out += "\"table\": ";
-    AppendJsonString(out, f.table);
-    out += ", \"state\": ";
-    AppendJsonString(out, StateWord(f.state));
-    out += ", \"rows_total\": " + std::to_string(f.rows_total);
-    out += ", \"rows_read\": " + std::to_string(f.rows_read);
-    out += ", \"rows_stored\": " + std::to_string(f.rows_stored);
-    out += ", \"rows_refused\": " + std::to_string(f.rows_refused);
-    out += ", \"seconds\": " + Fixed(f.seconds);
-    out += ", \"note\": ";
-    AppendJsonString(out, f.note);
-    if (f.needs_choice) out += ", \"needs_choice\": true";
-    out += ", \"refused\": [";
-    for (size_t k = 0; k < f.refused.size(); ++k) {
-      const transfer::RefusedRow& r = f.refused[k];
-      out += k == 0 ? "{\"row\": " : ", {\"row\": ";
-      out += std::to_string(r.row) + ", \"column\": ";
-      AppendJsonString(out, r.column);
-      out += ", \"reason\": ";
-      AppendJsonString(out, r.reason);
-      out += "}";
-    }
-    out += "]}";
-  }
-  const Totals t = Sum(figures);
-  out += figures.empty() ? "],\n" : "\n  ],\n";
-  out += "  \"total\": {\"tables\": " + std::to_string(figures.size()) +
-         ", \"copied\": " + std::to_string(t.copied) + ", \"failed\": " + std::to_string(t.failed) +
-         ", \"skipped\": " + std::to_string(t.skipped) +
-         ", \"not_found\": " + std::to_string(t.not_found) +
-         ", \"not_started\": " + std::to_string(t.not_started) +
-         ", \"rows_read\": " + std::to_string(t.read) +
-         ", \"rows_stored\": " + std::to_string(t.stored) +
-         ", \"rows_refused\": " + std::to_string(t.refused) +
-         ", \"seconds\": " + Fixed(wall_seconds) + "}\n}\n";
-  return out;
-}
-
-std::string RejectsCsv(const std::vector<TableFigures>& figures) {
-  std::string out = "table,row,column,reason,values\r\n";
-  for (const TableFigures& f : figures) {
-    for (const transfer::RefusedRow& r : f.refused) {
-      AppendCsvField(out, f.table, false);
-      out += "," + std::to_string(r.row) + ",";
-      AppendCsvField(out, r.column, false);
-      out += ",";
-      AppendCsvField(out, r.reason, false);
-      for (const std::optional<std::string>& v : r.values) {
-        out += ",";
-        if (v) AppendCsvField(out, *v, true);
-      }
-      out += "\r\n";
-    }
-  }
-  return out;
-}
-
-namespace {
-
-int WriteFiles(const std::string& command, const RunOptions& run,
-               const std::vector<TableFigures>& figures, double wall_seconds, int status,
-               const std::string& error) {
-  auto write = [&](const std::optional<std::string>& file, const std::string& what,
-                   const std::function<std::string()>& text) {
-    if (!file) return;
-    Status written = WriteWholeFile(*file, text(), static_cast<mode_t>(-1), what);
-    if (!written.ok()) {
-      std::fprintf(stderr, "corvane-cli: %s\n", written.message().c_str());
-      status = status == 0 ? 1 : status;
-    }
-  };
-  write(run.rejects, "the rejects file", [&] { return RejectsCsv(figures); });
-  // The report last: it tells the status the run ends with.
-  if (run.report) {
-    Status written = WriteWholeFile(
-        *run.report, SummaryJson(command, figures, wall_seconds, status, error),
-        static_cast<mode_t>(-1), "the report");
-    if (!written.ok()) {
-      std::fprintf(stderr, "corvane-cli: %s\n", written.message().c_str());
-      status = status == 0 ? 1 : status;
-    }
-  }
-  return status;
-}
-
-}  // namespace
-
-int EndOfRun(const std::string& command, const RunOptions& run,
-             const std::vector<TableFigures>& figures, double wall_seconds, int other_failures) {
-  const Totals t = Sum(figures);
-  const int status =
-      t.failed + t.not_found + t.not_started + t.no_choice + other_failures > 0 || t.refused > 0
-          ? 1
-          : 0;
-  if (!run.quiet) {
-    std::fputs(SummaryText(figures, wall_seconds).c_str(), stdout);
-    std::fflush(stdout);
-  }
-  return WriteFiles(command, run, figures, wall_seconds, status, "");
-}
-
-int FailedRun(const std::string& command, const RunOptions& run, const std::string& why,
-              int status, bool say) {
-  if (say) std::fprintf(stderr, "corvane-cli: %s\n", why.c_str());
-  return WriteFiles(command, run, {}, 0, status, why);
 }
 
 size_t DisplayWidth(const std::string& text) {

@@ -15,6 +15,15 @@ std::string ColumnNamedIn(const std::string& reason, const std::vector<std::stri
   return found;
 }
 
+void FailureTally::Note(const Status& why, TableReport& report) {
+  if (!in_table) {
+    if (run_failure.empty()) run_failure = why.message();
+    return;
+  }
+  ++of_table;
+  if (report.why.empty()) report.why = why.message();
+}
+
 RefusedRow RefusalOf(int64_t row, const Status& why, const std::vector<Value>* values,
                      const std::vector<std::string>& columns) {
   RefusedRow refused;

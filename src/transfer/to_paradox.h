@@ -23,7 +23,14 @@ struct ToParadoxOptions {
   // it instead: a caller that copies one table per call reads the folder
   // once for all of them.
   bool refill_paradox_list = true;
+  // Decide each table (create, replace, skip) and report the fields it would
+  // get, leaving the Paradox folder as it is: the rows go through the
+  // staging database and the table is written to a scratch folder instead.
+  bool dry_run = false;
 };
+
+// What a dry run's scratch folders are named after (run_folders.h).
+inline constexpr char kDryRunFolderPrefix[] = "dry-run-";
 
 TransferOutcome SendTablesToParadox(ui::TablesWindow& window);
 TransferOutcome SendTablesToParadoxWith(ui::TablesWindow& window, const ToParadoxOptions& options);

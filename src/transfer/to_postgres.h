@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "transfer/shared_targets.h"
 #include "transfer/table_report.h"
 #include "ui/windows.h"
 
@@ -53,6 +55,13 @@ struct ToPostgresOptions {
   // A table whose .mb is missing is copied with the values kept there as
   // NULL, and TransferOutcome says how many; otherwise it fails, once.
   bool missing_memos_as_null = false;
+  // Spellings of one folder name (a.db, A.DB) as the caller told them
+  // apart (corvane-cli, which copies them one at a time); null: the
+  // handler tells them apart itself.
+  const std::map<int, ParadoxSource>* sources = nullptr;
+  // Decide each table (create, replace, skip) and report the columns it
+  // would get, without dropping, creating or sending anything.
+  bool dry_run = false;
 };
 
 // Runs the handler on the window's surfaces. Every failure is shown as a

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -17,6 +18,7 @@
 #include "connection/connection.h"
 #include "paradox/format.h"
 #include "transfer/paradox_rules.h"
+#include "transfer/shared_targets.h"
 #include "transfer/to_postgres.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
@@ -74,6 +76,7 @@ class ToPostgres {
   void NoteFailure(const Status& why);
   void RefuseRow(int line, int64_t row, const Status& why, const std::vector<Value>* values);
   void EndReport();
+  void PlanTable(const std::string& table, RecordSet* rows);
 
   ui::TablesWindow& w_;
   ToPostgresOptions options_;
@@ -87,6 +90,8 @@ class ToPostgres {
   std::string sub_source_folder_;
   std::string source_folder_;  // the folder of the table being copied
   std::set<int> refused_;      // entries that share their PostgreSQL table with another
+  std::map<int, ParadoxSource> sources_;  // entries read or written under another name
+  std::string source_;  // the name the table being copied is read by
   std::string target_schema_;  // where a bare name is created ("": not known)
   // The CREATE TABLE or INSERT built last; every failure dialog shows it.
   // After a batch it is the INSERT of last_row_, built only when shown
@@ -138,11 +143,10 @@ class ToPostgres {
   bool rows_ended_ = false;
   // What each table came to, for the caller.
   TableReport report_;
-  bool in_table_ = false, refusing_ = false, skipped_ = false, added_ = false;
-  int table_failures_ = 0;
+  bool refusing_ = false, skipped_ = false, added_ = false;
+  FailureTally tally_;
   std::vector<std::string> columns_;
   std::vector<TableReport> reports_;
-  std::string run_failure_;
   RuleKeeper rules_{postgres_, w_.dialogs, proc_, statement_};
 };
 
