@@ -60,6 +60,7 @@ class ToParadox {
     });
   }
   int Run();
+  std::vector<std::pair<std::string, int64_t>> TakeWritten() { return std::move(written_); }
 
  private:
   void RefuseSharedTargets();
@@ -110,6 +111,7 @@ class ToParadox {
   std::vector<int64_t> not_taken_;  // and those of its rows it did not take
   bool source_lost_ = false;        // the PostgreSQL connection broke off
   bool walk_ended_ = false;         // and could not be opened again
+  std::vector<std::pair<std::string, int64_t>> written_;  // tables exported whole, with their rows
 };
 
 // A staging failure that every later row would meet too: disk full, I/O,
@@ -517,6 +519,7 @@ Status ToParadox::Export(const std::string& folder, const std::string& target,
                          const std::string& source) {
   auto result = staging::Export(staging_, {folder, target, source, replace_});
   if (result.ok()) note_ = std::move(result->note);
+  if (result.ok()) written_.emplace_back(target, stored_);
   return result.status();
 }
 
@@ -544,6 +547,7 @@ TransferOutcome SendTablesToParadoxWith(ui::TablesWindow& window, const ToParado
   ToParadox run(window, options);
   TransferOutcome outcome;
   outcome.failures = run.Run();
+  outcome.rows_stored = run.TakeWritten();
   return outcome;
 }
 

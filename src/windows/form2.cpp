@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <utility>
 
+#include "frame/stopping.h"
 #include "maintenance/maintenance.h"
 #include "transfer/to_paradox.h"
 #include "transfer/to_postgres.h"
@@ -60,6 +62,7 @@ Form2::Form2(WindowServices services, Form1& login)
       login_(login),
       own_dialogs_(services_.dialogs ? nullptr : std::make_unique<QtDialogs>(this)),
       dialogs_(services_.dialogs ? services_.dialogs : own_dialogs_.get()),
+      held_dialogs_(*dialogs_, [this] { return services_.gate.busy() && StopRequested(); }),
       pointer_(this),
       throttled_pump_(pump_),
       outer_height_px_(PxFromTwips(frame::kTablesWindowHeightTwips)) {
@@ -107,7 +110,7 @@ void Form2::BuildControls() {
   Check1->raise();
   auto stored = services_.store.Read(app::kApplication, app::kSection, kKeepTypesKey, "0");
   Check1->setChecked(stored.ok() && stored.value() == "1");
-  Check1->setFocusPolicy(Qt::ClickFocus);  // the designed tab cycle stays as it is
+  Check1->setFocusPolicy(Qt::ClickFocus);            // the designed tab cycle stays as it is
   layout_.Add(Check1, {Share::kHalf, Share::kAll});  // moves with the Paradox frame's edge
   PushButton[2] = MakeButton(this, "PushButton2", "< Back", 120, 4980, 3840);
   PushButton[12] = MakeButton(this, "PushButton12", "Help", 4080, 4980, 3840);
@@ -162,6 +165,9 @@ void Form2::Wire() {
   on(7, &Form2::PushButton7_Click);
   on(12, &Form2::PushButton12_Click);
   connect(Check1, &QCheckBox::clicked, this, &Form2::Check1_Click);
+  // The login window shows how far a copy got while this one is hidden.
+  connect(ProgressBar1, &QProgressBar::valueChanged, this,
+          [this](int value) { services_.gate.SetPercent(value); });
   // Selecting is no work: it stays possible while a copy runs.
   connect(PushButton[10], &QPushButton::clicked, this, [this] { ui::SelectAll(*list1_); });
   connect(PushButton[11], &QPushButton::clicked, this, [this] { ui::DeselectAll(*list1_); });
@@ -170,7 +176,7 @@ void Form2::Wire() {
 }
 
 ui::TablesWindow Form2::Context() {
-  return ui::TablesWindow{*list1_,  *list2_,         *progress_, *dialogs_,
+  return ui::TablesWindow{*list1_,  *list2_,         *progress_, held_dialogs_,
                           pointer_, throttled_pump_, login_,     services_.program_folder};
 }
 
@@ -182,22 +188,49 @@ void Form2::Form_Load() {
 
 template <typename Handler>
 void Form2::RunWork(Handler handler) {
-  WorkGate::Scope work(services_.gate);
-  if (!work.entered()) return;
+  WorkGate::Scope work(services_.gate, this);
+  if (!work.entered()) return SayWhyItWaits();
   ui::TablesWindow window = Context();
   handler(window);
+  held_dialogs_.TakeHeld();  // only a closed window stops these: it says nothing more
+}
+
+// A copy the user stopped ends with one message: what was copied, what was
+// left as it was, and whatever the stop kept back.
+template <typename Handler>
+void Form2::RunCopy(const char* copy, ui::TableList& source, bool to_paradox, Handler handler) {
+  WorkGate::Scope work(services_.gate, this, copy);
+  if (!work.entered()) return SayWhyItWaits();
+  std::vector<std::string> selected;
+  for (int i = 0; i < source.Count(); ++i)
+    if (source.Selected(i)) selected.push_back(source.Text(i));
+  progress_->SetHint(frame::kEscapeStops);
+  ui::TablesWindow window = Context();
+  const transfer::TransferOutcome outcome = handler(window);
+  progress_->SetHint("");
+  std::vector<std::string> held = held_dialogs_.TakeHeld();
+  if (services_.gate.stopped_by_user() && !services_.gate.closed())
+    dialogs_->Message(frame::StoppedCopyText(selected, outcome.rows_stored, to_paradox, held));
+}
+
+// A work button pressed while a copy runs says why nothing happens.
+void Form2::SayWhyItWaits() {
+  if (services_.gate.copy().empty()) return;
+  dialogs_->Message(frame::WaitingText(services_.gate.copy(), services_.gate.percent()));
 }
 
 void Form2::PushButton1_Click() { RunWork(maintenance::DeletePostgresTables); }
 void Form2::PushButton3_Click() {
   transfer::ToParadoxOptions options;
   options.keep_types = keep_types();
-  RunWork([&](ui::TablesWindow& w) { return transfer::SendTablesToParadoxWith(w, options); });
+  RunCopy(frame::kCopyingToParadox, *list1_, true,
+          [&](ui::TablesWindow& w) { return transfer::SendTablesToParadoxWith(w, options); });
 }
 void Form2::PushButton4_Click() {
   transfer::ToPostgresOptions options;
   options.keep_types = keep_types();
-  RunWork([&](ui::TablesWindow& w) { return transfer::SendTablesToPostgresWith(w, options); });
+  RunCopy(frame::kCopyingToPostgres, *list2_, false,
+          [&](ui::TablesWindow& w) { return transfer::SendTablesToPostgresWith(w, options); });
 }
 
 bool Form2::keep_types() const { return Check1->isChecked(); }
@@ -324,10 +357,18 @@ void Form2::hideEvent(QHideEvent* event) {
   if (!event->spontaneous()) SaveSize();
 }
 
+void Form2::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && services_.gate.busy()) {
+    AskToStopCopy(services_.gate, *dialogs_);
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
 void Form2::closeEvent(QCloseEvent* event) {
   // Closed during work: the handler puts back what it changed and returns
   // at its next row, and the program ends after it.
-  if (services_.gate.busy()) RequestStop();
+  services_.gate.Closed();
   SaveSize();
   event->accept();
   QApplication::quit();

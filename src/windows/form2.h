@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "frame/window_handlers.h"
+#include "ui/held_dialogs.h"
 #include "ui/pump.h"
 #include "ui/windows.h"
 #include "windows/qt_surfaces.h"
@@ -73,6 +74,7 @@ class Form2 : public QWidget, public frame::TablesFrame {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   bool event(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void hideEvent(QHideEvent* event) override;
@@ -90,11 +92,16 @@ class Form2 : public QWidget, public frame::TablesFrame {
   void SaveSize();
   template <typename Handler>
   void RunWork(Handler handler);
+  template <typename Handler>
+  void RunCopy(const char* copy, ui::TableList& source, bool to_paradox, Handler handler);
+  void SayWhyItWaits();
 
   WindowServices services_;
   Form1& login_;
   std::unique_ptr<QtDialogs> own_dialogs_;
   ui::Dialogs* dialogs_;
+  // What the handlers are given: quiet once they are asked to stop.
+  ui::HeldDialogs held_dialogs_;
   QtPointer pointer_;
   QtEventPump pump_;
   ui::ThrottledPump throttled_pump_;

@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "frame/hover.h"
+#include "frame/stopping.h"
 #include "windows/qt_surfaces.h"
 
 // The resources live in a static library: register them before first use.
@@ -43,9 +44,12 @@ QWidget* ControlOf(QWidget* w, QWidget* window) {
 
 int Part(int extra, Share share) {
   switch (share) {
-    case Share::kNone: return 0;
-    case Share::kHalf: return extra / 2;
-    case Share::kAll: return extra;
+    case Share::kNone:
+      return 0;
+    case Share::kHalf:
+      return extra / 2;
+    case Share::kAll:
+      return extra;
   }
   return 0;
 }
@@ -58,10 +62,9 @@ void GrowingLayout::Apply(QSize extra) const {
   const int dx = std::max(0, extra.width()), dy = std::max(0, extra.height());
   for (const Item& item : items_) {
     const Anchor& a = item.anchor;
-    item.widget->setGeometry(item.designed.x() + Part(dx, a.move_x),
-                             item.designed.y() + Part(dy, a.move_y),
-                             item.designed.width() + Part(dx, a.grow_x),
-                             item.designed.height() + Part(dy, a.grow_y));
+    item.widget->setGeometry(
+        item.designed.x() + Part(dx, a.move_x), item.designed.y() + Part(dy, a.move_y),
+        item.designed.width() + Part(dx, a.grow_x), item.designed.height() + Part(dy, a.grow_y));
   }
 }
 
@@ -176,6 +179,72 @@ bool HoverFilter::eventFilter(QObject* watched, QEvent* event) {
   ui::PointerShape next = frame::HoverPointer(pointer_.Get(), surface);
   if (next != pointer_.Get()) pointer_.Set(next);
   return false;
+}
+
+void WorkGate::SetPercent(int percent) {
+  if (!busy_ || percent == percent_) return;
+  percent_ = percent;
+  Tell();
+}
+
+bool WorkGate::StopCopy() {
+  if (!busy_ || copy_.empty()) return false;
+  stopped_by_user_ = true;
+  RequestStop();
+  return true;
+}
+
+void WorkGate::Closed() {
+  if (!busy_) return;
+  closed_ = true;
+  RequestStop();
+}
+
+int WorkGate::Watch(std::function<void()> changed) {
+  watchers_.emplace_back(++next_watcher_, std::move(changed));
+  return next_watcher_;
+}
+
+void WorkGate::Unwatch(int id) {
+  std::erase_if(watchers_, [id](const auto& w) { return w.first == id; });
+}
+
+void WorkGate::Tell() {
+  // A watcher may show a box that pumps events: call a copy of the list.
+  const auto watchers = watchers_;
+  for (const auto& w : watchers) w.second();
+}
+
+void AskToStopCopy(WorkGate& gate, ui::Dialogs& dialogs) {
+  static bool asking = false;
+  if (asking || gate.copy().empty() || StopRequested()) return;
+  asking = true;
+  const bool yes =
+      dialogs.QuestionDefaultNo(frame::kStopQuestion, std::nullopt) == ui::Answer::kYes;
+  asking = false;
+  if (yes) gate.StopCopy();  // the copy may have ended while the box was open
+}
+
+WorkGate::Scope::Scope(WorkGate& gate, const QWidget* owner, std::string copy)
+    : gate_(gate), entered_(!gate.busy_) {
+  if (!entered_) return;
+  gate_.busy_ = true;
+  gate_.copy_ = std::move(copy);
+  gate_.owner_ = owner;
+  gate_.percent_ = 0;
+  gate_.stopped_by_user_ = false;
+  gate_.closed_ = false;
+  gate_.Tell();
+}
+
+WorkGate::Scope::~Scope() {
+  if (!entered_) return;
+  gate_.busy_ = false;
+  gate_.copy_.clear();
+  gate_.owner_ = nullptr;
+  gate_.stopped_by_user_ = false;
+  ClearStopRequest();  // a stop asked of this handler is spent
+  gate_.Tell();
 }
 
 }  // namespace corvane::windows
