@@ -68,6 +68,7 @@ Form1::Form1(WindowServices services)
   setFixedSize(PxFromTwips(8040), PxFromTwips(5130));
   BuildControls();
   SetTabOrder();
+  PressFocusedButtonOnReturn(this);
   ColourWindow(this, false);  // white until the skin says otherwise
   Wire();
   (new HoverFilter(this, pointer_))->Watch();

@@ -76,6 +76,9 @@ Form2::Form2(WindowServices services, Form1& login)
   list2_ = std::make_unique<QtTableList>(List2);
   progress_ = std::make_unique<QtProgressBar>(ProgressBar1);
   SetTabOrder();
+  PressFocusedButtonOnReturn(this);
+  ShowListFocus(List1);
+  ShowListFocus(List2);
   Wire();
   (new HoverFilter(this, pointer_))->Watch();
 }
@@ -110,7 +113,6 @@ void Form2::BuildControls() {
   Check1->raise();
   auto stored = services_.store.Read(app::kApplication, app::kSection, kKeepTypesKey, "0");
   Check1->setChecked(stored.ok() && stored.value() == "1");
-  Check1->setFocusPolicy(Qt::ClickFocus);            // the designed tab cycle stays as it is
   layout_.Add(Check1, {Share::kHalf, Share::kAll});  // moves with the Paradox frame's edge
   PushButton[2] = MakeButton(this, "PushButton2", "< Back", 120, 4980, 3840);
   PushButton[12] = MakeButton(this, "PushButton12", "Help", 4080, 4980, 3840);
@@ -146,9 +148,10 @@ QGroupBox* Form2::BuildSide(const char* frame, const char* title, int left, cons
 }
 
 void Form2::SetTabOrder() {
-  QWidget* order[] = {List1,         List2,         PushButton[10], PushButton[11], PushButton[3],
-                      PushButton[1], PushButton[6], ProgressBar1,   PushButton[2],  PushButton[8],
-                      PushButton[9], PushButton[4], PushButton[5],  PushButton[7],  PushButton[12]};
+  QWidget* order[] = {List1,         List2,         PushButton[10], PushButton[11],
+                      PushButton[3], PushButton[1], PushButton[6],  ProgressBar1,
+                      PushButton[2], PushButton[8], PushButton[9],  PushButton[4],
+                      PushButton[5], PushButton[7], Check1,         PushButton[12]};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 

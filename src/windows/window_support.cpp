@@ -5,9 +5,11 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
@@ -213,6 +215,37 @@ void WorkGate::Tell() {
   // A watcher may show a box that pumps events: call a copy of the list.
   const auto watchers = watchers_;
   for (const auto& w : watchers) w.second();
+}
+
+namespace {
+
+class ReturnPresses : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button == nullptr || !button->isEnabled()) return false;
+    button->click();
+    return true;
+  }
+};
+
+}  // namespace
+
+void PressFocusedButtonOnReturn(QWidget* window) {
+  auto* filter = new ReturnPresses(window);
+  for (QPushButton* b : window->findChildren<QPushButton*>()) b->installEventFilter(filter);
+}
+
+void ShowListFocus(QWidget* list) {
+  // Qt marks only the current entry, and a list here often has none.
+  list->setStyleSheet(
+      QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
 }
 
 void AskToStopCopy(WorkGate& gate, ui::Dialogs& dialogs) {

@@ -98,6 +98,12 @@ class HoverFilter : public QObject {
   QtPointer& pointer_;
 };
 
+// Return presses the push button that has the focus, as Space does (and
+// as Return does on the platform the program came from), in `window`.
+void PressFocusedButtonOnReturn(QWidget* window);
+// A list shows that it has the focus even with no current entry.
+void ShowListFocus(QWidget* list);
+
 // One work handler at a time across both windows: while one runs (and pumps
 // events) a click on another work button does not start it. A copy says
 // what it is and how far it got, so the other window can show it, Escape
