@@ -506,7 +506,9 @@ void ToParadox::FinishTable(const std::string& source, const std::string& target
   if (complete) {
     const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
     note_.clear();
+    w_.progress.SetText("Writing " + target + ".db to the Paradox folder...");  // a long export is seen
     proc_.Step(214, [&] { return Export(folder, target, source); });
+    w_.progress.SetText(ui::kProgressRestText);
     if (!note_.empty()) w_.dialogs.Message(note_);
   }
   w_.pump.Pump();  // 216

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
 #include <optional>
 #include <utility>
@@ -307,8 +308,42 @@ void Form2::SetDesign(int outer_height, int frame_height) {
 // the frame is known.
 void Form2::FitDesignedHeight() {
   if (!isVisible()) return;
-  const int frame = std::max(0, frameGeometry().height() - height());
-  if (frame != frame_height_px_) SetDesign(outer_height_px_, frame);
+  const int frame = FrameMargins().height();
+  if (frame != frame_height_px_) {
+    SetDesign(outer_height_px_, frame);
+  } else if (frame > 0 && height() == outer_height_px_ && refits_ < kMostRefits &&
+             windowState() == Qt::WindowNoState) {
+    // The window manager put back the height the window had before it
+    // was framed: ask again, a few times at most, so the two never fight.
+    ++refits_;
+    resize(width(), DesignedSize().height());
+  }
+  FitToScreen();
+}
+
+// A stored size was fitted to the screen before the frame was known; with
+// the frame the window may still stand out of it.
+void Form2::FitToScreen() {
+  if (screen() == nullptr || windowState() != Qt::WindowNoState) return;
+  const QRect area = screen()->availableGeometry();
+  const QSize margins = FrameMargins();
+  const QSize most = (area.size() - margins).expandedTo(minimumSize());
+  if (width() <= most.width() && height() <= most.height()) return;
+  resize(size().boundedTo(most));
+  const QSize outer = size() + margins;
+  move(std::max(area.left(), std::min(x(), area.right() + 1 - outer.width())),
+       std::max(area.top(), std::min(y(), area.bottom() + 1 - outer.height())));
+}
+
+// Asked of the window system each time: the widget's own frameGeometry()
+// keeps what it knew at the last move, which may be from before the
+// window manager framed the window.
+QSize Form2::FrameMargins() const {
+  if (const QWindow* w = windowHandle()) {
+    const QMargins m = w->frameMargins();
+    return QSize(std::max(0, m.left() + m.right()), std::max(0, m.top() + m.bottom()));
+  }
+  return (frameGeometry().size() - size()).expandedTo(QSize(0, 0));
 }
 
 void Form2::RestoreSize() {
@@ -337,9 +372,12 @@ bool Form2::event(QEvent* event) {
       if (!std::exchange(centred_, true)) CentreOnScreen(this);
       // A window manager frames the window some time after it is shown,
       // and says nothing to the window when it has.
-      for (int ms : {50, 250, 1000}) QTimer::singleShot(ms, this, [this] { FitDesignedHeight(); });
+      refits_ = 0;
+      for (int ms : {50, 250, 1000, 2000})
+        QTimer::singleShot(ms, this, [this] { FitDesignedHeight(); });
       [[fallthrough]];
     case QEvent::Move:
+    case QEvent::Resize:
     case QEvent::WindowStateChange:
       FitDesignedHeight();
       break;

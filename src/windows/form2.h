@@ -88,6 +88,8 @@ class Form2 : public QWidget, public frame::TablesFrame {
   ui::TablesWindow Context();
   void SetDesign(int outer_height, int frame_height);
   void FitDesignedHeight();
+  void FitToScreen();
+  QSize FrameMargins() const;
   void RestoreSize();
   void SaveSize();
   template <typename Handler>
@@ -109,6 +111,8 @@ class Form2 : public QWidget, public frame::TablesFrame {
   GrowingLayout layout_;
   int outer_height_px_;      // the load step's height, frame included
   int frame_height_px_ = 0;  // caption and borders, once known
+  static constexpr int kMostRefits = 3;
+  int refits_ = 0;  // heights asked again since the window was shown
   bool centred_ = false;
 
   QGroupBox* Frame1;
