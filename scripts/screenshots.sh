@@ -87,6 +87,15 @@ window() {
 }
 # How many visible windows are titled exactly TITLE.
 count() { xdotool search --onlyvisible --name "^$1\$" | wc -l; }
+# Waits, up to 20 s, until N visible windows are titled exactly TITLE.
+until_count() {
+  local i
+  for ((i = 0; i < 200; i++)); do
+    [ "$(count "$1")" -eq "$2" ] && return 0
+    sleep 0.1
+  done
+  fail "not $2 windows titled \"$1\" after 20 s"
+}
 fail() {
   echo "screenshots: $*" >&2
   exit 1
@@ -112,10 +121,12 @@ start "$(settings)"
 shoot Corvane login-window.png
 # Its "Help" box: the download address on a line of its own, whole.
 xdotool mousemove --window "$(window Corvane)" 392 274 click 1
-sleep 0.5
+until_count Corvane 2
+sleep 0.5  # let it paint
 import -frame -window "$(xdotool getactivewindow)" "$out/help-box.png"
 echo "$out/help-box.png"
 xdotool key Return
+until_count Corvane 1
 # The folder button's chooser carries exactly its title.
 xdotool mousemove --window "$(window Corvane)" 482 42 click 1
 window "Please select folder:" >/dev/null

@@ -1,18 +1,7 @@
 #include "frame/stopping.h"
 
-#include "base/utf8.h"
-#include "ui/surfaces.h"
-
 namespace corvane::frame {
 namespace {
-
-constexpr size_t kParadoxNameUnits = 8;
-
-bool WrittenAs(const std::string& source, const std::string& written, bool to_paradox) {
-  const std::string name = ui::LowerCase(written);
-  if (ui::LowerCase(source) == name) return true;
-  return to_paradox && ui::LowerCase(utf8::FirstUtf16Units(source, kParadoxNameUnits)) == name;
-}
 
 std::string Rows(int64_t n) { return std::to_string(n) + (n == 1 ? " row" : " rows"); }
 
@@ -30,14 +19,13 @@ std::string WaitingText(const std::string& work, int percent) {
 
 std::string StoppedCopyText(const std::vector<std::string>& selected,
                             const std::vector<std::pair<std::string, int64_t>>& copied,
-                            bool to_paradox, const std::vector<std::string>& held) {
+                            const std::vector<std::string>& held) {
   std::string done, left;
   for (const auto& [name, rows] : copied)
     done += (done.empty() ? "" : ", ") + name + " (" + Rows(rows) + ")";
   for (const std::string& source : selected) {
     bool written = false;
-    for (const auto& entry : copied)
-      written = written || WrittenAs(source, entry.first, to_paradox);
+    for (const auto& entry : copied) written = written || entry.first == source;
     if (!written) left += (left.empty() ? "" : ", ") + source;
   }
   std::string text = "Copying was stopped.";

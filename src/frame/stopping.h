@@ -25,12 +25,10 @@ std::string WorkLine(const std::string& work, int percent);
 std::string WaitingText(const std::string& work, int percent);
 
 // The one message after a copy the user stopped. `selected` are the
-// source tables the copy was given; `copied` the tables it wrote whole
-// with their rows, under the names written; `held` the messages kept back
-// during the stop. A Paradox target may be the source's name cut to its
-// first eight characters (`to_paradox`).
+// source tables the copy was given; `copied` those it wrote whole, with
+// their rows; `held` the messages kept back during the stop.
 std::string StoppedCopyText(const std::vector<std::string>& selected,
                             const std::vector<std::pair<std::string, int64_t>>& copied,
-                            bool to_paradox, const std::vector<std::string>& held);
+                            const std::vector<std::string>& held);
 
 }  // namespace corvane::frame

@@ -35,6 +35,7 @@
 #include "paradox/table_lock.h"
 #include "transfer/field_types.h"
 #include "transfer/long_names.h"
+#include "transfer/table_report.h"
 #include "transfer/shared_targets.h"
 #include "transfer/staging_names.h"
 #include "transfer/typed_columns.h"
@@ -58,9 +59,12 @@ class ToParadox {
     proc_.BeforeShowing([this] {
       if (row_pending_) BuildInsert();
     });
+    proc_.OnFailure([this](int, const Status& why) { NoteFailure(why); });
   }
   int Run();
-  std::vector<std::pair<std::string, int64_t>> TakeWritten() { return std::move(written_); }
+  std::vector<TableReport> TakeReports() { return std::move(reports_); }
+  std::string TakeRunFailure() { return std::move(run_failure_); }
+  int list_failures() const { return list_failures_; }
 
  private:
   void RefuseSharedTargets();
@@ -87,10 +91,14 @@ class ToParadox {
   Status InsertRow(const std::string& source);
   Status WithText(Status status);
   void BuildInsert();
-  void FinishTable(const std::string& source, const std::string& target, bool complete);
+  bool FinishTable(const std::string& source, const std::string& target, bool complete);
   Status DropForOverwrite(const std::string& target);
   bool Reconnect(int index);
   Status Exec(Connection& c, const std::string& sql) { return c.Execute(sql).status(); }
+  void NoteFailure(const Status& why);
+  void RefuseRow(int line, int64_t row, const Status& why, bool read);
+  void EndReport(Decision decision, bool exported);
+  void RefillList();
 
   ui::TablesWindow& w_;
   ToParadoxOptions options_;
@@ -111,7 +119,13 @@ class ToParadox {
   std::vector<int64_t> not_taken_;  // and those of its rows it did not take
   bool source_lost_ = false;        // the PostgreSQL connection broke off
   bool walk_ended_ = false;         // and could not be opened again
-  std::vector<std::pair<std::string, int64_t>> written_;  // tables exported whole, with their rows
+  // What each table came to, for the caller.
+  TableReport report_;
+  bool in_table_ = false, refusing_ = false;
+  int table_failures_ = 0;
+  std::vector<TableReport> reports_;
+  std::string run_failure_;
+  int list_failures_ = 0;
 };
 
 // A staging failure that every later row would meet too: disk full, I/O,
@@ -135,13 +149,97 @@ int ToParadox::Run() {
   for (int i = w_.postgres_list.Count() - 1; i >= 0 && !walk_ended_ && !StopRequested(); --i) {
     if (w_.postgres_list.Selected(i) && refused_.count(i) == 0) TransferEntry(i);
   }
-  const std::string folder = w_.settings.Current().paradox_folder;
-  proc_.Step(230, [&] {
-    return catalog::ListParadoxTables(folder, w_.paradox_list, w_.pump, w_.dialogs);
-  });
+  RefillList();
   w_.pointer.Set(ui::PointerShape::kDefault);
   CloseConnections();
   return proc_.failures();
+}
+
+// A listing failure is the folder's, whichever table ran before it: it is
+// counted, and handed to the caller's hook where one is set.
+class ListingDialogs : public ui::Dialogs {
+ public:
+  ListingDialogs(ui::Dialogs& to, const TableEvents& events, int& failures)
+      : to_(to), events_(events), failures_(failures) {}
+  void Message(const std::string& text, std::optional<std::string> title,
+               ui::MessageIcon icon) override {
+    if (icon == ui::MessageIcon::kExclamation) {
+      ++failures_;
+      if (events_.list_failure) return events_.list_failure(text);
+    }
+    to_.Message(text, std::move(title), icon);
+  }
+  ui::Answer Question(const std::string& text, std::optional<std::string> title) override {
+    return to_.Question(text, std::move(title));
+  }
+  std::string Prompt(const std::string& text, std::optional<std::string> title,
+                     const std::string& answer) override {
+    return to_.Prompt(text, std::move(title), answer);
+  }
+  std::string ChooseFolder(const std::string& title, const std::string& start) override {
+    return to_.ChooseFolder(title, start);
+  }
+
+ private:
+  ui::Dialogs& to_;
+  const TableEvents& events_;
+  int& failures_;
+};
+
+void ToParadox::RefillList() {
+  const std::string folder = w_.settings.Current().paradox_folder;
+  ListingDialogs dialogs(w_.dialogs, options_.events, list_failures_);
+  in_table_ = false;
+  const int before = proc_.failures();
+  proc_.Step(230, [&] {
+    return catalog::ListParadoxTables(folder, w_.paradox_list, w_.pump, dialogs);
+  });
+  list_failures_ += proc_.failures() - before;
+}
+
+void ToParadox::NoteFailure(const Status& why) {
+  if (refusing_) return;
+  if (!in_table_) {
+    if (run_failure_.empty()) run_failure_ = why.message();
+    return;
+  }
+  ++table_failures_;
+  if (report_.why.empty()) report_.why = why.message();
+}
+
+// A row the staging database did not take, or that could not be read:
+// reported, and shown as its own dialog unless the caller did.
+void ToParadox::RefuseRow(int line, int64_t row, const Status& why, bool read) {
+  std::vector<std::string> columns;
+  for (int j = 0; rows_ && j < rows_->FieldCount(); ++j) columns.push_back(rows_->FieldName(j));
+  report_.refused.push_back(RefusalOf(row, why, read ? &row_ : nullptr, columns));
+  if (row_pending_) BuildInsert();
+  const TableEvents& events = options_.events;
+  if (events.refused && events.refused(report_, report_.refused.back(), sql_)) return;
+  refusing_ = true;
+  proc_.Fail(line, why);
+  refusing_ = false;
+}
+
+void ToParadox::EndReport(Decision decision, bool exported) {
+  in_table_ = false;
+  TableReport& r = report_;
+  if (decision == Decision::kSkip) {
+    r.outcome = TableOutcome::kSkipped;
+  } else if (exported && table_failures_ == 0 && r.rows_read == r.rows_total) {
+    r.outcome = TableOutcome::kCopied;
+    r.rows_stored = stored_;
+    r.why = note_;
+  } else {
+    r.outcome = TableOutcome::kFailed;
+    r.rows_stored = exported ? stored_ : 0;
+    if (r.why.empty()) {
+      r.why = exported ? "only " + std::to_string(r.rows_read) + " of " +
+                             std::to_string(r.rows_total) + " rows were read"
+                       : "no Paradox table was written";
+    }
+  }
+  reports_.push_back(std::move(report_));
 }
 
 // Two selected tables that would land on one Paradox file (one name in two
@@ -153,6 +251,7 @@ void ToParadox::RefuseSharedTargets() {
   refused_ = SelectedSharingTargets(
       list, [&](int i) { return ParadoxTargetOf(list.Text(i), true); }, "Paradox",
       [&](const Status& why) { proc_.Fail(126, why); });
+  ReportSharedTargets(list, refused_, "Paradox", reports_);
 }
 
 void ToParadox::OpenConnections() {
@@ -197,9 +296,18 @@ void ToParadox::TransferEntry(int index) {
   const std::string source = w_.postgres_list.Text(index);  // 130
   schema_ = w_.postgres_list.Schema(index);
   std::string target = source;
+  report_ = TableReport();
+  report_.table = report_.written_as = source;
+  in_table_ = true;
+  table_failures_ = 0;
+  stored_ = 0;
   Decision decision = DecideName(source, target);
+  if (decision == Decision::kSkip) report_.why = "name longer than 8 characters";
+  report_.written_as = target;
+  const Decision named = decision;
   decision = DecideOverwrite(target, decision);
-  if (decision == Decision::kSkip) return;  // 156
+  if (decision == Decision::kSkip && named != Decision::kSkip) report_.why = "exists";
+  if (decision == Decision::kSkip) return EndReport(decision, false);  // 156
   replace_ = false;
   if (decision == Decision::kOverwrite) {
     proc_.Step(160, [&] { return DropForOverwrite(target); });
@@ -209,11 +317,13 @@ void ToParadox::TransferEntry(int index) {
   OpenSource(source);
   if (source_lost_) {  // its one dialog was shown; the rest would only repeat it
     replace_ = false;
+    EndReport(decision, false);
     walk_ended_ = !Reconnect(index);
     return;
   }
   if (!SettleFieldNames(source)) {
     FinishTable(source, target, false);
+    EndReport(decision, false);
     replace_ = false;
     return;
   }
@@ -221,14 +331,16 @@ void ToParadox::TransferEntry(int index) {
   ReplaceStagingTable(source, 182, 184);
   proc_.Step(188, [&] { return Exec(staging_, sql_); });
   const bool complete = CopyRows(source);
-  FinishTable(source, target, complete);
+  const bool exported = FinishTable(source, target, complete);
+  EndReport(decision, exported);
   replace_ = false;
   if (source_lost_) walk_ended_ = !Reconnect(index);
 }
 
 Decision ToParadox::DecideName(const std::string& source, std::string& target) {
   if (Utf16Length(source) <= kParadoxNameUnits) return Decision::kNone;  // 136
-  const ui::Answer answer = w_.dialogs.Question(TrimQuestionText(source), "Continue?");
+  const ui::Answer answer = AskUser(options_.events, w_.dialogs, Question::kCutLongName,
+                                    TrimQuestionText(source), "Continue?");
   if (answer == ui::Answer::kYes) {
     target = FirstUtf16Units(source, kParadoxNameUnits);  // 140
     return Decision::kNone;
@@ -239,8 +351,8 @@ Decision ToParadox::DecideName(const std::string& source, std::string& target) {
 Decision ToParadox::DecideOverwrite(const std::string& target, Decision decision) {
   if (decision == Decision::kSkip) return decision;                        // 146
   if (!ui::ListContains(w_.paradox_list, target)) return Decision::kNone;  // 148, 152
-  const ui::Answer answer =
-      w_.dialogs.Question("Would you like to overwrite " + target + "?", "Overwrite?");
+  const ui::Answer answer = AskUser(options_.events, w_.dialogs, Question::kOverwrite,
+                                    "Would you like to overwrite " + target + "?", "Overwrite?");
   return answer == ui::Answer::kYes ? Decision::kOverwrite : Decision::kSkip;  // 150
 }
 
@@ -370,6 +482,7 @@ bool ToParadox::CopyRows(const std::string& source) {
     return rows_->RecordCount();
   });
   const int64_t n = count.value_or(0);
+  report_.rows_total = n;
   head_ = "INSERT INTO `" + DoubleBackquotes(source) + "` VALUES('";
   stored_ = 0;
   not_taken_.clear();
@@ -381,6 +494,8 @@ bool ToParadox::StoreRows(const std::string& source, int64_t n) {
     w_.pump.Pump();  // 194
     if (StopRequested()) return false;
     w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // 196
+    report_.rows_read = r + 1;
+    if (options_.events.rows) options_.events.rows(source, r + 1, n);
     if (rows_->Eof()) {
       if (row_pending_) BuildInsert();
       return BrokenOff(198, source, r, n, Status::IoError("the source ended early."));
@@ -388,7 +503,7 @@ bool ToParadox::StoreRows(const std::string& source, int64_t n) {
     const Status read = ReadRow();  // 198
     if (!read.ok()) {
       if (FailedBehind(source, n)) return false;
-      proc_.Fail(198, read);
+      RefuseRow(198, r + 1, read, false);
     }
     const Status ran = WithText(InsertRow(source));  // 200
     if (ran.ok()) {
@@ -397,7 +512,13 @@ bool ToParadox::StoreRows(const std::string& source, int64_t n) {
       not_taken_.push_back(r);
       if (FailedBehind(source, n)) return false;
       if (StagingBroken(ran) || !staging_.is_open()) return BrokenOff(200, source, r + 1, n, ran);
-      proc_.Fail(200, ran);
+      if (read.ok()) {
+        RefuseRow(200, r + 1, ran, true);
+      } else if (!options_.events.refused) {  // the row was reported as unreadable
+        refusing_ = true;
+        proc_.Fail(200, ran);
+        refusing_ = false;
+      }
     }
     const Status moved = WithText(rows_->MoveNext());  // 202
     if (!moved.ok() && r + 1 < n) return BrokenOff(202, source, r + 1, n, moved);
@@ -493,7 +614,8 @@ void ToParadox::BuildInsert() {
   row_pending_ = false;
 }
 
-void ToParadox::FinishTable(const std::string& source, const std::string& target, bool complete) {
+// True when the table was written.
+bool ToParadox::FinishTable(const std::string& source, const std::string& target, bool complete) {
   w_.pointer.Set(ui::PointerShape::kDefault);  // 206
   w_.progress.SetValue(0);                     // 208
   w_.progress.SetText(ui::kProgressRestText);  // 210
@@ -503,16 +625,22 @@ void ToParadox::FinishTable(const std::string& source, const std::string& target
     rows_.reset();
     return Status::Ok();
   });
+  note_.clear();
+  bool exported = false;
   if (complete) {
     const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
-    note_.clear();
     w_.progress.SetText("Writing " + target + ".db to the Paradox folder...");  // a long export is seen
-    proc_.Step(214, [&] { return Export(folder, target, source); });
+    proc_.Step(214, [&] {
+      Status s = Export(folder, target, source);
+      exported = s.ok();
+      return s;
+    });
     w_.progress.SetText(ui::kProgressRestText);
     if (!note_.empty()) w_.dialogs.Message(note_);
   }
   w_.pump.Pump();  // 216
   ReplaceStagingTable(source, 218, 220);
+  return exported;
 }
 
 // The export; a table written without the key it was meant to have comes
@@ -521,7 +649,6 @@ Status ToParadox::Export(const std::string& folder, const std::string& target,
                          const std::string& source) {
   auto result = staging::Export(staging_, {folder, target, source, replace_});
   if (result.ok()) note_ = std::move(result->note);
-  if (result.ok()) written_.emplace_back(target, stored_);
   return result.status();
 }
 
@@ -549,7 +676,9 @@ TransferOutcome SendTablesToParadoxWith(ui::TablesWindow& window, const ToParado
   ToParadox run(window, options);
   TransferOutcome outcome;
   outcome.failures = run.Run();
-  outcome.rows_stored = run.TakeWritten();
+  outcome.tables = run.TakeReports();
+  outcome.failure = run.TakeRunFailure();
+  outcome.list_failures = run.list_failures();
   return outcome;
 }
 

@@ -13,6 +13,7 @@ struct ToParadoxOptions {
   // note on it left by the other direction) names the Paradox field where
   // that field holds every value; a primary key makes a keyed table.
   bool keep_types = false;
+  TableEvents events = {};
   // A column name Paradox cannot hold as a field name (too long, a
   // character it does not allow, one name twice ignoring case) is made
   // valid and the user told; otherwise the table is refused.

@@ -97,7 +97,54 @@ TransferOutcome ToPostgres::Run() {
   postgres_.Close();
   paradox_.Close();
   sub_source_.Close();
-  return {proc_.failures(), std::move(rows_stored_), std::move(made_null_)};
+  TransferOutcome outcome;
+  outcome.failures = proc_.failures();
+  outcome.rows_stored = std::move(rows_stored_);
+  outcome.values_made_null = std::move(made_null_);
+  outcome.tables = std::move(reports_);
+  outcome.failure = std::move(run_failure_);
+  return outcome;
+}
+
+void ToPostgres::NoteFailure(const Status& why) {
+  if (refusing_) return;
+  if (!in_table_) {
+    if (run_failure_.empty()) run_failure_ = why.message();
+    return;
+  }
+  ++table_failures_;
+  if (report_.why.empty()) report_.why = why.message();
+}
+
+// A row of the table the server refused for its own values (or that could
+// not be read): reported, and shown as its own dialog unless the caller did.
+void ToPostgres::RefuseRow(int line, int64_t row, const Status& why,
+                           const std::vector<Value>* values) {
+  report_.refused.push_back(RefusalOf(row, why, values, columns_));
+  const TableEvents& events = options_.events;
+  if (events.refused && events.refused(report_, report_.refused.back(), statement_)) return;
+  refusing_ = true;
+  proc_.Fail(line, why);
+  refusing_ = false;
+}
+
+void ToPostgres::EndReport() {
+  in_table_ = false;
+  TableReport& r = report_;
+  if (skipped_) {
+    r.outcome = TableOutcome::kSkipped;
+    r.why = "exists";
+  } else if (added_ && table_failures_ == 0 && r.rows_read == r.rows_total) {
+    r.outcome = TableOutcome::kCopied;
+  } else {
+    r.outcome = TableOutcome::kFailed;
+    if (r.why.empty()) {
+      r.why = added_ ? "only " + std::to_string(r.rows_read) + " of " +
+                           std::to_string(r.rows_total) + " rows were read"
+                     : "the table was not created";
+    }
+  }
+  reports_.push_back(std::move(report_));
 }
 
 // Two selected tables of one name (a table and its namesake in a
@@ -109,6 +156,7 @@ void ToPostgres::RefuseSharedTargets() {
   refused_ = SelectedSharingTargets(
       list, [&](int i) { return list.Text(i); }, "PostgreSQL",
       [&](const Status& why) { proc_.Fail(124, why); });
+  ReportSharedTargets(list, refused_, "PostgreSQL", reports_);
 }
 
 // A bare name is created in (and dropped from) the search path's first
@@ -272,18 +320,27 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
     std::string entry = w_.postgres_list.Text(j);
     if (InTargetSchema(j) && ui::LowerCase(entry) == lower) table = std::move(entry);
   }
-  return w_.dialogs.Question("Would you like to overwrite " + table + "?",
-                             std::string("Overwrite?"));
+  report_.written_as = table;
+  return AskUser(options_.events, w_.dialogs, Question::kOverwrite,
+                 "Would you like to overwrite " + table + "?", "Overwrite?");
 }
 
 void ToPostgres::CopyTable(int index) {
   std::string table = w_.paradox_list.Text(index);  // 128
   const std::string sub_folder = w_.paradox_list.Folder(index);
+  report_ = TableReport();
+  report_.table = report_.written_as = table;
+  in_table_ = true;
+  skipped_ = added_ = false;
+  table_failures_ = 0;
+  columns_.clear();
   bool waited = false;
-  if (!LockTarget(table, waited)) return;
-  if (waited) NoteTableOnServer(table);
-  CopyLockedTable(table, sub_folder);
-  UnlockTarget(table);
+  if (LockTarget(table, waited)) {
+    if (waited) NoteTableOnServer(table);
+    CopyLockedTable(table, sub_folder);
+    UnlockTarget(table);
+  }
+  EndReport();
 }
 
 // The table's rows from the folder the list found it in; null once a
@@ -328,7 +385,10 @@ void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folde
   const bool asked = TargetListed(table);
   bool replace = false;
   if (asked) {
-    if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
+    if (AskOverwrite(table) == ui::Answer::kNo) {  // 146
+      skipped_ = true;
+      return;
+    }
     rules_.SetAsideReferencesTo(table);
     const bool alive = StepOnServer(150, [&] {
       Status dropped = TryDrop(table);
@@ -363,11 +423,14 @@ void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folde
     if (layout_) rules_.AddTableRules(table, *layout_);
   }
   rows_stored_.emplace_back(table, stored_);
+  report_.rows_stored = stored_;
+  report_.values_made_null = nulls;
   if (nulls > 0) made_null_.emplace_back(table, nulls);
   FinishTable(table, std::move(rows), true);
 }
 
 void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
+  for (int c = 0; c < rows->FieldCount(); ++c) columns_.push_back(rows->FieldName(c));
   if (ReadLayout(table, rows)) {
     statement_ = TypedCreateStatement(table, *layout_);
     numeric_.assign(layout_->fields.size(), false);
@@ -409,6 +472,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   if (Status count = rows->CountStatus(); !count.ok()) proc_.Fail(172, count);
   table_ = table;
   total_ = total;
+  report_.rows_total = total;
   stored_ = 0;
   head_ = PostgresInsertHead(table);
   run_head_ = PostgresInsertHead(target_);
@@ -492,6 +556,7 @@ void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet
   w_.progress.SetText(ui::kProgressRestText);
   if (rows) rows->Close();                    // 194
   if (add_name) w_.postgres_list.AddInSchema(table, target_schema_);  // 196
+  added_ = add_name;
 }
 
 TransferOutcome SendTablesToPostgres(ui::TablesWindow& window) {

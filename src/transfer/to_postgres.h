@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "transfer/table_report.h"
 #include "ui/windows.h"
 
 namespace corvane::transfer {
@@ -21,6 +22,11 @@ struct TransferOutcome {
   // Memo and blob values stored as NULL because a table's .mb is missing
   // (only with ToPostgresOptions::missing_memos_as_null), per table.
   std::vector<std::pair<std::string, int64_t>> values_made_null;
+  // One per table the walk reached, in walk order.
+  std::vector<TableReport> tables;
+  // The first failure outside any table (a login refused): why no table ran.
+  std::string failure;
+  int list_failures = 0;  // failures of the folder listing after the copies
 };
 
 // How rows travel. What the user sees (rows stored, dialogs, progress, list)
@@ -40,6 +46,7 @@ struct ToPostgresOptions {
   // "Keep field types and keys": typed columns, the primary key and the
   // notes on columns, from the Paradox table's layout.
   bool keep_types = false;
+  TableEvents events = {};
   // With keep_types: leave the foreign keys to the caller, which adds them
   // once its other runs are done (AddParadoxReferences).
   bool defer_references = false;

@@ -108,10 +108,12 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
         statement_stale_ = false;
       }
       RefreshStatement();
-      proc_.Fail(184, slot.read_error);
+      RefuseRow(184, first + static_cast<int64_t>(k) + 1, slot.read_error, nullptr);
     }
     const auto r = static_cast<double>(first + static_cast<int64_t>(k));
     w_.progress.SetValue((r + 1) / static_cast<double>(total) * 100.0);  // 178
+    report_.rows_read = first + static_cast<int64_t>(k) + 1;
+    if (options_.events.rows) options_.events.rows(table_, report_.rows_read, total);
     if (slot.row < 0) continue;
     built = slot.row;
     const auto index = static_cast<size_t>(slot.row);
@@ -132,7 +134,7 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
         rows_ended_ = true;
         return failed;
       }
-      proc_.Fail(182, AsShown(status));
+      RefuseRow(182, first + static_cast<int64_t>(k) + 1, AsShown(status), &values_[index]);
     } else {
       ++stored_;
     }

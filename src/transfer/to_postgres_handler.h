@@ -31,6 +31,7 @@ class ToPostgres {
   ToPostgres(ui::TablesWindow& window, const ToPostgresOptions& options)
       : w_(window), options_(options), pump_(window.pump), proc_(window.dialogs, kToPostgresTag) {
     proc_.ShowStatement(&statement_);
+    proc_.OnFailure([this](int, const Status& why) { NoteFailure(why); });
   }
   TransferOutcome Run();
 
@@ -70,6 +71,9 @@ class ToPostgres {
   std::vector<Status> RunRowByRow();
   void BuildRowStatements(size_t begin, size_t end);
   void FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows, bool add_name);
+  void NoteFailure(const Status& why);
+  void RefuseRow(int line, int64_t row, const Status& why, const std::vector<Value>* values);
+  void EndReport();
 
   ui::TablesWindow& w_;
   ToPostgresOptions options_;
@@ -132,6 +136,13 @@ class ToPostgres {
   bool lost_ = false;
   // The table's rows ended early (the server lost or full); the walk goes on.
   bool rows_ended_ = false;
+  // What each table came to, for the caller.
+  TableReport report_;
+  bool in_table_ = false, refusing_ = false, skipped_ = false, added_ = false;
+  int table_failures_ = 0;
+  std::vector<std::string> columns_;
+  std::vector<TableReport> reports_;
+  std::string run_failure_;
   RuleKeeper rules_{postgres_, w_.dialogs, proc_, statement_};
 };
 

@@ -202,7 +202,7 @@ void Form2::RunWork(Handler handler) {
 // A copy the user stopped ends with one message: what was copied, what was
 // left as it was, and whatever the stop kept back.
 template <typename Handler>
-void Form2::RunCopy(const char* copy, ui::TableList& source, bool to_paradox, Handler handler) {
+void Form2::RunCopy(const char* copy, ui::TableList& source, Handler handler) {
   WorkGate::Scope work(services_.gate, this, copy);
   if (!work.entered()) return SayWhyItWaits();
   std::vector<std::string> selected;
@@ -213,8 +213,11 @@ void Form2::RunCopy(const char* copy, ui::TableList& source, bool to_paradox, Ha
   const transfer::TransferOutcome outcome = handler(window);
   progress_->SetHint("");
   std::vector<std::string> held = held_dialogs_.TakeHeld();
-  if (services_.gate.stopped_by_user() && !services_.gate.closed())
-    dialogs_->Message(frame::StoppedCopyText(selected, outcome.rows_stored, to_paradox, held));
+  if (!services_.gate.stopped_by_user() || services_.gate.closed()) return;
+  std::vector<std::pair<std::string, int64_t>> copied;
+  for (const transfer::TableReport& t : outcome.tables)
+    if (t.outcome == transfer::TableOutcome::kCopied) copied.emplace_back(t.table, t.rows_stored);
+  dialogs_->Message(frame::StoppedCopyText(selected, copied, held));
 }
 
 // A work button pressed while a copy runs says why nothing happens.
@@ -227,13 +230,13 @@ void Form2::PushButton1_Click() { RunWork(maintenance::DeletePostgresTables); }
 void Form2::PushButton3_Click() {
   transfer::ToParadoxOptions options;
   options.keep_types = keep_types();
-  RunCopy(frame::kCopyingToParadox, *list1_, true,
+  RunCopy(frame::kCopyingToParadox, *list1_,
           [&](ui::TablesWindow& w) { return transfer::SendTablesToParadoxWith(w, options); });
 }
 void Form2::PushButton4_Click() {
   transfer::ToPostgresOptions options;
   options.keep_types = keep_types();
-  RunCopy(frame::kCopyingToPostgres, *list2_, false,
+  RunCopy(frame::kCopyingToPostgres, *list2_,
           [&](ui::TablesWindow& w) { return transfer::SendTablesToPostgresWith(w, options); });
 }
 

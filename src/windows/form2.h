@@ -95,7 +95,7 @@ class Form2 : public QWidget, public frame::TablesFrame {
   template <typename Handler>
   void RunWork(Handler handler);
   template <typename Handler>
-  void RunCopy(const char* copy, ui::TableList& source, bool to_paradox, Handler handler);
+  void RunCopy(const char* copy, ui::TableList& source, Handler handler);
   void SayWhyItWaits();
 
   WindowServices services_;

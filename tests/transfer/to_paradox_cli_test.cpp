@@ -98,16 +98,18 @@ TEST_F(ToParadoxCliTest, OptionsAnswerTheQuestionsAndTheExitStatusTellsFailures)
 
 // The figures of one table in the printed summary: read, stored, refused
 // and the result word; "" when the table has no line.
+// The summary comes last: a refused row's line names the table too.
 std::string SummaryLine(const std::string& out, const std::string& table) {
   std::istringstream lines(out);
+  std::string found;
   for (std::string line; std::getline(lines, line);) {
     std::istringstream words(line);
     std::string name, read, stored, refused, seconds, result;
     if (words >> name >> read >> stored >> refused >> seconds >> result && name == table) {
-      return read + " " + stored + " " + refused + " " + result;
+      found = read + " " + stored + " " + refused + " " + result;
     }
   }
-  return "";
+  return found;
 }
 
 TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
@@ -117,8 +119,9 @@ TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
   MakePgTable("rep_skip", "id int4", {"1"});
   ASSERT_EQ(Cli("rep_skip").first, 0);
   const std::string report = (program_ / "report.json").string();
-  auto [status, out] =
-      Cli("--skip-existing --report '" + report + "' rep_ok rep_bad rep_skip rep_none");
+  const std::string rejects = (program_ / "rejects.csv").string();
+  auto [status, out] = Cli("--skip-existing --report '" + report + "' --rejects '" + rejects +
+                           "' rep_ok rep_bad rep_skip rep_none");
   EXPECT_EQ(status, 1) << out;  // a refused row and an unknown name
   std::stringstream json_text;
   json_text << std::ifstream(report).rdbuf();
@@ -142,6 +145,16 @@ TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
   EXPECT_NE(json.find(R"("exit_status": 1)"), std::string::npos) << json;
   EXPECT_EQ(SummaryLine(out, "Total"), "5 4 1 2");  // the last: "2 copied, ..."
   EXPECT_EQ(ReadOurs((folder_ / "rep_bad.db").string()).rows.size(), 2u);
+  // The refused row: one line on the terminal instead of the failure dialog,
+  // in the report by number and column, and with its values in the rejects.
+  EXPECT_NE(out.find("rep_bad row 3 column t: "), std::string::npos) << out;
+  EXPECT_EQ(out.find("at line 200"), std::string::npos) << out;
+  EXPECT_NE(json.find(R"("refused": [{"row": 3, "column": "t", "reason": ")"), std::string::npos)
+      << json;
+  std::stringstream csv;
+  csv << std::ifstream(rejects).rdbuf();
+  EXPECT_EQ(csv.str().rfind("table,row,column,reason,values\r\nrep_bad,3,t,", 0), 0u) << csv.str();
+  EXPECT_TRUE(csv.str().ends_with(",3,\u05d0\r\n")) << csv.str();
 
   // --quiet: the failures only, and the report all the same.
   std::filesystem::remove(report);
@@ -184,6 +197,8 @@ TEST_F(ToParadoxCliTest, AllTablesBothWaysWithOneJobAndWithTwo) {
     EXPECT_EQ(SummaryLine(out, "empty"), "0 0 0 copied") << out;
     // Off the search path, and copied from its own schema all the same.
     EXPECT_EQ(SummaryLine(out, "other.inschema"), "0 0 0 copied") << out;
+    EXPECT_LT(out.find("\nbig "), out.find("\nempty ")) << out;  // the list's order
+    EXPECT_LT(out.find("\nempty "), out.find("\nsmall ")) << out;
     EXPECT_EQ(status, 0) << out;
   }
   for (const char* table : {"big.db", "small.db", "empty.db", "inschema.db"}) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 extern "C" {
@@ -65,11 +66,17 @@ TEST_F(ToPostgresCliTest, CopiesThenSkipsOrOverwritesAnExistingTable) {
   EXPECT_EQ(Count("TOPG_CLI"), "3");
 
   Pg("INSERT INTO \"TOPG_CLI\" VALUES (99)");
+  // Without a terminal and without a choice: left as it is, and the run fails.
   Outcome skipped = Run("TOPG_CLI");
+  EXPECT_EQ(skipped.status, 1) << skipped.output;
+  EXPECT_NE(skipped.output.find("TOPG_CLI: exists; give --overwrite or --skip-existing"),
+            std::string::npos)
+      << skipped.output;
+  EXPECT_EQ(Count("TOPG_CLI"), "4");
+  skipped = Run("--skip-existing TOPG_CLI");
   EXPECT_EQ(skipped.status, 0) << skipped.output;
   EXPECT_NE(skipped.output.find("Would you like to overwrite TOPG_CLI? No"), std::string::npos)
       << skipped.output;
-  EXPECT_EQ(Count("TOPG_CLI"), "4");
 
   Outcome replaced = Run("--overwrite TOPG_CLI");
   EXPECT_EQ(replaced.status, 0) << replaced.output;
@@ -120,9 +127,18 @@ TEST_F(ToPostgresCliTest, BadUsageExitsTwoAndAnUnknownTableOne) {
 
 TEST_F(ToPostgresCliTest, AFailureShownMakesTheExitStatusOne) {
   MakeRows("TOPG_CLI3", 1);
-  Outcome refused = Run("TOPG_CLI3", "wrong password");
+  // The report of a run that fails before its first table replaces the
+  // last run's, and says why.
+  const std::string report = (folder_ / "report.json").string();
+  std::ofstream(report) << R"({"exit_status": 0})";
+  Outcome refused = Run("--report '" + report + "' TOPG_CLI3", "wrong password");
   EXPECT_EQ(refused.status, 1) << refused.output;
   EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_CLI3\"").ok());
+  std::stringstream json;
+  json << std::ifstream(report).rdbuf();
+  EXPECT_NE(json.str().find(R"("exit_status": 1,)"), std::string::npos) << json.str();
+  EXPECT_NE(json.str().find(R"("error": "cannot list the PostgreSQL tables: )"), std::string::npos)
+      << json.str();
 
   // A keyed table with a blank key value: the rows arrive, the primary key
   // cannot be made, and that fails the table.

@@ -432,6 +432,7 @@ class FailingRowsTest : public SendToPostgresTest {
     std::vector<std::string> dialogs;
     std::vector<double> progress;
     Rows stored;
+    transfer::TableReport report;
   };
   Run SendWithBatch(size_t batch_rows) {
     fake_.dialogs.shown.clear();
@@ -444,9 +445,11 @@ class FailingRowsTest : public SendToPostgresTest {
     fake_.paradox_list.SelectNames({"TOPG_BAD"});
     transfer::ToPostgresOptions options;
     options.batch_rows = batch_rows;
-    Send(options);
+    transfer::TransferOutcome outcome = Send(options);
+    EXPECT_EQ(outcome.tables.size(), 1u);
     return {fake_.dialogs.Failures(), fake_.progress.values,
-            PgRows("SELECT \"V\" FROM \"TOPG_BAD\"")};
+            PgRows("SELECT \"V\" FROM \"TOPG_BAD\""),
+            outcome.tables.empty() ? transfer::TableReport() : outcome.tables[0]};
   }
 };
 
@@ -469,6 +472,21 @@ TEST_F(FailingRowsTest, BatchingIsInvisible) {
   EXPECT_EQ(statements[1], "INSERT INTO \"TOPG_BAD\" VALUES('x''0')");
   EXPECT_EQ(statements[7], "INSERT INTO \"TOPG_BAD\" VALUES('x''14')");
   EXPECT_EQ(reference.stored.size(), 15 - bad.size());
+  // The report: what the server holds, and each refused row by its number
+  // with its value; the CREATE that failed fails the table.
+  const transfer::TableReport& r = reference.report;
+  EXPECT_EQ(r.outcome, transfer::TableOutcome::kFailed);
+  EXPECT_NE(r.why.find("TOPG_BAD"), std::string::npos) << r.why;
+  EXPECT_EQ(r.rows_total, 15);
+  EXPECT_EQ(r.rows_read, 15);
+  EXPECT_EQ(r.rows_stored, static_cast<int64_t>(reference.stored.size()));
+  ASSERT_EQ(r.refused.size(), bad.size());
+  for (size_t k = 0; k < bad.size(); ++k) {
+    EXPECT_EQ(r.refused[k].row, bad[k] + 1);
+    EXPECT_EQ(r.refused[k].values,
+              (std::vector<std::optional<std::string>>{"x'" + std::to_string(bad[k])}));
+    EXPECT_NE(r.refused[k].reason.find("numeric"), std::string::npos) << r.refused[k].reason;
+  }
 
   for (size_t batch : {5u, 1000u}) {
     SCOPED_TRACE(batch);
@@ -476,6 +494,8 @@ TEST_F(FailingRowsTest, BatchingIsInvisible) {
     EXPECT_EQ(batched.dialogs, reference.dialogs);
     EXPECT_EQ(batched.progress, reference.progress);
     EXPECT_EQ(batched.stored, reference.stored);
+    EXPECT_EQ(batched.report.rows_stored, reference.report.rows_stored);
+    EXPECT_EQ(batched.report.refused.size(), reference.report.refused.size());
   }
 }
 
@@ -520,6 +540,7 @@ TEST_F(SendToPostgresTest, BatchingIsInvisibleInATableItCreated) {
     std::vector<std::string> dialogs;
     std::vector<double> progress;
     Rows stored;
+    transfer::TableReport report;
   };
   auto run = [&](size_t batch) {
     fake_.dialogs.shown.clear();
@@ -535,20 +556,34 @@ TEST_F(SendToPostgresTest, BatchingIsInvisibleInATableItCreated) {
     transfer::ToPostgresOptions options;
     options.batch_rows = batch;
     options.copy_rows = batch;
-    Send(options, &side);
+    transfer::TransferOutcome outcome = Send(options, &side);
+    EXPECT_EQ(outcome.tables.size(), 1u);
     return Run{fake_.dialogs.Failures(), fake_.progress.values,
-               PgRows("SELECT \"V\" FROM \"TOPG_NEW\"")};
+               PgRows("SELECT \"V\" FROM \"TOPG_NEW\""),
+               outcome.tables.empty() ? transfer::TableReport() : outcome.tables[0]};
   };
   Run reference = run(1);
   ASSERT_EQ(reference.dialogs.size(), bad.size());
   ASSERT_EQ(reference.stored.size(), 25 - bad.size());
   EXPECT_EQ(fake_.FailureStatements()[0], "INSERT INTO \"TOPG_NEW\" VALUES('x5')");
+  // Refused rows do not fail the table; the report holds what the server does.
+  auto refused_rows = [](const transfer::TableReport& r) {
+    std::vector<int64_t> numbers;
+    for (const transfer::RefusedRow& x : r.refused) numbers.push_back(x.row);
+    return numbers;
+  };
+  EXPECT_EQ(reference.report.outcome, transfer::TableOutcome::kCopied) << reference.report.why;
+  EXPECT_EQ(reference.report.rows_stored, static_cast<int64_t>(reference.stored.size()));
+  EXPECT_EQ(refused_rows(reference.report),
+            (std::vector<int64_t>{6, 8, 10, 11, 15, 20, 24}));
   for (size_t batch : {3u, 5u}) {
     SCOPED_TRACE(batch);
     Run batched = run(batch);
     EXPECT_EQ(batched.dialogs, reference.dialogs);
     EXPECT_EQ(batched.progress, reference.progress);
     EXPECT_EQ(batched.stored, reference.stored);  // same rows in the same order
+    EXPECT_EQ(refused_rows(batched.report), refused_rows(reference.report));
+    EXPECT_EQ(batched.report.rows_stored, reference.report.rows_stored);
   }
 }
 
