@@ -1,7 +1,10 @@
 // How often the tables window is served while it works: the real windows
 // (offscreen unless QT_QPA_PLATFORM says otherwise), their own pump, and a
 // zero-interval timer that fires once per event-loop pass. Reports, per
-// action, the longest wait between two passes and the 99th percentile.
+// action, the longest wait between two passes and the 99th percentile,
+// and the same by phase: before the first row, among the rows, while the
+// Paradox table is written and after it. Exits non-zero when a copy stores
+// fewer rows than the table holds or any failure dialog is shown.
 //
 // Actions, in order, on one table of --rows rows: the window's load step
 // (both lists), "Send Table/s To PostgreSQL", "Send Table/s To Paradox"
@@ -74,7 +77,7 @@ class PassRecorder {
     passes_.clear();
     progress_.clear();
     phases_.clear();
-    rows_seen_ = false;
+    rows_seen_ = written_ = false;
     timer_.start();
     const auto start = Clock::now();
     Mark();
@@ -82,7 +85,7 @@ class PassRecorder {
     Mark();
     timer_.stop();
     std::vector<double> gaps;
-    std::vector<double> by_phase[3];
+    std::vector<double> by_phase[4];
     for (size_t i = 1; i < passes_.size(); ++i) {
       gaps.push_back(
           std::chrono::duration<double, std::milli>(passes_[i] - passes_[i - 1]).count());
@@ -98,8 +101,8 @@ class PassRecorder {
     std::printf("%-28s %8.2f s %7zu passes  longest %6.1f ms  p99 %5.1f ms\n", what, Seconds(start),
                 passes_.size() - 2, gaps.back(), p99);
     // The wait that ends a pass belongs to the phase the pass saw.
-    const char* names[3] = {"  before the rows", "  rows", "  export"};
-    for (int p = 0; p < 3; ++p) {
+    const char* names[4] = {"  before the rows", "  rows", "  export", "  after the export"};
+    for (int p = 0; p < 4; ++p) {
       auto& g = by_phase[p];
       if (g.empty()) continue;
       std::sort(g.begin(), g.end());
@@ -110,14 +113,15 @@ class PassRecorder {
   }
 
  private:
-  // 0 before the first row, 1 among the rows, 2 while the table is written.
+  // 0 before the first row, 1 among the rows, 2 while the table is written,
+  // 3 after that (the staging table dropped, the list read again).
   void Mark() {
     passes_.push_back(Clock::now());
     progress_.push_back(bar_->value());
     rows_seen_ = rows_seen_ || bar_->value() > 0;
-    phases_.push_back(bar_->format().startsWith(QStringLiteral("Writing")) ? 2
-                      : rows_seen_                                         ? 1
-                                                                           : 0);
+    const bool writing = bar_->format().startsWith(QStringLiteral("Writing"));
+    written_ = written_ || writing;
+    phases_.push_back(writing ? 2 : written_ ? 3 : rows_seen_ ? 1 : 0);
   }
 
   QProgressBar* bar_;
@@ -126,6 +130,7 @@ class PassRecorder {
   std::vector<int> progress_;
   std::vector<int> phases_;
   bool rows_seen_ = false;
+  bool written_ = false;
 };
 
 void Select(ui::TableList& list, const std::string& name) {
