@@ -26,6 +26,7 @@
 #include "cli/printable.h"
 #include "paradox/code_page.h"
 #include "transfer/long_names.h"
+#include "transfer/run_folders.h"
 #include "transfer/shared_targets.h"
 #include "transfer/to_paradox.h"
 #include "ui/memory_surfaces.h"
@@ -38,7 +39,7 @@ constexpr const char* kUsage =
     "                              [--overwrite | --skip-existing]\n"
     "                              [--trim-long-names | --skip-long-names] [--jobs N]\n"
     "                              [--quiet] [--verbose] [--report FILE] [--rejects FILE]\n"
-    "                              [--code-page N] [--keep-types]\n"
+    "                              [--code-page N] [--keep-types] [--dry-run]\n"
     "                              (TABLE... | --all)\n"
     "Copies the named PostgreSQL tables (as `tables --postgres` prints them: TABLE\n"
     "or SCHEMA.TABLE), or with --all every table outside PostgreSQL's own\n"
@@ -62,7 +63,8 @@ constexpr const char* kUsage =
     "Paradox's language drivers that holds all of it; --code-page N (or\n"
     "ExportCodePage in the settings) forces one. With --keep-types each\n"
     "column's type chooses the Paradox field where one holds every value, and a\n"
-    "table with a primary key becomes a keyed table. A failing statement is\n"
+    "table with a primary key becomes a keyed table. --dry-run tells what each\n"
+    "table would come to and its field types, and changes nothing. A failing statement is\n"
     "shown by its start and end; --verbose shows it whole.\n";
 
 // Every entry by the name `tables --postgres` prints.
@@ -152,20 +154,16 @@ class JobStaging {
     for (const std::string& f : folders_) std::filesystem::remove_all(f, ec);
   }
   Status Make(int jobs) {
-    const std::string base = Base();
-    std::error_code ec;
-    std::filesystem::create_directories(base, ec);
     for (int j = 0; j < jobs; ++j) {
-      std::string tmpl = base + "/staging-" + std::to_string(::getpid()) + "-XXXXXX";
-      if (::mkdtemp(tmpl.data()) == nullptr) {
-        return Status::IoError("cannot make a staging folder in " + base + ": " +
-                               std::strerror(errno));
-      }
-      folders_.push_back(tmpl);
+      auto made = transfer::MakeRunFolder(transfer::RunFolderBase(), kPrefix);
+      if (!made.ok()) return made.status();
+      const std::string folder = std::move(made).value();
+      folders_.push_back(folder);
       // An empty file is an empty SQLite database.
-      std::ofstream(tmpl + "/dbtemp.mdb", std::ios::binary);
-      if (!std::filesystem::is_regular_file(tmpl + "/dbtemp.mdb", ec)) {
-        return Status::IoError("cannot make a staging file in " + tmpl);
+      std::ofstream(folder + "/dbtemp.mdb", std::ios::binary);
+      std::error_code ec;
+      if (!std::filesystem::is_regular_file(folder + "/dbtemp.mdb", ec)) {
+        return Status::IoError("cannot make a staging file in " + folder);
       }
     }
     return Status::Ok();
@@ -174,23 +172,13 @@ class JobStaging {
 
   // Any run removes what a killed one left, whether it runs jobs or not.
   static void RemoveLeftovers() {
-    const std::string base = Base();
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("staging-", 0) != 0 || !entry.is_directory(ec)) continue;
-      const long pid = std::strtol(name.c_str() + 8, nullptr, 10);
-      if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-        std::filesystem::remove_all(entry.path(), ec);
-      }
+    for (const char* prefix : {kPrefix, transfer::kDryRunFolderPrefix}) {
+      transfer::RemoveFoldersOfEndedRuns(transfer::RunFolderBase(), prefix);
     }
   }
 
  private:
-  static std::string Base() {
-    auto cache = app::UserCacheFolder();
-    return cache.ok() ? cache.value() : std::filesystem::temp_directory_path().string();
-  }
+  static constexpr const char* kPrefix = "staging-";
   std::vector<std::string> folders_;
 };
 
@@ -267,6 +255,7 @@ int RunToParadox(int argc, char** argv) {
     transfer::ToParadoxOptions transfer_options;
     transfer_options.keep_types = options.Has("keep-types");
     transfer_options.trim_field_names = options.Has("trim-long-names");
+    transfer_options.dry_run = options.Has("dry-run");
     transfer_options.events = events;
     return transfer::SendTablesToParadoxWith(window, transfer_options);
   };

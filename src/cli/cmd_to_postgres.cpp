@@ -20,7 +20,7 @@ constexpr const char* kUsage =
     "Usage: corvane-cli to-postgres --paradox FOLDER [login options]\n"
     "                               [--overwrite | --skip-existing] [--jobs N]\n"
     "                               [--quiet] [--verbose] [--report FILE] [--rejects FILE]\n"
-    "                               [--keep-types] [--missing-memos-as-null]\n"
+    "                               [--keep-types] [--missing-memos-as-null] [--dry-run]\n"
     "                               (TABLE... | --all)\n"
     "Copies the named Paradox tables (as the table list shows them), or with --all\n"
     "every table of the folder, into PostgreSQL. Without --overwrite or\n"
@@ -37,6 +37,8 @@ constexpr const char* kUsage =
     "A table whose .MB file is missing fails; with --missing-memos-as-null its rows\n"
     "are copied with the memo and blob values kept in that file as NULL, and the\n"
     "summary says how many values became NULL.\n"
+    "--dry-run tells what each table would come to and its column types, and\n"
+    "changes nothing.\n"
     "A failing statement is shown by its start and end; --verbose shows it whole.\n";
 
 // The list entry for each wanted name: exact spelling first, else the first
@@ -78,7 +80,7 @@ Result<std::vector<std::string>> ChooseTables(const ConnectionSettings& settings
 // References may cross tables of other runs: they wait until every table is in.
 void AddReferences(const ConnectionSettings& settings, const Options& options,
                    ui::Dialogs& dialogs, const std::vector<TableFigures>& figures) {
-  if (!options.Has("keep-types")) return;
+  if (!options.Has("keep-types") || options.Has("dry-run")) return;
   std::vector<transfer::CopiedTable> copied;
   for (const TableFigures& f : figures) {
     if (f.state == TableState::kCopied) copied.push_back({f.table, f.written_as});
@@ -107,6 +109,7 @@ int RunToPostgres(int argc, char** argv) {
     transfer_options.keep_types = options.Has("keep-types");
     transfer_options.defer_references = true;
     transfer_options.missing_memos_as_null = options.Has("missing-memos-as-null");
+    transfer_options.dry_run = options.Has("dry-run");
     transfer_options.events = events;
     return transfer::SendTablesToPostgresWith(window, transfer_options);
   };

@@ -21,17 +21,6 @@ int Usage(const CopyDirection& d, const std::string& problem) {
   return 2;
 }
 
-// A folder listed in part fails the run: --all would have missed tables.
-class ListingDialogs : public ConsoleDialogs {
- public:
-  void Message(const std::string& text, std::optional<std::string> title,
-               ui::MessageIcon icon) override {
-    if (icon == ui::MessageIcon::kExclamation) ++shown_failures;
-    ConsoleDialogs::Message(text, std::move(title), icon);
-  }
-  int shown_failures = 0;
-};
-
 struct Lists {
   ui::MemoryTableList postgres, paradox;
 };
@@ -82,7 +71,7 @@ int RunCopyCommand(int argc, char** argv, const CopyDirection& d) {
   }
   const auto started = std::chrono::steady_clock::now();
 
-  ListingDialogs dialogs;
+  ConsoleDialogs dialogs;
   dialogs.verbose = run->verbose;
   Lists lists;
   if (Status s = FillLists(settings, dialogs, lists); !s.ok()) {
@@ -121,8 +110,9 @@ int RunCopyCommand(int argc, char** argv, const CopyDirection& d) {
   if (d.finish) d.finish(settings, options, dialogs, figures);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  // A folder listed in part was reported; --all would have missed tables.
   return EndOfRun(d.command, *run, figures, seconds,
-                  dialogs.shown_failures + terminal.walk_failures());
+                  dialogs.failures + terminal.walk_failures());
 }
 
 }  // namespace corvane::cli

@@ -59,6 +59,11 @@ const std::vector<OptionSpec> kOptions = {
     {"all", 0, "all", nullptr, kCopies,
      "Copy every table: of the Paradox folder for to-postgres, of the database outside "
      "PostgreSQL's own schemas for to-paradox. Not with table names."},
+    {"dry-run", 0, "dry-run", nullptr, kCopies,
+     "Change nothing: tell for each table whether it would be created, replaced, skipped "
+     "or refused, and the column or field types it would get. To Paradox the rows are "
+     "read and written to a scratch folder, which goes afterwards, so that the fields "
+     "and any refused rows are those a copy would meet."},
     {"jobs", 'j', "jobs", "N", kCopies,
      "Copy N tables at a time (1 to 64; 1 by default), each over its own connections "
      "and, for to-paradox, its own staging file. Tables that end up under one name go "
@@ -68,8 +73,8 @@ const std::vector<OptionSpec> kOptions = {
      "Show a failing statement or failure text whole, not by its start and end."},
     {"report", 0, "report", "FILE", kCopies,
      "Write the end-of-run summary as JSON to FILE: per table its name, state, rows in "
-     "all, read, stored and refused, seconds and a note, then the totals and the exit "
-     "status.",
+     "all, read, stored and refused, seconds and a note (with --dry-run also the columns "
+     "or fields it would get), then the totals and the exit status.",
      Completes::kJsonFile},
     {"rejects", 0, "rejects", "FILE", kCopies,
      "Write every refused row to FILE as CSV: table, row number, column, reason, then "

@@ -181,7 +181,7 @@ const std::set<std::string>& RunValuedOptionNames() {
 }
 
 const std::set<std::string>& RunFlagNames() {
-  static const std::set<std::string> kNames = {"all", "quiet", "verbose"};
+  static const std::set<std::string> kNames = {"all", "quiet", "verbose", "dry-run"};
   return kNames;
 }
 
@@ -190,6 +190,7 @@ Result<RunOptions> RunOptionsFrom(const Options& options) {
   run.all = options.Has("all");
   run.quiet = options.Has("quiet");
   run.verbose = options.Has("verbose");
+  run.dry_run = options.Has("dry-run");
   run.report = options.Get("report");
   run.rejects = options.Get("rejects");
   CORVANE_RETURN_IF_ERROR(CheckOutputFile("--report", run.report));
@@ -210,6 +211,11 @@ Result<RunOptions> RunOptionsFrom(const Options& options) {
     return Status::InvalidArgument("name at least one table (or --all)");
   }
   return run;
+}
+
+std::string ResultWord(const TableFigures& f) {
+  if (!f.dry_run || f.state != TableState::kCopied) return StateWord(f.state);
+  return f.replaces ? "would replace" : "would create";
 }
 
 const char* StateWord(TableState state) {
@@ -383,6 +389,7 @@ TableFigures FiguresOf(const transfer::TableReport& report, double seconds) {
     case transfer::TableOutcome::kSkipped: f.state = TableState::kSkipped; break;
     case transfer::TableOutcome::kNotFound: f.state = TableState::kNotFound; break;
   }
+  f.dry_run = report.dry_run;
   if (f.state == TableState::kSkipped) return f;
   f.rows_total = report.rows_total;
   f.rows_read = report.rows_read;
@@ -390,6 +397,8 @@ TableFigures FiguresOf(const transfer::TableReport& report, double seconds) {
   f.rows_refused = static_cast<int64_t>(report.refused.size());
   f.refused = report.refused;
   f.written_as = report.written_as;
+  f.replaces = report.replaces;
+  f.columns = report.columns;
   if (f.state == TableState::kCopied && f.note.empty() && f.rows_refused > 0) {
     f.note = std::to_string(f.rows_refused) + (f.rows_refused == 1 ? " row" : " rows") +
              " refused";
@@ -416,6 +425,13 @@ TableFigures TableWatch::Finish(const transfer::TransferOutcome& outcome) {
   if (mine != nullptr) {
     TableFigures f = FiguresOf(*mine, seconds);
     f.table = table_;
+    if (f.dry_run && f.state == TableState::kCopied) {
+      std::string plan = ResultWord(f) + " " + Printable(f.written_as) + ":";
+      for (size_t k = 0; k < f.columns.size(); ++k) {
+        plan += (k == 0 ? " " : ", ") + Printable(f.columns[k].name) + " " + f.columns[k].type;
+      }
+      terminal_.Print(table_, plan, false);
+    }
     if (needs_choice_ && f.state == TableState::kSkipped) {
       f.needs_choice = true;
       f.note = "exists; give --overwrite or --skip-existing";
@@ -521,7 +537,7 @@ std::string SummaryText(const std::vector<TableFigures>& figures, double wall_se
       std::snprintf(buf, sizeof buf, "%12s %12s %8s %9s  ", "-", "-", "-", "-");
     }
     out += buf;
-    out += StateWord(f.state);
+    out += ResultWord(f);
     if (!f.note.empty()) out += " (" + Printable(f.note) + ")";
     out += "\n";
   }
@@ -530,7 +546,9 @@ std::string SummaryText(const std::vector<TableFigures>& figures, double wall_se
   std::snprintf(buf, sizeof buf, "%12lld %12lld %8lld %9.2f  ", static_cast<long long>(t.read),
                 static_cast<long long>(t.stored), static_cast<long long>(t.refused), wall_seconds);
   out += buf;
-  out += std::to_string(t.copied) + " copied";
+  const bool dry = std::any_of(figures.begin(), figures.end(),
+                               [](const TableFigures& f) { return f.dry_run; });
+  out += std::to_string(t.copied) + (dry ? " to copy" : " copied");
   if (t.failed) out += ", " + std::to_string(t.failed) + " failed";
   if (t.skipped) out += ", " + std::to_string(t.skipped) + " skipped";
   if (t.no_choice) out += " (" + std::to_string(t.no_choice) + " without a choice)";
@@ -556,7 +574,7 @@ std::string SummaryJson(const std::string& command, const std::vector<TableFigur
     out += "\"table\": ";
     AppendJsonString(out, f.table);
     out += ", \"state\": ";
-    AppendJsonString(out, StateWord(f.state));
+    AppendJsonString(out, ResultWord(f));
     out += ", \"rows_total\": " + std::to_string(f.rows_total);
     out += ", \"rows_read\": " + std::to_string(f.rows_read);
     out += ", \"rows_stored\": " + std::to_string(f.rows_stored);
@@ -565,6 +583,17 @@ std::string SummaryJson(const std::string& command, const std::vector<TableFigur
     out += ", \"note\": ";
     AppendJsonString(out, f.note);
     if (f.needs_choice) out += ", \"needs_choice\": true";
+    if (f.dry_run) {
+      out += ", \"columns\": [";
+      for (size_t k = 0; k < f.columns.size(); ++k) {
+        out += k == 0 ? "{\"name\": " : ", {\"name\": ";
+        AppendJsonString(out, f.columns[k].name);
+        out += ", \"type\": ";
+        AppendJsonString(out, f.columns[k].type);
+        out += "}";
+      }
+      out += "]";
+    }
     out += ", \"refused\": [";
     for (size_t k = 0; k < f.refused.size(); ++k) {
       const transfer::RefusedRow& r = f.refused[k];

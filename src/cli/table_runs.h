@@ -28,11 +28,12 @@ struct RunOptions {
   int jobs = 1;
   bool quiet = false;
   bool verbose = false;  // failure texts whole, statements not shortened
+  bool dry_run = false;  // tell what each table would come to, change nothing
   std::optional<std::string> report;   // JSON file
   std::optional<std::string> rejects;  // CSV file of the refused rows
 };
 const std::set<std::string>& RunValuedOptionNames();  // jobs, report, rejects
-const std::set<std::string>& RunFlagNames();          // all, quiet, verbose
+const std::set<std::string>& RunFlagNames();          // all, quiet, verbose, dry-run
 // Bad values and --all beside table names are usage errors.
 Result<RunOptions> RunOptionsFrom(const Options& options);
 
@@ -47,10 +48,18 @@ struct TableFigures {
   double seconds = 0;
   std::vector<transfer::RefusedRow> refused;
   std::string written_as;  // the destination's name, once the handler chose it
+  bool replaces = false;   // a table of that name is (or would be) replaced
+  // A dry run: kCopied means it would be copied, as `columns`.
+  bool dry_run = false;
+  std::vector<transfer::PlannedColumn> columns;
   // An existing table met with no --overwrite or --skip-existing and no
   // terminal to ask: skipped, and the run fails.
   bool needs_choice = false;
 };
+
+// The state as the summary says it: a dry run's copies "would create" or
+// "would replace".
+std::string ResultWord(const TableFigures& figures);
 
 // The figures of a table that never ran, and why.
 TableFigures NotRun(const std::string& table, TableState state, const std::string& why);

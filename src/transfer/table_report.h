@@ -36,6 +36,12 @@ struct RefusedRow {
   std::vector<std::optional<std::string>> values;
 };
 
+// A field or column a copy writes, with its type as the destination names it.
+struct PlannedColumn {
+  std::string name;
+  std::string type;
+};
+
 struct TableReport {
   std::string table;       // the source, as its list shows it
   std::string written_as;  // the destination's name (a long name cut, a spelling kept)
@@ -49,6 +55,11 @@ struct TableReport {
   // Memo and blob values stored as NULL because the .mb was missing.
   int64_t values_made_null = 0;
   std::vector<RefusedRow> refused;
+  bool replaces = false;  // an existing table of that name is (or would be) replaced
+  // A dry run: nothing was written, and kCopied means the copy would go
+  // ahead, writing `columns`.
+  bool dry_run = false;
+  std::vector<PlannedColumn> columns;
 };
 
 // The column of `columns` that `reason` names in quotes (`x`, "x"); empty

@@ -33,16 +33,21 @@
 #include "staging/staging_door.h"
 #include "paradox/companion_files.h"
 #include "paradox/table_lock.h"
+#include "paradox/table_reader.h"
 #include "transfer/field_types.h"
+#include "transfer/handler_steps.h"
 #include "transfer/long_names.h"
-#include "transfer/table_report.h"
+#include "transfer/run_folders.h"
 #include "transfer/shared_targets.h"
 #include "transfer/staging_names.h"
+#include "transfer/table_report.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
 
 namespace corvane::transfer {
+
+using namespace to_paradox_step;  // the steps a failure dialog names
 namespace {
 
 constexpr const char* kClosedRecordSet = "Operation is not allowed when the object is closed.";
@@ -80,6 +85,7 @@ class ToParadox {
   std::string TypeText(int column);
   void AppendPrimaryKey();
   Status Export(const std::string& folder, const std::string& target, const std::string& source);
+  Status PlanExport(const std::string& target, const std::string& source);
   void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
   bool CopyRows(const std::string& source);
   bool StoreRows(const std::string& source, int64_t n);
@@ -128,6 +134,18 @@ class ToParadox {
   int list_failures_ = 0;
 };
 
+// A field's type as Paradox names it, with the width where it has one:
+// "Alpha(20)", "BCD(2)", "Long integer".
+std::string ParadoxTypeText(const paradox::FieldInfo& f) {
+  std::string text = paradox::TypeLabel(f.type);
+  if (f.type == paradox::FieldType::kAlpha || f.type == paradox::FieldType::kBytes) {
+    text += "(" + std::to_string(f.size) + ")";
+  } else if (f.type == paradox::FieldType::kBcd) {
+    text += "(" + std::to_string(f.scale) + ")";
+  }
+  return text;
+}
+
 // A staging failure that every later row would meet too: disk full, I/O,
 // a damaged file, or a rolled-back transaction. (A staging database that
 // never opened is one too: its rows end with one dialog, not one each.)
@@ -138,11 +156,11 @@ bool StagingBroken(const Status& s) {
 }
 
 int ToParadox::Run() {
-  if (w_.postgres_list.CurrentIndex() == -1) {  // 100
+  if (w_.postgres_list.CurrentIndex() == -1) {  // kNoTableSelected
     w_.dialogs.Message("Please select a table to send.");
     return 0;
   }
-  w_.pointer.Set(ui::PointerShape::kHourglass);  // 108
+  w_.pointer.Set(ui::PointerShape::kHourglass);  // kBusyPointer
   w_.pump.Pump();
   RefuseSharedTargets();
   OpenConnections();
@@ -191,7 +209,7 @@ void ToParadox::RefillList() {
   ListingDialogs dialogs(w_.dialogs, options_.events, list_failures_);
   in_table_ = false;
   const int before = proc_.failures();
-  proc_.Step(230, [&] {
+  proc_.Step(kListFolder, [&] {
     return catalog::ListParadoxTables(folder, w_.paradox_list, w_.pump, dialogs);
   });
   list_failures_ += proc_.failures() - before;
@@ -250,12 +268,12 @@ void ToParadox::RefuseSharedTargets() {
   const ui::TableList& list = w_.postgres_list;
   refused_ = SelectedSharingTargets(
       list, [&](int i) { return ParadoxTargetOf(list.Text(i), true); }, "Paradox",
-      [&](const Status& why) { proc_.Fail(126, why); });
+      [&](const Status& why) { proc_.Fail(kSharedTarget, why); });
   ReportSharedTargets(list, refused_, "Paradox", reports_);
 }
 
 void ToParadox::OpenConnections() {
-  proc_.Step(112, [&] {
+  proc_.Step(kOpenStaging, [&] {
     staging_.options().cursor_location = CursorLocation::kServer;
     staging_.options().mode = 3;
     staging_.options().serve = ui::ServeWith(w_.pump);
@@ -278,26 +296,27 @@ void ToParadox::OpenConnections() {
   });
   paradox_.options().cursor_location = CursorLocation::kClient;
   paradox_.options().serve = ui::ServeWith(w_.pump);
-  proc_.Step(116, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
+  proc_.Step(kOpenParadox, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
   postgres_.options().cursor_location = CursorLocation::kServer;
   postgres_.options().command_timeout_s = 5000;
   postgres_.options().connection_timeout_s = 5000;
   postgres_.options().serve = ui::ServeWith(w_.pump);
-  proc_.Step(124, [&] { return postgres_.Open(PostgresConnectionString(w_.settings.Current())); });
+  proc_.Step(kOpenPostgres, [&] { return postgres_.Open(PostgresConnectionString(w_.settings.Current())); });
 }
 
 void ToParadox::CloseConnections() {
-  staging_.Close();   // 234
-  postgres_.Close();  // 236
+  staging_.Close();   // kCloseStaging
+  postgres_.Close();  // kClosePostgres
   paradox_.Close();   // released with the handler
 }
 
 void ToParadox::TransferEntry(int index) {
-  const std::string source = w_.postgres_list.Text(index);  // 130
+  const std::string source = w_.postgres_list.Text(index);  // kTakeEntry
   schema_ = w_.postgres_list.Schema(index);
   std::string target = source;
   report_ = TableReport();
   report_.table = report_.written_as = source;
+  report_.dry_run = options_.dry_run;
   in_table_ = true;
   table_failures_ = 0;
   stored_ = 0;
@@ -307,11 +326,14 @@ void ToParadox::TransferEntry(int index) {
   const Decision named = decision;
   decision = DecideOverwrite(target, decision);
   if (decision == Decision::kSkip && named != Decision::kSkip) report_.why = "exists";
-  if (decision == Decision::kSkip) return EndReport(decision, false);  // 156
+  if (decision == Decision::kSkip) return EndReport(decision, false);  // kSkipTable
   replace_ = false;
   if (decision == Decision::kOverwrite) {
-    proc_.Step(160, [&] { return DropForOverwrite(target); });
-    ui::RemoveFromList(w_.paradox_list, target);  // 162
+    report_.replaces = true;
+    if (!options_.dry_run) {
+      proc_.Step(kDropForOverwrite, [&] { return DropForOverwrite(target); });
+      ui::RemoveFromList(w_.paradox_list, target);  // kUnlistTarget
+    }
   }
   ReadColumnTypes(source);
   OpenSource(source);
@@ -328,8 +350,8 @@ void ToParadox::TransferEntry(int index) {
     return;
   }
   BuildCreate(source);
-  ReplaceStagingTable(source, 182, 184);
-  proc_.Step(188, [&] { return Exec(staging_, sql_); });
+  ReplaceStagingTable(source, kFindStagingTable, kDropStagingTable);
+  proc_.Step(kCreateStagingTable, [&] { return Exec(staging_, sql_); });
   const bool complete = CopyRows(source);
   const bool exported = FinishTable(source, target, complete);
   EndReport(decision, exported);
@@ -338,27 +360,27 @@ void ToParadox::TransferEntry(int index) {
 }
 
 Decision ToParadox::DecideName(const std::string& source, std::string& target) {
-  if (Utf16Length(source) <= kParadoxNameUnits) return Decision::kNone;  // 136
+  if (Utf16Length(source) <= kParadoxNameUnits) return Decision::kNone;  // kNameFits
   const ui::Answer answer = AskUser(options_.events, w_.dialogs, Question::kCutLongName,
                                     TrimQuestionText(source), "Continue?");
   if (answer == ui::Answer::kYes) {
-    target = FirstUtf16Units(source, kParadoxNameUnits);  // 140
+    target = FirstUtf16Units(source, kParadoxNameUnits);  // kCutName
     return Decision::kNone;
   }
-  return Decision::kSkip;  // 142
+  return Decision::kSkip;  // kSkipLongName
 }
 
 Decision ToParadox::DecideOverwrite(const std::string& target, Decision decision) {
-  if (decision == Decision::kSkip) return decision;                        // 146
-  if (!ui::ListContains(w_.paradox_list, target)) return Decision::kNone;  // 148, 152
+  if (decision == Decision::kSkip) return decision;                        // kNameSkipped
+  if (!ui::ListContains(w_.paradox_list, target)) return Decision::kNone;  // kNotInFolder
   const ui::Answer answer = AskUser(options_.events, w_.dialogs, Question::kOverwrite,
                                     "Would you like to overwrite " + target + "?", "Overwrite?");
-  return answer == ui::Answer::kYes ? Decision::kOverwrite : Decision::kSkip;  // 150
+  return answer == ui::Answer::kYes ? Decision::kOverwrite : Decision::kSkip;  // kAskOverwrite
 }
 
 void ToParadox::OpenSource(const std::string& source) {
   rows_.reset();
-  proc_.Step(168, [&]() -> Status {
+  proc_.Step(kOpenSource, [&]() -> Status {
     auto opened = postgres_.Execute("SELECT * FROM " + QualifiedPostgresName(schema_, source));
     if (!opened.ok()) {
       source_lost_ = IsConnectionLost(opened.status());
@@ -379,7 +401,7 @@ bool ToParadox::SettleFieldNames(const std::string& source) {
   Status valid = CheckParadoxFieldNames(source, field_names_);
   if (valid.ok()) return true;
   if (!options_.trim_field_names) {
-    proc_.Fail(172, valid);
+    proc_.Fail(kCreateColumns, valid);
     return false;
   }
   const std::vector<std::string> made = ValidParadoxFieldNames(field_names_);
@@ -397,8 +419,8 @@ bool ToParadox::SettleFieldNames(const std::string& source) {
 // CREATE TABLE `S`(`c` WORD,...); with the word of each column's class.
 void ToParadox::BuildCreate(const std::string& source) {
   row_pending_ = false;
-  sql_ = "CREATE TABLE `" + DoubleBackquotes(source) + "`(";  // 170
-  proc_.Step(172, [&]() -> Status {
+  sql_ = "CREATE TABLE `" + DoubleBackquotes(source) + "`(";  // kCreateHead
+  proc_.Step(kCreateColumns, [&]() -> Status {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     for (int j = 0; j < rows_->FieldCount(); ++j) {
       w_.pump.Pump();
@@ -408,7 +430,7 @@ void ToParadox::BuildCreate(const std::string& source) {
     AppendPrimaryKey();
     return Status::Ok();
   });
-  sql_.pop_back();  // 180: the comma after the last column
+  sql_.pop_back();  // kCreateEnd: the comma after the last column
   sql_ += ");";
 }
 
@@ -417,7 +439,7 @@ void ToParadox::BuildCreate(const std::string& source) {
 void ToParadox::ReadColumnTypes(const std::string& source) {
   columns_.clear();
   if (!options_.keep_types) return;
-  proc_.Step(166, [&]() -> Status {
+  proc_.Step(kReadColumnTypes, [&]() -> Status {
     auto columns = ReadPostgresColumns(postgres_, source, schema_);
     if (!columns.ok()) return columns.status();
     columns_ = std::move(columns).value();
@@ -466,7 +488,7 @@ void ToParadox::AppendPrimaryKey() {
 void ToParadox::ReplaceStagingTable(const std::string& source, int test_line, int drop_line) {
   if (proc_.Test(test_line, [&] { return ExistTable(staging_, source); })) {
     proc_.Step(drop_line, [&] { return Exec(staging_, StagingDropText(source)); });
-    if (drop_line == 220) w_.pump.Pump();  // 222
+    if (drop_line == kDropStagingAfter) w_.pump.Pump();  // kServeAfterDrop
   }
 }
 
@@ -477,7 +499,7 @@ void ToParadox::ReplaceStagingTable(const std::string& source, int test_line, in
 // quotes it (its failure, or that of any later step), so the user sees the
 // same text as if it had been run, and a large row is not held twice.
 bool ToParadox::CopyRows(const std::string& source) {
-  auto count = proc_.Get<int64_t>(190, [&]() -> Result<int64_t> {
+  auto count = proc_.Get<int64_t>(kCountRows, [&]() -> Result<int64_t> {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     return rows_->RecordCount();
   });
@@ -491,39 +513,39 @@ bool ToParadox::CopyRows(const std::string& source) {
 
 bool ToParadox::StoreRows(const std::string& source, int64_t n) {
   for (int64_t r = 0; r < n; ++r) {
-    w_.pump.Pump();  // 194
+    w_.pump.Pump();  // kServeWindow
     if (StopRequested()) return false;
-    w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // 196
+    w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // kShowProgress
     report_.rows_read = r + 1;
     if (options_.events.rows) options_.events.rows(source, r + 1, n);
     if (rows_->Eof()) {
       if (row_pending_) BuildInsert();
-      return BrokenOff(198, source, r, n, Status::IoError("the source ended early."));
+      return BrokenOff(kReadRow, source, r, n, Status::IoError("the source ended early."));
     }
-    const Status read = ReadRow();  // 198
+    const Status read = ReadRow();  // kReadRow
     if (!read.ok()) {
       if (FailedBehind(source, n)) return false;
-      RefuseRow(198, r + 1, read, false);
+      RefuseRow(kReadRow, r + 1, read, false);
     }
-    const Status ran = WithText(InsertRow(source));  // 200
+    const Status ran = WithText(InsertRow(source));  // kInsertRow
     if (ran.ok()) {
       ++stored_;
     } else {
       not_taken_.push_back(r);
       if (FailedBehind(source, n)) return false;
-      if (StagingBroken(ran) || !staging_.is_open()) return BrokenOff(200, source, r + 1, n, ran);
+      if (StagingBroken(ran) || !staging_.is_open()) return BrokenOff(kInsertRow, source, r + 1, n, ran);
       if (read.ok()) {
-        RefuseRow(200, r + 1, ran, true);
+        RefuseRow(kInsertRow, r + 1, ran, true);
       } else if (!options_.events.refused) {  // the row was reported as unreadable
         refusing_ = true;
-        proc_.Fail(200, ran);
+        proc_.Fail(kInsertRow, ran);
         refusing_ = false;
       }
     }
-    const Status moved = WithText(rows_->MoveNext());  // 202
-    if (!moved.ok() && r + 1 < n) return BrokenOff(202, source, r + 1, n, moved);
+    const Status moved = WithText(rows_->MoveNext());  // kNextRow
+    if (!moved.ok() && r + 1 < n) return BrokenOff(kNextRow, source, r + 1, n, moved);
     if (!moved.ok() && FailedBehind(source, n)) return false;
-    if (!moved.ok()) proc_.Fail(202, moved);
+    if (!moved.ok()) proc_.Fail(kNextRow, moved);
   }
   return !FailedBehind(source, n);
 }
@@ -539,7 +561,7 @@ bool ToParadox::FailedBehind(const std::string& source, int64_t n) {
   for (int64_t skipped : not_taken_) at += skipped <= at ? 1 : 0;
   BuildRowStatement(sql_, head_, behind.row);
   row_pending_ = false;
-  ReportBrokenOff(200, source, at + 1, n, behind.failure);
+  ReportBrokenOff(kInsertRow, source, at + 1, n, behind.failure);
   return true;
 }
 
@@ -547,7 +569,7 @@ bool ToParadox::FailedBehind(const std::string& source, int64_t n) {
 // (or at an earlier row the staging connection could not store).
 bool ToParadox::BrokenOff(int line, const std::string& source, int64_t read, int64_t n,
                           const Status& why) {
-  if (line != 200) source_lost_ = source_lost_ || IsConnectionLost(why);
+  if (line != kInsertRow) source_lost_ = source_lost_ || IsConnectionLost(why);
   if (!FailedBehind(source, n)) ReportBrokenOff(line, source, read, n, why);
   return false;
 }
@@ -573,7 +595,7 @@ bool ToParadox::Reconnect(int index) {
   bool more = false;
   for (int i = index - 1; i >= 0 && !more; --i) more = w_.postgres_list.Selected(i);
   if (more) {
-    proc_.Fail(124, Status::Error(opened.code(),
+    proc_.Fail(kOpenPostgres, Status::Error(opened.code(),
                                   "The connection to PostgreSQL was lost and could not be opened "
                                   "again, so the remaining tables were not sent: " +
                                       opened.message(),
@@ -616,10 +638,10 @@ void ToParadox::BuildInsert() {
 
 // True when the table was written.
 bool ToParadox::FinishTable(const std::string& source, const std::string& target, bool complete) {
-  w_.pointer.Set(ui::PointerShape::kDefault);  // 206
-  w_.progress.SetValue(0);                     // 208
-  w_.progress.SetText(ui::kProgressRestText);  // 210
-  proc_.Step(212, [&]() -> Status {
+  w_.pointer.Set(ui::PointerShape::kDefault);  // kIdlePointer
+  w_.progress.SetValue(0);                     // kClearProgress
+  w_.progress.SetText(ui::kProgressRestText);  // kProgressText
+  proc_.Step(kCloseSource, [&]() -> Status {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     rows_->Close();
     rows_.reset();
@@ -630,7 +652,7 @@ bool ToParadox::FinishTable(const std::string& source, const std::string& target
   if (complete) {
     const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
     w_.progress.SetText("Writing " + target + ".db to the Paradox folder...");  // a long export is seen
-    proc_.Step(214, [&] {
+    proc_.Step(kExport, [&] {
       Status s = Export(folder, target, source);
       exported = s.ok();
       return s;
@@ -638,8 +660,8 @@ bool ToParadox::FinishTable(const std::string& source, const std::string& target
     w_.progress.SetText(ui::kProgressRestText);
     if (!note_.empty()) w_.dialogs.Message(note_);
   }
-  w_.pump.Pump();  // 216
-  ReplaceStagingTable(source, 218, 220);
+  w_.pump.Pump();  // kServeAfterExport
+  ReplaceStagingTable(source, kFindStagingAfter, kDropStagingAfter);
   return exported;
 }
 
@@ -647,9 +669,32 @@ bool ToParadox::FinishTable(const std::string& source, const std::string& target
 // with a note saying why.
 Status ToParadox::Export(const std::string& folder, const std::string& target,
                          const std::string& source) {
+  if (options_.dry_run) return PlanExport(target, source);
   auto result = staging::Export(staging_, {folder, target, source, replace_});
   if (result.ok()) note_ = std::move(result->note);
   return result.status();
+}
+
+// A dry run's export: the table is written to a scratch folder, so its
+// fields are exactly those the copy would choose, and described from there.
+Status ToParadox::PlanExport(const std::string& target, const std::string& source) {
+  auto made = MakeRunFolder(RunFolderBase(), kDryRunFolderPrefix);
+  if (!made.ok()) return made.status();
+  const std::string scratch = std::move(made).value();
+  auto result = staging::Export(staging_, {ExportFolderText(scratch), target, source, false});
+  Status described = result.status();
+  if (result.ok()) {
+    note_ = std::move(result->note);
+    auto written = paradox::TableReader::ReadInfo(
+        (std::filesystem::path(scratch) / (target + ".db")).string());
+    described = written.status();
+    for (size_t i = 0; written.ok() && i < written->fields.size(); ++i) {
+      report_.columns.push_back({written->fields[i].name, ParadoxTypeText(written->fields[i])});
+    }
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(scratch, ec);
+  return described;
 }
 
 // The overwrite drop. Where the Paradox connection would delete a table, the

@@ -18,7 +18,14 @@ struct ToParadoxOptions {
   // character it does not allow, one name twice ignoring case) is made
   // valid and the user told; otherwise the table is refused.
   bool trim_field_names = false;
+  // Decide each table (create, replace, skip) and report the fields it would
+  // get, leaving the Paradox folder as it is: the rows go through the
+  // staging database and the table is written to a scratch folder instead.
+  bool dry_run = false;
 };
+
+// What a dry run's scratch folders are named after (run_folders.h).
+inline constexpr char kDryRunFolderPrefix[] = "dry-run-";
 
 TransferOutcome SendTablesToParadox(ui::TablesWindow& window);
 TransferOutcome SendTablesToParadoxWith(ui::TablesWindow& window, const ToParadoxOptions& options);

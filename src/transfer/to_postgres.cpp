@@ -35,6 +35,7 @@
 #include "transfer/to_postgres.h"
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,7 @@
 #include "base/stop_request.h"
 #include "connection/connection.h"
 #include "transfer/field_types.h"
+#include "transfer/handler_steps.h"
 #include "transfer/long_names.h"
 #include "transfer/scratch_tables.h"
 #include "transfer/shared_targets.h"
@@ -53,6 +55,8 @@
 #include "ui/pump.h"
 
 namespace corvane::transfer {
+
+using namespace to_postgres_step;  // the steps a failure dialog names
 
 namespace {
 
@@ -71,11 +75,11 @@ std::string LockKey(const std::string& table) {
 }  // namespace
 
 TransferOutcome ToPostgres::Run() {
-  if (w_.paradox_list.CurrentIndex() == -1) {  // 102
+  if (w_.paradox_list.CurrentIndex() == -1) {  // kNoTableSelected
     w_.dialogs.Message("Please select a table to send.");
     return {};
   }
-  w_.pointer.Set(ui::PointerShape::kHourglass);  // 110
+  w_.pointer.Set(ui::PointerShape::kHourglass);  // kBusyPointer
   RefuseSharedTargets();
   OpenConnections();
   // Re-read the count and the selection as the walk goes: the user may
@@ -86,14 +90,14 @@ TransferOutcome ToPostgres::Run() {
     if (i >= w_.paradox_list.Count()) continue;
     if (!w_.paradox_list.Selected(i) || refused_.count(i) != 0) continue;
     if (lost_ && !Reconnect()) break;
-    CopyTable(i);  // 126
+    CopyTable(i);  // kCopyEntry
   }
-  if (postgres_.is_open() && !lost_) {
+  if (postgres_.is_open() && !lost_ && !options_.dry_run) {
     statement_stale_ = false;
     if (!options_.defer_references) rules_.AddReferences();
     rules_.RestoreReferences();
   }
-  w_.pointer.Set(ui::PointerShape::kDefault);  // 202
+  w_.pointer.Set(ui::PointerShape::kDefault);  // kEndPointer
   postgres_.Close();
   paradox_.Close();
   sub_source_.Close();
@@ -134,6 +138,8 @@ void ToPostgres::EndReport() {
   if (skipped_) {
     r.outcome = TableOutcome::kSkipped;
     r.why = "exists";
+  } else if (r.dry_run && table_failures_ == 0) {
+    r.outcome = TableOutcome::kCopied;
   } else if (added_ && table_failures_ == 0 && r.rows_read == r.rows_total) {
     r.outcome = TableOutcome::kCopied;
   } else {
@@ -155,7 +161,7 @@ void ToPostgres::RefuseSharedTargets() {
   const ui::TableList& list = w_.paradox_list;
   refused_ = SelectedSharingTargets(
       list, [&](int i) { return list.Text(i); }, "PostgreSQL",
-      [&](const Status& why) { proc_.Fail(124, why); });
+      [&](const Status& why) { proc_.Fail(kSharedTarget, why); });
   ReportSharedTargets(list, refused_, "PostgreSQL", reports_);
 }
 
@@ -181,13 +187,13 @@ void ToPostgres::OpenConnections() {
   paradox_.options().cursor_location = CursorLocation::kClient;
   paradox_.options().serve = ui::ServeWith(pump_);
   paradox_.options().missing_blobs_as_null = options_.missing_memos_as_null;
-  proc_.Step(114, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
+  proc_.Step(kOpenParadox, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
   ConnectionOptions& pg = postgres_.options();
   pg.cursor_location = CursorLocation::kServer;
   pg.command_timeout_s = kCommandTimeoutS;
   pg.connection_timeout_s = kConnectionTimeoutS;
   pg.serve = ui::ServeWith(pump_);
-  proc_.Step(122, [&] { return OpenPostgres(settings); });
+  proc_.Step(kOpenPostgres, [&] { return OpenPostgres(settings); });
 }
 
 // Opens the PostgreSQL side and takes this session's scratch tables (a
@@ -213,7 +219,7 @@ bool ToPostgres::Reconnect() {
   postgres_.Close();
   RefreshStatement();
   const ConnectionSettings settings = w_.settings.Current();
-  proc_.Step(122, [&] { return OpenPostgres(settings); });
+  proc_.Step(kOpenPostgres, [&] { return OpenPostgres(settings); });
   lost_ = !postgres_.is_open();
   return !lost_;
 }
@@ -240,7 +246,7 @@ bool ToPostgres::LockTarget(const std::string& table, bool& waited) {
   for (;;) {
     bool got = false;
     bool refused = false;
-    const bool alive = StepOnServer(130, [&]() -> Status {
+    const bool alive = StepOnServer(kWaitForTable, [&]() -> Status {
       auto r = postgres_.Execute("SELECT pg_try_advisory_lock(" + key + ")");
       refused = !r.ok();
       if (!r.ok()) return r.status();
@@ -326,10 +332,11 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
 }
 
 void ToPostgres::CopyTable(int index) {
-  std::string table = w_.paradox_list.Text(index);  // 128
+  std::string table = w_.paradox_list.Text(index);  // kTakeEntry
   const std::string sub_folder = w_.paradox_list.Folder(index);
   report_ = TableReport();
   report_.table = report_.written_as = table;
+  report_.dry_run = options_.dry_run;
   in_table_ = true;
   skipped_ = added_ = false;
   table_failures_ = 0;
@@ -355,7 +362,7 @@ std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
       sub_source_.Close();
       sub_source_.options() = paradox_.options();
       sub_source_folder_ = settings.paradox_folder;
-      proc_.Step(114, [&] { return sub_source_.Open(ParadoxConnectionString(settings)); });
+      proc_.Step(kOpenParadox, [&] { return sub_source_.Open(ParadoxConnectionString(settings)); });
       if (!sub_source_.is_open()) return nullptr;  // its dialog said why
     }
     source = &sub_source_;
@@ -363,7 +370,7 @@ std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
   source_folder_ = settings.paradox_folder;
   std::unique_ptr<RecordSet> rows;
   RefreshStatement();
-  proc_.Step(156, [&] {
+  proc_.Step(kOpenSource, [&] {
     auto r = source->Execute("SELECT * FROM " + QuotePostgresName(table));
     if (r.ok()) rows = std::move(r).value();
     return r.status();
@@ -385,17 +392,25 @@ void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folde
   const bool asked = TargetListed(table);
   bool replace = false;
   if (asked) {
-    if (AskOverwrite(table) == ui::Answer::kNo) {  // 146
+    if (AskOverwrite(table) == ui::Answer::kNo) {  // kAskOverwrite
       skipped_ = true;
       return;
     }
+    report_.replaces = true;
+  }
+  if (options_.dry_run) {
+    PlanTable(table, rows.get());
+    FinishTable(table, std::move(rows), false);
+    return;
+  }
+  if (asked) {
     rules_.SetAsideReferencesTo(table);
-    const bool alive = StepOnServer(150, [&] {
+    const bool alive = StepOnServer(kDropOld, [&] {
       Status dropped = TryDrop(table);
       replace = dropped.ok();
       return dropped;
     });
-    if (!alive) return;  // 152: the list keeps the table, which is still there
+    if (!alive) return;  // kOldKept: the list keeps the table, which is still there
   }
   if (!ChooseTarget(table, asked, replace)) {
     // Nothing may be written: creating an empty table or listing the name
@@ -435,7 +450,7 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
     statement_ = TypedCreateStatement(table, *layout_);
     numeric_.assign(layout_->fields.size(), false);
   } else {
-    statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // 158
+    statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // kCreateHead
     numeric_.clear();
   }
   statement_stale_ = false;
@@ -448,11 +463,11 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
     numeric_.push_back(type.find("NUMERIC") != std::string_view::npos);
   }
   if (!layout_) {
-    statement_.pop_back();  // 168: the comma after the last column
+    statement_.pop_back();  // kCreateEnd: the comma after the last column
     statement_ += ");";
   }
   created_ = false;
-  StepOnServer(170, [&] {
+  StepOnServer(kCreate, [&] {
     Status st = CheckPostgresTableNames(table, *rows);
     // The statement shown names the table; the one run, its target.
     const size_t named = std::string("CREATE TABLE ").size() + QuotePostgresName(table).size();
@@ -466,10 +481,32 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
   });
 }
 
+// A dry run's account of the table: the columns CreateTable would give it.
+void ToPostgres::PlanTable(const std::string& table, RecordSet* rows) {
+  report_.rows_total = rows->RecordCount();
+  if (Status names = CheckPostgresTableNames(table, *rows); !names.ok()) {
+    proc_.Fail(kCreate, names);
+    return;
+  }
+  if (ReadLayout(table, rows)) {
+    for (const paradox::FieldInfo& f : layout_->fields) {
+      report_.columns.push_back({f.name, PostgresTypeOf(f)});
+    }
+    return;
+  }
+  for (int c = 0; c < rows->FieldCount(); ++c) {
+    // The type text closes the quoted name: `" NUMERIC,`.
+    const std::string_view text = PostgresColumnTypeText(ColumnClassOf(rows->FieldType(c)));
+    std::string type(text.substr(2, text.size() - 3));
+    for (char& ch : type) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    report_.columns.push_back({rows->FieldName(c), type});
+  }
+}
+
 void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
-  const int64_t total = rows->RecordCount();  // 172
+  const int64_t total = rows->RecordCount();  // kCountRows
   // A source that doubts its own row count is sent as read, and said so.
-  if (Status count = rows->CountStatus(); !count.ok()) proc_.Fail(172, count);
+  if (Status count = rows->CountStatus(); !count.ok()) proc_.Fail(kCountRows, count);
   table_ = table;
   total_ = total;
   report_.rows_total = total;
@@ -499,7 +536,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
     if (!read_ok) {
       // The rest of the table cannot be read; one dialog says so.
       RefreshStatement();
-      proc_.Fail(184, Stopped(read_failure_, first));
+      proc_.Fail(kReadRow, Stopped(read_failure_, first));
       rows_ended_ = true;
       return;
     }
@@ -508,7 +545,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   // they were read, say. The rows are then not the table as it is now.
   if (!last_move_.ok() && rows->Eof()) {
     RefreshStatement();
-    proc_.Fail(184, Stopped(last_move_, total));
+    proc_.Fail(kReadRow, Stopped(last_move_, total));
     rows_ended_ = true;
   }
 }
@@ -518,7 +555,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
 bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
   layout_.reset();
   if (!options_.keep_types) return false;
-  proc_.Step(166, [&]() -> Status {
+  proc_.Step(kReadLayout, [&]() -> Status {
     auto layout = ReadParadoxLayout(source_folder_, table);
     if (!layout.ok()) return layout.status();
     if (static_cast<int>(layout->fields.size()) != rows->FieldCount()) {
@@ -542,7 +579,7 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
   for (size_t i = 0; i < run.size() && i < shown.size(); ++i) {
     statement_ = shown[i];
     statement_stale_ = false;
-    proc_.Step(186, [&] { return postgres_.Execute(run[i]).status(); });
+    proc_.Step(kFinishTyped, [&] { return postgres_.Execute(run[i]).status(); });
   }
   // A scratch table gets its rules once it has its own name, so that
   // their messages and the indexes' names are the table's.
@@ -551,11 +588,11 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
 
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,
                              bool add_name) {
-  w_.pointer.Set(ui::PointerShape::kDefault);  // 188
+  w_.pointer.Set(ui::PointerShape::kDefault);  // kIdlePointer
   w_.progress.SetValue(0);
   w_.progress.SetText(ui::kProgressRestText);
-  if (rows) rows->Close();                    // 194
-  if (add_name) w_.postgres_list.AddInSchema(table, target_schema_);  // 196
+  if (rows) rows->Close();                    // kCloseSource
+  if (add_name) w_.postgres_list.AddInSchema(table, target_schema_);  // kListTarget
   added_ = add_name;
 }
 

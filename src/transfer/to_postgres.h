@@ -53,6 +53,9 @@ struct ToPostgresOptions {
   // A table whose .mb is missing is copied with the values kept there as
   // NULL, and TransferOutcome says how many; otherwise it fails, once.
   bool missing_memos_as_null = false;
+  // Decide each table (create, replace, skip) and report the columns it
+  // would get, without dropping, creating or sending anything.
+  bool dry_run = false;
 };
 
 // Runs the handler on the window's surfaces. Every failure is shown as a

@@ -74,6 +74,7 @@ class ToPostgres {
   void NoteFailure(const Status& why);
   void RefuseRow(int line, int64_t row, const Status& why, const std::vector<Value>* values);
   void EndReport();
+  void PlanTable(const std::string& table, RecordSet* rows);
 
   ui::TablesWindow& w_;
   ToPostgresOptions options_;

@@ -4,11 +4,14 @@
 
 #include "connection/connection.h"
 #include "transfer/field_types.h"
+#include "transfer/handler_steps.h"
 #include "transfer/scratch_tables.h"
 #include "transfer/to_postgres_handler.h"
 #include "ui/procedure.h"
 
 namespace corvane::transfer {
+
+using namespace to_postgres_step;  // the steps a failure dialog names
 
 // Where the rows go: a scratch table for a new table or one the user
 // agreed to replace; the existing table itself when the list did not show
@@ -22,7 +25,7 @@ bool ToPostgres::ChooseTarget(const std::string& table, bool asked, bool replace
   target_ = ScratchTableName(scratch_pid_, table);
   if (replace) return true;
   std::string kind;
-  const bool alive = StepOnServer(170, [&]() -> Status {
+  const bool alive = StepOnServer(kCreate, [&]() -> Status {
     auto r = postgres_.LookUp(
         "SELECT relkind::text FROM pg_class WHERE relnamespace = current_schema()::regnamespace "
         "AND relname = " +
@@ -59,11 +62,11 @@ Status ToPostgres::TryDrop(const std::string& table) {
 // The new table takes its name, in place of the old one, in one
 // transaction: another session sees the old table or the new one.
 bool ToPostgres::PutInPlace(const std::string& table, bool replace) {
-  int line = 170;  // a refusal is shown where the drop's or the create's was
+  int line = kCreate;  // a refusal is shown where the drop's or the create's was
   Status st = postgres_.Execute("BEGIN").status();
   if (st.ok() && replace) {
     st = postgres_.Execute("DROP TABLE " + QuotePostgresName(table)).status();
-    if (!st.ok()) line = 150;
+    if (!st.ok()) line = kDropOld;
   }
   if (st.ok()) {
     st = postgres_

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "paradox/table_reader.h"
+#include "support/folder_bytes.h"
+#include "support/scoped_env.h"
 #include "to_paradox_fixture.h"
 
 namespace corvane::testing {
@@ -162,6 +164,73 @@ TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(out, "");
   EXPECT_TRUE(std::filesystem::exists(report));
+}
+
+// A dry run decides each table as a copy would and says what it would
+// write, refused rows included, but the folder and the database are as
+// they were, and its scratch is gone, with what a killed run left; the
+// copy that follows writes the fields it announced.
+TEST_F(ToParadoxCliTest, ADryRunTellsWhatTheCopyWouldWriteAndChangesNothing) {
+  MakePgTable("dry_new", "id int4, t text, amount numeric(10,2)",
+              {"1, 'a', 1.50", "2, '\u4e2d', NULL", "3, '\u05d0', 2.25"});
+  MakePgTable("dry_old", "k text PRIMARY KEY", {"'x'"});
+  ASSERT_EQ(Cli("dry_old").first, 0);
+  TestFolder scratch("dry-cache");
+  ScopedEnv env;
+  env.Set("XDG_CACHE_HOME", scratch.path().string());
+  const pid_t ended = ::fork();  // a process id nobody runs under any more
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  auto database = [&] {
+    Rows a = PgRows("SELECT * FROM dry_new ORDER BY id"), b = PgRows("SELECT * FROM dry_old");
+    std::string text;
+    for (const Rows* rows : {&a, &b})
+      for (const auto& row : *rows)
+        for (const Value& v : row) text += (v.is_null() ? "NULL" : v.text()) + "|";
+    return text;
+  };
+  const auto folder_before = FolderBytes(folder_);
+  const std::string database_before = database();
+  const std::string report = (program_ / "dry.json").string();
+  struct Case {
+    std::string args;
+    int status;
+    std::string new_line, old_line, plan;
+  };
+  const Case cases[] = {
+      {"dry_new dry_old", 1, "3 2 1 would", "- - - skipped", "would create dry_new: id "},
+      {"--overwrite --keep-types dry_new dry_old", 1, "3 2 1 would", "1 1 0 would",
+       "would replace dry_old: k Alpha(1)"},
+      {"--skip-existing --jobs 2 dry_old", 0, "", "- - - skipped", ""},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::create_directories(scratch.path() / "corvane" /
+                                        ("dry-run-" + std::to_string(ended) + "-killed"));
+    auto [status, out] = Cli("--dry-run --report '" + report + "' " + c.args);
+    EXPECT_EQ(status, c.status) << c.args << "\n" << out;
+    EXPECT_EQ(SummaryLine(out, "dry_new"), c.new_line) << c.args << "\n" << out;
+    EXPECT_EQ(SummaryLine(out, "dry_old"), c.old_line) << c.args << "\n" << out;
+    EXPECT_NE(out.find(c.plan), std::string::npos) << c.args << "\n" << out;
+    EXPECT_EQ(FolderBytes(folder_), folder_before) << c.args;
+    EXPECT_EQ(database(), database_before) << c.args;
+    EXPECT_EQ(FolderBytes(scratch.path() / "corvane"), (std::map<std::string, std::string>{}))
+        << c.args;
+  }
+
+  // The fields announced are those the copy writes (both refuse one row).
+  ASSERT_EQ(Cli("--dry-run --report '" + report + "' dry_new").first, 1);
+  std::stringstream json;
+  json << std::ifstream(report).rdbuf();
+  ASSERT_EQ(Cli("dry_new").first, 1);
+  const ReadTable written = ReadOurs((folder_ / "dry_new.db").string());
+  ASSERT_EQ(written.fields.size(), 3u);
+  for (const paradox::FieldInfo& f : written.fields) {
+    EXPECT_NE(json.str().find("{\"name\": \"" + f.name + "\", \"type\": \"" +
+                              paradox::TypeLabel(f.type)),
+              std::string::npos)
+        << f.name << "\n" << json.str();
+  }
+  EXPECT_EQ(written.rows.size(), 2u);
 }
 
 // --all both ways, and --jobs 2 gives what --jobs 1 gives. The database is

@@ -15,6 +15,7 @@ extern "C" {
 #include "paradox/rules_builder.h"
 #include "paradox/table_writer.h"
 #include "pxlib_table.h"
+#include "support/folder_bytes.h"
 #include "transfer_fixture.h"
 
 namespace corvane::testing {
@@ -154,6 +155,45 @@ TEST_F(ToPostgresCliTest, AFailureShownMakesTheExitStatusOne) {
   EXPECT_EQ(unkeyed.status, 1) << unkeyed.output;
   EXPECT_NE(unkeyed.output.find("PRIMARY KEY"), std::string::npos) << unkeyed.output;
   EXPECT_EQ(Count("TOPG_CLI4"), "2");
+}
+
+// A dry run decides each table and names its columns, typed or not, but
+// creates, replaces and drops nothing, on the server or in the folder.
+TEST_F(ToPostgresCliTest, ADryRunTellsTheColumnsAndChangesNothing) {
+  MakeRows("DRY_PG_NEW", 3);
+  MakeRows("DRY_PG_OLD", 2);
+  ASSERT_EQ(Run("DRY_PG_OLD").status, 0);
+  Pg("INSERT INTO \"DRY_PG_OLD\" VALUES (99)");
+  auto server = [&] {
+    Rows rows = PgRows(
+        "SELECT string_agg(c.relname || ':' || c.relfilenode, ',' ORDER BY c.relname) "
+        "FROM pg_class c WHERE c.relname LIKE '%DRY_PG%'");  // a scratch copy ends in the name
+    return (rows.empty() || rows[0][0].is_null() ? "" : rows[0][0].text()) + " " +
+           Count("DRY_PG_OLD");
+  };
+  const std::string server_before = server();
+  const auto folder_before = FolderBytes(folder_);
+  struct Case {
+    std::string args;
+    int status;
+    std::vector<std::string> said;
+  };
+  const Case cases[] = {
+      {"DRY_PG_NEW DRY_PG_OLD", 1,
+       {"would create DRY_PG_NEW: ID NUMERIC", "DRY_PG_OLD: exists; give --overwrite"}},
+      {"--overwrite --keep-types --jobs 2 DRY_PG_NEW DRY_PG_OLD", 0,
+       {"would create DRY_PG_NEW: ID integer", "would replace DRY_PG_OLD: ID integer",
+        "2 to copy"}},
+  };
+  for (const Case& c : cases) {
+    Outcome out = Run("--dry-run " + c.args);
+    EXPECT_EQ(out.status, c.status) << c.args << "\n" << out.output;
+    for (const std::string& s : c.said) {
+      EXPECT_NE(out.output.find(s), std::string::npos) << s << "\n" << out.output;
+    }
+    EXPECT_EQ(server(), server_before) << c.args;
+    EXPECT_EQ(FolderBytes(folder_), folder_before) << c.args;
+  }
 }
 
 // With --keep-types a reference becomes a foreign key even when the child
