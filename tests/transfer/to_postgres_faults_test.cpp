@@ -376,6 +376,19 @@ TEST_F(ToPostgresFaultsTest, InterruptedOverwriteInASchemaKeepsTheTableAndTheKey
 // A scratch table whose session is gone is dropped by the next run, even
 // one that copies another table; one whose session lives is left alone.
 TEST_F(ToPostgresFaultsTest, ALaterRunClearsADeadRunsScratchTableButNotALiveOnes) {
+  // A database of its own: any run of a test beside it would clear the dead
+  // run's table before this one looks.
+  const std::string name = "topg_dead_" + std::to_string(::getpid());
+  const std::string home = fake_.settings.settings.database;
+  struct AtExit {
+    std::function<void()> run;
+    ~AtExit() { run(); }
+  } cleanup{[&] {
+    fake_.settings.settings.database = home;
+    (void)PgTry("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+  }};
+  (void)PgTry("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+  if (PgTry("CREATE DATABASE " + name).ok()) fake_.settings.settings.database = name;
   MakeSmall();
   for (const int sig : {SIGKILL, SIGSTOP}) {
     SCOPED_TRACE(sig == SIGKILL ? "killed" : "stopped");
