@@ -41,25 +41,22 @@ Policy PolicyFrom(bool yes_flag, bool no_flag) {
 }
 
 void ConsoleDialogs::Message(const std::string& text, std::optional<std::string> title,
-                             ui::MessageIcon) {
+                             ui::MessageIcon icon) {
   const std::string shown = verbose ? text : ui::ShortenForDisplay(text);
-  if (title && *title == ui::kFailureTitle) {
+  if (icon == ui::MessageIcon::kExclamation) {
     ++failures;
-    std::cerr << "\n" << ui::kFailureTitle << ": " << ForTerminal(shown) << "\n";
+    std::cerr << "\n" << (title ? *title + ": " : "") << ForTerminal(shown) << "\n";
   } else {
     ++messages;
     std::cerr << ForTerminal(shown) << "\n";
   }
 }
 
-ui::Answer ConsoleDialogs::Question(const std::string& text, std::optional<std::string> title) {
-  Policy p = (title && *title == "Continue?") ? trim : overwrite;
-  if (p == Policy::kAsk) {
-    // Without a person at the terminal the safe answer is No.
-    p = ::isatty(STDIN_FILENO) && AskYesNo(text) ? Policy::kYes : Policy::kNo;
-  }
-  if (p == Policy::kNo) std::cerr << SafeForTerminal(text) << " No\n";
-  return p == Policy::kYes ? ui::Answer::kYes : ui::Answer::kNo;
+ui::Answer ConsoleDialogs::Question(const std::string& text, std::optional<std::string>) {
+  // Without a person at the terminal the safe answer is No.
+  if (::isatty(STDIN_FILENO) && AskYesNo(text)) return ui::Answer::kYes;
+  std::cerr << SafeForTerminal(text) << " No\n";
+  return ui::Answer::kNo;
 }
 
 std::string ConsoleDialogs::Prompt(const std::string&, std::optional<std::string>,

@@ -12,12 +12,11 @@ namespace corvane::cli {
 
 enum class Policy { kAsk, kYes, kNo };
 
+// A question is asked when stdin is a terminal and answered No otherwise.
 class ConsoleDialogs : public ui::Dialogs {
  public:
-  Policy overwrite = Policy::kAsk;  // "Overwrite?" questions
-  Policy trim = Policy::kAsk;       // "Continue?" questions (long names)
-  std::string prompt_answer;        // answer to the rename prompt
-  bool verbose = false;             // texts whole, not shortened
+  std::string prompt_answer;  // answer to the rename prompt
+  bool verbose = false;       // texts whole, not shortened
 
   void Message(const std::string& text, std::optional<std::string> title,
                ui::MessageIcon icon) override;
@@ -26,7 +25,7 @@ class ConsoleDialogs : public ui::Dialogs {
                      const std::string& default_answer) override;
   std::string ChooseFolder(const std::string& title, const std::string& start) override;
 
-  int failures = 0;  // failure dialogs printed
+  int failures = 0;  // failure messages (the exclamation icon) printed
   int messages = 0;  // other messages printed
 };
 

@@ -59,6 +59,11 @@ const std::vector<OptionSpec> kOptions = {
     {"all", 0, "all", nullptr, kCopies,
      "Copy every table: of the Paradox folder for to-postgres, of the database outside "
      "PostgreSQL's own schemas for to-paradox. Not with table names."},
+    {"dry-run", 0, "dry-run", nullptr, kCopies,
+     "Change nothing: tell for each table whether it would be created, replaced, skipped "
+     "or refused, and the column or field types it would get. To Paradox the rows are "
+     "read and written to a scratch folder, which goes afterwards, so that the fields "
+     "and any refused rows are those a copy would meet."},
     {"jobs", 'j', "jobs", "N", kCopies,
      "Copy N tables at a time (1 to 64; 1 by default), each over its own connections "
      "and, for to-paradox, its own staging file. Tables that end up under one name go "
@@ -68,9 +73,13 @@ const std::vector<OptionSpec> kOptions = {
      "Show a failing statement or failure text whole, not by its start and end."},
     {"report", 0, "report", "FILE", kCopies,
      "Write the end-of-run summary as JSON to FILE: per table its name, state, rows in "
-     "all, read, stored and refused, seconds and a note, then the totals and the exit "
-     "status.",
+     "all, read, stored and refused, seconds and a note (with --dry-run also the columns "
+     "or fields it would get), then the totals and the exit status.",
      Completes::kJsonFile},
+    {"rejects", 0, "rejects", "FILE", kCopies,
+     "Write every refused row to FILE as CSV: table, row number, column, reason, then "
+     "the row's values (NULL as an empty field, the empty text as \"\").",
+     Completes::kFile},
     {"help", '?', "help", nullptr, kEvery,
      "Show this help (corvane-cli help COMMAND: that command's)."},
     {"version", 'V', "version", nullptr, 0, "Show the version."},
@@ -89,16 +98,18 @@ const std::vector<CommandSpec> kCommands = {
      "send Paradox tables to PostgreSQL",
      "Copies the named Paradox tables (as the table list shows them), or every table of "
      "the folder, into PostgreSQL. Without --overwrite or --skip-existing an existing "
-     "table is asked about on a terminal and skipped otherwise. At the end one line per "
-     "table gives the rows read, stored and refused, and a total.",
+     "table is asked about on a terminal; with no terminal it is skipped and the run "
+     "fails. Each refused row is one line (table, row, column, reason). At the end one "
+     "line per table gives the rows read, stored and refused, and a total.",
      1},
     {"to-paradox", kToParadox, "--paradox FOLDER [login] [OPTION]... (TABLE... | --all)",
      "send PostgreSQL tables to Paradox",
      "Copies the named PostgreSQL tables (as the table list shows them), or every table "
      "outside PostgreSQL's own schemas, into the Paradox folder. A long name and an "
-     "existing table are asked about on a terminal unless an option answers, and skipped "
-     "otherwise. At the end one line per table gives the rows read, stored and refused, "
-     "and a total.",
+     "existing table are asked about on a terminal unless an option answers; with no "
+     "terminal a long name is skipped, and an existing table is skipped and the run "
+     "fails. Each refused row is one line (table, row, column, reason). At the end one "
+     "line per table gives the rows read, stored and refused, and a total.",
      1},
     {"drop", kDrop, "(--postgres | --paradox FOLDER) [login] [-v] TABLE...", "delete tables",
      "Deletes the named tables. A Paradox name means the table file spelled so, else the "

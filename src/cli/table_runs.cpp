@@ -5,17 +5,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <thread>
+
+#include <unicode/uchar.h>
 
 #include "base/stop_request.h"
 #include "base/utf8.h"
-#include "base/whole_file.h"
 #include "cli/printable.h"
 #include "ui/display_text.h"
 #include "ui/procedure.h"
@@ -58,83 +56,56 @@ std::string LiveText(const std::string& table, int64_t done, int64_t total, doub
   return text;
 }
 
-// Cuts UTF-8 text to at most `width` code points.
+int CodePointWidth(long cp) {
+  if (cp < 0) return 1;  // a stray byte, shown as one replacement character
+  const auto c = static_cast<UChar32>(cp);
+  const int kind = u_charType(c);
+  if (kind == U_NON_SPACING_MARK || kind == U_ENCLOSING_MARK || kind == U_FORMAT_CHAR ||
+      c == 0x200B) {
+    return 0;
+  }
+  const int ea = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
+  return ea == U_EA_WIDE || ea == U_EA_FULLWIDTH ? 2 : 1;
+}
+
+// Cuts UTF-8 text to at most `width` terminal columns.
 std::string CutToWidth(const std::string& text, size_t width) {
-  size_t points = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-    if (points++ == width) return text.substr(0, i);
+  size_t used = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t at = i;
+    const long cp = utf8::NextCodePoint(text, i);
+    if (i == at) ++i;
+    used += static_cast<size_t>(CodePointWidth(cp));
+    if (used > width) return text.substr(0, at);
   }
   return text;
 }
 
-void AppendJsonString(std::string& out, const std::string& text) {
-  out += '"';
-  // Names are UTF-8 as a rule; a stray byte is shown as U+FFFD so that the
-  // report stays valid JSON.
-  for (size_t i = 0; i < text.size();) {
-    const size_t at = i;
-    const long cp = utf8::NextCodePoint(text, i);
-    if (cp < 0) {
-      out += "\\ufffd";
-      if (i == at) ++i;
-      continue;
-    }
-    if (cp == '"' || cp == '\\') {
-      out += '\\';
-      out += static_cast<char>(cp);
-    } else if (cp < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04lx", cp);
-      out += buf;
-    } else {
-      out.append(text, at, i - at);
-    }
+// --report and --rejects are known to be writable before the tables go,
+// not after an hour of copying.
+Status CheckOutputFile(const char* option, const std::optional<std::string>& file) {
+  if (!file) return Status::Ok();
+  if (file->empty()) return Status::InvalidArgument(std::string(option) + " needs a file");
+  std::filesystem::path folder = std::filesystem::path(*file).parent_path();
+  std::error_code ec;
+  if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+    return Status::InvalidArgument(std::string(option) + ": there is no folder " + folder.string());
   }
-  out += '"';
-}
-
-std::string Fixed(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2f", v);
-  return buf;
-}
-
-struct Totals {
-  int copied = 0, failed = 0, skipped = 0, not_found = 0, not_started = 0;
-  int64_t read = 0, stored = 0, refused = 0;
-};
-
-Totals Sum(const std::vector<TableFigures>& figures) {
-  Totals t;
-  for (const TableFigures& f : figures) {
-    switch (f.state) {
-      case TableState::kCopied: ++t.copied; break;
-      case TableState::kFailed: ++t.failed; break;
-      case TableState::kSkipped: ++t.skipped; break;
-      case TableState::kNotFound: ++t.not_found; break;
-      case TableState::kNotStarted: ++t.not_started; break;
-    }
-    t.read += f.rows_read;
-    t.stored += f.rows_stored;
-    t.refused += f.rows_refused;
+  if (std::filesystem::is_directory(*file, ec)) {
+    return Status::InvalidArgument(std::string(option) + ": " + *file + " is a folder");
   }
-  return t;
-}
-
-bool Started(const TableFigures& f) {
-  return f.state == TableState::kCopied || f.state == TableState::kFailed;
+  return Status::Ok();
 }
 
 }  // namespace
 
 const std::set<std::string>& RunValuedOptionNames() {
-  static const std::set<std::string> kNames = {"jobs", "report"};
+  static const std::set<std::string> kNames = {"jobs", "report", "rejects"};
   return kNames;
 }
 
 const std::set<std::string>& RunFlagNames() {
-  static const std::set<std::string> kNames = {"all", "quiet", "verbose"};
+  static const std::set<std::string> kNames = {"all", "quiet", "verbose", "dry-run"};
   return kNames;
 }
 
@@ -143,19 +114,11 @@ Result<RunOptions> RunOptionsFrom(const Options& options) {
   run.all = options.Has("all");
   run.quiet = options.Has("quiet");
   run.verbose = options.Has("verbose");
+  run.dry_run = options.Has("dry-run");
   run.report = options.Get("report");
-  if (run.report && run.report->empty()) return Status::InvalidArgument("--report needs a file");
-  if (run.report) {
-    // Known before the tables go, not after an hour of copying.
-    std::filesystem::path folder = std::filesystem::path(*run.report).parent_path();
-    std::error_code ec;
-    if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
-      return Status::InvalidArgument("--report: there is no folder " + folder.string());
-    }
-    if (std::filesystem::is_directory(*run.report, ec)) {
-      return Status::InvalidArgument("--report: " + *run.report + " is a folder");
-    }
-  }
+  run.rejects = options.Get("rejects");
+  CORVANE_RETURN_IF_ERROR(CheckOutputFile("--report", run.report));
+  CORVANE_RETURN_IF_ERROR(CheckOutputFile("--rejects", run.rejects));
   if (auto jobs = options.Get("jobs")) {
     char* end = nullptr;
     errno = 0;
@@ -172,6 +135,11 @@ Result<RunOptions> RunOptionsFrom(const Options& options) {
     return Status::InvalidArgument("name at least one table (or --all)");
   }
   return run;
+}
+
+std::string ResultWord(const TableFigures& f) {
+  if (!f.dry_run || f.state != TableState::kCopied) return StateWord(f.state);
+  return f.replaces ? "would replace" : "would create";
 }
 
 const char* StateWord(TableState state) {
@@ -204,7 +172,7 @@ void Terminal::DrawLocked() {
     line += LiveText(live.table, live.done, live.total, live.seconds);
   }
   line = CutToWidth(line, TerminalWidth() - 1);
-  const size_t width = utf8::Utf16Length(line);
+  const size_t width = DisplayWidth(line);
   std::fprintf(stderr, "\r%s", line.c_str());
   if (width < drawn_) std::fprintf(stderr, "%*s", static_cast<int>(drawn_ - width), "");
   std::fflush(stderr);
@@ -230,8 +198,23 @@ void Terminal::WalkFailure(const std::string& text) {
   Print("", std::string(ui::kFailureTitle) + ": " + text, true);
 }
 
+bool Terminal::CanAsk() const { return ::isatty(STDIN_FILENO) != 0; }
+
+void Terminal::Refused(const std::string& table, const transfer::RefusedRow& row,
+                       const std::string& statement) {
+  std::string text = Printable(table) + " row " + std::to_string(row.row);
+  if (!row.column.empty()) text += " column " + Printable(row.column);
+  text += ": " + row.reason;
+  if (verbose_ && !statement.empty()) text += "\n  " + statement;
+  // Tagged by the table name already.
+  std::lock_guard<std::mutex> lock(mu_);
+  ClearLocked();
+  std::fprintf(stderr, "%s\n", ForTerminal(text).c_str());
+  DrawLocked();
+}
+
 bool Terminal::Ask(const std::string& question) {
-  if (!::isatty(STDIN_FILENO)) return false;
+  if (!CanAsk()) return false;
   std::lock_guard<std::mutex> lock(mu_);
   ClearLocked();
   return AskYesNo(question);
@@ -259,95 +242,132 @@ TableWatch::TableWatch(Terminal& terminal, int slot, std::string table, Policy o
       table_(std::move(table)),
       overwrite_(overwrite),
       trim_(trim),
-      start_(Clock::now()) {}
-
-void TableWatch::Publish(bool force) {
-  const auto now = Clock::now();
-  if (!force && now - shown_ < std::chrono::milliseconds(200)) return;
-  shown_ = now;
-  terminal_.Show(slot_, table_, read_, total_, SecondsSince(rows_start_));
-}
-
-// The handler shows (row + 1) / rows * 100 for each row it reaches and 0
-// when the table is done: the first value gives the rows in all, the
-// number of values the rows reached.
-void TableWatch::SetValue(double percent) {
-  if (percent <= 0) {
-    if (phase_ == Phase::kRows || read_ == 0) phase_ = Phase::kAfter;
-    terminal_.Show(slot_, table_, 0, -1, 0);
-    return;
-  }
-  if (phase_ != Phase::kRows) {
-    phase_ = Phase::kRows;
-    read_ = 0;
-    total_ = std::llround(100.0 / percent);
-    rows_start_ = Clock::now();  // the speed is of the rows, not of connecting
-  }
-  ++read_;
-  Publish(read_ == 1);
-}
+      start_(Clock::now()),
+      rows_start_(start_) {}
 
 void TableWatch::SetText(const std::string& text) {
   if (text != ui::kProgressRestText) terminal_.Print(table_, text, false);
 }
 
 void TableWatch::Message(const std::string& text, std::optional<std::string> title,
-                         ui::MessageIcon) {
-  const bool failure = title && *title == ui::kFailureTitle;
-  if (failure && text.find(ui::kWalkTagPrefix) != std::string::npos) {
-    terminal_.WalkFailure(text);
-  } else if (failure) {
-    (phase_ == Phase::kRows ? row_failures_ : table_failures_)++;
-    if (first_failure_.empty()) first_failure_ = text.substr(0, text.find('\r'));
-    terminal_.Print(table_, std::string(ui::kFailureTitle) + ": " + text, true);
-  } else {
-    terminal_.Print(table_, text, false);
-  }
+                         ui::MessageIcon icon) {
+  // Failures show even with --quiet; notes (a key left off) do not.
+  const bool failure = icon == ui::MessageIcon::kExclamation;
+  terminal_.Print(table_, failure && title ? *title + ": " + text : text, failure);
 }
 
-ui::Answer TableWatch::Question(const std::string& text, std::optional<std::string> title) {
-  const bool long_name = title && *title == "Continue?";
+ui::Answer TableWatch::Ask(transfer::Question question, const std::string& text) {
+  const bool long_name = question == transfer::Question::kCutLongName;
   Policy p = long_name ? trim_ : overwrite_;
+  if (p == Policy::kAsk && !long_name && !terminal_.CanAsk()) {
+    needs_choice_ = true;
+    terminal_.Print(table_, Printable(table_) + ": exists; give --overwrite or --skip-existing",
+                    true);
+    return ui::Answer::kNo;
+  }
   if (p == Policy::kAsk) p = terminal_.Ask(text) ? Policy::kYes : Policy::kNo;
   if (p == Policy::kNo) {
     terminal_.Print(table_, text + " No", false);
-    skipped_because_ = long_name ? "name longer than 8 characters" : "exists";
     return ui::Answer::kNo;
   }
-  if (long_name) trimmed_ = true;
   return ui::Answer::kYes;
 }
 
-TableFigures TableWatch::Finish(std::optional<int64_t> stored, const std::string& unwritten_note) {
-  terminal_.Show(slot_, table_, 0, -1, 0);
+void TableWatch::Rows(int64_t done, int64_t total) {
+  if (done == 1) rows_start_ = Clock::now();  // the speed is of the rows, not of connecting
+  const auto now = Clock::now();
+  if (done != 1 && done != total && now - shown_ < std::chrono::milliseconds(200)) return;
+  shown_ = now;
+  terminal_.Show(slot_, table_, done, total, SecondsSince(rows_start_));
+}
+
+transfer::TableEvents TableWatch::Events() {
+  transfer::TableEvents events;
+  events.ask = [this](transfer::Question q, const std::string& text) { return Ask(q, text); };
+  events.rows = [this](const std::string&, int64_t done, int64_t total) { Rows(done, total); };
+  events.refused = [this](const transfer::TableReport& report, const transfer::RefusedRow& row,
+                          const std::string& statement) {
+    terminal_.Refused(report.table, row, statement);
+    return true;
+  };
+  events.list_failure = [this](const std::string& text) { terminal_.WalkFailure(text); };
+  return events;
+}
+
+TableFigures NotRun(const std::string& table, TableState state, const std::string& why) {
   TableFigures f;
-  f.table = table_;
-  f.seconds = SecondsSince(start_);
-  f.rows_total = total_;
-  f.rows_read = read_;
-  if (!skipped_because_.empty() && read_ == 0 && failures() == 0) {
-    f.state = TableState::kSkipped;
-    f.note = skipped_because_;
-    f.rows_total = 0;
-    return f;
+  f.table = table;
+  f.state = state;
+  f.note = why;
+  return f;
+}
+
+TableFigures FiguresOf(const transfer::TableReport& report, double seconds) {
+  TableFigures f;
+  f.table = report.table;
+  f.seconds = seconds;
+  f.note = report.why;
+  switch (report.outcome) {
+    case transfer::TableOutcome::kCopied: f.state = TableState::kCopied; break;
+    case transfer::TableOutcome::kFailed: f.state = TableState::kFailed; break;
+    case transfer::TableOutcome::kSkipped: f.state = TableState::kSkipped; break;
+    case transfer::TableOutcome::kNotFound: f.state = TableState::kNotFound; break;
   }
-  if (stored) {
-    f.rows_stored = *stored;
-    f.rows_refused = std::max<int64_t>(0, read_ - *stored);
-  } else {
-    f.rows_refused = row_failures_;
-  }
-  const bool whole = read_ == total_ && stored.has_value();
-  f.state = whole && table_failures_ == 0 ? TableState::kCopied : TableState::kFailed;
-  if (f.state == TableState::kFailed) {
-    f.note = !first_failure_.empty() ? first_failure_
-             : !stored               ? unwritten_note
-                                     : "only " + std::to_string(read_) + " of " +
-                                           std::to_string(total_) + " rows were read";
-  } else if (f.rows_refused > 0) {
+  f.dry_run = report.dry_run;
+  if (f.state == TableState::kSkipped) return f;
+  f.rows_total = report.rows_total;
+  f.rows_read = report.rows_read;
+  f.rows_stored = report.rows_stored;
+  f.rows_refused = static_cast<int64_t>(report.refused.size());
+  f.refused = report.refused;
+  f.written_as = report.written_as;
+  f.replaces = report.replaces;
+  f.columns = report.columns;
+  if (f.state == TableState::kCopied && f.note.empty() && f.rows_refused > 0) {
     f.note = std::to_string(f.rows_refused) + (f.rows_refused == 1 ? " row" : " rows") +
              " refused";
   }
+  if (report.values_made_null > 0) {
+    const int64_t n = report.values_made_null;
+    const std::string nulls = std::to_string(n) + (n == 1 ? " memo value" : " memo values") +
+                              " stored as NULL: the .MB file is missing";
+    f.note = f.note.empty() ? nulls : f.note + "; " + nulls;
+  }
+  return f;
+}
+
+TableFigures TableWatch::Finish(const transfer::TransferOutcome& outcome) {
+  terminal_.Show(slot_, table_, 0, -1, 0);
+  const double seconds = SecondsSince(start_);
+  // One entry is selected per run: a lone report is this table's, also
+  // when its list text is not the name typed (a schema's table).
+  const transfer::TableReport* mine = nullptr;
+  for (const transfer::TableReport& report : outcome.tables) {
+    if (report.table == table_) mine = &report;
+  }
+  if (mine == nullptr && outcome.tables.size() == 1) mine = &outcome.tables.front();
+  if (mine != nullptr) {
+    TableFigures f = FiguresOf(*mine, seconds);
+    f.table = table_;
+    if (f.dry_run && f.state == TableState::kCopied) {
+      std::string plan = ResultWord(f) + " " + Printable(f.written_as) + ":";
+      for (size_t k = 0; k < f.columns.size(); ++k) {
+        plan += (k == 0 ? " " : ", ") + Printable(f.columns[k].name) + " " + f.columns[k].type;
+      }
+      terminal_.Print(table_, plan, false);
+    }
+    if (needs_choice_ && f.state == TableState::kSkipped) {
+      f.needs_choice = true;
+      f.note = "exists; give --overwrite or --skip-existing";
+    }
+    return f;
+  }
+  // The handler never reached the table: whatever stopped it was before.
+  TableFigures f;
+  f.table = table_;
+  f.seconds = seconds;
+  f.state = TableState::kFailed;
+  f.note = outcome.failure.empty() ? "not copied" : outcome.failure;
   return f;
 }
 
@@ -383,8 +403,9 @@ std::vector<TableFigures> RunTables(const std::vector<std::string>& names,
         try {
           figures[i] = run(names[i], job, watch);
         } catch (const std::exception& e) {
-          figures[i] = watch.Finish(std::nullopt, e.what());
-          figures[i].state = TableState::kFailed;
+          transfer::TransferOutcome none;
+          none.failure = e.what();
+          figures[i] = watch.Finish(none);
           terminal.Print(names[i], std::string("corvane-cli: ") + e.what(), true);
         }
       }
@@ -401,11 +422,11 @@ std::vector<TableFigures> RunTables(const std::vector<std::string>& names,
   return figures;
 }
 
-std::vector<std::string> WalkOrder(const ui::MemoryTableList& list,
+std::vector<std::string> ListOrder(const ui::MemoryTableList& list,
                                    const std::vector<std::string>& chosen,
                                    const std::function<std::string(int)>& name_of) {
   std::vector<std::string> out;
-  for (int i = list.Count() - 1; i >= 0; --i) {
+  for (int i = 0; i < list.Count(); ++i) {
     const std::string name = name_of ? name_of(i) : list.Text(i);
     if (std::find(chosen.begin(), chosen.end(), name) != chosen.end() &&
         std::find(out.begin(), out.end(), name) == out.end()) {
@@ -415,101 +436,15 @@ std::vector<std::string> WalkOrder(const ui::MemoryTableList& list,
   return out;
 }
 
-// ---- the summary
-
-std::string SummaryText(const std::vector<TableFigures>& figures, double wall_seconds) {
-  size_t width = 5;
-  for (const TableFigures& f : figures) {
-    width = std::max(width, utf8::Utf16Length(Printable(f.table)));
+size_t DisplayWidth(const std::string& text) {
+  size_t width = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t at = i;
+    const long cp = utf8::NextCodePoint(text, i);
+    if (i == at) ++i;
+    width += static_cast<size_t>(CodePointWidth(cp));
   }
-  auto pad = [&](const std::string& name) {
-    return name + std::string(width + 2 - std::min(width, utf8::Utf16Length(name)), ' ');
-  };
-  char buf[160];
-  std::string out = pad("Table");
-  std::snprintf(buf, sizeof buf, "%12s %12s %8s %9s  %s\n", "Rows read", "Rows stored", "Refused",
-                "Seconds", "Result");
-  out += buf;
-  for (const TableFigures& f : figures) {
-    out += pad(Printable(f.table));
-    if (Started(f)) {
-      std::snprintf(buf, sizeof buf, "%12lld %12lld %8lld %9.2f  ",
-                    static_cast<long long>(f.rows_read), static_cast<long long>(f.rows_stored),
-                    static_cast<long long>(f.rows_refused), f.seconds);
-    } else {
-      std::snprintf(buf, sizeof buf, "%12s %12s %8s %9s  ", "-", "-", "-", "-");
-    }
-    out += buf;
-    out += StateWord(f.state);
-    if (!f.note.empty()) out += " (" + Printable(f.note) + ")";
-    out += "\n";
-  }
-  const Totals t = Sum(figures);
-  out += pad("Total");
-  std::snprintf(buf, sizeof buf, "%12lld %12lld %8lld %9.2f  ", static_cast<long long>(t.read),
-                static_cast<long long>(t.stored), static_cast<long long>(t.refused), wall_seconds);
-  out += buf;
-  out += std::to_string(t.copied) + " copied";
-  if (t.failed) out += ", " + std::to_string(t.failed) + " failed";
-  if (t.skipped) out += ", " + std::to_string(t.skipped) + " skipped";
-  if (t.not_found) out += ", " + std::to_string(t.not_found) + " not found";
-  if (t.not_started) out += ", " + std::to_string(t.not_started) + " not started";
-  out += "\n";
-  return out;
-}
-
-std::string SummaryJson(const std::string& command, const std::vector<TableFigures>& figures,
-                        double wall_seconds, int exit_status) {
-  std::string out = "{\n  \"command\": ";
-  AppendJsonString(out, command);
-  out += ",\n  \"exit_status\": " + std::to_string(exit_status) + ",\n  \"tables\": [";
-  for (size_t i = 0; i < figures.size(); ++i) {
-    const TableFigures& f = figures[i];
-    out += i == 0 ? "\n    {" : ",\n    {";
-    out += "\"table\": ";
-    AppendJsonString(out, f.table);
-    out += ", \"state\": ";
-    AppendJsonString(out, StateWord(f.state));
-    out += ", \"rows_total\": " + std::to_string(f.rows_total);
-    out += ", \"rows_read\": " + std::to_string(f.rows_read);
-    out += ", \"rows_stored\": " + std::to_string(f.rows_stored);
-    out += ", \"rows_refused\": " + std::to_string(f.rows_refused);
-    out += ", \"seconds\": " + Fixed(f.seconds);
-    out += ", \"note\": ";
-    AppendJsonString(out, f.note);
-    out += "}";
-  }
-  const Totals t = Sum(figures);
-  out += figures.empty() ? "],\n" : "\n  ],\n";
-  out += "  \"total\": {\"tables\": " + std::to_string(figures.size()) +
-         ", \"copied\": " + std::to_string(t.copied) + ", \"failed\": " + std::to_string(t.failed) +
-         ", \"skipped\": " + std::to_string(t.skipped) +
-         ", \"not_found\": " + std::to_string(t.not_found) +
-         ", \"not_started\": " + std::to_string(t.not_started) +
-         ", \"rows_read\": " + std::to_string(t.read) +
-         ", \"rows_stored\": " + std::to_string(t.stored) +
-         ", \"rows_refused\": " + std::to_string(t.refused) +
-         ", \"seconds\": " + Fixed(wall_seconds) + "}\n}\n";
-  return out;
-}
-
-int EndOfRun(const std::string& command, const RunOptions& run,
-             const std::vector<TableFigures>& figures, double wall_seconds, int other_failures) {
-  const Totals t = Sum(figures);
-  int status = t.failed + t.not_found + t.not_started + other_failures > 0 || t.refused > 0 ? 1 : 0;
-  if (!run.quiet) {
-    std::fputs(SummaryText(figures, wall_seconds).c_str(), stdout);
-    std::fflush(stdout);
-  }
-  if (run.report) {
-    Status written = WriteWholeFile(*run.report, SummaryJson(command, figures, wall_seconds, status),
-                                    static_cast<mode_t>(-1), "the report");
-    if (!written.ok()) {
-      std::fprintf(stderr, "corvane-cli: %s\n", written.message().c_str());
-      status = 1;
-    }
-  }
-  return status;
+  return width;
 }
 
 }  // namespace corvane::cli

@@ -1,9 +1,6 @@
 // Copying many tables from the command line: each table goes through the
-// window's handler on its own (one selected entry), so its figures can be
-// told apart; up to N tables run at a time, each job on its own
-// connections. The figures come from what the handler shows (a progress
-// value per row, failure dialogs, questions) and from counting what the
-// destination holds afterwards.
+// window's handler on its own (one selected entry), up to N at a time, each
+// job on its own connections. Its figures are the handler's own report.
 #pragma once
 
 #include <chrono>
@@ -19,6 +16,8 @@
 
 #include "cli/console_surfaces.h"
 #include "cli/options.h"
+#include "transfer/table_report.h"
+#include "transfer/to_postgres.h"
 #include "ui/memory_surfaces.h"
 
 namespace corvane::cli {
@@ -29,10 +28,12 @@ struct RunOptions {
   int jobs = 1;
   bool quiet = false;
   bool verbose = false;  // failure texts whole, statements not shortened
-  std::optional<std::string> report;  // JSON file
+  bool dry_run = false;  // tell what each table would come to, change nothing
+  std::optional<std::string> report;   // JSON file
+  std::optional<std::string> rejects;  // CSV file of the refused rows
 };
-const std::set<std::string>& RunValuedOptionNames();  // jobs, report
-const std::set<std::string>& RunFlagNames();          // all, quiet, verbose
+const std::set<std::string>& RunValuedOptionNames();  // jobs, report, rejects
+const std::set<std::string>& RunFlagNames();          // all, quiet, verbose, dry-run
 // Bad values and --all beside table names are usage errors.
 Result<RunOptions> RunOptionsFrom(const Options& options);
 
@@ -45,7 +46,23 @@ struct TableFigures {
   std::string note;  // why it was skipped or failed
   int64_t rows_total = 0, rows_read = 0, rows_stored = 0, rows_refused = 0;
   double seconds = 0;
+  std::vector<transfer::RefusedRow> refused;
+  std::string written_as;  // the destination's name, once the handler chose it
+  bool replaces = false;   // a table of that name is (or would be) replaced
+  // A dry run: kCopied means it would be copied, as `columns`.
+  bool dry_run = false;
+  std::vector<transfer::PlannedColumn> columns;
+  // An existing table met with no --overwrite or --skip-existing and no
+  // terminal to ask: skipped, and the run fails.
+  bool needs_choice = false;
 };
+
+// The state as the summary says it: a dry run's copies "would create" or
+// "would replace".
+std::string ResultWord(const TableFigures& figures);
+
+// The figures of a table that never ran, and why.
+TableFigures NotRun(const std::string& table, TableState state, const std::string& why);
 
 // Everything printed while tables run goes through one lock, so lines of
 // two jobs never mix and the progress line is cleared before each.
@@ -57,6 +74,10 @@ class Terminal {
   void Print(const std::string& table, const std::string& text, bool failure);
   // Asks on a terminal (one question at a time); No without one.
   bool Ask(const std::string& question);
+  bool CanAsk() const;
+  // One line for a refused row; with verbose the statement follows.
+  void Refused(const std::string& table, const transfer::RefusedRow& row,
+               const std::string& statement);
   // The live figures of one running table; total < 0 removes it.
   void Show(int slot, const std::string& table, int64_t done, int64_t total, double seconds);
   // A failure of the folder walk the handler runs after each table: the
@@ -80,41 +101,44 @@ class Terminal {
   int walk_failures_ = 0;
 };
 
-// The progress bar and dialogs one table's handler run sees.
+// The surfaces and hooks one table's handler run gets: notices and
+// failure dialogs go to the terminal, questions are answered by the
+// options (or asked on a terminal), the rows reached drive the live line.
 class TableWatch : public ui::ProgressBar, public ui::Dialogs {
  public:
   TableWatch(Terminal& terminal, int slot, std::string table, Policy overwrite, Policy trim);
 
-  void SetValue(double percent) override;
+  void SetValue(double) override {}
   void SetText(const std::string& text) override;
   void Message(const std::string& text, std::optional<std::string> title,
                ui::MessageIcon icon) override;
-  ui::Answer Question(const std::string& text, std::optional<std::string> title) override;
+  // The handler asks through Events(); a question that still comes here
+  // has no option to answer it.
+  ui::Answer Question(const std::string&, std::optional<std::string>) override {
+    return ui::Answer::kNo;
+  }
   std::string Prompt(const std::string&, std::optional<std::string>, const std::string&) override {
     return "";
   }
   std::string ChooseFolder(const std::string&, const std::string&) override { return ""; }
 
-  // The figures once the handler returned; `stored` is what the
-  // destination holds of this table, nullopt when nothing was written.
-  TableFigures Finish(std::optional<int64_t> stored, const std::string& unwritten_note);
-  bool trimmed() const { return trimmed_; }  // agreed to cut a long name
-  int failures() const { return table_failures_ + row_failures_; }
+  transfer::TableEvents Events();
+  // The figures of this table from the handler's outcome.
+  TableFigures Finish(const transfer::TransferOutcome& outcome);
 
  private:
-  void Publish(bool force);
+  ui::Answer Ask(transfer::Question question, const std::string& text);
+  void Rows(int64_t done, int64_t total);
   Terminal& terminal_;
   int slot_;
   std::string table_;
   Policy overwrite_, trim_;
   std::chrono::steady_clock::time_point start_, rows_start_, shown_{};
-  int64_t total_ = 0, read_ = 0;
-  enum class Phase { kBefore, kRows, kAfter } phase_ = Phase::kBefore;
-  int table_failures_ = 0, row_failures_ = 0;
-  std::string first_failure_;
-  std::string skipped_because_;
-  bool trimmed_ = false;
+  bool needs_choice_ = false;
 };
+
+// The figures of a table's report.
+TableFigures FiguresOf(const transfer::TableReport& report, double seconds);
 
 // One table's run: the name as the list shows it, the job's number (0..N-1)
 // and its surfaces. Returns the figures.
@@ -131,18 +155,30 @@ std::vector<TableFigures> RunTables(const std::vector<std::string>& names,
 // The end-of-run summary: one line per table and a total.
 std::string SummaryText(const std::vector<TableFigures>& figures, double wall_seconds);
 std::string SummaryJson(const std::string& command, const std::vector<TableFigures>& figures,
-                        double wall_seconds, int exit_status);
-// Prints the summary (unless quiet), writes the JSON report if asked, and
-// gives the exit status: 0 when every table was copied or skipped by
-// choice and no other failure (`other_failures`, such as a folder that could
-// not be listed whole) was shown, else 1.
+                        double wall_seconds, int exit_status, const std::string& error = "");
+// Every refused row as CSV: table, row, column, reason, then its values
+// (NULL as an empty field, the empty text as "").
+std::string RejectsCsv(const std::vector<TableFigures>& figures);
+// Prints the summary (unless quiet), writes the JSON report and the
+// rejects file if asked, and gives the exit status: 0 when every table was
+// copied or skipped by choice and no other failure (`other_failures`, such
+// as a folder that could not be listed whole) was shown, else 1.
 int EndOfRun(const std::string& command, const RunOptions& run,
              const std::vector<TableFigures>& figures, double wall_seconds, int other_failures);
+// A run that ends before its first table: the reason on stderr (unless
+// `say` is false), and the report (with `status` and the reason) written
+// all the same.
+int FailedRun(const std::string& command, const RunOptions& run, const std::string& why,
+              int status = 1, bool say = true);
 
-// The names of a list, each once, in the order the window's handler walks
-// them (bottom-up). An entry's name is its text unless `name_of` says.
-std::vector<std::string> WalkOrder(const ui::MemoryTableList& list,
+// The names of a list, each once, in the list's order. An entry's name is
+// its text unless `name_of` says.
+std::vector<std::string> ListOrder(const ui::MemoryTableList& list,
                                    const std::vector<std::string>& chosen,
                                    const std::function<std::string(int)>& name_of = {});
+
+// Columns a terminal gives the text: East Asian wide characters take two,
+// combining marks none.
+size_t DisplayWidth(const std::string& text);
 
 }  // namespace corvane::cli

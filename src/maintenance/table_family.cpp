@@ -7,6 +7,7 @@
 
 #include "maintenance/file_operations.h"
 #include "paradox/companion_files.h"
+#include "paradox/rule_file_names.h"
 #include "paradox/table_lock.h"
 #include "paradox/table_set_aside.h"
 #include "paradox/temp_file.h"
@@ -93,11 +94,12 @@ Status CheckNewTableName(const fs::path& folder, const std::string& old_name,
   return Status::Ok();
 }
 
-// The .db, .px and .xNN/.yNN headers hold a file name of their own. It is
-// left as it is: Paradox itself leaves names such as RESTTEMP.DB there after
-// a restructure and opens tables by their file names, and indexes find
-// records by block number, so the moved indexes still match their table.
-// Lookups in other tables' .val files that name this table are not rewritten.
+// The .db and .px headers hold a file name of their own. It is left as it
+// is: Paradox itself leaves names such as RESTTEMP.DB there after a
+// restructure and opens tables by their file names. The names the .val and
+// index files keep are set to the new one; indexes find records by block
+// number, so the moved indexes still match their table. Lookups in other
+// tables' .val files that name this table are not rewritten.
 FamilyRename RenameTableFiles(const fs::path& folder, const std::string& old_name,
                               const std::string& new_name, ui::Dialogs& dialogs,
                               ui::EventPump& pump) {
@@ -126,6 +128,11 @@ FamilyRename RenameTableFiles(const fs::path& folder, const std::string& old_nam
   }
   (void)paradox::SyncFolder(folder);
   out.renamed = true;
+  for (const std::string& problem :
+       paradox::StoreTableNameInRuleFiles(folder / (new_name + table->table_file.extension().string()))) {
+    dialogs.Message("Renamed " + old_name + " to " + new_name +
+                    ", but a rule file still names the old table: " + problem);
+  }
   return out;
 }
 

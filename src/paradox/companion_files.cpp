@@ -183,6 +183,11 @@ std::vector<fs::path> CompanionFiles(const fs::path& folder, const std::string& 
 }
 
 std::optional<fs::path> FindTableFile(const fs::path& folder, const std::string& table_name) {
+  // A file name given whole picks one of several spellings (a.db, A.DB).
+  if (IsTableFile(table_name) && fs::path(table_name).filename() == table_name) {
+    std::error_code ec;
+    if (fs::is_regular_file(folder / table_name, ec)) return folder / table_name;
+  }
   std::optional<fs::path> best;
   for (const fs::path& p : FamilyMembers(folder, table_name)) {
     if (!IsTableFile(p)) continue;

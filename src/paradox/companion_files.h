@@ -53,7 +53,8 @@ std::vector<std::filesystem::path> CompanionFiles(const std::filesystem::path& f
 
 // The table file `<table_name>.db` in `folder`, matched case-insensitively.
 // When several files differ only in case, the exact spelling wins, then the
-// first in byte order.
+// first in byte order. `table_name` may also be a table file's own name
+// ("a.db"), which then means that file alone when it exists.
 std::optional<std::filesystem::path> FindTableFile(const std::filesystem::path& folder,
                                                    const std::string& table_name);
 

@@ -67,7 +67,13 @@ bool IsSecondaryIndexExtension(const std::string& extension) {
 TableRules ReadTableRules(const TableInfo& info) {
   TableRules rules;
   const fs::path table(info.path);
-  for (const fs::path& file : CompanionFiles(table.parent_path(), table.stem().string())) {
+  // The table's own family: beside a.db, A.VAL is A.DB's when that exists.
+  Result<TableFamily> family = FindTable(table.parent_path(), table.stem().string());
+  const std::vector<fs::path> companions =
+      family.ok() && family->table_file.filename() == table.filename()
+          ? family->companions
+          : CompanionFiles(table.parent_path(), table.stem().string());
+  for (const fs::path& file : companions) {
     const std::string ext = file.extension().string();
     if (Lower(ext) == ".val") {
       Result<Validity> v = ReadValidity(file.string(), info);

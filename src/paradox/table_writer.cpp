@@ -401,6 +401,7 @@ Status TableWriter::Finish(Replace replace, const std::function<Status()>& befor
   if (st.ok()) st = db_writes_->Flush();
   if (st.ok() && mb_) st = mb_->Finish();
   if (st.ok() && key_fields_ > 0) st = WriteIndex();
+  if (st.ok() && !rules_.empty()) st = WriteRuleFiles();
   if (st.ok()) st = db_file_->Sync();
   if (st.ok() && mb_) st = mb_->file().Sync();
   if (st.ok() && before_place) st = before_place();
@@ -441,6 +442,7 @@ Status TableWriter::PlaceFiles(Replace replace) {
   std::vector<std::pair<const TempFile*, fs::path>> companions;
   if (mb_) companions.emplace_back(&mb_->file(), mb_path_);
   if (px_file_) companions.emplace_back(px_file_.get(), px_path_);
+  for (const auto& [file, path] : rule_files_) companions.emplace_back(file.get(), path);
   std::unique_ptr<TempFile> record;
   if (!allowed && !companions.empty()) {
     auto recorded = RecordCompanions(db_path_, companions);
@@ -450,19 +452,26 @@ Status TableWriter::PlaceFiles(Replace replace) {
   if (mb_) CORVANE_RETURN_IF_ERROR(mb_->file().Publish(mb_path_, allowed));
   Status st = px_file_ ? px_file_->Publish(px_path_, allowed) : Status::Ok();
   const bool px_published = px_file_ && st.ok();
+  size_t rules_published = 0;
+  while (st.ok() && rules_published < rule_files_.size()) {
+    const auto& [file, path] = rule_files_[rules_published];
+    st = file->Publish(path, allowed);
+    if (st.ok()) ++rules_published;
+  }
   if (st.ok()) st = db_file_->Publish(db_path_, allowed);
   if (!st.ok()) {
     // Ours: without replacing, they could not have replaced anything.
     std::error_code ec;
     if (mb_ && !allowed) fs::remove(mb_path_, ec);
     if (px_published && !allowed) fs::remove(px_path_, ec);
+    for (size_t i = 0; i < rules_published && !allowed; ++i) fs::remove(rule_files_[i].second, ec);
     return st;
   }
   std::string left;
   for (const fs::path& p : allowed ? TableFiles(folder, stem) : std::vector<fs::path>{}) {
     std::error_code ec;
     if (fs::equivalent(p, db_path_, ec) || (mb_ && fs::equivalent(p, mb_path_, ec)) ||
-        (px_file_ && fs::equivalent(p, px_path_, ec))) {
+        (px_file_ && fs::equivalent(p, px_path_, ec)) || IsOwnRuleFile(p)) {
       continue;
     }
     if (!fs::remove(p, ec) && ec) left += (left.empty() ? "" : ", ") + p.filename().string();
@@ -479,6 +488,7 @@ void TableWriter::Abandon() {
   done_ = true;
   mb_.reset();
   px_file_.reset();
+  rule_files_.clear();
   db_writes_.reset();  // writes to db_file_
   db_file_.reset();
 }

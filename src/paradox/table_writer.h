@@ -34,6 +34,7 @@
 #include "paradox/field_encode.h"
 #include "paradox/format.h"
 #include "paradox/primary_index.h"
+#include "paradox/rule_files.h"
 
 namespace corvane::paradox {
 
@@ -87,6 +88,12 @@ class TableWriter {
   // gone, are not handed out again. Without it, the largest value written.
   void RaiseAutoIncrement(uint32_t last) { auto_increment_ = std::max(auto_increment_, last); }
 
+  // Validity checks and secondary indexes to write beside the table; they
+  // are placed with it, and a rule the table as written cannot hold is left
+  // off and told in rules_left_off() once Finish has run.
+  void SetRules(RulesToWrite rules) { rules_ = std::move(rules); }
+  const std::vector<std::string>& rules_left_off() const { return rules_left_off_; }
+
   uint64_t rows_written() const { return rows_; }
   const std::vector<FieldInfo>& fields() const { return fields_; }
   int block_size() const { return block_size_; }
@@ -101,6 +108,8 @@ class TableWriter {
   Status StoreBlobs(std::span<const CellView> row);
   Status FlushBlock(bool last);
   Status WriteHeader();
+  Status WriteRuleFiles();
+  bool IsOwnRuleFile(const std::filesystem::path& p) const;
   Status Finish(Replace replace, const std::function<Status()>& before_place);
   Status PlaceFiles(Replace replace);
   Status FieldError(size_t index, const CellView& cell, const Status& why) const;
@@ -132,6 +141,9 @@ class TableWriter {
   uint32_t blocks_ = 0;  // blocks already written
   uint64_t rows_ = 0;
   uint32_t auto_increment_ = 0;
+  RulesToWrite rules_;
+  std::vector<std::string> rules_left_off_;
+  std::vector<std::pair<std::unique_ptr<TempFile>, std::filesystem::path>> rule_files_;
   Status broken_;
   bool done_ = false;
 };

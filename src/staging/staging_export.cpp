@@ -152,6 +152,16 @@ Status PlaceReplacing(paradox::TableWriter& writer, const fs::path& folder,
   return Status::Error(placed.code(), placed.message() + " " + restored.message());
 }
 
+// One sentence for the rules `target` went without.
+void AppendRulesLeftOff(const std::string& target, const std::vector<std::string>& left_off,
+                        std::string& note) {
+  if (left_off.empty()) return;
+  note += (note.empty() ? "" : " ") + target + " was written without these rules, which it " +
+          "cannot hold as written:";
+  for (const std::string& line : left_off) note += " " + line + ";";
+  note.back() = '.';
+}
+
 }  // namespace
 
 // The failure of row `number`, which the staging database took, so that
@@ -264,12 +274,14 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
   const fs::path db_path = folder / (e.target + ".db");
   auto finish = [&](paradox::TableWriter& writer) {
     writer.RaiseAutoIncrement(counter);
+    writer.SetRules(e.rules);
     // Placing the files syncs them to disk first.
-    if (replace) {
-      return CallServed([&] { return PlaceReplacing(writer, folder, e.target); }, db.serve());
-    }
-    return CallServed([&] { return writer.Finish(paradox::TableWriter::Replace::kNever); },
-                      db.serve());
+    Status placed =
+        replace ? CallServed([&] { return PlaceReplacing(writer, folder, e.target); }, db.serve())
+                : CallServed([&] { return writer.Finish(paradox::TableWriter::Replace::kNever); },
+                             db.serve());
+    if (placed.ok() && note) AppendRulesLeftOff(e.target, writer.rules_left_off(), *note);
+    return placed;
   };
   if (key.empty() && encoded && encoded->Serves(fields, rows)) {
     std::unique_ptr<paradox::TableWriter> writer;

@@ -19,6 +19,8 @@
 #include <variant>
 #include <vector>
 
+#include "paradox/rule_files.h"
+
 #include "base/status.h"
 
 namespace corvane::staging {
@@ -79,6 +81,8 @@ struct ExportStatement {
   // The user agreed that a table already there may be replaced. The
   // statement text never says so.
   bool may_replace = false;
+  // Validity checks and indexes to write with the table; never in the text.
+  paradox::RulesToWrite rules;
 };
 
 // What a parsed export would say of `e`: ok, or the syntax error of an

@@ -275,43 +275,66 @@ bool RuleKeeper::HasUniqueKey(const std::string& table, std::vector<std::string>
   return r.ok() && !(*r)->Eof();
 }
 
-void RuleKeeper::SetAsideReferencesTo(const std::string& table) {
+void RuleKeeper::NoteReferencesTo(const std::string& table) {
+  noted_.clear();
+  notes_.clear();
   if (gone_) return;
   auto r = postgres_.Execute(
-      "SELECT conrelid::regclass::text, conname, pg_get_constraintdef(oid), conrelid::oid "
+      "SELECT conrelid::regclass::text, conname, pg_get_constraintdef(oid) "
       "FROM pg_constraint "
       "WHERE contype = 'f' AND conrelid <> confrelid AND confrelid = to_regclass(" +
       QuotedText(QuotePostgresName(table)) + ")");
   if (!r.ok()) return;  // the drop that follows meets the same trouble and says so
-  std::vector<std::pair<std::string, Rule>> found;
   for (RecordSet& rs = **r; !rs.Eof(); (void)rs.MoveNext()) {
     const std::string child = rs.FieldValue(0).text();
     const std::string name = QuotePostgresName(rs.FieldValue(1).text());
     const std::string add =
         "ALTER TABLE " + child + " ADD CONSTRAINT " + name + " " + rs.FieldValue(2).text();
-    found.push_back({rs.FieldValue(3).text(),
-                     {"FOREIGN KEY " + name + " of " + child, add, add + " NOT VALID", "",
-                      "ALTER TABLE " + child + " DROP CONSTRAINT " + name}});
+    noted_.push_back({"FOREIGN KEY " + name + " of " + child, add, add + " NOT VALID", "",
+                      "ALTER TABLE " + child + " DROP CONSTRAINT " + name});
   }
   (*r)->Close();
-  for (auto& [oid, rule] : found) {
-    statement_ = rule.instead;
-    proc_.Step(kRuleLine, [&] { return postgres_.Execute(rule.instead).status(); });
-    rule.instead.clear();
-    set_aside_.emplace_back(oid, std::move(rule));
-  }
 }
 
-void RuleKeeper::RestoreReferences() {
-  for (const auto& [oid, rule] : set_aside_) {
-    bool there = false;
-    if (auto still = postgres_.Execute("SELECT 1 FROM pg_class WHERE oid = " + oid); still.ok()) {
-      there = !(*still)->Eof();
-      (*still)->Close();
-    }
-    if (there) Apply(rule, kKeyLine);
+Status RuleKeeper::DropNotedReferences() {
+  for (const Rule& key : noted_) {
+    statement_ = key.instead;
+    CORVANE_RETURN_IF_ERROR(postgres_.Execute(key.instead).status());
   }
-  set_aside_.clear();
+  return Status::Ok();
+}
+
+// Inside the swap's transaction, so a failed key is undone by a savepoint
+// rather than ending the transaction.
+Status RuleKeeper::PutBackNotedReferences() {
+  for (const Rule& key : noted_) {
+    statement_ = key.add;
+    CORVANE_RETURN_IF_ERROR(postgres_.Execute("SAVEPOINT corvane_key").status());
+    const Status st = postgres_.Execute(key.add).status();
+    if (st.ok()) {
+      CORVANE_RETURN_IF_ERROR(postgres_.Execute("RELEASE SAVEPOINT corvane_key").status());
+      continue;
+    }
+    const bool broken = st.fault() == SqlFault::kRulesBroken;
+    if (!broken && st.fault() != SqlFault::kNoUniqueParent) return st;
+    CORVANE_RETURN_IF_ERROR(postgres_.Execute("ROLLBACK TO SAVEPOINT corvane_key").status());
+    if (broken) {
+      statement_ = key.unchecked;
+      CORVANE_RETURN_IF_ERROR(postgres_.Execute(key.unchecked).status());
+      notes_.push_back(key.what + " is added NOT VALID, so it binds new rows only: rows break it.");
+    } else {
+      notes_.push_back(key.what + " is left off: " + st.message());
+    }
+  }
+  return Status::Ok();
+}
+
+void RuleKeeper::EndNotedReferences(bool put_back) {
+  if (put_back) {
+    for (const std::string& note : notes_) dialogs_.Message(note);
+  }
+  noted_.clear();
+  notes_.clear();
 }
 
 // The parent as this run copied it, else the server's table of that name
@@ -369,7 +392,10 @@ int AddParadoxReferences(const ConnectionSettings& settings, ui::Dialogs& dialog
   if (!postgres.is_open()) return proc.failures();
   RuleKeeper keeper(postgres, dialogs, proc, statement);
   for (const CopiedTable& table : copied) {
-    Result<TableInfo> layout = ReadParadoxLayout(settings.paradox_folder, table.paradox);
+    const std::string folder = table.folder.empty()
+                                   ? settings.paradox_folder
+                                   : settings.paradox_folder + "/" + table.folder;
+    Result<TableInfo> layout = ReadParadoxLayout(folder, table.paradox);
     if (!layout.ok()) {
       proc.Fail(kKeyLine, layout.status());
       continue;

@@ -42,13 +42,18 @@ class RuleKeeper {
   // After the last table of the run: the foreign keys of all its tables.
   void AddReferences();
 
-  // Before `table` is dropped to be copied again: the foreign keys other
-  // tables have to it would refuse the drop, so they are dropped and kept
-  // here; RestoreReferences adds them back (NOT VALID, with a message, when
-  // the new rows break them). Call it once the run has copied its tables,
-  // also when the caller adds the new references itself.
-  void SetAsideReferencesTo(const std::string& table);
-  void RestoreReferences();
+  // Before `table` is replaced: the foreign keys other tables have to it
+  // would refuse its drop. They are noted here, dropped inside the
+  // transaction that drops the table (DropNotedReferences) and added back
+  // to the new table inside the same one (PutBackNotedReferences: NOT
+  // VALID when the new rows break them, left off when the new table has
+  // no key they can refer to), so no moment leaves a table without them.
+  // EndNotedReferences shows what became of them once that transaction
+  // committed (`put_back`), and forgets them either way.
+  void NoteReferencesTo(const std::string& table);
+  Status DropNotedReferences();
+  Status PutBackNotedReferences();
+  void EndNotedReferences(bool put_back);
 
   // One rule as statements.
   struct Rule {
@@ -82,9 +87,8 @@ class RuleKeeper {
   ui::Procedure& proc_;
   std::string& statement_;
   std::vector<PendingKey> pending_;
-  // Foreign keys set aside, each with the oid of its table: a table this
-  // run dropped and copied again decides its own foreign keys.
-  std::vector<std::pair<std::string, Rule>> set_aside_;
+  std::vector<Rule> noted_;         // keys to the table being replaced; `instead` drops one
+  std::vector<std::string> notes_;  // what became of them, shown once committed
   bool gone_ = false;  // the connection was lost: no further rule is tried
   // The tables of this run by the name they were copied as.
   std::vector<std::pair<std::string, paradox::TableInfo>> copied_;
@@ -94,6 +98,7 @@ class RuleKeeper {
 struct CopiedTable {
   std::string paradox;
   std::string postgres;
+  std::string folder;  // the sub-folder it was found in; its rule files lie beside it
 };
 
 // The foreign keys of tables that were copied by separate runs (one run

@@ -23,94 +23,34 @@
 
 #include <filesystem>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "app/program_folder.h"
 #include "base/stop_request.h"
-#include "catalog/paradox_catalog.h"
 #include "connection/connection.h"
 #include "staging/staging_door.h"
 #include "paradox/companion_files.h"
 #include "paradox/table_lock.h"
 #include "transfer/field_types.h"
+#include "transfer/handler_steps.h"
 #include "transfer/long_names.h"
-#include "transfer/shared_targets.h"
+#include "transfer/postgres_rules.h"
+#include "transfer/run_folders.h"
 #include "transfer/staging_names.h"
+#include "transfer/to_paradox_handler.h"
 #include "transfer/typed_columns.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
 
 namespace corvane::transfer {
+
+using namespace to_paradox_step;  // the steps a failure dialog names
+
 namespace {
 
 constexpr const char* kClosedRecordSet = "Operation is not allowed when the object is closed.";
 constexpr const char* kWaitingText =
     "Waiting for another transfer to finish with the staging database...";
-
-enum class Decision { kNone = 0, kOverwrite = 6, kSkip = 7 };
-
-class ToParadox {
- public:
-  ToParadox(ui::TablesWindow& w, const ToParadoxOptions& options)
-      : w_(w), options_(options), proc_(w.dialogs, "Form2.PushButton3_Click") {
-    proc_.ShowStatement(&sql_);
-    proc_.BeforeShowing([this] {
-      if (row_pending_) BuildInsert();
-    });
-  }
-  int Run();
-
- private:
-  void RefuseSharedTargets();
-  void OpenConnections();
-  void CloseConnections();
-  void TransferEntry(int index);
-  Decision DecideName(const std::string& source, std::string& target);
-  Decision DecideOverwrite(const std::string& target, Decision decision);
-  void OpenSource(const std::string& source);
-  bool SettleFieldNames(const std::string& source);
-  void BuildCreate(const std::string& source);
-  void ReadColumnTypes(const std::string& source);
-  std::string TypeText(int column);
-  void AppendPrimaryKey();
-  Status Export(const std::string& folder, const std::string& target, const std::string& source);
-  void ReplaceStagingTable(const std::string& source, int test_line, int drop_line);
-  bool CopyRows(const std::string& source);
-  bool StoreRows(const std::string& source, int64_t n);
-  bool BrokenOff(int line, const std::string& source, int64_t read, int64_t n, const Status& why);
-  bool FailedBehind(const std::string& source, int64_t n);
-  void ReportBrokenOff(int line, const std::string& source, int64_t read, int64_t n,
-                       const Status& why);
-  Status ReadRow();
-  Status InsertRow(const std::string& source);
-  Status WithText(Status status);
-  void BuildInsert();
-  void FinishTable(const std::string& source, const std::string& target, bool complete);
-  Status DropForOverwrite(const std::string& target);
-  bool Reconnect(int index);
-  Status Exec(Connection& c, const std::string& sql) { return c.Execute(sql).status(); }
-
-  ui::TablesWindow& w_;
-  ToParadoxOptions options_;
-  ui::Procedure proc_;
-  std::set<int> refused_;  // entries that share their Paradox table with another
-  std::string schema_;     // the schema of the table being copied ("": the search path's)
-  std::vector<PostgresColumn> columns_;  // with the option: the source's catalog
-  std::vector<std::string> field_names_;  // the Paradox field of each column
-  std::string note_;                     // what the export left out, if anything
-  std::string sql_;           // the CREATE or INSERT built last; the dialog quotes it
-  std::vector<Value> row_;    // the values of the row being copied
-  bool row_pending_ = false;  // sql_ does not yet hold row_'s statement
-  std::string head_;          // the start of that statement
-  Connection staging_, paradox_, postgres_;
-  std::unique_ptr<RecordSet> rows_;
-  bool replace_ = false;            // the overwrite agreed for this table
-  int64_t stored_ = 0;              // rows of this table the staging database took
-  std::vector<int64_t> not_taken_;  // and those of its rows it did not take
-  bool source_lost_ = false;        // the PostgreSQL connection broke off
-  bool walk_ended_ = false;         // and could not be opened again
-};
 
 // A staging failure that every later row would meet too: disk full, I/O,
 // a damaged file, or a rolled-back transaction. (A staging database that
@@ -121,40 +61,28 @@ bool StagingBroken(const Status& s) {
          s.code() == Status::Code::kPermissionDenied || s.code() == Status::Code::kNotFound;
 }
 
+}  // namespace
+
 int ToParadox::Run() {
-  if (w_.postgres_list.CurrentIndex() == -1) {  // 100
+  if (w_.postgres_list.CurrentIndex() == -1) {  // kNoTableSelected
     w_.dialogs.Message("Please select a table to send.");
     return 0;
   }
-  w_.pointer.Set(ui::PointerShape::kHourglass);  // 108
+  w_.pointer.Set(ui::PointerShape::kHourglass);  // kBusyPointer
   w_.pump.Pump();
   RefuseSharedTargets();
   OpenConnections();
   for (int i = w_.postgres_list.Count() - 1; i >= 0 && !walk_ended_ && !StopRequested(); --i) {
     if (w_.postgres_list.Selected(i) && refused_.count(i) == 0) TransferEntry(i);
   }
-  const std::string folder = w_.settings.Current().paradox_folder;
-  proc_.Step(230, [&] {
-    return catalog::ListParadoxTables(folder, w_.paradox_list, w_.pump, w_.dialogs);
-  });
+  RefillList();
   w_.pointer.Set(ui::PointerShape::kDefault);
   CloseConnections();
   return proc_.failures();
 }
 
-// Two selected tables that would land on one Paradox file (one name in two
-// schemas, names that differ only in case or agree in their first 8 units)
-// would overwrite each other whatever the questions say: both are refused
-// before anything is written; the rest go on.
-void ToParadox::RefuseSharedTargets() {
-  const ui::TableList& list = w_.postgres_list;
-  refused_ = SelectedSharingTargets(
-      list, [&](int i) { return ParadoxTargetOf(list.Text(i), true); }, "Paradox",
-      [&](const Status& why) { proc_.Fail(126, why); });
-}
-
 void ToParadox::OpenConnections() {
-  proc_.Step(112, [&] {
+  proc_.Step(kOpenStaging, [&] {
     staging_.options().serve = ui::ServeWith(w_.pump);
     staging_.options().export_code_page = w_.settings.ExportCodePage();
     // An installed program keeps the staging database in the user's cache.
@@ -174,73 +102,90 @@ void ToParadox::OpenConnections() {
     return opened;
   });
   paradox_.options().serve = ui::ServeWith(w_.pump);
-  proc_.Step(116, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
+  proc_.Step(kOpenParadox, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
   postgres_.options().command_timeout_s = 5000;
   postgres_.options().connection_timeout_s = 5000;
   postgres_.options().serve = ui::ServeWith(w_.pump);
-  proc_.Step(124, [&] { return postgres_.Open(PostgresConnectionString(w_.settings.Current())); });
+  proc_.Step(kOpenPostgres, [&] { return postgres_.Open(PostgresConnectionString(w_.settings.Current())); });
 }
 
 void ToParadox::CloseConnections() {
-  staging_.Close();   // 234
-  postgres_.Close();  // 236
+  staging_.Close();   // kCloseStaging
+  postgres_.Close();  // kClosePostgres
   paradox_.Close();   // released with the handler
 }
 
 void ToParadox::TransferEntry(int index) {
-  const std::string source = w_.postgres_list.Text(index);  // 130
+  const std::string source = w_.postgres_list.Text(index);  // kTakeEntry
   schema_ = w_.postgres_list.Schema(index);
   std::string target = source;
+  report_ = TableReport();
+  report_.table = report_.written_as = source;
+  report_.dry_run = options_.dry_run;
+  tally_.in_table = true;
+  tally_.of_table = 0;
+  stored_ = 0;
   Decision decision = DecideName(source, target);
+  if (decision == Decision::kSkip) report_.why = "name longer than 8 characters";
+  report_.written_as = target;
+  const Decision named = decision;
   decision = DecideOverwrite(target, decision);
-  if (decision == Decision::kSkip) return;  // 156
+  if (decision == Decision::kSkip && named != Decision::kSkip) report_.why = "exists";
+  if (decision == Decision::kSkip) return EndReport(decision, false);  // kSkipTable
   replace_ = false;
   if (decision == Decision::kOverwrite) {
-    proc_.Step(160, [&] { return DropForOverwrite(target); });
-    ui::RemoveFromList(w_.paradox_list, target);  // 162
+    report_.replaces = true;
+    if (!options_.dry_run) {
+      proc_.Step(kDropForOverwrite, [&] { return DropForOverwrite(target); });
+      ui::RemoveFromList(w_.paradox_list, target);  // kUnlistTarget
+    }
   }
   ReadColumnTypes(source);
   OpenSource(source);
   if (source_lost_) {  // its one dialog was shown; the rest would only repeat it
     replace_ = false;
+    EndReport(decision, false);
     walk_ended_ = !Reconnect(index);
     return;
   }
   if (!SettleFieldNames(source)) {
     FinishTable(source, target, false);
+    EndReport(decision, false);
     replace_ = false;
     return;
   }
   BuildCreate(source);
-  ReplaceStagingTable(source, 182, 184);
-  proc_.Step(188, [&] { return Exec(staging_, sql_); });
+  ReplaceStagingTable(source, kFindStagingTable, kDropStagingTable);
+  proc_.Step(kCreateStagingTable, [&] { return Exec(staging_, sql_); });
   const bool complete = CopyRows(source);
-  FinishTable(source, target, complete);
+  const bool exported = FinishTable(source, target, complete);
+  EndReport(decision, exported);
   replace_ = false;
   if (source_lost_) walk_ended_ = !Reconnect(index);
 }
 
 Decision ToParadox::DecideName(const std::string& source, std::string& target) {
-  if (Utf16Length(source) <= kParadoxNameUnits) return Decision::kNone;  // 136
-  const ui::Answer answer = w_.dialogs.Question(TrimQuestionText(source), "Continue?");
+  if (Utf16Length(source) <= kParadoxNameUnits) return Decision::kNone;  // kNameFits
+  const ui::Answer answer = AskUser(options_.events, w_.dialogs, Question::kCutLongName,
+                                    TrimQuestionText(source), "Continue?");
   if (answer == ui::Answer::kYes) {
-    target = FirstUtf16Units(source, kParadoxNameUnits);  // 140
+    target = FirstUtf16Units(source, kParadoxNameUnits);  // kCutName
     return Decision::kNone;
   }
-  return Decision::kSkip;  // 142
+  return Decision::kSkip;  // kSkipLongName
 }
 
 Decision ToParadox::DecideOverwrite(const std::string& target, Decision decision) {
-  if (decision == Decision::kSkip) return decision;                        // 146
-  if (!ui::ListContains(w_.paradox_list, target)) return Decision::kNone;  // 148, 152
-  const ui::Answer answer =
-      w_.dialogs.Question("Would you like to overwrite " + target + "?", "Overwrite?");
-  return answer == ui::Answer::kYes ? Decision::kOverwrite : Decision::kSkip;  // 150
+  if (decision == Decision::kSkip) return decision;                        // kNameSkipped
+  if (!ui::ListContains(w_.paradox_list, target)) return Decision::kNone;  // kNotInFolder
+  const ui::Answer answer = AskUser(options_.events, w_.dialogs, Question::kOverwrite,
+                                    "Would you like to overwrite " + target + "?", "Overwrite?");
+  return answer == ui::Answer::kYes ? Decision::kOverwrite : Decision::kSkip;  // kAskOverwrite
 }
 
 void ToParadox::OpenSource(const std::string& source) {
   rows_.reset();
-  proc_.Step(168, [&]() -> Status {
+  proc_.Step(kOpenSource, [&]() -> Status {
     auto opened = postgres_.Execute("SELECT * FROM " + QualifiedPostgresName(schema_, source));
     if (!opened.ok()) {
       source_lost_ = IsConnectionLost(opened.status());
@@ -261,7 +206,7 @@ bool ToParadox::SettleFieldNames(const std::string& source) {
   Status valid = CheckParadoxFieldNames(source, field_names_);
   if (valid.ok()) return true;
   if (!options_.trim_field_names) {
-    proc_.Fail(172, valid);
+    proc_.Fail(kCreateColumns, valid);
     return false;
   }
   const std::vector<std::string> made = ValidParadoxFieldNames(field_names_);
@@ -279,8 +224,8 @@ bool ToParadox::SettleFieldNames(const std::string& source) {
 // CREATE TABLE `S`(`c` WORD,...); with the word of each column's class.
 void ToParadox::BuildCreate(const std::string& source) {
   row_pending_ = false;
-  sql_ = "CREATE TABLE `" + DoubleBackquotes(source) + "`(";  // 170
-  proc_.Step(172, [&]() -> Status {
+  sql_ = "CREATE TABLE `" + DoubleBackquotes(source) + "`(";  // kCreateHead
+  proc_.Step(kCreateColumns, [&]() -> Status {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     for (int j = 0; j < rows_->FieldCount(); ++j) {
       w_.pump.Pump();
@@ -290,7 +235,7 @@ void ToParadox::BuildCreate(const std::string& source) {
     AppendPrimaryKey();
     return Status::Ok();
   });
-  sql_.pop_back();  // 180: the comma after the last column
+  sql_.pop_back();  // kCreateEnd: the comma after the last column
   sql_ += ");";
 }
 
@@ -298,11 +243,15 @@ void ToParadox::BuildCreate(const std::string& source) {
 // read before its rows are (the connection runs one query at a time).
 void ToParadox::ReadColumnTypes(const std::string& source) {
   columns_.clear();
+  rules_ = {};
   if (!options_.keep_types) return;
-  proc_.Step(166, [&]() -> Status {
+  proc_.Step(kReadColumnTypes, [&]() -> Status {
     auto columns = ReadPostgresColumns(postgres_, source, schema_);
     if (!columns.ok()) return columns.status();
     columns_ = std::move(columns).value();
+    auto rules = ReadPostgresRules(postgres_, source, schema_);
+    if (!rules.ok()) return rules.status();
+    rules_ = std::move(rules).value();
     return Status::Ok();
   });
 }
@@ -348,7 +297,7 @@ void ToParadox::AppendPrimaryKey() {
 void ToParadox::ReplaceStagingTable(const std::string& source, int test_line, int drop_line) {
   if (proc_.Test(test_line, [&] { return ExistTable(staging_, source); })) {
     proc_.Step(drop_line, [&] { return Exec(staging_, StagingDropText(source)); });
-    if (drop_line == 220) w_.pump.Pump();  // 222
+    if (drop_line == kDropStagingAfter) w_.pump.Pump();  // kServeAfterDrop
   }
 }
 
@@ -359,11 +308,12 @@ void ToParadox::ReplaceStagingTable(const std::string& source, int test_line, in
 // quotes it (its failure, or that of any later step), so the user sees the
 // same text as if it had been run, and a large row is not held twice.
 bool ToParadox::CopyRows(const std::string& source) {
-  auto count = proc_.Get<int64_t>(190, [&]() -> Result<int64_t> {
+  auto count = proc_.Get<int64_t>(kCountRows, [&]() -> Result<int64_t> {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     return rows_->RecordCount();
   });
   const int64_t n = count.value_or(0);
+  report_.rows_total = n;
   head_ = "INSERT INTO `" + DoubleBackquotes(source) + "` VALUES('";
   stored_ = 0;
   not_taken_.clear();
@@ -372,31 +322,39 @@ bool ToParadox::CopyRows(const std::string& source) {
 
 bool ToParadox::StoreRows(const std::string& source, int64_t n) {
   for (int64_t r = 0; r < n; ++r) {
-    w_.pump.Pump();  // 194
+    w_.pump.Pump();  // kServeWindow
     if (StopRequested()) return false;
-    w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // 196
+    w_.progress.SetValue(static_cast<double>(r + 1) / static_cast<double>(n) * 100.0);  // kShowProgress
+    report_.rows_read = r + 1;
+    if (options_.events.rows) options_.events.rows(source, r + 1, n);
     if (rows_->Eof()) {
       if (row_pending_) BuildInsert();
-      return BrokenOff(198, source, r, n, Status::IoError("the source ended early."));
+      return BrokenOff(kReadRow, source, r, n, Status::IoError("the source ended early."));
     }
-    const Status read = ReadRow();  // 198
+    const Status read = ReadRow();  // kReadRow
     if (!read.ok()) {
       if (FailedBehind(source, n)) return false;
-      proc_.Fail(198, read);
+      RefuseRow(kReadRow, r + 1, read, false);
     }
-    const Status ran = WithText(InsertRow(source));  // 200
+    const Status ran = WithText(InsertRow(source));  // kInsertRow
     if (ran.ok()) {
       ++stored_;
     } else {
       not_taken_.push_back(r);
       if (FailedBehind(source, n)) return false;
-      if (StagingBroken(ran) || !staging_.is_open()) return BrokenOff(200, source, r + 1, n, ran);
-      proc_.Fail(200, ran);
+      if (StagingBroken(ran) || !staging_.is_open()) return BrokenOff(kInsertRow, source, r + 1, n, ran);
+      if (read.ok()) {
+        RefuseRow(kInsertRow, r + 1, ran, true);
+      } else if (!options_.events.refused) {  // the row was reported as unreadable
+        refusing_ = true;
+        proc_.Fail(kInsertRow, ran);
+        refusing_ = false;
+      }
     }
-    const Status moved = WithText(rows_->MoveNext());  // 202
-    if (!moved.ok() && r + 1 < n) return BrokenOff(202, source, r + 1, n, moved);
+    const Status moved = WithText(rows_->MoveNext());  // kNextRow
+    if (!moved.ok() && r + 1 < n) return BrokenOff(kNextRow, source, r + 1, n, moved);
     if (!moved.ok() && FailedBehind(source, n)) return false;
-    if (!moved.ok()) proc_.Fail(202, moved);
+    if (!moved.ok()) proc_.Fail(kNextRow, moved);
   }
   return !FailedBehind(source, n);
 }
@@ -412,7 +370,7 @@ bool ToParadox::FailedBehind(const std::string& source, int64_t n) {
   for (int64_t skipped : not_taken_) at += skipped <= at ? 1 : 0;
   BuildRowStatement(sql_, head_, behind.row);
   row_pending_ = false;
-  ReportBrokenOff(200, source, at + 1, n, behind.failure);
+  ReportBrokenOff(kInsertRow, source, at + 1, n, behind.failure);
   return true;
 }
 
@@ -420,7 +378,7 @@ bool ToParadox::FailedBehind(const std::string& source, int64_t n) {
 // (or at an earlier row the staging connection could not store).
 bool ToParadox::BrokenOff(int line, const std::string& source, int64_t read, int64_t n,
                           const Status& why) {
-  if (line != 200) source_lost_ = source_lost_ || IsConnectionLost(why);
+  if (line != kInsertRow) source_lost_ = source_lost_ || IsConnectionLost(why);
   if (!FailedBehind(source, n)) ReportBrokenOff(line, source, read, n, why);
   return false;
 }
@@ -446,9 +404,10 @@ bool ToParadox::Reconnect(int index) {
   bool more = false;
   for (int i = index - 1; i >= 0 && !more; --i) more = w_.postgres_list.Selected(i);
   if (more) {
-    proc_.Fail(124, opened.Reworded("The connection to PostgreSQL was lost and could not be "
-                                    "opened again, so the remaining tables were not sent: " +
-                                    opened.message()));
+    proc_.Fail(kOpenPostgres,
+               opened.Reworded("The connection to PostgreSQL was lost and could not be opened "
+                               "again, so the remaining tables were not sent: " +
+                               opened.message()));
   }
   return false;
 }
@@ -482,33 +441,59 @@ void ToParadox::BuildInsert() {
   row_pending_ = false;
 }
 
-void ToParadox::FinishTable(const std::string& source, const std::string& target, bool complete) {
-  w_.pointer.Set(ui::PointerShape::kDefault);  // 206
-  w_.progress.SetValue(0);                     // 208
-  w_.progress.SetText(ui::kProgressRestText);  // 210
-  proc_.Step(212, [&]() -> Status {
+// True when the table was written.
+bool ToParadox::FinishTable(const std::string& source, const std::string& target, bool complete) {
+  w_.pointer.Set(ui::PointerShape::kDefault);  // kIdlePointer
+  w_.progress.SetValue(0);                     // kClearProgress
+  w_.progress.SetText(ui::kProgressRestText);  // kProgressText
+  proc_.Step(kCloseSource, [&]() -> Status {
     if (!rows_) return Status::InvalidArgument(kClosedRecordSet);
     rows_->Close();
     rows_.reset();
     return Status::Ok();
   });
+  note_.clear();
+  bool exported = false;
   if (complete) {
     const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
-    note_.clear();
-    proc_.Step(214, [&] { return Export(folder, target, source); });
+    proc_.Step(kExport, [&] {
+      Status s = Export(folder, target, source);
+      exported = s.ok();
+      return s;
+    });
     if (!note_.empty()) w_.dialogs.Message(note_);
   }
-  w_.pump.Pump();  // 216
-  ReplaceStagingTable(source, 218, 220);
+  w_.pump.Pump();  // kServeAfterExport
+  ReplaceStagingTable(source, kFindStagingAfter, kDropStagingAfter);
+  return exported;
 }
 
 // The export; a table written without the key it was meant to have comes
 // with a note saying why.
 Status ToParadox::Export(const std::string& folder, const std::string& target,
                          const std::string& source) {
-  auto result = staging::Export(staging_, {folder, target, source, replace_});
-  if (result.ok()) note_ = std::move(result->note);
+  if (options_.dry_run) return PlanExport(target, source);
+  auto result = staging::Export(
+      staging_, {folder, target, source, replace_, RulesForExport(rules_, columns_, field_names_)});
+  if (result.ok()) note_ = LeftOffNote(target, rules_.left_off, std::move(result->note));
   return result.status();
+}
+
+// A dry run's export: the table is written to a scratch folder, so its
+// fields are exactly those the copy would choose, and described from there.
+Status ToParadox::PlanExport(const std::string& target, const std::string& source) {
+  auto made = MakeRunFolder(RunFolderBase(), kDryRunFolderPrefix);
+  if (!made.ok()) return made.status();
+  const std::string scratch = std::move(made).value();
+  auto result = staging::Export(staging_, {ExportFolderText(scratch), target, source, false, {}});
+  Status described = result.status();
+  if (result.ok()) {
+    note_ = std::move(result->note);
+    described = NotePlannedFields((std::filesystem::path(scratch) / (target + ".db")).string());
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(scratch, ec);
+  return described;
 }
 
 // The overwrite drop. Where the Paradox connection would delete a table, the
@@ -525,8 +510,6 @@ Status ToParadox::DropForOverwrite(const std::string& target) {
   return Status::Ok();
 }
 
-}  // namespace
-
 TransferOutcome SendTablesToParadox(ui::TablesWindow& window) {
   return SendTablesToParadoxWith(window, ToParadoxOptions{});
 }
@@ -535,6 +518,9 @@ TransferOutcome SendTablesToParadoxWith(ui::TablesWindow& window, const ToParado
   ToParadox run(window, options);
   TransferOutcome outcome;
   outcome.failures = run.Run();
+  outcome.tables = run.TakeReports();
+  outcome.failure = run.TakeRunFailure();
+  outcome.list_failures = run.list_failures();
   return outcome;
 }
 

@@ -44,6 +44,7 @@
 #include "base/stop_request.h"
 #include "connection/connection.h"
 #include "transfer/field_types.h"
+#include "transfer/handler_steps.h"
 #include "transfer/long_names.h"
 #include "transfer/scratch_tables.h"
 #include "transfer/shared_targets.h"
@@ -53,6 +54,8 @@
 #include "ui/pump.h"
 
 namespace corvane::transfer {
+
+using namespace to_postgres_step;  // the steps a failure dialog names
 
 namespace {
 
@@ -71,11 +74,11 @@ std::string LockKey(const std::string& table) {
 }  // namespace
 
 TransferOutcome ToPostgres::Run() {
-  if (w_.paradox_list.CurrentIndex() == -1) {  // 102
+  if (w_.paradox_list.CurrentIndex() == -1) {  // kNoTableSelected
     w_.dialogs.Message("Please select a table to send.");
     return {};
   }
-  w_.pointer.Set(ui::PointerShape::kHourglass);  // 110
+  w_.pointer.Set(ui::PointerShape::kHourglass);  // kBusyPointer
   RefuseSharedTargets();
   OpenConnections();
   // Re-read the count and the selection as the walk goes: the user may
@@ -86,18 +89,23 @@ TransferOutcome ToPostgres::Run() {
     if (i >= w_.paradox_list.Count()) continue;
     if (!w_.paradox_list.Selected(i) || refused_.count(i) != 0) continue;
     if (lost_ && !Reconnect()) break;
-    CopyTable(i);  // 126
+    CopyTable(i);  // kCopyEntry
   }
-  if (postgres_.is_open() && !lost_) {
+  if (postgres_.is_open() && !lost_ && !options_.dry_run) {
     statement_stale_ = false;
     if (!options_.defer_references) rules_.AddReferences();
-    rules_.RestoreReferences();
   }
-  w_.pointer.Set(ui::PointerShape::kDefault);  // 202
+  w_.pointer.Set(ui::PointerShape::kDefault);  // kEndPointer
   postgres_.Close();
   paradox_.Close();
   sub_source_.Close();
-  return {proc_.failures(), std::move(rows_stored_), std::move(made_null_)};
+  TransferOutcome outcome;
+  outcome.failures = proc_.failures();
+  outcome.rows_stored = std::move(rows_stored_);
+  outcome.values_made_null = std::move(made_null_);
+  outcome.tables = std::move(reports_);
+  outcome.failure = std::move(tally_.run_failure);
+  return outcome;
 }
 
 // Two selected tables of one name (a table and its namesake in a
@@ -106,9 +114,13 @@ TransferOutcome ToPostgres::Run() {
 // anything is written; the rest go on.
 void ToPostgres::RefuseSharedTargets() {
   const ui::TableList& list = w_.paradox_list;
-  refused_ = SelectedSharingTargets(
-      list, [&](int i) { return list.Text(i); }, "PostgreSQL",
-      [&](const Status& why) { proc_.Fail(124, why); });
+  ParadoxRunPlan plan = PlanParadoxRun(
+      list, w_.settings.Current().paradox_folder, w_.postgres_list,
+      [&](const Status& why) { proc_.Fail(kSharedTarget, why); },
+      [&](const std::string& note) { w_.dialogs.Message(note); }, options_.sources);
+  refused_ = std::move(plan.refused);
+  sources_ = std::move(plan.sources);
+  ReportSharedTargets(list, refused_, "PostgreSQL", reports_);
 }
 
 // A bare name is created in (and dropped from) the search path's first
@@ -132,12 +144,12 @@ void ToPostgres::OpenConnections() {
   const ConnectionSettings settings = w_.settings.Current();
   paradox_.options().serve = ui::ServeWith(pump_);
   paradox_.options().missing_blobs_as_null = options_.missing_memos_as_null;
-  proc_.Step(114, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
+  proc_.Step(kOpenParadox, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
   ConnectionOptions& pg = postgres_.options();
   pg.command_timeout_s = kCommandTimeoutS;
   pg.connection_timeout_s = kConnectionTimeoutS;
   pg.serve = ui::ServeWith(pump_);
-  proc_.Step(122, [&] { return OpenPostgres(settings); });
+  proc_.Step(kOpenPostgres, [&] { return OpenPostgres(settings); });
 }
 
 // Opens the PostgreSQL side and takes this session's scratch tables (a
@@ -163,7 +175,7 @@ bool ToPostgres::Reconnect() {
   postgres_.Close();
   RefreshStatement();
   const ConnectionSettings settings = w_.settings.Current();
-  proc_.Step(122, [&] { return OpenPostgres(settings); });
+  proc_.Step(kOpenPostgres, [&] { return OpenPostgres(settings); });
   lost_ = !postgres_.is_open();
   return !lost_;
 }
@@ -190,7 +202,7 @@ bool ToPostgres::LockTarget(const std::string& table, bool& waited) {
   for (;;) {
     bool got = false;
     bool refused = false;
-    const bool alive = StepOnServer(130, [&]() -> Status {
+    const bool alive = StepOnServer(kWaitForTable, [&]() -> Status {
       auto r = postgres_.Execute("SELECT pg_try_advisory_lock(" + key + ")");
       refused = !r.ok();
       if (!r.ok()) return r.status();
@@ -270,18 +282,34 @@ ui::Answer ToPostgres::AskOverwrite(std::string& table) {
     std::string entry = w_.postgres_list.Text(j);
     if (InTargetSchema(j) && ui::LowerCase(entry) == lower) table = std::move(entry);
   }
-  return w_.dialogs.Question("Would you like to overwrite " + table + "?",
-                             std::string("Overwrite?"));
+  report_.written_as = table;
+  return AskUser(options_.events, w_.dialogs, Question::kOverwrite,
+                 "Would you like to overwrite " + table + "?", "Overwrite?");
 }
 
 void ToPostgres::CopyTable(int index) {
-  std::string table = w_.paradox_list.Text(index);  // 128
+  std::string table = w_.paradox_list.Text(index);  // kTakeEntry
+  source_ = table;
+  if (const auto planned = sources_.find(index); planned != sources_.end()) {
+    source_ = planned->second.file;
+    table = planned->second.target;
+  }
   const std::string sub_folder = w_.paradox_list.Folder(index);
+  report_ = TableReport();
+  report_.table = w_.paradox_list.Text(index);
+  report_.written_as = table;
+  report_.dry_run = options_.dry_run;
+  tally_.in_table = true;
+  skipped_ = added_ = false;
+  tally_.of_table = 0;
+  columns_.clear();
   bool waited = false;
-  if (!LockTarget(table, waited)) return;
-  if (waited) NoteTableOnServer(table);
-  CopyLockedTable(table, sub_folder);
-  UnlockTarget(table);
+  if (LockTarget(table, waited)) {
+    if (waited) NoteTableOnServer(table);
+    CopyLockedTable(table, sub_folder);
+    UnlockTarget(table);
+  }
+  EndReport();
 }
 
 // The table's rows from the folder the list found it in; null once a
@@ -296,7 +324,7 @@ std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
       sub_source_.Close();
       sub_source_.options() = paradox_.options();
       sub_source_folder_ = settings.paradox_folder;
-      proc_.Step(114, [&] { return sub_source_.Open(ParadoxConnectionString(settings)); });
+      proc_.Step(kOpenParadox, [&] { return sub_source_.Open(ParadoxConnectionString(settings)); });
       if (!sub_source_.is_open()) return nullptr;  // its dialog said why
     }
     source = &sub_source_;
@@ -304,7 +332,7 @@ std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
   source_folder_ = settings.paradox_folder;
   std::unique_ptr<RecordSet> rows;
   RefreshStatement();
-  proc_.Step(156, [&] {
+  proc_.Step(kOpenSource, [&] {
     auto r = source->Execute("SELECT * FROM " + QuotePostgresName(table));
     if (r.ok()) rows = std::move(r).value();
     return r.status();
@@ -315,7 +343,7 @@ std::unique_ptr<RecordSet> ToPostgres::OpenSource(const std::string& table,
 void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folder) {
   // The source is found before the target is touched: a name that means no
   // table here must not cost the PostgreSQL table of that name.
-  std::unique_ptr<RecordSet> rows = OpenSource(table, sub_folder);
+  std::unique_ptr<RecordSet> rows = OpenSource(source_, sub_folder);
   if (rows == nullptr) {
     // Nothing could be read: creating an empty table or listing the name
     // would report a copy that did not happen.
@@ -326,14 +354,25 @@ void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folde
   const bool asked = TargetListed(table);
   bool replace = false;
   if (asked) {
-    if (AskOverwrite(table) == ui::Answer::kNo) return;  // 146
-    rules_.SetAsideReferencesTo(table);
-    const bool alive = StepOnServer(150, [&] {
+    if (AskOverwrite(table) == ui::Answer::kNo) {  // kAskOverwrite
+      skipped_ = true;
+      return;
+    }
+    report_.replaces = true;
+  }
+  if (options_.dry_run) {
+    PlanTable(table, rows.get());
+    FinishTable(table, std::move(rows), false);
+    return;
+  }
+  if (asked) {
+    rules_.NoteReferencesTo(table);
+    const bool alive = StepOnServer(kDropOld, [&] {
       Status dropped = TryDrop(table);
       replace = dropped.ok();
       return dropped;
     });
-    if (!alive) return;  // 152: the list keeps the table, which is still there
+    if (!alive) return;  // kOldKept: the list keeps the table, which is still there
   }
   if (!ChooseTarget(table, asked, replace)) {
     // Nothing may be written: creating an empty table or listing the name
@@ -361,16 +400,19 @@ void ToPostgres::CopyLockedTable(std::string table, const std::string& sub_folde
     if (layout_) rules_.AddTableRules(table, *layout_);
   }
   rows_stored_.emplace_back(table, stored_);
+  report_.rows_stored = stored_;
+  report_.values_made_null = nulls;
   if (nulls > 0) made_null_.emplace_back(table, nulls);
   FinishTable(table, std::move(rows), true);
 }
 
 void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
+  for (int c = 0; c < rows->FieldCount(); ++c) columns_.push_back(rows->FieldName(c));
   if (ReadLayout(table, rows)) {
     statement_ = TypedCreateStatement(table, *layout_);
     numeric_.assign(layout_->fields.size(), false);
   } else {
-    statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // 158
+    statement_ = "CREATE TABLE " + QuotePostgresName(table) + "(";  // kCreateHead
     numeric_.clear();
   }
   statement_stale_ = false;
@@ -383,11 +425,11 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
     numeric_.push_back(type.find("NUMERIC") != std::string_view::npos);
   }
   if (!layout_) {
-    statement_.pop_back();  // 168: the comma after the last column
+    statement_.pop_back();  // kCreateEnd: the comma after the last column
     statement_ += ");";
   }
   created_ = false;
-  StepOnServer(170, [&] {
+  StepOnServer(kCreate, [&] {
     Status st = CheckPostgresTableNames(table, *rows);
     // The statement shown names the table; the one run, its target.
     const size_t named = std::string("CREATE TABLE ").size() + QuotePostgresName(table).size();
@@ -402,11 +444,12 @@ void ToPostgres::CreateTable(const std::string& table, RecordSet* rows) {
 }
 
 void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
-  const int64_t total = rows->RecordCount();  // 172
+  const int64_t total = rows->RecordCount();  // kCountRows
   // A source that doubts its own row count is sent as read, and said so.
-  if (Status count = rows->CountStatus(); !count.ok()) proc_.Fail(172, count);
+  if (Status count = rows->CountStatus(); !count.ok()) proc_.Fail(kCountRows, count);
   table_ = table;
   total_ = total;
+  report_.rows_total = total;
   stored_ = 0;
   head_ = PostgresInsertHead(table);
   run_head_ = PostgresInsertHead(target_);
@@ -433,7 +476,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
     if (!read_ok) {
       // The rest of the table cannot be read; one dialog says so.
       RefreshStatement();
-      proc_.Fail(184, Stopped(read_failure_, first));
+      proc_.Fail(kReadRow, Stopped(read_failure_, first));
       rows_ended_ = true;
       return;
     }
@@ -442,7 +485,7 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
   // they were read, say. The rows are then not the table as it is now.
   if (!last_move_.ok() && rows->Eof()) {
     RefreshStatement();
-    proc_.Fail(184, Stopped(last_move_, total));
+    proc_.Fail(kReadRow, Stopped(last_move_, total));
     rows_ended_ = true;
   }
 }
@@ -452,8 +495,8 @@ void ToPostgres::SendRows(const std::string& table, RecordSet* rows) {
 bool ToPostgres::ReadLayout(const std::string& table, RecordSet* rows) {
   layout_.reset();
   if (!options_.keep_types) return false;
-  proc_.Step(166, [&]() -> Status {
-    auto layout = ReadParadoxLayout(source_folder_, table);
+  proc_.Step(kReadLayout, [&]() -> Status {
+    auto layout = ReadParadoxLayout(source_folder_, source_);
     if (!layout.ok()) return layout.status();
     if (static_cast<int>(layout->fields.size()) != rows->FieldCount()) {
       return Status::Corruption("The fields of Paradox table " + table +
@@ -476,7 +519,7 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
   for (size_t i = 0; i < run.size() && i < shown.size(); ++i) {
     statement_ = shown[i];
     statement_stale_ = false;
-    proc_.Step(186, [&] { return postgres_.Execute(run[i]).status(); });
+    proc_.Step(kFinishTyped, [&] { return postgres_.Execute(run[i]).status(); });
   }
   // A scratch table gets its rules once it has its own name, so that
   // their messages and the indexes' names are the table's.
@@ -485,11 +528,12 @@ void ToPostgres::FinishTypedTable(const std::string& table) {
 
 void ToPostgres::FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows,
                              bool add_name) {
-  w_.pointer.Set(ui::PointerShape::kDefault);  // 188
+  w_.pointer.Set(ui::PointerShape::kDefault);  // kIdlePointer
   w_.progress.SetValue(0);
   w_.progress.SetText(ui::kProgressRestText);
-  if (rows) rows->Close();                    // 194
-  if (add_name) w_.postgres_list.AddInSchema(table, target_schema_);  // 196
+  if (rows) rows->Close();                    // kCloseSource
+  if (add_name) w_.postgres_list.AddInSchema(table, target_schema_);  // kListTarget
+  added_ = add_name;
 }
 
 TransferOutcome SendTablesToPostgres(ui::TablesWindow& window) {

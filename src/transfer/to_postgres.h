@@ -4,10 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "transfer/shared_targets.h"
+#include "transfer/table_report.h"
 #include "ui/windows.h"
 
 namespace corvane::transfer {
@@ -21,6 +24,11 @@ struct TransferOutcome {
   // Memo and blob values stored as NULL because a table's .mb is missing
   // (only with ToPostgresOptions::missing_memos_as_null), per table.
   std::vector<std::pair<std::string, int64_t>> values_made_null;
+  // One per table the walk reached, in walk order.
+  std::vector<TableReport> tables;
+  // The first failure outside any table (a login refused): why no table ran.
+  std::string failure;
+  int list_failures = 0;  // failures of the folder listing after the copies
 };
 
 // How rows travel. What the user sees (rows stored, dialogs, progress, list)
@@ -40,12 +48,20 @@ struct ToPostgresOptions {
   // "Keep field types and keys": typed columns, the primary key and the
   // notes on columns, from the Paradox table's layout.
   bool keep_types = false;
+  TableEvents events = {};
   // With keep_types: leave the foreign keys to the caller, which adds them
   // once its other runs are done (AddParadoxReferences).
   bool defer_references = false;
   // A table whose .mb is missing is copied with the values kept there as
   // NULL, and TransferOutcome says how many; otherwise it fails, once.
   bool missing_memos_as_null = false;
+  // Spellings of one folder name (a.db, A.DB) as the caller told them
+  // apart (corvane-cli, which copies them one at a time); null: the
+  // handler tells them apart itself.
+  const std::map<int, ParadoxSource>* sources = nullptr;
+  // Decide each table (create, replace, skip) and report the columns it
+  // would get, without dropping, creating or sending anything.
+  bool dry_run = false;
 };
 
 // Runs the handler on the window's surfaces. Every failure is shown as a

@@ -8,10 +8,13 @@
 #include "base/row_batches.h"
 #include "base/stop_request.h"
 #include "transfer/field_types.h"
+#include "transfer/handler_steps.h"
 #include "transfer/set_insert.h"
 #include "transfer/to_postgres_handler.h"
 
 namespace corvane::transfer {
+
+using namespace to_postgres_step;  // the steps a failure dialog names
 
 namespace {
 const Status kNoResult = Status::Internal("The server gave no result for the statement.");
@@ -117,10 +120,12 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
         statement_stale_ = false;
       }
       RefreshStatement();
-      proc_.Fail(184, slot.read_error);
+      RefuseRow(kReadRow, first + static_cast<int64_t>(k) + 1, slot.read_error, nullptr);
     }
     const auto r = static_cast<double>(first + static_cast<int64_t>(k));
-    w_.progress.SetValue((r + 1) / static_cast<double>(total) * 100.0);  // 178
+    w_.progress.SetValue((r + 1) / static_cast<double>(total) * 100.0);  // kShowProgress
+    report_.rows_read = first + static_cast<int64_t>(k) + 1;
+    if (options_.events.rows) options_.events.rows(table_, report_.rows_read, total);
     if (slot.row < 0) continue;
     built = slot.row;
     const auto index = static_cast<size_t>(slot.row);
@@ -136,12 +141,12 @@ size_t ToPostgres::SendBatch(int64_t first, int64_t total) {
           const auto at = static_cast<size_t>(slots_[later].row);
           if (slots_[later].row >= 0 && at < results.size() && results[at].ok()) ++stored_;
         }
-        proc_.Fail(182, Stopped(status, first + static_cast<int64_t>(k) + 1));
+        proc_.Fail(kInsertRow, Stopped(status, first + static_cast<int64_t>(k) + 1));
         lost_ = lost_ || IsConnectionLost(status);
         rows_ended_ = true;
         return failed;
       }
-      proc_.Fail(182, AsShown(status));
+      RefuseRow(kInsertRow, first + static_cast<int64_t>(k) + 1, AsShown(status), &values_[index]);
     } else {
       ++stored_;
     }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -17,6 +18,7 @@
 #include "connection/connection.h"
 #include "paradox/format.h"
 #include "transfer/paradox_rules.h"
+#include "transfer/shared_targets.h"
 #include "transfer/to_postgres.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
@@ -31,6 +33,7 @@ class ToPostgres {
   ToPostgres(ui::TablesWindow& window, const ToPostgresOptions& options)
       : w_(window), options_(options), pump_(window.pump), proc_(window.dialogs, kToPostgresTag) {
     proc_.ShowStatement(&statement_);
+    proc_.OnFailure([this](int, const Status& why) { NoteFailure(why); });
   }
   TransferOutcome Run();
 
@@ -70,6 +73,10 @@ class ToPostgres {
   std::vector<Status> RunRowByRow();
   void BuildRowStatements(size_t begin, size_t end);
   void FinishTable(const std::string& table, std::unique_ptr<RecordSet> rows, bool add_name);
+  void NoteFailure(const Status& why);
+  void RefuseRow(int line, int64_t row, const Status& why, const std::vector<Value>* values);
+  void EndReport();
+  void PlanTable(const std::string& table, RecordSet* rows);
 
   ui::TablesWindow& w_;
   ToPostgresOptions options_;
@@ -83,6 +90,8 @@ class ToPostgres {
   std::string sub_source_folder_;
   std::string source_folder_;  // the folder of the table being copied
   std::set<int> refused_;      // entries that share their PostgreSQL table with another
+  std::map<int, ParadoxSource> sources_;  // entries read or written under another name
+  std::string source_;  // the name the table being copied is read by
   std::string target_schema_;  // where a bare name is created ("": not known)
   // The CREATE TABLE or INSERT built last; every failure dialog shows it.
   // After a batch it is the INSERT of last_row_, built only when shown
@@ -132,6 +141,12 @@ class ToPostgres {
   bool lost_ = false;
   // The table's rows ended early (the server lost or full); the walk goes on.
   bool rows_ended_ = false;
+  // What each table came to, for the caller.
+  TableReport report_;
+  bool refusing_ = false, skipped_ = false, added_ = false;
+  FailureTally tally_;
+  std::vector<std::string> columns_;
+  std::vector<TableReport> reports_;
   RuleKeeper rules_{postgres_, w_.dialogs, proc_, statement_};
 };
 

@@ -4,11 +4,14 @@
 
 #include "connection/connection.h"
 #include "transfer/field_types.h"
+#include "transfer/handler_steps.h"
 #include "transfer/scratch_tables.h"
 #include "transfer/to_postgres_handler.h"
 #include "ui/procedure.h"
 
 namespace corvane::transfer {
+
+using namespace to_postgres_step;  // the steps a failure dialog names
 
 // Where the rows go: a scratch table for a new table or one the user
 // agreed to replace; the existing table itself when the list did not show
@@ -22,7 +25,7 @@ bool ToPostgres::ChooseTarget(const std::string& table, bool asked, bool replace
   target_ = ScratchTableName(scratch_pid_, table);
   if (replace) return true;
   std::string kind;
-  const bool alive = StepOnServer(170, [&]() -> Status {
+  const bool alive = StepOnServer(kCreate, [&]() -> Status {
     auto r = postgres_.LookUp(
         "SELECT relkind::text FROM pg_class WHERE relnamespace = current_schema()::regnamespace "
         "AND relname = " +
@@ -51,19 +54,22 @@ bool ToPostgres::ChooseTarget(const std::string& table, bool asked, bool replace
 // that is rolled back: the old table stays until the new one is whole.
 Status ToPostgres::TryDrop(const std::string& table) {
   CORVANE_RETURN_IF_ERROR(postgres_.Execute("BEGIN").status());
-  Status dropped = postgres_.Execute("DROP TABLE " + QuotePostgresName(table)).status();
+  Status dropped = rules_.DropNotedReferences();
+  if (dropped.ok()) dropped = postgres_.Execute("DROP TABLE " + QuotePostgresName(table)).status();
   Status back = postgres_.Execute("ROLLBACK").status();
   return dropped.ok() ? back : dropped;
 }
 
 // The new table takes its name, in place of the old one, in one
-// transaction: another session sees the old table or the new one.
+// transaction: another session sees the old table or the new one, each
+// with the foreign keys other tables have to it.
 bool ToPostgres::PutInPlace(const std::string& table, bool replace) {
-  int line = 170;  // a refusal is shown where the drop's or the create's was
+  int line = kCreate;  // a refusal is shown where the drop's or the create's was
   Status st = postgres_.Execute("BEGIN").status();
   if (st.ok() && replace) {
-    st = postgres_.Execute("DROP TABLE " + QuotePostgresName(table)).status();
-    if (!st.ok()) line = 150;
+    st = rules_.DropNotedReferences();
+    if (st.ok()) st = postgres_.Execute("DROP TABLE " + QuotePostgresName(table)).status();
+    if (!st.ok()) line = kDropOld;
   }
   if (st.ok()) {
     st = postgres_
@@ -77,8 +83,10 @@ bool ToPostgres::PutInPlace(const std::string& table, bool replace) {
     (void)postgres_.Execute(named.ok() ? "RELEASE SAVEPOINT corvane_names"
                                        : "ROLLBACK TO SAVEPOINT corvane_names");
   }
+  if (st.ok() && replace) st = rules_.PutBackNotedReferences();
   if (st.ok()) st = postgres_.Execute("COMMIT").status();
   if (!st.ok() && !IsConnectionLost(st)) (void)postgres_.Execute("ROLLBACK");
+  rules_.EndNotedReferences(st.ok());
   RefreshStatement();
   StepOnServer(line, [&] { return st; });
   return st.ok();

@@ -25,6 +25,7 @@ Procedure::Procedure(Dialogs& dialogs, std::string tag, std::string prefix)
 
 void Procedure::Fail(int line, const Status& status) {
   ++failures_;
+  if (note_) note_(line, status);
   if (settle_) settle_();
   dialogs_.Message(FailureText(status.message(), prefix_, tag_, line, statement_),
                    std::string(kFailureTitle), MessageIcon::kExclamation);

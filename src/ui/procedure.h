@@ -40,6 +40,8 @@ class Procedure {
   // Called before each dialog, so that a statement built only when it is
   // quoted (a large row's, say) is complete by then.
   void BeforeShowing(std::function<void()> settle) { settle_ = std::move(settle); }
+  // Told of each failure before its dialog, so a handler can report it.
+  void OnFailure(std::function<void(int line, const Status&)> note) { note_ = std::move(note); }
 
   // Runs one step; a failure shows the dialog and is then forgotten.
   void Step(int line, const std::function<Status()>& step);
@@ -74,6 +76,7 @@ class Procedure {
   std::string prefix_;
   const std::string* statement_ = nullptr;
   std::function<void()> settle_;
+  std::function<void(int, const Status&)> note_;
   int failures_ = 0;
 };
 

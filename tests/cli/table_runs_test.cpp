@@ -5,15 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "cli/printable.h"
 #include "ui/procedure.h"
 
 namespace corvane::cli {
 namespace {
-
-std::string Failure(int line) {
-  return ui::FailureText("it failed", ui::kTagPrefix, "Form2.X", line, nullptr);
-}
 
 // Names reach the terminal escaped: controls and bytes that are not UTF-8
 // (also overlong forms and surrogates) as escapes, letters of any script kept.
@@ -34,51 +32,97 @@ TEST(PrintableTest, ControlsAndBrokenUtf8BecomeEscapes) {
   EXPECT_EQ(SafeForTerminal("line\n\tC:\\x \x1b]0;t\x07"), "line\n\tC:\\x \\x1b]0;t\\x07");
 }
 
-TEST(TableWatchTest, TheFiguresFollowFromWhatTheHandlerShowedAndTheDestinationHolds) {
+// The figures are the handler's report; what the CLI adds is a table the
+// handler never reached and an existing table met without a choice.
+TEST(TableWatchTest, TheFiguresAreTheHandlersReport) {
+  using transfer::TableOutcome;
   struct Case {
     const char* what;
-    int rows, reached;               // rows in all; rows the handler reached
-    bool fail_before, fail_in_rows;  // a failure dialog before the rows / in them
-    bool walk_failure;               // the folder walk after the table failed
-    bool declined;                   // "Overwrite?" answered No (then nothing runs)
-    std::optional<int64_t> stored;
+    std::optional<TableOutcome> outcome;  // nullopt: no report for the table
+    int64_t total, read, stored, refused;
+    Policy overwrite;  // how an "exists" question is answered (none is asked when kYes)
     TableState state;
-    int64_t read, refused;
+    const char* note;
+    bool needs_choice;
   };
   const Case cases[] = {
-      {"whole", 5, 5, false, false, false, false, 5, TableState::kCopied, 5, 0},
-      {"a refused row", 5, 5, false, true, false, false, 4, TableState::kCopied, 5, 1},
-      {"broken off", 5, 3, false, true, false, false, std::nullopt, TableState::kFailed, 3, 1},
-      {"not created", 5, 5, true, false, false, false, 5, TableState::kFailed, 5, 0},
-      {"empty table", 0, 0, false, false, false, false, 0, TableState::kCopied, 0, 0},
-      {"declined", 0, 0, false, false, false, true, std::nullopt, TableState::kSkipped, 0, 0},
-      {"walk failed after", 2, 2, false, false, true, false, 2, TableState::kCopied, 2, 0},
+      {"whole", TableOutcome::kCopied, 5, 5, 5, 0, Policy::kYes, TableState::kCopied, "", false},
+      {"refused rows", TableOutcome::kCopied, 5, 5, 3, 2, Policy::kYes, TableState::kCopied,
+       "2 rows refused", false},
+      {"broken off", TableOutcome::kFailed, 5, 3, 0, 1, Policy::kYes, TableState::kFailed, "why",
+       false},
+      {"skipped by choice", TableOutcome::kSkipped, 0, 0, 0, 0, Policy::kNo, TableState::kSkipped,
+       "why", false},
+      {"skipped, no choice", TableOutcome::kSkipped, 0, 0, 0, 0, Policy::kAsk,
+       TableState::kSkipped, "exists; give --overwrite or --skip-existing", true},
+      {"never reached", std::nullopt, 0, 0, 0, 0, Policy::kYes, TableState::kFailed,
+       "password authentication failed", false},
   };
   for (const Case& c : cases) {
     Terminal terminal(/*quiet=*/true, false);
-    TableWatch watch(terminal, 0, "T", Policy::kNo, Policy::kNo);
-    if (c.declined) {
-      EXPECT_EQ(watch.Question("Would you like to overwrite T?", "Overwrite?"), ui::Answer::kNo);
+    TableWatch watch(terminal, 0, "T", c.overwrite, Policy::kNo);
+    transfer::TableEvents events = watch.Events();
+    if (c.overwrite != Policy::kYes) {  // stdin is no terminal here
+      EXPECT_EQ(events.ask(transfer::Question::kOverwrite, "Would you like to overwrite T?"),
+                ui::Answer::kNo);
     }
-    if (c.fail_before) watch.Message(Failure(170), ui::kFailureTitle, ui::MessageIcon::kExclamation);
-    for (int r = 0; r < c.reached; ++r) {
-      watch.SetValue((r + 1) * 100.0 / c.rows);
-      if (c.fail_in_rows && r == 1) {
-        watch.Message(Failure(182), ui::kFailureTitle, ui::MessageIcon::kExclamation);
-      }
+    transfer::TransferOutcome outcome;
+    outcome.failure = "password authentication failed";
+    if (c.outcome) {
+      transfer::TableReport r;
+      r.table = "T";
+      r.outcome = *c.outcome;
+      r.why = *c.outcome == TableOutcome::kCopied ? "" : "why";
+      r.rows_total = c.total;
+      r.rows_read = c.read;
+      r.rows_stored = c.stored;
+      for (int64_t k = 0; k < c.refused; ++k) r.refused.push_back({k + 1, "", "bad", {}});
+      outcome.tables = {transfer::TableReport(), r};
+      outcome.tables[0].table = "other";
     }
-    if (!c.declined) watch.SetValue(0);
-    if (c.walk_failure) {
-      watch.Message(ui::FailureText("no", ui::kWalkTagPrefix, "Main.Walk", 5, nullptr),
-                    ui::kFailureTitle, ui::MessageIcon::kExclamation);
-    }
-    const TableFigures f = watch.Finish(c.stored, "nothing written");
-    EXPECT_EQ(f.state, c.state) << c.what << ": " << f.note;
-    EXPECT_EQ(f.rows_read, c.read) << c.what;
-    EXPECT_EQ(f.rows_refused, c.refused) << c.what;
-    EXPECT_EQ(f.rows_total, c.declined ? 0 : c.rows) << c.what;
-    EXPECT_EQ(terminal.walk_failures(), c.walk_failure ? 1 : 0) << c.what;
+    const TableFigures f = watch.Finish(outcome);
+    EXPECT_EQ(f.state, c.state) << c.what;
+    EXPECT_EQ(f.note, c.note) << c.what;
+    EXPECT_EQ(f.needs_choice, c.needs_choice) << c.what;
+    EXPECT_EQ(std::vector<int64_t>({f.rows_total, f.rows_read, f.rows_stored, f.rows_refused}),
+              std::vector<int64_t>({c.total, c.read, c.stored, c.refused}))
+        << c.what;
   }
+}
+
+// Terminal columns: wide characters take two, combining marks none; the
+// summary's columns line up whatever the names.
+TEST(DisplayWidthTest, WideAndCombiningCharacters) {
+  const std::pair<std::string, size_t> kCases[] = {
+      {"CUSTOMER", 8}, {"表格", 4}, {"ｶﾀｶﾅ", 4}, {"Ｆｕｌｌ", 8}, {"e\u0301t\u00e9", 3}, {"", 0},
+  };
+  for (const auto& [text, width] : kCases) EXPECT_EQ(DisplayWidth(text), width) << text;
+  TableFigures wide, narrow;
+  wide.table = "顧客表";
+  narrow.table = "ORDERS";
+  wide.state = narrow.state = TableState::kFailed;
+  std::istringstream lines(SummaryText({wide, narrow}, 0));
+  std::vector<size_t> result_column;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("Total", 0) == 0) continue;  // its result is a sentence, not a column
+    const size_t at = line.find("failed") != std::string::npos ? line.find("failed")
+                                                                 : line.find("Result");
+    if (at != std::string::npos) result_column.push_back(DisplayWidth(line.substr(0, at)));
+  }
+  ASSERT_EQ(result_column.size(), 3u);
+  EXPECT_EQ(result_column[0], result_column[1]);
+  EXPECT_EQ(result_column[1], result_column[2]);
+}
+
+TEST(RejectsCsvTest, ReasonsAndValuesSurviveQuotingAndNullStaysApartFromEmpty) {
+  TableFigures f;
+  f.table = "T,1";
+  f.refused.push_back({7, "name", "bad \"quote\"", {"a,b", std::nullopt, "", "line\nbreak"}});
+  f.refused.push_back({9, "", "unreadable", {}});
+  EXPECT_EQ(RejectsCsv({f}),
+            "table,row,column,reason,values\r\n"
+            "\"T,1\",7,name,\"bad \"\"quote\"\"\",\"a,b\",,\"\",\"line\nbreak\"\r\n"
+            "\"T,1\",9,,unreadable\r\n");
 }
 
 TEST(TerminalTest, AFailingStatementIsShortenedUnlessVerbose) {

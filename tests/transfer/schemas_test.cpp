@@ -14,6 +14,8 @@
 
 #include "catalog/postgres_catalog.h"
 #include "maintenance/maintenance.h"
+#include "paradox/table_writer.h"
+#include "pxlib_table.h"
 #include "support/scoped_env.h"
 #include "to_paradox_fixture.h"
 
@@ -302,12 +304,45 @@ TEST_F(SchemasTest, CommandLineRefusesNamesThatShareAParadoxFile) {
   std::filesystem::copy_file(folder_ / "CASE.db", folder_ / "sub" / "CASE.db");
   std::tie(status, out) = Cli(ToPostgresArgs() + " --overwrite --all");
   EXPECT_EQ(status, 1) << out;
-  EXPECT_NE(out.find("CASE and CASE would both be written as the PostgreSQL table CASE"),
+  EXPECT_NE(out.find("sub/CASE and CASE would both be written as the PostgreSQL table CASE"),
             std::string::npos)
       << out;
   EXPECT_EQ(PgRows("SELECT format_type(atttypid, atttypmod) FROM pg_attribute WHERE attrelid = "
                    "'public.\"CASE\"'::regclass AND attname = 'id'")[0][0].text(),
             "integer");
+}
+
+// spell.db (ours) and SPELL.DB (pxlib) in one folder are both listed as
+// SPELL: --all sends each from its own file, the second under the first
+// free name, which the user is told, each with its own figures.
+TEST_F(SchemasTest, CommandLineSendsEverySpellingOfOneFolderName) {
+  MakePgTable("SPELL_2", "id int", {"9"});  // taken: the second goes on
+  auto w = paradox::TableWriter::Create((folder_ / "spell.db").string(),
+                                        {{"N", paradox::FieldType::kLong, 4, 0}});
+  ASSERT_TRUE(w.ok()) << w.status().message();
+  ASSERT_TRUE((*w)->Append({{false, "1"}}).ok());
+  ASSERT_TRUE((*w)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  ASSERT_EQ(MakePxTable((folder_ / "SPELL.DB").string(), {{"N", 4, 4}}, {{PxInt(2)}, {PxInt(3)}}),
+            "");
+  auto [status, out] = Cli(ToPostgresArgs() + " --all");
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("SPELL.DB and spell.db in " + folder_.string() +
+                     " are both listed as SPELL; SPELL.DB is sent as SPELL, spell.db as SPELL_3."),
+            std::string::npos)
+      << out;
+  auto rows = [&](const std::string& table) {
+    std::string text;
+    for (const auto& row : PgRows("SELECT * FROM \"" + table + "\" ORDER BY 1")) {
+      text += row[0].text() + ";";
+    }
+    return text;
+  };
+  EXPECT_EQ(rows("SPELL"), "2;3;");
+  EXPECT_EQ(rows("SPELL_3"), "1;");
+  EXPECT_EQ(rows("SPELL_2"), "9;");
+  // Each has a line of its own figures.
+  EXPECT_EQ(SummaryLine(out, "SPELL"), "2 2 0 copied") << out;
+  EXPECT_EQ(SummaryLine(out, "SPELL_3"), "1 1 0 copied") << out;
 }
 
 }  // namespace

@@ -11,6 +11,9 @@
 #include <string>
 
 #include "paradox/table_reader.h"
+#include "support/folder_bytes.h"
+#include "support/scoped_env.h"
+#include "support/temp_folder.h"
 #include "to_paradox_fixture.h"
 
 namespace corvane::testing {
@@ -96,20 +99,6 @@ TEST_F(ToParadoxCliTest, OptionsAnswerTheQuestionsAndTheExitStatusTellsFailures)
   EXPECT_NE(out.find("Form2.PushButton3_Click at line 112"), std::string::npos) << out;
 }
 
-// The figures of one table in the printed summary: read, stored, refused
-// and the result word; "" when the table has no line.
-std::string SummaryLine(const std::string& out, const std::string& table) {
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream words(line);
-    std::string name, read, stored, refused, seconds, result;
-    if (words >> name >> read >> stored >> refused >> seconds >> result && name == table) {
-      return read + " " + stored + " " + refused + " " + result;
-    }
-  }
-  return "";
-}
-
 TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
   MakePgTable("rep_ok", "id int4, t text", {"1, 'a'", "2, NULL"});
   // No code page holds Han and Hebrew together: the Hebrew row is refused.
@@ -117,8 +106,9 @@ TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
   MakePgTable("rep_skip", "id int4", {"1"});
   ASSERT_EQ(Cli("rep_skip").first, 0);
   const std::string report = (program_ / "report.json").string();
-  auto [status, out] =
-      Cli("--skip-existing --report '" + report + "' rep_ok rep_bad rep_skip rep_none");
+  const std::string rejects = (program_ / "rejects.csv").string();
+  auto [status, out] = Cli("--skip-existing --report '" + report + "' --rejects '" + rejects +
+                           "' rep_ok rep_bad rep_skip rep_none");
   EXPECT_EQ(status, 1) << out;  // a refused row and an unknown name
   std::stringstream json_text;
   json_text << std::ifstream(report).rdbuf();
@@ -142,6 +132,16 @@ TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
   EXPECT_NE(json.find(R"("exit_status": 1)"), std::string::npos) << json;
   EXPECT_EQ(SummaryLine(out, "Total"), "5 4 1 2");  // the last: "2 copied, ..."
   EXPECT_EQ(ReadOurs((folder_ / "rep_bad.db").string()).rows.size(), 2u);
+  // The refused row: one line on the terminal instead of the failure dialog,
+  // in the report by number and column, and with its values in the rejects.
+  EXPECT_NE(out.find("rep_bad row 3 column t: "), std::string::npos) << out;
+  EXPECT_EQ(out.find("at line 200"), std::string::npos) << out;
+  EXPECT_NE(json.find(R"("refused": [{"row": 3, "column": "t", "reason": ")"), std::string::npos)
+      << json;
+  std::stringstream csv;
+  csv << std::ifstream(rejects).rdbuf();
+  EXPECT_EQ(csv.str().rfind("table,row,column,reason,values\r\nrep_bad,3,t,", 0), 0u) << csv.str();
+  EXPECT_TRUE(csv.str().ends_with(",3,\u05d0\r\n")) << csv.str();
 
   // --quiet: the failures only, and the report all the same.
   std::filesystem::remove(report);
@@ -149,6 +149,73 @@ TEST_F(ToParadoxCliTest, TheReportTellsEachTableAsTextAndJson) {
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(out, "");
   EXPECT_TRUE(std::filesystem::exists(report));
+}
+
+// A dry run decides each table as a copy would and says what it would
+// write, refused rows included, but the folder and the database are as
+// they were, and its scratch is gone, with what a killed run left; the
+// copy that follows writes the fields it announced.
+TEST_F(ToParadoxCliTest, ADryRunTellsWhatTheCopyWouldWriteAndChangesNothing) {
+  MakePgTable("dry_new", "id int4, t text, amount numeric(10,2)",
+              {"1, 'a', 1.50", "2, '\u4e2d', NULL", "3, '\u05d0', 2.25"});
+  MakePgTable("dry_old", "k text PRIMARY KEY", {"'x'"});
+  ASSERT_EQ(Cli("dry_old").first, 0);
+  TempFolder scratch("dry-cache");
+  ScopedEnv env;
+  env.Set("XDG_CACHE_HOME", scratch.path().string());
+  const pid_t ended = ::fork();  // a process id nobody runs under any more
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  auto database = [&] {
+    Rows a = PgRows("SELECT * FROM dry_new ORDER BY id"), b = PgRows("SELECT * FROM dry_old");
+    std::string text;
+    for (const Rows* rows : {&a, &b})
+      for (const auto& row : *rows)
+        for (const Value& v : row) text += (v.is_null() ? "NULL" : v.text()) + "|";
+    return text;
+  };
+  const auto folder_before = FolderBytes(folder_);
+  const std::string database_before = database();
+  const std::string report = (program_ / "dry.json").string();
+  struct Case {
+    std::string args;
+    int status;
+    std::string new_line, old_line, plan;
+  };
+  const Case cases[] = {
+      {"dry_new dry_old", 1, "3 2 1 would", "- - - skipped", "would create dry_new: id "},
+      {"--overwrite --keep-types dry_new dry_old", 1, "3 2 1 would", "1 1 0 would",
+       "would replace dry_old: k Alpha(1)"},
+      {"--skip-existing --jobs 2 dry_old", 0, "", "- - - skipped", ""},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::create_directories(scratch.path() / "corvane" /
+                                        ("dry-run-" + std::to_string(ended) + "-killed"));
+    auto [status, out] = Cli("--dry-run --report '" + report + "' " + c.args);
+    EXPECT_EQ(status, c.status) << c.args << "\n" << out;
+    EXPECT_EQ(SummaryLine(out, "dry_new"), c.new_line) << c.args << "\n" << out;
+    EXPECT_EQ(SummaryLine(out, "dry_old"), c.old_line) << c.args << "\n" << out;
+    EXPECT_NE(out.find(c.plan), std::string::npos) << c.args << "\n" << out;
+    EXPECT_EQ(FolderBytes(folder_), folder_before) << c.args;
+    EXPECT_EQ(database(), database_before) << c.args;
+    EXPECT_EQ(FolderBytes(scratch.path() / "corvane"), (std::map<std::string, std::string>{}))
+        << c.args;
+  }
+
+  // The fields announced are those the copy writes (both refuse one row).
+  ASSERT_EQ(Cli("--dry-run --report '" + report + "' dry_new").first, 1);
+  std::stringstream json;
+  json << std::ifstream(report).rdbuf();
+  ASSERT_EQ(Cli("dry_new").first, 1);
+  const ReadTable written = ReadOurs((folder_ / "dry_new.db").string());
+  ASSERT_EQ(written.fields.size(), 3u);
+  for (const paradox::FieldInfo& f : written.fields) {
+    EXPECT_NE(json.str().find("{\"name\": \"" + f.name + "\", \"type\": \"" +
+                              paradox::TypeLabel(f.type)),
+              std::string::npos)
+        << f.name << "\n" << json.str();
+  }
+  EXPECT_EQ(written.rows.size(), 2u);
 }
 
 // --all both ways, and --jobs 2 gives what --jobs 1 gives. The database is
@@ -184,6 +251,8 @@ TEST_F(ToParadoxCliTest, AllTablesBothWaysWithOneJobAndWithTwo) {
     EXPECT_EQ(SummaryLine(out, "empty"), "0 0 0 copied") << out;
     // Off the search path, and copied from its own schema all the same.
     EXPECT_EQ(SummaryLine(out, "other.inschema"), "0 0 0 copied") << out;
+    EXPECT_LT(out.find("\nbig "), out.find("\nempty ")) << out;  // the list's order
+    EXPECT_LT(out.find("\nempty "), out.find("\nsmall ")) << out;
     EXPECT_EQ(status, 0) << out;
   }
   for (const char* table : {"big.db", "small.db", "empty.db", "inschema.db"}) {

@@ -23,6 +23,7 @@
 #include "paradox/table_reader.h"
 #include "support/test_seed.h"
 #include "to_paradox_fixture.h"
+#include "transfer/to_paradox.h"
 
 extern char** environ;
 
@@ -106,6 +107,27 @@ class ToParadoxFaultTest : public ToParadoxTest {
     return "signal " + std::to_string(signal) + " after " + std::to_string(ms) +
            " ms: " + Text(log);
   }
+  // Times one whole run of `args`, then kills runs of them `times` times per
+  // signal (SIGTERM, then SIGKILL) at seeded random moments within that
+  // time; `check` looks at what each left, the whole run's with signal 0.
+  void KillAtRandomMoments(const std::vector<std::string>& args, int times,
+                           const std::function<void(int signal)>& check) {
+    const auto t0 = Clock::now();
+    std::string out;
+    ASSERT_EQ(Run(args, &out), 0) << out;
+    const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+    check(0);
+    const unsigned seed = TestSeed();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int64_t> moment(0, full.count());
+    for (int signal : {SIGTERM, SIGKILL}) {
+      for (int i = 0; i < times; ++i) {
+        SCOPED_TRACE(KillAfter(args, signal, moment(random)));
+        check(signal);
+      }
+    }
+  }
   static std::string Text(const fs::path& p) {
     std::stringstream s;
     s << std::ifstream(p).rdbuf();
@@ -152,6 +174,14 @@ class ToParadoxFaultTest : public ToParadoxTest {
     for (const std::string& n : TableFilesInFolder())
       if (n[0] == '.') names.push_back(n);
     return names;
+  }
+  // Folders of `cache`'s corvane folder whose name starts with `prefix`.
+  static int CacheFolders(const fs::path& cache, const std::string& prefix) {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(cache / "corvane", ec))
+      n += e.path().filename().string().rfind(prefix, 0) == 0;
+    return n;
   }
   // Lists the folder the way both programs do, which puts back leftovers.
   std::vector<std::string> Listed() {
@@ -227,13 +257,7 @@ TEST_F(ToParadoxFaultTest, WhatAKilledExportLeftIsClearedByTheNextRun) {
   MakePgTable("txsmall", "a int4", {"1"});
   const fs::path cache = program_ / "cache";
   ASSERT_EQ(::setenv("XDG_CACHE_HOME", cache.c_str(), 1), 0);
-  auto staging_folders = [&] {
-    int n = 0;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(cache / "corvane", ec))
-      n += e.path().filename().string().rfind("staging-", 0) == 0;
-    return n;
-  };
+  auto staging_folders = [&] { return CacheFolders(cache, "staging-"); };
   const fs::path staging = program_ / "dbtemp.mdb";
   for (const bool jobs : {false, true}) {
     SCOPED_TRACE(jobs ? "--jobs 2" : "one job");
@@ -265,6 +289,32 @@ TEST_F(ToParadoxFaultTest, WhatAKilledExportLeftIsClearedByTheNextRun) {
   ::unsetenv("XDG_CACHE_HOME");
 }
 
+// A dry run killed or stopped at random moments leaves the table it was
+// describing as it was, and its scratch table is gone: taken away by a
+// stopped run itself, by the next run after a killed one.
+TEST_F(ToParadoxFaultTest, ADryRunKilledAtRandomMomentsLeavesTheFolderAndNoScratch) {
+  if (!have_pg_) GTEST_SKIP() << "no test server";
+  constexpr int kDryRows = 40000;
+  MakeVersion("txdry", 'a', kDryRows);
+  std::string out;
+  ASSERT_EQ(Run({"txdry"}, &out), 0) << out;
+  Pg("UPDATE txdry SET memo = 'b' || substr(memo, 2)");
+  const fs::path cache = program_ / "cache";
+  ASSERT_EQ(::setenv("XDG_CACHE_HOME", cache.c_str(), 1), 0);
+  auto scratch_left = [&] { return CacheFolders(cache, transfer::kDryRunFolderPrefix); };
+  KillAtRandomMoments({"--dry-run", "--overwrite", "txdry"}, 3, [&](int signal) {
+    if (signal != SIGKILL) {  // a whole or stopped run takes its scratch along
+      EXPECT_EQ(scratch_left(), 0);
+    }
+    EXPECT_EQ(Hidden(), std::vector<std::string>{});
+    EXPECT_EQ(Version("txdry", kDryRows), "a");
+  });
+  ASSERT_EQ(Run({"--dry-run", "--skip-existing", "txdry"}, &out), 0) << out;
+  EXPECT_EQ(scratch_left(), 0);
+  EXPECT_EQ(Version("txdry", kDryRows), "a");
+  ::unsetenv("XDG_CACHE_HOME");
+}
+
 // Two tables side by side, each job with a staging file of its own: stopped
 // or killed at random moments, both tables stay whole, a stopped run takes
 // its staging files with it and the next run removes what a killed one left.
@@ -275,35 +325,18 @@ TEST_F(ToParadoxFaultTest, TwoJobsStoppedOrKilledLeaveWholeTablesAndNoStagingFil
   MakeVersion("txjob_b", 'b', kJobRows);
   const fs::path cache = program_ / "cache";
   ASSERT_EQ(::setenv("XDG_CACHE_HOME", cache.c_str(), 1), 0);
-  auto staging_left = [&] {
-    int n = 0;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(cache / "corvane", ec))
-      n += e.path().filename().string().rfind("staging-", 0) == 0;
-    return n;
-  };
+  auto staging_left = [&] { return CacheFolders(cache, "staging-"); };
   const std::vector<std::string> args = {"--jobs", "2", "--overwrite", "txjob_a", "txjob_b"};
-  const auto t0 = Clock::now();
   std::string out;
-  ASSERT_EQ(Run(args, &out), 0) << out;
-  const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
-  EXPECT_EQ(staging_left(), 0);
-  const unsigned seed = TestSeed();
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 random(seed);
-  std::uniform_int_distribution<int64_t> moment(0, full.count());
-  for (int signal : {SIGTERM, SIGKILL}) {
-    for (int i = 0; i < 3; ++i) {
-      SCOPED_TRACE(KillAfter(args, signal, moment(random)));
-      if (signal == SIGTERM) {
-        EXPECT_EQ(staging_left(), 0);
-      }
-      Listed();
-      EXPECT_EQ(Hidden(), std::vector<std::string>{});
-      EXPECT_EQ(Version("txjob_a", kJobRows), "a");
-      EXPECT_EQ(Version("txjob_b", kJobRows), "b");
+  KillAtRandomMoments(args, 3, [&](int signal) {
+    if (signal != SIGKILL) {  // a whole or stopped run takes its staging files along
+      EXPECT_EQ(staging_left(), 0);
     }
-  }
+    Listed();
+    EXPECT_EQ(Hidden(), std::vector<std::string>{});
+    EXPECT_EQ(Version("txjob_a", kJobRows), "a");
+    EXPECT_EQ(Version("txjob_b", kJobRows), "b");
+  });
   EXPECT_EQ(Run(args, &out), 0) << out;
   EXPECT_EQ(staging_left(), 0);
   ::unsetenv("XDG_CACHE_HOME");

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 extern "C" {
@@ -14,6 +15,7 @@ extern "C" {
 #include "paradox/rules_builder.h"
 #include "paradox/table_writer.h"
 #include "pxlib_table.h"
+#include "support/folder_bytes.h"
 #include "transfer_fixture.h"
 
 namespace corvane::testing {
@@ -65,11 +67,17 @@ TEST_F(ToPostgresCliTest, CopiesThenSkipsOrOverwritesAnExistingTable) {
   EXPECT_EQ(Count("TOPG_CLI"), "3");
 
   Pg("INSERT INTO \"TOPG_CLI\" VALUES (99)");
+  // Without a terminal and without a choice: left as it is, and the run fails.
   Outcome skipped = Run("TOPG_CLI");
+  EXPECT_EQ(skipped.status, 1) << skipped.output;
+  EXPECT_NE(skipped.output.find("TOPG_CLI: exists; give --overwrite or --skip-existing"),
+            std::string::npos)
+      << skipped.output;
+  EXPECT_EQ(Count("TOPG_CLI"), "4");
+  skipped = Run("--skip-existing TOPG_CLI");
   EXPECT_EQ(skipped.status, 0) << skipped.output;
   EXPECT_NE(skipped.output.find("Would you like to overwrite TOPG_CLI? No"), std::string::npos)
       << skipped.output;
-  EXPECT_EQ(Count("TOPG_CLI"), "4");
 
   Outcome replaced = Run("--overwrite TOPG_CLI");
   EXPECT_EQ(replaced.status, 0) << replaced.output;
@@ -120,9 +128,18 @@ TEST_F(ToPostgresCliTest, BadUsageExitsTwoAndAnUnknownTableOne) {
 
 TEST_F(ToPostgresCliTest, AFailureShownMakesTheExitStatusOne) {
   MakeRows("TOPG_CLI3", 1);
-  Outcome refused = Run("TOPG_CLI3", "wrong password");
+  // The report of a run that fails before its first table replaces the
+  // last run's, and says why.
+  const std::string report = (folder_ / "report.json").string();
+  std::ofstream(report) << R"({"exit_status": 0})";
+  Outcome refused = Run("--report '" + report + "' TOPG_CLI3", "wrong password");
   EXPECT_EQ(refused.status, 1) << refused.output;
   EXPECT_FALSE(PgTry("SELECT 1 FROM \"TOPG_CLI3\"").ok());
+  std::stringstream json;
+  json << std::ifstream(report).rdbuf();
+  EXPECT_NE(json.str().find(R"("exit_status": 1,)"), std::string::npos) << json.str();
+  EXPECT_NE(json.str().find(R"("error": "cannot list the PostgreSQL tables: )"), std::string::npos)
+      << json.str();
 
   // A keyed table with a blank key value: the rows arrive, the primary key
   // cannot be made, and that fails the table.
@@ -140,32 +157,82 @@ TEST_F(ToPostgresCliTest, AFailureShownMakesTheExitStatusOne) {
   EXPECT_EQ(Count("TOPG_CLI4"), "2");
 }
 
+// A dry run decides each table and names its columns, typed or not, but
+// creates, replaces and drops nothing, on the server or in the folder.
+TEST_F(ToPostgresCliTest, ADryRunTellsTheColumnsAndChangesNothing) {
+  MakeRows("DRY_PG_NEW", 3);
+  MakeRows("DRY_PG_OLD", 2);
+  ASSERT_EQ(Run("DRY_PG_OLD").status, 0);
+  Pg("INSERT INTO \"DRY_PG_OLD\" VALUES (99)");
+  auto server = [&] {
+    Rows rows = PgRows(
+        "SELECT string_agg(c.relname || ':' || c.relfilenode, ',' ORDER BY c.relname) "
+        "FROM pg_class c WHERE c.relname LIKE '%DRY_PG%'");  // a scratch copy ends in the name
+    return (rows.empty() || rows[0][0].is_null() ? "" : rows[0][0].text()) + " " +
+           Count("DRY_PG_OLD");
+  };
+  const std::string server_before = server();
+  const auto folder_before = FolderBytes(folder_);
+  struct Case {
+    std::string args;
+    int status;
+    std::vector<std::string> said;
+  };
+  const Case cases[] = {
+      {"DRY_PG_NEW DRY_PG_OLD", 1,
+       {"would create DRY_PG_NEW: ID NUMERIC", "DRY_PG_OLD: exists; give --overwrite"}},
+      {"--overwrite --keep-types --jobs 2 DRY_PG_NEW DRY_PG_OLD", 0,
+       {"would create DRY_PG_NEW: ID integer", "would replace DRY_PG_OLD: ID integer",
+        "2 to copy"}},
+  };
+  for (const Case& c : cases) {
+    Outcome out = Run("--dry-run " + c.args);
+    EXPECT_EQ(out.status, c.status) << c.args << "\n" << out.output;
+    for (const std::string& s : c.said) {
+      EXPECT_NE(out.output.find(s), std::string::npos) << s << "\n" << out.output;
+    }
+    EXPECT_EQ(server(), server_before) << c.args;
+    EXPECT_EQ(FolderBytes(folder_), folder_before) << c.args;
+  }
+}
+
 // With --keep-types a reference becomes a foreign key even when the child
-// is copied first and the tables go by separate jobs.
+// is copied first and the tables go by separate jobs; in a sub-folder, from
+// the rule file beside the tables there.
 TEST_F(ToPostgresCliTest, KeepTypesAddsReferencesOnceEveryTableIsIn) {
   if (!have_pg_) GTEST_SKIP() << "no test server";
-  for (const char* t : {"CLI_CHILD", "CLI_PARENT"}) {
-    (void)PgTry(std::string("DROP TABLE IF EXISTS \"") + t + "\" CASCADE");
+  drop_after_.insert(drop_after_.end(), {"CLI_CHILD", "CLI_PARENT"});
+  for (const std::string sub : {"", "deep"}) {
+    SCOPED_TRACE("in '" + sub + "'");
+    for (const char* t : {"CLI_CHILD", "CLI_PARENT"}) {
+      (void)PgTry(std::string("DROP TABLE IF EXISTS \"") + t + "\" CASCADE");
+    }
+    const std::filesystem::path dir = folder_ / sub;
+    std::filesystem::create_directories(dir);
+    auto parent = paradox::TableWriter::Create((dir / "CLI_PARENT.db").string(),
+                                               {{"ID", paradox::FieldType::kLong, 0, 0}}, 1252, 0,
+                                               1);
+    ASSERT_TRUE(parent.ok()) << parent.status().message();
+    ASSERT_TRUE((*parent)->Append({{false, "1"}}).ok());
+    ASSERT_TRUE((*parent)->Finish(paradox::TableWriter::Replace::kNever).ok());
+    ASSERT_EQ(MakePxTable((dir / "CLI_CHILD.db").string(), {{"ID", pxfLong, 4}}, {{PxInt(1)}}),
+              "");
+    paradox::testing::WriteFile(
+        (dir / "CLI_CHILD.VAL").string(),
+        paradox::testing::BuildVal(0x0C, {{0x04, 4, "ID"}}, {},
+                                   {{"up", {1}, "CLI_PARENT.DB", {1}, false}}));
+    Outcome run = Run("--keep-types --jobs 2 CLI_CHILD CLI_PARENT");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(PgRows("SELECT count(*) FROM pg_constraint WHERE contype = 'f' AND conrelid = "
+                     "'\"CLI_CHILD\"'::regclass")[0][0]
+                  .text(),
+              "1")
+        << run.output;
+    // A namesake of the next round's tables would be refused.
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+      if (e.is_regular_file()) std::filesystem::remove(e.path());
+    }
   }
-  auto parent = paradox::TableWriter::Create((folder_ / "CLI_PARENT.db").string(),
-                                             {{"ID", paradox::FieldType::kLong, 0, 0}}, 1252, 0, 1);
-  ASSERT_TRUE(parent.ok()) << parent.status().message();
-  ASSERT_TRUE((*parent)->Append({{false, "1"}}).ok());
-  ASSERT_TRUE((*parent)->Finish(paradox::TableWriter::Replace::kNever).ok());
-  MakeRows("CLI_CHILD", 1);
-  drop_after_.insert(drop_after_.begin(), "CLI_CHILD");
-  drop_after_.push_back("CLI_PARENT");
-  paradox::testing::WriteFile(
-      (folder_ / "CLI_CHILD.VAL").string(),
-      paradox::testing::BuildVal(0x0C, {{0x04, 4, "ID"}}, {},
-                                 {{"up", {1}, "CLI_PARENT.DB", {1}, false}}));
-  Outcome run = Run("--keep-types --jobs 2 CLI_CHILD CLI_PARENT");
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(PgRows("SELECT count(*) FROM pg_constraint WHERE contype = 'f' AND conrelid = "
-                   "'\"CLI_CHILD\"'::regclass")[0][0]
-                .text(),
-            "1")
-      << run.output;
 }
 
 }  // namespace

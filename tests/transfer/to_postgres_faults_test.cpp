@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "paradox/table_writer.h"
+#include "support/scoped_env.h"
 #include "support/temp_folder.h"
 #include "support/test_seed.h"
 #include "transfer_fixture.h"
@@ -261,6 +262,97 @@ TEST_F(ToPostgresFaultsTest, KilledAtRandomMomentsLeavesTheOldTableOrTheNewOne) 
   EXPECT_EQ(Contents(big_), whole.at(big_));
   EXPECT_TRUE(ScratchOwners().empty());
   EXPECT_TRUE(ScratchOwners(small_).empty());
+}
+
+// An overwrite with --keep-types under a password login into a schema off
+// the default one, whose table another table refers to, killed or cut off
+// from the server (its backend ended) at random moments: the table is the
+// old one (same oid, same rows) or the new one whole, either way with the
+// foreign key to it, and the next run leaves no scratch table.
+TEST_F(ToPostgresFaultsTest, InterruptedOverwriteInASchemaKeepsTheTableAndTheKeysToIt) {
+  constexpr int kRows = 30000;
+  const std::string kp = big_ + "_K";
+  {
+    using paradox::FieldType;
+    auto w = paradox::TableWriter::Create(
+        (folder_ / (kp + ".db")).string(),
+        {{"ID", FieldType::kLong, 4, 0}, {"MEMO", FieldType::kMemo, 11, 0}}, 1252, kRows, 1);
+    ASSERT_TRUE(w.ok()) << w.status().message();
+    for (int id = 1; id <= kRows; ++id) {
+      const std::string memo = MemoOf(id);
+      ASSERT_TRUE((*w)->Append({{false, std::to_string(id)}, {memo.empty(), memo}}).ok());
+    }
+    ASSERT_TRUE((*w)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  }
+  const std::string schema = "topg_keys_" + std::to_string(::getpid());
+  struct AtExit {
+    std::function<void()> run;
+    ~AtExit() { run(); }
+  } cleanup{[&] { (void)PgTry("DROP SCHEMA IF EXISTS " + schema + " CASCADE"); }};
+  Pg("CREATE SCHEMA " + schema);
+  ScopedEnv env;
+  env.Set("PGOPTIONS", "-c search_path=" + schema);
+  const std::string table = schema + ".\"" + kp + "\"";
+  const std::string args = "--keep-types --overwrite " + kp;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Copy(args), 0) << Slurp(folder_ / "run.log");
+  const auto span =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+          .count();
+  // Enough referring rows that checking the key back takes a while too.
+  Pg("CREATE TABLE " + schema + ".child AS SELECT g AS id, 1 + g % " + std::to_string(kRows) +
+     " AS pid FROM generate_series(1, 300000) g");
+  Pg("ALTER TABLE " + schema + ".child ADD FOREIGN KEY (pid) REFERENCES " + table + "(\"ID\")");
+  auto oid = [&] { return PgRows("SELECT '" + table + "'::regclass::oid")[0][0].text(); };
+  auto contents = [&] {
+    return PgRows("SELECT count(*) || ' ' || md5(string_agg(t::text, ',' ORDER BY t::text)) FROM " +
+                  table + " t")[0][0]
+        .text();
+  };
+  auto keys = [&] {
+    return PgRows("SELECT count(*) FROM pg_constraint WHERE contype = 'f' AND confrelid = '" +
+                  table + "'::regclass")[0][0]
+        .text();
+  };
+  const std::string whole = contents();
+  const unsigned seed = TestSeed();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<long> moment(0, std::max<long>(span, 1));
+  for (int k = 0; k < 10; ++k) {
+    const bool cut = k % 2 == 1;
+    SCOPED_TRACE((cut ? "cut off, round " : "killed, round ") + std::to_string(k));
+    Pg("UPDATE " + table + " SET \"MEMO\" = 'old' WHERE \"ID\" = 1");  // the old one, told apart
+    const std::string old_oid = oid(), old = contents();
+    // A killed run's scratch table names a server process that is gone,
+    // whose number another session may have taken since.
+    const std::vector<std::string> dead = ScratchOwners(kp);
+    const pid_t cli = Start("to-postgres", args, folder_ / "k.log");
+    std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+    if (cut) {
+      for (const std::string& owner : ScratchOwners(kp)) {
+        if (std::find(dead.begin(), dead.end(), owner) != dead.end()) continue;
+        (void)PgTry("SELECT pg_terminate_backend(" + owner + ", 10000)");
+      }
+    } else {
+      kill(cli, SIGKILL);
+    }
+    const int status = Wait(cli);
+    if (cut) {
+      EXPECT_TRUE(status == 0 || status == 1) << status << Slurp(folder_ / "k.log");
+    }
+    ASSERT_TRUE(BackendsGone(ScratchOwners(kp)));
+    if (oid() == old_oid) {
+      EXPECT_EQ(contents(), old) << Slurp(folder_ / "k.log");
+    } else {
+      EXPECT_EQ(contents(), whole) << Slurp(folder_ / "k.log");
+    }
+    EXPECT_EQ(keys(), "1") << Slurp(folder_ / "k.log");
+  }
+  ASSERT_EQ(Copy(args), 0) << Slurp(folder_ / "run.log");
+  EXPECT_EQ(contents(), whole);
+  EXPECT_EQ(keys(), "1");
+  EXPECT_TRUE(ScratchOwners(kp).empty());
 }
 
 // A scratch table whose session is gone is dropped by the next run, even

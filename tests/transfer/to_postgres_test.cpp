@@ -168,20 +168,29 @@ TEST_F(SendToPostgresTest, RowsNoneOfWhichFitTheTargetEndWithOneDialog) {
 // anything else but a table is refused before a row is sent.
 TEST_F(SendToPostgresTest, ANameThatIsNotATableIsRefusedWithNothingWritten) {
   MakeNumbered("TOPG_VIEW", 5);
-  const struct {
+  struct Case {
     const char* create;
     const char* kind;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"CREATE VIEW \"TOPG_VIEW\" AS SELECT * FROM topg_view_base", "a view"},
       {"CREATE MATERIALIZED VIEW \"TOPG_VIEW\" AS SELECT * FROM topg_view_base",
        "a materialized view"},
       {"CREATE SEQUENCE \"TOPG_VIEW\"", "a sequence"},
   };
+  // A foreign table needs a wrapper only a superuser may install.
+  if (PgTry("CREATE EXTENSION IF NOT EXISTS file_fdw").ok() &&
+      PgTry("CREATE SERVER IF NOT EXISTS topg_files FOREIGN DATA WRAPPER file_fdw").ok()) {
+    cases.push_back({"CREATE FOREIGN TABLE \"TOPG_VIEW\"(\"ID\" integer, \"NAME\" text) SERVER "
+                     "topg_files OPTIONS (filename '/dev/null')",
+                     "a foreign table"});
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
     (void)PgTry("DROP VIEW IF EXISTS \"TOPG_VIEW\"");
     (void)PgTry("DROP MATERIALIZED VIEW IF EXISTS \"TOPG_VIEW\"");
     (void)PgTry("DROP SEQUENCE IF EXISTS \"TOPG_VIEW\"");
+    (void)PgTry("DROP FOREIGN TABLE IF EXISTS \"TOPG_VIEW\"");
     (void)PgTry("DROP TABLE IF EXISTS topg_view_base");
     Pg("CREATE TABLE topg_view_base(\"ID\" integer, \"NAME\" text)");
     Pg(c.create);
@@ -199,6 +208,7 @@ TEST_F(SendToPostgresTest, ANameThatIsNotATableIsRefusedWithNothingWritten) {
     EXPECT_EQ(fake_.postgres_list.Count(), 0);
   }
   (void)PgTry("DROP SEQUENCE IF EXISTS \"TOPG_VIEW\"");
+  (void)PgTry("DROP FOREIGN TABLE IF EXISTS \"TOPG_VIEW\"");
   (void)PgTry("DROP TABLE topg_view_base");
 }
 
@@ -231,6 +241,40 @@ TEST_F(SendToPostgresTest, TableOnlyInASubFolderFailsToOpenAndIsNotListed) {
 // The list's entry is the table copied: a sub-folder's table goes over the
 // PostgreSQL table of its name, not its namesake in the folder itself; an
 // entry whose file has gone fails before anything is dropped.
+// topg_spell.db (ours, with a memo) and TOPG_SPELL.DB (pxlib) in one folder,
+// both selected in the window: each is read from its own files, the second
+// sent under the next free name, and the user told so.
+TEST_F(SendToPostgresTest, SpellingsOfOneFolderNameAreEachSentFromTheirOwnFiles) {
+  auto w = paradox::TableWriter::Create(
+      (folder_ / "topg_spell.db").string(),
+      {{"ID", paradox::FieldType::kLong, 4, 0}, {"NAME", paradox::FieldType::kMemo, 11, 0}});
+  ASSERT_TRUE(w.ok()) << w.status().message();
+  ASSERT_TRUE((*w)->Append({{false, "7"}, {false, std::string(300, 'm')}}).ok());
+  ASSERT_TRUE((*w)->Finish(paradox::TableWriter::Replace::kNever).ok());
+  MakeNumbered("TOPG_SPELL", 2);  // after ours, which would not write beside a namesake
+  for (const std::string t : {"TOPG_SPELL", "TOPG_SPELL_2"}) {
+    (void)PgTry("DROP TABLE IF EXISTS \"" + t + "\"");
+    drop_after_.push_back(t);
+  }
+  ASSERT_TRUE(catalog::ListParadoxTables(folder_.string(), fake_.paradox_list, fake_.counting_pump,
+                                         fake_.dialogs).ok());
+  ui::SelectAll(fake_.paradox_list);
+  EXPECT_EQ(Send().failures, 0) << ::testing::PrintToString(fake_.dialogs.Failures());
+  EXPECT_EQ(PgRows("SELECT string_agg(\"ID\" || \"NAME\", ',' ORDER BY \"ID\") FROM "
+                   "\"TOPG_SPELL\"")[0][0].text(),
+            "1row1,2row2");
+  EXPECT_EQ(PgRows("SELECT \"ID\" || ':' || length(\"NAME\") FROM \"TOPG_SPELL_2\"")[0][0].text(),
+            "7:300");
+  bool told = false;
+  for (const auto& shown : fake_.dialogs.shown) {
+    told |= shown.text.find("TOPG_SPELL.db and topg_spell.db in " + folder_.string() +
+                            " are both listed as TOPG_SPELL; TOPG_SPELL.db is sent as TOPG_SPELL, "
+                            "topg_spell.db as TOPG_SPELL_2.") != std::string::npos;
+  }
+  EXPECT_TRUE(told);
+  EXPECT_TRUE(ui::ListContains(fake_.postgres_list, "TOPG_SPELL_2"));
+}
+
 TEST_F(SendToPostgresTest, ASubFolderEntryCopiesFromThereAndAMissingSourceDropsNothing) {
   MakeNumbered("TOPG_TWIN", 2);
   std::filesystem::create_directories(folder_ / "sub" / "deep");
@@ -432,6 +476,7 @@ class FailingRowsTest : public SendToPostgresTest {
     std::vector<std::string> dialogs;
     std::vector<double> progress;
     Rows stored;
+    transfer::TableReport report;
   };
   Run SendWithBatch(size_t batch_rows) {
     fake_.dialogs.shown.clear();
@@ -444,9 +489,11 @@ class FailingRowsTest : public SendToPostgresTest {
     fake_.paradox_list.SelectNames({"TOPG_BAD"});
     transfer::ToPostgresOptions options;
     options.batch_rows = batch_rows;
-    Send(options);
+    transfer::TransferOutcome outcome = Send(options);
+    EXPECT_EQ(outcome.tables.size(), 1u);
     return {fake_.dialogs.Failures(), fake_.progress.values,
-            PgRows("SELECT \"V\" FROM \"TOPG_BAD\"")};
+            PgRows("SELECT \"V\" FROM \"TOPG_BAD\""),
+            outcome.tables.empty() ? transfer::TableReport() : outcome.tables[0]};
   }
 };
 
@@ -469,6 +516,21 @@ TEST_F(FailingRowsTest, BatchingIsInvisible) {
   EXPECT_EQ(statements[1], "INSERT INTO \"TOPG_BAD\" VALUES('x''0')");
   EXPECT_EQ(statements[7], "INSERT INTO \"TOPG_BAD\" VALUES('x''14')");
   EXPECT_EQ(reference.stored.size(), 15 - bad.size());
+  // The report: what the server holds, and each refused row by its number
+  // with its value; the CREATE that failed fails the table.
+  const transfer::TableReport& r = reference.report;
+  EXPECT_EQ(r.outcome, transfer::TableOutcome::kFailed);
+  EXPECT_NE(r.why.find("TOPG_BAD"), std::string::npos) << r.why;
+  EXPECT_EQ(r.rows_total, 15);
+  EXPECT_EQ(r.rows_read, 15);
+  EXPECT_EQ(r.rows_stored, static_cast<int64_t>(reference.stored.size()));
+  ASSERT_EQ(r.refused.size(), bad.size());
+  for (size_t k = 0; k < bad.size(); ++k) {
+    EXPECT_EQ(r.refused[k].row, bad[k] + 1);
+    EXPECT_EQ(r.refused[k].values,
+              (std::vector<std::optional<std::string>>{"x'" + std::to_string(bad[k])}));
+    EXPECT_NE(r.refused[k].reason.find("numeric"), std::string::npos) << r.refused[k].reason;
+  }
 
   for (size_t batch : {5u, 1000u}) {
     SCOPED_TRACE(batch);
@@ -476,6 +538,8 @@ TEST_F(FailingRowsTest, BatchingIsInvisible) {
     EXPECT_EQ(batched.dialogs, reference.dialogs);
     EXPECT_EQ(batched.progress, reference.progress);
     EXPECT_EQ(batched.stored, reference.stored);
+    EXPECT_EQ(batched.report.rows_stored, reference.report.rows_stored);
+    EXPECT_EQ(batched.report.refused.size(), reference.report.refused.size());
   }
 }
 
@@ -520,6 +584,7 @@ TEST_F(SendToPostgresTest, BatchingIsInvisibleInATableItCreated) {
     std::vector<std::string> dialogs;
     std::vector<double> progress;
     Rows stored;
+    transfer::TableReport report;
   };
   auto run = [&](size_t batch) {
     fake_.dialogs.shown.clear();
@@ -535,20 +600,34 @@ TEST_F(SendToPostgresTest, BatchingIsInvisibleInATableItCreated) {
     transfer::ToPostgresOptions options;
     options.batch_rows = batch;
     options.copy_rows = batch;
-    Send(options, &side);
+    transfer::TransferOutcome outcome = Send(options, &side);
+    EXPECT_EQ(outcome.tables.size(), 1u);
     return Run{fake_.dialogs.Failures(), fake_.progress.values,
-               PgRows("SELECT \"V\" FROM \"TOPG_NEW\"")};
+               PgRows("SELECT \"V\" FROM \"TOPG_NEW\""),
+               outcome.tables.empty() ? transfer::TableReport() : outcome.tables[0]};
   };
   Run reference = run(1);
   ASSERT_EQ(reference.dialogs.size(), bad.size());
   ASSERT_EQ(reference.stored.size(), 25 - bad.size());
   EXPECT_EQ(fake_.FailureStatements()[0], "INSERT INTO \"TOPG_NEW\" VALUES('x5')");
+  // Refused rows do not fail the table; the report holds what the server does.
+  auto refused_rows = [](const transfer::TableReport& r) {
+    std::vector<int64_t> numbers;
+    for (const transfer::RefusedRow& x : r.refused) numbers.push_back(x.row);
+    return numbers;
+  };
+  EXPECT_EQ(reference.report.outcome, transfer::TableOutcome::kCopied) << reference.report.why;
+  EXPECT_EQ(reference.report.rows_stored, static_cast<int64_t>(reference.stored.size()));
+  EXPECT_EQ(refused_rows(reference.report),
+            (std::vector<int64_t>{6, 8, 10, 11, 15, 20, 24}));
   for (size_t batch : {3u, 5u}) {
     SCOPED_TRACE(batch);
     Run batched = run(batch);
     EXPECT_EQ(batched.dialogs, reference.dialogs);
     EXPECT_EQ(batched.progress, reference.progress);
     EXPECT_EQ(batched.stored, reference.stored);  // same rows in the same order
+    EXPECT_EQ(refused_rows(batched.report), refused_rows(reference.report));
+    EXPECT_EQ(batched.report.rows_stored, reference.report.rows_stored);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "transfer_fixture.h"
 
 #include <cstdlib>
+#include <sstream>
 
 namespace corvane::testing {
 
@@ -89,6 +90,19 @@ void ToPostgresTest::SelectParadox(const std::vector<std::string>& names) {
     drop_after_.push_back(n);
   }
   fake_.paradox_list.SelectNames(names);
+}
+
+std::string SummaryLine(const std::string& out, const std::string& table) {
+  std::istringstream lines(out);
+  std::string found;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string name, read, stored, refused, seconds, result;
+    if (words >> name >> read >> stored >> refused >> seconds >> result && name == table) {
+      found = read + " " + stored + " " + refused + " " + result;
+    }
+  }
+  return found;
 }
 
 }  // namespace corvane::testing

@@ -69,4 +69,9 @@ class ToPostgresTest : public ::testing::Test {
   std::vector<std::string> drop_after_;  // PostgreSQL tables this test made
 };
 
+// The figures of one table in corvane-cli's printed summary: read, stored,
+// refused and the result word; "" when the table has no line. The summary
+// comes last: a refused row's line names the table too.
+std::string SummaryLine(const std::string& out, const std::string& table);
+
 }  // namespace corvane::testing
