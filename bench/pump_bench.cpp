@@ -1,7 +1,10 @@
 // How often the tables window is served while it works: the real windows
 // (offscreen unless QT_QPA_PLATFORM says otherwise), their own pump, and a
 // zero-interval timer that fires once per event-loop pass. Reports, per
-// action, the longest wait between two passes and the 99th percentile.
+// action, the longest wait between two passes and the 99th percentile,
+// and the same by phase: before the first row, among the rows, while the
+// Paradox table is written and after it. Exits non-zero when a copy stores
+// fewer rows than the table holds or any failure dialog is shown.
 //
 // Actions, in order, on one table of --rows rows: the window's load step
 // (both lists), "Send Table/s To PostgreSQL", "Send Table/s To Paradox"
@@ -9,11 +12,11 @@
 //
 // Usage: pump_bench [--rows N] [--folder DIR]
 // The server comes from CORVANE_TEST_PGHOST/PORT/USER/PASSWORD/DATABASE.
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QProgressBar>
 #include <QTimer>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -68,26 +71,25 @@ class PassRecorder {
  public:
   explicit PassRecorder(QProgressBar* bar) : bar_(bar) {
     timer_.setInterval(0);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      passes_.push_back(Clock::now());
-      progress_.push_back(bar_->value());
-    });
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Mark(); });
   }
   void Run(const char* what, const std::function<void()>& action) {
     passes_.clear();
     progress_.clear();
+    phases_.clear();
+    rows_seen_ = written_ = false;
     timer_.start();
     const auto start = Clock::now();
-    passes_.push_back(start);
-    progress_.push_back(bar_->value());
+    Mark();
     action();
-    passes_.push_back(Clock::now());
-    progress_.push_back(bar_->value());
+    Mark();
     timer_.stop();
     std::vector<double> gaps;
+    std::vector<double> by_phase[4];
     for (size_t i = 1; i < passes_.size(); ++i) {
       gaps.push_back(
           std::chrono::duration<double, std::milli>(passes_[i] - passes_[i - 1]).count());
+      by_phase[phases_[i]].push_back(gaps.back());
       // Where a long wait happened: the time into the action and the progress.
       if (gaps.back() > 50)
         std::printf("  wait of %.1f ms at %.2f s, progress %d%% -> %d%%\n", gaps.back(),
@@ -98,14 +100,37 @@ class PassRecorder {
     const double p99 = gaps[std::min(gaps.size() - 1, gaps.size() * 99 / 100)];
     std::printf("%-28s %8.2f s %7zu passes  longest %6.1f ms  p99 %5.1f ms\n", what, Seconds(start),
                 passes_.size() - 2, gaps.back(), p99);
+    // The wait that ends a pass belongs to the phase the pass saw.
+    const char* names[4] = {"  before the rows", "  rows", "  export", "  after the export"};
+    for (int p = 0; p < 4; ++p) {
+      auto& g = by_phase[p];
+      if (g.empty()) continue;
+      std::sort(g.begin(), g.end());
+      std::printf("%-28s %7zu passes  longest %6.1f ms  p99 %5.1f ms\n", names[p], g.size(),
+                  g.back(), g[std::min(g.size() - 1, g.size() * 99 / 100)]);
+    }
     std::fflush(stdout);
   }
 
  private:
+  // 0 before the first row, 1 among the rows, 2 while the table is written,
+  // 3 after that (the staging table dropped, the list read again).
+  void Mark() {
+    passes_.push_back(Clock::now());
+    progress_.push_back(bar_->value());
+    rows_seen_ = rows_seen_ || bar_->value() > 0;
+    const bool writing = bar_->format().startsWith(QStringLiteral("Writing"));
+    written_ = written_ || writing;
+    phases_.push_back(writing ? 2 : written_ ? 3 : rows_seen_ ? 1 : 0);
+  }
+
   QProgressBar* bar_;
   QTimer timer_;
   std::vector<Clock::time_point> passes_;
   std::vector<int> progress_;
+  std::vector<int> phases_;
+  bool rows_seen_ = false;
+  bool written_ = false;
 };
 
 void Select(ui::TableList& list, const std::string& name) {
@@ -173,13 +198,15 @@ int main(int argc, char** argv) {
       arrived = std::atol((*counted)->FieldValue(0).text().c_str());
   }
   std::printf("rows in PostgreSQL: %ld\n", arrived);
-  if (arrived != rows) return std::fprintf(stderr, "the copy stored %ld of %ld rows\n", arrived, rows), 1;
+  if (arrived != rows)
+    return std::fprintf(stderr, "the copy stored %ld of %ld rows\n", arrived, rows), 1;
   Select(form2.postgres_list(), kTable);
   // The source table is still there: an export that failed would leave it
   // and its rows in place, so the count alone would not tell.
   const std::string paradox_file = login.paradox_folder + "/" + kTable + ".db";
   struct stat before {};
-  if (::stat(paradox_file.c_str(), &before) != 0) return std::fprintf(stderr, "no source table\n"), 1;
+  if (::stat(paradox_file.c_str(), &before) != 0)
+    return std::fprintf(stderr, "no source table\n"), 1;
   recorder.Run("send to Paradox", [&] { form2.PushButton3_Click(); });
   struct stat after {};
   if (::stat(paradox_file.c_str(), &after) != 0 || after.st_ino == before.st_ino)
@@ -190,7 +217,8 @@ int main(int argc, char** argv) {
                            : -1;
   back = Status::NotFound("closed");
   std::printf("rows in Paradox: %ld\n", written);
-  if (written != rows) return std::fprintf(stderr, "the export wrote %ld of %ld rows\n", written, rows), 1;
+  if (written != rows)
+    return std::fprintf(stderr, "the export wrote %ld of %ld rows\n", written, rows), 1;
   Select(form2.postgres_list(), kTable);
   recorder.Run("delete PostgreSQL table", [&] { form2.PushButton1_Click(); });
 

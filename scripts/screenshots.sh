@@ -2,7 +2,8 @@
 # Takes the pictures of docs/screenshots again, as a user sees the windows:
 # on a 1280x1024 Xvfb screen with a light window manager (openbox), so
 # title bars and frames show. On the way it checks what only a window
-# manager shows: the tables window's outer height, the message for an empty
+# manager shows: the tables window's outer height on 20 starts in a row
+# (CORVANE_SHOTS_STARTS), a stored size too large for the screen, the message for an empty
 # selection, the folder chooser's title, a failure dialog within the screen;
 # it exits non-zero when one of them is wrong. Each picture starts the program with its own
 # throwaway settings folder; your own settings stay untouched.
@@ -86,6 +87,15 @@ window() {
 }
 # How many visible windows are titled exactly TITLE.
 count() { xdotool search --onlyvisible --name "^$1\$" | wc -l; }
+# Waits, up to 20 s, until N visible windows are titled exactly TITLE.
+until_count() {
+  local i
+  for ((i = 0; i < 200; i++)); do
+    [ "$(count "$1")" -eq "$2" ] && return 0
+    sleep 0.1
+  done
+  fail "not $2 windows titled \"$1\" after 20 s"
+}
 fail() {
   echo "screenshots: $*" >&2
   exit 1
@@ -111,10 +121,12 @@ start "$(settings)"
 shoot Corvane login-window.png
 # Its "Help" box: the download address on a line of its own, whole.
 xdotool mousemove --window "$(window Corvane)" 392 274 click 1
-sleep 0.5
+until_count Corvane 2
+sleep 0.5  # let it paint
 import -frame -window "$(xdotool getactivewindow)" "$out/help-box.png"
 echo "$out/help-box.png"
 xdotool key Return
+until_count Corvane 1
 # The folder button's chooser carries exactly its title.
 xdotool mousemove --window "$(window Corvane)" 482 42 click 1
 window "Please select folder:" >/dev/null
@@ -143,6 +155,32 @@ stop
 start "$(settings "${login[@]}" "TablesWindowSize=860x620")"
 shoot Corvane tables-window-enlarged.png
 stop
+
+# The frame comes from the window manager some time after the window shows,
+# sooner or later from one start to the next: its height must be right on
+# every start, however late the frame came.
+starts=${CORVANE_SHOTS_STARTS:-20}
+heights=()
+for ((i = 1; i <= starts; i++)); do
+  start "$(settings "${login[@]}")"
+  tables=$(window Corvane)
+  sleep 2.5  # the window's last look at its frame is 2 s after it shows
+  read -r tw th < <(outer_size "$tables")
+  heights+=("$th")
+  stop
+done
+echo "tables window heights over $starts starts: ${heights[*]}"
+for th in "${heights[@]}"; do
+  [ "$th" -eq 398 ] || fail "a start gave a tables window $th pixels high with its frame, not 398"
+done
+# A stored size larger than the screen: the window, frame included, fits it.
+start "$(settings "${login[@]}" "TablesWindowSize=1600x1400")"
+tables=$(window Corvane)
+sleep 2.5
+read -r tw th < <(outer_size "$tables")
+stop
+echo "a stored size of 1600x1400 opens as ${tw}x${th} with its frame"
+[ "$tw" -le 1280 ] && [ "$th" -le 1024 ] || fail "a stored size gave a window of ${tw}x${th}, beyond the screen"
 
 # A failure dialog: a row whose date Paradox cannot hold, beside a 300 KB
 # memo that the statement quotes.

@@ -1,6 +1,7 @@
 // Delete and rename of Paradox tables, straight on the folder's files.
 #include <filesystem>
 
+#include "base/stop_request.h"
 #include "maintenance/list_steps.h"
 #include "maintenance/maintenance.h"
 #include "maintenance/table_family.h"
@@ -67,7 +68,8 @@ Outcome DeleteParadoxTables(ui::TablesWindow& w) {
     return {};
   }
   const fs::path folder = ParadoxFolder(w);
-  for (int i = list.Count() - 1; i >= 0; --i) {
+  // A window closed meanwhile stops before the next table.
+  for (int i = list.Count() - 1; i >= 0 && !StopRequested(); --i) {
     if (!list.Selected(i)) continue;
     // A sub-folder's table is not deleted from here, nor is a table of the
     // same name in the folder itself, which is another table.

@@ -3,6 +3,7 @@
 #include "connection/connection.h"
 #include "connection/sql_names.h"
 #include "connection/connection_strings.h"
+#include "base/stop_request.h"
 #include "maintenance/list_steps.h"
 #include "maintenance/maintenance.h"
 #include "ui/procedure.h"
@@ -70,7 +71,8 @@ Outcome DeletePostgresTables(ui::TablesWindow& w) {
     w.dialogs.Message("Please select a table");
   } else {
     // Bottom-up, so removing an entry leaves the indexes still to visit.
-    for (int i = list.Count() - 1; i >= 0; --i) {
+    // A window closed meanwhile stops before the next table.
+    for (int i = list.Count() - 1; i >= 0 && !StopRequested(); --i) {
       if (!list.Selected(i)) continue;
       click.proc.Step(steps::postgres_maintenance::kDrop, [&] {
         return Run(click.conn,

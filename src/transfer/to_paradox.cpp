@@ -456,11 +456,14 @@ bool ToParadox::FinishTable(const std::string& source, const std::string& target
   bool exported = false;
   if (complete) {
     const std::string folder = ExportFolderText(w_.settings.Current().paradox_folder);
+    if (!options_.dry_run)  // a long export is seen
+      w_.progress.SetText("Writing " + target + ".db to the Paradox folder...");
     proc_.Step(kExport, [&] {
       Status s = Export(folder, target, source);
       exported = s.ok();
       return s;
     });
+    if (!options_.dry_run) w_.progress.SetText(ui::kProgressRestText);
     if (!note_.empty()) w_.dialogs.Message(note_);
   }
   w_.pump.Pump();  // kServeAfterExport

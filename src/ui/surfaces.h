@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "connection/connection_strings.h"
@@ -108,6 +109,11 @@ class Dialogs {
   virtual void Message(const std::string& text, std::optional<std::string> title = std::nullopt,
                        MessageIcon icon = MessageIcon::kNone) = 0;
   virtual Answer Question(const std::string& text, std::optional<std::string> title) = 0;
+  // The same with No as the button Return presses: for a question whose Yes
+  // gives up work.
+  virtual Answer QuestionDefaultNo(const std::string& text, std::optional<std::string> title) {
+    return Question(text, std::move(title));
+  }
   // The typed text on OK, the empty text on Cancel.
   virtual std::string Prompt(const std::string& text, std::optional<std::string> title,
                              const std::string& default_answer) = 0;

@@ -4,12 +4,14 @@
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <filesystem>
 #include <utility>
 
+#include "frame/stopping.h"
 #include "windows/form2.h"
 #include "windows/window_support.h"
 
@@ -66,12 +68,31 @@ Form1::Form1(WindowServices services)
   setFixedSize(PxFromTwips(8040), PxFromTwips(5130));
   BuildControls();
   SetTabOrder();
+  PressFocusedButtonOnReturn(this);
   ColourWindow(this, false);  // white until the skin says otherwise
   Wire();
   (new HoverFilter(this, pointer_))->Watch();
+  gate_watch_ = services_.gate.Watch([this] { ShowOtherWork(); });
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() { services_.gate.Unwatch(gate_watch_); }
+
+// While the tables window copies out of sight, this window shows it: the
+// hourglass and how far the copy got in the title bar.
+void Form1::ShowOtherWork() {
+  const WorkGate& gate = services_.gate;
+  const bool other = gate.busy() && gate.owner() != this && !gate.copy().empty();
+  if (other) {
+    if (caption_.isNull()) caption_ = windowTitle();
+    setWindowTitle(caption_ + QStringLiteral(" - ") +
+                   QString::fromStdString(frame::WorkLine(gate.copy(), gate.percent()) + ", " +
+                                          frame::kEscapeStops));
+    if (pointer_.Get() != ui::PointerShape::kHourglass) pointer_.Set(ui::PointerShape::kHourglass);
+  } else if (!caption_.isNull()) {
+    setWindowTitle(std::exchange(caption_, QString()));
+    pointer_.Set(ui::PointerShape::kDefault);
+  }
+}
 
 void Form1::BuildControls() {
   Frame1 = Make<QGroupBox>(this, "Frame1", 120, 120, 7800, 1455);
@@ -147,7 +168,8 @@ ui::ConnectionSettings Form1::Current() const {
 }
 
 std::string Form1::ExportCodePage() const {
-  auto code_page = services_.store.Read(app::kApplication, app::kSection, app::kExportCodePageKey, "");
+  auto code_page =
+      services_.store.Read(app::kApplication, app::kSection, app::kExportCodePageKey, "");
   return code_page.ok() ? code_page.value() : std::string();
 }
 
@@ -163,8 +185,14 @@ frame::ReadSetting Form1::Reader() {
 
 template <typename Handler>
 void Form1::RunWork(Handler handler) {
-  WorkGate::Scope work(services_.gate);
-  if (!work.entered()) return;
+  WorkGate::Scope work(services_.gate, this);
+  if (!work.entered()) {
+    // Another of this window's steps runs: as before, nothing. A copy of
+    // the tables window's: say why this waits.
+    const WorkGate& gate = services_.gate;
+    if (!gate.copy().empty()) dialogs_->Message(frame::WaitingText(gate.copy(), gate.percent()));
+    return;
+  }
   ui::LoginWindow window = Context();
   handler(window);
 }
@@ -238,10 +266,18 @@ Status Form1::ShowTablesWindow() {
 void Form1::closeEvent(QCloseEvent* event) {
   // Closed during work: the handler puts back what it changed and returns
   // at its next row, and the program ends after it.
-  if (services_.gate.busy()) RequestStop();
+  services_.gate.Closed();
   // Every setting was stored when it changed: nothing to save, nothing to ask.
   event->accept();
   QApplication::quit();
+}
+
+void Form1::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && services_.gate.busy()) {
+    AskToStopCopy(services_.gate, *dialogs_);
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 // Centred the first time only: afterwards it stays where the user put it.

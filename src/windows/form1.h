@@ -67,6 +67,7 @@ class Form1 : public QWidget, public ui::SettingsSource, public frame::LoginFram
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -79,6 +80,7 @@ class Form1 : public QWidget, public ui::SettingsSource, public frame::LoginFram
   template <typename Handler>
   void RunWork(Handler handler);
   frame::ReadSetting Reader();
+  void ShowOtherWork();
 
   WindowServices services_;
   std::unique_ptr<QtDialogs> own_dialogs_;
@@ -89,6 +91,8 @@ class Form1 : public QWidget, public ui::SettingsSource, public frame::LoginFram
   frame::FieldStore field_store_;
   Form2* form2_ = nullptr;
   bool centred_ = false;
+  int gate_watch_ = 0;
+  QString caption_;  // the caption while no other window's work shows in it
 
   QGroupBox* Frame1;
   QGroupBox* Frame2;

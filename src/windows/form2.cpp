@@ -4,15 +4,18 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
 #include <optional>
 #include <utility>
 
+#include "frame/stopping.h"
 #include "maintenance/maintenance.h"
 #include "transfer/to_paradox.h"
 #include "transfer/to_postgres.h"
@@ -60,6 +63,7 @@ Form2::Form2(WindowServices services, Form1& login)
       login_(login),
       own_dialogs_(services_.dialogs ? nullptr : std::make_unique<QtDialogs>(this)),
       dialogs_(services_.dialogs ? services_.dialogs : own_dialogs_.get()),
+      held_dialogs_(*dialogs_, [this] { return services_.gate.busy() && StopRequested(); }),
       pointer_(this),
       throttled_pump_(pump_),
       outer_height_px_(PxFromTwips(frame::kTablesWindowHeightTwips)) {
@@ -73,6 +77,9 @@ Form2::Form2(WindowServices services, Form1& login)
   list2_ = std::make_unique<QtTableList>(List2);
   progress_ = std::make_unique<QtProgressBar>(ProgressBar1);
   SetTabOrder();
+  PressFocusedButtonOnReturn(this);
+  ShowListFocus(List1);
+  ShowListFocus(List2);
   Wire();
   (new HoverFilter(this, pointer_))->Watch();
 }
@@ -107,7 +114,6 @@ void Form2::BuildControls() {
   Check1->raise();
   auto stored = services_.store.Read(app::kApplication, app::kSection, kKeepTypesKey, "0");
   Check1->setChecked(stored.ok() && stored.value() == "1");
-  Check1->setFocusPolicy(Qt::ClickFocus);  // the designed tab cycle stays as it is
   layout_.Add(Check1, {Share::kHalf, Share::kAll});  // moves with the Paradox frame's edge
   PushButton[2] = MakeButton(this, "PushButton2", "< Back", 120, 4980, 3840);
   PushButton[12] = MakeButton(this, "PushButton12", "Help", 4080, 4980, 3840);
@@ -143,9 +149,10 @@ QGroupBox* Form2::BuildSide(const char* frame, const char* title, int left, cons
 }
 
 void Form2::SetTabOrder() {
-  QWidget* order[] = {List1,         List2,         PushButton[10], PushButton[11], PushButton[3],
-                      PushButton[1], PushButton[6], ProgressBar1,   PushButton[2],  PushButton[8],
-                      PushButton[9], PushButton[4], PushButton[5],  PushButton[7],  PushButton[12]};
+  QWidget* order[] = {List1,         List2,         PushButton[10], PushButton[11],
+                      PushButton[3], PushButton[1], PushButton[6],  ProgressBar1,
+                      PushButton[2], PushButton[8], PushButton[9],  PushButton[4],
+                      PushButton[5], PushButton[7], Check1,         PushButton[12]};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
@@ -162,6 +169,9 @@ void Form2::Wire() {
   on(7, &Form2::PushButton7_Click);
   on(12, &Form2::PushButton12_Click);
   connect(Check1, &QCheckBox::clicked, this, &Form2::Check1_Click);
+  // The login window shows how far a copy got while this one is hidden.
+  connect(ProgressBar1, &QProgressBar::valueChanged, this,
+          [this](int value) { services_.gate.SetPercent(value); });
   // Selecting is no work: it stays possible while a copy runs.
   connect(PushButton[10], &QPushButton::clicked, this, [this] { ui::SelectAll(*list1_); });
   connect(PushButton[11], &QPushButton::clicked, this, [this] { ui::DeselectAll(*list1_); });
@@ -170,7 +180,7 @@ void Form2::Wire() {
 }
 
 ui::TablesWindow Form2::Context() {
-  return ui::TablesWindow{*list1_,  *list2_,         *progress_, *dialogs_,
+  return ui::TablesWindow{*list1_,  *list2_,         *progress_, held_dialogs_,
                           pointer_, throttled_pump_, login_,     services_.program_folder};
 }
 
@@ -182,22 +192,52 @@ void Form2::Form_Load() {
 
 template <typename Handler>
 void Form2::RunWork(Handler handler) {
-  WorkGate::Scope work(services_.gate);
-  if (!work.entered()) return;
+  WorkGate::Scope work(services_.gate, this);
+  if (!work.entered()) return SayWhyItWaits();
   ui::TablesWindow window = Context();
   handler(window);
+  held_dialogs_.TakeHeld();  // only a closed window stops these: it says nothing more
+}
+
+// A copy the user stopped ends with one message: what was copied, what was
+// left as it was, and whatever the stop kept back.
+template <typename Handler>
+void Form2::RunCopy(const char* copy, ui::TableList& source, Handler handler) {
+  WorkGate::Scope work(services_.gate, this, copy);
+  if (!work.entered()) return SayWhyItWaits();
+  std::vector<std::string> selected;
+  for (int i = 0; i < source.Count(); ++i)
+    if (source.Selected(i)) selected.push_back(source.Text(i));
+  progress_->SetHint(frame::kEscapeStops);
+  ui::TablesWindow window = Context();
+  const transfer::TransferOutcome outcome = handler(window);
+  progress_->SetHint("");
+  std::vector<std::string> held = held_dialogs_.TakeHeld();
+  if (!services_.gate.stopped_by_user() || services_.gate.closed()) return;
+  std::vector<std::pair<std::string, int64_t>> copied;
+  for (const transfer::TableReport& t : outcome.tables)
+    if (t.outcome == transfer::TableOutcome::kCopied) copied.emplace_back(t.table, t.rows_stored);
+  dialogs_->Message(frame::StoppedCopyText(selected, copied, held));
+}
+
+// A work button pressed while a copy runs says why nothing happens.
+void Form2::SayWhyItWaits() {
+  if (services_.gate.copy().empty()) return;
+  dialogs_->Message(frame::WaitingText(services_.gate.copy(), services_.gate.percent()));
 }
 
 void Form2::PushButton1_Click() { RunWork(maintenance::DeletePostgresTables); }
 void Form2::PushButton3_Click() {
   transfer::ToParadoxOptions options;
   options.keep_types = keep_types();
-  RunWork([&](ui::TablesWindow& w) { return transfer::SendTablesToParadoxWith(w, options); });
+  RunCopy(frame::kCopyingToParadox, *list1_,
+          [&](ui::TablesWindow& w) { return transfer::SendTablesToParadoxWith(w, options); });
 }
 void Form2::PushButton4_Click() {
   transfer::ToPostgresOptions options;
   options.keep_types = keep_types();
-  RunWork([&](ui::TablesWindow& w) { return transfer::SendTablesToPostgresWith(w, options); });
+  RunCopy(frame::kCopyingToPostgres, *list2_,
+          [&](ui::TablesWindow& w) { return transfer::SendTablesToPostgresWith(w, options); });
 }
 
 bool Form2::keep_types() const { return Check1->isChecked(); }
@@ -271,8 +311,42 @@ void Form2::SetDesign(int outer_height, int frame_height) {
 // the frame is known.
 void Form2::FitDesignedHeight() {
   if (!isVisible()) return;
-  const int frame = std::max(0, frameGeometry().height() - height());
-  if (frame != frame_height_px_) SetDesign(outer_height_px_, frame);
+  const int frame = FrameMargins().height();
+  if (frame != frame_height_px_) {
+    SetDesign(outer_height_px_, frame);
+  } else if (frame > 0 && height() == outer_height_px_ && refits_ < kMostRefits &&
+             windowState() == Qt::WindowNoState) {
+    // The window manager put back the height the window had before it
+    // was framed: ask again, a few times at most, so the two never fight.
+    ++refits_;
+    resize(width(), DesignedSize().height());
+  }
+  FitToScreen();
+}
+
+// A stored size was fitted to the screen before the frame was known; with
+// the frame the window may still stand out of it.
+void Form2::FitToScreen() {
+  if (screen() == nullptr || windowState() != Qt::WindowNoState) return;
+  const QRect area = screen()->availableGeometry();
+  const QSize margins = FrameMargins();
+  const QSize most = (area.size() - margins).expandedTo(minimumSize());
+  if (width() <= most.width() && height() <= most.height()) return;
+  resize(size().boundedTo(most));
+  const QSize outer = size() + margins;
+  move(std::max(area.left(), std::min(x(), area.right() + 1 - outer.width())),
+       std::max(area.top(), std::min(y(), area.bottom() + 1 - outer.height())));
+}
+
+// Asked of the window system each time: the widget's own frameGeometry()
+// keeps what it knew at the last move, which may be from before the
+// window manager framed the window.
+QSize Form2::FrameMargins() const {
+  if (const QWindow* w = windowHandle()) {
+    const QMargins m = w->frameMargins();
+    return QSize(std::max(0, m.left() + m.right()), std::max(0, m.top() + m.bottom()));
+  }
+  return (frameGeometry().size() - size()).expandedTo(QSize(0, 0));
 }
 
 void Form2::RestoreSize() {
@@ -301,9 +375,12 @@ bool Form2::event(QEvent* event) {
       if (!std::exchange(centred_, true)) CentreOnScreen(this);
       // A window manager frames the window some time after it is shown,
       // and says nothing to the window when it has.
-      for (int ms : {50, 250, 1000}) QTimer::singleShot(ms, this, [this] { FitDesignedHeight(); });
+      refits_ = 0;
+      for (int ms : {50, 250, 1000, 2000})
+        QTimer::singleShot(ms, this, [this] { FitDesignedHeight(); });
       [[fallthrough]];
     case QEvent::Move:
+    case QEvent::Resize:
     case QEvent::WindowStateChange:
       FitDesignedHeight();
       break;
@@ -324,10 +401,18 @@ void Form2::hideEvent(QHideEvent* event) {
   if (!event->spontaneous()) SaveSize();
 }
 
+void Form2::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && services_.gate.busy()) {
+    AskToStopCopy(services_.gate, *dialogs_);
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
 void Form2::closeEvent(QCloseEvent* event) {
   // Closed during work: the handler puts back what it changed and returns
   // at its next row, and the program ends after it.
-  if (services_.gate.busy()) RequestStop();
+  services_.gate.Closed();
   SaveSize();
   event->accept();
   QApplication::quit();

@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "frame/window_handlers.h"
+#include "ui/held_dialogs.h"
 #include "ui/pump.h"
 #include "ui/windows.h"
 #include "windows/qt_surfaces.h"
@@ -73,6 +74,7 @@ class Form2 : public QWidget, public frame::TablesFrame {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   bool event(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void hideEvent(QHideEvent* event) override;
@@ -86,15 +88,22 @@ class Form2 : public QWidget, public frame::TablesFrame {
   ui::TablesWindow Context();
   void SetDesign(int outer_height, int frame_height);
   void FitDesignedHeight();
+  void FitToScreen();
+  QSize FrameMargins() const;
   void RestoreSize();
   void SaveSize();
   template <typename Handler>
   void RunWork(Handler handler);
+  template <typename Handler>
+  void RunCopy(const char* copy, ui::TableList& source, Handler handler);
+  void SayWhyItWaits();
 
   WindowServices services_;
   Form1& login_;
   std::unique_ptr<QtDialogs> own_dialogs_;
   ui::Dialogs* dialogs_;
+  // What the handlers are given: quiet once they are asked to stop.
+  ui::HeldDialogs held_dialogs_;
   QtPointer pointer_;
   QtEventPump pump_;
   ui::ThrottledPump throttled_pump_;
@@ -102,6 +111,8 @@ class Form2 : public QWidget, public frame::TablesFrame {
   GrowingLayout layout_;
   int outer_height_px_;      // the load step's height, frame included
   int frame_height_px_ = 0;  // caption and borders, once known
+  static constexpr int kMostRefits = 3;
+  int refits_ = 0;  // heights asked again since the window was shown
   bool centred_ = false;
 
   QGroupBox* Frame1;

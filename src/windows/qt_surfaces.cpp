@@ -6,14 +6,14 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QInputDialog>
-#include <QLabel>
-#include <QScreen>
-#include <QSpacerItem>
-#include <QTextEdit>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
+#include <QSpacerItem>
+#include <QTextEdit>
 #include <algorithm>
 #include <cmath>
 
@@ -229,7 +229,17 @@ void QtProgressBar::SetValue(double percent) {
   bar_->setValue(static_cast<int>(std::lround(clamped)));
 }
 
-void QtProgressBar::SetText(const std::string& text) { bar_->setFormat(Q(text)); }
+void QtProgressBar::SetText(const std::string& text) {
+  text_ = text;
+  Show();
+}
+
+void QtProgressBar::SetHint(const std::string& hint) {
+  hint_ = hint;
+  Show();
+}
+
+void QtProgressBar::Show() { bar_->setFormat(Q(hint_.empty() ? text_ : text_ + " - " + hint_)); }
 
 QString DisplayText(const std::string& text) {
   QString s = Q(text);
@@ -247,13 +257,26 @@ void QtDialogs::Message(const std::string& text, std::optional<std::string> titl
   box.exec();
 }
 
-ui::Answer QtDialogs::Question(const std::string& text, std::optional<std::string> title) {
-  QMessageBox box(owner_);
+namespace {
+
+ui::Answer Ask(QWidget* owner, const QString& title, const std::string& text,
+               QMessageBox::StandardButton preset) {
+  QMessageBox box(owner);
   box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-  Fill(box, TitleOr(title), text);
-  box.setDefaultButton(QMessageBox::Yes);
+  Fill(box, title, text);
+  box.setDefaultButton(preset);
   box.setEscapeButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes ? ui::Answer::kYes : ui::Answer::kNo;
+}
+
+}  // namespace
+
+ui::Answer QtDialogs::Question(const std::string& text, std::optional<std::string> title) {
+  return Ask(owner_, TitleOr(title), text, QMessageBox::Yes);
+}
+
+ui::Answer QtDialogs::QuestionDefaultNo(const std::string& text, std::optional<std::string> title) {
+  return Ask(owner_, TitleOr(title), text, QMessageBox::No);
 }
 
 std::string QtDialogs::Prompt(const std::string& text, std::optional<std::string> title,

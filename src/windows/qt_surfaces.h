@@ -49,9 +49,15 @@ class QtProgressBar : public ui::ProgressBar {
   explicit QtProgressBar(QProgressBar* bar) : bar_(bar) {}
   void SetValue(double percent) override;
   void SetText(const std::string& text) override;
+  // Shown after whatever text the handler sets, until taken away ("").
+  void SetHint(const std::string& hint);
 
  private:
+  void Show();
+
   QProgressBar* bar_;
+  std::string text_ = ui::kProgressRestText;
+  std::string hint_;
 };
 
 // Modal boxes owned by one window. No title means the application title.
@@ -61,6 +67,7 @@ class QtDialogs : public ui::Dialogs {
   void Message(const std::string& text, std::optional<std::string> title,
                ui::MessageIcon icon) override;
   ui::Answer Question(const std::string& text, std::optional<std::string> title) override;
+  ui::Answer QuestionDefaultNo(const std::string& text, std::optional<std::string> title) override;
   std::string Prompt(const std::string& text, std::optional<std::string> title,
                      const std::string& default_answer) override;
   std::string ChooseFolder(const std::string& title, const std::string& start) override;

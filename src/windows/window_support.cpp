@@ -5,9 +5,11 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <filesystem>
 
 #include "frame/hover.h"
+#include "frame/stopping.h"
 #include "windows/qt_surfaces.h"
 
 // The resources live in a static library: register them before first use.
@@ -43,9 +46,12 @@ QWidget* ControlOf(QWidget* w, QWidget* window) {
 
 int Part(int extra, Share share) {
   switch (share) {
-    case Share::kNone: return 0;
-    case Share::kHalf: return extra / 2;
-    case Share::kAll: return extra;
+    case Share::kNone:
+      return 0;
+    case Share::kHalf:
+      return extra / 2;
+    case Share::kAll:
+      return extra;
   }
   return 0;
 }
@@ -58,10 +64,9 @@ void GrowingLayout::Apply(QSize extra) const {
   const int dx = std::max(0, extra.width()), dy = std::max(0, extra.height());
   for (const Item& item : items_) {
     const Anchor& a = item.anchor;
-    item.widget->setGeometry(item.designed.x() + Part(dx, a.move_x),
-                             item.designed.y() + Part(dy, a.move_y),
-                             item.designed.width() + Part(dx, a.grow_x),
-                             item.designed.height() + Part(dy, a.grow_y));
+    item.widget->setGeometry(
+        item.designed.x() + Part(dx, a.move_x), item.designed.y() + Part(dy, a.move_y),
+        item.designed.width() + Part(dx, a.grow_x), item.designed.height() + Part(dy, a.grow_y));
   }
 }
 
@@ -176,6 +181,103 @@ bool HoverFilter::eventFilter(QObject* watched, QEvent* event) {
   ui::PointerShape next = frame::HoverPointer(pointer_.Get(), surface);
   if (next != pointer_.Get()) pointer_.Set(next);
   return false;
+}
+
+void WorkGate::SetPercent(int percent) {
+  if (!busy_ || percent == percent_) return;
+  percent_ = percent;
+  Tell();
+}
+
+bool WorkGate::StopCopy() {
+  if (!busy_ || copy_.empty()) return false;
+  stopped_by_user_ = true;
+  RequestStop();
+  return true;
+}
+
+void WorkGate::Closed() {
+  if (!busy_) return;
+  closed_ = true;
+  RequestStop();
+}
+
+int WorkGate::Watch(std::function<void()> changed) {
+  watchers_.emplace_back(++next_watcher_, std::move(changed));
+  return next_watcher_;
+}
+
+void WorkGate::Unwatch(int id) {
+  std::erase_if(watchers_, [id](const auto& w) { return w.first == id; });
+}
+
+void WorkGate::Tell() {
+  // A watcher may show a box that pumps events: call a copy of the list.
+  const auto watchers = watchers_;
+  for (const auto& w : watchers) w.second();
+}
+
+namespace {
+
+class ReturnPresses : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button == nullptr || !button->isEnabled()) return false;
+    button->click();
+    return true;
+  }
+};
+
+}  // namespace
+
+void PressFocusedButtonOnReturn(QWidget* window) {
+  auto* filter = new ReturnPresses(window);
+  for (QPushButton* b : window->findChildren<QPushButton*>()) b->installEventFilter(filter);
+}
+
+void ShowListFocus(QWidget* list) {
+  // Qt marks only the current entry, and a list here often has none.
+  list->setStyleSheet(
+      QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
+}
+
+void AskToStopCopy(WorkGate& gate, ui::Dialogs& dialogs) {
+  static bool asking = false;
+  if (asking || gate.copy().empty() || StopRequested()) return;
+  asking = true;
+  const bool yes =
+      dialogs.QuestionDefaultNo(frame::kStopQuestion, std::nullopt) == ui::Answer::kYes;
+  asking = false;
+  if (yes) gate.StopCopy();  // the copy may have ended while the box was open
+}
+
+WorkGate::Scope::Scope(WorkGate& gate, const QWidget* owner, std::string copy)
+    : gate_(gate), entered_(!gate.busy_) {
+  if (!entered_) return;
+  gate_.busy_ = true;
+  gate_.copy_ = std::move(copy);
+  gate_.owner_ = owner;
+  gate_.percent_ = 0;
+  gate_.stopped_by_user_ = false;
+  gate_.closed_ = false;
+  gate_.Tell();
+}
+
+WorkGate::Scope::~Scope() {
+  if (!entered_) return;
+  gate_.busy_ = false;
+  gate_.copy_.clear();
+  gate_.owner_ = nullptr;
+  gate_.stopped_by_user_ = false;
+  ClearStopRequest();  // a stop asked of this handler is spent
+  gate_.Tell();
 }
 
 }  // namespace corvane::windows

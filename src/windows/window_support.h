@@ -8,14 +8,20 @@
 #include <QObject>
 #include <QRect>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/status.h"
 #include "base/stop_request.h"
 
 class QWidget;
+
+namespace corvane::ui {
+class Dialogs;
+}
 
 namespace corvane::windows {
 
@@ -92,20 +98,42 @@ class HoverFilter : public QObject {
   QtPointer& pointer_;
 };
 
+// Return presses the push button that has the focus, as Space does (and
+// as Return does on the platform the program came from), in `window`.
+void PressFocusedButtonOnReturn(QWidget* window);
+// A list shows that it has the focus even with no current entry.
+void ShowListFocus(QWidget* list);
+
 // One work handler at a time across both windows: while one runs (and pumps
-// events) a click on another work button does nothing.
+// events) a click on another work button does not start it. A copy says
+// what it is and how far it got, so the other window can show it, Escape
+// can ask to stop it and a button pressed meanwhile can say why it waits.
 class WorkGate {
  public:
   bool busy() const { return busy_; }
+  // The running copy as the windows name it; empty when none runs.
+  const std::string& copy() const { return copy_; }
+  // The window whose button started the work.
+  const QWidget* owner() const { return owner_; }
+  int percent() const { return percent_; }
+  void SetPercent(int percent);
+  // Set when the user asked the copy to stop (Escape, then Yes).
+  bool stopped_by_user() const { return stopped_by_user_; }
+  // Asks the running copy to stop at its next row; false when none runs.
+  bool StopCopy();
+  // A window was closed: the running work stops and nothing more is said.
+  void Closed();
+  bool closed() const { return closed_; }
+
+  // `changed` is told when work starts, moves on and ends; the returned
+  // number takes it back (a window that goes first).
+  int Watch(std::function<void()> changed);
+  void Unwatch(int id);
 
   class Scope {
    public:
-    explicit Scope(WorkGate& gate) : gate_(gate), entered_(!gate.busy_) { gate_.busy_ = true; }
-    ~Scope() {
-      if (!entered_) return;
-      gate_.busy_ = false;
-      ClearStopRequest();  // a stop asked of this handler is spent
-    }
+    explicit Scope(WorkGate& gate, const QWidget* owner = nullptr, std::string copy = {});
+    ~Scope();
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
     // False when another handler was already running: do nothing.
@@ -117,7 +145,21 @@ class WorkGate {
   };
 
  private:
+  void Tell();
+
   bool busy_ = false;
+  std::string copy_;
+  const QWidget* owner_ = nullptr;
+  int percent_ = 0;
+  bool stopped_by_user_ = false;
+  bool closed_ = false;
+  std::vector<std::pair<int, std::function<void()>>> watchers_;
+  int next_watcher_ = 0;
 };
+
+// Escape during a copy: asks whether to stop it, No unless the user says
+// Yes, and on Yes asks the copy to stop at its next row. Nothing when no
+// copy runs or the question is already open.
+void AskToStopCopy(WorkGate& gate, ui::Dialogs& dialogs);
 
 }  // namespace corvane::windows

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <functional>
 
 #include "windows/flow.h"
 #include "windows/gui_fixture.h"
@@ -57,8 +58,10 @@ void ExpectLayout(QWidget* window, const std::vector<Placed>& controls) {
   }
 }
 
-// The names of the widgets Tab visits, starting at `first`.
-std::vector<std::string> TabWalk(QWidget* window, QWidget* first, int steps) {
+// The names of the widgets Tab visits, starting at `first`; `then` runs
+// before the window is hidden again.
+std::vector<std::string> TabWalk(QWidget* window, QWidget* first, int steps,
+                                 const std::function<void()>& then = {}) {
   window->show();
   window->activateWindow();
   EXPECT_TRUE(QTest::qWaitForWindowActive(window));
@@ -68,6 +71,7 @@ std::vector<std::string> TabWalk(QWidget* window, QWidget* first, int steps) {
     names.push_back(QApplication::focusWidget()->objectName().toStdString());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
+  if (then) then();
   window->hide();
   return names;
 }
@@ -154,8 +158,8 @@ TEST_F(GuiTest, WindowsOpenCentredAndTheTablesWindowGrowsAndKeepsItsSize) {
     for (QWidget* window : {static_cast<QWidget*>(&w.form1()), static_cast<QWidget*>(&w.form2())}) {
       window->show();
       ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-      const QPoint off = window->frameGeometry().center() -
-                         window->screen()->availableGeometry().center();
+      const QPoint off =
+          window->frameGeometry().center() - window->screen()->availableGeometry().center();
       EXPECT_LE(off.manhattanLength(), 4) << window->objectName().toStdString();
     }
     Form2& f = w.form2();
@@ -170,8 +174,10 @@ TEST_F(GuiTest, WindowsOpenCentredAndTheTablesWindowGrowsAndKeepsItsSize) {
               Find(&f, "Frame2")->x() + list2.x());  // the list stays in its frame
     EXPECT_EQ(Find(&f, "Frame2")->geometry().left(), PxFromTwips(4080) + 100);
     // Buttons keep their size and their distance below their list.
-    for (auto [name, before] : {std::pair{"PushButton3", send}, {"PushButton5", delete2},
-                                {"PushButton2", back}, {"PushButton12", help}}) {
+    for (auto [name, before] : {std::pair{"PushButton3", send},
+                                {"PushButton5", delete2},
+                                {"PushButton2", back},
+                                {"PushButton12", help}}) {
       EXPECT_EQ(at(name).size(), before.size()) << name;
       EXPECT_EQ(at(name).top(), before.top() + 300) << name;
     }
@@ -197,17 +203,49 @@ TEST_F(GuiTest, WindowsOpenCentredAndTheTablesWindowGrowsAndKeepsItsSize) {
   EXPECT_EQ(bad.form2().width(), PxFromTwips(8040));
 }
 
+// Tab visits every control in the designed order (the box under the
+// Paradox buttons among them), Return presses the focused button as Space
+// does, and a list shows the focus even with no current entry.
 TEST_F(GuiTest, TabVisitsTheControlsInTheDesignedOrder) {
   Windows w(Services());
-  EXPECT_EQ(TabWalk(&w.form1(), Find(&w.form1(), "Text1"), 13),
-            (std::vector<std::string>{"Text1", "Text2", "Text3", "Text4", "Text5", "Text6",
-                                      "PushButton5", "PushButton3", "PushButton1", "PushButton6",
-                                      "PushButton2", "PushButton4", "Text1"}));
-  EXPECT_EQ(TabWalk(&w.form2(), Find(&w.form2(), "List1"), 15),
-            (std::vector<std::string>{"List1", "List2", "PushButton10", "PushButton11",
-                                      "PushButton3", "PushButton1", "PushButton6", "PushButton2",
-                                      "PushButton8", "PushButton9", "PushButton4", "PushButton5",
-                                      "PushButton7", "PushButton12", "List1"}));
+  struct Walk {
+    QWidget* window;
+    std::vector<std::string> order;  // from the first control back to it
+    const char* help;                // the button Return is tried on
+  };
+  const Walk walks[] = {
+      {&w.form1(),
+       {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6", "PushButton5", "PushButton3",
+        "PushButton1", "PushButton6", "PushButton2", "PushButton4", "Text1"},
+       "PushButton6"},
+      {&w.form2(),
+       {"List1", "List2", "PushButton10", "PushButton11", "PushButton3", "PushButton1",
+        "PushButton6", "PushButton2", "PushButton8", "PushButton9", "PushButton4", "PushButton5",
+        "PushButton7", "Check1", "PushButton12", "List1"},
+       "PushButton12"},
+  };
+  for (const Walk& k : walks) {
+    SCOPED_TRACE(k.window->objectName().toStdString());
+    dialogs.shown.clear();
+    auto then = [&] {
+      if (auto* list = k.window->findChild<QListWidget*>("List1")) {
+        list->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(list->hasFocus());
+        EXPECT_EQ(list->currentRow(), -1);
+        const QImage focused = list->grab().toImage();
+        Find(k.window, k.help)->setFocus(Qt::TabFocusReason);
+        EXPECT_NE(list->grab().toImage(), focused) << "the focused list looks the same";
+      }
+      Find(k.window, k.help)->setFocus(Qt::TabFocusReason);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    };
+    EXPECT_EQ(TabWalk(k.window, Find(k.window, k.order[0].c_str()), k.order.size(), then), k.order);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(
+        dialogs.shown[0].text.substr(0, 20),
+        (k.help == std::string("PushButton6") ? frame::LoginHelpText() : frame::TablesHelpText())
+            .substr(0, 20));
+  }
 }
 
 TEST_F(GuiTest, PasswordShowsStarsAndFocusSelectsTheWholeText) {
