@@ -1,13 +1,31 @@
 // Errors as values. A Status carries a code, a message a user can act on
-// (what was touched and what is wrong) and, for SQL, the SQLSTATE.
+// (what was touched and what is wrong) and, for SQL, the SQLSTATE with what
+// it means for the work (SqlFault).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <variant>
 
 namespace corvane {
+
+// What a database error means for the work that met it. The driver that
+// received the error says, once (for PostgreSQL from the SQLSTATE, in
+// postgres/sql_state.cpp); callers act on this, never on the SQLSTATE text.
+enum class SqlFault : uint8_t {
+  kNone,            // no SQLSTATE, or one nobody acts on
+  kConnectionLost,  // class 08, 57P: every later statement fails the same way
+  kServerStorage,   // the server's disk is full (53100) or failing (58030)
+  kCanceled,        // 57014: the statement was cancelled
+  kRulesBroken,     // class 23: the rows break a unique, check or reference rule
+  kNoUniqueParent,  // 42830: a reference to columns without a unique rule
+  kSyntax,          // 42601
+  kMisfit,          // the rest of class 42: no such table, no right, wrong shape
+  kReadOnly,        // 25006: the server takes no writes
+  kNotSupported,    // 0A000
+};
 
 class [[nodiscard]] Status {
  public:
@@ -25,8 +43,8 @@ class [[nodiscard]] Status {
 
   Status() = default;
   static Status Ok() { return Status(); }
-  static Status Error(Code code, std::string message, std::string sqlstate = {}) {
-    return Status(code, std::move(message), std::move(sqlstate));
+  static Status Error(Code code, std::string message) {
+    return Status(code, std::move(message), {}, SqlFault::kNone);
   }
   static Status InvalidArgument(std::string m) {
     return Error(Code::kInvalidArgument, std::move(m));
@@ -38,8 +56,10 @@ class [[nodiscard]] Status {
   static Status IoError(std::string m) { return Error(Code::kIoError, std::move(m)); }
   static Status Corruption(std::string m) { return Error(Code::kCorruption, std::move(m)); }
   static Status NotSupported(std::string m) { return Error(Code::kNotSupported, std::move(m)); }
-  static Status Database(std::string m, std::string sqlstate = {}) {
-    return Error(Code::kDatabase, std::move(m), std::move(sqlstate));
+  static Status Database(std::string m) { return Error(Code::kDatabase, std::move(m)); }
+  // A server's error as its driver classified it.
+  static Status Sql(std::string m, std::string sqlstate, SqlFault fault) {
+    return Status(Code::kDatabase, std::move(m), std::move(sqlstate), fault);
   }
   static Status Internal(std::string m) { return Error(Code::kInternal, std::move(m)); }
 
@@ -48,13 +68,19 @@ class [[nodiscard]] Status {
   // The description shown to the user in the failure dialog.
   const std::string& message() const { return message_; }
   const std::string& sqlstate() const { return sqlstate_; }
+  SqlFault fault() const { return fault_; }
+  // The same error told in other words: code, SQLSTATE and fault kept.
+  Status Reworded(std::string message) const {
+    return Status(code_, std::move(message), sqlstate_, fault_);
+  }
 
  private:
-  Status(Code code, std::string message, std::string sqlstate)
-      : code_(code), message_(std::move(message)), sqlstate_(std::move(sqlstate)) {}
+  Status(Code code, std::string message, std::string sqlstate, SqlFault fault)
+      : code_(code), message_(std::move(message)), sqlstate_(std::move(sqlstate)), fault_(fault) {}
   Code code_ = Code::kOk;
   std::string message_;
   std::string sqlstate_;
+  SqlFault fault_ = SqlFault::kNone;
 };
 
 // A value or the Status that explains why there is none.
@@ -80,22 +106,18 @@ class [[nodiscard]] Result {
   std::variant<T, Status> v_;
 };
 
-// True when the error ended the database connection it came from: SQLSTATE
-// class 08 (connection exception) or 57P (the server shuts down, or ended
-// this session). Every later statement on that connection fails the same
-// way, so work on it stops; only a new connection can go on. Any other
-// error refused one statement and the connection still serves.
+// True when the error ended the database connection it came from. Every
+// later statement on that connection fails the same way, so work on it
+// stops; only a new connection can go on. Any other error refused one
+// statement and the connection still serves.
 inline bool IsConnectionLost(const Status& s) {
-  const std::string& state = s.sqlstate();
-  return !s.ok() && (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0);
+  return !s.ok() && s.fault() == SqlFault::kConnectionLost;
 }
 
-// True when the server could not store the data: its disk is full (53100)
-// or failing (58030). The connection still serves, but every later row
-// would meet the same error.
+// True when the server could not store the data. The connection still
+// serves, but every later row would meet the same error.
 inline bool IsServerStorageFailure(const Status& s) {
-  const std::string& state = s.sqlstate();
-  return !s.ok() && (state == "53100" || state == "58030");
+  return !s.ok() && s.fault() == SqlFault::kServerStorage;
 }
 
 }  // namespace corvane

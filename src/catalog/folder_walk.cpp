@@ -10,6 +10,7 @@
 
 #include "base/utf8.h"
 #include "ui/procedure.h"
+#include "ui/step_names.h"
 
 namespace corvane::catalog {
 
@@ -168,7 +169,7 @@ void GetSubDirectories2016(std::vector<std::string>& folders, bool recurse, ui::
         DropUnreadable(folders, current, ok.status());
         continue;
       }
-    } else if (!proc.Test(108, [&] { return NotExcluded(current); })) {
+    } else if (!proc.Test(steps::folder_walk::kTestFolder, [&] { return NotExcluded(current); })) {
       continue;
     }
     silent = true;
@@ -185,7 +186,7 @@ void GetSubDirectories2016(std::vector<std::string>& folders, bool recurse, ui::
   if (recurse && !found.empty()) GetSubDirectories2016(found, true, pump, dialogs);
   for (const std::string& f : found) {
     pump.Pump();
-    if (IsFolder(f) && proc.Test(122, [&] { return NotExcluded(f); })) folders.push_back(f);
+    if (IsFolder(f) && proc.Test(steps::folder_walk::kTestFound, [&] { return NotExcluded(f); })) folders.push_back(f);
   }
 }
 

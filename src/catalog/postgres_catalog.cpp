@@ -20,7 +20,6 @@ bool TestPostgreSQLConnection(const ConnectionSettings& settings,
 Status ListPostgreSQLTables(const ConnectionSettings& settings, ui::TableList& list,
                             ui::EventPump& pump) {
   Connection connection;
-  connection.options().cursor_location = CursorLocation::kClient;
   connection.options().serve = ui::ServeWith(pump);
   CORVANE_RETURN_IF_ERROR(connection.Open(PostgresConnectionString(settings)));
   Result<std::unique_ptr<RecordSet>> rows =

@@ -28,6 +28,9 @@ class EmptySet : public RecordSet {
   Value null_;
 };
 
+constexpr const char* kNotCapable =
+    "Object or provider is not capable of performing requested operation.";
+
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -75,7 +78,14 @@ Result<std::unique_ptr<RecordSet>> Connection::LookUp(const std::string& sql) {
 
 Status Connection::InsertRow(const std::string& table, const std::vector<Value>& values) {
   if (!driver_) return Status::InvalidArgument(kClosedMessage);
-  return driver_->InsertRow(table, values);
+  auto* taker = dynamic_cast<RowTakingDriver*>(driver_.get());
+  if (!taker) return Status::NotSupported("This data source takes rows as statement text only.");
+  return taker->InsertRow(table, values);
+}
+
+DeferredRows Connection::FinishRows() {
+  auto* taker = dynamic_cast<RowTakingDriver*>(driver_.get());
+  return taker ? taker->FinishRows() : DeferredRows{};
 }
 
 std::vector<Status> Driver::ExecuteEach(const std::vector<std::string>& statements) {
@@ -97,7 +107,9 @@ std::vector<Status> Connection::ExecuteEach(const std::vector<std::string>& stat
 Result<std::unique_ptr<RowCopy>> Connection::BeginCopy(const std::string& quoted_table,
                                                        int column_count, CopyEmpty empty) {
   if (!driver_) return Status::InvalidArgument(kClosedMessage);
-  return driver_->BeginCopy(quoted_table, column_count, empty);
+  auto* copier = dynamic_cast<CopyingDriver*>(driver_.get());
+  if (!copier) return Status::NotSupported("This data source cannot copy rows in bulk.");
+  return copier->BeginCopy(quoted_table, column_count, empty);
 }
 
 Status Connection::CopyRows(const std::string& quoted_table, int column_count,
@@ -113,11 +125,9 @@ Status Connection::CopyRows(const std::string& quoted_table, int column_count,
 
 Result<std::unique_ptr<RecordSet>> Connection::OpenSchema(int schema) {
   if (!driver_) return Status::InvalidArgument(kClosedMessage);
-  if (schema != 20) {
-    return Status::NotSupported(
-        "Object or provider is not capable of performing requested operation.");
-  }
-  return driver_->OpenSchemaTables();
+  auto* lister = dynamic_cast<RowTakingDriver*>(driver_.get());
+  if (schema != 20 || !lister) return Status::NotSupported(kNotCapable);
+  return lister->OpenSchemaTables();
 }
 
 void Connection::Close() {

@@ -33,11 +33,7 @@
 
 namespace corvane {
 
-enum class CursorLocation { kServer = 2, kClient = 3 };
-
 struct ConnectionOptions {
-  CursorLocation cursor_location = CursorLocation::kServer;
-  int mode = 0;                // 3 = read and write; informational here
   int command_timeout_s = 30;  // 0 = none
   int connection_timeout_s = 15;
   // Staging database: the code page of the Paradox tables it exports, as
@@ -121,7 +117,7 @@ struct DeferredRows {
   std::vector<Value> row;  // the failing one's values
 };
 
-// What a connection string's driver implements.
+// What every connection string's driver implements.
 class Driver {
  public:
   virtual ~Driver() = default;
@@ -137,33 +133,34 @@ class Driver {
   // rows stored and the statuses equal one-at-a-time execution; all effects
   // are durable when it returns.
   virtual std::vector<Status> ExecuteEach(const std::vector<std::string>& statements);
+  virtual void Close() = 0;
+};
+
+// A driver that copies rows in bulk (PostgreSQL).
+class CopyingDriver : public Driver {
+ public:
   // Starts COPY into `quoted_table` (one identifier in double quotes, inner
   // quotes doubled; anything else is refused) of `column_count` columns;
   // see RowCopy.
   virtual Result<std::unique_ptr<RowCopy>> BeginCopy(const std::string& quoted_table,
-                                                     int column_count, CopyEmpty empty) {
-    (void)quoted_table, (void)column_count, (void)empty;
-    return Status::NotSupported("This data source cannot copy rows in bulk.");
-  }
+                                                     int column_count, CopyEmpty empty) = 0;
+};
+
+// A driver that takes rows as values and lists its tables (the staging
+// database).
+class RowTakingDriver : public Driver {
+ public:
   // Runs the statement INSERT INTO `table` VALUES(...) of these values (a
   // null or empty one as NULL) without its text being built and read back:
-  // the same effect and the same failure as Execute of that text. Drivers
-  // that cannot answer NotSupported, and the caller runs the text instead.
-  // A driver may take a row once it is checked and store it later: a row
+  // the same effect and the same failure as Execute of that text. The
+  // driver may take a row once it is checked and store it later: a row
   // that cannot be stored then fails every later InsertRow (taking nothing)
   // and FinishRows tells which it was.
-  virtual Status InsertRow(const std::string& table, const std::vector<Value>& values) {
-    (void)table, (void)values;
-    return Status::NotSupported("This data source takes rows as statement text only.");
-  }
+  virtual Status InsertRow(const std::string& table, const std::vector<Value>& values) = 0;
   // Waits until every row InsertRow took is stored, or one failed.
-  virtual DeferredRows FinishRows() { return {}; }
+  virtual DeferredRows FinishRows() = 0;
   // The table list: columns TABLE_TYPE and TABLE_NAME.
-  virtual Result<std::unique_ptr<RecordSet>> OpenSchemaTables() {
-    return Status::NotSupported(
-        "Object or provider is not capable of performing requested operation.");
-  }
-  virtual void Close() = 0;
+  virtual Result<std::unique_ptr<RecordSet>> OpenSchemaTables() = 0;
 };
 
 class Connection {
@@ -181,21 +178,22 @@ class Connection {
   Result<std::unique_ptr<RecordSet>> LookUp(const std::string& sql);
   // See Driver::ExecuteEach. On a closed connection every statement fails.
   std::vector<Status> ExecuteEach(const std::vector<std::string>& statements);
-  // See Driver::BeginCopy. The copy must not outlive the connection.
+  // See CopyingDriver::BeginCopy; refused by the other drivers. The copy
+  // must not outlive the connection.
   Result<std::unique_ptr<RowCopy>> BeginCopy(const std::string& quoted_table, int column_count,
                                              CopyEmpty empty);
   // Copies `rows` whole or not at all: one BeginCopy, Add per row, End.
   Status CopyRows(const std::string& quoted_table, int column_count,
                   std::span<const std::vector<Value>> rows, CopyEmpty empty);
-  // See Driver::InsertRow. On a closed connection it fails as Execute does.
+  // See RowTakingDriver::InsertRow; refused by the other drivers. On a
+  // closed connection it fails as Execute does.
   Status InsertRow(const std::string& table, const std::vector<Value>& values);
-  DeferredRows FinishRows() { return driver_ ? driver_->FinishRows() : DeferredRows{}; }
-  // OpenSchema(20): the tables of the database.
+  // See RowTakingDriver::FinishRows; nothing deferred on the other drivers.
+  DeferredRows FinishRows();
+  // OpenSchema(20): the tables of the database (the staging database's).
   Result<std::unique_ptr<RecordSet>> OpenSchema(int schema);
   void Close();
 
-  // Test seam: lets a test open a connection on a driver of its own.
-  void AttachDriver(std::unique_ptr<Driver> driver) { driver_ = std::move(driver); }
   // The driver itself, for a caller that needs more than statements.
   Driver* driver() const { return driver_.get(); }
 

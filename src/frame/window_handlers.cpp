@@ -8,6 +8,7 @@
 #include "connection/connection.h"
 #include "connection/connection_strings.h"
 #include "ui/pump.h"
+#include "ui/step_names.h"
 
 namespace corvane::frame {
 namespace {
@@ -29,14 +30,14 @@ Result<bool> LoginOpens(const ui::SettingsSource& settings, ui::EventPump& pump)
 bool BothSidesReachable(Procedure& proc, int folder_line, ui::LoginWindow& window) {
   const ui::SettingsSource& settings = window.settings;
   if (!proc.Test(folder_line, [&] { return FolderHoldsTables(settings); })) return false;
-  return proc.Test(folder_line + 2, [&] { return LoginOpens(settings, window.pump); });
+  return proc.Test(folder_line + steps::kNextStep, [&] { return LoginOpens(settings, window.pump); });
 }
 
 void LoadHandCursorIfPresent(Procedure& proc, int line, const std::string& program_folder,
                              const std::function<Status(const std::string&)>& load) {
   const std::string path = program_folder + kHandCursorFile;
   if (proc.Test(line, [&]() -> Result<bool> { return app::FileExists(path); })) {
-    proc.Step(line + 2, [&] { return load(path); });
+    proc.Step(line + steps::kNextStep, [&] { return load(path); });
   }
 }
 
@@ -54,31 +55,34 @@ std::string TablesHelpText() {
 }
 
 bool LoadLoginWindow(LoginFrame& frame, ui::LoginWindow& window, const ReadSetting& read) {
+  namespace step = steps::login_load;
   Procedure proc(window.dialogs, "Form1.Form_Load");
-  proc.Step(100, [&] { return frame.ApplySkin(); });
-  proc.Step(102, [&] { return frame.SetCaption(kCaption); });
-  proc.Step(104, [&] { return frame.SetIcon(); });
-  proc.Step(106, [&] { return frame.SetApplicationTitle(app::ApplicationTitleFor(kCaption)); });
-  LoadHandCursorIfPresent(proc, 108, window.program_folder,
+  proc.Step(step::kApplySkin, [&] { return frame.ApplySkin(); });
+  proc.Step(step::kSetCaption, [&] { return frame.SetCaption(kCaption); });
+  proc.Step(step::kSetIcon, [&] { return frame.SetIcon(); });
+  proc.Step(step::kSetApplicationTitle,
+            [&] { return frame.SetApplicationTitle(app::ApplicationTitleFor(kCaption)); });
+  LoadHandCursorIfPresent(proc, step::kTestHandCursor, window.program_folder,
                           [&](const std::string& p) { return frame.LoadHandCursor(p); });
   for (int i = 0; i < kFieldCount; ++i) {
     // A failed read leaves its field as it was (empty at start-up).
     std::optional<std::string> text =
-        proc.Get<std::string>(114 + 2 * i, [&] { return read(kFieldKeys[i], kFieldDefaults[i]); });
+        proc.Get<std::string>(step::kReadFirstField + step::kFieldStride * i,
+                              [&] { return read(kFieldKeys[i], kFieldDefaults[i]); });
     if (text) frame.SetField(i + 1, *text);
   }
-  if (!BothSidesReachable(proc, 126, window)) return false;
-  proc.Step(130, [&] { return frame.ShowTablesWindow(); });
+  if (!BothSidesReachable(proc, step::kTestFolder, window)) return false;
+  proc.Step(step::kShowTablesWindow, [&] { return frame.ShowTablesWindow(); });
   return true;
 }
 
 bool NextPage(LoginFrame& frame, ui::LoginWindow& window) {
   Procedure proc(window.dialogs, "Form1.PushButton2_Click");
   window.pointer.Set(PointerShape::kHourglass);
-  bool entered = BothSidesReachable(proc, 102, window);
+  bool entered = BothSidesReachable(proc, steps::login_next::kTestFolder, window);
   if (entered) {
     frame.LoadTablesWindow();
-    proc.Step(108, [&] { return frame.ShowTablesWindow(); });
+    proc.Step(steps::login_next::kShowTablesWindow, [&] { return frame.ShowTablesWindow(); });
   }
   window.pointer.Set(PointerShape::kDefault);
   return entered;
@@ -103,7 +107,8 @@ void TestLogin(ui::LoginWindow& window) {
 void TestFolder(ui::LoginWindow& window) {
   Procedure proc(window.dialogs, "Form1.PushButton3_Click");
   window.pointer.Set(PointerShape::kHourglass);
-  if (proc.Test(102, [&] { return FolderHoldsTables(window.settings); })) {
+  if (proc.Test(steps::login_test_folder::kTestFolder,
+                [&] { return FolderHoldsTables(window.settings); })) {
     window.dialogs.Message(kConnectionSuccessful);
   } else {
     window.dialogs.Message(kCouldNotConnect);
@@ -120,14 +125,18 @@ std::string SampleFolder(const std::string& program_folder) {
 
 std::string SampleFolderForUser(ui::Dialogs& dialogs, const std::string& program_folder) {
   Procedure proc(dialogs, "Form1.PushButton4_Click");
-  return proc.Get<std::string>(100, [&] { return app::UserSampleFolder(program_folder); })
+  return proc
+      .Get<std::string>(steps::login_samples::kSampleFolder,
+                        [&] { return app::UserSampleFolder(program_folder); })
       .value_or(SampleFolder(program_folder));
 }
 
 std::optional<std::string> ChooseParadoxFolder(ui::Dialogs& dialogs, const ReadSetting& read) {
   Procedure proc(dialogs, "Form1.PushButton5_Click");
   std::string start =
-      proc.Get<std::string>(100, [&] { return read(kLastFolderKey, ""); }).value_or(std::string());
+      proc.Get<std::string>(steps::login_choose_folder::kReadLastFolder, [&] {
+            return read(kLastFolderKey, "");
+          }).value_or(std::string());
   std::string chosen = dialogs.ChooseFolder(kChooseFolderTitle, start);
   if (chosen.empty()) return std::nullopt;
   return chosen;
@@ -138,23 +147,24 @@ void ShowLoginHelp(ui::Dialogs& dialogs) { dialogs.Message(LoginHelpText()); }
 void ShowTablesHelp(ui::Dialogs& dialogs) { dialogs.Message(TablesHelpText()); }
 
 void LoadTablesWindow(TablesFrame& frame, ui::TablesWindow& window) {
+  namespace step = steps::tables_load;
   Procedure proc(window.dialogs, "Form2.Form_Load");
-  proc.Step(100, [&] { return frame.ApplyWindowColours(); });
-  proc.Step(102, [&] { return frame.SetIcon(); });
-  LoadHandCursorIfPresent(proc, 104, window.program_folder,
+  proc.Step(step::kApplyColours, [&] { return frame.ApplyWindowColours(); });
+  proc.Step(step::kSetIcon, [&] { return frame.SetIcon(); });
+  LoadHandCursorIfPresent(proc, step::kTestHandCursor, window.program_folder,
                           [&](const std::string& p) { return frame.LoadHandCursor(p); });
-  proc.Step(110, [&] { return frame.SetCaption(kCaption); });
+  proc.Step(step::kSetCaption, [&] { return frame.SetCaption(kCaption); });
   window.postgres_list.Clear();
   window.paradox_list.Clear();
-  proc.Step(116, [&] {
+  proc.Step(step::kListPostgres, [&] {
     return catalog::ListPostgreSQLTables(window.settings.Current(), window.postgres_list,
                                          window.pump);
   });
-  proc.Step(118, [&] {
+  proc.Step(step::kListParadox, [&] {
     return catalog::ListParadoxTables(window.settings.Current().paradox_folder, window.paradox_list,
                                       window.pump, window.dialogs);
   });
-  proc.Step(120, [&] { return frame.SetHeight(kTablesWindowHeightTwips); });
+  proc.Step(step::kSetHeight, [&] { return frame.SetHeight(kTablesWindowHeightTwips); });
 }
 
 void FieldStore::Changed(int number, const std::string& text) {

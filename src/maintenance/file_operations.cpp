@@ -6,6 +6,7 @@
 
 #include "paradox/temp_file.h"
 #include "ui/procedure.h"
+#include "ui/step_names.h"
 
 namespace corvane::maintenance {
 namespace {
@@ -74,7 +75,7 @@ Status MoveFileNoReplace(const std::string& source, const std::string& destinati
 bool RenameFile(const std::string& source, const std::string& destination, ui::Dialogs& dialogs,
                 ui::EventPump& pump) {
   ui::Procedure proc(dialogs, "Main.RenameFile");
-  proc.Step(100, [&] { return MoveFileNoReplace(source, destination, pump); });
+  proc.Step(steps::rename_file::kMove, [&] { return MoveFileNoReplace(source, destination, pump); });
   return proc.failures() == 0;
 }
 

@@ -6,6 +6,7 @@
 #include "maintenance/maintenance.h"
 #include "maintenance/table_family.h"
 #include "ui/procedure.h"
+#include "ui/step_names.h"
 
 namespace corvane::maintenance {
 namespace {
@@ -33,7 +34,7 @@ int RenameEntry(ui::Procedure& proc, ui::TablesWindow& w, int index) {
   const fs::path folder = ParadoxFolder(w);
   Status check = CheckNewTableName(folder, old_name, new_name);
   if (!check.ok()) {
-    proc.Fail(112, check);
+    proc.Fail(steps::paradox_rename::kCheckName, check);
     return 0;
   }
   FamilyRename done = RenameTableFiles(folder, old_name, new_name, w.dialogs, w.pump);
@@ -44,7 +45,7 @@ int RenameEntry(ui::Procedure& proc, ui::TablesWindow& w, int index) {
     return 0;
   }
   if (!done.refused.ok()) {
-    proc.Fail(114, done.refused);
+    proc.Fail(steps::paradox_rename::kRename, done.refused);
     return 0;
   }
   // A rename that failed on disk and was undone keeps the old entry: the
@@ -76,7 +77,7 @@ Outcome DeleteParadoxTables(ui::TablesWindow& w) {
     FamilyDelete done = DeleteTableFiles(folder, list.Text(i), w.pump);
     // A table found only in a sub-folder has no file here: its entry stays.
     if (done.status.code() == Status::Code::kNotFound) continue;
-    if (!done.status.ok()) proc.Fail(106, done.status);
+    if (!done.status.ok()) proc.Fail(steps::paradox_delete::kDelete, done.status);
     if (done.table_gone) list.RemoveAt(i);
   }
   w.pointer.Set(PointerShape::kDefault);

@@ -8,6 +8,7 @@
 #include "maintenance/maintenance.h"
 #include "ui/procedure.h"
 #include "ui/pump.h"
+#include "ui/step_names.h"
 
 namespace corvane::maintenance {
 namespace {
@@ -22,7 +23,7 @@ struct Click {
   Click(ui::TablesWindow& w, const char* tag) : window(w), proc(w.dialogs, tag) {
     window.pointer.Set(PointerShape::kHourglass);
     conn.options().serve = ui::ServeWith(window.pump);
-    proc.Step(104, [&] { return conn.Open(PostgresConnectionString(window.settings.Current())); });
+    proc.Step(steps::postgres_maintenance::kOpen, [&] { return conn.Open(PostgresConnectionString(window.settings.Current())); });
   }
   ~Click() { window.pointer.Set(PointerShape::kDefault); }
   Click(const Click&) = delete;
@@ -49,10 +50,10 @@ void RenameEntry(ui::Procedure& proc, Connection& conn, ui::TablesWindow& w, int
   // is sent, and the entry stays as the table does.
   Status fits = CheckPostgresName(new_name, "The new name");
   if (!fits.ok()) {
-    proc.Fail(118, fits);
+    proc.Fail(steps::postgres_maintenance::kRename, fits);
     return;
   }
-  proc.Step(118, [&] {
+  proc.Step(steps::postgres_maintenance::kRename, [&] {
     // The table stays in its schema; RENAME TO takes a bare name.
     return Run(conn, "ALTER TABLE " +
                          QualifiedPostgresName(list.Schema(index), old_name) +
@@ -73,7 +74,7 @@ Outcome DeletePostgresTables(ui::TablesWindow& w) {
     // A window closed meanwhile stops before the next table.
     for (int i = list.Count() - 1; i >= 0 && !StopRequested(); --i) {
       if (!list.Selected(i)) continue;
-      click.proc.Step(114, [&] {
+      click.proc.Step(steps::postgres_maintenance::kDrop, [&] {
         return Run(click.conn,
                    "DROP TABLE " + QualifiedPostgresName(list.Schema(i), list.Text(i)));
       });

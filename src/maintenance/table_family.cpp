@@ -12,6 +12,7 @@
 #include "paradox/table_set_aside.h"
 #include "paradox/temp_file.h"
 #include "ui/procedure.h"
+#include "ui/step_names.h"
 
 namespace corvane::maintenance {
 namespace {
@@ -32,7 +33,7 @@ int MoveBack(const Moves& moved, ui::Dialogs& dialogs, ui::EventPump& pump) {
   for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
     Status st = MoveFileNoReplace(it->second.string(), it->first.string(), pump);
     if (!st.ok()) {
-      proc.Fail(102, Status::IoError(st.message() + "; the table's files now carry two names"));
+      proc.Fail(steps::rename_file::kMoveBack, Status::IoError(st.message() + "; the table's files now carry two names"));
     }
   }
   return proc.failures();

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "connection/connection_strings.h"
+#include "postgres/sql_state.h"
 
 namespace corvane {
 namespace {
@@ -100,11 +101,6 @@ std::string LibpqDefault(const char* keyword) {
   return out;
 }
 
-// SQLSTATEs of connection exceptions that libpq itself detects.
-constexpr const char* kConnectionFailure = "08006";
-constexpr const char* kNoConnection = "08003";
-constexpr const char* kCannotConnect = "08001";
-
 }  // namespace
 
 Status PgError(PGconn* conn, const PGresult* result) {
@@ -114,12 +110,12 @@ Status PgError(PGconn* conn, const PGresult* result) {
   if (message.empty() && conn) message = TrimEnd(PQerrorMessage(conn));
   if (message.empty()) message = "The PostgreSQL server did not answer.";
   std::string state = sqlstate ? sqlstate : "";
-  if (state.empty() && conn && PQstatus(conn) == CONNECTION_BAD) state = kConnectionFailure;
-  return Status::Database(message, state);
+  if (state.empty() && conn && PQstatus(conn) == CONNECTION_BAD) state = kSqlStateConnectionFailure;
+  return PgStatus(message, state);
 }
 
 Status PgClosedError() {
-  return Status::Database("The connection to the PostgreSQL server is closed.", kNoConnection);
+  return PgStatus("The connection to the PostgreSQL server is closed.", kSqlStateNoConnection);
 }
 
 PgConnectParams PgConnectParamsFor(const ConnectionAttributes& attrs,
@@ -179,7 +175,7 @@ Result<std::shared_ptr<PgSession>> PgSession::Connect(const ConnectionAttributes
   PgConnPtr conn = PgConnectParamsFor(attrs, options).Open(options.serve, timed_out);
   if (!conn) return Status::Database("Out of memory while connecting to PostgreSQL.");
   if (PQstatus(conn.get()) != CONNECTION_OK)
-    return Status::Database(ConnectFailure(conn.get(), timed_out), kCannotConnect);
+    return PgStatus(ConnectFailure(conn.get(), timed_out), kSqlStateCannotConnect);
   PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
   return std::shared_ptr<PgSession>(new PgSession(std::move(conn), options.serve));
 }

@@ -335,7 +335,7 @@ class PgCopyRecordSet : public RecordSet {
     if (!session_->conn()) return why.ok() ? PgClosedError() : why;
     auto run = [&](const std::string& sql) {
       Status s = session_->RunCommand(sql);
-      if (!s.ok() && s.sqlstate() == "57014") s = session_->RunCommand(sql);
+      if (!s.ok() && s.fault() == SqlFault::kCanceled) s = session_->RunCommand(sql);
       return s;
     };
     if (abandoned) (void)run(std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint);
@@ -369,7 +369,7 @@ class PgCopyRecordSet : public RecordSet {
   std::atomic<bool> copy_ended_ = false;
 };
 
-class PostgresDriver : public Driver {
+class PostgresDriver : public CopyingDriver {
  public:
   explicit PostgresDriver(std::shared_ptr<PgSession> session) : session_(std::move(session)) {}
   ~PostgresDriver() override { Close(); }
@@ -463,7 +463,8 @@ Result<std::unique_ptr<RecordSet>> PostgresDriver::OpenCursor(const std::string&
   Status declared =
       session_->RunCommand(std::string("DECLARE ") + kCursor + " NO SCROLL CURSOR FOR " + body);
   if (!declared.ok()) {
-    not_a_cursor = own && (declared.sqlstate() == "0A000" || declared.sqlstate() == "42601");
+    not_a_cursor = own && (declared.fault() == SqlFault::kNotSupported ||
+                           declared.fault() == SqlFault::kSyntax);
     return Abandon(own, declared);
   }
   Result<int64_t> count = CountRows(body);

@@ -49,7 +49,7 @@ std::string CacheKey(std::string_view name) {
   return key;
 }
 
-class StagingDriver : public Driver {
+class StagingDriver : public RowTakingDriver {
  public:
   StagingDriver(std::unique_ptr<staging::StagingDb> db, int code_page)
       : db_(std::move(db)), code_page_(code_page) {}

@@ -24,7 +24,6 @@ using paradox::TableInfo;
 constexpr const char* kTag = "Form2.PushButton4_Click";
 constexpr int kRuleLine = 188;                    // a table's rules, after its rows
 constexpr int kKeyLine = 200;                     // the foreign keys, after the last table
-constexpr const char* kNoUniqueParent = "42830";  // invalid_foreign_key
 
 bool IsText(FieldType t) { return t == FieldType::kAlpha || t == FieldType::kMemo; }
 
@@ -185,11 +184,11 @@ void RuleKeeper::Apply(const Rule& rule, int line) {
   proc_.Step(line, [&]() -> Status {
     Status st = postgres_.Execute(rule.add).status();
     gone_ = IsConnectionLost(st);
-    if (st.sqlstate() == kNoUniqueParent) {
+    if (st.fault() == SqlFault::kNoUniqueParent) {
       dialogs_.Message(rule.what + " is left off: " + st.message());
       return Status::Ok();
     }
-    if (st.ok() || st.sqlstate().rfind("23", 0) != 0) return st;
+    if (st.ok() || st.fault() != SqlFault::kRulesBroken) return st;
     if (rule.broken.empty() && rule.unchecked.empty()) return st;
     std::string row;
     if (!rule.broken.empty()) {
@@ -316,8 +315,8 @@ Status RuleKeeper::PutBackNotedReferences() {
       CORVANE_RETURN_IF_ERROR(postgres_.Execute("RELEASE SAVEPOINT corvane_key").status());
       continue;
     }
-    const bool broken = st.sqlstate().rfind("23", 0) == 0;
-    if (!broken && st.sqlstate() != kNoUniqueParent) return st;
+    const bool broken = st.fault() == SqlFault::kRulesBroken;
+    if (!broken && st.fault() != SqlFault::kNoUniqueParent) return st;
     CORVANE_RETURN_IF_ERROR(postgres_.Execute("ROLLBACK TO SAVEPOINT corvane_key").status());
     if (broken) {
       statement_ = key.unchecked;

@@ -83,8 +83,6 @@ int ToParadox::Run() {
 
 void ToParadox::OpenConnections() {
   proc_.Step(kOpenStaging, [&] {
-    staging_.options().cursor_location = CursorLocation::kServer;
-    staging_.options().mode = 3;
     staging_.options().serve = ui::ServeWith(w_.pump);
     staging_.options().export_code_page = w_.settings.ExportCodePage();
     // An installed program keeps the staging database in the user's cache.
@@ -103,10 +101,8 @@ void ToParadox::OpenConnections() {
     if (waited) w_.progress.SetText(ui::kProgressRestText);
     return opened;
   });
-  paradox_.options().cursor_location = CursorLocation::kClient;
   paradox_.options().serve = ui::ServeWith(w_.pump);
   proc_.Step(kOpenParadox, [&] { return paradox_.Open(ParadoxConnectionString(w_.settings.Current())); });
-  postgres_.options().cursor_location = CursorLocation::kServer;
   postgres_.options().command_timeout_s = 5000;
   postgres_.options().connection_timeout_s = 5000;
   postgres_.options().serve = ui::ServeWith(w_.pump);
@@ -429,7 +425,7 @@ void ToParadox::ReportBrokenOff(int line, const std::string& source, int64_t rea
   if (!text.empty() && text.back() != '.') text += '.';
   text += replace_ ? " Nothing was written to Paradox; the existing table was kept as it was."
                    : " Nothing was written to Paradox.";
-  proc_.Fail(line, Status::Error(why.code(), text, why.sqlstate()));
+  proc_.Fail(line, why.Reworded(text));
 }
 
 // After a lost connection the walk goes on only when PostgreSQL answers
@@ -442,11 +438,10 @@ bool ToParadox::Reconnect(int index) {
   bool more = false;
   for (int i = index - 1; i >= 0 && !more; --i) more = w_.postgres_list.Selected(i);
   if (more) {
-    proc_.Fail(kOpenPostgres, Status::Error(opened.code(),
-                                  "The connection to PostgreSQL was lost and could not be opened "
-                                  "again, so the remaining tables were not sent: " +
-                                      opened.message(),
-                                  opened.sqlstate()));
+    proc_.Fail(kOpenPostgres,
+               opened.Reworded("The connection to PostgreSQL was lost and could not be opened "
+                               "again, so the remaining tables were not sent: " +
+                               opened.message()));
   }
   return false;
 }
@@ -466,10 +461,7 @@ Status ToParadox::ReadRow() {
 
 Status ToParadox::InsertRow(const std::string& source) {
   if (!row_pending_) return Exec(staging_, sql_);
-  Status s = staging_.InsertRow(source, row_);
-  if (s.code() != Status::Code::kNotSupported) return s;
-  BuildInsert();
-  return Exec(staging_, sql_);
+  return staging_.InsertRow(source, row_);
 }
 
 // `status`, with the statement text of the row built first when it failed.

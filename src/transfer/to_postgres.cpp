@@ -142,12 +142,10 @@ bool ToPostgres::TargetListed(const std::string& table) const {
 
 void ToPostgres::OpenConnections() {
   const ConnectionSettings settings = w_.settings.Current();
-  paradox_.options().cursor_location = CursorLocation::kClient;
   paradox_.options().serve = ui::ServeWith(pump_);
   paradox_.options().missing_blobs_as_null = options_.missing_memos_as_null;
   proc_.Step(kOpenParadox, [&] { return paradox_.Open(ParadoxConnectionString(settings)); });
   ConnectionOptions& pg = postgres_.options();
-  pg.cursor_location = CursorLocation::kServer;
   pg.command_timeout_s = kCommandTimeoutS;
   pg.connection_timeout_s = kConnectionTimeoutS;
   pg.serve = ui::ServeWith(pump_);
@@ -253,7 +251,7 @@ Status ToPostgres::AsShown(const Status& st) const {
     text.replace(at, target_.size(), table_);
     at += table_.size();
   }
-  return Status::Error(st.code(), text, st.sqlstate());
+  return st.Reworded(text);
 }
 
 Status ToPostgres::Stopped(const Status& why, int64_t reached) const {
@@ -268,7 +266,7 @@ Status ToPostgres::Stopped(const Status& why, int64_t reached) const {
   } else {
     text += "no row was stored, and no table " + table_ + " was made.";
   }
-  return Status::Error(why.code(), text, why.sqlstate());
+  return why.Reworded(text);
 }
 
 void ToPostgres::RefreshStatement() {

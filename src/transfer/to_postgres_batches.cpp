@@ -21,13 +21,22 @@ const Status kNoResult = Status::Internal("The server gave no result for the sta
 
 // A row refused for what every later row shares rather than for its own
 // values: the connection or the server's disk is gone, the statement does
-// not fit the target (SQLSTATE class 42: no such table, a view, too many
-// values, no right to insert), or the server takes no writes (25006, a
-// standby). The rest of the table would only repeat it, row by row.
+// not fit the target (no such table, a view, too many values, no right to
+// insert), or the server takes no writes (a standby). The rest of the table
+// would only repeat it, row by row.
 bool EndsTheRows(const Status& s) {
-  const std::string& state = s.sqlstate();
-  return IsConnectionLost(s) || IsServerStorageFailure(s) ||
-         (!s.ok() && (state.rfind("42", 0) == 0 || state == "25006"));
+  if (s.ok()) return false;
+  switch (s.fault()) {
+    case SqlFault::kConnectionLost:
+    case SqlFault::kServerStorage:
+    case SqlFault::kMisfit:
+    case SqlFault::kSyntax:
+    case SqlFault::kNoUniqueParent:
+    case SqlFault::kReadOnly:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "app/program_folder.h"
+#include "support/temp_folder.h"
 
 namespace corvane::app {
 namespace {
@@ -15,17 +16,14 @@ namespace {
 class IniStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("corvane-settings-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(root_);
+    root_ = temp_.path() / "settings";  // made by the store, not here
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
   std::string Read(SettingsStore& s, const char* key, const char* def) {
     auto r = s.Read(kApplication, kSection, key, def);
     EXPECT_TRUE(r.ok());
     return r.ok() ? r.value() : "";
   }
+  testing::TempFolder temp_{"corvane-settings"};
   std::filesystem::path root_;
 };
 

@@ -21,6 +21,7 @@
 #include "support/pg_env.h"
 #include "support/scoped_env.h"
 #include "ui/memory_surfaces.h"
+#include "support/temp_folder.h"
 
 namespace corvane::app {
 namespace {
@@ -64,7 +65,7 @@ class UserFilesTest : public ::testing::Test {
   void Share() { std::ofstream(program_ / "installed") << ""; }
   std::string Program() const { return program_.string(); }
 
-  testing::TestFolder folder_{"corvane-user-files"};
+  testing::TempFolder folder_{"corvane-user-files"};
   const fs::path root_ = folder_.path();
   fs::path program_;
   testing::ScopedEnv env_;

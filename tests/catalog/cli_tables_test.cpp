@@ -12,6 +12,7 @@
 #include "connection/connection.h"
 #include "support/pg_env.h"
 #include "ui/surfaces.h"
+#include "support/temp_folder.h"
 
 namespace corvane {
 namespace {
@@ -30,12 +31,9 @@ class CliTablesTest : public ::testing::Test {
     const char* dir = std::getenv("CORVANE_PROGRAM_DIR");
     if (!dir || !fs::exists(fs::path(dir) / "corvane-cli")) GTEST_SKIP() << "corvane-cli not built";
     cli_ = (fs::path(dir) / "corvane-cli").string();
-    tmp_ = fs::temp_directory_path() / ("corvane_cli_tables_" + std::to_string(getpid()));
+    tmp_ = temp_.path();
     fs::create_directories(tmp_ / "config");
     setenv("XDG_CONFIG_HOME", (tmp_ / "config").c_str(), 1);  // no stored login leaks in
-  }
-  void TearDown() override {
-    if (!tmp_.empty()) fs::remove_all(tmp_);
   }
   Ran Run(const std::string& args) {
     Ran r;
@@ -55,6 +53,7 @@ class CliTablesTest : public ::testing::Test {
   }
 
   std::string cli_;
+  testing::TempFolder temp_{"corvane_cli_tables"};
   fs::path tmp_;
 };
 

@@ -24,6 +24,7 @@
 #include "support/pg_connect.h"
 #include "support/pg_env.h"
 #include "support/scoped_env.h"
+#include "support/temp_folder.h"
 
 namespace corvane::cli {
 namespace {
@@ -52,7 +53,7 @@ class LoginSourcesTest : public ::testing::Test {
     ::chmod((root_ / "home" / name).c_str(), mode);
   }
 
-  testing::TestFolder folder_{"corvane-login"};
+  testing::TempFolder folder_{"corvane-login"};
   const fs::path root_ = folder_.path();
   testing::ScopedEnv env_;
 };

@@ -13,6 +13,7 @@
 #include "cli/option_table.h"
 #include "support/pg_env.h"
 #include "support/scoped_env.h"
+#include "support/temp_folder.h"
 
 namespace corvane::cli {
 namespace {
@@ -130,7 +131,7 @@ TEST(Options, ManPageAndCompletionListEveryOptionHelpLists) {
           ? ". " + std::string(kHelpers) + "\n"
           : "_init_completion() { words=(\"${COMP_WORDS[@]}\"); cword=$COMP_CWORD;\n"
             "  cur=${words[cword]}; prev=${words[cword-1]}; split=false; }\n";
-  testing::TestFolder folder("corvane-completion");
+  testing::TempFolder folder("corvane-completion");
   const std::string script = (folder.path() / "try.sh").string();
   std::ofstream(script) << helpers
                         << ". '" CORVANE_PACKAGING_DIR
@@ -152,7 +153,7 @@ TEST(Options, ManPageAndCompletionListEveryOptionHelpLists) {
 // that means no table is the one it returns.
 TEST(Options, UnknownTableExitStatusIsAsDocumented) {
   CORVANE_REQUIRE_POSTGRES(pg);
-  testing::TestFolder folder("corvane-unknown-table");
+  testing::TempFolder folder("corvane-unknown-table");
   testing::ScopedEnv env;
   env.Set("XDG_CONFIG_HOME", (folder.path() / "config").string());
   env.Set("XDG_CACHE_HOME", (folder.path() / "cache").string());

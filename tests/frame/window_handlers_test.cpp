@@ -18,10 +18,10 @@ namespace {
 
 using frame::LoginFrame;
 using frame::TablesFrame;
-using testing::TempDir;
+using testing::TempFolder;
 using ui::PointerShape;
 
-std::string MakeTable(const TempDir& dir, const std::string& relative) {
+std::string MakeTable(const TempFolder& dir, const std::string& relative) {
   std::string path = dir.Put(relative);
   std::string err =
       paradox::testing::PxlibTable().Field("Name", 0x01, 20).Row({std::string("one")}).Write(path);
@@ -68,17 +68,17 @@ struct LoginFixture {
 };
 
 TEST(LoginLoad, RunsItsStepsInOrderAndFillsTheFieldsWithDefaults) {
-  TempDir program;
+  TempFolder program;
   program.Put("HAND-M.CUR", "x");
   LoginFixture f;
-  f.window.program_folder = program.path();
+  f.window.program_folder = program.str();
   f.store["User"] = "ann";
   EXPECT_FALSE(frame::LoadLoginWindow(f.frame, f.window, f.read));
   std::vector<std::string> want = {"skin",
                                    "caption Corvane",
                                    "icon",
                                    "title Corvane",
-                                   "cursor " + program.path() + "/HAND-M.CUR",
+                                   "cursor " + program.str() + "/HAND-M.CUR",
                                    "field1 ",
                                    "field2 localhost",
                                    "field3 5432",
@@ -109,12 +109,12 @@ TEST(LoginLoad, AFailingStepIsReportedAndTheLoadGoesOn) {
 }
 
 TEST(LoginLoad, QuickPathNeedsATableInTheFolderItselfAndTriesNoServerOtherwise) {
-  TempDir folder;
+  TempFolder folder;
   MakeTable(folder, "sub/ORDERS.db");
   testing::Listener server;
   LoginFixture f;
-  f.store = {{"ParadoxFolder", folder.path()}, {"Server", "127.0.0.1"}, {"Port", server.port()}};
-  f.settings.settings = {folder.path(), "127.0.0.1", server.port(), "u", "p", "d"};
+  f.store = {{"ParadoxFolder", folder.str()}, {"Server", "127.0.0.1"}, {"Port", server.port()}};
+  f.settings.settings = {folder.str(), "127.0.0.1", server.port(), "u", "p", "d"};
   EXPECT_FALSE(frame::LoadLoginWindow(f.frame, f.window, f.read));
   EXPECT_FALSE(server.Contacted());
   EXPECT_TRUE(f.dialogs.shown.empty());
@@ -123,11 +123,11 @@ TEST(LoginLoad, QuickPathNeedsATableInTheFolderItselfAndTriesNoServerOtherwise) 
 
 TEST(LoginLoad, QuickPathShowsTheTablesWindowWhenBothSidesAnswer) {
   CORVANE_REQUIRE_POSTGRES(pg);
-  TempDir folder;
+  TempFolder folder;
   MakeTable(folder, "CUSTOMER.DB");
   LoginFixture f;
   f.settings.settings = pg;
-  f.settings.settings.paradox_folder = folder.path();
+  f.settings.settings.paradox_folder = folder.str();
   EXPECT_TRUE(frame::LoadLoginWindow(f.frame, f.window, f.read));
   EXPECT_EQ(f.frame.calls.back(), "show tables");
   EXPECT_TRUE(f.dialogs.shown.empty());
@@ -135,11 +135,11 @@ TEST(LoginLoad, QuickPathShowsTheTablesWindowWhenBothSidesAnswer) {
 
 TEST(NextPage, HourglassThenTestsThenLoadShowAndDefaultPointer) {
   CORVANE_REQUIRE_POSTGRES(pg);
-  TempDir folder;
+  TempFolder folder;
   MakeTable(folder, "items.db");
   LoginFixture f;
   f.settings.settings = pg;
-  f.settings.settings.paradox_folder = folder.path();
+  f.settings.settings.paradox_folder = folder.str();
   EXPECT_TRUE(frame::NextPage(f.frame, f.window));
   EXPECT_EQ(f.frame.calls, (std::vector<std::string>{"load tables", "show tables"}));
   EXPECT_EQ(f.pointer.history,
@@ -147,10 +147,10 @@ TEST(NextPage, HourglassThenTestsThenLoadShowAndDefaultPointer) {
 }
 
 TEST(NextPage, AnUnreachableServerKeepsTheLoginWindowSilently) {
-  TempDir folder;
+  TempFolder folder;
   MakeTable(folder, "items.db");
   LoginFixture f;
-  f.settings.settings = {folder.path(), "127.0.0.1", testing::ClosedPort(), "u", "p", "d"};
+  f.settings.settings = {folder.str(), "127.0.0.1", testing::ClosedPort(), "u", "p", "d"};
   EXPECT_FALSE(frame::NextPage(f.frame, f.window));
   EXPECT_TRUE(f.frame.calls.empty());
   EXPECT_TRUE(f.dialogs.shown.empty());
@@ -175,11 +175,11 @@ TEST(LoginButtons, PostgresTestSaysWhetherTheLoginOpens) {
 }
 
 TEST(LoginButtons, FolderTestLooksForTablesInTheFolderOnly) {
-  TempDir folder;
+  TempFolder folder;
   LoginFixture f;
   frame::TestFolder(f.window);  // empty folder field
   MakeTable(folder, "deep/er/ORDERS.DB");
-  f.settings.settings.paradox_folder = folder.path();
+  f.settings.settings.paradox_folder = folder.str();
   frame::TestFolder(f.window);
   MakeTable(folder, "Orders.Db");
   frame::TestFolder(f.window);
@@ -244,7 +244,7 @@ class FakeTablesFrame : public TablesFrame {
 };
 
 TEST(TablesLoad, AFailingCatalogIsReportedAndTheOtherListStillFills) {
-  TempDir folder;
+  TempFolder folder;
   MakeTable(folder, "orders.db");
   MakeTable(folder, "sub/Customer.db");
   ui::MemoryTableList postgres, paradox;
@@ -254,7 +254,7 @@ TEST(TablesLoad, AFailingCatalogIsReportedAndTheOtherListStillFills) {
   ui::MemoryPointer pointer;
   ui::ScriptedDialogs dialogs;
   ui::CountingPump pump;
-  ui::FixedSettings settings({folder.path(), "127.0.0.1", testing::ClosedPort(), "u", "p", "d"});
+  ui::FixedSettings settings({folder.str(), "127.0.0.1", testing::ClosedPort(), "u", "p", "d"});
   ui::TablesWindow window{postgres, paradox, progress, dialogs, pointer, pump, settings, ""};
   FakeTablesFrame frame;
   frame.colours = Status::Internal("no colours");

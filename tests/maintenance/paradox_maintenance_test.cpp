@@ -13,6 +13,7 @@
 #include "maintenance/table_family.h"
 #include "paradox/folder_index.h"
 #include "window_fixture.h"
+#include "support/temp_folder.h"
 
 namespace corvane::maintenance {
 namespace {
@@ -23,17 +24,8 @@ using ui::PointerShape;
 class ParadoxMaintenanceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() /
-           ("corvane_maint_" + std::to_string(::getpid()) + "_" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = temp_.path();
     w_.settings.settings.paradox_folder = dir_.string();
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(dir_, ec);
   }
   // Each file holds its own name, so a mix-up shows in the content.
   void Make(const std::vector<std::string>& names) {
@@ -63,6 +55,7 @@ class ParadoxMaintenanceTest : public ::testing::Test {
     testing::FakeTablesWindow::Fill(w_.paradox, names);
     w_.paradox.SelectNames(selected);
   }
+  corvane::testing::TempFolder temp_{"corvane_maint"};
   fs::path dir_;
   testing::FakeTablesWindow w_;
 };

@@ -12,6 +12,7 @@
 #include "paradox/read_all.h"
 #include "paradox/table_writer.h"
 #include "window_fixture.h"
+#include "support/temp_folder.h"
 
 namespace corvane::maintenance {
 namespace {
@@ -25,9 +26,8 @@ using paradox::testing::Row;
 Cell Text(std::string s) { return Cell{false, std::move(s)}; }
 
 TEST(RenamedTableReadTest, MemosSurviveARenameAndTheOldNameIsGone) {
-  fs::path dir = fs::temp_directory_path() / ("corvane_maint_memo_" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  corvane::testing::TempFolder temp("corvane_maint_memo");
+  const fs::path& dir = temp.path();
   const std::vector<FieldInfo> fields = {{"Id", FieldType::kLong, 4, 0},
                                          {"Note", FieldType::kMemo, 20, 0}};
   // Memos longer than the leader live in the .mb; one spans several blocks.
@@ -59,7 +59,6 @@ TEST(RenamedTableReadTest, MemosSurviveARenameAndTheOldNameIsGone) {
   for (size_t i = 0; i < notes.size(); ++i) {
     EXPECT_EQ((*rows)[i], (Row{std::to_string(i + 1), notes[i]})) << "row " << i;
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace

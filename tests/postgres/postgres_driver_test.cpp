@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "postgres/pg_test_support.h"
+#include "postgres/sql_state.h"
 
 namespace corvane::testing {
 namespace {
@@ -256,6 +257,36 @@ TEST_F(PostgresDriverTest, RefusedStatementsChangeNothing) {
   auto bad = conn_->Execute("SELEC 1");
   EXPECT_EQ(bad.status().sqlstate(), "42601");
   EXPECT_EQ(Column(*conn_, "SELECT k FROM " + Q()), std::vector<std::string>{"1"});
+  // What the driver made of each, for callers that act on it.
+  EXPECT_EQ(dup.status().fault(), SqlFault::kRulesBroken);
+  EXPECT_EQ(missing.status().fault(), SqlFault::kMisfit);
+  EXPECT_EQ(bad.status().fault(), SqlFault::kSyntax);
+  Exec(*conn_, "CREATE TEMP TABLE parent (v int)");
+  auto no_parent = conn_->Execute("CREATE TEMP TABLE child (v int REFERENCES parent (v))");
+  EXPECT_EQ(no_parent.status().fault(), SqlFault::kNoUniqueParent) << no_parent.status().sqlstate();
+  Exec(*conn_, "BEGIN READ ONLY");
+  auto read_only = conn_->Execute("INSERT INTO " + Q() + " VALUES (3)");
+  EXPECT_EQ(read_only.status().fault(), SqlFault::kReadOnly) << read_only.status().sqlstate();
+  Exec(*conn_, "ROLLBACK");
+  EXPECT_FALSE(IsConnectionLost(read_only.status()));
+}
+
+// Codes next to each other in one class mean different things.
+TEST(SqlStateTest, ClassifiesByCodeThenClass) {
+  const std::pair<const char*, SqlFault> kCases[] = {
+      {"08006", SqlFault::kConnectionLost}, {"08P01", SqlFault::kConnectionLost},
+      {"57P01", SqlFault::kConnectionLost}, {"57014", SqlFault::kCanceled},
+      {"53100", SqlFault::kServerStorage},  {"58030", SqlFault::kServerStorage},
+      {"53200", SqlFault::kNone},           {"23505", SqlFault::kRulesBroken},
+      {"23503", SqlFault::kRulesBroken},    {"42830", SqlFault::kNoUniqueParent},
+      {"42601", SqlFault::kSyntax},         {"42P01", SqlFault::kMisfit},
+      {"42501", SqlFault::kMisfit},         {"25006", SqlFault::kReadOnly},
+      {"25P02", SqlFault::kNone},           {"0A000", SqlFault::kNotSupported},
+      {"22P02", SqlFault::kNone},           {"", SqlFault::kNone},
+  };
+  for (const auto& [state, fault] : kCases) EXPECT_EQ(ClassifySqlState(state), fault) << state;
+  EXPECT_TRUE(IsConnectionLost(PgStatus("gone", "57P03")));
+  EXPECT_TRUE(IsServerStorageFailure(PgStatus("full", "53100").Reworded("told otherwise")));
 }
 
 TEST_F(PostgresDriverTest, QueriesACursorCannotHoldStillRun) {
@@ -271,6 +302,7 @@ TEST_F(PostgresDriverTest, CommandTimeoutStopsALongStatement) {
   auto c = OpenPg(settings_, 1);
   auto r = c->Execute("SELECT pg_sleep(5)");
   EXPECT_EQ(r.status().sqlstate(), "57014");
+  EXPECT_EQ(r.status().fault(), SqlFault::kCanceled);
   EXPECT_TRUE(c->Execute("SELECT 1").ok());  // the connection goes on
 }
 

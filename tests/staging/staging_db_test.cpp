@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -115,17 +116,21 @@ TEST_F(StagingDbTest, ASecondUserWaitsItsTurnOrGivesUp) {
   EXPECT_EQ(calls, 3);
   EXPECT_NE(refused.status().message().find("another transfer"), std::string::npos);
 
+  // The first user leaves once the second has been kept waiting.
+  std::promise<void> kept_waiting;
+  std::future<void> leave = kept_waiting.get_future();
   std::thread done([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    leave.wait();
     first.reset();
   });
   bool told = false;
   calls = 0;
   auto second = StagingDb::Open(path_, [&](bool is_first) {
     told = told || (is_first && calls == 0);
-    ++calls;
+    if (++calls == 2) kept_waiting.set_value();
     return true;
   });
+  if (calls < 2) kept_waiting.set_value();  // never waited: let the thread end
   done.join();
   ASSERT_TRUE(second.ok()) << second.status().message();
   EXPECT_TRUE(told);

@@ -1,5 +1,5 @@
 // What a test changes around it, put back when it ends: environment
-// variables, and a fresh folder of its own.
+// variables. A fresh folder of its own is temp_folder.h.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,28 +12,6 @@
 #include <string>
 
 namespace corvane::testing {
-
-// An empty folder named after the running test, removed when the test ends.
-class TestFolder {
- public:
-  explicit TestFolder(const std::string& prefix)
-      : path_(std::filesystem::temp_directory_path() /
-              (prefix + "-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TestFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TestFolder(const TestFolder&) = delete;
-  TestFolder& operator=(const TestFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // Environment variables set for one test and put back as they were.
 

@@ -13,6 +13,7 @@
 #include "paradox/table_reader.h"
 #include "support/folder_bytes.h"
 #include "support/scoped_env.h"
+#include "support/temp_folder.h"
 #include "to_paradox_fixture.h"
 
 namespace corvane::testing {
@@ -159,7 +160,7 @@ TEST_F(ToParadoxCliTest, ADryRunTellsWhatTheCopyWouldWriteAndChangesNothing) {
               {"1, 'a', 1.50", "2, '\u4e2d', NULL", "3, '\u05d0', 2.25"});
   MakePgTable("dry_old", "k text PRIMARY KEY", {"'x'"});
   ASSERT_EQ(Cli("dry_old").first, 0);
-  TestFolder scratch("dry-cache");
+  TempFolder scratch("dry-cache");
   ScopedEnv env;
   env.Set("XDG_CACHE_HOME", scratch.path().string());
   const pid_t ended = ::fork();  // a process id nobody runs under any more

@@ -22,6 +22,7 @@
 #include "connection/connection_strings.h"
 #include "paradox/primary_index.h"
 #include "paradox/table_reader.h"
+#include "support/test_seed.h"
 #include "to_paradox_fixture.h"
 #include "transfer/to_paradox.h"
 
@@ -122,7 +123,7 @@ class ToParadoxFaultTest : public ToParadoxTest {
     ASSERT_EQ(Run(args, &out), 0) << out;
     const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
     check(0);
-    const unsigned seed = std::random_device{}();
+    const unsigned seed = TestSeed();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     std::uniform_int_distribution<int64_t> moment(0, full.count());
@@ -225,7 +226,7 @@ TEST_F(ToParadoxFaultTest, KilledAtRandomMomentsTheTableIsWholeOldOrNewAndNothin
   const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
   ASSERT_EQ(Version("txfault_"), "a");
 
-  const unsigned seed = std::random_device{}();
+  const unsigned seed = TestSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
   std::uniform_int_distribution<int64_t> moment(0, full.count() * 11 / 10);
@@ -470,7 +471,7 @@ TEST_F(ToParadoxFaultTest, KeyedCopiesKilledAtRandomMomentsLeaveWholeKeyedTables
   const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
   ASSERT_EQ(whole(), "a");
   EXPECT_FALSE(fs::exists(scratch));
-  const unsigned seed = std::random_device{}();
+  const unsigned seed = TestSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
   std::uniform_int_distribution<int64_t> moment(0, full.count());
@@ -544,7 +545,7 @@ TEST_F(ToParadoxFaultTest, RowsKeptEncodedLeaveNothingWhenKilledAndGiveWayOnAFul
   ASSERT_EQ(Run({"txplain"}, &out), 0) << out;
   const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
   EXPECT_EQ(written(), kPlainRows);
-  const unsigned seed = std::random_device{}();
+  const unsigned seed = TestSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
   std::uniform_int_distribution<int64_t> moment(full.count() / 4, full.count());

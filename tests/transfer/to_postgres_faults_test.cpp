@@ -28,6 +28,8 @@
 
 #include "paradox/table_writer.h"
 #include "support/scoped_env.h"
+#include "support/temp_folder.h"
+#include "support/test_seed.h"
 #include "transfer_fixture.h"
 
 extern char** environ;
@@ -50,33 +52,23 @@ std::string MemoOf(int id) {
   return id % 5 == 0 ? "" : std::string(1 + id % 60, static_cast<char>('a' + id % 26));
 }
 
-// A folder removed when the test program ends.
-struct TempDir {
-  fs::path path;
-  ~TempDir() {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
-  }
-};
-
 // The 200,000-row table, written once for the whole suite.
 const fs::path& BigTableDir() {
-  static const TempDir dir{[] {
-    std::string tmpl = (fs::temp_directory_path() / "corvane-faults.XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) return fs::path();
+  static const TempFolder dir("corvane-faults");
+  static const bool made = [] {
     using paradox::FieldType;
     auto w = paradox::TableWriter::Create(
-        (fs::path(tmpl) / (std::string(kMade) + ".db")).string(),
+        (dir.path() / (std::string(kMade) + ".db")).string(),
         {{"ID", FieldType::kLong, 4, 0}, {"MEMO", FieldType::kMemo, 11, 0}}, 1252, kBigRows);
-    if (!w.ok()) return fs::path();
+    if (!w.ok()) return false;
     for (int id = 1; id <= kBigRows; ++id) {
       const std::string memo = MemoOf(id);
-      if (!(*w)->Append({{false, std::to_string(id)}, {memo.empty(), memo}}).ok()) return fs::path();
+      if (!(*w)->Append({{false, std::to_string(id)}, {memo.empty(), memo}}).ok()) return false;
     }
-    if (!(*w)->Finish(paradox::TableWriter::Replace::kNever).ok()) return fs::path();
-    return fs::path(tmpl);
-  }()};
-  return dir.path;
+    return (*w)->Finish(paradox::TableWriter::Replace::kNever).ok();
+  }();
+  static const fs::path none;
+  return made ? dir.path() : none;
 }
 
 class ToPostgresFaultsTest : public ToPostgresTest {
@@ -206,16 +198,6 @@ class ToPostgresFaultsTest : public ToPostgresTest {
     return "";
   }
 };
-
-// The seed of a test's random moments: CORVANE_TEST_SEED replays a run.
-unsigned TestSeed() {
-  const char* given = std::getenv("CORVANE_TEST_SEED");
-  const unsigned seed = given ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
-                              : std::random_device{}();
-  std::printf("seed %u (CORVANE_TEST_SEED=%u replays it)\n", seed, seed);
-  ::testing::Test::RecordProperty("seed", std::to_string(seed));
-  return seed;
-}
 
 // Killed at 20 random moments each (SIGKILL, SIGTERM, SIGINT in turn), a
 // new table and an overwrite, every other time with a second table beside

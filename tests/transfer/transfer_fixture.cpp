@@ -18,9 +18,8 @@ void ToPostgresTest::SetUp() {
   auto pg = TestPostgres();
   if (!pg) GTEST_SKIP() << "no test PostgreSQL: run through scripts/test.sh";
   have_pg_ = true;
-  std::string tmpl = (std::filesystem::temp_directory_path() / "corvane-topg.XXXXXX").string();
-  ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-  folder_ = tmpl;
+  temp_ = std::make_unique<TempFolder>("corvane-topg");
+  folder_ = temp_->path();
   fake_.settings.settings = *pg;
   fake_.settings.settings.paradox_folder = folder_.string();
 }
@@ -28,8 +27,7 @@ void ToPostgresTest::SetUp() {
 void ToPostgresTest::TearDown() {
   if (!have_pg_) return;
   for (const std::string& t : drop_after_) (void)PgTry("DROP TABLE IF EXISTS \"" + t + "\"");
-  std::error_code ec;
-  std::filesystem::remove_all(folder_, ec);
+  temp_.reset();
 }
 
 transfer::TransferOutcome ToPostgresTest::Send(transfer::ToPostgresOptions options,

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "transfer/to_postgres.h"
 #include "ui/memory_surfaces.h"
 #include "ui/windows.h"
+#include "support/temp_folder.h"
 
 namespace corvane::testing {
 
@@ -60,6 +62,7 @@ class ToPostgresTest : public ::testing::Test {
   // Puts `name` into the Paradox list, selected and current.
   void SelectParadox(const std::vector<std::string>& names);
 
+  std::unique_ptr<TempFolder> temp_;
   std::filesystem::path folder_;
   FakeTablesWindow fake_;
   bool have_pg_ = false;

@@ -14,14 +14,15 @@
 #include "paradox/pxlib_maker.h"
 #include "support/pg_env.h"
 #include "windows/gui_fixture.h"
+#include "support/temp_folder.h"
 
 namespace corvane::windows {
 namespace {
 
 using testing::GuiTest;
-using testing::TempDir;
+using testing::TempFolder;
 
-void MakeTable(const TempDir& dir, const std::string& relative) {
+void MakeTable(const TempFolder& dir, const std::string& relative) {
   std::string err =
       paradox::testing::PxlibTable().Field("Code", 0x04, 4).Row({7L}).Write(dir.Put(relative));
   ASSERT_EQ(err, "");
@@ -48,20 +49,20 @@ class FlowTest : public GuiTest {
     Store("Password", s.password);
     Store("Database", s.database);
   }
-  void StoreLoginOn(ConnectionSettings login, const TempDir& folder) {
-    login.paradox_folder = folder.path();
+  void StoreLoginOn(ConnectionSettings login, const TempFolder& folder) {
+    login.paradox_folder = folder.str();
     StoreLogin(login);
   }
 };
 
 TEST_F(FlowTest, QuickPathOpensTheTablesWindowWhenBothSidesAnswer) {
   CORVANE_REQUIRE_POSTGRES(pg);
-  TempDir folder;
+  TempFolder folder;
   MakeTable(folder, "orders.db");
   MakeTable(folder, "Customer.DB");
   MakeTable(folder, "old/items.db");
   ConnectionSettings login = pg;
-  login.paradox_folder = folder.path();
+  login.paradox_folder = folder.str();
   StoreLogin(login);
   Windows w(Services());
   w.Start();
@@ -73,10 +74,10 @@ TEST_F(FlowTest, QuickPathOpensTheTablesWindowWhenBothSidesAnswer) {
 }
 
 TEST_F(FlowTest, WithoutATableInTheFolderItselfTheLoginWindowStaysAndNoServerIsTried) {
-  TempDir folder;
+  TempFolder folder;
   MakeTable(folder, "sub/orders.db");
   testing::Listener server;
-  StoreLogin({folder.path(), "127.0.0.1", server.port(), "u", "p", "d"});
+  StoreLogin({folder.str(), "127.0.0.1", server.port(), "u", "p", "d"});
   Windows w(Services());
   w.Start();
   EXPECT_TRUE(w.form1().isVisible());
@@ -92,7 +93,7 @@ TEST_F(FlowTest, WithoutATableInTheFolderItselfTheLoginWindowStaysAndNoServerIsT
 
 TEST_F(FlowTest, NextBackAndAnotherFolderShowTheNewFoldersTables) {
   CORVANE_REQUIRE_POSTGRES(pg);
-  TempDir first, second;
+  TempFolder first, second;
   MakeTable(first, "alpha.db");
   MakeTable(second, "beta.db");
   MakeTable(second, "Gamma.db");
@@ -104,7 +105,7 @@ TEST_F(FlowTest, NextBackAndAnotherFolderShowTheNewFoldersTables) {
   w.form1().findChild<QLineEdit*>("Text4")->setText(QString::fromStdString(pg.user));
   w.form1().findChild<QLineEdit*>("Text5")->setText(QString::fromStdString(pg.password));
   w.form1().findChild<QLineEdit*>("Text6")->setText(QString::fromStdString(pg.database));
-  folder->setText(QString::fromStdString(first.path()));
+  folder->setText(QString::fromStdString(first.str()));
   Click(&w.form1(), "PushButton2");
   ASSERT_TRUE(w.form2().isVisible());
   EXPECT_FALSE(w.form1().isVisible());
@@ -114,7 +115,7 @@ TEST_F(FlowTest, NextBackAndAnotherFolderShowTheNewFoldersTables) {
   EXPECT_TRUE(w.form1().isVisible());
   EXPECT_FALSE(w.form2().isVisible());
   EXPECT_EQ(Names(&w.form2(), "List2"), std::vector<std::string>{"ALPHA"});  // kept while hidden
-  folder->setText(QString::fromStdString(second.path()));
+  folder->setText(QString::fromStdString(second.str()));
   Click(&w.form1(), "PushButton2");
   EXPECT_TRUE(w.form2().isVisible());
   EXPECT_EQ(Names(&w.form2(), "List2"), (std::vector<std::string>{"BETA", "GAMMA"}));
@@ -123,10 +124,10 @@ TEST_F(FlowTest, NextBackAndAnotherFolderShowTheNewFoldersTables) {
 }
 
 TEST_F(FlowTest, AFailingCatalogShowsTheFailureDialogAndTheOtherListStillFills) {
-  TempDir folder;
+  TempFolder folder;
   MakeTable(folder, "orders.db");
   Windows w(Services());
-  w.form1().findChild<QLineEdit*>("Text1")->setText(QString::fromStdString(folder.path()));
+  w.form1().findChild<QLineEdit*>("Text1")->setText(QString::fromStdString(folder.str()));
   w.form1().findChild<QLineEdit*>("Text2")->setText("127.0.0.1");
   w.form1().findChild<QLineEdit*>("Text3")->setText(QString::fromStdString(testing::ClosedPort()));
   w.form2().Form_Load();
@@ -173,17 +174,17 @@ TEST_F(FlowTest, SelectAndDeselectAllWorkOnTheirOwnListOnly) {
 }
 
 TEST_F(FlowTest, SampleButtonAndFolderChooserSetTheFolderField) {
-  TempDir program;
-  Windows w(Services(program.path()));
+  TempFolder program;
+  Windows w(Services(program.str()));
   auto* folder = w.form1().findChild<QLineEdit*>("Text1");
   Click(&w.form1(), "PushButton4");
-  EXPECT_EQ(folder->text().toStdString(), program.path() + "/Samples");
-  EXPECT_EQ(Stored("ParadoxFolder"), program.path() + "/Samples");
+  EXPECT_EQ(folder->text().toStdString(), program.str() + "/Samples");
+  EXPECT_EQ(Stored("ParadoxFolder"), program.str() + "/Samples");
 
   Store("LastFolderDot", "/srv");
   dialogs.folder_answers = {"", "/data/px"};
   Click(&w.form1(), "PushButton5");  // cancelled
-  EXPECT_EQ(folder->text().toStdString(), program.path() + "/Samples");
+  EXPECT_EQ(folder->text().toStdString(), program.str() + "/Samples");
   Click(&w.form1(), "PushButton5");
   EXPECT_EQ(folder->text(), "/data/px");
   EXPECT_EQ(Stored("ParadoxFolder"), "/data/px");
@@ -265,7 +266,7 @@ void ClickEntry(QListWidget* list, const std::string& name) {
 
 TEST_F(FlowTest, TheSideButtonsReachTheirHandlers) {
   CORVANE_REQUIRE_POSTGRES(pg);
-  TempDir folder;
+  TempFolder folder;
   const std::string name = "WIRE" + std::to_string(::getpid() % 10000);
   MakeTable(folder, name + ".db");
   StoreLoginOn(pg, folder);
@@ -304,7 +305,7 @@ TEST_F(FlowTest, TheSideButtonsReachTheirHandlers) {
 
 TEST_F(FlowTest, SelectAllThenSendCopiesEveryTable) {
   CORVANE_REQUIRE_POSTGRES(pg);
-  TempDir folder;
+  TempFolder folder;
   const std::string stem = "ALL" + std::to_string(::getpid() % 10000) + "_";
   const std::vector<std::string> names = {stem + "A", stem + "B", stem + "C"};
   for (const auto& n : names) MakeTable(folder, n + ".db");

@@ -13,13 +13,14 @@
 
 #include "windows/flow.h"
 #include "windows/gui_fixture.h"
+#include "support/temp_folder.h"
 
 namespace corvane::windows {
 namespace {
 
 using testing::GuiTest;
 using testing::HoverOver;
-using testing::TempDir;
+using testing::TempFolder;
 
 template <typename T = QWidget>
 T* Find(QWidget* window, const char* name) {
@@ -292,10 +293,10 @@ TEST_F(GuiTest, FirstStartStoresTheDefaultsAndARestartShowsWhatWasTyped) {
 }
 
 TEST_F(GuiTest, AStoreThatCannotBeWrittenIsReportedOnceAndTheFieldKeepsItsText) {
-  TempDir program;
+  TempFolder program;
   program.Put("blocked");  // the settings folder would have to be inside a file
-  store = app::MakeIniSettingsStore(program.path() + "/blocked");
-  Windows w(Services(program.path()));
+  store = app::MakeIniSettingsStore(program.str() + "/blocked");
+  Windows w(Services(program.str()));
   auto* user = Find<QLineEdit>(&w.form1(), "Text4");
   QTest::keyClicks(user, "bob");
   EXPECT_EQ(user->text(), "bob");
@@ -304,8 +305,8 @@ TEST_F(GuiTest, AStoreThatCannotBeWrittenIsReportedOnceAndTheFieldKeepsItsText) 
 }
 
 TEST_F(GuiTest, WithoutTheSkinFileTheLoginWindowIsWhiteWithItTakesTheButtonFace) {
-  TempDir bare;
-  Windows plain(Services(bare.path()));
+  TempFolder bare;
+  Windows plain(Services(bare.str()));
   plain.form1().Form_Load();
   for (const char* name : {"Frame1", "Frame2", "Label2", "Label6"})
     EXPECT_EQ(Find(&plain.form1(), name)->palette().color(QPalette::Window), QColor(Qt::white))
@@ -320,7 +321,7 @@ TEST_F(GuiTest, WithoutTheSkinFileTheLoginWindowIsWhiteWithItTakesTheButtonFace)
   EXPECT_NE(QApplication::applicationDisplayName(), "Corvane");
 
   bare.Put("HAND-M.CUR", "not a cursor");  // a damaged file is reported, then ignored
-  Windows damaged(Services(bare.path()));
+  Windows damaged(Services(bare.str()));
   damaged.form1().Form_Load();
   ASSERT_EQ(dialogs.Failures().size(), 1u);
   EXPECT_NE(dialogs.Failures()[0].find("Form1.Form_Load at line 110"), std::string::npos);

@@ -52,8 +52,8 @@ class GuiTest : public ::testing::Test {
     ASSERT_TRUE(store->Write(app::kApplication, app::kSection, key, value).ok());
   }
 
-  TempDir config;
-  std::unique_ptr<app::SettingsStore> store = app::MakeIniSettingsStore(config.path());
+  TempFolder config;
+  std::unique_ptr<app::SettingsStore> store = app::MakeIniSettingsStore(config.str());
   windows::WorkGate gate;
   ui::ScriptedDialogs dialogs;
 };

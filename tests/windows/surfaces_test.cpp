@@ -23,12 +23,13 @@
 #include "ui/procedure.h"
 #include "windows/gui_fixture.h"
 #include "windows/qt_surfaces.h"
+#include "support/temp_folder.h"
 
 namespace corvane::windows {
 namespace {
 
 using testing::GuiTest;
-using testing::TempDir;
+using testing::TempFolder;
 
 std::vector<std::string> Names(const ui::TableList& list) {
   std::vector<std::string> out;
@@ -241,11 +242,11 @@ TEST_F(GuiTest, ARowRefusedBesideA300KbMemoGivesAWindowBoxThatFitsTheScreen) {
         "INSERT INTO \"" + table + "\" VALUES (1, 'infinity', '" + memo + "')"}) {
     ASSERT_TRUE(server.Execute(sql).ok()) << sql.substr(0, 80);
   }
-  TempDir folder;
+  TempFolder folder;
   ASSERT_EQ(paradox::testing::PxlibTable().Field("Code", 0x04, 4).Row({7L}).Write(
                 folder.Put("orders.db")),
             "");
-  for (auto [key, value] : {std::pair{"ParadoxFolder", folder.path()}, {"Server", pg.server},
+  for (auto [key, value] : {std::pair{"ParadoxFolder", folder.str()}, {"Server", pg.server},
                             {"Port", pg.port}, {"User", pg.user}, {"Password", pg.password},
                             {"Database", pg.database}})
     Store(key, value);
@@ -334,7 +335,7 @@ TEST_F(GuiTest, QuestionsAnswerSixForYesAndSevenForNoAndPromptsGiveTheText) {
 }
 
 TEST_F(GuiTest, FolderChooserOpensAtTheStartFolderWithItsTitleAndCancelGivesNothing) {
-  TempDir start;
+  TempFolder start;
   QWidget owner;
   QtDialogs boxes(&owner);
   WhenModal([&](QWidget* w) {
@@ -343,10 +344,10 @@ TEST_F(GuiTest, FolderChooserOpensAtTheStartFolderWithItsTitleAndCancelGivesNoth
     EXPECT_EQ(chooser->windowTitle(), "Please select folder:");
     EXPECT_EQ(chooser->fileMode(), QFileDialog::Directory);
     EXPECT_TRUE(chooser->testOption(QFileDialog::ShowDirsOnly));
-    EXPECT_EQ(chooser->directory().absolutePath().toStdString(), start.path());
+    EXPECT_EQ(chooser->directory().absolutePath().toStdString(), start.str());
     chooser->reject();
   });
-  EXPECT_EQ(boxes.ChooseFolder("Please select folder:", start.path()), "");
+  EXPECT_EQ(boxes.ChooseFolder("Please select folder:", start.str()), "");
 }
 
 }  // namespace

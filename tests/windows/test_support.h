@@ -12,32 +12,9 @@
 #include <fstream>
 #include <string>
 
+#include "support/temp_folder.h"
+
 namespace corvane::testing {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-win.XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  // Creates `relative` (and its folders) holding `bytes`.
-  std::string Put(const std::string& relative, const std::string& bytes = {}) const {
-    std::filesystem::path p = std::filesystem::path(path_) / relative;
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p.string();
-  }
-
- private:
-  std::string path_;
-};
 
 // A socket on 127.0.0.1 that listens but never answers: a connection
 // attempt shows up as a pending connection.
