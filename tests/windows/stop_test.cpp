@@ -27,7 +27,7 @@ namespace {
 
 using paradox::testing::PxlibTable;
 using testing::GuiTest;
-using testing::TempDir;
+using testing::TempFolder;
 
 constexpr long kRows = 50000;  // more than one batch of rows sent together
 constexpr long kOldRows = 3;
@@ -69,8 +69,8 @@ void Select(QListWidget* list, const std::vector<std::string>& names) {
 
 class StopTest : public GuiTest {
  protected:
-  void StoreLogin(ConnectionSettings s, const TempDir& folder) {
-    s.paradox_folder = folder.path();
+  void StoreLogin(ConnectionSettings s, const TempFolder& folder) {
+    s.paradox_folder = folder.str();
     for (auto [key, value] : {std::pair{"ParadoxFolder", s.paradox_folder},
                               {"Server", s.server},
                               {"Port", s.port},
@@ -97,7 +97,7 @@ TEST_F(StopTest, AStoppedCopyLeavesTheOldTableWhole) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     dialogs.shown.clear();
-    TempDir folder;
+    TempFolder folder;
     for (const std::string& t : {big, small}) (void)c.Execute("DROP TABLE IF EXISTS \"" + t + "\"");
     const bool escape = k.how != How::kClose;
     // The source: many rows in the big table, one in the small; the old
@@ -129,12 +129,12 @@ TEST_F(StopTest, AStoppedCopyLeavesTheOldTableWhole) {
                             std::to_string(kOldRows) + ") g")
                       .ok());
     }
-    const auto before = Files(folder.path());
+    const auto before = Files(folder.str());
     StoreLogin(pg, folder);
 
-    TempDir program;  // the staging database of its own
+    TempFolder program;  // the staging database of its own
     program.Put("dbtemp.mdb");
-    Windows w(Services(program.path()));
+    Windows w(Services(program.str()));
     w.Start();
     Form2& f = w.form2();
     ASSERT_TRUE(f.isVisible());
@@ -176,7 +176,7 @@ TEST_F(StopTest, AStoppedCopyLeavesTheOldTableWhole) {
     // The old table whole, no scratch table or file left.
     EXPECT_EQ(Scalar(c, "SELECT count(*) FROM pg_class WHERE relname LIKE 'corvane~%'"), "0");
     if (k.to_paradox) {
-      auto after = Files(folder.path());
+      auto after = Files(folder.str());
       if (escape) {
         EXPECT_EQ(after.erase(small + ".DB") + after.erase(small + ".db"), 1u);
       }
@@ -218,11 +218,11 @@ TEST_F(StopTest, AStoppedCopyLeavesTheOldTableWhole) {
 // Deleting several tables: closing the window after the first stops before
 // the next, and the others stay whole.
 TEST_F(StopTest, ClosingDuringADeleteStopsBeforeTheNextTable) {
-  TempDir folder;
+  TempFolder folder;
   const std::vector<std::string> names = {"DA", "DB", "DC"};
   for (const std::string& n : names)
     ASSERT_EQ(PxlibTable().Field("ID", 0x04, 4).Row({1L}).Write(folder.Put(n + ".db")), "");
-  Store("ParadoxFolder", folder.path());
+  Store("ParadoxFolder", folder.str());
   Windows w(Services());
   w.form1().Form_Load();
   Form2& f = w.form2();
@@ -234,9 +234,9 @@ TEST_F(StopTest, ClosingDuringADeleteStopsBeforeTheNextTable) {
   QObject::connect(list->model(), &QAbstractItemModel::rowsRemoved, &f, [&] { f.close(); });
   f.findChild<QPushButton*>("PushButton5")->click();  // "Delete Table/s"
   // The walk goes from the last entry: DC went, DA and DB stay.
-  EXPECT_FALSE(std::filesystem::exists(folder.path() + "/DC.db"));
-  EXPECT_TRUE(std::filesystem::exists(folder.path() + "/DB.db"));
-  EXPECT_TRUE(std::filesystem::exists(folder.path() + "/DA.db"));
+  EXPECT_FALSE(std::filesystem::exists(folder.str() + "/DC.db"));
+  EXPECT_TRUE(std::filesystem::exists(folder.str() + "/DB.db"));
+  EXPECT_TRUE(std::filesystem::exists(folder.str() + "/DA.db"));
   EXPECT_TRUE(dialogs.shown.empty());
   EXPECT_FALSE(f.isVisible());
 }
