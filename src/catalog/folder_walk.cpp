@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/ascii.h"
 #include "base/utf8.h"
 #include "ui/procedure.h"
 #include "ui/step_names.h"
@@ -26,7 +27,6 @@ struct DirCloser {
 };
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c; }
 bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // "*" any run, "?" one character; ASCII letters in any case.
@@ -37,7 +37,7 @@ bool Matches(const char* pattern, const char* name) {
     if (*pattern == '*') {
       star = pattern++;
       resume = name;
-    } else if (*pattern == '?' || (*pattern && LowerAscii(*pattern) == LowerAscii(*name))) {
+    } else if (*pattern == '?' || (*pattern && AsciiLower(*pattern) == AsciiLower(*name))) {
       const bool any = *pattern == '?';
       ++pattern;
       ++name;

@@ -1,5 +1,6 @@
 #include "connection/connection.h"
 
+#include "base/ascii.h"
 #include "base/moved_bytes.h"
 #include "connection/connection_strings.h"
 #include "connection/drivers.h"
@@ -31,11 +32,6 @@ class EmptySet : public RecordSet {
 constexpr const char* kNotCapable =
     "Object or provider is not capable of performing requested operation.";
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 }  // namespace
 
 void Value::ToHex() const {
@@ -52,8 +48,8 @@ Status Connection::Open(const std::string& connection_string) {
   ConnectionAttributes attrs = ParseConnectionString(connection_string);
   Result<std::unique_ptr<Driver>> opened =
       Status::NotFound("Data source name not found and no default driver specified");
-  const std::string driver = Lower(attrs.count("driver") ? attrs["driver"] : "");
-  const std::string provider = Lower(attrs.count("provider") ? attrs["provider"] : "");
+  const std::string driver = AsciiLowerCase(attrs.count("driver") ? attrs["driver"] : "");
+  const std::string provider = AsciiLowerCase(attrs.count("provider") ? attrs["provider"] : "");
   if (driver == "postgresql unicode") {
     opened = OpenPostgresDriver(attrs, options_);
   } else if (driver == "microsoft paradox driver (*.db )") {

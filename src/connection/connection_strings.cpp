@@ -2,6 +2,9 @@
 
 #include <cctype>
 
+#include "base/ascii.h"
+
+
 namespace corvane {
 namespace {
 
@@ -80,7 +83,7 @@ std::map<std::string, std::string> ParseConnectionString(const std::string& text
       continue;
     }
     std::string key = Trim(text.substr(i, eq - i));
-    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    key = AsciiLowerCase(key);
     size_t v = eq + 1;
     while (v < text.size() && v < semi && IsBlank(text[v])) ++v;
     std::string value;

@@ -10,18 +10,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/ascii.h"
 #include "paradox/crypt.h"
 #include "paradox/format.h"
 
 namespace corvane::paradox {
 
 namespace {
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
 
 // Enough of a block to see its header and the whole slot table.
 constexpr size_t kBlockHeadLen = kMbSlotTable + kMbSlotCount * kMbSlotSize;
@@ -38,10 +33,10 @@ std::string BlobFile::Find(const std::string& db_path) {
     const fs::path p = dir / (stem + ext);
     if (fs::is_regular_file(p, ec)) return p.string();
   }
-  const std::string want = Lower(stem + ".mb");
+  const std::string want = AsciiLowerCase(stem + ".mb");
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    if (Lower(it->path().filename().string()) == want) return it->path().string();
+    if (AsciiLowerCase(it->path().filename().string()) == want) return it->path().string();
   }
   return {};
 }

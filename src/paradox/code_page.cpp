@@ -13,6 +13,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "base/ascii.h"
 #include "base/utf8.h"
 #include "paradox/code_page_tables.h"
 
@@ -285,8 +286,7 @@ LanguageDriver LanguageDriverFor(int code_page) {
 Result<int> ParseExportCodePage(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = AsciiLowerCase(text);
   if (lower.empty() || lower == "auto") return 0;
   int value = 0;
   bool digits = lower.size() <= 5;

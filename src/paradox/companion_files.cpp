@@ -5,6 +5,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "base/ascii.h"
 #include "paradox/folder_index.h"
 
 namespace corvane::paradox {
@@ -60,15 +61,7 @@ bool IsHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-  }
-  return out;
-}
-
-bool IsTableFile(const fs::path& p) { return LowerAscii(p.extension().string()) == ".db"; }
+bool IsTableFile(const fs::path& p) { return AsciiLowerCase(p.extension().string()) == ".db"; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -152,7 +145,7 @@ Result<TableFamily> FindTable(const fs::path& folder, const std::string& name) {
 }
 
 bool IsTableFamilyExtension(std::string_view extension) {
-  std::string e = LowerAscii(extension);
+  std::string e = AsciiLowerCase(extension);
   if (e == ".db" || e == ".mb" || e == ".px" || e == ".val" || e == ".tv" || e == ".fam" ||
       e == ".set" || IsFormOrReport(e)) {
     return true;

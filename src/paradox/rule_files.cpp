@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "base/ascii.h"
 #include "paradox/companion_files.h"
 #include "paradox/validity_writer.h"
 
@@ -109,7 +110,7 @@ Result<std::vector<std::string>> EncodeRuleFiles(const TableInfo& table, const R
   const std::string db_ext = std::filesystem::path(table.path).extension().string();
   auto Cased = [&](std::string extension) {
     if (db_ext.size() > 1 && db_ext[1] == 'd') {
-      for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      extension = AsciiLowerCase(extension);
     }
     return extension;
   };

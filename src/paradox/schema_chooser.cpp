@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/ascii.h"
 #include "base/moved_bytes.h"
 #include "base/utf8.h"
 #include "paradox/blob_writer.h"
@@ -20,11 +21,6 @@ constexpr int kBinarySize = 10;  // no leader: binary data lives in the .mb
 constexpr int kMaxRecord = 4096 - kBlockHeaderSize;
 constexpr size_t kLongDigits = 10;
 constexpr int64_t kLongMax = 2147483647;
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 bool FitsLong(const DecimalView& d) {
   if (!d.frac_digits.empty() || d.int_digits.size() > kLongDigits) return false;
@@ -83,7 +79,7 @@ SchemaChooser::SchemaChooser(std::vector<Column> columns, int code_page)
     : columns_(std::move(columns)), stats_(columns_.size()), pages_(code_page) {
   for (const Column& c : columns_) AdmitName(c.name);
   for (const Column& c : columns_) {
-    const std::string word = Upper(c.type_word);
+    const std::string word = AsciiUpperCase(c.type_word);
     Kind kind = Kind::kText;
     if (word == "INT" || word == "DECIMAL" || word == "FLOAT") kind = Kind::kNumber;
     if (word == "DATETIME") kind = Kind::kDateTime;
@@ -290,7 +286,7 @@ FieldInfo SchemaChooser::AsText(const std::string& name, const Stats& s) const {
 
 FieldInfo SchemaChooser::ChooseOne(const Column& column, const Stats& s) const {
   if (column.exact && s.exact_fits && AlphaHolds(*column.exact, s)) return *column.exact;
-  const std::string word = Upper(column.type_word);
+  const std::string word = AsciiUpperCase(column.type_word);
   const std::string& name = column.name;
   const bool empty = s.values == 0;
   if (word == "ALPHAMEMO") {

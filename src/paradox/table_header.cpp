@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "base/ascii.h"
 #include "paradox/code_page.h"
 
 namespace corvane::paradox {
@@ -68,23 +69,13 @@ constexpr SortByte kSortBytes[] = {{0x00, "ascii"},  {0xB7, "intl"},     {0x54, 
                                    {0x82, "nordan"}, {0xE6, "nordan40"}, {0xF0, "swedfin"},
                                    {0xC0, "cyrr"}};
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 int CodePageOfDriver(std::string_view name) {
   for (const CodePageName& c : kDriverCodePages) {
-    if (SameName(name, c.name)) return c.code_page;
+    if (EqualIgnoringAsciiCase(name, c.name)) return c.code_page;
   }
   // Every driver our writer names reads back, whatever the list above lacks.
   for (int cp : ExportCodePages()) {
-    if (SameName(name, LanguageDriverFor(cp).name)) return cp;
+    if (EqualIgnoringAsciiCase(name, LanguageDriverFor(cp).name)) return cp;
   }
   return 0;
 }

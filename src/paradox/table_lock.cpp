@@ -8,17 +8,12 @@
 #include <system_error>
 #include <vector>
 
+#include "base/ascii.h"
+
 namespace corvane::paradox {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-  }
-  return s;
-}
 
 // Regular files directly in `folder` for which `keep` holds.
 template <typename Keep>
@@ -37,13 +32,13 @@ std::vector<fs::path> FilesWhere(const fs::path& folder, Keep keep) {
 std::vector<fs::path> TableLockFiles(const TableFamily& table) {
   const std::string stem = table.table_file.stem().string();
   return FilesWhere(table.table_file.parent_path(), [&](const fs::path& p) {
-    return Lower(p.extension().string()) == ".lck" && SameNameIgnoringCase(p.stem().string(), stem);
+    return AsciiLowerCase(p.extension().string()) == ".lck" && SameNameIgnoringCase(p.stem().string(), stem);
   });
 }
 
 std::vector<fs::path> FolderLockFiles(const fs::path& folder) {
   return FilesWhere(folder, [](const fs::path& p) {
-    const std::string name = Lower(p.filename().string());
+    const std::string name = AsciiLowerCase(p.filename().string());
     return name == "pdoxusrs.lck" || name == "paradox.lck";
   });
 }

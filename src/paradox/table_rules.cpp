@@ -7,6 +7,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "base/ascii.h"
 #include "paradox/companion_files.h"
 #include "paradox/file_io.h"
 
@@ -16,11 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 
 bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // The first `limit` bytes of `path` at most; `size` is the file's size.
 Result<std::string> ReadHead(const std::string& path, uint64_t limit, uint64_t& size) {
@@ -59,7 +55,7 @@ Result<SecondaryIndex> ReadIndex(const std::string& path, const TableInfo& info)
 }  // namespace
 
 bool IsSecondaryIndexExtension(const std::string& extension) {
-  const std::string e = Lower(extension);
+  const std::string e = AsciiLowerCase(extension);
   if (e.size() == 4 && e[1] == 'x' && e[2] == 'g' && IsHex(e[3])) return true;
   return e.size() == 4 && e[1] == 'x' && IsHex(e[2]) && IsHex(e[3]);
 }
@@ -75,7 +71,7 @@ TableRules ReadTableRules(const TableInfo& info) {
           : CompanionFiles(table.parent_path(), table.stem().string());
   for (const fs::path& file : companions) {
     const std::string ext = file.extension().string();
-    if (Lower(ext) == ".val") {
+    if (AsciiLowerCase(ext) == ".val") {
       Result<Validity> v = ReadValidity(file.string(), info);
       if (!v.ok()) {
         rules.problems.push_back(v.status().message() + "; skipped");

@@ -3,6 +3,7 @@
 // to scratch files beside it and published with the table in PlaceFiles.
 #include <cstring>
 
+#include "base/ascii.h"
 #include "paradox/file_io.h"
 #include "paradox/gathered_writes.h"
 #include "paradox/table_writer.h"
@@ -50,7 +51,7 @@ Status TableWriter::WriteRuleFiles() {
     std::string name = db_path_.stem().string() + extension;
     if (lower) {
       for (size_t i = name.size() - extension.size(); i < name.size(); ++i) {
-        name[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+        name[i] = AsciiLower(name[i]);
       }
     }
     const fs::path path = db_path_.parent_path() / name;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/served_call.h"
 #include "base/stop_request.h"
 #include "paradox/field_encode.h"
@@ -32,9 +33,7 @@ RowShape ShapeFor(const std::vector<ColumnDef>& columns, bool large_values) {
   RowShape shape;
   if (!large_values) return shape;
   for (const ColumnDef& c : columns) {
-    std::string lower = c.name;
-    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (lower == "rowid") return RowShape{};  // the name would hide the row's own
+    if (AsciiLowerCase(c.name) == "rowid") return RowShape{};  // the name would hide the row's own
     shape.large_columns.push_back(c.name);
   }
   return shape;

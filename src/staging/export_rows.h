@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/row_batches.h"
 #include "base/status.h"
 #include "paradox/format.h"
@@ -53,7 +54,7 @@ std::string RowNumberName(const Names& names) {
     const bool taken = std::any_of(names.begin(), names.end(), [&](const auto& n) {
       const std::string& name = n.name;
       return std::equal(name.begin(), name.end(), alias.begin(), alias.end(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == b;
+        return AsciiLower(a) == b;
       });
     });
     if (!taken) return std::string(alias);

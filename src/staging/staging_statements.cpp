@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "base/ascii.h"
 #include "staging/staging_door.h"
 
 namespace corvane::staging {
@@ -13,18 +14,8 @@ namespace {
 constexpr std::string_view kExportHead = "select * into [Paradox 5.x;Database=";
 constexpr std::string_view kExportTail = ".db] from [";
 
-char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool IEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
-
 bool IStartsWith(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() && EqualIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 // A left-to-right reader over one statement text.
@@ -140,10 +131,10 @@ std::optional<std::string> TypeWord(Scanner& s) {
   auto word = s.Word();
   if (!word) return std::nullopt;
   for (std::string_view known : kStagingTypeWords) {
-    if (IEquals(*word, known)) return std::string(known);
+    if (EqualIgnoringAsciiCase(*word, known)) return std::string(known);
   }
   for (const FieldWord& known : kParadoxFieldWords) {
-    if (!IEquals(*word, known.word)) continue;
+    if (!EqualIgnoringAsciiCase(*word, known.word)) continue;
     // AUTOINC may carry the table's counter, up to the field's 2^31 - 1.
     const bool counted = known.word == "AUTOINC";
     if (!known.sized && !(counted && s.Punct('('))) return std::string(known.word);

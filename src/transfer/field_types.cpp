@@ -4,6 +4,9 @@
 #include <array>
 #include <utility>
 
+#include "base/ascii.h"
+
+
 namespace corvane::transfer {
 
 namespace {
@@ -71,13 +74,6 @@ constexpr std::array<std::pair<ColumnClass, std::string_view>, 10> kClassTests =
     {ColumnClass::kDouble, "double"},
 }};
 
-std::string AsciiLower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
 const Value& EmptyText() {
   static const Value kEmpty = Value::Text("");
   return kEmpty;
@@ -93,7 +89,7 @@ std::string FieldTypeName(int16_t code) {
 }
 
 ColumnClass ColumnClassOf(int type_code) {
-  const std::string name = AsciiLower(FieldTypeName(static_cast<int16_t>(type_code)));
+  const std::string name = AsciiLowerCase(FieldTypeName(static_cast<int16_t>(type_code)));
   for (const auto& [column_class, test] : kClassTests) {
     if (name.find(test) != std::string::npos) return column_class;
   }

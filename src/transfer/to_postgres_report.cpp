@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
 #include "transfer/field_types.h"
 #include "transfer/handler_steps.h"
 #include "transfer/long_names.h"
@@ -68,9 +69,7 @@ void ToPostgres::PlanTable(const std::string& table, RecordSet* rows) {
   for (int c = 0; c < rows->FieldCount(); ++c) {
     // The type text closes the quoted name: `" NUMERIC,`.
     const std::string_view text = PostgresColumnTypeText(ColumnClassOf(rows->FieldType(c)));
-    std::string type(text.substr(2, text.size() - 3));
-    for (char& ch : type) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    report_.columns.push_back({rows->FieldName(c), type});
+    report_.columns.push_back({rows->FieldName(c), AsciiUpperCase(text.substr(2, text.size() - 3))});
   }
 }
 
