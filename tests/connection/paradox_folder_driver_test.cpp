@@ -11,6 +11,7 @@
 #include "connection/connection_strings.h"
 #include "paradox/fixture_builder.h"
 #include "paradox/pxlib_maker.h"
+#include "support/temp_folder.h"
 
 namespace corvane {
 namespace {
@@ -20,8 +21,6 @@ using paradox::testing::PxlibTable;
 
 class ParadoxFolderDriverTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = paradox::testing::MakeTempDir("pxfolder"); }
-  void TearDown() override { fs::remove_all(dir_); }
 
   std::unique_ptr<Connection> Open() {
     auto c = std::make_unique<Connection>();
@@ -60,7 +59,8 @@ class ParadoxFolderDriverTest : public ::testing::Test {
     return t;
   }
 
-  std::string dir_;
+  ::corvane::testing::TempFolder temp_{"corvane-reader-pxfolder"};
+  std::string dir_ = temp_.str();
 };
 
 TEST_F(ParadoxFolderDriverTest, OpeningNeedsAnExistingFolder) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "paradox/fixture_builder.h"
+#include "support/temp_folder.h"
 #include "paradox/table_writer.h"
 
 namespace corvane::paradox::testing {
@@ -34,9 +35,8 @@ CliRun RunCli(const std::string& args, const std::string& limits = "") {
 
 class DumpCliTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = MakeTempDir("cli"); }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string dir_;
+  ::corvane::testing::TempFolder temp_{"corvane-reader-cli"};
+  std::string dir_ = temp_.str();
 };
 
 TEST_F(DumpCliTest, DumpQuotesWhatCsvNeedsAndLeavesNullEmpty) {

@@ -1,7 +1,5 @@
 #include "paradox/fixture_builder.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -231,15 +229,6 @@ std::vector<std::string> SampleTableFiles() {
     if (e.is_regular_file() && (ext == ".db" || ext == ".DB")) out.push_back(e.path().string());
   }
   return out;
-}
-
-std::string MakeTempDir(const std::string& tag) {
-  namespace fs = std::filesystem;
-  const fs::path dir =
-      fs::temp_directory_path() / ("corvane-reader-" + tag + "-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir.string();
 }
 
 }  // namespace corvane::paradox::testing

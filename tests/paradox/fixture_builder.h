@@ -69,7 +69,5 @@ std::string ReadWholeFile(const std::string& path);  // empty when unreadable
 // Every table file (.db, .DB) under CORVANE_PARADOX_SAMPLES; none when it is
 // not set.
 std::vector<std::string> SampleTableFiles();
-// A fresh empty directory under the test temp dir.
-std::string MakeTempDir(const std::string& tag);
 
 }  // namespace corvane::paradox::testing

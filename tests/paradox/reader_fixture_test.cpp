@@ -8,6 +8,7 @@
 #include "paradox/code_page.h"
 #include "paradox/crypt.h"
 #include "paradox/fixture_builder.h"
+#include "support/temp_folder.h"
 #include "paradox/read_all.h"
 
 namespace corvane::paradox::testing {
@@ -15,14 +16,13 @@ namespace {
 
 class ReaderFixtureTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = MakeTempDir("fixture"); }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Write(const FixtureTable& t, const std::string& name = "fixture.db") {
     const std::string path = dir_ + "/" + name;
     WriteFile(path, BuildDb(t));
     return path;
   }
-  std::string dir_;
+  ::corvane::testing::TempFolder temp_{"corvane-reader-fixture"};
+  std::string dir_ = temp_.str();
 };
 
 FixtureTable AllScalars() {

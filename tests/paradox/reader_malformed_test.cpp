@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "paradox/fixture_builder.h"
+#include "support/temp_folder.h"
 #include "paradox/read_all.h"
 
 namespace corvane::paradox::testing {
@@ -36,8 +37,6 @@ void Set16(std::string& b, size_t at, uint16_t v) {
 
 class ReaderMalformedTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = MakeTempDir("malformed"); }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   // The first error from opening and reading `db` (and `mb` if given).
   std::string FirstError(const std::string& db, const std::string* mb = nullptr) {
     path_ = dir_ + "/bad.db";
@@ -48,7 +47,8 @@ class ReaderMalformedTest : public ::testing::Test {
     EXPECT_EQ(rows.status().message().rfind(path_, 0), 0u) << rows.status().message();
     return rows.status().message();
   }
-  std::string dir_;
+  ::corvane::testing::TempFolder temp_{"corvane-reader-malformed"};
+  std::string dir_ = temp_.str();
   std::string path_;
 };
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "paradox/fixture_builder.h"
+#include "support/temp_folder.h"
 #include "paradox/pxlib_maker.h"
 #include "paradox/read_all.h"
 
@@ -13,15 +14,14 @@ namespace {
 
 class ReaderPxlibTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = MakeTempDir("pxlib"); }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Make(const PxlibTable& t, const std::string& name) {
     const std::string path = dir_ + "/" + name;
     const std::string err = t.Write(path);
     EXPECT_EQ(err, "");
     return path;
   }
-  std::string dir_;
+  ::corvane::testing::TempFolder temp_{"corvane-reader-pxlib"};
+  std::string dir_ = temp_.str();
 };
 
 TEST_F(ReaderPxlibTest, EveryTypePxlibWritesWithNullsAndExtremes) {

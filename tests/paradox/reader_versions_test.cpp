@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "paradox/fixture_builder.h"
+#include "support/temp_folder.h"
 #include "paradox/table_reader.h"
 #include "paradox/table_writer.h"
 
@@ -15,9 +16,8 @@ namespace fs = std::filesystem;
 
 class ReaderVersionsTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = MakeTempDir("versions"); }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string dir_;
+  ::corvane::testing::TempFolder temp_{"corvane-reader-versions"};
+  std::string dir_ = temp_.str();
 };
 
 // Version `v` of one table: every row's number and memo tell the version,

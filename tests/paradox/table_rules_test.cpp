@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "paradox/fixture_builder.h"
+#include "support/temp_folder.h"
 #include "paradox/rules_builder.h"
 #include "paradox/table_reader.h"
 
@@ -45,14 +46,13 @@ std::string Level3Val() {
 class TableRulesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir("rules");
     WriteFile(dir_ + "/T.DB", BuildDb(Table()));
     Result<TableInfo> info = TableReader::ReadInfo(dir_ + "/T.DB");
     ASSERT_TRUE(info.ok()) << info.status().message();
     info_ = *info;
   }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string dir_;
+  ::corvane::testing::TempFolder temp_{"corvane-reader-rules"};
+  std::string dir_ = temp_.str();
   TableInfo info_;
 };
 
