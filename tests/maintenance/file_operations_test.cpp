@@ -10,20 +10,13 @@
 #include <sstream>
 #include <string>
 
+#include "support/temp_folder.h"
 #include "ui/memory_surfaces.h"
 
 namespace corvane::maintenance {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path ScratchDir(const fs::path& base) {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  fs::path dir = base / ("corvane_fileops_" + std::to_string(::getpid()) + "_" + info->name());
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
 
 void Write(const fs::path& p, const std::string& text) {
   std::ofstream(p, std::ios::binary) << text;
@@ -38,9 +31,8 @@ std::string Read(const fs::path& p) {
 
 class FileOperationsTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = ScratchDir(fs::temp_directory_path()); }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  corvane::testing::TempFolder temp_{"corvane_fileops"};
+  fs::path dir_ = temp_.path();
   ui::ScriptedDialogs dialogs_;
   ui::CountingPump pump_;
 };
@@ -89,7 +81,8 @@ TEST_F(FileOperationsTest, MoveAcrossFileSystemsCopiesThenDeletes) {
       a.st_dev == b.st_dev || ::access(other_base.c_str(), W_OK) != 0) {
     GTEST_SKIP() << "no second writable file system beside the temporary folder";
   }
-  fs::path other = ScratchDir(other_base);
+  const corvane::testing::TempFolder other_temp("corvane_fileops", other_base);
+  const fs::path& other = other_temp.path();
   std::string big(300000, 'x');
   Write(other / "A.MB", big);
 
@@ -103,7 +96,6 @@ TEST_F(FileOperationsTest, MoveAcrossFileSystemsCopiesThenDeletes) {
   EXPECT_FALSE(MoveFileNoReplace((other / "C.MB").string(), (dir_ / "B.MB").string(), pump_).ok());
   EXPECT_EQ(Read(other / "C.MB"), "c");
   EXPECT_EQ(Read(dir_ / "B.MB"), big);
-  fs::remove_all(other);
 }
 
 TEST_F(FileOperationsTest, ForceDeleteFileTakesReadOnlyFilesAndReportsMissingOnes) {

@@ -16,14 +16,17 @@ namespace corvane::testing {
 
 class TempFolder {
  public:
-  explicit TempFolder(const std::string& prefix = "corvane") {
+  explicit TempFolder(const std::string& prefix = "corvane")
+      : TempFolder(prefix, std::filesystem::temp_directory_path()) {}
+  // Under `base` instead, for a test that needs a folder on another file system.
+  TempFolder(const std::string& prefix, const std::filesystem::path& base) {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = test ? test->name() : "setup";
     for (char& c : name) {
       if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';  // "Case/0"
     }
     std::string pattern =
-        (std::filesystem::temp_directory_path() / (prefix + "-" + name + ".XXXXXX")).string();
+        (base / (prefix + "-" + name + ".XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
     path_ = pattern;
   }
