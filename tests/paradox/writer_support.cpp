@@ -120,19 +120,9 @@ Cell PxCell(pxdoc_t* doc, const pxfield_t& f, char* p) {
 
 }  // namespace
 
-ScratchFolder::ScratchFolder() {
-  std::string tmpl = (fs::temp_directory_path() / "corvane-writer-XXXXXX").string();
-  path_ = ::mkdtemp(tmpl.data()) ? fs::path(tmpl) : fs::path();
-}
-
-ScratchFolder::~ScratchFolder() {
-  std::error_code ec;
-  if (!path_.empty()) fs::remove_all(path_, ec);
-}
-
 std::vector<std::string> ScratchFolder::Entries() const {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(path())) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }

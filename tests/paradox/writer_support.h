@@ -7,25 +7,19 @@
 #include <vector>
 
 #include "paradox/format.h"
+#include "support/temp_folder.h"
 
 namespace corvane::paradox::testing {
 
 using Rows = std::vector<std::vector<Cell>>;
 
-// A folder removed with everything in it when the object goes.
-class ScratchFolder {
+// The tests' temporary folder, with the writer tests' two questions on it.
+class ScratchFolder : public ::corvane::testing::TempFolder {
  public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  ScratchFolder() : TempFolder("corvane-writer") {}
+  std::string File(const std::string& name) const { return (path() / name).string(); }
   // Names of the entries, sorted.
   std::vector<std::string> Entries() const;
-
- private:
-  std::filesystem::path path_;
 };
 
 struct ReadBack {
