@@ -77,10 +77,10 @@ TEST(ApplicationTitle, CutsAtTheLastBlankAtLeastOnce) {
 TEST(FileExistsTest, AnswersWithoutRaising) {
   EXPECT_FALSE(FileExists(""));
   EXPECT_FALSE(FileExists("/no/such/file/anywhere"));
-  auto p = std::filesystem::temp_directory_path() / "corvane-file-exists-probe";
+  const testing::TempFolder temp("corvane-file-exists");
+  auto p = temp.path() / "probe";
   std::ofstream(p) << "x";
   EXPECT_TRUE(FileExists(p.string()));
-  std::filesystem::remove(p);
 }
 
 TEST(ProgramFolderTest, HasNoTrailingSlash) {

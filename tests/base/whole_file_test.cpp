@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,13 +12,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/temp_folder.h"
+
 namespace corvane {
 namespace {
 
 TEST(WholeFileTest, ConcurrentWritersEachLeaveAWholeFileAndNoScratch) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("whole-file-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const testing::TempFolder temp("whole-file");
+  const std::filesystem::path& dir = temp.path();
   const std::string path = (dir / "settings.ini").string();
   std::vector<std::string> texts;
   for (char c : {'a', 'b', 'c', 'd'}) texts.push_back(std::string(200000, c) + "\n");
@@ -44,7 +44,6 @@ TEST(WholeFileTest, ConcurrentWritersEachLeaveAWholeFileAndNoScratch) {
   EXPECT_NE(missing.message().find("the report " + (dir / "no" / "x.json").string()),
             std::string::npos)
       << missing.message();
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "base/utf8.h"
 #include "catalog/folder_walk.h"
+#include "support/temp_folder.h"
 #include "ui/memory_surfaces.h"
 
 namespace corvane::catalog {
@@ -44,21 +45,7 @@ class AsOtherUser {
 class ParadoxCatalogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = (fs::temp_directory_path() /
-             ("corvane_catalog_" + std::to_string(getpid()) + "_" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name()))
-                .string();
-    fs::remove_all(root_);
-    fs::create_directories(root_);
     fs::permissions(root_, fs::perms::all);  // other users may walk it
-  }
-  void TearDown() override {
-    for (auto it = fs::recursive_directory_iterator(root_); it != fs::end(it); ++it) {
-      std::error_code ec;
-      if (!it->is_symlink())
-        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-    fs::remove_all(root_);
   }
   std::string Touch(const std::string& rel) {
     const fs::path p = fs::path(root_) / rel;
@@ -84,7 +71,8 @@ class ParadoxCatalogTest : public ::testing::Test {
     return folders;
   }
 
-  std::string root_;
+  corvane::testing::TempFolder temp_{"corvane_catalog"};
+  std::string root_ = temp_.str();
   ui::CountingPump pump_;
   ui::ScriptedDialogs dialogs_;
 };

@@ -16,6 +16,7 @@
 
 #include "connection/connection.h"
 #include "support/pg_env.h"
+#include "support/temp_folder.h"
 
 namespace corvane {
 namespace {
@@ -33,19 +34,12 @@ class MaintenanceCliTest : public ::testing::Test {
     const char* dir = std::getenv("CORVANE_PROGRAM_DIR");
     if (!dir || !fs::exists(fs::path(dir) / "corvane-cli")) GTEST_SKIP() << "corvane-cli not built";
     bin_ = fs::path(dir);
-    tmp_ = fs::temp_directory_path() /
-           ("corvane_maint_cli_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(tmp_);
     fs::create_directories(tmp_ / "px");
     fs::create_directories(tmp_ / "program");
     fs::create_directories(tmp_ / "config");
     fs::permissions(tmp_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     std::error_code ec;
     fs::copy_file(bin_ / "dbtemp.mdb", tmp_ / "program" / "dbtemp.mdb", ec);
-  }
-  void TearDown() override {
-    if (!tmp_.empty()) fs::remove_all(tmp_);
   }
   fs::path Px() const { return tmp_ / "px"; }
 
@@ -127,7 +121,9 @@ class MaintenanceCliTest : public ::testing::Test {
     return a;
   }
 
-  fs::path bin_, tmp_;
+  fs::path bin_;
+  corvane::testing::TempFolder temp_{"corvane_maint_cli"};
+  fs::path tmp_ = temp_.path();
 };
 
 TEST_F(MaintenanceCliTest, ParadoxNamesMeanExactlyOneTableAndFailuresAreTold) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "paradox/folder_index.h"
+#include "support/temp_folder.h"
 
 namespace corvane::paradox {
 namespace {
@@ -19,22 +20,14 @@ namespace fs = std::filesystem;
 
 class CompanionFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ =
-        fs::temp_directory_path() /
-        ("corvane_companion_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   void Touch(const std::string& name) { std::ofstream(dir_ / name) << "x"; }
   std::vector<std::string> Names(const std::vector<fs::path>& paths) {
     std::vector<std::string> out;
     for (const auto& p : paths) out.push_back(p.filename().string());
     return out;
   }
-  fs::path dir_;
+  corvane::testing::TempFolder temp_{"corvane_companion"};
+  fs::path dir_ = temp_.path();
 };
 
 TEST_F(CompanionFilesTest, ListsTheWholeFamilyInAnyCaseAndNothingElse) {

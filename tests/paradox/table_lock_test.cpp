@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.h"
+
 namespace corvane::paradox {
 namespace {
 
@@ -63,16 +65,9 @@ class LockHolder {
 
 class TableLockTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("corvane_lock_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   void Touch(const std::string& name) { std::ofstream(dir_ / name) << std::string(1024, 'x'); }
-  fs::path dir_;
+  corvane::testing::TempFolder temp_{"corvane_lock"};
+  fs::path dir_ = temp_.path();
 };
 
 TEST_F(TableLockTest, LockFilesAndOtherProcessesLocksMarkATableInUse) {

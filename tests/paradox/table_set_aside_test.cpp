@@ -15,6 +15,7 @@
 
 #include "paradox/companion_files.h"
 #include "paradox/temp_file.h"
+#include "support/temp_folder.h"
 
 namespace corvane::paradox {
 namespace {
@@ -24,11 +25,6 @@ namespace fs = std::filesystem;
 class TableSetAsideTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("corvane_aside_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     // A table with memo, index and validity files, and neighbours that are
     // not part of it.
     for (const char* f : {"CUST.DB", "CUST.MB", "CUST.PX", "CUST.X02", "CUST.VAL", "CUST.FRM",
@@ -36,7 +32,6 @@ class TableSetAsideTest : public ::testing::Test {
       Write(f, std::string("contents of ") + f);
     }
   }
-  void TearDown() override { fs::remove_all(dir_); }
   void Write(const std::string& name, const std::string& text) {
     std::ofstream(dir_ / name, std::ios::binary) << text;
   }
@@ -60,7 +55,8 @@ class TableSetAsideTest : public ::testing::Test {
       EXPECT_EQ(Read(f), std::string("contents of ") + f);
     }
   }
-  fs::path dir_;
+  corvane::testing::TempFolder temp_{"corvane_aside"};
+  fs::path dir_ = temp_.path();
 };
 
 TEST_F(TableSetAsideTest, MovesTheWholeFamilyToHiddenNamesNoListingTakesForATable) {

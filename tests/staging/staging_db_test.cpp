@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "support/temp_folder.h"
+
 namespace corvane::staging {
 namespace {
 
@@ -22,15 +24,9 @@ namespace fs = std::filesystem;
 class StagingDbTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("corvane-stagingdb-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     path_ = (dir_ / "dbtemp.mdb").string();
     std::ofstream(path_, std::ios::binary);  // an empty file is an empty database
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   std::unique_ptr<StagingDb> MustOpen() {
     auto db = StagingDb::Open(path_);
@@ -53,7 +49,8 @@ class StagingDbTest : public ::testing::Test {
     return sqlite3_column_int64(st->get(), 0);
   }
 
-  fs::path dir_;
+  corvane::testing::TempFolder temp_{"corvane-stagingdb"};
+  fs::path dir_ = temp_.path();
   std::string path_;
 };
 

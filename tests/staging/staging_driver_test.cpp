@@ -10,6 +10,7 @@
 
 #include "connection/connection.h"
 #include "connection/connection_strings.h"
+#include "support/temp_folder.h"
 
 namespace corvane {
 namespace {
@@ -19,11 +20,6 @@ namespace fs = std::filesystem;
 class StagingDriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("corvane-staging-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     path_ = (dir_ / "dbtemp.mdb").string();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
@@ -32,7 +28,6 @@ class StagingDriverTest : public ::testing::Test {
   }
   void TearDown() override {
     conn_.Close();
-    fs::remove_all(dir_);
   }
   void OpenStaging() { ASSERT_TRUE(conn_.Open(StagingConnectionString(path_)).ok()); }
   Status Run(const std::string& sql) { return conn_.Execute(sql).status(); }
@@ -61,7 +56,8 @@ class StagingDriverTest : public ::testing::Test {
     return rows;
   }
 
-  fs::path dir_;
+  corvane::testing::TempFolder temp_{"corvane-staging"};
+  fs::path dir_ = temp_.path();
   std::string path_;
   Connection conn_;
 };

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "connection/connection_strings.h"
+#include "support/temp_folder.h"
 #include "transfer/long_names.h"
 #include "transfer/staging_names.h"
 
@@ -133,9 +134,8 @@ TEST(ParadoxFieldNamesTest, InvalidNamesAreRefusedWithTheirRuleOrMadeValid) {
 }
 
 TEST(ExistTableTest, MatchesTablesIgnoringCaseButNotViews) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("corvane-exist-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const corvane::testing::TempFolder temp("corvane-exist");
+  const std::filesystem::path& dir = temp.path();
   const std::string path = (dir / "dbtemp.mdb").string();
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
@@ -150,7 +150,6 @@ TEST(ExistTableTest, MatchesTablesIgnoringCaseButNotViews) {
   EXPECT_FALSE(ExistTable(staging, "customer").value());
   staging.Close();
   EXPECT_FALSE(ExistTable(staging, "customers").ok());
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
