@@ -204,10 +204,11 @@ TEST_F(ToParadoxHandlerTest, ALeftoverStagingTableIsDroppedFirst) {
 // added to it, sorted in; the folder is not read again, so an entry it no
 // longer holds stays, and a table that failed is not added.
 TEST_F(ToParadoxHandlerTest, WithoutTheRefillTheTablesWrittenJoinTheList) {
-  MakePgTable("tx_one", "a int4", {"1"});
-  MakePgTable("tx_two", "a int4", {"2"});
-  MakePgTable("tx_case", "\"a\" int4, \"A\" int4", {"1, 2"});  // refused by the staging table
-  SelectPostgres({"tx_two", "tx_case", "tx_one"});
+  // Names of its own: tests beside it use tx_ tables of one database.
+  MakePgTable("tj_one", "a int4", {"1"});
+  MakePgTable("tj_two", "a int4", {"2"});
+  MakePgTable("tj_case", "\"a\" int4, \"A\" int4", {"1, 2"});  // refused by the staging table
+  SelectPostgres({"tj_two", "tj_case", "tj_one"});
   fake_.paradox_list.Add("ZZ_GONE");
   ui::TablesWindow window = fake_.Window();
   window.program_folder = program_.string();
@@ -216,8 +217,8 @@ TEST_F(ToParadoxHandlerTest, WithoutTheRefillTheTablesWrittenJoinTheList) {
   EXPECT_GT(transfer::SendTablesToParadoxWith(window, options).failures, 0);
   std::vector<std::string> listed;
   for (int i = 0; i < fake_.paradox_list.Count(); ++i) listed.push_back(fake_.paradox_list.Text(i));
-  EXPECT_EQ(listed, (std::vector<std::string>{"TX_ONE", "TX_TWO", "ZZ_GONE"}));
-  EXPECT_EQ(TableFilesInFolder(), (std::vector<std::string>{"tx_one.db", "tx_two.db"}));
+  EXPECT_EQ(listed, (std::vector<std::string>{"TJ_ONE", "TJ_TWO", "ZZ_GONE"}));
+  EXPECT_EQ(TableFilesInFolder(), (std::vector<std::string>{"tj_one.db", "tj_two.db"}));
 }
 
 TEST_F(ToParadoxHandlerTest, AMissingStagingDatabaseEndsEachTableWithOneRowDialog) {
