@@ -173,6 +173,16 @@ Status RowNotWritten(const Status& why, uint64_t number, const std::string& sour
                                        why.message() + " No table file was written.");
 }
 
+namespace {
+
+// Counts rows, and calls `e.progress` once per batch of them, so that
+// telling costs a row no more than a count.
+void TellProgress(const ExportStatement& e, uint64_t written, uint64_t total) {
+  if (written % BatchPipe::kRowsPerBatch == 0 && e.progress) e.progress(written, total);
+}
+
+}  // namespace
+
 // The rows kept encoded into a new table file. Not ok with `redo` set when
 // they could not all go in as they are: the table is then written from the
 // staging table, which says which row and why as it always does.
@@ -204,6 +214,7 @@ Status WriteEncoded(StagingDb& db, const ExportStatement& e, const fs::path& db_
       return final_failure = RowNotWritten(s, number, e.source, db_path);
     }
     if (StopRequested()) return final_failure = Interrupted(e.source);
+    TellProgress(e, number, rows);
     // As often as the rows read from the file would serve it.
     if (number % BatchPipe::kRowsPerBatch == 0 && db.serve()) db.serve()();
     return Status::Ok();
@@ -315,7 +326,9 @@ Status ExportStagingTable(StagingDb& db, const ExportStatement& e, int code_page
                  [&](const auto& row) -> Status {
         ++number;
         Status s = (*writer)->Append(row);
-        return s.ok() ? s : RowNotWritten(s, number, e.source, db_path);
+        if (!s.ok()) return RowNotWritten(s, number, e.source, db_path);
+        TellProgress(e, number, rows);
+        return s;
       });
   sort.reset();
   if (!written.ok()) {

@@ -13,6 +13,8 @@
 // text can reach the database except as a bound value or a quoted name.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,6 +85,9 @@ struct ExportStatement {
   bool may_replace = false;
   // Validity checks and indexes to write with the table; never in the text.
   paradox::RulesToWrite rules;
+  // Told the rows written against the rows to write, once per batch of rows
+  // while they go in; never in the text.
+  std::function<void(uint64_t written, uint64_t total)> progress;
 };
 
 // What a parsed export would say of `e`: ok, or the syntax error of an

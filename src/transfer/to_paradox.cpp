@@ -514,8 +514,19 @@ bool ToParadox::FinishTable(const std::string& source, const std::string& target
 Status ToParadox::Export(const std::string& folder, const std::string& target,
                          const std::string& source) {
   if (options_.dry_run) return PlanExport(target, source);
-  auto result = staging::Export(
-      staging_, {folder, target, source, replace_, RulesForExport(rules_, columns_, field_names_)});
+  staging::ExportStatement e{folder, target, source, replace_,
+                             RulesForExport(rules_, columns_, field_names_), {}};
+  // The bar shows whole percents: it is set only when the one shown would
+  // change, a hundred times at most however many rows there are.
+  int shown = -1;
+  e.progress = [&](uint64_t written, uint64_t total) {
+    const int percent = total == 0 ? 100 : static_cast<int>(written * 100 / total);
+    if (percent == shown) return;
+    shown = percent;
+    w_.progress.SetValue(percent);
+  };
+  auto result = staging::Export(staging_, e);
+  if (shown >= 0) w_.progress.SetValue(0);
   if (result.ok()) note_ = LeftOffNote(target, rules_.left_off, std::move(result->note));
   return result.status();
 }
@@ -526,7 +537,8 @@ Status ToParadox::PlanExport(const std::string& target, const std::string& sourc
   auto made = MakeRunFolder(RunFolderBase(), kDryRunFolderPrefix);
   if (!made.ok()) return made.status();
   const std::string scratch = std::move(made).value();
-  auto result = staging::Export(staging_, {ExportFolderText(scratch), target, source, false, {}});
+  auto result =
+      staging::Export(staging_, {ExportFolderText(scratch), target, source, false, {}, {}});
   Status described = result.status();
   if (result.ok()) {
     note_ = std::move(result->note);

@@ -2,6 +2,7 @@
 // failures with their line numbers, progress, pointer and the list refill.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -267,6 +268,46 @@ TEST_F(ToParadoxHandlerTest, ProgressPerRowAndPointerAfterEveryTable) {
             (std::vector<P>{P::kHourglass, P::kDefault, P::kDefault, P::kDefault}));
   EXPECT_EQ(Column0("tx_four.db"), (Cells{"1", "2", "3", "4"}));
   EXPECT_TRUE(Column0("tx_none.db").empty());
+}
+
+// The export of a table of thousands of rows moves the bar under its
+// "Writing" line, upwards, then clears it; what is written stays the rows.
+TEST_F(ToParadoxHandlerTest, TheExportMovesTheBar) {
+  struct Seen : ui::ProgressBar {
+    void SetValue(double percent) override { values.emplace_back(text, percent); }
+    void SetText(const std::string& t) override { text = t; }
+    std::string text;
+    std::vector<std::pair<std::string, double>> values;
+  } bar;
+  const int kRows = 3000;
+  MakePgTable("tx_many", "a int4, b text");
+  Pg("INSERT INTO tx_many SELECT g, 'r' || g FROM generate_series(0, " + std::to_string(kRows - 1) +
+     ") g");
+  SelectPostgres({"tx_many"});
+  ui::TablesWindow window = fake_.Window(nullptr, &bar);
+  window.program_folder = program_.string();
+  EXPECT_EQ(transfer::SendTablesToParadox(window).failures, 0) << FirstFailure();
+  EXPECT_TRUE(fake_.dialogs.shown.empty());
+  const std::string writing = "Writing tx_many.db to the Paradox folder...";
+  std::vector<double> export_values;
+  for (const auto& [text, value] : bar.values) {
+    if (text == writing) export_values.push_back(value);
+  }
+  ASSERT_GE(export_values.size(), 4u);
+  EXPECT_EQ(export_values.back(), 0);  // cleared, not left standing
+  export_values.pop_back();
+  EXPECT_EQ(std::adjacent_find(export_values.begin(), export_values.end(), std::greater_equal<>()),
+            export_values.end());  // each one higher than the one before
+  EXPECT_GT(export_values.front(), 0);
+  EXPECT_LE(export_values.back(), 100);
+  EXPECT_EQ(bar.text, "Progress Bar");
+  const ReadTable made = ReadPxlib((folder_ / "tx_many.db").string());
+  ASSERT_EQ(made.error, "");
+  ASSERT_EQ(made.rows.size(), static_cast<size_t>(kRows));
+  for (int i : {0, kRows / 2, kRows - 1}) {
+    EXPECT_EQ(made.rows[i][0], std::to_string(i));
+    EXPECT_EQ(made.rows[i][1], "r" + std::to_string(i));
+  }
 }
 
 TEST_F(ToParadoxHandlerTest, AMissingSourceTableFailsEachStepThatNeedsIt) {
