@@ -71,6 +71,12 @@ const fs::path& BigTableDir() {
   return made ? dir.path() : none;
 }
 
+// Runs its clean-up however the test ends.
+struct AtExit {
+  std::function<void()> run;
+  ~AtExit() { run(); }
+};
+
 class ToPostgresFaultsTest : public ToPostgresTest {
  protected:
   void SetUp() override {
@@ -285,10 +291,7 @@ TEST_F(ToPostgresFaultsTest, InterruptedOverwriteInASchemaKeepsTheTableAndTheKey
     ASSERT_TRUE((*w)->Finish(paradox::TableWriter::Replace::kNever).ok());
   }
   const std::string schema = "topg_keys_" + std::to_string(::getpid());
-  struct AtExit {
-    std::function<void()> run;
-    ~AtExit() { run(); }
-  } cleanup{[&] { (void)PgTry("DROP SCHEMA IF EXISTS " + schema + " CASCADE"); }};
+  const AtExit cleanup{[&] { (void)PgTry("DROP SCHEMA IF EXISTS " + schema + " CASCADE"); }};
   Pg("CREATE SCHEMA " + schema);
   ScopedEnv env;
   env.Set("PGOPTIONS", "-c search_path=" + schema);
@@ -362,10 +365,7 @@ TEST_F(ToPostgresFaultsTest, ALaterRunClearsADeadRunsScratchTableButNotALiveOnes
   // run's table before this one looks.
   const std::string name = "topg_dead_" + std::to_string(::getpid());
   const std::string home = fake_.settings.settings.database;
-  struct AtExit {
-    std::function<void()> run;
-    ~AtExit() { run(); }
-  } cleanup{[&] {
+  const AtExit cleanup{[&] {
     fake_.settings.settings.database = home;
     (void)PgTry("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
   }};
@@ -472,10 +472,7 @@ TEST_F(ToPostgresFaultsTest, AFullServerDiskEndsTheTableWithOneFailure) {
   }
   const std::string name = "topg_full_" + std::to_string(::getpid());
   const std::string home = fake_.settings.settings.database;
-  struct AtExit {
-    std::function<void()> run;
-    ~AtExit() { run(); }
-  } cleanup{[&] {
+  const AtExit cleanup{[&] {
     fake_.settings.settings.database = home;
     (void)PgTry("DROP DATABASE IF EXISTS " + name);
     (void)PgTry("DROP TABLESPACE IF EXISTS " + name);
